@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds TESK and runs every test: the Release build first, then the whole
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs the Debian packages it needs when they are missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+tesk_install_deps
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== Release build and tests"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build/release -j "$jobs"
+ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESK_SANITIZE=ON
+cmake --build build/sanitize -j "$jobs"
+ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/sanitize --output-on-failure -j "$jobs"

@@ -1,0 +1,20 @@
+// The classic program: the French console dialogue and the run order.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "console/cues.h"
+
+namespace tesk {
+
+struct ClassicOptions {
+  std::string data_root = "images";  // where the data-set directories lie
+};
+
+// Runs the whole classic program on the given console.  Returns the exit
+// status: 0 after a complete run, 1 when the run stopped on an error (its
+// one-line message printed on `out`).
+int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOptions& options);
+
+}  // namespace tesk

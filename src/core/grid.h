@@ -1,0 +1,64 @@
+// Grid<T>: the image matrices of a run (tab, itab, itab1, ...).
+//
+// One contiguous, zero-filled block of rows x cols elements, indexed row
+// first then column like the classic row-pointer matrices: g[i][j] is row i,
+// column j.  Storage comes from calloc, so a fresh grid is all zeros and the
+// pages of a large grid are only touched when they are written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace tesk {
+
+template <class T>
+class Grid {
+ public:
+  Grid() = default;
+
+  // Throws std::bad_alloc when the block cannot be had; rows and cols must
+  // not be negative (a zero count gives an empty grid).
+  Grid(int rows, int cols) : rows_(rows), cols_(cols) {
+    if (rows < 0 || cols < 0) throw std::bad_alloc();
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+    if (n > 0) {
+      data_.reset(static_cast<T*>(std::calloc(n, sizeof(T))));
+      if (!data_) throw std::bad_alloc();
+    }
+  }
+
+  int rows() const { return rows_; }
+  int cols() const { return cols_; }
+  std::size_t size() const { return static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_); }
+  bool empty() const { return size() == 0; }
+
+  T* operator[](int i) { return data_.get() + static_cast<std::size_t>(i) * static_cast<std::size_t>(cols_); }
+  const T* operator[](int i) const {
+    return data_.get() + static_cast<std::size_t>(i) * static_cast<std::size_t>(cols_);
+  }
+  T* data() { return data_.get(); }
+  const T* data() const { return data_.get(); }
+  T* begin() { return data_.get(); }
+  T* end() { return data_.get() + size(); }
+  const T* begin() const { return data_.get(); }
+  const T* end() const { return data_.get() + size(); }
+
+  bool same_shape(const Grid& o) const { return rows_ == o.rows_ && cols_ == o.cols_; }
+
+ private:
+  struct Free {
+    void operator()(T* p) const { std::free(p); }
+  };
+  int rows_ = 0;
+  int cols_ = 0;
+  std::unique_ptr<T[], Free> data_;
+};
+
+using IntGrid = Grid<std::int32_t>;
+using ByteGrid = Grid<std::uint8_t>;
+
+}  // namespace tesk

@@ -1,0 +1,73 @@
+#include "core/memory.h"
+
+#include <sys/resource.h>
+
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+
+namespace tesk {
+namespace {
+
+std::optional<std::uint64_t> read_number(const char* path) {
+  std::ifstream in(path);
+  std::string word;
+  if (!(in >> word) || word == "max") return std::nullopt;
+  try {
+    return std::stoull(word);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::optional<std::uint64_t> mem_available() {
+  std::ifstream in("/proc/meminfo");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("MemAvailable:", 0) == 0) {
+      std::istringstream fields(line.substr(13));
+      std::uint64_t kib = 0;
+      if (fields >> kib) return kib * 1024;
+    }
+  }
+  return std::nullopt;
+}
+
+// Room left under the control group's limit (v2, then v1).
+std::optional<std::uint64_t> cgroup_room() {
+  auto limit = read_number("/sys/fs/cgroup/memory.max");
+  auto used = read_number("/sys/fs/cgroup/memory.current");
+  if (!limit) {
+    limit = read_number("/sys/fs/cgroup/memory/memory.limit_in_bytes");
+    used = read_number("/sys/fs/cgroup/memory/memory.usage_in_bytes");
+  }
+  // cgroup v1 reports "no limit" as a huge page-rounded number.
+  if (!limit || *limit >= (std::uint64_t{1} << 60)) return std::nullopt;
+  const std::uint64_t u = used.value_or(0);
+  return *limit > u ? *limit - u : 0;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> available_memory() {
+  auto avail = mem_available();
+  auto room = cgroup_room();
+  if (avail && room) return std::min(*avail, *room);
+  return avail ? avail : room;
+}
+
+std::uint64_t peak_resident_memory() {
+  struct rusage ru {};
+  if (getrusage(RUSAGE_SELF, &ru) != 0) return 0;
+  return static_cast<std::uint64_t>(ru.ru_maxrss) * 1024;
+}
+
+std::optional<std::uint64_t> grid_bytes(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel) {
+  if (rows < 0 || cols < 0) return std::nullopt;
+  unsigned __int128 n = static_cast<unsigned __int128>(rows) * static_cast<unsigned __int128>(cols) * bytes_per_pixel;
+  if (n > std::numeric_limits<std::uint64_t>::max()) return std::nullopt;
+  return static_cast<std::uint64_t>(n);
+}
+
+}  // namespace tesk

@@ -1,0 +1,21 @@
+// How much memory a run may use, read from the system before the grids are
+// allocated: Linux overcommits, so a too large allocation would not fail at
+// once but get the process killed later.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace tesk {
+
+// The smaller of the memory the kernel reports as available and what the
+// process's control group may still use.  nullopt when neither can be read.
+std::optional<std::uint64_t> available_memory();
+
+// Peak resident memory of this process so far, in bytes (0 if unknown).
+std::uint64_t peak_resident_memory();
+
+// rows x cols x bytes_per_pixel, or nullopt when it does not fit 64 bits.
+std::optional<std::uint64_t> grid_bytes(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel);
+
+}  // namespace tesk

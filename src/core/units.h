@@ -1,0 +1,33 @@
+// Markers and number conversions shared by every stage.
+#pragma once
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+
+namespace tesk {
+
+// No-data markers of the raster formats: a 16-bit sample of 65500 (not
+// 65535: 65501..65535 are altitudes) and a 32-bit sample of 10000000.
+inline constexpr int kIval16 = 65500;
+inline constexpr int kIval32 = 10000000;
+
+inline constexpr int ival_for(int itype) { return itype == 0 ? kIval16 : kIval32; }
+
+// While the surface is built (internal units, 512 per contour interval) a
+// pixel without altitude holds the smallest int.  No converted altitude can
+// take that value (conversion refuses magnitudes of 2^31 and more), so a
+// midpoint, a mean or a converted contour that happens to equal the file
+// marker 65500 or 10000000 stays an ordinary altitude.
+inline constexpr std::int32_t kNoData = INT_MIN;
+
+// Truncation toward zero of a double into an int, saturating at the int
+// limits instead of the undefined behaviour of a plain cast.  NaN gives 0.
+inline std::int32_t trunc_to_int(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return INT_MAX;
+  if (v <= -2147483648.0) return INT_MIN;
+  return static_cast<std::int32_t>(v);
+}
+
+}  // namespace tesk
