@@ -6,31 +6,55 @@
 
 #include "console/dialogue.h"
 #include "console/ouverture.h"
-#include "core/grid.h"
 #include "core/memory.h"
 #include "core/run_error.h"
 #include "core/units.h"
 #include "io/raster.h"
-#include "stages/conversion.h"
-#include "stages/dilation.h"
-#include "stages/gap_filling.h"
-#include "stages/quantisation.h"
+#include "stages/pipeline.h"
 #include "stages/smoothing.h"
 
 namespace tesk {
 namespace {
 
-// The grids of a run: the 8-bit preview, the working surface, the result
-// and the dilation's second scratch grid.
-struct Grids {
-  ByteGrid tab;
-  IntGrid itab, itab1, itab2;
+// The classic console's view of the computation: French progress lines and
+// sound cues.
+class ClassicObserver : public RunObserver {
+ public:
+  explicit ClassicObserver(Dialogue& d) : d_(d) {}
+
+  void pass_starting(const PassReport& r) override {
+    if (r.degree > 1) d_.say("\n nombre de points modifies  = %lld", static_cast<long long>(r.previous_modified));
+    d_.say("\n nombre de points a traiter = %lld ", static_cast<long long>(r.to_treat));
+    d_.say("\n\n Brakvelt degre  %d \n", r.degree);
+    d_.cue(cue::kMenuLoop);
+  }
+  void smoothing_stage() override { d_.say("\n"); }
+  void smoothing_skipped(int maille) override {
+    d_.say("\n Image trop petite pour la maille %d (%d x %d pixels au moins) : lissage non effectue\n", maille,
+           maille + 1, maille + 1);
+  }
+  void smoothing_starting(int maille) override {
+    d_.say("\n\n Lissage Maille %d \n", maille);
+    d_.cue(cue::kMenuEnd);
+  }
+  void smoothing_row(int i) override {
+    if ((i + 1) % 100 == 0) d_.say("\tligne %d                    \r    ", i + 1);
+  }
+  void saving_starting() override {
+    d_.say("\n\n Sauvegarde en cours\n");
+    d_.cue(cue::kFanfare2);
+  }
+  void minmax_row(int i) override {
+    if ((i + 1) % 200 == 0) d_.say(" ligne %d\n", i + 1);
+  }
+  void minmax_found(int min_al, int max_al) override { d_.say("\n Min=%d  Max=%d", min_al, max_al); }
+
+ private:
+  Dialogue& d_;
 };
 
-constexpr std::uint64_t kBytesPerPixel = 1 + 3 * 4;
-
-void allocate(Grids& g, int nb_lig, int nb_col) {
-  const auto need = grid_bytes(nb_lig, nb_col, kBytesPerPixel);
+void allocate(RunGrids& g, int nb_lig, int nb_col, bool literal) {
+  const auto need = grid_bytes(nb_lig, nb_col, RunGrids::bytes_per_pixel(literal));
   const auto avail = available_memory();
   if (!need || (avail && *need > *avail)) {
     char text[200];
@@ -40,10 +64,7 @@ void allocate(Grids& g, int nb_lig, int nb_col) {
     throw RunError(text);
   }
   try {
-    g.tab = ByteGrid(nb_lig, nb_col);
-    g.itab = IntGrid(nb_lig, nb_col);
-    g.itab1 = IntGrid(nb_lig, nb_col);
-    g.itab2 = IntGrid(nb_lig, nb_col);
+    g.allocate(nb_lig, nb_col, literal);
   } catch (const std::bad_alloc&) {
     throw RunError("\n Memoire insuffisante pour les matrices de l'image\n");
   }
@@ -58,14 +79,6 @@ std::string with_path(const char* what, const std::string& path) {
 void read_raster(FileSet& fs, IntGrid& itab) {
   errno = 0;
   if (!lecture(fs.f1.get(), fs.itype, itab)) throw RunError(with_path("Erreur de lecture", fs.input.nomim1));
-}
-
-[[noreturn]] void conversion_refused(const ConversionFault& f, int equid) {
-  char text[200];
-  std::snprintf(text, sizeof text,
-                "\n Valeur %d (ligne %d, colonne %d) trop grande pour l'equidistance %d : conversion impossible\n",
-                f.value, f.row, f.col, equid);
-  throw RunError(text);
 }
 
 // Closes an output file, reporting any write error that surfaces there.
@@ -107,76 +120,44 @@ int ask_sur(Dialogue& d) {
 
 int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOptions& options) {
   Dialogue d(in, out, cues);
-  Grids g;
+  RunGrids g;
+  RunParams p;
+  p.literal = options.literal;
   try {
-    // 1. Banner, file set, header, output files, grids.
-    FileSet fs = ouverture(d, options.data_root, [&](int nb_lig, int nb_col, int) { allocate(g, nb_lig, nb_col); });
-    const int ival = ival_for(fs.itype);
+    // Banner, file set, header, output files, grids.
+    FileSet fs = ouverture(d, options.data_root,
+                           [&](int nb_lig, int nb_col, int) { allocate(g, nb_lig, nb_col, p.literal); });
+    p.ival = ival_for(fs.itype);
 
-    // 2. The three questions.
-    const int equid = ask_equid(d);
-    const int maille = ask_maille(d);
-    const int sur = ask_sur(d);
+    // The three questions.
+    p.equid = ask_equid(d);
+    p.maille = ask_maille(d);
+    p.overlay = ask_sur(d) == 0;
     d.cue(cue::kMovPiece);
     d.say("\n Lecture \n");
 
-    // 3. Reading.
+    // Reading, then the computation: conversion, dilation, gap filling,
+    // copy, smoothing, overlay (reading the input again), conversion back,
+    // quantisation.
     read_raster(fs, g.itab);
-
-    // 4. Into internal units.
-    if (auto fault = convert_to_internal(g.itab, ival, equid)) conversion_refused(*fault, equid);
-
-    // 5. Dilation passes until one writes nothing.
-    dilate_literal(g.itab, g.itab1, g.itab2, [&](const PassReport& r) {
-      if (r.degree > 1) d.say("\n nombre de points modifies  = %lld", static_cast<long long>(r.previous_modified));
-      d.say("\n nombre de points a traiter = %lld ", static_cast<long long>(r.to_treat));
-      d.say("\n\n Brakvelt degre  %d \n", r.degree);
-      d.cue(cue::kMenuLoop);
-    });
-
-    // 6. Residual gap filling.
-    fill_gaps_literal(g.itab);
-
-    // 7. Result copy.
-    copy_grid(g.itab, g.itab1);
-
-    // 8. Smoothing.
-    d.say("\n");
-    if (maille > 1) {
-      if (!window_fits(g.itab.rows(), g.itab.cols(), maille)) {
-        d.say("\n Image trop petite pour la maille %d (%d x %d pixels au moins) : lissage non effectue\n", maille,
-              maille + 1, maille + 1);
-      } else {
-        d.say("\n\n Lissage Maille %d \n", maille);
-        d.cue(cue::kMenuEnd);
-        smooth_literal(g.itab, g.itab1, maille, [&](int i) {
-          if ((i + 1) % 100 == 0) d.say("\tligne %d                    \r    ", i + 1);
-        });
-      }
+    ClassicObserver observer(d);
+    try {
+      compute_dem(
+          g, p,
+          [&](IntGrid& itab) {
+            std::rewind(fs.f1.get());
+            read_raster(fs, itab);
+          },
+          observer);
+    } catch (const ConversionError& e) {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "\n Valeur %d (ligne %d, colonne %d) trop grande pour l'equidistance %d : conversion impossible\n",
+                    e.fault.value, e.fault.row, e.fault.col, p.equid);
+      throw RunError(text);
     }
 
-    // 9. Contour overlay.
-    if (sur == 0) {
-      std::rewind(fs.f1.get());
-      read_raster(fs, g.itab);
-      if (auto fault = overlay_contours(g.itab, g.itab1, ival, equid)) conversion_refused(*fault, equid);
-    }
-
-    // 10. Back into altitude units.
-    convert_to_altitude(g.itab1, ival, equid);
-
-    // 11. Byte quantisation.
-    d.say("\n\n Sauvegarde en cours\n");
-    d.cue(cue::kFanfare2);
-    int min_al = g.itab1[0][0];
-    int max_al = g.itab1[0][0];
-    Min_max(&min_al, &max_al, g.itab1, [&](int i) {
-      if ((i + 1) % 200 == 0) d.say(" ligne %d\n", i + 1);
-    });
-    d.say("\n Min=%d  Max=%d", min_al, max_al);
-    quantise(g.itab1, g.tab, min_al, max_al);
-
-    // 12. Writing.
+    // Writing.
     errno = 0;
     std::FILE* failed = nullptr;
     if (!ecriture(fs.f2.get(), fs.f3.get(), fs.itype, g.tab, g.itab1, &failed))
@@ -186,7 +167,7 @@ int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOpt
     close_output(fs.f2d, fs.output.nomdescr2);
     close_output(fs.f3d, fs.output.nomdescr3);
 
-    // 13. End.
+    // End.
     d.say("\n");
     std::fflush(out);
     return 0;

@@ -10,6 +10,7 @@ namespace tesk {
 
 struct ClassicOptions {
   std::string data_root = "images";  // where the data-set directories lie
+  bool literal = false;              // compute with the literal reference stages
 };
 
 // Runs the whole classic program on the given console.  Returns the exit

@@ -1,0 +1,76 @@
+// The computation of a run, from the contour raster to the finished DEM and
+// its preview: conversion into internal units, dilation, gap filling, result
+// copy, smoothing, contour overlay, conversion back, quantisation.
+//
+// Pure: no console and no files.  What a user sees of the run (progress
+// lines, sound cues, percentages) comes from the RunObserver; the second
+// reading of the input for the overlay comes from a callback.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+
+#include "core/grid.h"
+#include "stages/conversion.h"
+#include "stages/progress.h"
+
+namespace tesk {
+
+struct RunParams {
+  int ival = 65500;     // the input's no-data marker
+  int equid = 1;        // contour interval, not 0
+  int maille = 1;       // smoothing window degree; above 1 smooths (at most kMaxMaille)
+  bool overlay = true;  // lay the input contours back on the result
+  bool literal = false; // use the literal reference stages
+};
+
+// Reports of a run, in the order they come.  Every method may be left out.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  virtual void pass_starting(const PassReport&) {}
+  virtual void smoothing_stage() {}             // the smoothing stage begins (every run)
+  virtual void smoothing_skipped(int /*maille*/) {}  // window larger than the image
+  virtual void smoothing_starting(int /*maille*/) {}
+  virtual void smoothing_row(int /*row*/) {}
+  virtual void saving_starting() {}
+  virtual void minmax_row(int /*row*/) {}
+  virtual void minmax_found(int /*min*/, int /*max*/) {}
+};
+
+// A contour value that cannot be held in internal units.
+class ConversionError : public std::runtime_error {
+ public:
+  explicit ConversionError(const ConversionFault& f) : std::runtime_error("contour value out of range"), fault(f) {}
+  ConversionFault fault;
+};
+
+// The grids of a run.  itab2 is only needed by the literal dilation.
+struct RunGrids {
+  ByteGrid tab;   // 8-bit preview
+  IntGrid itab;   // working surface; holds the raw input on entry
+  IntGrid itab1;  // result, in altitude units on return
+  IntGrid itab2;  // scratch of the literal dilation
+
+  // Bytes per pixel the grids of a run need.
+  static std::uint64_t bytes_per_pixel(bool literal);
+  // Throws std::bad_alloc.
+  void allocate(int nb_lig, int nb_col, bool literal);
+};
+
+struct RunStats {
+  int passes = 0;
+  std::int64_t growth_sweeps = 0;
+  int gap_sweeps = 0;
+  int min_al = 0;
+  int max_al = 0;
+};
+
+// Runs the computation on g.itab (the raw input samples).  reread fills its
+// argument with the raw input again for the overlay.  Throws
+// ConversionError.
+RunStats compute_dem(RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
+                     RunObserver& observer);
+
+}  // namespace tesk
