@@ -123,6 +123,7 @@ int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOpt
   RunGrids g;
   RunParams p;
   p.literal = options.literal;
+  p.threads = options.threads;
   try {
     // Banner, file set, header, output files, grids.
     FileSet fs = ouverture(d, options.data_root,

@@ -11,6 +11,7 @@ namespace tesk {
 struct ClassicOptions {
   std::string data_root = "images";  // where the data-set directories lie
   bool literal = false;              // compute with the literal reference stages
+  int threads = 1;                   // worker threads of the computation
 };
 
 // Runs the whole classic program on the given console.  Returns the exit

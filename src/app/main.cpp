@@ -6,6 +6,7 @@
 
 #include "app/classic.h"
 #include "console/cues.h"
+#include "core/threads.h"
 #include "io/paths.h"
 
 int main(int argc, char** argv) {
@@ -16,5 +17,6 @@ int main(int argc, char** argv) {
   tesk::SystemCues cues = tesk::SystemCues::from_environment();
   tesk::ClassicOptions options;
   options.data_root = tesk::data_root(std::getenv("TESK_IMAGES"));
+  options.threads = tesk::resolve_threads(0);
   return tesk::run_classic(stdin, stdout, cues, options);
 }

@@ -23,6 +23,7 @@ struct RunParams {
   int maille = 1;       // smoothing window degree; above 1 smooths (at most kMaxMaille)
   bool overlay = true;  // lay the input contours back on the result
   bool literal = false; // use the literal reference stages
+  int threads = 1;      // worker threads for the stages that can share work (results never depend on it)
 };
 
 // Reports of a run, in the order they come.  Every method may be left out.
