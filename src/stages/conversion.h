@@ -29,6 +29,17 @@ std::optional<std::int32_t> to_internal(std::int32_t v, int equid);
 // One internal value back into altitude units, saturating at the int limits.
 std::int32_t to_altitude(std::int32_t w, int equid);
 
+// A real-valued source sample (floating-point rasters, wide integer types)
+// into internal units by the same formula, v taken as a double:
+// trunc(single(v / equid * 512)); nullopt when it does not fit an int (NaN
+// included).  equid must not be 0.
+std::optional<std::int32_t> to_internal_real(double v, int equid);
+
+// One row of a real-valued source into internal units: a sample equal to
+// nodata, or NaN, becomes the internal no-data marker (a NaN nodata matches
+// NaN samples).  Returns the column of the first sample that does not fit.
+std::optional<int> convert_row_to_internal(const double* src, int n, double nodata, int equid, std::int32_t* dst);
+
 // In place: samples equal to ival become the internal no-data marker, every
 // other sample is converted.  Stops at the first value that does not fit.
 std::optional<ConversionFault> convert_to_internal(IntGrid& itab, int ival, int equid);
@@ -36,6 +47,10 @@ std::optional<ConversionFault> convert_to_internal(IntGrid& itab, int ival, int 
 // Contour overlay: every sample of raw (the input read again) that is not
 // ival overwrites the same pixel of result with its internal value.
 std::optional<ConversionFault> overlay_contours(const IntGrid& raw, IntGrid& result, int ival, int equid);
+
+// Contour overlay for a source already in internal units: every pixel of
+// src that is not the internal no-data marker overwrites result.
+void overlay_internal(const IntGrid& src, IntGrid& result);
 
 // In place: the internal marker becomes ival, every other value is
 // converted back into altitude units.

@@ -24,6 +24,11 @@ struct RunParams {
   bool overlay = true;  // lay the input contours back on the result
   bool literal = false; // use the literal reference stages
   int threads = 1;      // worker threads for the stages that can share work (results never depend on it)
+  // The front end has already converted the samples into internal units
+  // (kNoData off the contours), in g.itab and at every reread: the
+  // conversion into internal units is skipped and the overlay copies the
+  // reread values as they are.  Used for floating-point sources.
+  bool internal_input = false;
 };
 
 // Reports of a run, in the order they come.  Every method may be left out.
@@ -38,6 +43,9 @@ class RunObserver {
   virtual void saving_starting() {}
   virtual void minmax_row(int /*row*/) {}
   virtual void minmax_found(int /*min*/, int /*max*/) {}
+  // The finished surface in internal units (after the overlay), just before
+  // it is converted back into altitude units.
+  virtual void before_conversion_back(const IntGrid& /*itab1*/) {}
 };
 
 // A contour value that cannot be held in internal units.
@@ -47,7 +55,9 @@ class ConversionError : public std::runtime_error {
   ConversionFault fault;
 };
 
-// The grids of a run.  itab2 is only needed by the literal dilation.
+// The grids of a run.  itab2 is only needed by the literal dilation: the
+// fast stages keep their scratch in tab (pixel states) and itab1 (grown
+// surface) and in frontier lists of at most a sixteenth of the pixels.
 struct RunGrids {
   ByteGrid tab;   // 8-bit preview
   IntGrid itab;   // working surface; holds the raw input on entry
@@ -66,6 +76,11 @@ struct RunStats {
   int gap_sweeps = 0;
   int min_al = 0;
   int max_al = 0;
+  // Work counters: pixel visits of the dilation and of the gap filling.  The
+  // literal stages count one visit per pixel per sweep over the grid; the
+  // fast ones count the pixels they actually examine.
+  std::int64_t dilation_visits = 0;
+  std::int64_t gap_visits = 0;
 };
 
 // Runs the computation on g.itab (the raw input samples).  reread fills its
