@@ -19,8 +19,10 @@ RunStats compute_literal(RunGrids& g, const RunParams& p, const std::function<vo
   RunStats stats;
   const auto pixels = static_cast<std::int64_t>(g.itab.size());
 
-  // Into internal units.
-  if (auto fault = convert_to_internal(g.itab, p.ival, p.equid)) throw ConversionError(*fault);
+  // Into internal units (unless the front end has done it).
+  if (!p.internal_input) {
+    if (auto fault = convert_to_internal(g.itab, p.ival, p.equid)) throw ConversionError(*fault);
+  }
 
   // Dilation passes until one writes nothing.
   const DilationStats d =
@@ -49,8 +51,13 @@ RunStats compute_literal(RunGrids& g, const RunParams& p, const std::function<vo
   // Contour overlay from a second reading of the input.
   if (p.overlay) {
     reread(g.itab);
-    if (auto fault = overlay_contours(g.itab, g.itab1, p.ival, p.equid)) throw ConversionError(*fault);
+    if (p.internal_input) {
+      overlay_internal(g.itab, g.itab1);
+    } else if (auto fault = overlay_contours(g.itab, g.itab1, p.ival, p.equid)) {
+      throw ConversionError(*fault);
+    }
   }
+  obs.before_conversion_back(g.itab1);
 
   // Back into altitude units, then the preview.
   convert_to_altitude(g.itab1, p.ival, p.equid);
@@ -71,7 +78,9 @@ RunStats compute_fast(RunGrids& g, const RunParams& p, const std::function<void(
   RunStats stats;
   ThreadPool pool(p.threads);
 
-  if (auto fault = convert_to_internal_fast(g.itab, p.ival, p.equid, pool)) throw ConversionError(*fault);
+  if (!p.internal_input) {
+    if (auto fault = convert_to_internal_fast(g.itab, p.ival, p.equid, pool)) throw ConversionError(*fault);
+  }
 
   const FastDilationStats d =
       dilate_fast(g.itab, g.itab1, g.tab, [&](const PassReport& r) { obs.pass_starting(r); });
@@ -96,8 +105,13 @@ RunStats compute_fast(RunGrids& g, const RunParams& p, const std::function<void(
 
   if (p.overlay) {
     reread(g.itab);
-    if (auto fault = overlay_contours_fast(g.itab, g.itab1, p.ival, p.equid, pool)) throw ConversionError(*fault);
+    if (p.internal_input) {
+      overlay_internal(g.itab, g.itab1);
+    } else if (auto fault = overlay_contours_fast(g.itab, g.itab1, p.ival, p.equid, pool)) {
+      throw ConversionError(*fault);
+    }
   }
+  obs.before_conversion_back(g.itab1);
 
   convert_to_altitude_fast(g.itab1, p.ival, p.equid, pool);
   obs.saving_starting();
