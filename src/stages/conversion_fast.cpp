@@ -1,0 +1,157 @@
+#include "stages/conversion_fast.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "core/units.h"
+
+namespace tesk {
+namespace {
+
+constexpr std::int64_t kRowGrain = 16;
+
+// The first fault over all pieces: the one with the smallest row, then
+// column.
+class FirstFault {
+ public:
+  void offer(const ConversionFault& f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!fault_ || f.row < fault_->row || (f.row == fault_->row && f.col < fault_->col)) fault_ = f;
+  }
+  std::optional<ConversionFault> get() const { return fault_; }
+
+ private:
+  std::mutex mutex_;
+  std::optional<ConversionFault> fault_;
+};
+
+// One value into internal units, as to_internal; ok is cleared when it does
+// not fit an int.
+inline std::int32_t internal_value(std::int32_t v, int equid, bool& ok) {
+  const float fval = static_cast<float>(static_cast<double>(v) / static_cast<double>(equid) * 512.0);
+  if (!(std::fabs(fval) < 2147483648.0f)) {
+    ok = false;
+    return 0;
+  }
+  return static_cast<std::int32_t>(fval);
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void altitude_row(std::int32_t* row, int n, int ival, int equid) {
+  const double e = static_cast<double>(equid);
+  for (int j = 0; j < n; ++j) {
+    const std::int32_t w = row[j];
+    const float f = static_cast<float>(static_cast<double>(w) * 0.001953125 * e);
+    // trunc_to_int of a float: NaN cannot occur, saturation at the limits.
+    const double d = static_cast<double>(f);
+    double c = d < -2147483648.0 ? -2147483648.0 : d;
+    c = c > 2147483647.0 ? 2147483647.0 : c;
+    const std::int32_t a = static_cast<std::int32_t>(c);
+    row[j] = w == kNoData ? ival : a;
+  }
+}
+
+}  // namespace
+
+std::optional<ConversionFault> convert_to_internal_fast(IntGrid& itab, int ival, int equid, ThreadPool& pool) {
+  FirstFault first;
+  pool.for_range(0, itab.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
+    for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+      std::int32_t* row = itab[i];
+      for (int j = 0; j < itab.cols(); ++j) {
+        if (row[j] == ival) {
+          row[j] = kNoData;
+          continue;
+        }
+        bool ok = true;
+        const std::int32_t w = internal_value(row[j], equid, ok);
+        if (!ok) {
+          first.offer(ConversionFault{i, j, row[j]});
+          return;
+        }
+        row[j] = w;
+      }
+    }
+  });
+  return first.get();
+}
+
+std::optional<ConversionFault> overlay_contours_fast(const IntGrid& raw, IntGrid& result, int ival, int equid,
+                                                     ThreadPool& pool) {
+  FirstFault first;
+  pool.for_range(0, raw.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
+    for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+      const std::int32_t* src = raw[i];
+      std::int32_t* dst = result[i];
+      for (int j = 0; j < raw.cols(); ++j) {
+        if (src[j] == ival) continue;
+        bool ok = true;
+        const std::int32_t w = internal_value(src[j], equid, ok);
+        if (!ok) {
+          first.offer(ConversionFault{i, j, src[j]});
+          return;
+        }
+        dst[j] = w;
+      }
+    }
+  });
+  return first.get();
+}
+
+void convert_to_altitude_fast(IntGrid& itab1, int ival, int equid, ThreadPool& pool) {
+  pool.for_range(0, itab1.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
+    for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) altitude_row(itab1[i], itab1.cols(), ival, equid);
+  });
+}
+
+void copy_grid_fast(const IntGrid& from, IntGrid& to, ThreadPool& pool) {
+  pool.for_range(0, from.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
+    const std::size_t cols = static_cast<std::size_t>(from.cols());
+    if (cols == 0) return;
+    std::memcpy(to[static_cast<int>(r0)], from[static_cast<int>(r0)],
+                static_cast<std::size_t>(r1 - r0) * cols * sizeof(std::int32_t));
+  });
+}
+
+void min_max_fast(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row, ThreadPool& pool) {
+  const int nr = tab.rows();
+  const int block = 256 * pool.size();
+  std::mutex mutex;
+  const std::int32_t lo0 = *Minv;
+  const std::int32_t hi0 = *maxv;
+  for (int b0 = 0; b0 < nr; b0 += block) {
+    const int b1 = std::min(nr, b0 + block);
+    if (on_row)
+      for (int i = b0; i < b1; ++i) on_row(i);
+    pool.for_range(b0, b1, kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
+      std::int32_t lo = lo0;
+      std::int32_t hi = hi0;
+      for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+        const std::int32_t* row = tab[i];
+        for (int j = 0; j < tab.cols(); ++j) {
+          lo = std::min(lo, row[j]);
+          hi = std::max(hi, row[j]);
+        }
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      *Minv = std::min(*Minv, lo);
+      *maxv = std::max(*maxv, hi);
+    });
+  }
+}
+
+void quantise_fast(const IntGrid& itab1, ByteGrid& tab, int min_al, int max_al, ThreadPool& pool) {
+  const Stretch s = stretch_line(min_al, max_al);
+  pool.for_range(0, itab1.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
+    for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+      const std::int32_t* src = itab1[i];
+      std::uint8_t* dst = tab[i];
+      for (int j = 0; j < itab1.cols(); ++j) dst[j] = stretch_byte(src[j], s);
+    }
+  });
+}
+
+}  // namespace tesk

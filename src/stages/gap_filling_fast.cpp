@@ -1,0 +1,147 @@
+#include "stages/gap_filling_fast.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "core/units.h"
+#include "stages/gap_filling.h"
+
+namespace tesk {
+namespace {
+
+constexpr std::uint8_t kThisSweep = 1;
+constexpr std::uint8_t kNextSweep = 2;
+
+// Candidate columns of one row for the current and the next sweep: flags in
+// the byte grid plus the range of columns holding them (lo > hi: none).
+struct RowRange {
+  int lo = INT_MAX;
+  int hi = -1;
+  void add(int j) {
+    lo = std::min(lo, j);
+    hi = std::max(hi, j);
+  }
+  bool empty() const { return lo > hi; }
+};
+
+class Filler {
+ public:
+  Filler(IntGrid& itab, ByteGrid& flags)
+      : nr_(itab.rows()), nc_(itab.cols()), I_(itab.data()), F_(flags.data()),
+        cur_(static_cast<std::size_t>(nr_)), nxt_(static_cast<std::size_t>(nr_)) {}
+
+  FastGapStats run() {
+    FastGapStats stats;
+    if (nr_ == 0 || nc_ == 0) {
+      stats.sweeps = 1;
+      return stats;
+    }
+    std::memset(F_, 0, static_cast<std::size_t>(nr_) * static_cast<std::size_t>(nc_));
+    // First sweep: every pixel.
+    std::int64_t written = 0;
+    ++stats.sweeps;
+    for (int i = 0; i < nr_; ++i) {
+      for (int j = 0; j < nc_; ++j) {
+        ++visited_;
+        if (at(i, j) == kNoData) written += visit(i, j, /*full=*/true);
+      }
+    }
+    // Later sweeps: the candidates only.
+    while (written > 0) {
+      promote();
+      written = 0;
+      ++stats.sweeps;
+      for (int i = row_min_; i <= row_max_; ++i) {
+        RowRange& r = cur_[static_cast<std::size_t>(i)];
+        // r.hi may grow while the row is treated (right neighbours).
+        for (int j = r.lo; j <= r.hi; ++j) {
+          std::uint8_t& f = F_[index(i, j)];
+          if (!(f & kThisSweep)) continue;
+          f = static_cast<std::uint8_t>(f & ~kThisSweep);
+          ++visited_;
+          if (at(i, j) == kNoData) written += visit(i, j, /*full=*/false);
+        }
+        r = RowRange{};
+      }
+    }
+    stats.pixels_visited = visited_;
+    return stats;
+  }
+
+ private:
+  std::size_t index(int i, int j) const {
+    return static_cast<std::size_t>(i) * static_cast<std::size_t>(nc_) + static_cast<std::size_t>(j);
+  }
+  std::int32_t at(int i, int j) const { return I_[index(i, j)]; }
+
+  // The literal treatment of one no-data pixel; on a write, queues the
+  // no-data pixels of its cross.  In the full first sweep the right and
+  // lower neighbours are visited anyway.
+  int visit(int i, int j, bool full) {
+    std::int32_t vals[4];
+    int ico = 0;
+    if (i > 0 && at(i - 1, j) != kNoData) vals[ico++] = at(i - 1, j);
+    if (j > 0 && at(i, j - 1) != kNoData) vals[ico++] = at(i, j - 1);
+    if (j + 1 < nc_ && at(i, j + 1) != kNoData) vals[ico++] = at(i, j + 1);
+    if (i + 1 < nr_ && at(i + 1, j) != kNoData) vals[ico++] = at(i + 1, j);
+    if (ico == 0) return 0;
+    I_[index(i, j)] = gap_mean(vals, ico);
+    if (i > 0 && at(i - 1, j) == kNoData) queue_next(i - 1, j);
+    if (j > 0 && at(i, j - 1) == kNoData) queue_next(i, j - 1);
+    if (!full) {
+      if (j + 1 < nc_ && at(i, j + 1) == kNoData) queue_this(i, j + 1);
+      if (i + 1 < nr_ && at(i + 1, j) == kNoData) queue_this(i + 1, j);
+    }
+    return 1;
+  }
+
+  void queue_this(int i, int j) {
+    F_[index(i, j)] |= kThisSweep;
+    cur_[static_cast<std::size_t>(i)].add(j);
+    row_max_ = std::max(row_max_, i);
+  }
+  void queue_next(int i, int j) {
+    F_[index(i, j)] |= kNextSweep;
+    nxt_[static_cast<std::size_t>(i)].add(j);
+    next_min_ = std::min(next_min_, i);
+    next_max_ = std::max(next_max_, i);
+  }
+
+  // The candidates of the next sweep become those of the current one.
+  void promote() {
+    row_min_ = next_min_;
+    row_max_ = next_max_;
+    for (int i = next_min_; i <= next_max_; ++i) {
+      RowRange& n = nxt_[static_cast<std::size_t>(i)];
+      if (n.empty()) continue;
+      for (int j = n.lo; j <= n.hi; ++j) {
+        std::uint8_t& f = F_[index(i, j)];
+        if (f & kNextSweep) f = kThisSweep;
+      }
+      cur_[static_cast<std::size_t>(i)] = n;
+      n = RowRange{};
+    }
+    next_min_ = INT_MAX;
+    next_max_ = -1;
+  }
+
+  int nr_;
+  int nc_;
+  std::int32_t* I_;
+  std::uint8_t* F_;
+  std::vector<RowRange> cur_;
+  std::vector<RowRange> nxt_;
+  int row_min_ = INT_MAX;
+  int row_max_ = -1;
+  int next_min_ = INT_MAX;
+  int next_max_ = -1;
+  std::int64_t visited_ = 0;
+};
+
+}  // namespace
+
+FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags) { return Filler(itab, flags).run(); }
+
+}  // namespace tesk
