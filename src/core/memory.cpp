@@ -48,13 +48,44 @@ std::optional<std::uint64_t> cgroup_room() {
   return *limit > u ? *limit - u : 0;
 }
 
+// A field of /proc/self/status given in kB ("VmSize:", "VmData:"), in bytes.
+std::optional<std::uint64_t> own_status_bytes(const char* field) {
+  std::ifstream in("/proc/self/status");
+  const std::string key = field;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(key, 0) == 0) {
+      std::istringstream fields(line.substr(key.size()));
+      std::uint64_t kib = 0;
+      if (fields >> kib) return kib * 1024;
+    }
+  }
+  return std::nullopt;
+}
+
+// Room left under one of the process's own resource limits: the soft limit
+// less what the process already has mapped of that kind.  Past it, calloc
+// fails (the kernel refuses the mapping), so the run must stay below it.
+std::optional<std::uint64_t> rlimit_room(int resource, const char* status_field) {
+  struct rlimit rl {};
+  if (getrlimit(resource, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY) return std::nullopt;
+  const std::uint64_t limit = rl.rlim_cur;
+  const std::uint64_t used = own_status_bytes(status_field).value_or(0);
+  return limit > used ? limit - used : 0;
+}
+
+void keep_smaller(std::optional<std::uint64_t>& best, std::optional<std::uint64_t> other) {
+  if (other && (!best || *other < *best)) best = other;
+}
+
 }  // namespace
 
 std::optional<std::uint64_t> available_memory() {
-  auto avail = mem_available();
-  auto room = cgroup_room();
-  if (avail && room) return std::min(*avail, *room);
-  return avail ? avail : room;
+  std::optional<std::uint64_t> best = mem_available();
+  keep_smaller(best, cgroup_room());
+  keep_smaller(best, rlimit_room(RLIMIT_AS, "VmSize:"));
+  keep_smaller(best, rlimit_room(RLIMIT_DATA, "VmData:"));
+  return best;
 }
 
 std::uint64_t peak_resident_memory() {

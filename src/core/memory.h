@@ -8,8 +8,10 @@
 
 namespace tesk {
 
-// The smaller of the memory the kernel reports as available and what the
-// process's control group may still use.  nullopt when neither can be read.
+// The smallest of the memory the kernel reports as available, what the
+// process's control group may still use, and the room left under the
+// process's own address-space and data-size limits (RLIMIT_AS, RLIMIT_DATA,
+// as lowered by ulimit or prlimit).  nullopt when none can be read.
 std::optional<std::uint64_t> available_memory();
 
 // Peak resident memory of this process so far, in bytes (0 if unknown).
