@@ -1,6 +1,8 @@
 #include "app/classic.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -58,7 +60,11 @@ void allocate(RunGrids& g, int nb_lig, int nb_col, bool literal) {
   const auto avail = available_memory();
   if (!need || (avail && *need > *avail)) {
     char text[200];
-    const unsigned long long mib = need ? *need >> 20 : ~0ULL >> 20;
+    // The figure is exact even when the byte count leaves 64 bits (an int
+    // by int image at 13 bytes a pixel still needs fewer than 2^64 MiB).
+    const auto bytes = static_cast<unsigned __int128>(static_cast<std::uint64_t>(nb_lig)) *
+                       static_cast<std::uint64_t>(nb_col) * RunGrids::bytes_per_pixel(literal);
+    const auto mib = static_cast<unsigned long long>(bytes >> 20);
     std::snprintf(text, sizeof text, "\n Memoire insuffisante : l'image demande %llu Mo, %llu Mo disponibles\n", mib,
                   static_cast<unsigned long long>(avail.value_or(0) >> 20));
     throw RunError(text);
@@ -170,7 +176,15 @@ int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOpt
 
     // End.
     d.say("\n");
-    std::fflush(out);
+    // A console that could not take the transcript (a full disk, a closed
+    // standard output) fails the run, as coreutils do: a script must not
+    // take a lost transcript for success.
+    errno = 0;
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+      std::fprintf(stderr, "tesk: erreur d'ecriture de la console : %s\n",
+                   std::strerror(errno != 0 ? errno : EIO));
+      return 1;
+    }
     return 0;
   } catch (const RunError& e) {
     d.say_text(e.what());

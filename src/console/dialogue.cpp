@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 
 #include "core/run_error.h"
@@ -49,6 +50,11 @@ std::string Dialogue::ask_word() {
   std::string word;
   const ScanStatus status = scan_.read_word(word);
   if (status != ScanStatus::Ok) refuse(status);
+  // A name is a C string: it ends at its first NUL, as the classic
+  // program's name buffers end it.  Left whole, "o\0x" would build paths
+  // that the system cuts at the NUL, and all four outputs would open the
+  // same file "o".
+  word.resize(std::min(word.size(), word.find('\0')));
   return word;
 }
 

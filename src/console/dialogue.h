@@ -28,6 +28,7 @@ class Dialogue {
   void cue(const char* file_name);
 
   int ask_int();
+  // One word, cut at its first NUL byte (names are C strings).
   std::string ask_word();
 
   // One key read without echo, only when the input is a terminal.

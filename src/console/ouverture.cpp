@@ -89,8 +89,10 @@ FileSet ouverture(Dialogue& d, const std::string& root, const GridAllocator& all
   fs.f1 = open_for_reading(fs.input.nomim1, "rb");
   if (!fs.f1) throw RunError(message("\n Fichier %s inexistant\n", fs.input.nomim1));
 
+  bool header_read = false;
   if (FilePtr f1d = open_for_reading(fs.input.nomdescr1, "r")) {
     fs.header = read_header(f1d.get());
+    header_read = true;
   } else {
     d.say("\n Absence du fichier %s \n\n", fs.input.nomdescr1.c_str());
     d.say("\n\tNombre de lignes   ? ");
@@ -107,9 +109,12 @@ FileSet ouverture(Dialogue& d, const std::string& root, const GridAllocator& all
 
   const Header& h = fs.header;
   if (h.nb_lig <= 0 || h.nb_col <= 0) {
-    char text[160];
-    std::snprintf(text, sizeof text, "\n Taille d'image invalide : %d lignes et %d colonnes\n", h.nb_lig, h.nb_col);
-    throw RunError(text);
+    // Name the header when the size came from it: that file is what the
+    // user has to mend.
+    char size[80];
+    std::snprintf(size, sizeof size, " : %d lignes et %d colonnes\n", h.nb_lig, h.nb_col);
+    throw RunError(std::string("\n Taille d'image invalide") + (header_read ? " dans " + fs.input.nomdescr1 : "") +
+                   size);
   }
   check_raster_length(fs.f1.get(), fs.input.nomim1, h, fs.itype);
   allocate(h.nb_lig, h.nb_col, fs.itype);
