@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include "core/units.h"
@@ -20,6 +21,10 @@ enum : std::uint8_t {
   kMarkB = 4,      // reached in an even layer not yet expanded
   kCommit = 5,     // midpoint written into itab this pass, grown value not yet replaced
 };
+// Added to the state of the pixels of the first and last rows and columns,
+// whose neighbourhoods must be clipped; the others use fixed offsets.
+constexpr std::uint8_t kBorder = 0x80;
+constexpr std::uint8_t kStateBits = 0x7f;
 
 class Grower {
  public:
@@ -45,6 +50,18 @@ class Grower {
       G_[x] = I_[x];
       nodata += nd;
     }
+    if (n == 0) return 0;
+    for (int i = 0; i < nr_; ++i) {
+      S_[index(i, 0)] |= kBorder;
+      S_[index(i, nc_ - 1)] |= kBorder;
+    }
+    for (int j = 0; j < nc_; ++j) {
+      S_[index(0, j)] |= kBorder;
+      S_[index(nr_ - 1, j)] |= kBorder;
+    }
+    const std::ptrdiff_t w = nc_;
+    const std::ptrdiff_t off[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
+    std::copy(off, off + 8, ring_);
     return nodata;
   }
 
@@ -65,7 +82,7 @@ class Grower {
       } else {
         const std::size_t n = static_cast<std::size_t>(nr_) * static_cast<std::size_t>(nc_);
         for (std::size_t f = 0; f < n; ++f)
-          if (S_[f] == prev) found += expand(f, prev, cur, next_overflow);
+          if (st(f) == prev) found += expand(f, prev, cur, next_overflow);
       }
       if (found > 0) layers = k;
       front_.swap(next_);
@@ -78,6 +95,19 @@ class Grower {
   std::int64_t visited() const { return visited_; }
 
  private:
+  std::size_t index(int i, int j) const {
+    return static_cast<std::size_t>(i) * static_cast<std::size_t>(nc_) + static_cast<std::size_t>(j);
+  }
+  // Whether the eight states from x on are all interior data pixels (zero
+  // bytes): the scans skip them a word at a time.
+  bool all_interior_data(std::size_t x) const {
+    std::uint64_t w;
+    std::memcpy(&w, S_ + x, sizeof w);
+    return w == 0;
+  }
+  std::uint8_t st(std::size_t x) const { return S_[x] & kStateBits; }
+  void set_state(std::size_t x, std::uint8_t s) { S_[x] = static_cast<std::uint8_t>((S_[x] & kBorder) | s); }
+
   void push(std::vector<std::uint32_t>& list, std::size_t x, bool& overflow) {
     if (list.size() < cap_)
       list.push_back(static_cast<std::uint32_t>(x));
@@ -90,36 +120,42 @@ class Grower {
   std::int64_t first_layer(bool& overflow) {
     std::int64_t found = 0;
     for (int i = 0; i < nr_; ++i) {
-      const std::size_t row = static_cast<std::size_t>(i) * static_cast<std::size_t>(nc_);
+      const std::size_t row = index(i, 0);
       for (int j = 0; j < nc_; ++j) {
         const std::size_t x = row + static_cast<std::size_t>(j);
-        if (S_[x] == kData) continue;
+        if (j + 8 <= nc_ && all_interior_data(x)) {
+          j += 7;
+          continue;
+        }
+        const std::uint8_t sx = S_[x];
+        if (sx == kData) continue;  // interior data pixel
+        if ((sx & kStateBits) == kData) continue;
         ++visited_;
         bool any = false;
         std::int32_t alti = INT_MAX;
-        if (i > 0 && S_[x - nc_] == kData) {
+        if (i > 0 && st(x - nc_) == kData) {
           any = true;
           alti = std::min(alti, G_[x - nc_]);
         }
-        if (j > 0 && S_[x - 1] == kData) {
+        if (j > 0 && st(x - 1) == kData) {
           any = true;
           alti = std::min(alti, G_[x - 1]);
         }
-        if (j + 1 < nc_ && S_[x + 1] == kData) {
+        if (j + 1 < nc_ && st(x + 1) == kData) {
           any = true;
           alti = std::min(alti, G_[x + 1]);
         }
-        if (i + 1 < nr_ && S_[x + nc_] == kData) {
+        if (i + 1 < nr_ && st(x + nc_) == kData) {
           any = true;
           alti = std::min(alti, G_[x + nc_]);
         }
         if (any) {
           G_[x] = alti;
-          S_[x] = kMarkA;
+          set_state(x, kMarkA);
           push(front_, x, overflow);
           ++found;
         } else {
-          S_[x] = kUnreached;
+          set_state(x, kUnreached);
         }
       }
     }
@@ -131,30 +167,55 @@ class Grower {
   // ring pixels reached before this layer.  Returns how many joined.
   std::int64_t expand(std::size_t f, std::uint8_t prev, std::uint8_t cur, bool& overflow) {
     ++visited_;
-    S_[f] = kReached;
+    set_state(f, kReached);
+    const unsigned sources = (1u << kData) | (1u << kReached) | (1u << prev);
+    std::int64_t found = 0;
+    if (!(S_[f] & kBorder)) {
+      for (const std::ptrdiff_t o : ring_) {
+        const std::size_t q = f + static_cast<std::size_t>(o);
+        if (st(q) != kUnreached) continue;
+        join(q, sources, cur, overflow);
+        ++found;
+      }
+      return found;
+    }
     const int fi = static_cast<int>(f / static_cast<std::size_t>(nc_));
     const int fj = static_cast<int>(f % static_cast<std::size_t>(nc_));
-    std::int64_t found = 0;
     for (int qi = std::max(fi - 1, 0); qi <= std::min(fi + 1, nr_ - 1); ++qi) {
       for (int qj = std::max(fj - 1, 0); qj <= std::min(fj + 1, nc_ - 1); ++qj) {
-        const std::size_t q = static_cast<std::size_t>(qi) * static_cast<std::size_t>(nc_) + static_cast<std::size_t>(qj);
-        if (S_[q] != kUnreached) continue;
-        ++visited_;
-        std::int32_t alti = INT_MAX;
-        for (int ri = std::max(qi - 1, 0); ri <= std::min(qi + 1, nr_ - 1); ++ri) {
-          const std::size_t row = static_cast<std::size_t>(ri) * static_cast<std::size_t>(nc_);
-          for (int rj = std::max(qj - 1, 0); rj <= std::min(qj + 1, nc_ - 1); ++rj) {
-            const std::uint8_t s = S_[row + static_cast<std::size_t>(rj)];
-            if (s == kData || s == kReached || s == prev) alti = std::min(alti, G_[row + static_cast<std::size_t>(rj)]);
-          }
-        }
-        G_[q] = alti;
-        S_[q] = cur;
-        push(next_, q, overflow);
+        const std::size_t q = index(qi, qj);
+        if (st(q) != kUnreached) continue;
+        join(q, sources, cur, overflow);
         ++found;
       }
     }
     return found;
+  }
+
+  // q joins the current layer: the smallest value among its ring pixels
+  // whose state is one of the sources (a bit set of states).
+  void join(std::size_t q, unsigned sources, std::uint8_t cur, bool& overflow) {
+    ++visited_;
+    std::int32_t alti = INT_MAX;
+    if (!(S_[q] & kBorder)) {
+      for (const std::ptrdiff_t o : ring_) {
+        const std::size_t r = q + static_cast<std::size_t>(o);
+        const std::int32_t v = (sources >> st(r)) & 1u ? G_[r] : INT_MAX;
+        alti = std::min(alti, v);
+      }
+    } else {
+      const int qi = static_cast<int>(q / static_cast<std::size_t>(nc_));
+      const int qj = static_cast<int>(q % static_cast<std::size_t>(nc_));
+      for (int ri = std::max(qi - 1, 0); ri <= std::min(qi + 1, nr_ - 1); ++ri) {
+        for (int rj = std::max(qj - 1, 0); rj <= std::min(qj + 1, nc_ - 1); ++rj) {
+          const std::size_t r = index(ri, rj);
+          if ((sources >> st(r)) & 1u) alti = std::min(alti, G_[r]);
+        }
+      }
+    }
+    G_[q] = alti;
+    set_state(q, cur);
+    push(next_, q, overflow);
   }
 
   // The midpoints of the reached pixels, written into itab.  The grown value
@@ -169,7 +230,11 @@ class Grower {
       cur_row.clear();
       for (int j = 0; j < nc_; ++j) {
         const std::size_t x = row + static_cast<std::size_t>(j);
-        if (S_[x] != kReached) continue;
+        if (j + 8 <= nc_ && all_interior_data(x)) {
+          j += 7;
+          continue;
+        }
+        if (st(x) != kReached) continue;
         ++visited_;
         const std::int32_t g = G_[x];
         bool any = false;
@@ -183,7 +248,7 @@ class Grower {
         const std::int32_t m = static_cast<std::int32_t>(static_cast<double>(sum) * 0.5 + 0.5);
         if (m == kNoData) continue;
         I_[x] = m;
-        S_[x] = kCommit;
+        set_state(x, kCommit);
         cur_row.push_back(j);
         ++modif;
       }
@@ -198,7 +263,7 @@ class Grower {
     const std::size_t row = static_cast<std::size_t>(i) * static_cast<std::size_t>(nc_);
     for (const int j : cols) {
       G_[row + static_cast<std::size_t>(j)] = I_[row + static_cast<std::size_t>(j)];
-      S_[row + static_cast<std::size_t>(j)] = kData;
+      set_state(row + static_cast<std::size_t>(j), kData);
     }
   }
 
@@ -211,6 +276,7 @@ class Grower {
   std::vector<std::uint32_t> front_;
   std::vector<std::uint32_t> next_;
   std::int64_t visited_ = 0;
+  std::ptrdiff_t ring_[8] = {};
 };
 
 }  // namespace
