@@ -1,6 +1,7 @@
 // tesk: contour lines to a digital elevation model.
 //
-// Without arguments, the classic French console dialogue.
+// Without arguments, the classic French console dialogue; with arguments,
+// the batch command line (when built with GDAL).
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,11 +9,19 @@
 #include "console/cues.h"
 #include "core/threads.h"
 #include "io/paths.h"
+#ifdef TESK_WITH_GDAL
+#include "app/batch.h"
+#endif
 
 int main(int argc, char** argv) {
   if (argc > 1) {
-    std::fprintf(stderr, "%s: takes no arguments; start it without any for the console dialogue\n", argv[0]);
-    return 2;
+#ifdef TESK_WITH_GDAL
+    return tesk::run_batch(argc, argv);
+#else
+    std::fprintf(stderr, "%s: built without GDAL, so without the command line; start it without arguments for "
+                         "the console dialogue\n", argv[0]);
+    return 1;
+#endif
   }
   tesk::SystemCues cues = tesk::SystemCues::from_environment();
   tesk::ClassicOptions options;

@@ -1,0 +1,264 @@
+#include "app/batch.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gdal.h>
+
+#include "core/run_error.h"
+#include "core/threads.h"
+#include "core/units.h"
+#include "io/gdal_output.h"
+#include "io/gdal_progress.h"
+#include "io/gdal_source.h"
+#include "stages/pipeline.h"
+#include "stages/smoothing.h"
+
+#ifndef TESK_VERSION
+#define TESK_VERSION "unknown"
+#endif
+
+namespace tesk {
+namespace {
+
+// GDAL's utilities spell these options with one dash; the parser knows them
+// with two, and help shows them with one.
+constexpr std::array<const char*, 6> kGdalStyle = {"of", "co", "ot", "tr", "ts", "te"};
+
+class GdalStyleFormatter : public CLI::Formatter {
+ public:
+  std::string make_option_name(const CLI::Option* opt, bool positional) const override {
+    std::string name = CLI::Formatter::make_option_name(opt, positional);
+    for (const char* o : kGdalStyle)
+      if (name == std::string("--") + o) return name.substr(1);
+    return name;
+  }
+};
+
+struct Options {
+  std::string src, dst;
+  int interval = 0;
+  int window = 1;
+  bool no_overlay = false;
+  std::optional<std::string> format, type, preview, hillshade;
+  std::vector<std::string> creation;
+  std::optional<double> nodata;
+  gdal::SourceOptions source;
+  bool quiet = false, overwrite = false;
+  int threads = 0;
+};
+
+// Every option, declared once: the parser and --help both come from here.
+void declare(CLI::App& app, Options& o) {
+  app.formatter(std::make_shared<GdalStyleFormatter>());
+  app.add_option("src", o.src, "Contour source: a raster with a no-data value, vector contour lines, "
+                               "or a classic NAME_c2.raw / NAME_c4.raw")->required();
+  app.add_option("dst", o.dst, "Destination DEM (GDAL raster, or a classic NAME_m2.raw / NAME_m4.raw set)")
+      ->required();
+  app.add_option("-i,--interval", o.interval, "Contour interval, in the altitude units of the source (not 0)")
+      ->required();
+  app.add_option("-m,--window", o.window, "Smoothing window: 1 none, 3 or 5 a Bernstein window of m+1 pixels")
+      ->capture_default_str();
+  app.add_flag("--no-overlay", o.no_overlay, "Do not lay the contour values back over the result");
+  app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
+  app.add_option("--co", o.creation, "Creation option NAME=VALUE for the output format (repeatable)");
+  app.add_option("--ot", o.type, "Output type: Byte, UInt16, Int16, UInt32, Int32 (whole units), "
+                                 "Float32, Float64 (full resolution)");
+  app.add_option("--nodata", o.nodata, "No-data value of the source, overriding its own");
+  app.add_option("-b,--band", o.source.band, "Band of a raster source")->capture_default_str();
+  app.add_option("-a", o.source.field, "Vector source: the attribute that holds the altitude");
+  app.add_option("--tr", o.source.tr, "Vector source: pixel size of the grid")->type_name("XRES YRES");
+  app.add_option("--ts", o.source.ts, "Vector source: grid size in pixels")->type_name("WIDTH HEIGHT");
+  app.add_option("--te", o.source.te, "Vector source: grid extent")->type_name("XMIN YMIN XMAX YMAX");
+  app.add_option("--preview", o.preview, "Also write the 8-bit stretched preview as a PNG");
+  app.add_option("--hillshade", o.hillshade, "Also write a shaded relief of the result as a PNG");
+  app.add_flag("-q,--quiet", o.quiet, "No progress");
+  app.add_flag("--overwrite", o.overwrite, "Replace existing output files");
+  app.add_option("--threads", o.threads, "Worker threads (0: TESK_THREADS, else every core)")->capture_default_str();
+  app.set_version_flag("--version", std::string("tesk ") + TESK_VERSION + " (GDAL " +
+                                        GDALVersionInfo("RELEASE_NAME") + ")");
+}
+
+std::string command_line(int argc, char** argv) {
+  std::string s;
+  for (int k = 0; k < argc; ++k) {
+    std::string a = argv[k];
+    if (a.empty() || a.find_first_of(" \t\n'\"\\$`*?;&|<>()") != std::string::npos) {
+      std::string q = "'";
+      for (char c : a) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+      a = q + "'";
+    }
+    s += (k ? " " : "") + a;
+  }
+  return s;
+}
+
+// The run's progress: the stages' reports mapped onto one line.
+class BatchObserver : public RunObserver {
+ public:
+  BatchObserver(gdal::TermProgress& progress, int rows, bool keep_real, int equid)
+      : progress_(progress), rows_(rows), keep_real_(keep_real), equid_(equid) {}
+
+  void pass_starting(const PassReport& r) override {
+    if (r.degree == 1) first_ = r.to_treat;
+    if (first_ > 0) progress_.report(0.05 + 0.45 * (1.0 - static_cast<double>(r.to_treat) / first_));
+  }
+  void smoothing_row(int i) override { progress_.report(0.50 + 0.35 * i / rows_); }
+  void saving_starting() override { progress_.report(0.85); }
+  void minmax_row(int i) override { progress_.report(0.85 + 0.05 * i / rows_); }
+  // Full resolution for real output types: w x equid / 512, in double.
+  void before_conversion_back(const IntGrid& itab1) override {
+    if (!keep_real_) return;
+    real = gdal::RealGrid(itab1.rows(), itab1.cols());
+    for (std::size_t k = 0; k < itab1.size(); ++k)
+      real.data()[k] = static_cast<double>(itab1.data()[k]) * equid_ / 512.0;
+  }
+
+  gdal::RealGrid real;
+
+ private:
+  gdal::TermProgress& progress_;
+  int rows_;
+  bool keep_real_;
+  int equid_;
+  std::int64_t first_ = 0;
+};
+
+// Checked before anything is computed: every output's directory exists, and
+// no output exists unless --overwrite.
+void check_outputs(const std::vector<std::string>& files, bool overwrite) {
+  for (const auto& f : files) {
+    const auto dir = std::filesystem::path(f).parent_path();
+    if (!dir.empty() && !std::filesystem::is_directory(dir))
+      throw RunError("cannot write " + f + ": the directory " + dir.string() + " does not exist");
+    if (!overwrite && std::filesystem::exists(f)) throw RunError(f + " already exists: add --overwrite to replace it");
+  }
+}
+
+int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) {
+  if (o.interval == 0) throw RunError("-i/--interval must not be 0");
+  if (o.window < 1 || o.window > kMaxMaille)
+    throw RunError("-m/--window must lie between 1 and " + std::to_string(kMaxMaille));
+  const bool classic_out = !o.format && gdal::is_classic_destination(o.dst);
+  std::vector<std::string> outputs = classic_out ? gdal::classic_set_files(o.dst) : std::vector{o.dst};
+  if (o.preview) outputs.push_back(*o.preview);
+  if (o.hillshade) outputs.push_back(*o.hillshade);
+  check_outputs(outputs, o.overwrite);
+  if (classic_out && (o.type || !o.creation.empty())) throw RunError("-ot and -co do not apply to a classic output set");
+  const std::string driver = o.format ? *o.format : gdal::driver_for(o.dst);
+
+  gdal::SourceOptions so = o.source;
+  so.nodata = o.nodata;
+  auto src = gdal::open_source(o.src, so);
+  progress.report(0);
+
+  RunParams p;
+  p.equid = o.interval;
+  p.maille = o.window;
+  p.overlay = !o.no_overlay;
+  p.threads = resolve_threads(o.threads);
+  p.internal_input = !src->raw();
+  p.ival = src->raw() ? static_cast<int>(src->nodata()) : kIval32;
+  RunGrids g;
+  try {
+    g.allocate(src->rows(), src->cols(), false);
+  } catch (const std::bad_alloc&) {
+    throw RunError("not enough memory for a grid of " + std::to_string(src->rows()) + " x " +
+                   std::to_string(src->cols()) + " pixels");
+  }
+  auto read = [&](IntGrid& itab) {
+    if (p.internal_input)
+      src->read_internal(itab, p.equid);
+    else
+      src->read_raw(itab);
+  };
+  read(g.itab);
+  const std::int32_t off = p.internal_input ? kNoData : p.ival;
+  if (std::find_if(g.itab.begin(), g.itab.end(), [&](std::int32_t v) { return v != off; }) == g.itab.end())
+    throw RunError(o.src + " holds no contour pixel: every sample is the no-data value");
+  progress.report(0.05);
+
+  const bool real_out = !classic_out && o.type && gdal::is_real_type(*o.type);
+  BatchObserver observer(progress, src->rows(), real_out, p.equid);
+  RunStats stats;
+  try {
+    stats = compute_dem(g, p, read, observer);
+  } catch (const ConversionError& e) {
+    throw RunError(o.src + ": the value " + std::to_string(e.fault.value) + " at row " + std::to_string(e.fault.row) +
+                   ", column " + std::to_string(e.fault.col) + " is too large for the interval " +
+                   std::to_string(p.equid));
+  }
+  progress.report(0.90);
+
+  const gdal::RealGrid* real = real_out ? &observer.real : nullptr;
+  std::optional<double> out_nodata;
+  if (classic_out) {
+    Header h{src->rows(), src->cols(), 0, 0, 0, 0};
+    if (src->classic_header())
+      h = *src->classic_header();
+    else if (src->georef().has_transform)
+      h.taille_pix = static_cast<int>(std::lround(std::fabs(src->georef().transform[1])));
+    gdal::write_classic_set(o.dst, h, g.tab, g.itab1);
+  } else {
+    gdal::RasterDestination d{o.dst, driver, o.creation, "", src->nodata(), cmd};
+    d.type = gdal::choose_type(o.type, src->type_name(), stats.min_al, stats.max_al);
+    gdal::write_raster(d, g.itab1, real, src->georef());
+    out_nodata = src->nodata();
+  }
+  progress.report(0.97);
+  if (o.preview) gdal::write_png(*o.preview, g.tab);
+  if (o.hillshade) gdal::write_hillshade(*o.hillshade, g.itab1, real, src->georef(), out_nodata);
+  progress.report(1.0);
+  return 0;
+}
+
+}  // namespace
+
+int run_batch(int argc, char** argv) {
+  // GDAL's one-dash long options become the parser's two-dash ones.
+  std::vector<std::string> args(argv, argv + argc);
+  for (auto& a : args)
+    for (const char* o : kGdalStyle)
+      if (a == std::string("-") + o) a = std::string("--") + o;
+  std::vector<char*> argv2;
+  for (auto& a : args) argv2.push_back(a.data());
+
+  CLI::App app("Contour lines to a digital elevation model.\n"
+               "Without arguments, tesk runs its classic console dialogue.",
+               "tesk");
+  Options o;
+  declare(app, o);
+  try {
+    app.parse(static_cast<int>(argv2.size()), argv2.data());
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::CallForVersion&) {
+    std::printf("%s\n", app.version().c_str());
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "tesk: %s\nRun 'tesk --help' for the options.\n", e.what());
+    return 1;
+  }
+  gdal::TermProgress progress(o.quiet ? nullptr : stderr);
+  std::string failure;
+  try {
+    return run(o, command_line(argc, argv), progress);
+  } catch (const RunError& e) {
+    failure = e.what();
+  } catch (const std::bad_alloc&) {
+    failure = "not enough memory";
+  }
+  std::fprintf(stderr, "%stesk: %s\n", progress.open() ? "\n" : "", failure.c_str());
+  return 1;
+}
+
+}  // namespace tesk

@@ -1,0 +1,22 @@
+#include "io/gdal_progress.h"
+
+#include <algorithm>
+
+namespace tesk::gdal {
+
+void TermProgress::report(double fraction) {
+  if (!out_ || !(fraction >= 0)) return;
+  const int target = std::min(40, static_cast<int>(fraction * 40.0));
+  if (target <= ticks_) return;
+  while (ticks_ < target) {
+    ++ticks_;
+    if (ticks_ % 4 == 0)
+      std::fprintf(out_, "%d", ticks_ / 4 * 10);
+    else
+      std::fputs(".", out_);
+  }
+  if (ticks_ == 40) std::fputs(" - done.\n", out_);
+  std::fflush(out_);
+}
+
+}  // namespace tesk::gdal

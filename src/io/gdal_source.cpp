@@ -1,0 +1,234 @@
+#include "io/gdal_source.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <gdal.h>
+#include <gdal_utils.h>
+
+#include "core/run_error.h"
+#include "core/units.h"
+#include "stages/conversion.h"
+#include "io/raster.h"
+
+namespace tesk::gdal {
+namespace {
+
+std::string format(const char* fmt, auto... args) {
+  const int n = std::snprintf(nullptr, 0, fmt, args...);
+  std::string s(static_cast<std::size_t>(n) + 1, '\0');
+  std::snprintf(s.data(), s.size(), fmt, args...);
+  s.resize(static_cast<std::size_t>(n));
+  return s;
+}
+
+std::string with_gdal_reason(std::string text) {
+  const std::string reason = last_error();
+  if (!reason.empty()) text += " (" + reason + ")";
+  return text;
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A no-data value the integer reading can compare samples with.
+bool is_int32(double v) { return std::isfinite(v) && v == std::trunc(v) && v >= INT32_MIN && v <= INT32_MAX; }
+
+[[noreturn]] void conversion_fault(const std::string& path, double v, int row, int col, int equid) {
+  throw RunError(format("%s: the value %.17g at row %d, column %d is too large for the interval %d "
+                        "(it must stay below 4194304 intervals)",
+                        path.c_str(), v, row, col, equid));
+}
+
+// Integer samples in IntGrid raw form into internal units.
+void convert_raw(IntGrid& itab, int ival, int equid, const std::string& path) {
+  if (auto f = convert_to_internal(itab, ival, equid)) conversion_fault(path, f->value, f->row, f->col, equid);
+}
+
+// A classic contour raster: headerless samples, the size from the header
+// text beside it.
+class ClassicSource : public Source {
+ public:
+  ClassicSource(const std::string& path, const SourceOptions& o) : path_(path) {
+    itype_ = ends_with(path, "_c2.raw") ? 0 : 1;
+    const std::string header_path = path.substr(0, path.size() - 4) + ".txt";
+    if (!std::filesystem::is_regular_file(path)) throw RunError("source " + path + " does not exist");
+    std::FILE* hf = std::fopen(header_path.c_str(), "r");
+    if (!hf) throw RunError("header " + header_path + " not found: it gives the size of " + path);
+    header_ = read_header(hf);
+    std::fclose(hf);
+    rows_ = header_->nb_lig;
+    cols_ = header_->nb_col;
+    if (rows_ <= 0 || cols_ <= 0)
+      throw RunError(format("header %s gives %d rows and %d columns: both must be above 0", header_path.c_str(),
+                            rows_, cols_));
+    const auto need = static_cast<std::uintmax_t>(rows_) * static_cast<std::uintmax_t>(cols_) *
+                      static_cast<std::uintmax_t>(sample_bytes(itype_));
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size < need)
+      throw RunError(format("%s holds %ju bytes, fewer than the %ju that %d rows of %d samples need", path.c_str(),
+                            static_cast<std::uintmax_t>(ec ? 0 : size), need, rows_, cols_));
+    nodata_ = o.nodata.value_or(ival_for(itype_));
+    if (!is_int32(nodata_)) throw RunError("--nodata must be a whole number for a classic data set");
+    type_name_ = itype_ == 0 ? "UInt16" : "Int32";
+  }
+
+  void read_raw(IntGrid& itab) override {
+    std::FILE* f = std::fopen(path_.c_str(), "rb");
+    const bool ok = f && lecture(f, itype_, itab);
+    if (f) std::fclose(f);
+    if (!ok) throw RunError("cannot read " + path_);
+  }
+  void read_internal(IntGrid& itab, int equid) override {
+    read_raw(itab);
+    convert_raw(itab, static_cast<int>(nodata_), equid, path_);
+  }
+
+ private:
+  std::string path_;
+  int itype_ = 0;
+};
+
+struct DatasetCloser {
+  void operator()(void* ds) const {
+    if (ds) GDALClose(ds);
+  }
+};
+using DatasetPtr = std::unique_ptr<void, DatasetCloser>;
+
+// One band of a GDAL raster (also the grid a vector source is burnt into).
+class RasterSource : public Source {
+ public:
+  RasterSource(DatasetPtr ds, const std::string& path, const SourceOptions& o) : ds_(std::move(ds)), path_(path) {
+    const int count = GDALGetRasterCount(ds_.get());
+    if (o.band < 1 || o.band > count)
+      throw RunError(format("band %d does not exist in %s (it has %d band%s)", o.band, path.c_str(), count,
+                            count == 1 ? "" : "s"));
+    band_ = GDALGetRasterBand(ds_.get(), o.band);
+    rows_ = GDALGetRasterYSize(ds_.get());
+    cols_ = GDALGetRasterXSize(ds_.get());
+    int has = 0;
+    const double own = GDALGetRasterNoDataValue(band_, &has);
+    if (o.nodata) {
+      nodata_ = *o.nodata;
+    } else if (has) {
+      nodata_ = own;
+    } else {
+      throw RunError(path + " has no no-data value: give the value that marks the pixels off the contours "
+                            "with --nodata VALUE");
+    }
+    const GDALDataType dt = GDALGetRasterDataType(band_);
+    type_name_ = GDALGetDataTypeName(dt);
+    if (GDALDataTypeIsComplex(dt)) throw RunError(path + ": complex samples (" + type_name_ + ") hold no altitude");
+    const int bits = GDALGetDataTypeSizeBits(dt);
+    const bool int_samples = GDALDataTypeIsInteger(dt) && (bits <= 16 || (bits == 32 && GDALDataTypeIsSigned(dt)));
+    raw_ = int_samples && is_int32(nodata_);
+    georef_.has_transform = GDALGetGeoTransform(ds_.get(), georef_.transform.data()) == CE_None;
+    if (const char* wkt = GDALGetProjectionRef(ds_.get())) georef_.projection = wkt;
+  }
+
+  void read_raw(IntGrid& itab) override {
+    if (GDALRasterIO(band_, GF_Read, 0, 0, cols_, rows_, itab.data(), cols_, rows_, GDT_Int32, 0, 0) != CE_None)
+      throw RunError(with_gdal_reason("cannot read " + path_));
+  }
+
+  void read_internal(IntGrid& itab, int equid) override {
+    if (raw_) {
+      read_raw(itab);
+      convert_raw(itab, static_cast<int>(nodata_), equid, path_);
+      return;
+    }
+    std::vector<double> row(static_cast<std::size_t>(cols_));
+    for (int i = 0; i < rows_; ++i) {
+      if (GDALRasterIO(band_, GF_Read, 0, i, cols_, 1, row.data(), cols_, 1, GDT_Float64, 0, 0) != CE_None)
+        throw RunError(with_gdal_reason("cannot read " + path_));
+      if (auto j = convert_row_to_internal(row.data(), cols_, nodata_, equid, itab[i]))
+        conversion_fault(path_, row[static_cast<std::size_t>(*j)], i, *j, equid);
+    }
+  }
+
+ private:
+  DatasetPtr ds_;
+  std::string path_;
+  GDALRasterBandH band_ = nullptr;
+};
+
+// The no-data value of a grid burnt from vectors when --nodata is not given:
+// the classic 32-bit marker, far from any altitude.
+constexpr double kBurnNoData = kIval32;
+
+// Burns the contour lines of a vector source onto a grid in memory, with
+// gdal_rasterize's own code and the options a user would give it:
+//   -a FIELD (-tr X Y | -ts W H) [-te ...] -a_nodata N -init N -ot Float64
+DatasetPtr burn(GDALDatasetH vector, const std::string& path, const SourceOptions& o, double nodata) {
+  if (o.field.empty()) throw RunError(path + " holds vector data: name its altitude attribute with -a FIELD");
+  if (o.tr.has_value() == o.ts.has_value())
+    throw RunError(path + " holds vector data: give the grid with either -tr XRES YRES or -ts WIDTH HEIGHT");
+  CPLStringList args;
+  args.AddString("-a");
+  args.AddString(o.field.c_str());
+  auto add_numbers = [&](const char* name, const auto& values) {
+    args.AddString(name);
+    for (double v : values) args.AddString(format("%.17g", v).c_str());
+  };
+  if (o.tr) add_numbers("-tr", *o.tr);
+  if (o.ts) add_numbers("-ts", *o.ts);
+  if (o.te) add_numbers("-te", *o.te);
+  add_numbers("-a_nodata", std::array<double, 1>{nodata});
+  add_numbers("-init", std::array<double, 1>{nodata});
+  for (const char* a : {"-ot", "Float64", "-of", "MEM"}) args.AddString(a);
+  GDALRasterizeOptions* opts = GDALRasterizeOptionsNew(args.List(), nullptr);
+  if (!opts) throw RunError(with_gdal_reason("bad rasterization options for " + path));
+  int usage_error = 0;
+  CPLErrorReset();
+  GDALDatasetH grid = GDALRasterize("", nullptr, vector, opts, &usage_error);
+  GDALRasterizeOptionsFree(opts);
+  if (!grid) throw RunError(with_gdal_reason("cannot burn the contour lines of " + path));
+  return DatasetPtr(grid);
+}
+
+}  // namespace
+
+void init() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    GDALAllRegister();
+    CPLSetErrorHandler(CPLQuietErrorHandler);
+  });
+}
+
+std::string last_error() {
+  const char* msg = CPLGetLastErrorMsg();
+  return msg ? msg : "";
+}
+
+bool is_classic_source(const std::string& path) { return ends_with(path, "_c2.raw") || ends_with(path, "_c4.raw"); }
+
+std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions& o) {
+  init();
+  if (is_classic_source(path)) return std::make_unique<ClassicSource>(path, o);
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) && path.rfind("/vsi", 0) != 0)
+    throw RunError("source " + path + " does not exist");
+  CPLErrorReset();
+  DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+  if (!ds) throw RunError(with_gdal_reason("cannot read " + path + ": not a raster or vector format GDAL knows"));
+  if (GDALGetRasterCount(ds.get()) > 0) return std::make_unique<RasterSource>(std::move(ds), path, o);
+  if (GDALDatasetGetLayerCount(ds.get()) > 0) {
+    DatasetPtr grid = burn(ds.get(), path, o, o.nodata.value_or(kBurnNoData));
+    SourceOptions band1 = o;
+    band1.band = 1;
+    return std::make_unique<RasterSource>(std::move(grid), path, band1);
+  }
+  throw RunError(path + " holds neither a raster band nor a vector layer");
+}
+
+}  // namespace tesk::gdal

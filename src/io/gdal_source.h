@@ -1,0 +1,86 @@
+// Contour sources of the batch mode: any raster GDAL reads, vector contour
+// lines burnt onto a grid, or a classic data set (NAME_c2.raw / NAME_c4.raw
+// beside its header text).
+//
+// A source can be read whole as many times as the run needs (the overlay
+// reads it a second time).  Integer samples that fit an int, with an integer
+// no-data value, are handed over raw, exactly as the classic reading does;
+// every other source (floating-point bands, 32-bit unsigned and 64-bit
+// integers) is converted into internal units while it is read, with the
+// sample taken as a double.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/grid.h"
+#include "io/header.h"
+
+namespace tesk::gdal {
+
+// Registers GDAL's drivers (once) and routes GDAL's own error messages away
+// from the console: the batch mode reports failures in its own words.
+void init();
+
+// The last message GDAL gave, or "" (for error reports).
+std::string last_error();
+
+// Where a grid lies: GDAL's six-term geotransform and the projection as WKT.
+struct Georef {
+  bool has_transform = false;
+  std::array<double, 6> transform{0, 1, 0, 0, 0, 1};
+  std::string projection;  // "" when unknown
+};
+
+struct SourceOptions {
+  int band = 1;                              // raster band, from 1
+  std::optional<double> nodata;              // overrides the source's own no-data value
+  std::string field;                         // vector: the altitude attribute
+  std::optional<std::array<double, 2>> tr;   // vector: pixel size
+  std::optional<std::array<int, 2>> ts;      // vector: width and height in pixels
+  std::optional<std::array<double, 4>> te;   // vector: xmin ymin xmax ymax
+};
+
+class Source {
+ public:
+  virtual ~Source() = default;
+
+  int rows() const { return rows_; }
+  int cols() const { return cols_; }
+  double nodata() const { return nodata_; }
+  const Georef& georef() const { return georef_; }
+  // The GDAL name of the sample type ("UInt16", "Float64", ...).
+  const std::string& type_name() const { return type_name_; }
+  // True when read_raw applies: samples and the no-data value are ints.
+  bool raw() const { return raw_; }
+  // The header text of a classic source (nothing for the others).
+  const std::optional<Header>& classic_header() const { return header_; }
+
+  // The samples as they are (raw() sources only).  Throws RunError.
+  virtual void read_raw(IntGrid& itab) = 0;
+  // The samples in internal units, no-data (and NaN) as the internal marker
+  // (any source).  Throws RunError, naming the sample that cannot be held.
+  virtual void read_internal(IntGrid& itab, int equid) = 0;
+
+ protected:
+  int rows_ = 0;
+  int cols_ = 0;
+  double nodata_ = 0;
+  bool raw_ = true;
+  std::string type_name_;
+  Georef georef_;
+  std::optional<Header> header_;
+};
+
+// True for a path that names a classic contour raster (NAME_c2.raw or
+// NAME_c4.raw).
+bool is_classic_source(const std::string& path);
+
+// Opens path as a classic data set, a GDAL raster or an OGR vector source,
+// in that order of preference.  Throws RunError with a message that names
+// the file and what is wrong with it.
+std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions& options);
+
+}  // namespace tesk::gdal
