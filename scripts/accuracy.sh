@@ -4,7 +4,7 @@
 # elevation model they were drawn from (images/demo/jacksboro_true.tif): the
 # mean error, RMSE and largest error over the pixels off the contours, for
 # each smoothing window.  Also remakes the pictures of
-# docs/from-contours-to-dem.md under docs/ (--no-pictures to skip that).
+# the README section "From contour lines to a DEM", under docs/ (--no-pictures to skip that).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
