@@ -115,9 +115,7 @@ class Grower {
       if (!front_overflow) {
         for (const std::uint32_t f : front_) found += expand(f, cur, k, next_overflow);
       } else {
-        for_each_active([&](int, int, std::size_t f) {
-          if (st(f) == prev) found += expand(f, cur, k, next_overflow);
-        });
+        for_each_in_state(prev, [&](std::size_t f) { found += expand(f, cur, k, next_overflow); });
       }
       if (found > 0) layers = k;
       front_.swap(next_);
@@ -175,10 +173,36 @@ class Grower {
     }
   }
 
-  // The same over the active rows, visit(i, j, x).
+  // Calls visit(x) for every pixel of the active rows whose state is s,
+  // eight pixels at a time: a word with no byte in state s is skipped.
+  // visit may change any state; the bytes are read again after each call.
   template <class Visit>
-  void for_each_active(Visit&& visit) {
-    for (const int i : rows_) for_each_active_row(i, [&](int j, std::size_t x) { visit(i, j, x); });
+  void for_each_in_state(std::uint8_t s, Visit&& visit) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kStates = kOnes * kStateBits;
+    constexpr std::uint64_t kHigh = kOnes * 0x80;
+    for (const int i : rows_) {
+      const std::size_t row = index(i, 0);
+      int j = 0;
+      while (j < nc_) {
+        if (j + 8 <= nc_) {
+          std::uint64_t w;
+          std::memcpy(&w, S_ + row + static_cast<std::size_t>(j), sizeof w);
+          // Bytes in state s become zero; the lowest flagged byte of the
+          // zero-byte test is always a true zero (flags above it may not be).
+          const std::uint64_t m = (w & kStates) ^ (kOnes * s);
+          const std::uint64_t z = (m - kOnes) & ~m & kHigh;
+          if (z == 0) {
+            j += 8;
+            continue;
+          }
+          if constexpr (std::endian::native == std::endian::little) j += std::countr_zero(z) / 8;
+        }
+        const std::size_t x = row + static_cast<std::size_t>(j);
+        if (st(x) == s) visit(x);
+        ++j;
+      }
+    }
   }
 
   // Calls f(q) for each pixel q of the ring around x, clipped to the grid.
