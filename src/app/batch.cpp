@@ -13,6 +13,7 @@
 
 #include <gdal.h>
 
+#include "core/memory.h"
 #include "core/run_error.h"
 #include "core/threads.h"
 #include "core/units.h"
@@ -168,6 +169,11 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
   p.internal_input = !src->raw();
   p.ival = src->raw() ? static_cast<int>(src->nodata()) : kIval32;
   RunGrids g;
+  const MemoryCheck m = check_memory(src->rows(), src->cols(), RunGrids::bytes_per_pixel(false));
+  if (!m.fits)
+    throw RunError("not enough memory: a grid of " + std::to_string(src->rows()) + " x " +
+                   std::to_string(src->cols()) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +
+                   std::to_string(m.avail_mib) + " MiB available");
   try {
     g.allocate(src->rows(), src->cols(), false);
   } catch (const std::bad_alloc&) {

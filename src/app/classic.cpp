@@ -56,17 +56,11 @@ class ClassicObserver : public RunObserver {
 };
 
 void allocate(RunGrids& g, int nb_lig, int nb_col, bool literal) {
-  const auto need = grid_bytes(nb_lig, nb_col, RunGrids::bytes_per_pixel(literal));
-  const auto avail = available_memory();
-  if (!need || (avail && *need > *avail)) {
+  const MemoryCheck m = check_memory(nb_lig, nb_col, RunGrids::bytes_per_pixel(literal));
+  if (!m.fits) {
     char text[200];
-    // The figure is exact even when the byte count leaves 64 bits (an int
-    // by int image at 13 bytes a pixel still needs fewer than 2^64 MiB).
-    const auto bytes = static_cast<unsigned __int128>(static_cast<std::uint64_t>(nb_lig)) *
-                       static_cast<std::uint64_t>(nb_col) * RunGrids::bytes_per_pixel(literal);
-    const auto mib = static_cast<unsigned long long>(bytes >> 20);
-    std::snprintf(text, sizeof text, "\n Memoire insuffisante : l'image demande %llu Mo, %llu Mo disponibles\n", mib,
-                  static_cast<unsigned long long>(avail.value_or(0) >> 20));
+    std::snprintf(text, sizeof text, "\n Memoire insuffisante : l'image demande %llu Mo, %llu Mo disponibles\n",
+                  m.need_mib, m.avail_mib);
     throw RunError(text);
   }
   try {

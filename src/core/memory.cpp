@@ -101,4 +101,16 @@ std::optional<std::uint64_t> grid_bytes(std::int64_t rows, std::int64_t cols, st
   return static_cast<std::uint64_t>(n);
 }
 
+MemoryCheck check_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel) {
+  MemoryCheck c;
+  const auto need = grid_bytes(rows, cols, bytes_per_pixel);
+  const auto avail = available_memory();
+  const auto bytes = static_cast<unsigned __int128>(static_cast<std::uint64_t>(rows < 0 ? 0 : rows)) *
+                     static_cast<std::uint64_t>(cols < 0 ? 0 : cols) * bytes_per_pixel;
+  c.need_mib = static_cast<unsigned long long>(bytes >> 20);
+  c.avail_mib = static_cast<unsigned long long>(avail.value_or(0) >> 20);
+  c.fits = need && (!avail || *need <= *avail);
+  return c;
+}
+
 }  // namespace tesk

@@ -20,4 +20,14 @@ std::uint64_t peak_resident_memory();
 // rows x cols x bytes_per_pixel, or nullopt when it does not fit 64 bits.
 std::optional<std::uint64_t> grid_bytes(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel);
 
+// Whether grids of rows x cols pixels at bytes_per_pixel fit the memory the
+// run may use, with the figures a refusal gives (in MiB; exact even when the
+// byte count leaves 64 bits).
+struct MemoryCheck {
+  bool fits = true;
+  unsigned long long need_mib = 0;
+  unsigned long long avail_mib = 0;
+};
+MemoryCheck check_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel);
+
 }  // namespace tesk

@@ -1,0 +1,28 @@
+// The command line refuses an image larger than the memory it may use before
+// allocating anything, with the figures, instead of being killed later.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace tesk {
+namespace {
+
+TEST(BatchMemory, AnImageLargerThanTheMemoryIsRefusedBeforeAllocating) {
+  testing::TempDir dir;
+  const std::string src = dir / "huge.tif";
+  // 200000 x 200000 UInt16 pixels, sparse: a few hundred bytes on disk, 400
+  // GB of grids.
+  const auto made = testing::run_process({"/usr/bin/gdal_create", "-q", "-outsize", "200000", "200000", "-ot",
+                                          "UInt16", "-a_nodata", "65500", "-co", "TILED=YES", "-co",
+                                          "SPARSE_OK=TRUE", src},
+                                         "");
+  ASSERT_EQ(made.status, 0) << made.err;
+  const auto r = testing::run_process({TESK_EXE, src, dir / "dem.tif", "-i", "10", "-q"}, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("not enough memory: a grid of 200000 x 200000 pixels needs 381469"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(testing::file_exists(dir / "dem.tif"));
+}
+
+}  // namespace
+}  // namespace tesk
