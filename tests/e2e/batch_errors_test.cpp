@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "e2e/batch_e2e.h"
+#include "e2e/e2e_support.h"
 
 namespace tesk::e2e {
 namespace {
@@ -69,11 +69,10 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"VectorWithoutGrid", {"@/lines.gpkg", "@/out.tif", "-i", "20", "-a", "ELEV"}, {"-tr", "-ts"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BatchOverwrite, ReplacesTheDestinationOnlyWhenAsked) {
+// Refused without --overwrite (BatchRefuses.ExistingDestination), replaced with it.
+TEST(BatchOverwrite, ReplacesTheDestinationWhenAsked) {
   TempDir tmp;
-  testing::write_file(tmp / "dem.tif", "old");
-  EXPECT_EQ(tesk({kSrc, tmp / "dem.tif", "-i", "20", "-q"}).status, 1);
-  EXPECT_EQ(testing::read_file(tmp / "dem.tif"), "old");
+  write_file(tmp / "dem.tif", "old");
   const ProcessResult r = tesk({kSrc, tmp / "dem.tif", "-i", "20", "-q", "--overwrite"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_raster(tmp / "dem.tif").rows, 344);

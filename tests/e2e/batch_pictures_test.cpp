@@ -2,9 +2,10 @@
 // as gdaldem computes it) and the progress line on standard error.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-#include "e2e/batch_e2e.h"
+#include "e2e/e2e_support.h"
 #include "io/gdal_progress.h"
 
 namespace tesk::e2e {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "e2e/batch_e2e.h"
+#include "e2e/e2e_support.h"
 
 namespace tesk::e2e {
 namespace {

@@ -9,15 +9,10 @@
 // [min, max] onto 0..255 with a = 255 / (max - min) and b = -255 * min /
 // (max - min) stored in single precision, each byte being
 // arrondi(v * a + b) & 255.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cstdint>
 #include <ostream>
-#include <string>
-#include <vector>
 
-#include "e2e/classic_e2e.h"
+#include "e2e/e2e_support.h"
 
 namespace tesk::e2e {
 namespace {
@@ -25,6 +20,21 @@ namespace {
 // No-data sample in the tables below; written as 65500 in 16-bit rasters and
 // 10000000 in 32-bit ones.
 constexpr std::int64_t N = -1'000'000'000'000;
+
+// n samples of no data but one, `v` at index `at`.
+std::vector<std::int64_t> one_contour(int n, int at, std::int64_t v) {
+  std::vector<std::int64_t> s(n, N);
+  s[at] = v;
+  return s;
+}
+
+// A two-level grid drawn row by row: '#' is `hi`, '.' is `lo`.
+std::vector<int> levels(const char* picture, int hi, int lo) {
+  std::vector<int> v;
+  for (const char* p = picture; *p; ++p)
+    if (*p == '#' || *p == '.') v.push_back(*p == '#' ? hi : lo);
+  return v;
+}
 
 struct Scenario {
   const char* name;
@@ -36,9 +46,9 @@ struct Scenario {
   // Expected.
   std::vector<int> to_treat, modified;  // dilation progress
   int min_al, max_al;
-  std::vector<std::int32_t> result;  // full-width output values
-  std::vector<int> preview;          // 8-bit output
-  const char* out_header;            // both output header texts
+  std::vector<int> result;   // full-width output values
+  std::vector<int> preview;  // 8-bit output
+  const char* out_header;    // both output header texts
 };
 
 // Test names and failure reports show the scenario's name, not its bytes.
@@ -46,33 +56,45 @@ void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
 bool wide(const Scenario& s) { return std::string(s.itype) != "0"; }
 
-std::string raster(const Scenario& s) {
+std::string samples(const Scenario& s, const std::vector<std::int64_t>& values) {
   std::string bytes;
-  for (std::int64_t v : s.input) {
+  for (std::int64_t v : values) {
     if (wide(s))
-      bytes += testing::le32({static_cast<std::int32_t>(v == N ? 10000000 : v)});
+      bytes += le32({static_cast<std::int32_t>(v == N ? 10000000 : v)});
     else
-      bytes += testing::le16({static_cast<std::uint16_t>(v == N ? 65500 : v)});
+      bytes += le16({static_cast<std::uint16_t>(v == N ? 65500 : v)});
   }
   return bytes;
 }
 
-std::string full_width(const Scenario& s) {
-  std::string bytes;
-  for (std::int32_t v : s.result)
-    bytes += wide(s) ? testing::le32({v}) : testing::le16({static_cast<std::uint16_t>(v)});
-  return bytes;
-}
-
-std::string input_text(const Scenario& s) {
-  return "site\ndem\n" + std::string(s.itype) + "\n0\n" + std::to_string(s.equid) + "\n" + std::to_string(s.maille) +
-         "\n" + std::to_string(s.sur) + "\n";
+// The smoothing stage's line break, then its heading, cue and a line every
+// 100 rows, or the message that the window does not fit.
+std::string smoothing(const Scenario& s) {
+  const std::string m = std::to_string(s.maille);
+  if (s.maille <= 1) return "\n";
+  if (s.rows <= s.maille || s.cols <= s.maille)
+    return "\n\n Image trop petite pour la maille " + m + " (" + std::to_string(s.maille + 1) + " x " +
+           std::to_string(s.maille + 1) + " pixels au moins) : lissage non effectue\n";
+  std::string t = "\n\n\n Lissage Maille " + m + " \n" + cue("menuend.wav");
+  for (int i = 100; i <= s.rows; i += 100) t += "\tligne " + std::to_string(i) + "                    \r    ";
+  return t;
 }
 
 std::string expected_transcript(const Scenario& s) {
-  return opening() + image_size(s.rows, s.cols) + reuse_question("dem") + questions() +
-         passes(s.to_treat, s.modified) + smoothing(s.maille) + saving(s.min_al, s.max_al) + "\n";
+  std::string t = opening() + image_size(s.rows, s.cols) + reuse_question("dem") + questions() +
+                  passes(s.to_treat, s.modified) + smoothing(s) + "\n\n Sauvegarde en cours\n" + cue("Fanfare2.wav");
+  for (int i = 200; i <= s.rows; i += 200) t += " ligne " + std::to_string(i) + "\n";
+  return t + "\n Min=" + std::to_string(s.min_al) + "  Max=" + std::to_string(s.max_al) + "\n";
 }
+
+// Pictures of the smoothed constant surfaces below.
+const char* const k7Overlay = "#.## #### #.## #.##";
+const char* const k7 = "#.## #.## #.## #.##";
+const char* const k100000Overlay = "#.## #.## #### #.##";
+const char* const k23Overlay = "##.### ...... ###### ##.### ...... ##.###";
+const char* const k23 = "##.### ...... ##.### ##.### ...... ##.###";
+const char* const k1000Overlay = "#.##.# .##... #.##.# #.##.# ..#... #.##.#";
+const char* const k1000 = "#.##.# ..#... #.##.# #.##.# ..#... #.##.#";
 
 const Scenario kScenarios[] = {
     // The nine-pixel row at interval 10: 100 and 200 become 5120 and 10240.
@@ -85,15 +107,19 @@ const Scenario kScenarios[] = {
      {100, 112, 125, 137, 150, 162, 175, 187, 200},
      {0, 31, 64, 94, 127, 158, 191, 222, 255},
      "1 \n9 \n3 \n100 \n200 \n30"},
+    // The same row under a window of degree 3: one row is too few, the
+    // smoothing is skipped with its message.
+    {"NinePixelRowWindowTooLarge16", "0", 1, 9, {100, N, N, N, N, N, N, N, 200}, "1 9 0 0 0 30", 10, 3, 1,
+     {7, 6, 4, 0}, {1, 2, 4}, 100, 200,
+     {100, 112, 125, 137, 150, 162, 175, 187, 200},
+     {0, 31, 64, 94, 127, 158, 191, 222, 255},
+     "1 \n9 \n0 \n0 \n0 \n30"},
 
     // U U 100 U U at interval 3: 100 becomes trunc(single(17066.67)) = 17066,
     // one pass writes nothing, the gap filling spreads 17066, which comes back
     // as trunc(99.996) = 99. A flat result gives a zero preview.
     {"GapRow16NoOverlay", "0", 1, 5, {N, N, 100, N, N}, "1 5 0 0 0 10", 3, 1, 1,
-     {4}, {}, 99, 99,
-     {99, 99, 99, 99, 99},
-     {0, 0, 0, 0, 0},
-     "1 \n5 \n0 \n0 \n0 \n10"},
+     {4}, {}, 99, 99, {99, 99, 99, 99, 99}, {0, 0, 0, 0, 0}, "1 \n5 \n0 \n0 \n0 \n10"},
 
     // Negative midpoints at interval 512 (internal units equal altitudes):
     // between -101 and -99 the midpoint is (-200) * 0.5 + 0.5 = -99.5,
@@ -125,63 +151,30 @@ const Scenario kScenarios[] = {
     // weights multiply in double (7 * 1.0000000075 >= 7). t = 0 and t = 1
     // take one sample exactly. So column 1 is 6, the rest 7.
     // With the overlay the contour pixel gets its 7 back.
-    {"Constant7Maille3Overlay16", "0", 4, 4,
-     {N, N, N, N, N, 7, N, N, N, N, N, N, N, N, N, N}, "4 4 0 0 0 1", 512, 3, 0,
-     {15}, {}, 6, 7,
-     {7, 6, 7, 7, 7, 7, 7, 7, 7, 6, 7, 7, 7, 6, 7, 7},
-     {255, 0, 255, 255, 255, 255, 255, 255, 255, 0, 255, 255, 255, 0, 255, 255},
-     "4 \n4 \n0 \n0 \n0 \n1"},
-    {"Constant7Maille3NoOverlay16", "0", 4, 4,
-     {N, N, N, N, N, 7, N, N, N, N, N, N, N, N, N, N}, "4 4 0 0 0 1", 512, 3, 1,
-     {15}, {}, 6, 7,
-     {7, 6, 7, 7, 7, 6, 7, 7, 7, 6, 7, 7, 7, 6, 7, 7},
-     {255, 0, 255, 255, 255, 0, 255, 255, 255, 0, 255, 255, 255, 0, 255, 255},
-     "4 \n4 \n0 \n0 \n0 \n1"},
+    {"Constant7Maille3Overlay16", "0", 4, 4, one_contour(16, 5, 7), "4 4 0 0 0 1", 512, 3, 0,
+     {15}, {}, 6, 7, levels(k7Overlay, 7, 6), levels(k7Overlay, 255, 0), "4 \n4 \n0 \n0 \n0 \n1"},
+    {"Constant7Maille3NoOverlay16", "0", 4, 4, one_contour(16, 5, 7), "4 4 0 0 0 1", 512, 3, 1,
+     {15}, {}, 6, 7, levels(k7, 7, 6), levels(k7, 255, 0), "4 \n4 \n0 \n0 \n0 \n1"},
 
     // The same with 100000 (beyond 16 bits) at row 2, column 1: column 1 loses
     // one unit. Preview: a = 255 and b = single(-255 * 99999) =
     // single(-25499745) = -25499744 (a tie, to even), so 100000 gives 256,
     // whose low 8 bits are 0, and 99999 gives 1.
-    {"Constant100000Maille3Overlay32", "1", 4, 4,
-     {N, N, N, N, N, N, N, N, N, 100000, N, N, N, N, N, N}, "4 4 0 0 0 1", 512, 3, 0,
-     {15}, {}, 99999, 100000,
-     {100000, 99999, 100000, 100000, 100000, 99999, 100000, 100000,
-      100000, 100000, 100000, 100000, 100000, 99999, 100000, 100000},
-     {0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0},
+    {"Constant100000Maille3Overlay32", "1", 4, 4, one_contour(16, 9, 100000), "4 4 0 0 0 1", 512, 3, 0,
+     {15}, {}, 99999, 100000, levels(k100000Overlay, 100000, 99999), levels(k100000Overlay, 0, 1),
      "4 \n4 \n0 \n0 \n0 \n1"},
-    {"Constant100000Maille3NoOverlay32", "1", 4, 4,
-     {N, N, N, N, N, N, N, N, N, 100000, N, N, N, N, N, N}, "4 4 0 0 0 1", 512, 3, 1,
-     {15}, {}, 99999, 100000,
-     {100000, 99999, 100000, 100000, 100000, 99999, 100000, 100000,
-      100000, 99999, 100000, 100000, 100000, 99999, 100000, 100000},
-     {0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0},
-     "4 \n4 \n0 \n0 \n0 \n1"},
+    {"Constant100000Maille3NoOverlay32", "1", 4, 4, one_contour(16, 9, 100000), "4 4 0 0 0 1", 512, 3, 1,
+     {15}, {}, 99999, 100000, levels(k7, 100000, 99999), levels(k7, 0, 1), "4 \n4 \n0 \n0 \n0 \n1"},
 
     // A constant surface of 23 (contour pixel at row 2, column 2) under a
     // window of degree 5 on 6 x 6: t = 0, 1/5, 2/5, 3/5, 4/5, 1 along each
     // axis. The single-precision row sums of 23s fall short at t = 2/5 (column
     // 2 gives 22); along y the double sum of weights times 23 falls short at
     // t = 1/5 and 4/5 (rows 1 and 4 give 22). The corners keep 23.
-    {"Constant23Maille5Overlay16", "0", 6, 6,
-     {N, N, N, N, N, N, N, N, N, N, N, N, N, N, 23, N, N, N,
-      N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N},
-     "6 6 0 0 0 1", 512, 5, 0,
-     {35}, {}, 22, 23,
-     {23, 23, 22, 23, 23, 23, 22, 22, 22, 22, 22, 22, 23, 23, 23, 23, 23, 23,
-      23, 23, 22, 23, 23, 23, 22, 22, 22, 22, 22, 22, 23, 23, 22, 23, 23, 23},
-     {255, 255, 0, 255, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 255,
-      255, 255, 0, 255, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 0, 255, 255, 255},
-     "6 \n6 \n0 \n0 \n0 \n1"},
-    {"Constant23Maille5NoOverlay16", "0", 6, 6,
-     {N, N, N, N, N, N, N, N, N, N, N, N, N, N, 23, N, N, N,
-      N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N},
-     "6 6 0 0 0 1", 512, 5, 1,
-     {35}, {}, 22, 23,
-     {23, 23, 22, 23, 23, 23, 22, 22, 22, 22, 22, 22, 23, 23, 22, 23, 23, 23,
-      23, 23, 22, 23, 23, 23, 22, 22, 22, 22, 22, 22, 23, 23, 22, 23, 23, 23},
-     {255, 255, 0, 255, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 0, 255, 255, 255,
-      255, 255, 0, 255, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 0, 255, 255, 255},
-     "6 \n6 \n0 \n0 \n0 \n1"},
+    {"Constant23Maille5Overlay16", "0", 6, 6, one_contour(36, 14, 23), "6 6 0 0 0 1", 512, 5, 0,
+     {35}, {}, 22, 23, levels(k23Overlay, 23, 22), levels(k23Overlay, 255, 0), "6 \n6 \n0 \n0 \n0 \n1"},
+    {"Constant23Maille5NoOverlay16", "0", 6, 6, one_contour(36, 14, 23), "6 6 0 0 0 1", 512, 5, 1,
+     {35}, {}, 22, 23, levels(k23, 23, 22), levels(k23, 255, 0), "6 \n6 \n0 \n0 \n0 \n1"},
 
     // Width answer 7 reads and writes 32-bit samples. Altitude 1000 at
     // interval 10 is 51200 units everywhere. The single-precision row sums
@@ -190,28 +183,17 @@ const Scenario kScenarios[] = {
     // at the places below, and 51199 comes back as trunc(999.98) = 999. The
     // contour pixel (row 1, column 1) gets 1000 back with the overlay.
     // a = 255, b = -254745: 1000 -> 255, 999 -> 0.
-    {"Constant1000Maille5Overlay32", "7", 6, 6,
-     {N, N, N, N, N, N, N, 1000, N, N, N, N, N, N, N, N, N, N,
-      N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N},
-     "6 6 0 0 0 1", 10, 5, 0,
-     {35}, {}, 999, 1000,
-     {1000, 999, 1000, 1000, 999, 1000, 999, 1000, 1000, 999, 999, 999,
-      1000, 999, 1000, 1000, 999, 1000, 1000, 999, 1000, 1000, 999, 1000,
-      999, 999, 1000, 999, 999, 999, 1000, 999, 1000, 1000, 999, 1000},
-     {255, 0, 255, 255, 0, 255, 0, 255, 255, 0, 0, 0, 255, 0, 255, 255, 0, 255,
-      255, 0, 255, 255, 0, 255, 0, 0, 255, 0, 0, 0, 255, 0, 255, 255, 0, 255},
-     "6 \n6 \n0 \n0 \n0 \n1"},
-    {"Constant1000Maille5NoOverlay32", "7", 6, 6,
-     {N, N, N, N, N, N, N, 1000, N, N, N, N, N, N, N, N, N, N,
-      N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N},
-     "6 6 0 0 0 1", 10, 5, 1,
-     {35}, {}, 999, 1000,
-     {1000, 999, 1000, 1000, 999, 1000, 999, 999, 1000, 999, 999, 999,
-      1000, 999, 1000, 1000, 999, 1000, 1000, 999, 1000, 1000, 999, 1000,
-      999, 999, 1000, 999, 999, 999, 1000, 999, 1000, 1000, 999, 1000},
-     {255, 0, 255, 255, 0, 255, 0, 0, 255, 0, 0, 0, 255, 0, 255, 255, 0, 255,
-      255, 0, 255, 255, 0, 255, 0, 0, 255, 0, 0, 0, 255, 0, 255, 255, 0, 255},
-     "6 \n6 \n0 \n0 \n0 \n1"},
+    {"Constant1000Maille5Overlay32", "7", 6, 6, one_contour(36, 7, 1000), "6 6 0 0 0 1", 10, 5, 0,
+     {35}, {}, 999, 1000, levels(k1000Overlay, 1000, 999), levels(k1000Overlay, 255, 0), "6 \n6 \n0 \n0 \n0 \n1"},
+    {"Constant1000Maille5NoOverlay32", "7", 6, 6, one_contour(36, 7, 1000), "6 6 0 0 0 1", 10, 5, 1,
+     {35}, {}, 999, 1000, levels(k1000, 1000, 999), levels(k1000, 255, 0), "6 \n6 \n0 \n0 \n0 \n1"},
+
+    // 200 rows of 100 on every pixel: no pass writes anything, the smoothing
+    // prints its row lines at 100 and 200 and the search of the smallest and
+    // largest value its line at 200; the overlay puts every 100 back over the
+    // smoothed surface, so the result is flat and the preview all 0.
+    {"TallAllContoursMaille3Overlay32", "1", 200, 4, std::vector<std::int64_t>(800, 100), "200 4 0 0 0 5", 512, 3, 0,
+     {0}, {}, 100, 100, std::vector<int>(800, 100), std::vector<int>(800, 0), "200 \n4 \n0 \n0 \n0 \n5"},
 };
 
 class ClassicRun : public ::testing::TestWithParam<Scenario> {
@@ -219,38 +201,39 @@ class ClassicRun : public ::testing::TestWithParam<Scenario> {
   void SetUp() override {
     const Scenario& s = GetParam();
     ASSERT_EQ(s.input.size(), static_cast<std::size_t>(s.rows * s.cols));
-    const std::string ext = wide(s) ? "_c4" : "_c2";
-    testing::write_file(ws_.data("dem" + ext + ".raw"), raster(s));
-    testing::write_file(ws_.data("dem" + ext + ".txt"), s.header);
+    ASSERT_EQ(s.result.size(), s.input.size());
+    ws_.put(wide(s) ? "dem_c4.raw" : "dem_c2.raw", samples(s, s.input));
+    ws_.put(wide(s) ? "dem_c4.txt" : "dem_c2.txt", s.header);
+  }
+
+  std::string answers() const {
+    const Scenario& s = GetParam();
+    return "d dem " + std::string(s.itype) + " 0 " + std::to_string(s.equid) + " " + std::to_string(s.maille) + " " +
+           std::to_string(s.sur) + "\n";
   }
 
   // The four output files and nothing else beside the input pair.
-  void expect_outputs() {
+  void expect_outputs() const {
     const Scenario& s = GetParam();
-    const std::string in = wide(s) ? "_c4" : "_c2";
-    const std::string out = wide(s) ? "_m4" : "_m2";
+    const std::string in = wide(s) ? "_c4" : "_c2", out = wide(s) ? "_m4" : "_m2";
     std::vector<std::string> names = {"dem" + in + ".raw", "dem" + in + ".txt", "dem_m1.raw",
                                       "dem_m1.txt",        "dem" + out + ".raw", "dem" + out + ".txt"};
     std::sort(names.begin(), names.end());
     ASSERT_EQ(ws_.files(), names);
-
-    std::string preview;
-    for (int b : s.preview) preview.push_back(static_cast<char>(b));
-    EXPECT_EQ(testing::read_file(ws_.data("dem_m1.raw")), preview);
-    EXPECT_EQ(testing::read_file(ws_.data("dem" + out + ".raw")), full_width(s));
-    EXPECT_EQ(testing::read_file(ws_.data("dem_m1.txt")), s.out_header);
-    EXPECT_EQ(testing::read_file(ws_.data("dem" + out + ".txt")), s.out_header);
+    EXPECT_EQ(ws_.get("dem_m1.raw"), std::string(s.preview.begin(), s.preview.end()));
+    EXPECT_EQ(ws_.get("dem" + out + ".raw"), samples(s, std::vector<std::int64_t>(s.result.begin(), s.result.end())));
+    EXPECT_EQ(ws_.get("dem_m1.txt"), s.out_header);
+    EXPECT_EQ(ws_.get("dem" + out + ".txt"), s.out_header);
   }
 
   Workspace ws_;
 };
 
 TEST_P(ClassicRun, TranscriptAndFiles) {
-  const Scenario& s = GetParam();
-  const ProcessResult r = ws_.run(input_text(s));
+  const ProcessResult r = ws_.run(answers());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, without_cues(expected_transcript(s)));
+  EXPECT_EQ(r.out, without_cues(expected_transcript(GetParam())));
   expect_outputs();
 }
 
@@ -258,10 +241,9 @@ TEST_P(ClassicRun, TranscriptAndFiles) {
 // console lines (after the banner, before each question, after the overlay
 // answer, at each pass, when the smoothing starts, when saving starts).
 TEST_P(ClassicRun, CuesInPlace) {
-  const Scenario& s = GetParam();
-  const ProcessResult r = ws_.run_recorded(input_text(s));
+  const ProcessResult r = ws_.run_recorded(answers());
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, expected_transcript(s));
+  EXPECT_EQ(r.out, expected_transcript(GetParam()));
   expect_outputs();
 }
 

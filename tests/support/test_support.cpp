@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -52,6 +53,13 @@ TempDir::~TempDir() {
                                  ec);
   std::filesystem::remove_all(path_, ec);
 }
+
+TextStream::TextStream(const std::string& text) : f_(std::tmpfile()) {
+  if (!f_ || std::fwrite(text.data(), 1, text.size(), f_) != text.size()) throw std::runtime_error("tmpfile failed");
+  std::rewind(f_);
+}
+
+TextStream::~TextStream() { std::fclose(f_); }
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -111,9 +119,18 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
   for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);
 
-  std::vector<std::string> envs;
-  for (char** e = environ; *e; ++e) envs.emplace_back(*e);
-  for (const auto& e : env) envs.push_back(e);
+  // The environment inherited, then `env`: of two entries of one name the
+  // later one is kept (getenv would find the first).
+  std::vector<std::string> all;
+  for (char** e = environ; *e; ++e) all.emplace_back(*e);
+  all.insert(all.end(), env.begin(), env.end());
+  std::vector<std::string> envs, names;
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    const std::string name = it->substr(0, it->find('='));
+    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+    names.push_back(name);
+    envs.push_back(*it);
+  }
   std::vector<char*> envp;
   for (auto& e : envs) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -33,6 +34,20 @@ class TempDir {
   std::string path_;
 };
 
+// A read stream holding `text` (an anonymous temporary file), closed when
+// the object goes.
+class TextStream {
+ public:
+  explicit TextStream(const std::string& text);
+  ~TextStream();
+  TextStream(const TextStream&) = delete;
+  TextStream& operator=(const TextStream&) = delete;
+  std::FILE* get() const { return f_; }
+
+ private:
+  std::FILE* f_;
+};
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
@@ -47,8 +62,8 @@ struct ProcessResult {
   std::string err;  // standard error
 };
 
-// Runs argv with `input` on its standard input and `env` (NAME=VALUE) added
-// to the environment.
+// Runs argv with `input` on its standard input and `env` (NAME=VALUE, the
+// last of one name wins) set in the inherited environment.
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& input,
                           const std::vector<std::string>& env = {});
 
