@@ -5,7 +5,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 
 #include "support/test_support.h"
@@ -13,25 +12,12 @@
 namespace tesk {
 namespace {
 
-using testing::read_file;
-using testing::TempDir;
-using testing::write_file;
-
-Header read_text(const TempDir& dir, const std::string& text) {
-  const std::string path = dir / "h.txt";
-  write_file(path, text);
-  std::FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) throw std::runtime_error("cannot open " + path);
-  const Header h = read_header(f);
-  std::fclose(f);
-  return h;
-}
+using testing::TextStream;
 
 TEST(Header, ReadingStopsWhereTheValuesStop) {
-  TempDir dir;
   struct Case {
     const char* name;
-    const char* text;
+    std::string text;
     Header expected;
   } cases[] = {
       {"six on one line", "480 640 1 120 860 25", {480, 640, 1, 120, 860, 25}},
@@ -41,13 +27,20 @@ TEST(Header, ReadingStopsWhereTheValuesStop) {
       {"four values: the last two stay 0", "3 4 1 -20", {3, 4, 1, -20, 0, 0}},
       {"only the row count", "7\n", {7, 0, 0, 0, 0, 0}},
       {"empty file", "", {0, 0, 0, 0, 0, 0}},
+      {"garbage first: nothing read", "garbage 4 5 6", {0, 0, 0, 0, 0, 0}},
       {"garbage stops the reading", "10 20 x 4 5 6", {10, 20, 0, 0, 0, 0}},
+      {"letters glued to a value", "5 5abc 6", {5, 5, 0, 0, 0, 0}},
       {"a decimal point stops after the integer part", "10 20 3.5 4 5 6", {10, 20, 3, 0, 0, 0}},
-      {"a value out of the int range stops", "10 20 3000000000 4 5 6", {10, 20, 0, 0, 0, 0}},
+      {"a value out of the int range stops", "10 2147483648 3 4 5 6", {10, 0, 0, 0, 0, 0}},
+      {"out of range first: nothing read", "99999999999 2 3 4 5 6", {0, 0, 0, 0, 0, 0}},
+      {"a NUL byte stops the reading", std::string("4\0 5 6", 6), {4, 0, 0, 0, 0, 0}},
       {"what follows the sixth is ignored", "1 2 3 4 5 6 7 eight", {1, 2, 3, 4, 5, 6}},
-      {"signs", "+2 -3 -0 +0 -2147483648 2147483647", {2, -3, 0, 0, INT_MIN, INT_MAX}},
+      {"signs and limits", "+2 -3 -0 +0 -2147483648 2147483647", {2, -3, 0, 0, INT_MIN, INT_MAX}},
   };
-  for (const Case& c : cases) EXPECT_EQ(read_text(dir, c.text), c.expected) << c.name;
+  for (const Case& c : cases) {
+    TextStream in(c.text);
+    EXPECT_EQ(read_header(in.get()), c.expected) << c.name;
+  }
 }
 
 TEST(Header, WrittenOneValueALineWithoutFinalLineEnd) {
@@ -56,15 +49,16 @@ TEST(Header, WrittenOneValueALineWithoutFinalLineEnd) {
   EXPECT_EQ(format_header({-1, 2, INT_MIN, INT_MAX, -5, 0}), "-1 \n2 \n-2147483648 \n2147483647 \n-5 \n0");
 
   // Through a stream: the bytes on disk are exactly those, and they read back.
-  TempDir dir;
-  const std::string path = dir / "out.txt";
-  std::FILE* f = std::fopen(path.c_str(), "w");
+  testing::TempDir dir;
+  std::FILE* f = std::fopen((dir / "out.txt").c_str(), "w");
   ASSERT_NE(f, nullptr);
   const Header h{480, 640, 1, 120, 860, 25};
   EXPECT_TRUE(write_header(f, h));
   std::fclose(f);
-  EXPECT_EQ(read_file(path), "480 \n640 \n1 \n120 \n860 \n25");
-  EXPECT_EQ(read_text(dir, read_file(path)), h);
+  const std::string written = testing::read_file(dir / "out.txt");
+  EXPECT_EQ(written, "480 \n640 \n1 \n120 \n860 \n25");
+  TextStream back(written);
+  EXPECT_EQ(read_header(back.get()), h);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The allocation family: zero-filled, columns first, rows indexed first.
+// The allocation family: zero-filled, columns first, rows indexed first, null
+// on failure.
 #include "core/nrutil.h"
 
 #include <gtest/gtest.h>
@@ -6,74 +7,60 @@
 namespace tesk {
 namespace {
 
-TEST(Nrutil, MatricesAreZeroFilledColumnsFirst) {
-  int** m = imatrice(3, 2);
+// A 3-column, 2-row matrix from `alloc`: every element zero, the last one
+// (row 1, column 2) writable; then freed.
+template <typename T>
+void check_matrix(T** (*alloc)(int, int), void (*release)(T**, int)) {
+  T** m = alloc(3, 2);
   ASSERT_NE(m, nullptr);
   for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(m[i][j], 0);
-  m[1][2] = 7;  // the last element: row 1, column 2
-  EXPECT_EQ(m[1][2], 7);
-  frimatrice(m, 2);
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(m[i][j], T(0));
+  m[1][2] = T(7);
+  EXPECT_EQ(m[1][2], T(7));
+  release(m, 2);
+}
 
+template <typename T>
+void check_vector(T* (*alloc)(int), void (*release)(T*)) {
+  T* v = alloc(4);
+  ASSERT_NE(v, nullptr);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(v[k], T(0));
+  release(v);
+}
+
+TEST(Nrutil, EveryElementTypeIsZeroFilledColumnsFirst) {
+  check_matrix(fmatrice, frfmatrice);
+  check_matrix(ucmatrice, frucmatrice);
+  check_matrix(usmatrice, frusmatrice);
+  check_matrix(smatrice, frsmatrice);
+  check_matrix(imatrice, frimatrice);
+  check_matrix(dmatrice, frdmatrice);
+  check_matrix(ldmatrice, frldmatrice);
+  check_vector(ucvecteur, frucvecteur);
+  check_vector(usvecteur, frusvecteur);
+  check_vector(svecteur, frsvecteur);
+  check_vector(ivecteur, frivecteur);
+  check_vector(dvecteur, frdvecteur);
+  check_vector(fvecteur, frfvecteur);
+
+  // One row of four columns and one column of four rows.
   float** row = fmatrice(4, 1);
   float** col = fmatrice(1, 4);
-  ASSERT_NE(row, nullptr);
-  ASSERT_NE(col, nullptr);
-  for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(row[0][k], 0.0f);
-    EXPECT_EQ(col[k][0], 0.0f);
-  }
+  ASSERT_TRUE(row && col);
+  row[0][3] = col[3][0] = 1.0f;
   frfmatrice(row, 1);
   frfmatrice(col, 4);
 }
 
-TEST(Nrutil, EveryElementTypeAllocatesAndFrees) {
-  auto* uc = ucmatrice(5, 3);
-  auto* us = usmatrice(5, 3);
-  auto* s = smatrice(5, 3);
-  auto* d = dmatrice(5, 3);
-  auto* ld = ldmatrice(5, 3);
-  ASSERT_TRUE(uc && us && s && d && ld);
-  EXPECT_EQ(uc[2][4], 0);
-  EXPECT_EQ(us[2][4], 0);
-  EXPECT_EQ(s[2][4], 0);
-  EXPECT_EQ(d[2][4], 0.0);
-  EXPECT_EQ(ld[2][4], 0.0L);
-  frucmatrice(uc, 3);
-  frusmatrice(us, 3);
-  frsmatrice(s, 3);
-  frdmatrice(d, 3);
-  frldmatrice(ld, 3);
-
-  auto* v1 = ucvecteur(4);
-  auto* v2 = usvecteur(4);
-  auto* v3 = svecteur(4);
-  auto* v4 = ivecteur(4);
-  auto* v5 = dvecteur(4);
-  auto* v6 = fvecteur(4);
-  ASSERT_TRUE(v1 && v2 && v3 && v4 && v5 && v6);
-  EXPECT_EQ(v4[3], 0);
-  EXPECT_EQ(v6[3], 0.0f);
-  frucvecteur(v1);
-  frusvecteur(v2);
-  frsvecteur(v3);
-  frivecteur(v4);
-  frdvecteur(v5);
-  frfvecteur(v6);
-}
-
-TEST(Nrutil, ZeroAndNegativeCounts) {
+TEST(Nrutil, ZeroNegativeAndImpossibleCounts) {
   int** empty = imatrice(3, 0);  // freeing with NbLig 0 releases only the row array
   ASSERT_NE(empty, nullptr);
   frimatrice(empty, 0);
   EXPECT_EQ(imatrice(-1, 2), nullptr);
   EXPECT_EQ(imatrice(2, -1), nullptr);
   EXPECT_EQ(ivecteur(-3), nullptr);
-}
-
-TEST(Nrutil, ImpossibleRequestGivesNull) {
-  // A row of 2^31 - 1 long doubles cannot be had on this machine's budget
-  // twice over; the failed row releases what was obtained (checked by ASan).
+  // Rows of 2^31 - 1 long doubles cannot all be had: null, and the rows
+  // obtained before the failure are released (checked by ASan).
   long double** m = ldmatrice(2147483647, 64);
   EXPECT_EQ(m, nullptr);
   frldmatrice(m, 64);

@@ -44,13 +44,5 @@ TEST(Paths, SuffixesFollowTheSampleWidth) {
   }
 }
 
-TEST(Paths, LongNamesAreKeptWhole) {
-  const std::string dir(150, 'd');
-  const std::string name(200, 'n');
-  const std::string prefix = directory_prefix("root", dir);
-  EXPECT_EQ(input_names(prefix, name, 0).nomim1, "root/" + dir + "/" + name + "_c2.raw");
-  EXPECT_EQ(output_names(prefix, name, 1).nomdescr3, "root/" + dir + "/" + name + "_m4.txt");
-}
-
 }  // namespace
 }  // namespace tesk

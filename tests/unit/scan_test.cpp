@@ -1,32 +1,19 @@
-// Answers and header values read the way scanf "%d" and "%s" read one stream.
+// Answers and header values read the way scanf "%d" and "%s" read one stream,
+// and what a refused answer shows of itself.
 #include "core/scan.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
-#include <memory>
 #include <string>
+#include <vector>
+
+#include "support/test_support.h"
 
 namespace tesk {
 namespace {
 
-// A stream over a copy of `text`, closed at the end of the scope.
-class TextStream {
- public:
-  explicit TextStream(const std::string& text) : text_(text) {
-    // fmemopen refuses a zero size; an empty text is a stream at its end.
-    f_ = text_.empty() ? std::tmpfile() : fmemopen(text_.data(), text_.size(), "r");
-  }
-  ~TextStream() {
-    if (f_) std::fclose(f_);
-  }
-  std::FILE* get() const { return f_; }
-
- private:
-  std::string text_;
-  std::FILE* f_;
-};
+using testing::TextStream;
 
 TEST(Scan, NumbersFollowPercentD) {
   struct Case {
@@ -50,7 +37,7 @@ TEST(Scan, NumbersFollowPercentD) {
       {"-", ScanStatus::NotANumber, 0},
       {"+x", ScanStatus::NotANumber, 0},
       {"", ScanStatus::End, 0},
-      {" \n\t ", ScanStatus::End, 0},
+      {" \n\t\r\v\f ", ScanStatus::End, 0},
   };
   for (const Case& c : cases) {
     TextStream in(c.text);
@@ -61,80 +48,61 @@ TEST(Scan, NumbersFollowPercentD) {
   }
 }
 
+// One stream read by a sequence of reads: each goes on right after the last
+// character the one before took. "i" reads a number, "w" a word, "p" takes
+// the word a message would show; each step gives its status and what it
+// read.
 TEST(Scan, NextReadGoesOnAfterLastCharacterTaken) {
-  {  // "3.5": 3, then ".5" is no number, and it is still there for a word.
-    TextStream in("3.5\n");
+  struct Step {
+    char op;
+    ScanStatus status;
+    std::string read;  // the number, the word or the peeked text
+  };
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<Step> steps;
+  };
+  using S = ScanStatus;
+  const Case cases[] = {
+      {"3.5: the dot stays for the next read", "3.5\n",
+       {{'i', S::Ok, "3"}, {'i', S::NotANumber, ""}, {'w', S::Ok, ".5"}, {'w', S::End, ""}}},
+      {"several answers on one line, digits glued to a word", "10 3\n0\n12abc",
+       {{'i', S::Ok, "10"}, {'i', S::Ok, "3"}, {'i', S::Ok, "0"}, {'i', S::Ok, "12"}, {'w', S::Ok, "abc"}}},
+      {"a number too large is taken whole", "2147483648 -2147483649 7",
+       {{'i', S::OutOfRange, ""}, {'i', S::OutOfRange, ""}, {'i', S::Ok, "7"}, {'i', S::End, ""}}},
+      {"a sign without digits is taken, what follows stays", "-x - 4",
+       {{'i', S::NotANumber, ""}, {'w', S::Ok, "x"}, {'i', S::NotANumber, ""}, {'i', S::Ok, "4"}}},
+      {"words and numbers share the stream", "  site1\tdem \n\n c:\\x_y.z  -5\n",
+       {{'w', S::Ok, "site1"}, {'w', S::Ok, "dem"}, {'w', S::Ok, "c:\\x_y.z"}, {'i', S::Ok, "-5"}, {'w', S::End, ""}}},
+      {"no length limit on a word", "  " + std::string(100000, 'n') + "\nnext",
+       {{'w', S::Ok, std::string(100000, 'n')}, {'w', S::Ok, "next"}}},
+      // A peek takes the word it shows: the next answer comes after it.
+      {"a message shows the word, at most 40 characters, unprintable bytes as ?",
+       "3.5 - 4 +x \x01\x02zz " + std::string(5000, 'y'),
+       {{'i', S::Ok, "3"}, {'i', S::NotANumber, ""}, {'p', S::Ok, ".5"}, {'i', S::NotANumber, ""}, {'i', S::Ok, "4"},
+        {'i', S::NotANumber, ""}, {'p', S::Ok, "x"}, {'i', S::NotANumber, ""}, {'p', S::Ok, "??zz"},
+        {'i', S::NotANumber, ""}, {'p', S::Ok, std::string(40, 'y')}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TextStream in(c.text);
     Scanner scan(in.get());
-    int v = 0;
-    ASSERT_EQ(scan.read_int(v), ScanStatus::Ok);
-    EXPECT_EQ(v, 3);
-    EXPECT_EQ(scan.read_int(v), ScanStatus::NotANumber);
-    EXPECT_EQ(v, 3);
-    std::string word;
-    ASSERT_EQ(scan.read_word(word), ScanStatus::Ok);
-    EXPECT_EQ(word, ".5");
-    EXPECT_EQ(scan.read_word(word), ScanStatus::End);
+    for (std::size_t k = 0; k < c.steps.size(); ++k) {
+      const Step& step = c.steps[k];
+      int v = -12345;
+      std::string w = "kept";
+      if (step.op == 'i') {
+        EXPECT_EQ(scan.read_int(v), step.status) << "step " << k;
+        EXPECT_EQ(v, step.status == S::Ok ? std::stoi(step.read) : -12345) << "step " << k;
+      } else if (step.op == 'w') {
+        EXPECT_EQ(scan.read_word(w), step.status) << "step " << k;
+        EXPECT_EQ(w, step.status == S::Ok ? step.read : "kept") << "step " << k;
+      } else {
+        EXPECT_EQ(scan.peek_word(), step.read) << "step " << k;
+      }
+    }
   }
-  {  // Several answers on one line, then digits glued to a word.
-    TextStream in("10 3\n0\n12abc");
-    Scanner scan(in.get());
-    int a = 0, b = 0, c = 0, d = 0;
-    ASSERT_EQ(scan.read_int(a), ScanStatus::Ok);
-    ASSERT_EQ(scan.read_int(b), ScanStatus::Ok);
-    ASSERT_EQ(scan.read_int(c), ScanStatus::Ok);
-    ASSERT_EQ(scan.read_int(d), ScanStatus::Ok);
-    EXPECT_EQ(a, 10);
-    EXPECT_EQ(b, 3);
-    EXPECT_EQ(c, 0);
-    EXPECT_EQ(d, 12);
-    std::string word;
-    ASSERT_EQ(scan.read_word(word), ScanStatus::Ok);
-    EXPECT_EQ(word, "abc");
-  }
-  {  // A number too large is consumed whole: the next read sees what follows it.
-    TextStream in("2147483648 7");
-    Scanner scan(in.get());
-    int v = 0;
-    EXPECT_EQ(scan.read_int(v), ScanStatus::OutOfRange);
-    ASSERT_EQ(scan.read_int(v), ScanStatus::Ok);
-    EXPECT_EQ(v, 7);
-  }
-  {  // A sign without digits is taken; what follows the sign stays.
-    TextStream in("-x");
-    Scanner scan(in.get());
-    int v = 0;
-    EXPECT_EQ(scan.read_int(v), ScanStatus::NotANumber);
-    std::string word;
-    ASSERT_EQ(scan.read_word(word), ScanStatus::Ok);
-    EXPECT_EQ(word, "x");
-  }
-}
-
-TEST(Scan, WordsFollowPercentS) {
-  TextStream in("  site1\tdem \n\n c:\\x_y.z  -5\n");
-  Scanner scan(in.get());
-  std::string w;
-  ASSERT_EQ(scan.read_word(w), ScanStatus::Ok);
-  EXPECT_EQ(w, "site1");
-  ASSERT_EQ(scan.read_word(w), ScanStatus::Ok);
-  EXPECT_EQ(w, "dem");
-  ASSERT_EQ(scan.read_word(w), ScanStatus::Ok);
-  EXPECT_EQ(w, "c:\\x_y.z");
-  int v = 0;  // a word and a number share the stream
-  ASSERT_EQ(scan.read_int(v), ScanStatus::Ok);
-  EXPECT_EQ(v, -5);
-  w = "kept";
-  EXPECT_EQ(scan.read_word(w), ScanStatus::End);
-  EXPECT_EQ(w, "kept");
-
-  // No length limit on a word.
-  const std::string long_name(300, 'n');
-  TextStream in2(long_name + " next");
-  Scanner scan2(in2.get());
-  ASSERT_EQ(scan2.read_word(w), ScanStatus::Ok);
-  EXPECT_EQ(w, long_name);
-  ASSERT_EQ(scan2.read_word(w), ScanStatus::Ok);
-  EXPECT_EQ(w, "next");
 }
 
 }  // namespace
