@@ -1,5 +1,7 @@
 #include "stages/pipeline.h"
 
+#include <optional>
+
 #include "stages/conversion_fast.h"
 #include "stages/dilation.h"
 #include "stages/dilation_fast.h"
@@ -13,29 +15,75 @@
 namespace tesk {
 namespace {
 
-// The literal stages, one sweep over the grid after another, one thread.
-RunStats compute_literal(RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
-                         RunObserver& obs) {
+// The literal stages: one sweep over the grid after another, one thread,
+// the dilation's own scratch grid itab2.
+struct LiteralStages {
+  RunGrids& g;
+  std::optional<ConversionFault> to_internal(int ival, int equid) { return convert_to_internal(g.itab, ival, equid); }
+  void dilate(const PassCallback& on_pass, RunStats& stats) {
+    const DilationStats d = dilate_literal(g.itab, g.itab1, g.itab2, on_pass);
+    stats.passes = d.passes;
+    stats.growth_sweeps = d.growth_sweeps;
+    // Every growth sweep, plus the midpoint and commit sweeps of each pass.
+    stats.dilation_visits = static_cast<std::int64_t>(g.itab.size()) * (d.growth_sweeps + 2 * d.passes);
+  }
+  void fill_gaps(RunStats& stats) {
+    stats.gap_sweeps = fill_gaps_literal(g.itab);
+    stats.gap_visits = static_cast<std::int64_t>(g.itab.size()) * stats.gap_sweeps;
+  }
+  void copy() { copy_grid(g.itab, g.itab1); }
+  void smooth(int maille, const RowCallback& on_row) { smooth_literal(g.itab, g.itab1, maille, on_row); }
+  std::optional<ConversionFault> overlay(int ival, int equid) { return overlay_contours(g.itab, g.itab1, ival, equid); }
+  void to_altitude(int ival, int equid) { convert_to_altitude(g.itab1, ival, equid); }
+  void min_max(int* lo, int* hi, const RowCallback& on_row) { Min_max(lo, hi, g.itab1, on_row); }
+  void quantise(int lo, int hi) { tesk::quantise(g.itab1, g.tab, lo, hi); }
+};
+
+// The fast stages: the same values, reports and counts.  The dilation and
+// the gap filling use tab as their scratch byte grid and the dilation itab1
+// as its grown surface, both overwritten later.
+struct FastStages {
+  RunGrids& g;
+  ThreadPool pool;
+  std::optional<ConversionFault> to_internal(int ival, int equid) {
+    return convert_to_internal_fast(g.itab, ival, equid, pool);
+  }
+  void dilate(const PassCallback& on_pass, RunStats& stats) {
+    const FastDilationStats d = dilate_fast(g.itab, g.itab1, g.tab, on_pass);
+    stats.passes = d.passes;
+    stats.growth_sweeps = d.growth_sweeps;
+    stats.dilation_visits = d.pixels_visited;
+  }
+  void fill_gaps(RunStats& stats) {
+    const FastGapStats gs = fill_gaps_fast(g.itab, g.tab);
+    stats.gap_sweeps = gs.sweeps;
+    stats.gap_visits = gs.pixels_visited;
+  }
+  void copy() { copy_grid_fast(g.itab, g.itab1, pool); }
+  void smooth(int maille, const RowCallback& on_row) { smooth_fast(g.itab, g.itab1, maille, on_row, pool); }
+  std::optional<ConversionFault> overlay(int ival, int equid) {
+    return overlay_contours_fast(g.itab, g.itab1, ival, equid, pool);
+  }
+  void to_altitude(int ival, int equid) { convert_to_altitude_fast(g.itab1, ival, equid, pool); }
+  void min_max(int* lo, int* hi, const RowCallback& on_row) { min_max_fast(lo, hi, g.itab1, on_row, pool); }
+  void quantise(int lo, int hi) { quantise_fast(g.itab1, g.tab, lo, hi, pool); }
+};
+
+// The run order, whichever stages compute it.
+template <class Stages>
+RunStats run_stages(Stages& s, RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
+                    RunObserver& obs) {
   RunStats stats;
-  const auto pixels = static_cast<std::int64_t>(g.itab.size());
 
   // Into internal units (unless the front end has done it).
   if (!p.internal_input) {
-    if (auto fault = convert_to_internal(g.itab, p.ival, p.equid)) throw ConversionError(*fault);
+    if (auto fault = s.to_internal(p.ival, p.equid)) throw ConversionError(*fault);
   }
 
-  // Dilation passes until one writes nothing.
-  const DilationStats d =
-      dilate_literal(g.itab, g.itab1, g.itab2, [&](const PassReport& r) { obs.pass_starting(r); });
-  stats.passes = d.passes;
-  stats.growth_sweeps = d.growth_sweeps;
-  // Every growth sweep, plus the midpoint and commit sweeps of each pass.
-  stats.dilation_visits = pixels * (d.growth_sweeps + 2 * d.passes);
-
-  // Residual gap filling, then the result copy.
-  stats.gap_sweeps = fill_gaps_literal(g.itab);
-  stats.gap_visits = pixels * stats.gap_sweeps;
-  copy_grid(g.itab, g.itab1);
+  // Dilation passes until one writes nothing, residual gap filling, copy.
+  s.dilate([&](const PassReport& r) { obs.pass_starting(r); }, stats);
+  s.fill_gaps(stats);
+  s.copy();
 
   // Smoothing.
   obs.smoothing_stage();
@@ -44,7 +92,7 @@ RunStats compute_literal(RunGrids& g, const RunParams& p, const std::function<vo
       obs.smoothing_skipped(p.maille);
     } else {
       obs.smoothing_starting(p.maille);
-      smooth_literal(g.itab, g.itab1, p.maille, [&](int i) { obs.smoothing_row(i); });
+      s.smooth(p.maille, [&](int i) { obs.smoothing_row(i); });
     }
   }
 
@@ -53,73 +101,20 @@ RunStats compute_literal(RunGrids& g, const RunParams& p, const std::function<vo
     reread(g.itab);
     if (p.internal_input) {
       overlay_internal(g.itab, g.itab1);
-    } else if (auto fault = overlay_contours(g.itab, g.itab1, p.ival, p.equid)) {
+    } else if (auto fault = s.overlay(p.ival, p.equid)) {
       throw ConversionError(*fault);
     }
   }
   obs.before_conversion_back(g.itab1);
 
   // Back into altitude units, then the preview.
-  convert_to_altitude(g.itab1, p.ival, p.equid);
+  s.to_altitude(p.ival, p.equid);
   obs.saving_starting();
   stats.min_al = g.itab1[0][0];
   stats.max_al = g.itab1[0][0];
-  Min_max(&stats.min_al, &stats.max_al, g.itab1, [&](int i) { obs.minmax_row(i); });
+  s.min_max(&stats.min_al, &stats.max_al, [&](int i) { obs.minmax_row(i); });
   obs.minmax_found(stats.min_al, stats.max_al);
-  quantise(g.itab1, g.tab, stats.min_al, stats.max_al);
-  return stats;
-}
-
-// The same computation with the fast stages: the same values, reports and
-// counts.  The dilation and the gap filling use tab as their scratch byte
-// grid and the dilation itab1 as its grown surface, both overwritten later.
-RunStats compute_fast(RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
-                      RunObserver& obs) {
-  RunStats stats;
-  ThreadPool pool(p.threads);
-
-  if (!p.internal_input) {
-    if (auto fault = convert_to_internal_fast(g.itab, p.ival, p.equid, pool)) throw ConversionError(*fault);
-  }
-
-  const FastDilationStats d =
-      dilate_fast(g.itab, g.itab1, g.tab, [&](const PassReport& r) { obs.pass_starting(r); });
-  stats.passes = d.passes;
-  stats.growth_sweeps = d.growth_sweeps;
-  stats.dilation_visits = d.pixels_visited;
-
-  const FastGapStats gs = fill_gaps_fast(g.itab, g.tab);
-  stats.gap_sweeps = gs.sweeps;
-  stats.gap_visits = gs.pixels_visited;
-  copy_grid_fast(g.itab, g.itab1, pool);
-
-  obs.smoothing_stage();
-  if (p.maille > 1) {
-    if (!window_fits(g.itab.rows(), g.itab.cols(), p.maille)) {
-      obs.smoothing_skipped(p.maille);
-    } else {
-      obs.smoothing_starting(p.maille);
-      smooth_fast(g.itab, g.itab1, p.maille, [&](int i) { obs.smoothing_row(i); }, pool);
-    }
-  }
-
-  if (p.overlay) {
-    reread(g.itab);
-    if (p.internal_input) {
-      overlay_internal(g.itab, g.itab1);
-    } else if (auto fault = overlay_contours_fast(g.itab, g.itab1, p.ival, p.equid, pool)) {
-      throw ConversionError(*fault);
-    }
-  }
-  obs.before_conversion_back(g.itab1);
-
-  convert_to_altitude_fast(g.itab1, p.ival, p.equid, pool);
-  obs.saving_starting();
-  stats.min_al = g.itab1[0][0];
-  stats.max_al = g.itab1[0][0];
-  min_max_fast(&stats.min_al, &stats.max_al, g.itab1, [&](int i) { obs.minmax_row(i); }, pool);
-  obs.minmax_found(stats.min_al, stats.max_al);
-  quantise_fast(g.itab1, g.tab, stats.min_al, stats.max_al, pool);
+  s.quantise(stats.min_al, stats.max_al);
   return stats;
 }
 
@@ -142,11 +137,13 @@ RunStats compute_dem(RunGrids& g, const RunParams& p, const std::function<void(I
   if (g.itab.empty()) throw std::invalid_argument("compute_dem needs at least one pixel");
   if (p.literal) {
     if (!g.itab2.same_shape(g.itab)) g.itab2 = IntGrid(g.itab.rows(), g.itab.cols());
-    return compute_literal(g, p, reread, observer);
+    LiteralStages stages{g};
+    return run_stages(stages, g, p, reread, observer);
   }
   if (g.tab.rows() != g.itab.rows() || g.tab.cols() != g.itab.cols()) g.tab = ByteGrid(g.itab.rows(), g.itab.cols());
   if (!g.itab1.same_shape(g.itab)) g.itab1 = IntGrid(g.itab.rows(), g.itab.cols());
-  return compute_fast(g, p, reread, observer);
+  FastStages stages{g, ThreadPool(p.threads)};
+  return run_stages(stages, g, p, reread, observer);
 }
 
 }  // namespace tesk
