@@ -33,9 +33,8 @@ namespace {
 enum : std::uint8_t {
   kData = 0,       // data pixel of itab
   kUnreached = 1,  // no-data, grown this pass, not reached by the growth (yet)
-  kReached = 2,    // reached in a layer older than the previous one
-  kMarkA = 3,      // reached in an odd layer not yet expanded
-  kMarkB = 4,      // reached in an even layer not yet expanded
+  kReached = 2,    // reached by the growth of this pass
+  kLayer1 = 3,     // no-data with a data pixel in its cross: layer 1 of this pass
   kCommit = 5,     // midpoint written into itab this pass, grown value not yet replaced
   kFresh = 6,      // written by the pass just done: a data pixel from the next pass on
   kFlooded = 7,    // no-data, connected to a pixel written by the pass just done
@@ -61,13 +60,11 @@ class Grower {
   Grower(IntGrid& itab, IntGrid& grown, ByteGrid& state, FastDilationLimits limits)
       : nr_(itab.rows()), nc_(itab.cols()), I_(itab.data()), G_(grown.data()), S_(state.data()) {
     const std::size_t n = itab.size();
-    cap_ = limits.frontier_capacity ? limits.frontier_capacity : std::max<std::size_t>(4096, n / 16);
+    cap_ = limits.stack_capacity ? limits.stack_capacity : std::max<std::size_t>(4096, n / 16);
     flood_limit_ = limits.flood_limit ? limits.flood_limit : cap_;
-    // List entries are 32-bit pixel indices; a larger grid always finds its
-    // frontiers by scanning and never drops a component.
+    // Stack entries are 32-bit pixel indices; a larger grid never drops a
+    // component.
     if (n > 0xffffffffULL) cap_ = 0;
-    front_.reserve(cap_);
-    next_.reserve(cap_);
   }
 
   // Marks the states and the grown surface of data pixels; every no-data
@@ -100,27 +97,10 @@ class Grower {
 
   // One pass; returns the number of pixels written into itab.
   std::int64_t pass(std::int64_t& sweeps) {
-    front_.clear();
     dying_layers_ = 0;
     grown_ = 0;
-    bool front_overflow = false;
-    std::int64_t found = first_layer(front_overflow);
-    int layers = found > 0 ? 1 : 0;
-    for (int k = 2; found > 0; ++k) {
-      const std::uint8_t prev = (k - 1) % 2 ? kMarkA : kMarkB;
-      const std::uint8_t cur = k % 2 ? kMarkA : kMarkB;
-      next_.clear();
-      bool next_overflow = false;
-      found = 0;
-      if (!front_overflow) {
-        for (const std::uint32_t f : front_) found += expand(f, cur, k, next_overflow);
-      } else {
-        for_each_in_state(prev, [&](std::size_t f) { found += expand(f, cur, k, next_overflow); });
-      }
-      if (found > 0) layers = k;
-      front_.swap(next_);
-      front_overflow = next_overflow;
-    }
+    first_layer();
+    const int layers = grow();
     // The literal passes sweep the whole grid: one sweep per layer of the
     // deepest component, dead ones included, plus the sweep that finds
     // nothing.
@@ -173,35 +153,25 @@ class Grower {
     }
   }
 
-  // Calls visit(x) for every pixel of the active rows whose state is s,
-  // eight pixels at a time: a word with no byte in state s is skipped.
-  // visit may change any state; the bytes are read again after each call.
+  // The same walk from the last column to the first.
   template <class Visit>
-  void for_each_in_state(std::uint8_t s, Visit&& visit) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kStates = kOnes * kStateBits;
-    constexpr std::uint64_t kHigh = kOnes * 0x80;
-    for (const int i : rows_) {
-      const std::size_t row = index(i, 0);
-      int j = 0;
-      while (j < nc_) {
-        if (j + 8 <= nc_) {
-          std::uint64_t w;
-          std::memcpy(&w, S_ + row + static_cast<std::size_t>(j), sizeof w);
-          // Bytes in state s become zero; the lowest flagged byte of the
-          // zero-byte test is always a true zero (flags above it may not be).
-          const std::uint64_t m = (w & kStates) ^ (kOnes * s);
-          const std::uint64_t z = (m - kOnes) & ~m & kHigh;
-          if (z == 0) {
-            j += 8;
-            continue;
-          }
-          if constexpr (std::endian::native == std::endian::little) j += std::countr_zero(z) / 8;
+  void for_each_active_row_reversed(int i, Visit&& visit) {
+    const std::size_t row = index(i, 0);
+    int j = nc_ - 1;
+    while (j >= 0) {
+      if (j >= 7) {
+        std::uint64_t w;
+        std::memcpy(&w, S_ + row + static_cast<std::size_t>(j - 7), sizeof w);
+        w &= ~kSkippable;
+        if (w == 0) {
+          j -= 8;
+          continue;
         }
-        const std::size_t x = row + static_cast<std::size_t>(j);
-        if (st(x) == s) visit(x);
-        ++j;
+        // Straight to the last byte that is not skipped.
+        if constexpr (std::endian::native == std::endian::little) j -= std::countl_zero(w) / 8;
       }
+      visit(j, row + static_cast<std::size_t>(j));
+      --j;
     }
   }
 
@@ -219,19 +189,11 @@ class Grower {
         if (qi != xi || qj != xj) f(index(qi, qj));
   }
 
-  void push(std::vector<std::uint32_t>& list, std::size_t x, bool& overflow) {
-    if (list.size() < cap_)
-      list.push_back(static_cast<std::uint32_t>(x));
-    else
-      overflow = true;
-  }
-
   // Settles what the previous pass left (its written pixels become data,
   // the components it found unchanged are flagged or dropped), then layer
   // 1: every grown pixel with a data pixel in its cross takes the smallest
   // of them.  Keeps only the rows holding grown pixels active.
-  std::int64_t first_layer(bool& overflow) {
-    std::int64_t found = 0;
+  void first_layer() {
     std::size_t kept = 0;
     for (std::size_t r = 0; r < rows_.size(); ++r) {
       const int i = rows_[r];
@@ -270,57 +232,91 @@ class Grower {
         if (j > 0) source(x - 1);
         if (j + 1 < nc_) source(x + 1);
         if (i + 1 < nr_) source(x + static_cast<std::size_t>(nc_));
-        if (any) {
-          G_[x] = alti;
-          S_[x] = border | dying | kMarkA;
-          push(front_, x, overflow);
-          ++found;
-          if (dying) dying_layers_ = std::max(dying_layers_, 1);
-        } else {
-          S_[x] = border | dying | kUnreached;
-        }
+        if (any) G_[x] = alti;
+        S_[x] = border | dying | (any ? kLayer1 : kUnreached);
       });
       if (grows) rows_[kept++] = i;
     }
     rows_.resize(kept);
-    return found;
   }
 
-  // Expands the frontier pixel f of the previous layer k - 1: each unreached
-  // pixel of its ring joins layer k.  A pixel of layer k takes the smallest
-  // value among its ring pixels reached before layer k, and those that can
-  // hold the smallest are exactly the pixels of layer k - 1 next to it: it
-  // has no ring pixel of a layer below k - 1 (it would be in the layer after
-  // that one); a data pixel of its ring is diagonal (layer 1 would hold it
-  // otherwise), so k = 2 and each of the two pixels between them is in
-  // layer 1 with a value no larger (the data pixel is in its cross).  So f
-  // gives its value to the ring pixels of layer k it meets, each keeping the
-  // smallest it is given.  Returns how many joined.
-  std::int64_t expand(std::size_t f, std::uint8_t cur, int k, bool& overflow) {
-    ++visited_;
-    set_state(f, kReached);
-    std::int64_t found = 0;
-    const std::int32_t v = G_[f];
-    auto give = [&](std::size_t q) {
+  // The growth of a pass, layers 2 and beyond.  A pixel's layer d and value
+  // v, compared as (d, v), satisfy: a data pixel counts as (1, its value), a
+  // layer-1 pixel is (1, the smallest data value of its cross), and any other
+  // grown pixel p is the smallest (d + 1, v) over the (d, v) of its ring.
+  // That is the literal growth: a pixel of layer k >= 3 takes the smallest
+  // value of its ring pixels of layer k - 1 (ring neighbours' layers differ
+  // by at most one), a pixel of layer 2 the smallest value of its ring
+  // pixels that are data or of layer 1.  So d is one more than the
+  // chessboard distance to the nearest data or layer-1 pixel, and v the
+  // smallest value among the nearest ones.  Every pixel on a shortest path
+  // from a nearest one to p is nearer still, so no-data and in p's component:
+  // the distance needs no obstacles, and for it one forward and one backward
+  // sweep with the 3 x 3 neighbourhood are exact (a shortest path can always
+  // take its steps down or to the right first).  The pair is compared as a
+  // whole, so the value travels with the distance.
+  //
+  // d lives in itab during the sweeps (the grown pixels are no-data there)
+  // and is put back to the marker afterwards.  Returns the deepest layer.
+  int grow() {
+    constexpr std::int32_t kFar = INT_MAX;
+    for (const int i : rows_) {
+      for_each_active_row(i, [&](int, std::size_t x) {
+        const std::uint8_t s = st(x);
+        if (s == kLayer1) I_[x] = 1;
+        else if (s == kUnreached) I_[x] = kFar;
+      });
+    }
+    // Takes the label of q into (d, v) if q offers a smaller one.
+    auto offer = [&](std::size_t q, std::int32_t& d, std::int32_t& v) {
       const std::uint8_t s = st(q);
-      if (s == cur) {
-        G_[q] = std::min(G_[q], v);
-      } else if (s == kUnreached) {
-        ++visited_;
-        G_[q] = v;
-        set_state(q, cur);
-        push(next_, q, overflow);
-        ++found;
+      std::int32_t dq;
+      if (s == kData) dq = 1;
+      else if (s == kLayer1 || s == kUnreached) dq = I_[q];
+      else return;  // dead: never next to a grown pixel
+      if (dq == kFar) return;
+      const std::int32_t vq = G_[q];
+      if (dq + 1 < d || (dq + 1 == d && vq < v)) {
+        d = dq + 1;
+        v = vq;
       }
     };
-    if (!(S_[f] & kBorder)) {
-      for (const std::ptrdiff_t o : ring_) give(f + static_cast<std::size_t>(o));
-    } else {
-      for_ring(f, give);
+    const std::size_t w = static_cast<std::size_t>(nc_);
+    auto relax = [&](int i, int j, std::size_t x, int di) {
+      if (st(x) != kUnreached) return;
+      ++visited_;
+      std::int32_t d = I_[x];
+      std::int32_t v = G_[x];
+      const int k = i + di;
+      if (k >= 0 && k < nr_) {
+        const std::size_t y = di < 0 ? x - w : x + w;
+        if (j > 0) offer(y - 1, d, v);
+        offer(y, d, v);
+        if (j + 1 < nc_) offer(y + 1, d, v);
+      }
+      if (di < 0 ? j > 0 : j + 1 < nc_) offer(di < 0 ? x - 1 : x + 1, d, v);
+      I_[x] = d;
+      G_[x] = v;
+    };
+    for (const int i : rows_) for_each_active_row(i, [&](int j, std::size_t x) { relax(i, j, x, -1); });
+    for (auto r = rows_.rbegin(); r != rows_.rend(); ++r) {
+      const int i = *r;
+      for_each_active_row_reversed(i, [&](int j, std::size_t x) { relax(i, j, x, +1); });
     }
-    // f and what it reached lie in one component, dying or not.
-    if (found > 0 && (S_[f] & kDying)) dying_layers_ = std::max(dying_layers_, k);
-    return found;
+    int layers = 0;
+    for (const int i : rows_) {
+      for_each_active_row(i, [&](int, std::size_t x) {
+        const std::uint8_t s = st(x);
+        if (s != kLayer1 && s != kUnreached) return;
+        const std::int32_t d = I_[x];
+        I_[x] = kNoData;
+        if (d == kFar) return;
+        layers = std::max(layers, d);
+        if (S_[x] & kDying) dying_layers_ = std::max(dying_layers_, d);
+        set_state(x, kReached);
+      });
+    }
+    return layers;
   }
 
   // The midpoints of the reached pixels, written into itab.  The grown value
@@ -376,7 +372,7 @@ class Grower {
   void flood(std::int64_t modif) {
     keep_all_ = false;
     if (modif == 0) return;
-    std::vector<std::uint32_t>& stack = next_;
+    std::vector<std::uint32_t>& stack = stack_;
     stack.clear();
     if (cap_ == 0) {
       keep_all_ = true;
@@ -414,8 +410,7 @@ class Grower {
   std::int32_t* G_;
   std::uint8_t* S_;
   std::size_t cap_ = 0;
-  std::vector<std::uint32_t> front_;
-  std::vector<std::uint32_t> next_;
+  std::vector<std::uint32_t> stack_;  // the flood's, bounded by cap_
   std::vector<int> rows_;       // rows holding pixels grown by the current pass, increasing
   std::size_t flood_limit_ = 0;
   bool keep_all_ = false;       // no flood after the last pass, or it gave up: all it grew stays grown

@@ -1,10 +1,13 @@
-// Contour dilation computed by breadth-first growth instead of full sweeps.
+// Contour dilation computed by two sweeps a pass instead of one sweep per
+// growth layer.
 //
 // Gives exactly the values, pass counts and growth sweep counts of
-// dilate_literal: each pass grows layer by layer from the data pixels of
-// itab, the first layer through the cross and the later ones through the
-// ring, each layer reading only the layers before it (snapshot rule) and a
-// pixel reached by several values in one layer taking the smallest; then the
+// dilate_literal.  The growth of a pass gives each no-data pixel the layer
+// and the value the literal layer-by-layer growth gives it (first layer
+// through the cross, later ones through the ring, snapshot rule, smallest
+// value): the layer is one more than the chessboard distance to the nearest
+// data or layer-1 pixel and the value the smallest among the nearest ones,
+// which one forward and one backward sweep find exactly.  Then the
 // midpoints are written into the no-data pixels whose grown value has a
 // strictly greater cross neighbour (the last one in the order above, left,
 // right, below).
@@ -14,13 +17,12 @@
 // once the remaining no-data pixels are few, a flood from the written pixels
 // finds such sets after each pass and they are left out from then on.
 //
-// What it costs: per pass, a scan of a byte per pixel of the rows still
-// holding pixels that may change (eight pixels at a time where they hold
-// only data or dropped pixels), then work in proportion to the no-data
-// pixels still grown and their neighbours.  It needs no grid of its own: the
-// grown surface lives in a scratch int grid, the pixel states in a scratch
-// byte grid, and the growth frontiers in two bounded lists (when a layer
-// outgrows them, the next layer is found by scanning the byte grid instead).
+// What it costs: per pass, a few walks over the rows still holding pixels
+// that may change (eight pixels at a time where they hold only data or
+// dropped pixels), each in proportion to the no-data pixels still grown.  It
+// needs no grid of its own: the grown surface lives in a scratch int grid,
+// the pixel states in a scratch byte grid, the layers in itab's no-data
+// pixels while a pass grows, and the flood in one bounded list.
 #pragma once
 
 #include <cstddef>
@@ -39,11 +41,12 @@ struct FastDilationStats {
   std::int64_t pixels_dropped = 0; // no-data pixels left out of every later pass, their component being final
 };
 
-// Bounds on the scratch lists, in entries (a pixel index each).
+// Bounds on the scratch list, in entries (a pixel index each).
 struct FastDilationLimits {
-  // Each of the two frontier lists; 0 picks one sixteenth of the pixel count
-  // (at least 4096).  The flood uses one of them as its stack.
-  std::size_t frontier_capacity = 0;
+  // The stack of the search for components that can no longer change; 0
+  // picks one sixteenth of the pixel count (at least 4096).  When it
+  // overflows, the search gives up and everything grown is grown again.
+  std::size_t stack_capacity = 0;
   // The search for components that can no longer change runs after a pass
   // only when at most this many grown pixels are still without data (before
   // that, nearly every component changes and the search would cost more

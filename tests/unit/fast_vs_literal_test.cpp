@@ -206,7 +206,7 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
     // overflows its stack; the flood after every pass, after none, or only
     // near the end.
     FastDilationLimits limits;
-    limits.frontier_capacity = chance(rng, 0.3) ? static_cast<std::size_t>(uniform(rng, 1, 6)) : 0;
+    limits.stack_capacity = chance(rng, 0.3) ? static_cast<std::size_t>(uniform(rng, 1, 6)) : 0;
     switch (uniform(rng, 0, 3)) {
       case 0: limits.flood_limit = SIZE_MAX; break;
       case 1: limits.flood_limit = static_cast<std::size_t>(uniform(rng, 1, 40)); break;
@@ -223,7 +223,7 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
     const FastDilationStats fs = dilate_fast(
         fast, grown, state, [&](const PassReport& r) { fast_reports.push_back(pass_line(r)); }, limits);
 
-    const std::string what = describe(seed, c, s) + " frontier " + std::to_string(limits.frontier_capacity) +
+    const std::string what = describe(seed, c, s) + " stack " + std::to_string(limits.stack_capacity) +
                              " flood limit " + std::to_string(limits.flood_limit);
     ASSERT_TRUE(same(lit, fast)) << what;
     ASSERT_EQ(ls.passes, fs.passes) << what;
@@ -327,8 +327,8 @@ TEST(FastVsLiteral, DilationMatchesOnDiagonalAndBorderCases) {
       ByteGrid state(start.rows(), start.cols());
       const FastDilationStats fs =
           dilate_fast(fast, grown, state, [&](const PassReport& r) { fr.push_back(pass_line(r)); }, limits);
-      const std::string what = std::to_string(start.rows()) + " x " + std::to_string(start.cols()) + " frontier " +
-                               std::to_string(limits.frontier_capacity) + " flood limit " +
+      const std::string what = std::to_string(start.rows()) + " x " + std::to_string(start.cols()) + " stack " +
+                               std::to_string(limits.stack_capacity) + " flood limit " +
                                std::to_string(limits.flood_limit);
       EXPECT_TRUE(same(lit, fast)) << what;
       EXPECT_EQ(ls.passes, fs.passes) << what;
