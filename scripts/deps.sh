@@ -1,7 +1,7 @@
 # Installs, with apt-get, the Debian packages TESK needs that are missing.
 # Sourced by the other scripts; needs root (or sudo) only when something is
 # missing.
-TESK_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libcli11-dev libgdal-dev gdal-bin clang)
+TESK_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libcli11-dev libgdal-dev gdal-bin clang libclang-rt-14-dev)
 
 tesk_install_deps() {
   local missing=()
