@@ -55,6 +55,185 @@ constexpr std::uint64_t bit(std::uint8_t s) { return std::uint64_t{1} << s; }
 constexpr std::uint64_t kDataStates = bit(kData) | bit(kFresh);
 constexpr std::uint64_t kFloodable = bit(kUnreached) | bit(kReached);
 
+// ---- Row kernels of the straight-line walks --------------------------------
+//
+// A label (d, v) is packed into one 64-bit key, d in the high half and v in
+// the low half with its sign bit flipped, so that comparing keys compares
+// (d, v) as a pair and adding kOne adds one to d.  A pixel that is no source
+// of growth holds kFarKey; d never exceeds kFarD + 1, so keys stay far below
+// the top of the range and no sum can overflow.
+//
+// The kernels compute a key for every pixel of a row, also for data and
+// dead pixels, and store only those of grown pixels.  A data or layer-1
+// pixel keeps its own key (its d of 1 beats any offered one).  A dead pixel
+// may take a meaningless key from a data neighbour, but only data and dead
+// pixels ever read it: a grown pixel never has a dead 8-neighbour.
+using Key = std::int64_t;
+constexpr Key kOne = Key{1} << 32;
+constexpr std::uint32_t kFarD = INT_MAX / 2;
+constexpr Key kFarKey = static_cast<Key>(kFarD) << 32;
+
+inline Key make_key(std::uint32_t d, std::int32_t v) {
+  return static_cast<Key>((static_cast<std::uint64_t>(d) << 32) | (static_cast<std::uint32_t>(v) ^ 0x80000000u));
+}
+inline std::uint32_t key_d(Key k) { return static_cast<std::uint32_t>(static_cast<std::uint64_t>(k) >> 32); }
+inline std::int32_t key_v(Key k) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(k)) ^ 0x80000000u);
+}
+// x where the mask is all ones, y where it is zero.
+inline Key pick(Key mask, Key x, Key y) { return (x & mask) | (y & ~mask); }
+inline std::int32_t pick32(std::int32_t mask, std::int32_t x, std::int32_t y) { return (x & mask) | (y & ~mask); }
+
+struct Transitions {
+  std::uint32_t t[256];
+};
+
+struct RowCounts {
+  std::int64_t grown = 0;
+  std::int64_t dropped = 0;
+  std::int64_t unreached = 0;
+  std::int64_t reached = 0;
+  std::int64_t written = 0;
+  std::uint32_t layers = 0;
+  std::uint32_t dying_layers = 0;
+};
+
+// out[1..nc]: (1, value) for data pixels, kFarKey for the others.
+[[gnu::noinline]] void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out) {
+  out[0] = kFarKey;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint8_t st = s[j] & kStateBits;
+    const Key data = -static_cast<Key>((st == kData) | (st == kFresh));
+    out[j + 1] = pick(data, make_key(1, g[j]), kFarKey);
+  }
+  out[nc + 1] = kFarKey;
+}
+
+// Settling, layer 1 and the forward sweep of one row.  up, mid and down are
+// the data keys of the rows i - 1, i and i + 1, pk the keys of row i - 1
+// after its forward sweep; cur receives row i's.
+[[gnu::noinline]] void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
+                 const Key* down, const Key* pk, Key* cur, const Transitions& tr, RowCounts& counts) {
+  std::int64_t grown = 0, dropped = 0, unreached_n = 0;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint32_t t = tr.t[s[j]];
+    const Key c = std::min(std::min(up[j + 1], down[j + 1]), std::min(mid[j], mid[j + 2]));
+    const std::uint32_t any = c < kFarKey;
+    const std::uint32_t grows = (t >> 16) & 1u;
+    const std::uint32_t layer1 = grows & any;
+    grown += grows;
+    dropped += (t >> 17) & 1u;
+    unreached_n += grows & (any ^ 1u);
+    s[j] = static_cast<std::uint8_t>(t >> (any * 8));
+    const Key own = pick(-static_cast<Key>(layer1), c, mid[j + 1]);
+    cur[j + 1] = std::min(own, std::min(std::min(pk[j], pk[j + 1]), pk[j + 2]) + kOne);
+    gv[j] = pick32(-static_cast<std::int32_t>(layer1), key_v(c), gv[j]);
+  }
+  Key left = kFarKey;
+  for (int j = 0; j < nc; ++j) {
+    const Key k = std::min(cur[j + 1], left + kOne);
+    cur[j + 1] = k;
+    left = k;
+  }
+  for (int j = 0; j < nc; ++j) {
+    const Key k = cur[j + 1];
+    const std::uint32_t d = key_d(k);
+    const std::int32_t un = -static_cast<std::int32_t>((s[j] & kStateBits) == kUnreached);
+    iv[j] = pick32(un, static_cast<std::int32_t>(d), iv[j]);
+    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
+  }
+  cur[0] = cur[nc + 1] = kFarKey;
+  counts.grown += grown;
+  counts.dropped += dropped;
+  counts.unreached += unreached_n;
+}
+
+// The backward sweep of one row and its last step.  nk holds the keys of
+// row i + 1 after its backward sweep; cur receives row i's.
+[[gnu::noinline]] void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
+                  RowCounts& counts) {
+  std::int64_t unreached_n = 0;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint8_t st = s[j] & kStateBits;
+    const Key source = -static_cast<Key>((st == kData) | (st == kFresh) | (st == kLayer1));
+    const Key un = -static_cast<Key>(st == kUnreached);
+    unreached_n += st == kUnreached;
+    const std::int32_t g = gv[j];
+    const Key own = pick(source, make_key(1, g), pick(un, make_key(static_cast<std::uint32_t>(iv[j]), g), kFarKey));
+    cur[j + 1] = std::min(own, std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
+  }
+  Key right = kFarKey;
+  for (int j = nc - 1; j >= 0; --j) {
+    const Key k = std::min(cur[j + 1], right + kOne);
+    cur[j + 1] = k;
+    right = k;
+  }
+  std::uint32_t layers = counts.layers, dying_layers = counts.dying_layers;
+  for (int j = 0; j < nc; ++j) {
+    const Key k = cur[j + 1];
+    const std::uint8_t b = s[j];
+    const std::uint8_t st = b & kStateBits;
+    const std::uint32_t d = key_d(k);
+    const std::uint32_t live = (st == kLayer1) | (st == kUnreached);
+    const std::uint32_t reached = live & (d != kFarD);
+    iv[j] = pick32(-static_cast<std::int32_t>(live), kNoData, iv[j]);
+    gv[j] = pick32(-static_cast<std::int32_t>(reached), key_v(k), gv[j]);
+    const std::uint8_t rs = static_cast<std::uint8_t>((b & (kBorder | kDying)) | kReached);
+    const std::uint8_t rm = static_cast<std::uint8_t>(-reached);
+    s[j] = static_cast<std::uint8_t>((rs & rm) | (b & ~rm));
+    const std::uint32_t dr = d & -reached;
+    layers = std::max(layers, dr);
+    dying_layers = std::max(dying_layers, dr & -static_cast<std::uint32_t>((b & kDying) != 0));
+  }
+  cur[0] = cur[nc + 1] = kFarKey;
+  counts.layers = layers;
+  counts.dying_layers = dying_layers;
+  counts.unreached += unreached_n;
+}
+
+// The midpoint proposals of one row: out[j] is the midpoint between c[j + 1]
+// and the last of its cross neighbours (above, left, right, below) that is
+// strictly greater, or the marker when there is none.  c[1..nc] holds the
+// row's grown values, with the marker (never greater) at c[0] and c[nc + 1];
+// up and down the grown values of the rows above and below.
+[[gnu::noinline]] void midpoint_proposals(int nc, const std::int32_t* up, const std::int32_t* c,
+                                          const std::int32_t* down, std::int32_t* out) {
+  for (int j = 0; j < nc; ++j) {
+    const std::int32_t g = c[j + 1];
+    const std::int32_t u = up[j], l = c[j], r = c[j + 2], dn = down[j];
+    std::int32_t alt = u > g ? u : 0;
+    alt = l > g ? l : alt;
+    alt = r > g ? r : alt;
+    alt = dn > g ? dn : alt;
+    const std::int32_t any = (u > g) | (l > g) | (r > g) | (dn > g);
+    // The sum of two ints is exact in double.
+    const std::int32_t m = static_cast<std::int32_t>((static_cast<double>(alt) + static_cast<double>(g)) * 0.5 + 0.5);
+    // A select by mask: a conditional here keeps the loop from being
+    // vectorised (the conversion above could trap).
+    out[j] = pick32(-any, m, kNoData);
+  }
+}
+
+// Writes the proposals of one row into its reached pixels, in itab and in
+// the grown surface at once (settled), and counts them.
+[[gnu::noinline]] void commit_midpoints(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv,
+                                        const std::int32_t* m, RowCounts& counts) {
+  std::int64_t reached_n = 0, written = 0;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint8_t b = s[j];
+    const std::int32_t reached = (b & kStateBits) == kReached;
+    const std::int32_t w = reached & (m[j] != kNoData);
+    reached_n += reached;
+    written += w;
+    iv[j] = pick32(-w, m[j], iv[j]);
+    gv[j] = pick32(-w, m[j], gv[j]);
+    const auto wb = static_cast<std::uint8_t>(-w);
+    s[j] = static_cast<std::uint8_t>((((b & kBorder) | kFresh) & wb) | (b & ~wb));
+  }
+  counts.reached += reached_n;
+  counts.written += written;
+}
+
 class Grower {
  public:
   Grower(IntGrid& itab, IntGrid& grown, ByteGrid& state, FastDilationLimits limits)
@@ -62,6 +241,7 @@ class Grower {
     const std::size_t n = itab.size();
     cap_ = limits.stack_capacity ? limits.stack_capacity : std::max<std::size_t>(4096, n / 16);
     flood_limit_ = limits.flood_limit ? limits.flood_limit : cap_;
+    dense_share_ = limits.dense_share;
     // Stack entries are 32-bit pixel indices; a larger grid never drops a
     // component.
     if (n > 0xffffffffULL) cap_ = 0;
@@ -78,7 +258,15 @@ class Grower {
       G_[x] = I_[x];
       nodata += nd;
     }
+    live_ = nodata;
     if (n == 0) return 0;
+    const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
+    for (auto* b : {&keys_a_, &keys_b_, &far_row_, &data_keys_[0], &data_keys_[1], &data_keys_[2]})
+      b->assign(wide, kFarKey);
+    g_cur_.assign(wide, kNoData);
+    g_prev_.assign(wide, kNoData);
+    low_row_.assign(static_cast<std::size_t>(nc_), kNoData);
+    m_row_.assign(static_cast<std::size_t>(nc_), kNoData);
     for (int i = 0; i < nr_; ++i) {
       S_[index(i, 0)] |= kBorder;
       S_[index(i, nc_ - 1)] |= kBorder;
@@ -99,13 +287,25 @@ class Grower {
   std::int64_t pass(std::int64_t& sweeps) {
     dying_layers_ = 0;
     grown_ = 0;
-    first_layer();
-    const int layers = grow();
+    // While most pixels of the active rows are still grown, every pixel of
+    // those rows is walked with straight-line code; once they are few, the
+    // walks skip data and dead pixels a word at a time.
+    const bool dense =
+        static_cast<double>(live_) >= dense_share_ * static_cast<double>(rows_.size()) * static_cast<double>(nc_);
+    int layers;
+    if (dense) {
+      dense_forward();
+      layers = dense_backward();
+    } else {
+      first_layer();
+      layers = grow();
+    }
     // The literal passes sweep the whole grid: one sweep per layer of the
     // deepest component, dead ones included, plus the sweep that finds
     // nothing.
     sweeps += 1 + std::max({layers, dead_layers_, 1});
-    const std::int64_t modif = midpoints();
+    const std::int64_t modif = dense ? dense_midpoints() : midpoints();
+    live_ = grown_ - modif;
     // Until the pixels still grown are few, nearly every component changes:
     // everything grown is grown again.
     if (static_cast<std::uint64_t>(grown_ - modif) <= flood_limit_)
@@ -187,6 +387,143 @@ class Grower {
     for (int qi = std::max(xi - 1, 0); qi <= std::min(xi + 1, nr_ - 1); ++qi)
       for (int qj = std::max(xj - 1, 0); qj <= std::min(xj + 1, nc_ - 1); ++qj)
         if (qi != xi || qj != xj) f(index(qi, qj));
+  }
+
+
+  // ---- Straight-line walks over every pixel of the active rows ----------
+  //
+  // Labels are packed into keys (see RowKeys below).  Row buffers hold a
+  // row's keys with one kFarKey cell on each side, so the neighbours of the
+  // first and last columns need no test.
+
+  // Fills out[1..nc] with the keys of row i's data pixels ((1, value)),
+  // kFarKey elsewhere; a row outside the grid is all kFarKey.
+  void load_data_keys(int i, Key* out) const {
+    if (i < 0 || i >= nr_) {
+      std::fill(out, out + nc_ + 2, kFarKey);
+      return;
+    }
+    const std::size_t row = index(i, 0);
+    data_key_row(nc_, S_ + row, G_ + row, out);
+  }
+
+  // The data keys of row i, from a cache of three rows (i - 1, i and i + 1
+  // of the row being walked; data pixels do not change during the walk).
+  const Key* data_keys(int i) {
+    if (i < 0 || i >= nr_) return far_row_.data();
+    const int slot = i % 3;
+    if (data_keys_row_[slot] != i) {
+      load_data_keys(i, data_keys_[static_cast<std::size_t>(slot)].data());
+      data_keys_row_[slot] = i;
+    }
+    return data_keys_[static_cast<std::size_t>(slot)].data();
+  }
+
+  // What the first layer does to a pixel, by its state byte: the new state
+  // byte when no data pixel is in its cross (bits 0-7) and when one is
+  // (bits 8-15), whether it is grown (bit 16), whether it is dropped
+  // (bit 17).  The same rules as first_layer().
+  void build_transitions() {
+    for (int b = 0; b < 256; ++b) {
+      const auto byte = static_cast<std::uint8_t>(b);
+      const std::uint8_t border = byte & kBorder;
+      const std::uint8_t s = byte & kStateBits;
+      std::uint32_t t;
+      if (s == kData || s == kDead) {
+        t = byte | (std::uint32_t{byte} << 8);
+      } else if (s == kFresh) {
+        const std::uint32_t d = border | kData;
+        t = d | (d << 8);
+      } else if (s != kFlooded && (byte & kDying)) {
+        const std::uint32_t d = border | kDead;
+        t = d | (d << 8) | (1u << 17);
+      } else {
+        const std::uint8_t dying = (s != kFlooded && !keep_all_) ? kDying : 0;
+        t = static_cast<std::uint32_t>(border | dying | kUnreached) |
+            (static_cast<std::uint32_t>(border | dying | kLayer1) << 8) | (1u << 16);
+      }
+      transitions_.t[b] = t;
+    }
+  }
+
+  // Settling, layer 1 and the forward sweep of grow(), fused into one walk
+  // of the active rows in increasing order.  The keys of the row above come
+  // from the previous row's walk, or are its data keys when it is not
+  // active.  d is kept in itab for the backward walk, as in grow().
+  void dense_forward() {
+    build_transitions();
+    data_keys_row_[0] = data_keys_row_[1] = data_keys_row_[2] = -2;
+    Key* above = keys_a_.data();
+    Key* cur = keys_b_.data();
+    int prev = -2;
+    std::size_t kept = 0;
+    RowCounts counts;
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+      const int i = rows_[r];
+      const Key* up = data_keys(i - 1);
+      const Key* mid = data_keys(i);
+      const Key* down = data_keys(i + 1);
+      const Key* pk = prev == i - 1 ? above : up;
+      const std::size_t row = index(i, 0);
+      const std::int64_t grown_before = counts.grown;
+      forward_row(nc_, S_ + row, I_ + row, G_ + row, up, mid, down, pk, cur, transitions_, counts);
+      if (counts.grown != grown_before) rows_[kept++] = i;
+      std::swap(above, cur);
+      prev = i;
+    }
+    rows_.resize(kept);
+    grown_ += counts.grown;
+    dropped_ += counts.dropped;
+    visited_ += counts.grown + counts.unreached;
+  }
+
+  // The backward sweep of grow() and its last step (itab back to the
+  // marker, reached pixels flagged), fused into one walk of the active rows
+  // in decreasing order.  Returns the deepest layer.
+  int dense_backward() {
+    Key* below = keys_a_.data();
+    Key* cur = keys_b_.data();
+    Key* scratch = data_keys_[0].data();
+    int prev = nr_ + 2;
+    RowCounts counts;
+    for (auto r = rows_.rbegin(); r != rows_.rend(); ++r) {
+      const int i = *r;
+      const Key* nk = below;
+      if (prev != i + 1) {
+        load_data_keys(i + 1, scratch);
+        nk = scratch;
+      }
+      const std::size_t row = index(i, 0);
+      backward_row(nc_, S_ + row, I_ + row, G_ + row, nk, cur, counts);
+      std::swap(below, cur);
+      prev = i;
+    }
+    visited_ += counts.unreached;
+    dying_layers_ = std::max(dying_layers_, static_cast<int>(counts.dying_layers));
+    return static_cast<int>(counts.layers);
+  }
+
+  // midpoints() over every pixel of the active rows.  The current row's
+  // grown values are copied into a buffer (with the marker on both sides,
+  // never greater than a grown value) before its written pixels take their
+  // midpoints, and the row above is read from the previous copy, so the
+  // midpoints are settled at once.
+  std::int64_t dense_midpoints() {
+    RowCounts counts;
+    int prev = -2;
+    for (const int i : rows_) {
+      const std::size_t row = index(i, 0);
+      std::int32_t* gv = G_ + row;
+      const std::int32_t* up = i == 0 ? low_row_.data() : prev == i - 1 ? g_prev_.data() + 1 : gv - nc_;
+      const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : gv + nc_;
+      std::copy(gv, gv + nc_, g_cur_.data() + 1);
+      midpoint_proposals(nc_, up, g_cur_.data(), down, m_row_.data());
+      commit_midpoints(nc_, S_ + row, I_ + row, gv, m_row_.data(), counts);
+      std::swap(g_cur_, g_prev_);
+      prev = i;
+    }
+    visited_ += counts.reached;
+    return counts.written;
   }
 
   // Settles what the previous pass left (its written pixels become data,
@@ -413,6 +750,7 @@ class Grower {
   std::vector<std::uint32_t> stack_;  // the flood's, bounded by cap_
   std::vector<int> rows_;       // rows holding pixels grown by the current pass, increasing
   std::size_t flood_limit_ = 0;
+  double dense_share_ = 0.25;
   bool keep_all_ = false;       // no flood after the last pass, or it gave up: all it grew stays grown
   std::int64_t grown_ = 0;      // pixels grown by the current pass
   std::int64_t dropped_ = 0;
@@ -420,6 +758,13 @@ class Grower {
   int dead_layers_ = 0;         // deepest layer of the dropped components
   std::int64_t visited_ = 0;
   std::ptrdiff_t ring_[8] = {};
+  std::int64_t live_ = 0;       // grown pixels still without data after the last pass
+  // Row buffers of the straight-line walks.
+  std::vector<Key> keys_a_, keys_b_, far_row_;
+  std::vector<Key> data_keys_[3];
+  int data_keys_row_[3] = {-2, -2, -2};
+  std::vector<std::int32_t> g_cur_, g_prev_, low_row_, m_row_;
+  Transitions transitions_ = {};
 };
 
 }  // namespace

@@ -18,8 +18,10 @@
 // finds such sets after each pass and they are left out from then on.
 //
 // What it costs: per pass, a few walks over the rows still holding pixels
-// that may change (eight pixels at a time where they hold only data or
-// dropped pixels), each in proportion to the no-data pixels still grown.  It
+// that may change: while most of their pixels are still grown, straight-line
+// walks over every pixel of those rows (two fused sweeps and the
+// midpoints); later, walks that skip data and dropped pixels eight at a
+// time, each in proportion to the no-data pixels still grown.  It
 // needs no grid of its own: the grown surface lives in a scratch int grid,
 // the pixel states in a scratch byte grid, the layers in itab's no-data
 // pixels while a pass grows, and the flood in one bounded list.
@@ -53,6 +55,12 @@ struct FastDilationLimits {
   // than it saves); 0 picks the frontier capacity, so that the search never
   // outgrows its stack.
   std::size_t flood_limit = 0;
+  // A pass walks every pixel of the rows still holding grown pixels with
+  // straight-line code when at least this share of those pixels is still
+  // grown, and skips data and dead pixels a word at a time otherwise (0:
+  // always the former, above 1: always the latter).  Both give the same
+  // result.
+  double dense_share = 0.25;
 };
 
 // itab as for dilate_literal; grown and state are scratch grids of itab's

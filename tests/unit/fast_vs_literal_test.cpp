@@ -212,6 +212,12 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
       case 1: limits.flood_limit = static_cast<std::size_t>(uniform(rng, 1, 40)); break;
       default: break;
     }
+    // Every pass with the straight-line walks, none, or as chosen.
+    switch (uniform(rng, 0, 2)) {
+      case 0: limits.dense_share = 0.0; break;
+      case 1: limits.dense_share = 2.0; break;
+      default: break;
+    }
 
     IntGrid lit = copy_of(start), l1(s.rows, s.cols), l2(s.rows, s.cols);
     std::vector<std::string> lit_reports;
@@ -224,7 +230,8 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
         fast, grown, state, [&](const PassReport& r) { fast_reports.push_back(pass_line(r)); }, limits);
 
     const std::string what = describe(seed, c, s) + " stack " + std::to_string(limits.stack_capacity) +
-                             " flood limit " + std::to_string(limits.flood_limit);
+                             " flood limit " + std::to_string(limits.flood_limit) + " dense share " +
+                             std::to_string(limits.dense_share);
     ASSERT_TRUE(same(lit, fast)) << what;
     ASSERT_EQ(ls.passes, fs.passes) << what;
     ASSERT_EQ(ls.growth_sweeps, fs.growth_sweeps) << what;
@@ -316,8 +323,9 @@ TEST(FastVsLiteral, DilationMatchesOnDiagonalAndBorderCases) {
     grids.push_back(std::move(row));
     grids.push_back(std::move(col));
   }
-  const FastDilationLimits variants[] = {{0, 0}, {1, 0}, {3, 0}, {0, SIZE_MAX}, {1, SIZE_MAX}, {3, SIZE_MAX},
-                                         {0, 1}};
+  const FastDilationLimits variants[] = {{0, 0},         {1, 0},         {3, 0},         {0, SIZE_MAX},
+                                         {1, SIZE_MAX},  {3, SIZE_MAX},  {0, 1},         {0, 0, 0.0},
+                                         {0, 0, 2.0},    {1, SIZE_MAX, 0.0}, {3, 1, 2.0}};
   for (const auto& start : grids) {
     for (const FastDilationLimits limits : variants) {
       IntGrid lit = copy_of(start), l1(start.rows(), start.cols()), l2(start.rows(), start.cols());
@@ -329,7 +337,8 @@ TEST(FastVsLiteral, DilationMatchesOnDiagonalAndBorderCases) {
           dilate_fast(fast, grown, state, [&](const PassReport& r) { fr.push_back(pass_line(r)); }, limits);
       const std::string what = std::to_string(start.rows()) + " x " + std::to_string(start.cols()) + " stack " +
                                std::to_string(limits.stack_capacity) + " flood limit " +
-                               std::to_string(limits.flood_limit);
+                               std::to_string(limits.flood_limit) + " dense share " +
+                               std::to_string(limits.dense_share);
       EXPECT_TRUE(same(lit, fast)) << what;
       EXPECT_EQ(ls.passes, fs.passes) << what;
       EXPECT_EQ(ls.growth_sweeps, fs.growth_sweeps) << what;
@@ -360,7 +369,9 @@ TEST(FastDilation, FinalPocketIsDroppedButStillCountsInTheSweeps) {
   for (int k = 0; k < 30; ++k) g[0][k] = g[29][k] = g[k][0] = g[k][29] = 500;
   for (int i = 0; i < 30; ++i) g[i][32] = 0;
 
-  for (const FastDilationLimits limits : {FastDilationLimits{}, FastDilationLimits{1, SIZE_MAX}}) {
+  for (const FastDilationLimits limits :
+       {FastDilationLimits{}, FastDilationLimits{1, SIZE_MAX}, FastDilationLimits{0, 0, 0.0},
+        FastDilationLimits{1, SIZE_MAX, 2.0}}) {
     IntGrid itab = copy_of(g), grown(30, 33);
     ByteGrid state(30, 33);
     std::vector<std::string> reports;
