@@ -99,7 +99,7 @@ struct RowCounts {
 };
 
 // out[1..nc]: (1, value) for data pixels, kFarKey for the others.
-[[gnu::noinline]] void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out) {
+void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out) {
   out[0] = kFarKey;
   for (int j = 0; j < nc; ++j) {
     const std::uint8_t st = s[j] & kStateBits;
@@ -112,7 +112,7 @@ struct RowCounts {
 // Settling, layer 1 and the forward sweep of one row.  up, mid and down are
 // the data keys of the rows i - 1, i and i + 1, pk the keys of row i - 1
 // after its forward sweep; cur receives row i's.
-[[gnu::noinline]] void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
+void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
                  const Key* down, const Key* pk, Key* cur, const Transitions& tr, RowCounts& counts) {
   std::int64_t grown = 0, dropped = 0, unreached_n = 0;
   for (int j = 0; j < nc; ++j) {
@@ -150,7 +150,7 @@ struct RowCounts {
 
 // The backward sweep of one row and its last step.  nk holds the keys of
 // row i + 1 after its backward sweep; cur receives row i's.
-[[gnu::noinline]] void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
+void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
                   RowCounts& counts) {
   std::int64_t unreached_n = 0;
   for (int j = 0; j < nc; ++j) {
@@ -196,8 +196,8 @@ struct RowCounts {
 // strictly greater, or the marker when there is none.  c[1..nc] holds the
 // row's grown values, with the marker (never greater) at c[0] and c[nc + 1];
 // up and down the grown values of the rows above and below.
-[[gnu::noinline]] void midpoint_proposals(int nc, const std::int32_t* up, const std::int32_t* c,
-                                          const std::int32_t* down, std::int32_t* out) {
+void midpoint_proposals(int nc, const std::int32_t* up, const std::int32_t* c, const std::int32_t* down,
+                        std::int32_t* out) {
   for (int j = 0; j < nc; ++j) {
     const std::int32_t g = c[j + 1];
     const std::int32_t u = up[j], l = c[j], r = c[j + 2], dn = down[j];
@@ -216,8 +216,8 @@ struct RowCounts {
 
 // Writes the proposals of one row into its reached pixels, in itab and in
 // the grown surface at once (settled), and counts them.
-[[gnu::noinline]] void commit_midpoints(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv,
-                                        const std::int32_t* m, RowCounts& counts) {
+void commit_midpoints(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const std::int32_t* m,
+                      RowCounts& counts) {
   std::int64_t reached_n = 0, written = 0;
   for (int j = 0; j < nc; ++j) {
     const std::uint8_t b = s[j];
