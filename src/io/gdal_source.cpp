@@ -11,10 +11,13 @@
 #include <cpl_string.h>
 #include <gdal.h>
 #include <gdal_utils.h>
+#include <ogr_api.h>
 
+#include "core/memory.h"
 #include "core/run_error.h"
 #include "core/units.h"
 #include "stages/conversion.h"
+#include "stages/pipeline.h"
 #include "io/raster.h"
 
 namespace tesk::gdal {
@@ -168,10 +171,49 @@ constexpr double kBurnNoData = kIval32;
 // Burns the contour lines of a vector source onto a grid in memory, with
 // gdal_rasterize's own code and the options a user would give it:
 //   -a FIELD (-tr X Y | -ts W H) [-te ...] -a_nodata N -init N -ot Float64
+// The grid size a burn asks for, before anything is allocated: -ts gives it,
+// -tr over -te or over the layers' extent otherwise.
+std::optional<std::array<double, 2>> burn_size(GDALDatasetH vector, const SourceOptions& o) {
+  if (o.ts) return std::array<double, 2>{static_cast<double>((*o.ts)[0]), static_cast<double>((*o.ts)[1])};
+  std::array<double, 4> e{};
+  if (o.te) {
+    e = *o.te;
+  } else {
+    bool any = false;
+    for (int k = 0; k < GDALDatasetGetLayerCount(vector); ++k) {
+      OGREnvelope env;
+      if (OGR_L_GetExtent(GDALDatasetGetLayer(vector, k), &env, TRUE) != OGRERR_NONE) continue;
+      e = any ? std::array<double, 4>{std::min(e[0], env.MinX), std::min(e[1], env.MinY), std::max(e[2], env.MaxX),
+                                      std::max(e[3], env.MaxY)}
+              : std::array<double, 4>{env.MinX, env.MinY, env.MaxX, env.MaxY};
+      any = true;
+    }
+    if (!any) return std::nullopt;
+  }
+  const double w = std::ceil((e[2] - e[0]) / std::fabs((*o.tr)[0]));
+  const double h = std::ceil((e[3] - e[1]) / std::fabs((*o.tr)[1]));
+  if (!(w >= 0 && h >= 0)) return std::nullopt;
+  return std::array<double, 2>{w, h};
+}
+
 DatasetPtr burn(GDALDatasetH vector, const std::string& path, const SourceOptions& o, double nodata) {
   if (o.field.empty()) throw RunError(path + " holds vector data: name its altitude attribute with -a FIELD");
   if (o.tr.has_value() == o.ts.has_value())
     throw RunError(path + " holds vector data: give the grid with either -tr XRES YRES or -ts WIDTH HEIGHT");
+  // The burnt grid (8 bytes a pixel) lives beside the run's own grids:
+  // refuse what the memory cannot hold before GDAL allocates it.
+  if (const auto size = burn_size(vector, o)) {
+    const double w = (*size)[0];
+    const double h = (*size)[1];
+    const bool huge = w > 2147483647.0 || h > 2147483647.0;
+    const MemoryCheck m = check_memory(huge ? 2147483647 : static_cast<std::int64_t>(h),
+                                       huge ? 2147483647 : static_cast<std::int64_t>(w),
+                                       8 + RunGrids::bytes_per_pixel(false));
+    if (huge || !m.fits)
+      throw RunError("not enough memory: burning " + path + " onto a grid of " + format("%.0f", w) + " x " +
+                     format("%.0f", h) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +
+                     std::to_string(m.avail_mib) + " MiB available");
+  }
   CPLStringList args;
   args.AddString("-a");
   args.AddString(o.field.c_str());
