@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/units.h"
+#include "stages/parallel.h"
 
 namespace tesk {
 namespace {
@@ -191,6 +192,99 @@ void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, c
   counts.unreached += unreached_n;
 }
 
+// The backward sweep of one row when the rows are walked in blocks: the
+// labels of its unreached pixels are left in itab (layer) and the grown
+// surface (value), as after the forward sweep, for the repair across the
+// block edges and the settling that follow.
+void backward_row_store(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
+                        RowCounts& counts) {
+  std::int64_t unreached_n = 0;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint8_t st = s[j] & kStateBits;
+    const Key source = -static_cast<Key>((st == kData) | (st == kFresh) | (st == kLayer1));
+    const Key un = -static_cast<Key>(st == kUnreached);
+    unreached_n += st == kUnreached;
+    const std::int32_t g = gv[j];
+    const Key own = pick(source, make_key(1, g), pick(un, make_key(static_cast<std::uint32_t>(iv[j]), g), kFarKey));
+    cur[j + 1] = std::min(own, std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
+  }
+  Key right = kFarKey;
+  for (int j = nc - 1; j >= 0; --j) {
+    const Key k = std::min(cur[j + 1], right + kOne);
+    cur[j + 1] = k;
+    right = k;
+  }
+  for (int j = 0; j < nc; ++j) {
+    const Key k = cur[j + 1];
+    const std::uint32_t d = key_d(k);
+    const std::int32_t un = -static_cast<std::int32_t>((s[j] & kStateBits) == kUnreached);
+    iv[j] = pick32(un, static_cast<std::int32_t>(d), iv[j]);
+    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
+  }
+  cur[0] = cur[nc + 1] = kFarKey;
+  counts.unreached += unreached_n;
+}
+
+// out[1..nc]: the labels of a row whose unreached pixels hold theirs in
+// itab and the grown surface; data and layer-1 pixels count as (1, value),
+// the others as kFarKey.
+void label_keys_row(int nc, const std::uint8_t* s, const std::int32_t* iv, const std::int32_t* gv, Key* out) {
+  out[0] = kFarKey;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint8_t st = s[j] & kStateBits;
+    const Key source = -static_cast<Key>((st == kData) | (st == kFresh) | (st == kLayer1));
+    const Key un = -static_cast<Key>(st == kUnreached);
+    const std::int32_t g = gv[j];
+    out[j + 1] = pick(source, make_key(1, g), pick(un, make_key(static_cast<std::uint32_t>(iv[j]), g), kFarKey));
+  }
+  out[nc + 1] = kFarKey;
+}
+
+// One relaxation of a row against one neighbouring row (nk, its labels)
+// and along itself in both directions; the unreached pixels whose label
+// drops take the new one.  Returns whether any did.
+bool relax_row(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur) {
+  label_keys_row(nc, s, iv, gv, cur);
+  for (int j = 0; j < nc; ++j) cur[j + 1] = std::min(cur[j + 1], std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
+  for (int j = 1; j < nc; ++j) cur[j + 1] = std::min(cur[j + 1], cur[j] + kOne);
+  for (int j = nc - 2; j >= 0; --j) cur[j + 1] = std::min(cur[j + 1], cur[j + 2] + kOne);
+  bool changed = false;
+  for (int j = 0; j < nc; ++j) {
+    if ((s[j] & kStateBits) != kUnreached) continue;
+    const Key k = cur[j + 1];
+    if (k < make_key(static_cast<std::uint32_t>(iv[j]), gv[j])) {
+      iv[j] = static_cast<std::int32_t>(key_d(k));
+      gv[j] = key_v(k);
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// The last step of the growth for one row whose labels were left in itab
+// and the grown surface: itab back to the marker, reached pixels flagged,
+// the deepest layers noted.  The same as the last loop of backward_row.
+void settle_labels_row(int nc, std::uint8_t* s, std::int32_t* iv, RowCounts& counts) {
+  std::uint32_t layers = counts.layers, dying_layers = counts.dying_layers;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint8_t b = s[j];
+    const std::uint8_t st = b & kStateBits;
+    const std::uint32_t layer1 = st == kLayer1;
+    const std::uint32_t live = layer1 | (st == kUnreached);
+    const std::uint32_t d = layer1 ? 1u : static_cast<std::uint32_t>(iv[j]);
+    const std::uint32_t reached = live & (d != kFarD);
+    iv[j] = pick32(-static_cast<std::int32_t>(live), kNoData, iv[j]);
+    const std::uint8_t rs = static_cast<std::uint8_t>((b & (kBorder | kDying)) | kReached);
+    const std::uint8_t rm = static_cast<std::uint8_t>(-reached);
+    s[j] = static_cast<std::uint8_t>((rs & rm) | (b & ~rm));
+    const std::uint32_t dr = d & -reached;
+    layers = std::max(layers, dr);
+    dying_layers = std::max(dying_layers, dr & -static_cast<std::uint32_t>((b & kDying) != 0));
+  }
+  counts.layers = layers;
+  counts.dying_layers = dying_layers;
+}
+
 // The midpoint proposals of one row: out[j] is the midpoint between c[j + 1]
 // and the last of its cross neighbours (above, left, right, below) that is
 // strictly greater, or the marker when there is none.  c[1..nc] holds the
@@ -234,10 +328,26 @@ void commit_midpoints(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* g
   counts.written += written;
 }
 
+// Row buffers and counts of one block of rows (see "Blocks of rows").
+struct Lane {
+  std::size_t begin = 0, end = 0;  // the block's part of the active row list
+  std::size_t kept = 0;            // end of the rows still active after the forward walk
+  int lo = 0, hi = -1;             // its first and last rows
+  std::vector<Key> keys_a, keys_b, dk[3], edge_above, edge_below;
+  int dk_row[3] = {-2, -2, -2};
+  std::vector<std::int32_t> g_cur, g_prev, g_above, g_below, m_row;
+  RowCounts counts;
+  void set_bounds(const std::vector<int>& rows) {
+    lo = begin < end ? rows[begin] : 0;
+    hi = begin < end ? rows[end - 1] : -1;
+  }
+};
+
 class Grower {
  public:
-  Grower(IntGrid& itab, IntGrid& grown, ByteGrid& state, FastDilationLimits limits)
-      : nr_(itab.rows()), nc_(itab.cols()), I_(itab.data()), G_(grown.data()), S_(state.data()) {
+  Grower(IntGrid& itab, IntGrid& grown, ByteGrid& state, FastDilationLimits limits, ThreadPool* pool)
+      : nr_(itab.rows()), nc_(itab.cols()), I_(itab.data()), G_(grown.data()), S_(state.data()), pool_(pool) {
+    if (limits.min_block_rows > 0) min_block_rows_ = limits.min_block_rows;
     const std::size_t n = itab.size();
     cap_ = limits.stack_capacity ? limits.stack_capacity : std::max<std::size_t>(4096, n / 16);
     flood_limit_ = limits.flood_limit ? limits.flood_limit : cap_;
@@ -261,12 +371,8 @@ class Grower {
     live_ = nodata;
     if (n == 0) return 0;
     const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
-    for (auto* b : {&keys_a_, &keys_b_, &far_row_, &data_keys_[0], &data_keys_[1], &data_keys_[2]})
-      b->assign(wide, kFarKey);
-    g_cur_.assign(wide, kNoData);
-    g_prev_.assign(wide, kNoData);
+    for (auto* b : {&far_row_, &repair_a_, &repair_b_}) b->assign(wide, kFarKey);
     low_row_.assign(static_cast<std::size_t>(nc_), kNoData);
-    m_row_.assign(static_cast<std::size_t>(nc_), kNoData);
     for (int i = 0; i < nr_; ++i) {
       S_[index(i, 0)] |= kBorder;
       S_[index(i, nc_ - 1)] |= kBorder;
@@ -294,8 +400,7 @@ class Grower {
         static_cast<double>(live_) >= dense_share_ * static_cast<double>(rows_.size()) * static_cast<double>(nc_);
     int layers;
     if (dense) {
-      dense_forward();
-      layers = dense_backward();
+      layers = dense_backward(dense_forward());
     } else {
       first_layer();
       layers = grow();
@@ -407,16 +512,21 @@ class Grower {
     data_key_row(nc_, S_ + row, G_ + row, out);
   }
 
-  // The data keys of row i, from a cache of three rows (i - 1, i and i + 1
-  // of the row being walked; data pixels do not change during the walk).
-  const Key* data_keys(int i) {
+  // The data keys of row i for a block's walk: from the copies taken
+  // before the walk for the rows next to the block (another block may be
+  // settling them), from a cache of three rows (i - 1, i and i + 1 of the
+  // row being walked; data pixels do not change during the walk) for the
+  // block's own rows.
+  const Key* data_keys(Lane& L, int i) {
     if (i < 0 || i >= nr_) return far_row_.data();
+    if (i == L.lo - 1) return L.edge_above.data();
+    if (i == L.hi + 1) return L.edge_below.data();
     const int slot = i % 3;
-    if (data_keys_row_[slot] != i) {
-      load_data_keys(i, data_keys_[static_cast<std::size_t>(slot)].data());
-      data_keys_row_[slot] = i;
+    if (L.dk_row[slot] != i) {
+      load_data_keys(i, L.dk[static_cast<std::size_t>(slot)].data());
+      L.dk_row[slot] = i;
     }
-    return data_keys_[static_cast<std::size_t>(slot)].data();
+    return L.dk[static_cast<std::size_t>(slot)].data();
   }
 
   // What the first layer does to a pixel, by its state byte: the new state
@@ -446,84 +556,255 @@ class Grower {
     }
   }
 
+  // ---- Blocks of rows ----------------------------------------------------
+  //
+  // With more than one thread the active rows are cut into contiguous
+  // blocks, one per lane.  Settling, layer 1 and the midpoints only read
+  // the neighbouring rows' data pixels and grown values as they were before
+  // the walk, so a block is given copies of the two rows next to it and
+  // needs nothing else.  The sweeps are walked within each block as if the
+  // rows beyond it held no grown pixel: each label is then a true label
+  // (d, v) of some path, never below the exact one, and exact for every
+  // path inside the block.  The repair that follows relaxes the rows round
+  // each block edge, both ways, widening the band while its outermost rows
+  // still change, until a round changes nothing: the labels then satisfy
+  // every neighbour relation, which only the exact labels do.
+
+  // Cuts rows_ into blocks; returns their count.
+  int split_rows() {
+    const std::size_t n = rows_.size();
+    int nb = 1;
+    if (pool_ && pool_->size() > 1) {
+      const std::size_t per = static_cast<std::size_t>(min_block_rows_);
+      nb = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(pool_->size()), std::max<std::size_t>(1, n / per)));
+    }
+    if (lanes_.size() < static_cast<std::size_t>(nb)) lanes_.resize(static_cast<std::size_t>(nb));
+    for (int k = 0; k < nb; ++k) {
+      Lane& L = lanes_[static_cast<std::size_t>(k)];
+      if (L.keys_a.empty()) {
+        const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
+        for (auto* v : {&L.keys_a, &L.keys_b, &L.dk[0], &L.dk[1], &L.dk[2], &L.edge_above, &L.edge_below})
+          v->assign(wide, kFarKey);
+        L.g_cur.assign(wide, kNoData);
+        L.g_prev.assign(wide, kNoData);
+        L.g_above.assign(static_cast<std::size_t>(nc_), kNoData);
+        L.g_below.assign(static_cast<std::size_t>(nc_), kNoData);
+        L.m_row.assign(static_cast<std::size_t>(nc_), kNoData);
+      }
+      L.begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(nb);
+      L.end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(nb);
+      L.set_bounds(rows_);
+      L.counts = RowCounts{};
+      L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
+    }
+    return nb;
+  }
+
+  // Runs f(lane) for the nb lanes, on the pool's threads when there are
+  // several.
+  template <class F>
+  void run_lanes(int nb, F&& f) {
+    if (nb == 1) {
+      f(lanes_[0]);
+      return;
+    }
+    pool_->for_range(0, nb, 1, [&](std::int64_t b, std::int64_t e, int) {
+      for (std::int64_t k = b; k < e; ++k) f(lanes_[static_cast<std::size_t>(k)]);
+    });
+  }
+
   // Settling, layer 1 and the forward sweep of grow(), fused into one walk
   // of the active rows in increasing order.  The keys of the row above come
   // from the previous row's walk, or are its data keys when it is not
-  // active.  d is kept in itab for the backward walk, as in grow().
-  void dense_forward() {
+  // active (or lies in another block).  d is kept in itab for the backward
+  // walk, as in grow().  Returns the number of blocks.
+  int dense_forward() {
     build_transitions();
-    data_keys_row_[0] = data_keys_row_[1] = data_keys_row_[2] = -2;
-    Key* above = keys_a_.data();
-    Key* cur = keys_b_.data();
-    int prev = -2;
-    std::size_t kept = 0;
-    RowCounts counts;
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-      const int i = rows_[r];
-      const Key* up = data_keys(i - 1);
-      const Key* mid = data_keys(i);
-      const Key* down = data_keys(i + 1);
-      const Key* pk = prev == i - 1 ? above : up;
-      const std::size_t row = index(i, 0);
-      const std::int64_t grown_before = counts.grown;
-      forward_row(nc_, S_ + row, I_ + row, G_ + row, up, mid, down, pk, cur, transitions_, counts);
-      if (counts.grown != grown_before) rows_[kept++] = i;
-      std::swap(above, cur);
-      prev = i;
+    const int nb = split_rows();
+    for (int k = 0; k < nb; ++k) {
+      Lane& L = lanes_[static_cast<std::size_t>(k)];
+      if (L.begin == L.end) continue;
+      load_data_keys(L.lo - 1, L.edge_above.data());
+      load_data_keys(L.hi + 1, L.edge_below.data());
     }
-    rows_.resize(kept);
-    grown_ += counts.grown;
-    dropped_ += counts.dropped;
-    visited_ += counts.grown + counts.unreached;
+    run_lanes(nb, [&](Lane& L) {
+      Key* above = L.keys_a.data();
+      Key* cur = L.keys_b.data();
+      int prev = -2;
+      std::size_t kept = L.begin;
+      for (std::size_t r = L.begin; r < L.end; ++r) {
+        const int i = rows_[r];
+        const Key* up = data_keys(L, i - 1);
+        const Key* mid = data_keys(L, i);
+        const Key* down = data_keys(L, i + 1);
+        const Key* pk = prev == i - 1 ? above : up;
+        const std::size_t row = index(i, 0);
+        const std::int64_t grown_before = L.counts.grown;
+        forward_row(nc_, S_ + row, I_ + row, G_ + row, up, mid, down, pk, cur, transitions_, L.counts);
+        // Each lane compacts its own part of rows_ in place.
+        if (L.counts.grown != grown_before) rows_[kept++] = i;
+        std::swap(above, cur);
+        prev = i;
+      }
+      L.kept = kept;
+    });
+    // Closes the gaps the lanes left in rows_.
+    std::size_t out = 0;
+    for (int k = 0; k < nb; ++k) {
+      Lane& L = lanes_[static_cast<std::size_t>(k)];
+      const std::size_t b = out;
+      for (std::size_t r = L.begin; r < L.kept; ++r) rows_[out++] = rows_[r];
+      L.begin = b;
+      L.end = out;
+      L.set_bounds(rows_);
+      grown_ += L.counts.grown;
+      dropped_ += L.counts.dropped;
+      visited_ += L.counts.grown + L.counts.unreached;
+      L.counts = RowCounts{};
+    }
+    rows_.resize(out);
+    return nb;
   }
 
   // The backward sweep of grow() and its last step (itab back to the
-  // marker, reached pixels flagged), fused into one walk of the active rows
-  // in decreasing order.  Returns the deepest layer.
-  int dense_backward() {
-    Key* below = keys_a_.data();
-    Key* cur = keys_b_.data();
-    Key* scratch = data_keys_[0].data();
-    int prev = nr_ + 2;
-    RowCounts counts;
-    for (auto r = rows_.rbegin(); r != rows_.rend(); ++r) {
-      const int i = *r;
-      const Key* nk = below;
-      if (prev != i + 1) {
-        load_data_keys(i + 1, scratch);
-        nk = scratch;
-      }
-      const std::size_t row = index(i, 0);
-      backward_row(nc_, S_ + row, I_ + row, G_ + row, nk, cur, counts);
-      std::swap(below, cur);
-      prev = i;
+  // marker, reached pixels flagged), in the blocks of dense_forward() and
+  // in decreasing order within each.  Returns the deepest layer.
+  int dense_backward(int nb) {
+    for (int k = 0; k < nb; ++k) {
+      Lane& L = lanes_[static_cast<std::size_t>(k)];
+      if (L.begin != L.end) load_data_keys(L.hi + 1, L.edge_below.data());
     }
-    visited_ += counts.unreached;
-    dying_layers_ = std::max(dying_layers_, static_cast<int>(counts.dying_layers));
-    return static_cast<int>(counts.layers);
+    run_lanes(nb, [&](Lane& L) {
+      Key* below = L.keys_a.data();
+      Key* cur = L.keys_b.data();
+      Key* scratch = L.dk[0].data();
+      int prev = nr_ + 2;
+      for (std::size_t r = L.end; r-- > L.begin;) {
+        const int i = rows_[r];
+        const Key* nk = below;
+        if (prev != i + 1) {
+          if (i == L.hi) {
+            nk = L.edge_below.data();
+          } else {
+            load_data_keys(i + 1, scratch);
+            nk = scratch;
+          }
+        }
+        const std::size_t row = index(i, 0);
+        if (nb == 1)
+          backward_row(nc_, S_ + row, I_ + row, G_ + row, nk, cur, L.counts);
+        else
+          backward_row_store(nc_, S_ + row, I_ + row, G_ + row, nk, cur, L.counts);
+        std::swap(below, cur);
+        prev = i;
+      }
+    });
+    if (nb > 1) {
+      for (int k = 1; k < nb; ++k) {
+        const std::size_t seam = lanes_[static_cast<std::size_t>(k)].begin;
+        if (seam > 0 && seam < rows_.size() && rows_[seam - 1] + 1 == rows_[seam]) repair(seam);
+      }
+      run_lanes(nb, [&](Lane& L) {
+        for (std::size_t r = L.begin; r < L.end; ++r) {
+          const std::size_t row = index(rows_[r], 0);
+          settle_labels_row(nc_, S_ + row, I_ + row, L.counts);
+        }
+      });
+    }
+    std::uint32_t layers = 0, dying_layers = 0;
+    for (int k = 0; k < nb; ++k) {
+      const RowCounts& c = lanes_[static_cast<std::size_t>(k)].counts;
+      visited_ += c.unreached;
+      layers = std::max(layers, c.layers);
+      dying_layers = std::max(dying_layers, c.dying_layers);
+    }
+    dying_layers_ = std::max(dying_layers_, static_cast<int>(dying_layers));
+    return static_cast<int>(layers);
   }
 
-  // midpoints() over every pixel of the active rows.  The current row's
-  // grown values are copied into a buffer (with the marker on both sides,
-  // never greater than a grown value) before its written pixels take their
-  // midpoints, and the row above is read from the previous copy, so the
-  // midpoints are settled at once.
-  std::int64_t dense_midpoints() {
-    RowCounts counts;
-    int prev = -2;
-    for (const int i : rows_) {
+  // Relaxes the band of active rows round the block edge before rows_[seam]
+  // until a round over it changes nothing (see "Blocks of rows").
+  void repair(std::size_t seam) {
+    const std::size_t n = rows_.size();
+    auto linked = [&](std::size_t r) { return rows_[r - 1] + 1 == rows_[r]; };  // rows r - 1 and r adjacent
+    std::size_t lo = seam - 1, hi = seam + 1;
+    Key* nk = repair_a_.data();
+    Key* cur = repair_b_.data();
+    // The labels of the row next to rows_[r] on side dir.
+    auto neighbour = [&](std::size_t r, int dir) -> const Key* {
+      const int i = rows_[r] + dir;
+      if (i < 0 || i >= nr_) return far_row_.data();
+      const bool active = dir < 0 ? (r > 0 && linked(r)) : (r + 1 < n && linked(r + 1));
       const std::size_t row = index(i, 0);
-      std::int32_t* gv = G_ + row;
-      const std::int32_t* up = i == 0 ? low_row_.data() : prev == i - 1 ? g_prev_.data() + 1 : gv - nc_;
-      const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : gv + nc_;
-      std::copy(gv, gv + nc_, g_cur_.data() + 1);
-      midpoint_proposals(nc_, up, g_cur_.data(), down, m_row_.data());
-      commit_midpoints(nc_, S_ + row, I_ + row, gv, m_row_.data(), counts);
-      std::swap(g_cur_, g_prev_);
-      prev = i;
+      if (active)
+        label_keys_row(nc_, S_ + row, I_ + row, G_ + row, nk);
+      else
+        load_data_keys(i, nk);
+      return nk;
+    };
+    auto relax = [&](std::size_t r, int dir) {
+      const std::size_t row = index(rows_[r], 0);
+      return relax_row(nc_, S_ + row, I_ + row, G_ + row, neighbour(r, dir), cur);
+    };
+    for (;;) {
+      bool any = false, widen_up = false, widen_down = false;
+      for (std::size_t r = lo; r < hi; ++r) {
+        if (!relax(r, -1)) continue;
+        any = true;
+        if (r == lo) widen_up = true;
+        if (r + 1 == hi && hi < n && linked(hi)) ++hi;
+      }
+      for (std::size_t r = hi; r-- > lo;) {
+        if (!relax(r, +1)) continue;
+        any = true;
+        if (r + 1 == hi) widen_down = true;
+        if (r == lo && lo > 0 && linked(lo)) --lo;
+      }
+      if (!any) return;
+      if (widen_up && lo > 0 && linked(lo)) --lo;
+      if (widen_down && hi < n && linked(hi)) ++hi;
     }
-    visited_ += counts.reached;
-    return counts.written;
+  }
+
+  // midpoints() over every pixel of the active rows, in blocks.  The
+  // current row's grown values are copied into a buffer (with the marker on
+  // both sides, never greater than a grown value) before its written pixels
+  // take their midpoints, and the row above is read from the previous copy
+  // (or from the copy taken before the walk for a block's first row), so
+  // the midpoints are settled at once.
+  std::int64_t dense_midpoints() {
+    const int nb = split_rows();
+    for (int k = 0; k < nb; ++k) {
+      Lane& L = lanes_[static_cast<std::size_t>(k)];
+      if (L.begin == L.end) continue;
+      if (L.lo > 0) std::copy_n(G_ + index(L.lo - 1, 0), nc_, L.g_above.data());
+      if (L.hi + 1 < nr_) std::copy_n(G_ + index(L.hi + 1, 0), nc_, L.g_below.data());
+    }
+    run_lanes(nb, [&](Lane& L) {
+      int prev = -2;
+      for (std::size_t r = L.begin; r < L.end; ++r) {
+        const int i = rows_[r];
+        const std::size_t row = index(i, 0);
+        std::int32_t* gv = G_ + row;
+        const std::int32_t* up = i == 0            ? low_row_.data()
+                                 : prev == i - 1   ? L.g_prev.data() + 1
+                                 : i == L.lo       ? L.g_above.data()
+                                                   : gv - nc_;
+        const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : i == L.hi ? L.g_below.data() : gv + nc_;
+        std::copy(gv, gv + nc_, L.g_cur.data() + 1);
+        midpoint_proposals(nc_, up, L.g_cur.data(), down, L.m_row.data());
+        commit_midpoints(nc_, S_ + row, I_ + row, gv, L.m_row.data(), L.counts);
+        std::swap(L.g_cur, L.g_prev);
+        prev = i;
+      }
+    });
+    std::int64_t written = 0;
+    for (int k = 0; k < nb; ++k) {
+      const RowCounts& c = lanes_[static_cast<std::size_t>(k)].counts;
+      visited_ += c.reached;
+      written += c.written;
+    }
+    return written;
   }
 
   // Settles what the previous pass left (its written pixels become data,
@@ -759,20 +1040,21 @@ class Grower {
   std::int64_t visited_ = 0;
   std::ptrdiff_t ring_[8] = {};
   std::int64_t live_ = 0;       // grown pixels still without data after the last pass
-  // Row buffers of the straight-line walks.
-  std::vector<Key> keys_a_, keys_b_, far_row_;
-  std::vector<Key> data_keys_[3];
-  int data_keys_row_[3] = {-2, -2, -2};
-  std::vector<std::int32_t> g_cur_, g_prev_, low_row_, m_row_;
+  // Row buffers of the straight-line walks: per lane, and shared.
+  std::vector<Lane> lanes_;
+  std::vector<Key> far_row_, repair_a_, repair_b_;
+  std::vector<std::int32_t> low_row_;
   Transitions transitions_ = {};
+  ThreadPool* pool_ = nullptr;
+  int min_block_rows_ = 256;
 };
 
 }  // namespace
 
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
-                              FastDilationLimits limits) {
+                              FastDilationLimits limits, ThreadPool* pool) {
   FastDilationStats stats;
-  Grower grower(itab, grown, state, limits);
+  Grower grower(itab, grown, state, limits, pool);
   std::int64_t nodata = grower.setup();
   std::int64_t modif = 1;
   while (modif > 0) {

@@ -61,11 +61,18 @@ struct FastDilationLimits {
   // always the former, above 1: always the latter).  Both give the same
   // result.
   double dense_share = 0.25;
+  // With more than one thread, the straight-line walks split the rows still
+  // grown into one block per thread, each at least this many rows long
+  // (0: 256).  The result does not depend on the split.
+  int min_block_rows = 0;
 };
 
+class ThreadPool;
+
 // itab as for dilate_literal; grown and state are scratch grids of itab's
-// shape whose contents are overwritten.
+// shape whose contents are overwritten.  pool, when given, shares the
+// straight-line walks among its threads (same result at every count).
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
-                              FastDilationLimits limits = {});
+                              FastDilationLimits limits = {}, ThreadPool* pool = nullptr);
 
 }  // namespace tesk

@@ -49,7 +49,7 @@ struct FastStages {
     return convert_to_internal_fast(g.itab, ival, equid, pool);
   }
   void dilate(const PassCallback& on_pass, RunStats& stats) {
-    const FastDilationStats d = dilate_fast(g.itab, g.itab1, g.tab, on_pass);
+    const FastDilationStats d = dilate_fast(g.itab, g.itab1, g.tab, on_pass, {}, &pool);
     stats.passes = d.passes;
     stats.growth_sweeps = d.growth_sweeps;
     stats.dilation_visits = d.pixels_visited;

@@ -198,6 +198,7 @@ std::string pass_line(const PassReport& r) {
 TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
   const std::uint32_t seed = base_seed();
   Rng rng(seed);
+  ThreadPool pools[3] = {ThreadPool(1), ThreadPool(2), ThreadPool(3)};
   for (int c = 0; c < 320; ++c) {
     const Shape s = random_shape(rng);
     const IntGrid start = random_internal_grid(rng, s);
@@ -218,6 +219,10 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
       case 1: limits.dense_share = 2.0; break;
       default: break;
     }
+    // Blocks of rows down to a single row each, so that the block edges and
+    // their repair fall everywhere: 1, 2 or 3 threads.
+    limits.min_block_rows = chance(rng, 0.5) ? uniform(rng, 1, 3) : uniform(rng, 1, 40);
+    ThreadPool& pool = pools[c % 3];
 
     IntGrid lit = copy_of(start), l1(s.rows, s.cols), l2(s.rows, s.cols);
     std::vector<std::string> lit_reports;
@@ -227,15 +232,23 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
     ByteGrid state(s.rows, s.cols);
     std::vector<std::string> fast_reports;
     const FastDilationStats fs = dilate_fast(
-        fast, grown, state, [&](const PassReport& r) { fast_reports.push_back(pass_line(r)); }, limits);
+        fast, grown, state, [&](const PassReport& r) { fast_reports.push_back(pass_line(r)); }, limits, &pool);
 
     const std::string what = describe(seed, c, s) + " stack " + std::to_string(limits.stack_capacity) +
                              " flood limit " + std::to_string(limits.flood_limit) + " dense share " +
-                             std::to_string(limits.dense_share);
+                             std::to_string(limits.dense_share) + " block rows " +
+                             std::to_string(limits.min_block_rows) + " threads " + std::to_string(pool.size());
     ASSERT_TRUE(same(lit, fast)) << what;
     ASSERT_EQ(ls.passes, fs.passes) << what;
     ASSERT_EQ(ls.growth_sweeps, fs.growth_sweeps) << what;
     ASSERT_EQ(lit_reports, fast_reports) << what;
+    // The work counted does not depend on the threads either.
+    if (pool.size() > 1) {
+      IntGrid one = copy_of(start);
+      const FastDilationStats os = dilate_fast(one, grown, state, nullptr, limits);
+      ASSERT_EQ(os.pixels_visited, fs.pixels_visited) << what;
+      ASSERT_EQ(os.pixels_dropped, fs.pixels_dropped) << what;
+    }
   }
 }
 
@@ -326,23 +339,27 @@ TEST(FastVsLiteral, DilationMatchesOnDiagonalAndBorderCases) {
   const FastDilationLimits variants[] = {{0, 0},         {1, 0},         {3, 0},         {0, SIZE_MAX},
                                          {1, SIZE_MAX},  {3, SIZE_MAX},  {0, 1},         {0, 0, 0.0},
                                          {0, 0, 2.0},    {1, SIZE_MAX, 0.0}, {3, 1, 2.0}};
+  ThreadPool pools[3] = {ThreadPool(1), ThreadPool(2), ThreadPool(3)};
   for (const auto& start : grids) {
-    for (const FastDilationLimits limits : variants) {
+    for (FastDilationLimits limits : variants) {
+     for (ThreadPool& pool : pools) {
+      limits.min_block_rows = 1;
       IntGrid lit = copy_of(start), l1(start.rows(), start.cols()), l2(start.rows(), start.cols());
       std::vector<std::string> lr, fr;
       const DilationStats ls = dilate_literal(lit, l1, l2, [&](const PassReport& r) { lr.push_back(pass_line(r)); });
       IntGrid fast = copy_of(start), grown(start.rows(), start.cols());
       ByteGrid state(start.rows(), start.cols());
       const FastDilationStats fs =
-          dilate_fast(fast, grown, state, [&](const PassReport& r) { fr.push_back(pass_line(r)); }, limits);
+          dilate_fast(fast, grown, state, [&](const PassReport& r) { fr.push_back(pass_line(r)); }, limits, &pool);
       const std::string what = std::to_string(start.rows()) + " x " + std::to_string(start.cols()) + " stack " +
                                std::to_string(limits.stack_capacity) + " flood limit " +
                                std::to_string(limits.flood_limit) + " dense share " +
-                               std::to_string(limits.dense_share);
+                               std::to_string(limits.dense_share) + " threads " + std::to_string(pool.size());
       EXPECT_TRUE(same(lit, fast)) << what;
       EXPECT_EQ(ls.passes, fs.passes) << what;
       EXPECT_EQ(ls.growth_sweeps, fs.growth_sweeps) << what;
       EXPECT_EQ(lr, fr) << what;
+     }
     }
   }
 }
