@@ -157,7 +157,7 @@ Result run_job(const Job& job) {
     convert_to_internal_fast(g.itab, p.ival, p.equid, pool);
     r.s_convert = since(t);
     t = Clock::now();
-    dilate_fast(g.itab, g.itab1, g.tab, nullptr);
+    dilate_fast(g.itab, g.itab1, g.tab, nullptr, {}, &pool);
     r.s_dilate = since(t);
     t = Clock::now();
     fill_gaps_fast(g.itab, g.tab);
