@@ -149,10 +149,12 @@ void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, co
   counts.unreached += unreached_n;
 }
 
-// The backward sweep of one row and its last step.  nk holds the keys of
-// row i + 1 after its backward sweep; cur receives row i's.
-void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
-                  RowCounts& counts) {
+// The keys of one row after its backward sweep, into cur: each pixel's own
+// label, then the smallest of the row below (nk, after its backward sweep)
+// plus one, then the chain from the right.  Returns how many pixels of the
+// row are unreached.
+inline std::int64_t backward_keys(int nc, const std::uint8_t* s, const std::int32_t* iv, const std::int32_t* gv,
+                                  const Key* nk, Key* cur) {
   std::int64_t unreached_n = 0;
   for (int j = 0; j < nc; ++j) {
     const std::uint8_t st = s[j] & kStateBits;
@@ -169,6 +171,14 @@ void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, c
     cur[j + 1] = k;
     right = k;
   }
+  return unreached_n;
+}
+
+// The backward sweep of one row and its last step.  nk holds the keys of
+// row i + 1 after its backward sweep; cur receives row i's.
+void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
+                  RowCounts& counts) {
+  const std::int64_t unreached_n = backward_keys(nc, s, iv, gv, nk, cur);
   std::uint32_t layers = counts.layers, dying_layers = counts.dying_layers;
   for (int j = 0; j < nc; ++j) {
     const Key k = cur[j + 1];
@@ -198,22 +208,7 @@ void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, c
 // block edges and the settling that follow.
 void backward_row_store(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
                         RowCounts& counts) {
-  std::int64_t unreached_n = 0;
-  for (int j = 0; j < nc; ++j) {
-    const std::uint8_t st = s[j] & kStateBits;
-    const Key source = -static_cast<Key>((st == kData) | (st == kFresh) | (st == kLayer1));
-    const Key un = -static_cast<Key>(st == kUnreached);
-    unreached_n += st == kUnreached;
-    const std::int32_t g = gv[j];
-    const Key own = pick(source, make_key(1, g), pick(un, make_key(static_cast<std::uint32_t>(iv[j]), g), kFarKey));
-    cur[j + 1] = std::min(own, std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
-  }
-  Key right = kFarKey;
-  for (int j = nc - 1; j >= 0; --j) {
-    const Key k = std::min(cur[j + 1], right + kOne);
-    cur[j + 1] = k;
-    right = k;
-  }
+  const std::int64_t unreached_n = backward_keys(nc, s, iv, gv, nk, cur);
   for (int j = 0; j < nc; ++j) {
     const Key k = cur[j + 1];
     const std::uint32_t d = key_d(k);
