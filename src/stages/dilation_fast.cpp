@@ -110,6 +110,20 @@ void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out
   out[nc + 1] = kFarKey;
 }
 
+// Leaves the labels in cur[1..nc] of a row's unreached pixels in itab
+// (layer) and the grown surface (value, when reached), and closes cur with
+// far keys on both sides.
+inline void store_unreached_labels(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, Key* cur) {
+  for (int j = 0; j < nc; ++j) {
+    const Key k = cur[j + 1];
+    const std::uint32_t d = key_d(k);
+    const std::int32_t un = -static_cast<std::int32_t>((s[j] & kStateBits) == kUnreached);
+    iv[j] = pick32(un, static_cast<std::int32_t>(d), iv[j]);
+    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
+  }
+  cur[0] = cur[nc + 1] = kFarKey;
+}
+
 // Settling, layer 1 and the forward sweep of one row.  up, mid and down are
 // the data keys of the rows i - 1, i and i + 1, pk the keys of row i - 1
 // after its forward sweep; cur receives row i's.
@@ -136,14 +150,7 @@ void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, co
     cur[j + 1] = k;
     left = k;
   }
-  for (int j = 0; j < nc; ++j) {
-    const Key k = cur[j + 1];
-    const std::uint32_t d = key_d(k);
-    const std::int32_t un = -static_cast<std::int32_t>((s[j] & kStateBits) == kUnreached);
-    iv[j] = pick32(un, static_cast<std::int32_t>(d), iv[j]);
-    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
-  }
-  cur[0] = cur[nc + 1] = kFarKey;
+  store_unreached_labels(nc, s, iv, gv, cur);
   counts.grown += grown;
   counts.dropped += dropped;
   counts.unreached += unreached_n;
@@ -209,14 +216,7 @@ void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, c
 void backward_row_store(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
                         RowCounts& counts) {
   const std::int64_t unreached_n = backward_keys(nc, s, iv, gv, nk, cur);
-  for (int j = 0; j < nc; ++j) {
-    const Key k = cur[j + 1];
-    const std::uint32_t d = key_d(k);
-    const std::int32_t un = -static_cast<std::int32_t>((s[j] & kStateBits) == kUnreached);
-    iv[j] = pick32(un, static_cast<std::int32_t>(d), iv[j]);
-    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
-  }
-  cur[0] = cur[nc + 1] = kFarKey;
+  store_unreached_labels(nc, s, iv, gv, cur);
   counts.unreached += unreached_n;
 }
 
