@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/cpu_kernels.h"
 #include "core/units.h"
 #include "stages/parallel.h"
 
@@ -100,6 +101,7 @@ struct RowCounts {
 };
 
 // out[1..nc]: (1, value) for data pixels, kFarKey for the others.
+TESK_CPU_KERNEL
 void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out) {
   out[0] = kFarKey;
   for (int j = 0; j < nc; ++j) {
@@ -113,7 +115,8 @@ void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out
 // Leaves the labels in cur[1..nc] of a row's unreached pixels in itab
 // (layer) and the grown surface (value, when reached), and closes cur with
 // far keys on both sides.
-inline void store_unreached_labels(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, Key* cur) {
+TESK_CPU_KERNEL
+void store_unreached_labels(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, Key* cur) {
   for (int j = 0; j < nc; ++j) {
     const Key k = cur[j + 1];
     const std::uint32_t d = key_d(k);
@@ -127,6 +130,7 @@ inline void store_unreached_labels(int nc, const std::uint8_t* s, std::int32_t* 
 // Settling, layer 1 and the forward sweep of one row.  up, mid and down are
 // the data keys of the rows i - 1, i and i + 1, pk the keys of row i - 1
 // after its forward sweep; cur receives row i's.
+TESK_CPU_KERNEL
 void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
                  const Key* down, const Key* pk, Key* cur, const Transitions& tr, RowCounts& counts) {
   std::int64_t grown = 0, dropped = 0, unreached_n = 0;
@@ -160,7 +164,8 @@ void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, co
 // label, then the smallest of the row below (nk, after its backward sweep)
 // plus one, then the chain from the right.  Returns how many pixels of the
 // row are unreached.
-inline std::int64_t backward_keys(int nc, const std::uint8_t* s, const std::int32_t* iv, const std::int32_t* gv,
+TESK_CPU_KERNEL
+std::int64_t backward_keys(int nc, const std::uint8_t* s, const std::int32_t* iv, const std::int32_t* gv,
                                   const Key* nk, Key* cur) {
   std::int64_t unreached_n = 0;
   for (int j = 0; j < nc; ++j) {
@@ -183,6 +188,7 @@ inline std::int64_t backward_keys(int nc, const std::uint8_t* s, const std::int3
 
 // The backward sweep of one row and its last step.  nk holds the keys of
 // row i + 1 after its backward sweep; cur receives row i's.
+TESK_CPU_KERNEL
 void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
                   RowCounts& counts) {
   const std::int64_t unreached_n = backward_keys(nc, s, iv, gv, nk, cur);
@@ -213,6 +219,7 @@ void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, c
 // labels of its unreached pixels are left in itab (layer) and the grown
 // surface (value), as after the forward sweep, for the repair across the
 // block edges and the settling that follow.
+TESK_CPU_KERNEL
 void backward_row_store(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
                         RowCounts& counts) {
   const std::int64_t unreached_n = backward_keys(nc, s, iv, gv, nk, cur);
@@ -223,6 +230,7 @@ void backward_row_store(int nc, const std::uint8_t* s, std::int32_t* iv, std::in
 // out[1..nc]: the labels of a row whose unreached pixels hold theirs in
 // itab and the grown surface; data and layer-1 pixels count as (1, value),
 // the others as kFarKey.
+TESK_CPU_KERNEL
 void label_keys_row(int nc, const std::uint8_t* s, const std::int32_t* iv, const std::int32_t* gv, Key* out) {
   out[0] = kFarKey;
   for (int j = 0; j < nc; ++j) {
@@ -238,6 +246,7 @@ void label_keys_row(int nc, const std::uint8_t* s, const std::int32_t* iv, const
 // One relaxation of a row against one neighbouring row (nk, its labels)
 // and along itself in both directions; the unreached pixels whose label
 // drops take the new one.  Returns whether any did.
+TESK_CPU_KERNEL
 bool relax_row(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur) {
   label_keys_row(nc, s, iv, gv, cur);
   for (int j = 0; j < nc; ++j) cur[j + 1] = std::min(cur[j + 1], std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
@@ -259,6 +268,7 @@ bool relax_row(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv
 // The last step of the growth for one row whose labels were left in itab
 // and the grown surface: itab back to the marker, reached pixels flagged,
 // the deepest layers noted.  The same as the last loop of backward_row.
+TESK_CPU_KERNEL
 void settle_labels_row(int nc, std::uint8_t* s, std::int32_t* iv, RowCounts& counts) {
   std::uint32_t layers = counts.layers, dying_layers = counts.dying_layers;
   for (int j = 0; j < nc; ++j) {
@@ -285,6 +295,7 @@ void settle_labels_row(int nc, std::uint8_t* s, std::int32_t* iv, RowCounts& cou
 // strictly greater, or the marker when there is none.  c[1..nc] holds the
 // row's grown values, with the marker (never greater) at c[0] and c[nc + 1];
 // up and down the grown values of the rows above and below.
+TESK_CPU_KERNEL
 void midpoint_proposals(int nc, const std::int32_t* up, const std::int32_t* c, const std::int32_t* down,
                         std::int32_t* out) {
   for (int j = 0; j < nc; ++j) {
@@ -305,6 +316,7 @@ void midpoint_proposals(int nc, const std::int32_t* up, const std::int32_t* c, c
 
 // Writes the proposals of one row into its reached pixels, in itab and in
 // the grown surface at once (settled), and counts them.
+TESK_CPU_KERNEL
 void commit_midpoints(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const std::int32_t* m,
                       RowCounts& counts) {
   std::int64_t reached_n = 0, written = 0;
@@ -394,17 +406,23 @@ class Grower {
     const bool dense =
         static_cast<double>(live_) >= dense_share_ * static_cast<double>(rows_.size()) * static_cast<double>(nc_);
     int layers;
+    std::int64_t modif;
     if (dense) {
-      layers = dense_backward(dense_forward());
+      const int nb = dense_forward();
+      // With several blocks the labels are settled row by row in the
+      // midpoint walk, once the block edges are repaired.
+      const bool settled = dense_backward(nb);
+      modif = dense_midpoints(!settled);
+      layers = dense_layers_;
     } else {
       first_layer();
       layers = grow();
+      modif = midpoints();
     }
     // The literal passes sweep the whole grid: one sweep per layer of the
     // deepest component, dead ones included, plus the sweep that finds
     // nothing.
     sweeps += 1 + std::max({layers, dead_layers_, 1});
-    const std::int64_t modif = dense ? dense_midpoints() : midpoints();
     live_ = grown_ - modif;
     // Until the pixels still grown are few, nearly every component changes:
     // everything grown is grown again.
@@ -661,10 +679,12 @@ class Grower {
     return nb;
   }
 
-  // The backward sweep of grow() and its last step (itab back to the
-  // marker, reached pixels flagged), in the blocks of dense_forward() and
-  // in decreasing order within each.  Returns the deepest layer.
-  int dense_backward(int nb) {
+  // The backward sweep of grow(), in the blocks of dense_forward() and in
+  // decreasing order within each.  With one block its last step (itab back
+  // to the marker, reached pixels flagged) is done at once and true is
+  // returned; with several the block edges are repaired and the last step
+  // is left to dense_midpoints().
+  bool dense_backward(int nb) {
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
       if (L.begin != L.end) load_data_keys(L.hi + 1, L.edge_below.data());
@@ -699,13 +719,14 @@ class Grower {
         const std::size_t seam = lanes_[static_cast<std::size_t>(k)].begin;
         if (seam > 0 && seam < rows_.size() && rows_[seam - 1] + 1 == rows_[seam]) repair(seam);
       }
-      run_lanes(nb, [&](Lane& L) {
-        for (std::size_t r = L.begin; r < L.end; ++r) {
-          const std::size_t row = index(rows_[r], 0);
-          settle_labels_row(nc_, S_ + row, I_ + row, L.counts);
-        }
-      });
     }
+    dense_layers_ = 0;
+    gather_layers(nb);
+    return nb == 1;
+  }
+
+  // Takes the lanes' unreached counts and deepest layers into the pass's.
+  void gather_layers(int nb) {
     std::uint32_t layers = 0, dying_layers = 0;
     for (int k = 0; k < nb; ++k) {
       const RowCounts& c = lanes_[static_cast<std::size_t>(k)].counts;
@@ -713,8 +734,8 @@ class Grower {
       layers = std::max(layers, c.layers);
       dying_layers = std::max(dying_layers, c.dying_layers);
     }
+    dense_layers_ = std::max(dense_layers_, static_cast<int>(layers));
     dying_layers_ = std::max(dying_layers_, static_cast<int>(dying_layers));
-    return static_cast<int>(layers);
   }
 
   // Relaxes the band of active rows round the block edge before rows_[seam]
@@ -766,8 +787,10 @@ class Grower {
   // both sides, never greater than a grown value) before its written pixels
   // take their midpoints, and the row above is read from the previous copy
   // (or from the copy taken before the walk for a block's first row), so
-  // the midpoints are settled at once.
-  std::int64_t dense_midpoints() {
+  // the midpoints are settled at once.  With settle, each row first takes
+  // the last step of the growth (see dense_backward()); that step changes
+  // only the row's states and itab, which no other row's midpoints read.
+  std::int64_t dense_midpoints(bool settle) {
     const int nb = split_rows();
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
@@ -786,6 +809,7 @@ class Grower {
                                  : i == L.lo       ? L.g_above.data()
                                                    : gv - nc_;
         const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : i == L.hi ? L.g_below.data() : gv + nc_;
+        if (settle) settle_labels_row(nc_, S_ + row, I_ + row, L.counts);
         std::copy(gv, gv + nc_, L.g_cur.data() + 1);
         midpoint_proposals(nc_, up, L.g_cur.data(), down, L.m_row.data());
         commit_midpoints(nc_, S_ + row, I_ + row, gv, L.m_row.data(), L.counts);
@@ -799,6 +823,7 @@ class Grower {
       visited_ += c.reached;
       written += c.written;
     }
+    if (settle) gather_layers(nb);
     return written;
   }
 
@@ -1031,6 +1056,7 @@ class Grower {
   std::int64_t grown_ = 0;      // pixels grown by the current pass
   std::int64_t dropped_ = 0;
   int dying_layers_ = 0;        // deepest layer of the components grown for the last time
+  int dense_layers_ = 0;        // deepest layer of a pass walked with straight-line code
   int dead_layers_ = 0;         // deepest layer of the dropped components
   std::int64_t visited_ = 0;
   std::ptrdiff_t ring_[8] = {};
