@@ -3,14 +3,8 @@
 // One contiguous, zero-filled block of rows x cols elements, indexed row
 // first then column like the classic row-pointer matrices: g[i][j] is row i,
 // column j.  Storage comes from calloc, so a fresh grid is all zeros and the
-// pages of a large grid are only touched when they are written.  A large
-// grid asks the kernel for huge pages where it allows them: fewer page
-// faults when the grid is first written and fewer TLB misses afterwards.
+// pages of a large grid are only touched when they are written.
 #pragma once
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -34,7 +28,6 @@ class Grid {
     if (n > 0) {
       data_.reset(static_cast<T*>(std::calloc(n, sizeof(T))));
       if (!data_) throw std::bad_alloc();
-      advise_huge_pages(data_.get(), n * sizeof(T));
     }
   }
 
@@ -57,20 +50,6 @@ class Grid {
   bool same_shape(const Grid& o) const { return rows_ == o.rows_ && cols_ == o.cols_; }
 
  private:
-  static void advise_huge_pages([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t kMin = std::size_t{4} << 20;
-    constexpr std::uintptr_t kPage = 4096;
-    if (bytes < kMin) return;
-    const auto a = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t first = (a + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t last = (a + bytes) & ~(kPage - 1);
-    // Only advice: a kernel without transparent huge pages refuses it, and
-    // the grid works the same.
-    if (last > first) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-  }
-
   struct Free {
     void operator()(T* p) const { std::free(p); }
   };
