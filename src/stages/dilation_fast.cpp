@@ -86,10 +86,6 @@ inline std::int32_t key_v(Key k) {
 inline Key pick(Key mask, Key x, Key y) { return (x & mask) | (y & ~mask); }
 inline std::int32_t pick32(std::int32_t mask, std::int32_t x, std::int32_t y) { return (x & mask) | (y & ~mask); }
 
-struct Transitions {
-  std::uint32_t t[256];
-};
-
 struct RowCounts {
   std::int64_t grown = 0;
   std::int64_t dropped = 0;
@@ -100,61 +96,133 @@ struct RowCounts {
   std::uint32_t dying_layers = 0;
 };
 
-// out[1..nc]: (1, value) for data pixels, kFarKey for the others.
+// The kernels below keep each loop to one width of integers where they
+// can (state bytes with 32-bit masks, or 32-bit masks with 64-bit keys):
+// such loops run in vector registers, mixed ones of bytes and keys do not.
+// Row masks are 0 or all ones.
+
+// out[1..nc]: (1, value) for data pixels, kFarKey for the others; mask
+// (nc entries) is scratch.
 TESK_CPU_KERNEL
-void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out) {
+void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out, std::int32_t* mask) {
+  for (int j = 0; j < nc; ++j) {
+    const std::uint32_t st = s[j] & kStateBits;
+    mask[j] = -static_cast<std::int32_t>((st == kData) | (st == kFresh));
+  }
   out[0] = kFarKey;
   for (int j = 0; j < nc; ++j) {
-    const std::uint8_t st = s[j] & kStateBits;
-    const Key data = -static_cast<Key>((st == kData) | (st == kFresh));
-    out[j + 1] = pick(data, make_key(1, g[j]), kFarKey);
+    const Key m = mask[j];
+    out[j + 1] = pick(m, kOne + static_cast<Key>(static_cast<std::uint32_t>(g[j]) ^ 0x80000000u), kFarKey);
   }
   out[nc + 1] = kFarKey;
 }
 
-// Leaves the labels in cur[1..nc] of a row's unreached pixels in itab
-// (layer) and the grown surface (value, when reached), and closes cur with
-// far keys on both sides.
-TESK_CPU_KERNEL
-void store_unreached_labels(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, Key* cur) {
-  for (int j = 0; j < nc; ++j) {
-    const Key k = cur[j + 1];
-    const std::uint32_t d = key_d(k);
-    const std::int32_t un = -static_cast<std::int32_t>((s[j] & kStateBits) == kUnreached);
-    iv[j] = pick32(un, static_cast<std::int32_t>(d), iv[j]);
-    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
-  }
-  cur[0] = cur[nc + 1] = kFarKey;
-}
-
-// Settling, layer 1 and the forward sweep of one row.  up, mid and down are
-// the data keys of the rows i - 1, i and i + 1, pk the keys of row i - 1
-// after its forward sweep; cur receives row i's.
-TESK_CPU_KERNEL
-void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
-                 const Key* down, const Key* pk, Key* cur, const Transitions& tr, RowCounts& counts) {
-  std::int64_t grown = 0, dropped = 0, unreached_n = 0;
-  for (int j = 0; j < nc; ++j) {
-    const std::uint32_t t = tr.t[s[j]];
-    const Key c = std::min(std::min(up[j + 1], down[j + 1]), std::min(mid[j], mid[j + 2]));
-    const std::uint32_t any = c < kFarKey;
-    const std::uint32_t grows = (t >> 16) & 1u;
-    const std::uint32_t layer1 = grows & any;
-    grown += grows;
-    dropped += (t >> 17) & 1u;
-    unreached_n += grows & (any ^ 1u);
-    s[j] = static_cast<std::uint8_t>(t >> (any * 8));
-    const Key own = pick(-static_cast<Key>(layer1), c, mid[j + 1]);
-    cur[j + 1] = std::min(own, std::min(std::min(pk[j], pk[j + 1]), pk[j + 2]) + kOne);
-    gv[j] = pick32(-static_cast<std::int32_t>(layer1), key_v(c), gv[j]);
-  }
+// The chains along a row: each key becomes the smallest of itself and its
+// left (forward) or right (backward) neighbour's plus one.
+inline void chain_forward(int nc, Key* cur) {
   Key left = kFarKey;
   for (int j = 0; j < nc; ++j) {
     const Key k = std::min(cur[j + 1], left + kOne);
     cur[j + 1] = k;
     left = k;
   }
-  store_unreached_labels(nc, s, iv, gv, cur);
+}
+inline void chain_backward(int nc, Key* cur) {
+  Key right = kFarKey;
+  for (int j = nc - 1; j >= 0; --j) {
+    const Key k = std::min(cur[j + 1], right + kOne);
+    cur[j + 1] = k;
+    right = k;
+  }
+}
+
+// Leaves the labels in cur[1..nc] of the pixels flagged in unreached in
+// itab (layer) and the grown surface (value, when reached), and closes cur
+// with far keys on both sides.
+TESK_CPU_KERNEL
+void store_labels(int nc, const std::int32_t* unreached, std::int32_t* iv, std::int32_t* gv, Key* cur) {
+  for (int j = 0; j < nc; ++j) {
+    const Key k = cur[j + 1];
+    const std::uint32_t d = key_d(k);
+    const std::int32_t un = unreached[j];
+    iv[j] = pick32(un, static_cast<std::int32_t>(d), iv[j]);
+    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
+  }
+  cur[0] = cur[nc + 1] = kFarKey;
+}
+
+// The masks of a row for the backward walk: source (data and layer-1
+// pixels) and unreached.  Returns the number of unreached pixels.
+TESK_CPU_KERNEL
+std::int64_t label_masks(int nc, const std::uint8_t* s, std::int32_t* source, std::int32_t* unreached) {
+  std::uint32_t n = 0;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint32_t st = s[j] & kStateBits;
+    const std::uint32_t un = st == kUnreached;
+    source[j] = -static_cast<std::int32_t>((st == kData) | (st == kFresh) | (st == kLayer1));
+    unreached[j] = -static_cast<std::int32_t>(un);
+    n += un;
+  }
+  return n;
+}
+
+// Settling, layer 1 and the forward sweep of one row.  up, mid and down are
+// the data keys of the rows i - 1, i and i + 1, pk the keys of row i - 1
+// after its forward sweep; cur receives row i's.  keep_all is set when no
+// component was found unchanged by the last pass.  m1 and m2 (nc entries
+// each) are scratch.
+//
+// What settling and layer 1 do to a pixel, by its state: data and dead
+// pixels stay; a pixel written by the last pass becomes data; a pixel of a
+// component grown for the last time (flagged dying, not flooded since) is
+// dropped for good; any other is grown: layer 1 when a data pixel is in
+// its cross (it takes the smallest of their values), unreached otherwise,
+// and flagged dying when the last pass found its component unchanged.
+TESK_CPU_KERNEL
+void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
+                 const Key* down, const Key* pk, Key* cur, bool keep_all, std::int32_t* m1, std::int32_t* m2,
+                 RowCounts& counts) {
+  // Keys only.  A data pixel keeps its own key; any other takes the
+  // smallest data key of its cross (far when there is none): that is the
+  // label of a layer-1 pixel, and only data and dead pixels read a dead
+  // pixel's key.  m1: a data pixel in the cross; m2: the value offered.
+  for (int j = 0; j < nc; ++j) {
+    const Key c = std::min(std::min(up[j + 1], down[j + 1]), std::min(mid[j], mid[j + 2]));
+    const Key m = mid[j + 1];
+    const Key own = m < kFarKey ? m : c;
+    cur[j + 1] = std::min(own, std::min(std::min(pk[j], pk[j + 1]), pk[j + 2]) + kOne);
+    m1[j] = -static_cast<std::int32_t>(c < kFarKey);
+    m2[j] = key_v(c);
+  }
+  // States only; m1 becomes the mask of the unreached pixels.
+  const std::uint32_t dying_new = keep_all ? 0u : kDying;
+  std::uint32_t grown = 0, dropped = 0, unreached_n = 0;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint32_t b = s[j];
+    const std::uint32_t st = b & kStateBits;
+    const std::uint32_t any = static_cast<std::uint32_t>(m1[j]);
+    const std::uint32_t stays = -static_cast<std::uint32_t>((st == kData) | (st == kDead));
+    const std::uint32_t fresh = -static_cast<std::uint32_t>(st == kFresh);
+    const std::uint32_t flooded = -static_cast<std::uint32_t>(st == kFlooded);
+    static_assert(kDying == 1u << 6);
+    const std::uint32_t drop = ~stays & ~fresh & ~flooded & -((b >> 6) & 1u);
+    const std::uint32_t grows = ~stays & ~fresh & ~drop;
+    const std::uint32_t border = b & kBorder;
+    const std::uint32_t grown_state =
+        border | (dying_new & ~flooded) | (static_cast<std::uint32_t>(kUnreached) ^ ((kUnreached ^ kLayer1) & any));
+    s[j] = static_cast<std::uint8_t>((b & stays) | ((border | kData) & fresh) | ((border | kDead) & drop) |
+                                     (grown_state & grows));
+    const std::uint32_t layer1 = grows & any;
+    const std::uint32_t un = grows & ~any;
+    gv[j] = static_cast<std::int32_t>((static_cast<std::uint32_t>(m2[j]) & layer1) |
+                                      (static_cast<std::uint32_t>(gv[j]) & ~layer1));
+    m1[j] = static_cast<std::int32_t>(un);
+    grown += grows & 1u;
+    dropped += drop & 1u;
+    unreached_n += un & 1u;
+  }
+  chain_forward(nc, cur);
+  store_labels(nc, m1, iv, gv, cur);
   counts.grown += grown;
   counts.dropped += dropped;
   counts.unreached += unreached_n;
@@ -162,52 +230,52 @@ void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, co
 
 // The keys of one row after its backward sweep, into cur: each pixel's own
 // label, then the smallest of the row below (nk, after its backward sweep)
-// plus one, then the chain from the right.  Returns how many pixels of the
-// row are unreached.
+// plus one, then the chain from the right.  source and unreached are the
+// row's masks (label_masks).
 TESK_CPU_KERNEL
-std::int64_t backward_keys(int nc, const std::uint8_t* s, const std::int32_t* iv, const std::int32_t* gv,
-                                  const Key* nk, Key* cur) {
-  std::int64_t unreached_n = 0;
+void backward_keys(int nc, const std::int32_t* source, const std::int32_t* unreached, const std::int32_t* iv,
+                   const std::int32_t* gv, const Key* nk, Key* cur) {
   for (int j = 0; j < nc; ++j) {
-    const std::uint8_t st = s[j] & kStateBits;
-    const Key source = -static_cast<Key>((st == kData) | (st == kFresh) | (st == kLayer1));
-    const Key un = -static_cast<Key>(st == kUnreached);
-    unreached_n += st == kUnreached;
-    const std::int32_t g = gv[j];
-    const Key own = pick(source, make_key(1, g), pick(un, make_key(static_cast<std::uint32_t>(iv[j]), g), kFarKey));
+    const Key src = source[j];
+    const Key un = unreached[j];
+    const Key v = static_cast<Key>(static_cast<std::uint32_t>(gv[j]) ^ 0x80000000u);
+    const Key d = static_cast<Key>(static_cast<std::uint32_t>(iv[j]));
+    const Key own = pick(src, kOne + v, pick(un, (d << 32) + v, kFarKey));
     cur[j + 1] = std::min(own, std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
   }
-  Key right = kFarKey;
-  for (int j = nc - 1; j >= 0; --j) {
-    const Key k = std::min(cur[j + 1], right + kOne);
-    cur[j + 1] = k;
-    right = k;
-  }
-  return unreached_n;
+  chain_backward(nc, cur);
 }
 
 // The backward sweep of one row and its last step.  nk holds the keys of
 // row i + 1 after its backward sweep; cur receives row i's.
 TESK_CPU_KERNEL
 void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
-                  RowCounts& counts) {
-  const std::int64_t unreached_n = backward_keys(nc, s, iv, gv, nk, cur);
-  std::uint32_t layers = counts.layers, dying_layers = counts.dying_layers;
+                  std::int32_t* m1, std::int32_t* m2, RowCounts& counts) {
+  const std::int64_t unreached_n = label_masks(nc, s, m1, m2);
+  backward_keys(nc, m1, m2, iv, gv, nk, cur);
+  // The last step: the labels of the unreached pixels into m1 (layer) and
+  // the grown surface, then the states and itab as settle_labels_row does.
   for (int j = 0; j < nc; ++j) {
     const Key k = cur[j + 1];
-    const std::uint8_t b = s[j];
-    const std::uint8_t st = b & kStateBits;
+    const std::int32_t un = m2[j];
     const std::uint32_t d = key_d(k);
-    const std::uint32_t live = (st == kLayer1) | (st == kUnreached);
-    const std::uint32_t reached = live & (d != kFarD);
-    iv[j] = pick32(-static_cast<std::int32_t>(live), kNoData, iv[j]);
-    gv[j] = pick32(-static_cast<std::int32_t>(reached), key_v(k), gv[j]);
-    const std::uint8_t rs = static_cast<std::uint8_t>((b & (kBorder | kDying)) | kReached);
-    const std::uint8_t rm = static_cast<std::uint8_t>(-reached);
-    s[j] = static_cast<std::uint8_t>((rs & rm) | (b & ~rm));
-    const std::uint32_t dr = d & -reached;
+    m1[j] = pick32(un, static_cast<std::int32_t>(d), 1);
+    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
+  }
+  std::uint32_t layers = counts.layers, dying_layers = counts.dying_layers;
+  for (int j = 0; j < nc; ++j) {
+    const std::uint32_t b = s[j];
+    const std::uint32_t st = b & kStateBits;
+    const std::uint32_t live = -static_cast<std::uint32_t>((st == kLayer1) | (st == kUnreached));
+    const std::uint32_t d = static_cast<std::uint32_t>(m1[j]);
+    const std::uint32_t reached = live & -static_cast<std::uint32_t>(d != kFarD);
+    iv[j] = static_cast<std::int32_t>((static_cast<std::uint32_t>(kNoData) & live) |
+                                      (static_cast<std::uint32_t>(iv[j]) & ~live));
+    const std::uint32_t rs = (b & (kBorder | kDying)) | kReached;
+    s[j] = static_cast<std::uint8_t>((rs & reached) | (b & ~reached));
+    const std::uint32_t dr = d & reached;
     layers = std::max(layers, dr);
-    dying_layers = std::max(dying_layers, dr & -static_cast<std::uint32_t>((b & kDying) != 0));
+    dying_layers = std::max(dying_layers, dr & -((b >> 6) & 1u));
   }
   cur[0] = cur[nc + 1] = kFarKey;
   counts.layers = layers;
@@ -221,9 +289,10 @@ void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, c
 // block edges and the settling that follow.
 TESK_CPU_KERNEL
 void backward_row_store(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
-                        RowCounts& counts) {
-  const std::int64_t unreached_n = backward_keys(nc, s, iv, gv, nk, cur);
-  store_unreached_labels(nc, s, iv, gv, cur);
+                        std::int32_t* m1, std::int32_t* m2, RowCounts& counts) {
+  const std::int64_t unreached_n = label_masks(nc, s, m1, m2);
+  backward_keys(nc, m1, m2, iv, gv, nk, cur);
+  store_labels(nc, m2, iv, gv, cur);
   counts.unreached += unreached_n;
 }
 
@@ -270,21 +339,24 @@ bool relax_row(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv
 // the deepest layers noted.  The same as the last loop of backward_row.
 TESK_CPU_KERNEL
 void settle_labels_row(int nc, std::uint8_t* s, std::int32_t* iv, RowCounts& counts) {
+  // Written with 32-bit masks only, so that the loop runs in vector
+  // registers.
   std::uint32_t layers = counts.layers, dying_layers = counts.dying_layers;
   for (int j = 0; j < nc; ++j) {
-    const std::uint8_t b = s[j];
-    const std::uint8_t st = b & kStateBits;
-    const std::uint32_t layer1 = st == kLayer1;
-    const std::uint32_t live = layer1 | (st == kUnreached);
-    const std::uint32_t d = layer1 ? 1u : static_cast<std::uint32_t>(iv[j]);
-    const std::uint32_t reached = live & (d != kFarD);
-    iv[j] = pick32(-static_cast<std::int32_t>(live), kNoData, iv[j]);
-    const std::uint8_t rs = static_cast<std::uint8_t>((b & (kBorder | kDying)) | kReached);
-    const std::uint8_t rm = static_cast<std::uint8_t>(-reached);
-    s[j] = static_cast<std::uint8_t>((rs & rm) | (b & ~rm));
-    const std::uint32_t dr = d & -reached;
+    const std::uint32_t b = s[j];
+    const std::uint32_t st = b & kStateBits;
+    const std::uint32_t layer1 = -static_cast<std::uint32_t>(st == kLayer1);
+    const std::uint32_t live = layer1 | -static_cast<std::uint32_t>(st == kUnreached);
+    const std::uint32_t label = static_cast<std::uint32_t>(iv[j]);
+    const std::uint32_t d = (1u & layer1) | (label & ~layer1);
+    const std::uint32_t reached = live & -static_cast<std::uint32_t>(d != kFarD);
+    iv[j] = static_cast<std::int32_t>((static_cast<std::uint32_t>(kNoData) & live) | (label & ~live));
+    const std::uint32_t rs = (b & (kBorder | kDying)) | kReached;
+    s[j] = static_cast<std::uint8_t>((rs & reached) | (b & ~reached));
+    const std::uint32_t dr = d & reached;
     layers = std::max(layers, dr);
-    dying_layers = std::max(dying_layers, dr & -static_cast<std::uint32_t>((b & kDying) != 0));
+    static_assert(kDying == 1u << 6);
+    dying_layers = std::max(dying_layers, dr & -((b >> 6) & 1u));
   }
   counts.layers = layers;
   counts.dying_layers = dying_layers;
@@ -342,7 +414,7 @@ struct Lane {
   int lo = 0, hi = -1;             // its first and last rows
   std::vector<Key> keys_a, keys_b, dk[3], edge_above, edge_below;
   int dk_row[3] = {-2, -2, -2};
-  std::vector<std::int32_t> g_cur, g_prev, g_above, g_below, m_row;
+  std::vector<std::int32_t> g_cur, g_prev, g_above, g_below, m_row, m1, m2;
   RowCounts counts;
   void set_bounds(const std::vector<int>& rows) {
     lo = begin < end ? rows[begin] : 0;
@@ -380,6 +452,7 @@ class Grower {
     const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
     for (auto* b : {&far_row_, &repair_a_, &repair_b_}) b->assign(wide, kFarKey);
     low_row_.assign(static_cast<std::size_t>(nc_), kNoData);
+    mask_.assign(static_cast<std::size_t>(nc_), 0);
     for (int i = 0; i < nr_; ++i) {
       S_[index(i, 0)] |= kBorder;
       S_[index(i, nc_ - 1)] |= kBorder;
@@ -516,13 +589,14 @@ class Grower {
 
   // Fills out[1..nc] with the keys of row i's data pixels ((1, value)),
   // kFarKey elsewhere; a row outside the grid is all kFarKey.
-  void load_data_keys(int i, Key* out) const {
+  // mask (nc entries) is scratch.
+  void load_data_keys(int i, Key* out, std::int32_t* mask) const {
     if (i < 0 || i >= nr_) {
       std::fill(out, out + nc_ + 2, kFarKey);
       return;
     }
     const std::size_t row = index(i, 0);
-    data_key_row(nc_, S_ + row, G_ + row, out);
+    data_key_row(nc_, S_ + row, G_ + row, out, mask);
   }
 
   // The data keys of row i for a block's walk: from the copies taken
@@ -536,37 +610,10 @@ class Grower {
     if (i == L.hi + 1) return L.edge_below.data();
     const int slot = i % 3;
     if (L.dk_row[slot] != i) {
-      load_data_keys(i, L.dk[static_cast<std::size_t>(slot)].data());
+      load_data_keys(i, L.dk[static_cast<std::size_t>(slot)].data(), L.m1.data());
       L.dk_row[slot] = i;
     }
     return L.dk[static_cast<std::size_t>(slot)].data();
-  }
-
-  // What the first layer does to a pixel, by its state byte: the new state
-  // byte when no data pixel is in its cross (bits 0-7) and when one is
-  // (bits 8-15), whether it is grown (bit 16), whether it is dropped
-  // (bit 17).  The same rules as first_layer().
-  void build_transitions() {
-    for (int b = 0; b < 256; ++b) {
-      const auto byte = static_cast<std::uint8_t>(b);
-      const std::uint8_t border = byte & kBorder;
-      const std::uint8_t s = byte & kStateBits;
-      std::uint32_t t;
-      if (s == kData || s == kDead) {
-        t = byte | (std::uint32_t{byte} << 8);
-      } else if (s == kFresh) {
-        const std::uint32_t d = border | kData;
-        t = d | (d << 8);
-      } else if (s != kFlooded && (byte & kDying)) {
-        const std::uint32_t d = border | kDead;
-        t = d | (d << 8) | (1u << 17);
-      } else {
-        const std::uint8_t dying = (s != kFlooded && !keep_all_) ? kDying : 0;
-        t = static_cast<std::uint32_t>(border | dying | kUnreached) |
-            (static_cast<std::uint32_t>(border | dying | kLayer1) << 8) | (1u << 16);
-      }
-      transitions_.t[b] = t;
-    }
   }
 
   // ---- Blocks of rows ----------------------------------------------------
@@ -603,6 +650,8 @@ class Grower {
         L.g_above.assign(static_cast<std::size_t>(nc_), kNoData);
         L.g_below.assign(static_cast<std::size_t>(nc_), kNoData);
         L.m_row.assign(static_cast<std::size_t>(nc_), kNoData);
+        L.m1.assign(static_cast<std::size_t>(nc_), 0);
+        L.m2.assign(static_cast<std::size_t>(nc_), 0);
       }
       L.begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(nb);
       L.end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(nb);
@@ -632,13 +681,12 @@ class Grower {
   // active (or lies in another block).  d is kept in itab for the backward
   // walk, as in grow().  Returns the number of blocks.
   int dense_forward() {
-    build_transitions();
     const int nb = split_rows();
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
       if (L.begin == L.end) continue;
-      load_data_keys(L.lo - 1, L.edge_above.data());
-      load_data_keys(L.hi + 1, L.edge_below.data());
+      load_data_keys(L.lo - 1, L.edge_above.data(), mask_.data());
+      load_data_keys(L.hi + 1, L.edge_below.data(), mask_.data());
     }
     run_lanes(nb, [&](Lane& L) {
       Key* above = L.keys_a.data();
@@ -653,7 +701,8 @@ class Grower {
         const Key* pk = prev == i - 1 ? above : up;
         const std::size_t row = index(i, 0);
         const std::int64_t grown_before = L.counts.grown;
-        forward_row(nc_, S_ + row, I_ + row, G_ + row, up, mid, down, pk, cur, transitions_, L.counts);
+        forward_row(nc_, S_ + row, I_ + row, G_ + row, up, mid, down, pk, cur, keep_all_, L.m1.data(), L.m2.data(),
+                    L.counts);
         // Each lane compacts its own part of rows_ in place.
         if (L.counts.grown != grown_before) rows_[kept++] = i;
         std::swap(above, cur);
@@ -687,7 +736,7 @@ class Grower {
   bool dense_backward(int nb) {
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
-      if (L.begin != L.end) load_data_keys(L.hi + 1, L.edge_below.data());
+      if (L.begin != L.end) load_data_keys(L.hi + 1, L.edge_below.data(), mask_.data());
     }
     run_lanes(nb, [&](Lane& L) {
       Key* below = L.keys_a.data();
@@ -701,15 +750,15 @@ class Grower {
           if (i == L.hi) {
             nk = L.edge_below.data();
           } else {
-            load_data_keys(i + 1, scratch);
+            load_data_keys(i + 1, scratch, L.m1.data());
             nk = scratch;
           }
         }
         const std::size_t row = index(i, 0);
         if (nb == 1)
-          backward_row(nc_, S_ + row, I_ + row, G_ + row, nk, cur, L.counts);
+          backward_row(nc_, S_ + row, I_ + row, G_ + row, nk, cur, L.m1.data(), L.m2.data(), L.counts);
         else
-          backward_row_store(nc_, S_ + row, I_ + row, G_ + row, nk, cur, L.counts);
+          backward_row_store(nc_, S_ + row, I_ + row, G_ + row, nk, cur, L.m1.data(), L.m2.data(), L.counts);
         std::swap(below, cur);
         prev = i;
       }
@@ -755,7 +804,7 @@ class Grower {
       if (active)
         label_keys_row(nc_, S_ + row, I_ + row, G_ + row, nk);
       else
-        load_data_keys(i, nk);
+        load_data_keys(i, nk, mask_.data());
       return nk;
     };
     auto relax = [&](std::size_t r, int dir) {
@@ -1065,7 +1114,7 @@ class Grower {
   std::vector<Lane> lanes_;
   std::vector<Key> far_row_, repair_a_, repair_b_;
   std::vector<std::int32_t> low_row_;
-  Transitions transitions_ = {};
+  std::vector<std::int32_t> mask_;  // scratch of the walks run on the calling thread
   ThreadPool* pool_ = nullptr;
   int min_block_rows_ = 256;
 };
