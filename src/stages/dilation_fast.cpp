@@ -8,6 +8,7 @@
 
 #include "core/cpu_kernels.h"
 #include "core/units.h"
+#include "stages/dilation_keys.h"
 #include "stages/parallel.h"
 
 namespace tesk {
@@ -59,29 +60,22 @@ constexpr std::uint64_t kFloodable = bit(kUnreached) | bit(kReached);
 
 // ---- Row kernels of the straight-line walks --------------------------------
 //
-// A label (d, v) is packed into one 64-bit key, d in the high half and v in
-// the low half with its sign bit flipped, so that comparing keys compares
-// (d, v) as a pair and adding kOne adds one to d.  A pixel that is no source
-// of growth holds kFarKey; d never exceeds kFarD + 1, so keys stay far below
-// the top of the range and no sum can overflow.
-//
-// The kernels compute a key for every pixel of a row, also for data and
-// dead pixels, and store only those of grown pixels.  A data or layer-1
-// pixel keeps its own key (its d of 1 beats any offered one).  A dead pixel
-// may take a meaningless key from a data neighbour, but only data and dead
-// pixels ever read it: a grown pixel never has a dead 8-neighbour.
-using Key = std::int64_t;
-constexpr Key kOne = Key{1} << 32;
-constexpr std::uint32_t kFarD = INT_MAX / 2;
-constexpr Key kFarKey = static_cast<Key>(kFarD) << 32;
+// Labels are packed into keys (stages/dilation_keys.h).  The kernels
+// compute a key for every pixel of a row, also for data and dead pixels,
+// and store only those of grown pixels.  A data or layer-1 pixel keeps its
+// own key (its d of 1 beats any offered one).  A dead pixel may take a
+// meaningless key from a data neighbour, but only data and dead pixels ever
+// read it: a grown pixel never has a dead 8-neighbour.
+using dilation_keys::chain_backward;
+using dilation_keys::chain_forward;
+using dilation_keys::Key;
+using dilation_keys::key_d;
+using dilation_keys::key_v;
+using dilation_keys::kFarD;
+using dilation_keys::kFarKey;
+using dilation_keys::kOne;
+using dilation_keys::make_key;
 
-inline Key make_key(std::uint32_t d, std::int32_t v) {
-  return static_cast<Key>((static_cast<std::uint64_t>(d) << 32) | (static_cast<std::uint32_t>(v) ^ 0x80000000u));
-}
-inline std::uint32_t key_d(Key k) { return static_cast<std::uint32_t>(static_cast<std::uint64_t>(k) >> 32); }
-inline std::int32_t key_v(Key k) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(k)) ^ 0x80000000u);
-}
 // x where the mask is all ones, y where it is zero.
 inline Key pick(Key mask, Key x, Key y) { return (x & mask) | (y & ~mask); }
 inline std::int32_t pick32(std::int32_t mask, std::int32_t x, std::int32_t y) { return (x & mask) | (y & ~mask); }
@@ -115,25 +109,6 @@ void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out
     out[j + 1] = pick(m, kOne + static_cast<Key>(static_cast<std::uint32_t>(g[j]) ^ 0x80000000u), kFarKey);
   }
   out[nc + 1] = kFarKey;
-}
-
-// The chains along a row: each key becomes the smallest of itself and its
-// left (forward) or right (backward) neighbour's plus one.
-inline void chain_forward(int nc, Key* cur) {
-  Key left = kFarKey;
-  for (int j = 0; j < nc; ++j) {
-    const Key k = std::min(cur[j + 1], left + kOne);
-    cur[j + 1] = k;
-    left = k;
-  }
-}
-inline void chain_backward(int nc, Key* cur) {
-  Key right = kFarKey;
-  for (int j = nc - 1; j >= 0; --j) {
-    const Key k = std::min(cur[j + 1], right + kOne);
-    cur[j + 1] = k;
-    right = k;
-  }
 }
 
 // Leaves the labels in cur[1..nc] of the pixels flagged in unreached in

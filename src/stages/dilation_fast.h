@@ -60,7 +60,7 @@ struct FastDilationLimits {
   // grown, and skips data and dead pixels a word at a time otherwise (0:
   // always the former, above 1: always the latter).  Both give the same
   // result.
-  double dense_share = 0.25;
+  double dense_share = 0.05;
   // With more than one thread, the straight-line walks split the rows still
   // grown into one block per thread, each at least this many rows long
   // (0: 256).  The result does not depend on the split.

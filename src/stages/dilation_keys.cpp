@@ -1,0 +1,164 @@
+#include "stages/dilation_keys.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tesk::dilation_keys {
+namespace {
+
+// The chain is a running minimum of key + distance.  With vectors, a block
+// of lanes takes it in three (or two) shift-and-min steps, then from the
+// last key of the block before.  The vector way also offers keys made from
+// kFarKey and the far side of a block (d > kFarD); they never win, since
+// each key's own d is at most kFarD, so the result is the same.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(TESK_NO_CPU_KERNELS)
+#define TESK_CHAIN_VECTORS 1
+// x becomes the lane-wise minimum of x and the vector t.  (A macro: a
+// helper function would take vectors wider than the baseline's registers.)
+#define TESK_MIN_INTO(x, t)                \
+  do {                                     \
+    const auto tesk_t = (t);               \
+    const auto tesk_m = (x) < tesk_t;      \
+    (x) = ((x) & tesk_m) | (tesk_t & ~tesk_m); \
+  } while (0)
+typedef Key KeyX8 __attribute__((vector_size(64)));
+typedef Key KeyX4 __attribute__((vector_size(32)));
+
+__attribute__((target("arch=x86-64-v4"))) void chain_forward_x8(int nc, Key* cur) {
+  const KeyX8 far = {kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey};
+  const KeyX8 steps = {kOne, 2 * kOne, 3 * kOne, 4 * kOne, 5 * kOne, 6 * kOne, 7 * kOne, 8 * kOne};
+  Key carry = kFarKey;
+  int j = 0;
+  for (; j + 8 <= nc; j += 8) {
+    KeyX8 x;
+    std::memcpy(&x, cur + 1 + j, sizeof x);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 8, 0, 1, 2, 3, 4, 5, 6) + kOne);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 8, 8, 0, 1, 2, 3, 4, 5) + 2 * kOne);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 8, 8, 8, 8, 0, 1, 2, 3) + 4 * kOne);
+    const KeyX8 c = {carry, carry, carry, carry, carry, carry, carry, carry};
+    TESK_MIN_INTO(x, c + steps);
+    std::memcpy(cur + 1 + j, &x, sizeof x);
+    carry = x[7];
+  }
+  for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
+}
+
+__attribute__((target("arch=x86-64-v4"))) void chain_backward_x8(int nc, Key* cur) {
+  const KeyX8 far = {kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey};
+  const KeyX8 steps = {8 * kOne, 7 * kOne, 6 * kOne, 5 * kOne, 4 * kOne, 3 * kOne, 2 * kOne, kOne};
+  Key carry = kFarKey;
+  int j = nc;
+  for (; j >= 8; j -= 8) {
+    KeyX8 x;
+    std::memcpy(&x, cur + 1 + j - 8, sizeof x);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 1, 2, 3, 4, 5, 6, 7, 8) + kOne);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 2, 3, 4, 5, 6, 7, 8, 8) + 2 * kOne);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 5, 6, 7, 8, 8, 8, 8) + 4 * kOne);
+    const KeyX8 c = {carry, carry, carry, carry, carry, carry, carry, carry};
+    TESK_MIN_INTO(x, c + steps);
+    std::memcpy(cur + 1 + j - 8, &x, sizeof x);
+    carry = x[0];
+  }
+  for (; j > 0; --j) carry = cur[j] = std::min(cur[j], carry + kOne);
+}
+
+__attribute__((target("arch=x86-64-v3"))) void chain_forward_x4(int nc, Key* cur) {
+  const KeyX4 far = {kFarKey, kFarKey, kFarKey, kFarKey};
+  const KeyX4 steps = {kOne, 2 * kOne, 3 * kOne, 4 * kOne};
+  Key carry = kFarKey;
+  int j = 0;
+  for (; j + 4 <= nc; j += 4) {
+    KeyX4 x;
+    std::memcpy(&x, cur + 1 + j, sizeof x);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 0, 1, 2) + kOne);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 4, 0, 1) + 2 * kOne);
+    const KeyX4 c = {carry, carry, carry, carry};
+    TESK_MIN_INTO(x, c + steps);
+    std::memcpy(cur + 1 + j, &x, sizeof x);
+    carry = x[3];
+  }
+  for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
+}
+
+__attribute__((target("arch=x86-64-v3"))) void chain_backward_x4(int nc, Key* cur) {
+  const KeyX4 far = {kFarKey, kFarKey, kFarKey, kFarKey};
+  const KeyX4 steps = {4 * kOne, 3 * kOne, 2 * kOne, kOne};
+  Key carry = kFarKey;
+  int j = nc;
+  for (; j >= 4; j -= 4) {
+    KeyX4 x;
+    std::memcpy(&x, cur + 1 + j - 4, sizeof x);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 1, 2, 3, 4) + kOne);
+    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 2, 3, 4, 4) + 2 * kOne);
+    const KeyX4 c = {carry, carry, carry, carry};
+    TESK_MIN_INTO(x, c + steps);
+    std::memcpy(cur + 1 + j - 4, &x, sizeof x);
+    carry = x[0];
+  }
+  for (; j > 0; --j) carry = cur[j] = std::min(cur[j], carry + kOne);
+}
+#endif
+
+
+void chain_forward_scalar(int nc, Key* cur) {
+  Key left = kFarKey;
+  for (int j = 0; j < nc; ++j) left = cur[j + 1] = std::min(cur[j + 1], left + kOne);
+}
+
+void chain_backward_scalar(int nc, Key* cur) {
+  Key right = kFarKey;
+  for (int j = nc; j > 0; --j) right = cur[j] = std::min(cur[j], right + kOne);
+}
+
+}  // namespace
+
+bool chain_way_supported(ChainWay way) {
+  switch (way) {
+    case ChainWay::kScalar:
+      return true;
+#ifdef TESK_CHAIN_VECTORS
+    case ChainWay::kVector4:
+      return __builtin_cpu_supports("avx2");
+    case ChainWay::kVector8:
+      return __builtin_cpu_supports("avx512f");
+#endif
+    default:
+      return false;
+  }
+}
+
+void chain_forward_with(ChainWay way, int nc, Key* cur) {
+#ifdef TESK_CHAIN_VECTORS
+  if (way == ChainWay::kVector8) return chain_forward_x8(nc, cur);
+  if (way == ChainWay::kVector4) return chain_forward_x4(nc, cur);
+#endif
+  (void)way;
+  chain_forward_scalar(nc, cur);
+}
+
+void chain_backward_with(ChainWay way, int nc, Key* cur) {
+#ifdef TESK_CHAIN_VECTORS
+  if (way == ChainWay::kVector8) return chain_backward_x8(nc, cur);
+  if (way == ChainWay::kVector4) return chain_backward_x4(nc, cur);
+#endif
+  (void)way;
+  chain_backward_scalar(nc, cur);
+}
+
+void chain_forward(int nc, Key* cur) {
+#ifdef TESK_CHAIN_VECTORS
+  if (__builtin_cpu_supports("avx512f")) return chain_forward_x8(nc, cur);
+  if (__builtin_cpu_supports("avx2")) return chain_forward_x4(nc, cur);
+#endif
+  chain_forward_scalar(nc, cur);
+}
+
+void chain_backward(int nc, Key* cur) {
+#ifdef TESK_CHAIN_VECTORS
+  if (__builtin_cpu_supports("avx512f")) return chain_backward_x8(nc, cur);
+  if (__builtin_cpu_supports("avx2")) return chain_backward_x4(nc, cur);
+#endif
+  chain_backward_scalar(nc, cur);
+}
+
+}  // namespace tesk::dilation_keys

@@ -1,0 +1,43 @@
+// The labels of the fast dilation's straight-line walks, packed into keys,
+// and the chains that carry them along a row.
+//
+// A label (d, v) is packed into one 64-bit key, d in the high half and v in
+// the low half with its sign bit flipped, so that comparing keys compares
+// (d, v) as a pair and adding kOne adds one to d.  A pixel that is no source
+// of growth holds kFarKey.  Every key a walk stores has d <= kFarD; sums
+// made from them stay far below the top of the range and cannot overflow.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+
+namespace tesk::dilation_keys {
+
+using Key = std::int64_t;
+constexpr Key kOne = Key{1} << 32;
+constexpr std::uint32_t kFarD = INT_MAX / 2;
+constexpr Key kFarKey = static_cast<Key>(kFarD) << 32;
+
+inline Key make_key(std::uint32_t d, std::int32_t v) {
+  return static_cast<Key>((static_cast<std::uint64_t>(d) << 32) | (static_cast<std::uint32_t>(v) ^ 0x80000000u));
+}
+inline std::uint32_t key_d(Key k) { return static_cast<std::uint32_t>(static_cast<std::uint64_t>(k) >> 32); }
+inline std::int32_t key_v(Key k) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(k)) ^ 0x80000000u);
+}
+
+// The chains along a row of keys cur[1..nc]: each key becomes the smallest
+// of itself and its left (forward) or right (backward) neighbour's plus
+// kOne, in that order.  Every key must have d <= kFarD.
+void chain_forward(int nc, Key* cur);
+void chain_backward(int nc, Key* cur);
+
+// The ways of computing the chains, for the tests: pixel by pixel, and in
+// vectors of 4 (AVX2) or 8 (AVX-512) keys.  A vector way is only run when
+// the processor has its instructions (chain_way_supported).
+enum class ChainWay { kScalar, kVector4, kVector8 };
+bool chain_way_supported(ChainWay way);
+void chain_forward_with(ChainWay way, int nc, Key* cur);
+void chain_backward_with(ChainWay way, int nc, Key* cur);
+
+}  // namespace tesk::dilation_keys

@@ -1,0 +1,86 @@
+// The chains of the fast dilation's keys: a worked row, and every way of
+// computing them (pixel by pixel, 4 and 8 keys at a time) against the
+// pixel-by-pixel one on many random rows, on this processor's ways.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "stages/dilation_keys.h"
+
+namespace tesk::dilation_keys {
+namespace {
+
+// A row buffer: cur[1..nc] with a cell on each side that the chains must
+// leave alone.
+std::vector<Key> row(std::initializer_list<Key> keys) {
+  std::vector<Key> r{-1};
+  r.insert(r.end(), keys);
+  r.push_back(-1);
+  return r;
+}
+
+TEST(DilationKeys, PackingOrdersLayerThenValue) {
+  EXPECT_LT(make_key(1, 500), make_key(2, -500));
+  EXPECT_LT(make_key(3, INT_MIN), make_key(3, -1));
+  EXPECT_LT(make_key(3, -1), make_key(3, 0));
+  EXPECT_LT(make_key(3, INT_MAX), make_key(4, INT_MIN));
+  EXPECT_LT(make_key(kFarD, INT_MAX), make_key(kFarD, INT_MIN) + kOne);
+  EXPECT_EQ(make_key(7, -42) + kOne, make_key(8, -42));
+  EXPECT_EQ(key_d(make_key(kFarD, 99)), kFarD);
+  EXPECT_EQ(key_v(make_key(kFarD, INT_MIN)), INT_MIN);
+  EXPECT_EQ(key_v(make_key(2, INT_MAX)), INT_MAX);
+}
+
+TEST(DilationKeys, WorkedRowBothWays) {
+  const Key a = make_key(3, 5), b = make_key(1, 9), c = make_key(4, -2);
+  for (const ChainWay way : {ChainWay::kScalar, ChainWay::kVector4, ChainWay::kVector8}) {
+    if (!chain_way_supported(way)) continue;
+    SCOPED_TRACE(static_cast<int>(way));
+    auto f = row({kFarKey, a, kFarKey, c, kFarKey, b, kFarKey});
+    chain_forward_with(way, 7, f.data());
+    EXPECT_EQ(f, row({kFarKey, a, a + kOne, c, c + kOne, b, b + kOne}));
+    auto g = row({kFarKey, a, kFarKey, c, kFarKey, b, kFarKey});
+    chain_backward_with(way, 7, g.data());
+    EXPECT_EQ(g, row({a + kOne, a, make_key(4, 9), make_key(3, 9), b + kOne, b, kFarKey}));
+  }
+}
+
+TEST(DilationKeys, EveryWayGivesThePixelByPixelKeys) {
+  std::mt19937_64 rng(20261206);
+  int compared = 0;
+  for (int t = 0; t < 4000; ++t) {
+    const int nc = t < 3000 ? static_cast<int>(rng() % 70) : static_cast<int>(rng() % 3000);
+    std::vector<Key> keys(static_cast<std::size_t>(nc) + 2);
+    // Layers near one another so that the chains decide often, plus far
+    // keys and labels of unreached pixels (d = kFarD, any value).
+    for (Key& k : keys) {
+      const auto kind = rng() % 8;
+      const auto v = static_cast<std::int32_t>(rng() % 7 == 0 ? (rng() % 2 ? INT_MIN : INT_MAX)
+                                                               : static_cast<std::int32_t>(rng() % 2001) - 1000);
+      k = kind == 0 ? kFarKey : kind == 1 ? make_key(kFarD, v) : make_key(1 + static_cast<std::uint32_t>(rng() % 30), v);
+    }
+    for (const bool forward : {true, false}) {
+      std::vector<Key> expected = keys;
+      forward ? chain_forward_with(ChainWay::kScalar, nc, expected.data())
+              : chain_backward_with(ChainWay::kScalar, nc, expected.data());
+      for (const ChainWay way : {ChainWay::kVector4, ChainWay::kVector8}) {
+        if (!chain_way_supported(way)) continue;
+        std::vector<Key> got = keys;
+        forward ? chain_forward_with(way, nc, got.data()) : chain_backward_with(way, nc, got.data());
+        ASSERT_EQ(got, expected) << "case " << t << " width " << nc << (forward ? " forward" : " backward")
+                                 << " way " << static_cast<int>(way);
+        ++compared;
+      }
+      std::vector<Key> chosen = keys;
+      forward ? chain_forward(nc, chosen.data()) : chain_backward(nc, chosen.data());
+      ASSERT_EQ(chosen, expected) << "case " << t;
+    }
+  }
+  if (compared == 0) GTEST_SKIP() << "this processor has no vector way of computing the chains";
+}
+
+}  // namespace
+}  // namespace tesk::dilation_keys
