@@ -1,11 +1,13 @@
 #include "stages/conversion_fast.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 
+#include "core/cpu_kernels.h"
 #include "core/units.h"
 
 namespace tesk {
@@ -39,18 +41,44 @@ inline std::int32_t internal_value(std::int32_t v, int equid, bool& ok) {
   return static_cast<std::int32_t>(fval);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+// x held within [INT_MIN, INT_MAX], so that its conversion truncates or
+// saturates as trunc_to_int does (x is never NaN here).  The choice is made
+// on the bits: compilers do not turn a choice between doubles into vector
+// code.
+inline double clamp_to_int_range(double x) {
+  const std::uint64_t below = -static_cast<std::uint64_t>(x < -2147483648.0);
+  const std::uint64_t above = -static_cast<std::uint64_t>(x > 2147483647.0);
+  return std::bit_cast<double>((std::bit_cast<std::uint64_t>(-2147483648.0) & below) |
+                               (std::bit_cast<std::uint64_t>(2147483647.0) & above) |
+                               (std::bit_cast<std::uint64_t>(x) & ~(below | above)));
+}
+
+TESK_CPU_KERNEL
 void altitude_row(std::int32_t* row, int n, int ival, int equid) {
   const double e = static_cast<double>(equid);
   for (int j = 0; j < n; ++j) {
     const std::int32_t w = row[j];
     const float f = static_cast<float>(static_cast<double>(w) * 0.001953125 * e);
     // trunc_to_int of a float: NaN cannot occur, saturation at the limits.
-    const double d = static_cast<double>(f);
-    double c = d < -2147483648.0 ? -2147483648.0 : d;
-    c = c > 2147483647.0 ? 2147483647.0 : c;
-    const std::int32_t a = static_cast<std::int32_t>(c);
-    row[j] = w == kNoData ? ival : a;
+    const std::int32_t a = static_cast<std::int32_t>(clamp_to_int_range(static_cast<double>(f)));
+    const std::int32_t nd = -static_cast<std::int32_t>(w == kNoData);
+    row[j] = (ival & nd) | (a & ~nd);
+  }
+}
+
+// One row of preview bytes, stretch_byte of every pixel of a sloped line,
+// written without branches so that the loop runs in vector registers: the
+// same double operations in the same order, and arrondi's truncation
+// saturated at the int limits and its half-away-from-zero step.
+TESK_CPU_KERNEL
+void quantise_row(const std::int32_t* src, std::uint8_t* dst, int n, double a, double b) {
+  for (int j = 0; j < n; ++j) {
+    const double x = static_cast<double>(src[j]) * a + b;
+    const std::int32_t t = static_cast<std::int32_t>(clamp_to_int_range(x));
+    const double f = x - static_cast<double>(t);
+    const std::int32_t up = (x >= 0.0) & (f >= 0.5) & (t != INT_MAX);
+    const std::int32_t down = (x < 0.0) & (f <= -0.5) & (t != INT_MIN);
+    dst[j] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(t + up - down));
   }
 }
 
@@ -147,9 +175,10 @@ void quantise_fast(const IntGrid& itab1, ByteGrid& tab, int min_al, int max_al, 
   const Stretch s = stretch_line(min_al, max_al);
   pool.for_range(0, itab1.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
     for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
-      const std::int32_t* src = itab1[i];
-      std::uint8_t* dst = tab[i];
-      for (int j = 0; j < itab1.cols(); ++j) dst[j] = stretch_byte(src[j], s);
+      if (s.flat)
+        std::memset(tab[i], 0, static_cast<std::size_t>(itab1.cols()));
+      else
+        quantise_row(itab1[i], tab[i], itab1.cols(), static_cast<double>(s.a), static_cast<double>(s.b));
     }
   });
 }

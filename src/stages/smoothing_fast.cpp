@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/cpu_kernels.h"
 #include "core/units.h"
 #include "stages/smoothing.h"
 
@@ -57,7 +58,7 @@ inline std::int32_t store_smoothed(double z) {
 // and share the weights V: one window row at a time over all the columns,
 // so that the loops over the columns run in vector registers.  The per-pixel
 // order of every addition is that of smooth_pixel.
-__attribute__((target_clones("avx512f", "avx2", "default")))
+TESK_CPU_KERNEL
 void smooth_row_interior(const std::int32_t* const* rows, int ja, int jb, int half, const float* U,
                          const float* V, int n, float* m, double* z, std::int32_t* out) {
   const int w = jb - ja;

@@ -565,6 +565,38 @@ TEST(FastVsLiteral, ConversionsMatchOnRandomGrids) {
   }
 }
 
+// The preview bytes on lines chosen to hit arrondi's halves (a slope of
+// exactly 0.5), its negative side and its saturation (values far outside
+// the line's range), and the flat line.
+TEST(FastVsLiteral, QuantiseMatchesOnHalvesAndFarValues) {
+  const std::uint32_t seed = base_seed() + 9;
+  Rng rng(seed);
+  ThreadPool pool(2);
+  const std::pair<int, int> lines[] = {{0, 510},          {-510, 0},          {-1, 1},
+                                       {1, 2},            {-1000, 3},         {INT_MIN, INT_MAX},
+                                       {INT_MIN, INT_MIN + 1}, {INT_MAX - 1, INT_MAX}, {-7, 100000000},
+                                       {5, 5}};
+  int c = 0;
+  for (const auto& [lo, hi] : lines) {
+    for (int k = 0; k < 20; ++k, ++c) {
+      const Shape s = random_shape(rng);
+      IntGrid v(s.rows, s.cols);
+      for (auto& x : v) {
+        const int pick = uniform(rng, 0, 9);
+        x = pick == 0   ? INT_MIN
+            : pick == 1 ? INT_MAX
+            : pick == 2 ? uniform(rng, INT_MIN, INT_MAX)
+            : pick == 3 ? uniform(rng, -2000000, 2000000)
+                        : uniform(rng, std::max(lo, INT_MIN + 3) - 3, std::min(hi, INT_MAX - 3) + 3);
+      }
+      ByteGrid qa(s.rows, s.cols), qb(s.rows, s.cols);
+      quantise(v, qa, lo, hi);
+      quantise_fast(v, qb, lo, hi, pool);
+      ASSERT_TRUE(same(qa, qb)) << describe(seed, c, s) << " line " << lo << " " << hi;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The whole computation: outputs, statistics and the complete sequence of
 // reports, literal against fast at 1, 2 and 3 threads.
