@@ -414,14 +414,27 @@ class Grower {
   // Marks the states and the grown surface of data pixels; every no-data
   // pixel is grown by the first pass.  Returns the number of no-data pixels.
   std::int64_t setup() {
-    std::int64_t nodata = 0;
     const std::size_t n = static_cast<std::size_t>(nr_) * static_cast<std::size_t>(nc_);
-    for (std::size_t x = 0; x < n; ++x) {
-      const bool nd = I_[x] == kNoData;
-      S_[x] = nd ? kFlooded : kData;
-      G_[x] = I_[x];
-      nodata += nd;
-    }
+    // The first writes to the state and surface grids: on every thread, so
+    // that their pages are also first touched in parallel.
+    std::vector<std::int64_t> counts(pool_ ? static_cast<std::size_t>(pool_->size()) : 1, 0);
+    auto mark = [&](std::int64_t r0, std::int64_t r1, int piece) {
+      const std::size_t x0 = index(static_cast<int>(r0), 0), x1 = index(static_cast<int>(r1), 0);
+      std::int64_t nd_count = 0;
+      for (std::size_t x = x0; x < x1; ++x) {
+        const bool nd = I_[x] == kNoData;
+        S_[x] = nd ? kFlooded : kData;
+        G_[x] = I_[x];
+        nd_count += nd;
+      }
+      counts[static_cast<std::size_t>(piece)] = nd_count;
+    };
+    if (pool_)
+      pool_->for_range(0, nr_, 16, mark);
+    else
+      mark(0, nr_, 0);
+    std::int64_t nodata = 0;
+    for (const std::int64_t c : counts) nodata += c;
     live_ = nodata;
     if (n == 0) return 0;
     const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
