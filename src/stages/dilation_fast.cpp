@@ -99,9 +99,11 @@ struct RowCounts {
 // (nc entries) is scratch.
 TESK_CPU_KERNEL
 void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out, std::int32_t* mask) {
+  // (Each test a mask of its own: or-ed as booleans, the compiler turns
+  // them into a bit test, which has no vector form.)
   for (int j = 0; j < nc; ++j) {
-    const std::uint32_t st = s[j] & kStateBits;
-    mask[j] = -static_cast<std::int32_t>((st == kData) | (st == kFresh));
+    const std::int32_t st = s[j] & kStateBits;
+    mask[j] = -static_cast<std::int32_t>(st == kData) | -static_cast<std::int32_t>(st == kFresh);
   }
   out[0] = kFarKey;
   for (int j = 0; j < nc; ++j) {
@@ -130,13 +132,14 @@ void store_labels(int nc, const std::int32_t* unreached, std::int32_t* iv, std::
 // pixels) and unreached.  Returns the number of unreached pixels.
 TESK_CPU_KERNEL
 std::int64_t label_masks(int nc, const std::uint8_t* s, std::int32_t* source, std::int32_t* unreached) {
-  std::uint32_t n = 0;
+  std::int32_t n = 0;
   for (int j = 0; j < nc; ++j) {
-    const std::uint32_t st = s[j] & kStateBits;
-    const std::uint32_t un = st == kUnreached;
-    source[j] = -static_cast<std::int32_t>((st == kData) | (st == kFresh) | (st == kLayer1));
-    unreached[j] = -static_cast<std::int32_t>(un);
-    n += un;
+    const std::int32_t st = s[j] & kStateBits;
+    const std::int32_t un = -static_cast<std::int32_t>(st == kUnreached);
+    source[j] = -static_cast<std::int32_t>(st == kData) | -static_cast<std::int32_t>(st == kFresh) |
+                -static_cast<std::int32_t>(st == kLayer1);
+    unreached[j] = un;
+    n -= un;
   }
   return n;
 }
