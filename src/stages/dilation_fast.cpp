@@ -95,76 +95,81 @@ struct RowCounts {
 // such loops run in vector registers, mixed ones of bytes and keys do not.
 // Row masks are 0 or all ones.
 
-// out[1..nc]: (1, value) for data pixels, kFarKey for the others; mask
-// (nc entries) is scratch.
+// The kernels work on a run of n pixels of one row; their pointers start at
+// the run's first pixel.  Key buffers (up, mid, down, pk, nk, cur) hold a
+// whole row with one extra cell on each side: index j + 1 is the run's
+// pixel j, so index 0 is the pixel left of the run and n + 1 the one right
+// of it.  Kernels write only the run's own cells.
+
+// out[1..n]: (1, value) for data pixels, kFarKey for the others.  A data
+// pixel's value is read from itab, which never changes it.  mask (n
+// entries) is scratch.
 TESK_CPU_KERNEL
-void data_key_row(int nc, const std::uint8_t* s, const std::int32_t* g, Key* out, std::int32_t* mask) {
+void data_key_row(int n, const std::uint8_t* s, const std::int32_t* iv, Key* out, std::int32_t* mask) {
   // (Each test a mask of its own: or-ed as booleans, the compiler turns
   // them into a bit test, which has no vector form.)
-  for (int j = 0; j < nc; ++j) {
+  for (int j = 0; j < n; ++j) {
     const std::int32_t st = s[j] & kStateBits;
     mask[j] = -static_cast<std::int32_t>(st == kData) | -static_cast<std::int32_t>(st == kFresh);
   }
-  out[0] = kFarKey;
-  for (int j = 0; j < nc; ++j) {
+  for (int j = 0; j < n; ++j) {
     const Key m = mask[j];
-    out[j + 1] = pick(m, kOne + static_cast<Key>(static_cast<std::uint32_t>(g[j]) ^ 0x80000000u), kFarKey);
+    out[j + 1] = pick(m, kOne + static_cast<Key>(static_cast<std::uint32_t>(iv[j]) ^ 0x80000000u), kFarKey);
   }
-  out[nc + 1] = kFarKey;
 }
 
-// Leaves the labels in cur[1..nc] of the pixels flagged in unreached in
-// itab (layer) and the grown surface (value, when reached), and closes cur
-// with far keys on both sides.
+// Leaves the labels in cur[1..n] of the pixels flagged in unreached in itab
+// (layer) and the grown surface (value, when reached).
 TESK_CPU_KERNEL
-void store_labels(int nc, const std::int32_t* unreached, std::int32_t* iv, std::int32_t* gv, Key* cur) {
-  for (int j = 0; j < nc; ++j) {
+void store_labels(int n, const std::int32_t* unreached, std::int32_t* iv, std::int32_t* gv, const Key* cur) {
+  for (int j = 0; j < n; ++j) {
     const Key k = cur[j + 1];
     const std::uint32_t d = key_d(k);
     const std::int32_t un = unreached[j];
     iv[j] = pick32(un, static_cast<std::int32_t>(d), iv[j]);
     gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
   }
-  cur[0] = cur[nc + 1] = kFarKey;
 }
 
-// The masks of a row for the backward walk: source (data and layer-1
+// The masks of a run for the backward walk: source (data and layer-1
 // pixels) and unreached.  Returns the number of unreached pixels.
 TESK_CPU_KERNEL
-std::int64_t label_masks(int nc, const std::uint8_t* s, std::int32_t* source, std::int32_t* unreached) {
-  std::int32_t n = 0;
-  for (int j = 0; j < nc; ++j) {
+std::int64_t label_masks(int n, const std::uint8_t* s, std::int32_t* source, std::int32_t* unreached) {
+  std::int32_t count = 0;
+  for (int j = 0; j < n; ++j) {
     const std::int32_t st = s[j] & kStateBits;
     const std::int32_t un = -static_cast<std::int32_t>(st == kUnreached);
     source[j] = -static_cast<std::int32_t>(st == kData) | -static_cast<std::int32_t>(st == kFresh) |
                 -static_cast<std::int32_t>(st == kLayer1);
     unreached[j] = un;
-    n -= un;
+    count -= un;
   }
-  return n;
+  return count;
 }
 
-// Settling, layer 1 and the forward sweep of one row.  up, mid and down are
+// Settling, layer 1 and the forward sweep of a run.  up, mid and down are
 // the data keys of the rows i - 1, i and i + 1, pk the keys of row i - 1
-// after its forward sweep; cur receives row i's.  keep_all is set when no
-// component was found unchanged by the last pass.  m1 and m2 (nc entries
+// after its forward sweep; cur receives row i's.  carry is the key of the
+// pixel left of the run after its forward sweep.  keep_all is set when no
+// component was found unchanged by the last pass.  m1 and m2 (n entries
 // each) are scratch.
 //
 // What settling and layer 1 do to a pixel, by its state: data and dead
-// pixels stay; a pixel written by the last pass becomes data; a pixel of a
-// component grown for the last time (flagged dying, not flooded since) is
-// dropped for good; any other is grown: layer 1 when a data pixel is in
-// its cross (it takes the smallest of their values), unreached otherwise,
-// and flagged dying when the last pass found its component unchanged.
+// pixels stay; a pixel written by the last pass becomes data (its grown
+// value becomes the value written); a pixel of a component grown for the
+// last time (flagged dying, not flooded since) is dropped for good; any
+// other is grown: layer 1 when a data pixel is in its cross (it takes the
+// smallest of their values), unreached otherwise, and flagged dying when
+// the last pass found its component unchanged.
 TESK_CPU_KERNEL
-void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
-                 const Key* down, const Key* pk, Key* cur, bool keep_all, std::int32_t* m1, std::int32_t* m2,
-                 RowCounts& counts) {
+void forward_row(int n, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
+                 const Key* down, const Key* pk, Key* cur, Key carry, bool keep_all, std::int32_t* m1,
+                 std::int32_t* m2, RowCounts& counts) {
   // Keys only.  A data pixel keeps its own key; any other takes the
   // smallest data key of its cross (far when there is none): that is the
   // label of a layer-1 pixel, and only data and dead pixels read a dead
   // pixel's key.  m1: a data pixel in the cross; m2: the value offered.
-  for (int j = 0; j < nc; ++j) {
+  for (int j = 0; j < n; ++j) {
     const Key c = std::min(std::min(up[j + 1], down[j + 1]), std::min(mid[j], mid[j + 2]));
     const Key m = mid[j + 1];
     const Key own = m < kFarKey ? m : c;
@@ -175,11 +180,11 @@ void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, co
   // States only; m1 becomes the mask of the unreached pixels.
   const std::uint32_t dying_new = keep_all ? 0u : kDying;
   std::uint32_t grown = 0, dropped = 0, unreached_n = 0;
-  for (int j = 0; j < nc; ++j) {
+  for (int j = 0; j < n; ++j) {
     const std::uint32_t b = s[j];
     const std::uint32_t st = b & kStateBits;
     const std::uint32_t any = static_cast<std::uint32_t>(m1[j]);
-    const std::uint32_t stays = -static_cast<std::uint32_t>((st == kData) | (st == kDead));
+    const std::uint32_t stays = -static_cast<std::uint32_t>(st == kData) | -static_cast<std::uint32_t>(st == kDead);
     const std::uint32_t fresh = -static_cast<std::uint32_t>(st == kFresh);
     const std::uint32_t flooded = -static_cast<std::uint32_t>(st == kFlooded);
     static_assert(kDying == 1u << 6);
@@ -193,84 +198,41 @@ void forward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, co
     const std::uint32_t layer1 = grows & any;
     const std::uint32_t un = grows & ~any;
     gv[j] = static_cast<std::int32_t>((static_cast<std::uint32_t>(m2[j]) & layer1) |
-                                      (static_cast<std::uint32_t>(gv[j]) & ~layer1));
+                                      (static_cast<std::uint32_t>(iv[j]) & fresh) |
+                                      (static_cast<std::uint32_t>(gv[j]) & ~(layer1 | fresh)));
     m1[j] = static_cast<std::int32_t>(un);
     grown += grows & 1u;
     dropped += drop & 1u;
     unreached_n += un & 1u;
   }
-  chain_forward(nc, cur);
-  store_labels(nc, m1, iv, gv, cur);
+  chain_forward(n, cur, carry);
+  store_labels(n, m1, iv, gv, cur);
   counts.grown += grown;
   counts.dropped += dropped;
   counts.unreached += unreached_n;
 }
 
-// The keys of one row after its backward sweep, into cur: each pixel's own
-// label, then the smallest of the row below (nk, after its backward sweep)
-// plus one, then the chain from the right.  source and unreached are the
-// row's masks (label_masks).
+// The backward sweep of a run: each pixel's own label, then the smallest
+// of the row below (nk, after its backward sweep) plus one, then the chain
+// from the right (carry: the key of the pixel right of the run after its
+// backward sweep), into cur.  The labels of the unreached pixels are left
+// in itab (layer) and the grown surface (value), as after the forward
+// sweep, for the repair across the block edges and the last step that
+// follow.  m1 and m2 (n entries each) are scratch.
 TESK_CPU_KERNEL
-void backward_keys(int nc, const std::int32_t* source, const std::int32_t* unreached, const std::int32_t* iv,
-                   const std::int32_t* gv, const Key* nk, Key* cur) {
-  for (int j = 0; j < nc; ++j) {
-    const Key src = source[j];
-    const Key un = unreached[j];
+void backward_row(int n, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
+                  Key carry, std::int32_t* m1, std::int32_t* m2, RowCounts& counts) {
+  const std::int64_t unreached_n = label_masks(n, s, m1, m2);
+  for (int j = 0; j < n; ++j) {
+    const Key src = m1[j];
+    const Key un = m2[j];
     const Key v = static_cast<Key>(static_cast<std::uint32_t>(gv[j]) ^ 0x80000000u);
     const Key d = static_cast<Key>(static_cast<std::uint32_t>(iv[j]));
     const Key own = pick(src, kOne + v, pick(un, (d << 32) + v, kFarKey));
     cur[j + 1] = std::min(own, std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
   }
-  chain_backward(nc, cur);
-}
-
-// The backward sweep of one row and its last step.  nk holds the keys of
-// row i + 1 after its backward sweep; cur receives row i's.
-TESK_CPU_KERNEL
-void backward_row(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
-                  std::int32_t* m1, std::int32_t* m2, RowCounts& counts) {
-  const std::int64_t unreached_n = label_masks(nc, s, m1, m2);
-  backward_keys(nc, m1, m2, iv, gv, nk, cur);
-  // The last step: the labels of the unreached pixels into m1 (layer) and
-  // the grown surface, then the states and itab as settle_labels_row does.
-  for (int j = 0; j < nc; ++j) {
-    const Key k = cur[j + 1];
-    const std::int32_t un = m2[j];
-    const std::uint32_t d = key_d(k);
-    m1[j] = pick32(un, static_cast<std::int32_t>(d), 1);
-    gv[j] = pick32(un & -static_cast<std::int32_t>(d != kFarD), key_v(k), gv[j]);
-  }
-  std::uint32_t layers = counts.layers, dying_layers = counts.dying_layers;
-  for (int j = 0; j < nc; ++j) {
-    const std::uint32_t b = s[j];
-    const std::uint32_t st = b & kStateBits;
-    const std::uint32_t live = -static_cast<std::uint32_t>((st == kLayer1) | (st == kUnreached));
-    const std::uint32_t d = static_cast<std::uint32_t>(m1[j]);
-    const std::uint32_t reached = live & -static_cast<std::uint32_t>(d != kFarD);
-    iv[j] = static_cast<std::int32_t>((static_cast<std::uint32_t>(kNoData) & live) |
-                                      (static_cast<std::uint32_t>(iv[j]) & ~live));
-    const std::uint32_t rs = (b & (kBorder | kDying)) | kReached;
-    s[j] = static_cast<std::uint8_t>((rs & reached) | (b & ~reached));
-    const std::uint32_t dr = d & reached;
-    layers = std::max(layers, dr);
-    dying_layers = std::max(dying_layers, dr & -((b >> 6) & 1u));
-  }
-  cur[0] = cur[nc + 1] = kFarKey;
-  counts.layers = layers;
-  counts.dying_layers = dying_layers;
-  counts.unreached += unreached_n;
-}
-
-// The backward sweep of one row when the rows are walked in blocks: the
-// labels of its unreached pixels are left in itab (layer) and the grown
-// surface (value), as after the forward sweep, for the repair across the
-// block edges and the settling that follow.
-TESK_CPU_KERNEL
-void backward_row_store(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
-                        std::int32_t* m1, std::int32_t* m2, RowCounts& counts) {
-  const std::int64_t unreached_n = label_masks(nc, s, m1, m2);
-  backward_keys(nc, m1, m2, iv, gv, nk, cur);
-  store_labels(nc, m2, iv, gv, cur);
+  chain_backward(n, cur, carry);
+  store_labels(n, m2, iv, gv, cur);
   counts.unreached += unreached_n;
 }
 
@@ -314,7 +276,7 @@ bool relax_row(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv
 
 // The last step of the growth for one row whose labels were left in itab
 // and the grown surface: itab back to the marker, reached pixels flagged,
-// the deepest layers noted.  The same as the last loop of backward_row.
+// the deepest layers noted.
 TESK_CPU_KERNEL
 void settle_labels_row(int nc, std::uint8_t* s, std::int32_t* iv, RowCounts& counts) {
   // Written with 32-bit masks only, so that the loop runs in vector
@@ -364,20 +326,20 @@ void midpoint_proposals(int nc, const std::int32_t* up, const std::int32_t* c, c
   }
 }
 
-// Writes the proposals of one row into its reached pixels, in itab and in
-// the grown surface at once (settled), and counts them.
+// Writes the proposals of a run into its reached pixels of itab, flags them
+// written, and counts them.  Their grown value is left as it is until the
+// next pass settles them (forward_row, first_layer): the other pixels'
+// midpoints of this pass read the grown values.
 TESK_CPU_KERNEL
-void commit_midpoints(int nc, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const std::int32_t* m,
-                      RowCounts& counts) {
+void commit_midpoints(int n, std::uint8_t* s, std::int32_t* iv, const std::int32_t* m, RowCounts& counts) {
   std::int64_t reached_n = 0, written = 0;
-  for (int j = 0; j < nc; ++j) {
+  for (int j = 0; j < n; ++j) {
     const std::uint8_t b = s[j];
     const std::int32_t reached = (b & kStateBits) == kReached;
     const std::int32_t w = reached & (m[j] != kNoData);
     reached_n += reached;
     written += w;
     iv[j] = pick32(-w, m[j], iv[j]);
-    gv[j] = pick32(-w, m[j], gv[j]);
     const auto wb = static_cast<std::uint8_t>(-w);
     s[j] = static_cast<std::uint8_t>((((b & kBorder) | kFresh) & wb) | (b & ~wb));
   }
@@ -392,7 +354,8 @@ struct Lane {
   int lo = 0, hi = -1;             // its first and last rows
   std::vector<Key> keys_a, keys_b, dk[3], edge_above, edge_below;
   int dk_row[3] = {-2, -2, -2};
-  std::vector<std::int32_t> g_cur, g_prev, g_above, g_below, m_row, m1, m2;
+  std::vector<std::int32_t> g_pad, m_row, m1, m2;
+  std::vector<std::uint64_t> tiles_a, tiles_b;
   RowCounts counts;
   void set_bounds(const std::vector<int>& rows) {
     lo = begin < end ? rows[begin] : 0;
@@ -444,6 +407,11 @@ class Grower {
     for (auto* b : {&far_row_, &repair_a_, &repair_b_}) b->assign(wide, kFarKey);
     low_row_.assign(static_cast<std::size_t>(nc_), kNoData);
     mask_.assign(static_cast<std::size_t>(nc_), 0);
+    nt_ = (nc_ + kTile - 1) / kTile;
+    tw_ = (nt_ + 63) / 64;
+    tiles_.assign(static_cast<std::size_t>(nr_) * static_cast<std::size_t>(tw_), 0);
+    tiles_pass_.assign(static_cast<std::size_t>(nr_), 0);
+    no_tiles_.assign(static_cast<std::size_t>(tw_), 0);
     for (int i = 0; i < nr_; ++i) {
       S_[index(i, 0)] |= kBorder;
       S_[index(i, nc_ - 1)] |= kBorder;
@@ -464,19 +432,18 @@ class Grower {
   std::int64_t pass(std::int64_t& sweeps) {
     dying_layers_ = 0;
     grown_ = 0;
-    // While most pixels of the active rows are still grown, every pixel of
-    // those rows is walked with straight-line code; once they are few, the
-    // walks skip data and dead pixels a word at a time.
+    // Until only a handful of pixels are still grown, the active tiles of
+    // the active rows are walked with straight-line code; then the walks
+    // visit the grown pixels one by one, skipping data and dead pixels a
+    // word at a time.
     const bool dense =
         static_cast<double>(live_) >= dense_share_ * static_cast<double>(rows_.size()) * static_cast<double>(nc_);
     int layers;
     std::int64_t modif;
     if (dense) {
-      const int nb = dense_forward();
-      // With several blocks the labels are settled row by row in the
-      // midpoint walk, once the block edges are repaired.
-      const bool settled = dense_backward(nb);
-      modif = dense_midpoints(!settled);
+      dense_layers_ = 0;
+      dense_backward(dense_forward());
+      modif = dense_midpoints();
       layers = dense_layers_;
     } else {
       first_layer();
@@ -572,54 +539,166 @@ class Grower {
   }
 
 
-  // ---- Straight-line walks over every pixel of the active rows ----------
+  // ---- Straight-line walks over the active tiles of the active rows ------
   //
-  // Labels are packed into keys (see RowKeys below).  Row buffers hold a
-  // row's keys with one kFarKey cell on each side, so the neighbours of the
-  // first and last columns need no test.
+  // Labels are packed into keys (stages/dilation_keys.h).  Row buffers hold
+  // a row's keys with one kFarKey cell on each side, so the neighbours of
+  // the first and last columns need no test.
+  //
+  // Within a row the walks visit only the runs of active tiles: 16-pixel
+  // tiles holding a pixel that is neither data nor dead when the pass
+  // starts.  Nothing changes outside them, and there a pixel's key after
+  // either sweep is its data key: a data pixel keeps its own (d = 1 beats
+  // any offered key), and a dead pixel's key is never read by a grown
+  // pixel.  So a run starts its chain from the data key of the pixel before
+  // it, and where the next row reads this row's keys outside its runs, the
+  // data keys are copied in.
+
+  static constexpr int kTile = 16;
+  static constexpr int kBridge = 4;
+
+  const std::uint64_t* active_tiles(int i) const {
+    if (i < 0 || i >= nr_ || tiles_pass_[static_cast<std::size_t>(i)] != pass_no_) return no_tiles_.data();
+    return tiles_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
+  }
+
+  // Marks the active tiles of the rows of this pass.
+  void mark_tiles() {
+    ++pass_no_;
+    // The state bits below kDead's: zero for data and dead pixels only.
+    static_assert(kDead == 0x20 && kFlooded < 0x20 && kData == 0);
+    constexpr std::uint64_t kStateLow = 0x1f1f1f1f1f1f1f1fULL;
+    auto work = [&](std::int64_t r0, std::int64_t r1, int) {
+      for (std::int64_t r = r0; r < r1; ++r) {
+        const int i = rows_[static_cast<std::size_t>(r)];
+        std::uint64_t* m = tiles_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
+        std::fill(m, m + tw_, std::uint64_t{0});
+        const std::uint8_t* s = S_ + index(i, 0);
+        int last = -1;  // the last active tile
+        for (int t = 0; t < nt_; ++t) {
+          const int a = t * kTile;
+          bool active = false;
+          if (a + kTile <= nc_) {
+            std::uint64_t w0, w1;
+            std::memcpy(&w0, s + a, 8);
+            std::memcpy(&w1, s + a + 8, 8);
+            active = ((w0 | w1) & kStateLow) != 0;
+          } else {
+            for (int j = a; j < nc_; ++j) active |= (s[j] & 0x1f) != 0;
+          }
+          if (!active) continue;
+          // A short gap between active tiles is walked too: cheaper than
+          // starting another run.
+          const int from = last >= 0 && t - last - 1 <= kBridge ? last + 1 : t;
+          for (int u = from; u <= t; ++u) m[u >> 6] |= std::uint64_t{1} << (u & 63);
+          last = t;
+        }
+        tiles_pass_[static_cast<std::size_t>(i)] = pass_no_;
+      }
+    };
+    const auto n = static_cast<std::int64_t>(rows_.size());
+    if (pool_ && pool_->size() > 1)
+      pool_->for_range(0, n, 64, work);
+    else
+      work(0, n, 0);
+  }
+
+  // Calls f(a, b) for each run [a, b) of pixels made of consecutive tiles
+  // set in m.
+  template <class F>
+  void for_runs(const std::uint64_t* m, F&& f) const {
+    int t = 0;
+    while (t < nt_) {
+      int w = t >> 6;
+      std::uint64_t bits = m[w] & (~std::uint64_t{0} << (t & 63));
+      while (bits == 0) {
+        if (++w >= tw_) return;
+        bits = m[w];
+      }
+      const int t0 = w * 64 + std::countr_zero(bits);
+      std::uint64_t gaps = ~m[w] & (~std::uint64_t{0} << (t0 & 63));
+      while (gaps == 0 && ++w < tw_) gaps = ~m[w];
+      const int t1 = w >= tw_ ? nt_ : std::min(nt_, w * 64 + std::countr_zero(gaps));
+      f(t0 * kTile, std::min(nc_, t1 * kTile));
+      t = t1;
+    }
+  }
+
+  // out: the tiles of m and their left and right neighbours.
+  void widen(const std::uint64_t* m, std::uint64_t* out) const {
+    for (int w = 0; w < tw_; ++w) {
+      const std::uint64_t x = m[w];
+      std::uint64_t y = x | (x << 1) | (x >> 1);
+      if (w > 0) y |= m[w - 1] >> 63;
+      if (w + 1 < tw_) y |= m[w + 1] << 63;
+      out[w] = y;
+    }
+    if (nt_ % 64) out[tw_ - 1] &= (std::uint64_t{1} << (nt_ % 64)) - 1;
+  }
 
   // Fills out[1..nc] with the keys of row i's data pixels ((1, value)),
   // kFarKey elsewhere; a row outside the grid is all kFarKey.
   // mask (nc entries) is scratch.
   void load_data_keys(int i, Key* out, std::int32_t* mask) const {
+    out[0] = out[nc_ + 1] = kFarKey;
     if (i < 0 || i >= nr_) {
       std::fill(out, out + nc_ + 2, kFarKey);
       return;
     }
     const std::size_t row = index(i, 0);
-    data_key_row(nc_, S_ + row, G_ + row, out, mask);
+    data_key_row(nc_, S_ + row, I_ + row, out, mask);
   }
 
   // The data keys of row i for a block's walk: from the copies taken
   // before the walk for the rows next to the block (another block may be
   // settling them), from a cache of three rows (i - 1, i and i + 1 of the
   // row being walked; data pixels do not change during the walk) for the
-  // block's own rows.
+  // block's own rows.  A cached row holds the keys of the tiles that the
+  // walks of rows i - 1, i and i + 1 read: their active tiles and the
+  // neighbours of those.
   const Key* data_keys(Lane& L, int i) {
     if (i < 0 || i >= nr_) return far_row_.data();
     if (i == L.lo - 1) return L.edge_above.data();
     if (i == L.hi + 1) return L.edge_below.data();
     const int slot = i % 3;
+    Key* out = L.dk[static_cast<std::size_t>(slot)].data();
     if (L.dk_row[slot] != i) {
-      load_data_keys(i, L.dk[static_cast<std::size_t>(slot)].data(), L.m1.data());
+      const std::uint64_t* a = active_tiles(i - 1);
+      const std::uint64_t* b = active_tiles(i);
+      const std::uint64_t* c = active_tiles(i + 1);
+      for (int w = 0; w < tw_; ++w) L.tiles_a[static_cast<std::size_t>(w)] = a[w] | b[w] | c[w];
+      widen(L.tiles_a.data(), L.tiles_b.data());
+      const std::size_t row = index(i, 0);
+      for_runs(L.tiles_b.data(), [&](int x0, int x1) {
+        data_key_row(x1 - x0, S_ + row + x0, I_ + row + x0, out + x0, L.m1.data());
+      });
       L.dk_row[slot] = i;
     }
-    return L.dk[static_cast<std::size_t>(slot)].data();
+    return out;
+  }
+
+  // After a row's runs: where the row next to it (its active tiles: next)
+  // reads the row's keys outside its runs (active), its data keys dk.
+  void fill_outside(Lane& L, const std::uint64_t* active, const std::uint64_t* next, const Key* dk, Key* keys) {
+    widen(next, L.tiles_a.data());
+    for (int w = 0; w < tw_; ++w) L.tiles_a[static_cast<std::size_t>(w)] &= ~active[w];
+    for_runs(L.tiles_a.data(), [&](int a, int b) { std::copy(dk + a + 1, dk + b + 1, keys + a + 1); });
   }
 
   // ---- Blocks of rows ----------------------------------------------------
   //
   // With more than one thread the active rows are cut into contiguous
-  // blocks, one per lane.  Settling, layer 1 and the midpoints only read
-  // the neighbouring rows' data pixels and grown values as they were before
-  // the walk, so a block is given copies of the two rows next to it and
-  // needs nothing else.  The sweeps are walked within each block as if the
-  // rows beyond it held no grown pixel: each label is then a true label
-  // (d, v) of some path, never below the exact one, and exact for every
-  // path inside the block.  The repair that follows relaxes the rows round
-  // each block edge, both ways, widening the band while its outermost rows
-  // still change, until a round changes nothing: the labels then satisfy
-  // every neighbour relation, which only the exact labels do.
+  // blocks, one per lane.  Settling and layer 1 only read the neighbouring
+  // rows' data pixels, so a block is given copies of the data keys of the
+  // two rows next to it and needs nothing else.  The sweeps are walked
+  // within each block as if the rows beyond it held no grown pixel: each
+  // label is then a true label (d, v) of some path, never below the exact
+  // one, and exact for every path inside the block.  The repair that
+  // follows relaxes the rows round each block edge, both ways, widening the
+  // band while its outermost rows still change, until a round changes
+  // nothing: the labels then satisfy every neighbour relation, which only
+  // the exact labels do.  The midpoints read only the grown surface, which
+  // their walk does not change.
 
   // Cuts rows_ into blocks; returns their count.
   int split_rows() {
@@ -636,13 +715,12 @@ class Grower {
         const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
         for (auto* v : {&L.keys_a, &L.keys_b, &L.dk[0], &L.dk[1], &L.dk[2], &L.edge_above, &L.edge_below})
           v->assign(wide, kFarKey);
-        L.g_cur.assign(wide, kNoData);
-        L.g_prev.assign(wide, kNoData);
-        L.g_above.assign(static_cast<std::size_t>(nc_), kNoData);
-        L.g_below.assign(static_cast<std::size_t>(nc_), kNoData);
+        L.g_pad.assign(wide, kNoData);
         L.m_row.assign(static_cast<std::size_t>(nc_), kNoData);
         L.m1.assign(static_cast<std::size_t>(nc_), 0);
         L.m2.assign(static_cast<std::size_t>(nc_), 0);
+        L.tiles_a.assign(static_cast<std::size_t>(tw_), 0);
+        L.tiles_b.assign(static_cast<std::size_t>(tw_), 0);
       }
       L.begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(nb);
       L.end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(nb);
@@ -672,6 +750,7 @@ class Grower {
   // active (or lies in another block).  d is kept in itab for the backward
   // walk, as in grow().  Returns the number of blocks.
   int dense_forward() {
+    mark_tiles();
     const int nb = split_rows();
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
@@ -692,8 +771,12 @@ class Grower {
         const Key* pk = prev == i - 1 ? above : up;
         const std::size_t row = index(i, 0);
         const std::int64_t grown_before = L.counts.grown;
-        forward_row(nc_, S_ + row, I_ + row, G_ + row, up, mid, down, pk, cur, keep_all_, L.m1.data(), L.m2.data(),
-                    L.counts);
+        const std::uint64_t* active = active_tiles(i);
+        for_runs(active, [&](int a, int b) {
+          forward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, up + a, mid + a, down + a, pk + a, cur + a,
+                      mid[a], keep_all_, L.m1.data(), L.m2.data(), L.counts);
+        });
+        if (r + 1 < L.end && rows_[r + 1] == i + 1) fill_outside(L, active, active_tiles(i + 1), mid, cur);
         // Each lane compacts its own part of rows_ in place.
         if (L.counts.grown != grown_before) rows_[kept++] = i;
         std::swap(above, cur);
@@ -720,49 +803,39 @@ class Grower {
   }
 
   // The backward sweep of grow(), in the blocks of dense_forward() and in
-  // decreasing order within each.  With one block its last step (itab back
-  // to the marker, reached pixels flagged) is done at once and true is
-  // returned; with several the block edges are repaired and the last step
-  // is left to dense_midpoints().
-  bool dense_backward(int nb) {
+  // decreasing order within each; the labels are left in itab and the grown
+  // surface.  With several blocks the block edges are then repaired.  The
+  // last step of the growth is left to dense_midpoints().
+  void dense_backward(int nb) {
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
+      L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
       if (L.begin != L.end) load_data_keys(L.hi + 1, L.edge_below.data(), mask_.data());
     }
     run_lanes(nb, [&](Lane& L) {
       Key* below = L.keys_a.data();
       Key* cur = L.keys_b.data();
-      Key* scratch = L.dk[0].data();
       int prev = nr_ + 2;
       for (std::size_t r = L.end; r-- > L.begin;) {
         const int i = rows_[r];
-        const Key* nk = below;
-        if (prev != i + 1) {
-          if (i == L.hi) {
-            nk = L.edge_below.data();
-          } else {
-            load_data_keys(i + 1, scratch, L.m1.data());
-            nk = scratch;
-          }
-        }
+        const Key* nk = prev == i + 1 ? below : data_keys(L, i + 1);
+        const Key* mid = data_keys(L, i);
         const std::size_t row = index(i, 0);
-        if (nb == 1)
-          backward_row(nc_, S_ + row, I_ + row, G_ + row, nk, cur, L.m1.data(), L.m2.data(), L.counts);
-        else
-          backward_row_store(nc_, S_ + row, I_ + row, G_ + row, nk, cur, L.m1.data(), L.m2.data(), L.counts);
+        const std::uint64_t* active = active_tiles(i);
+        for_runs(active, [&](int a, int b) {
+          backward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, nk + a, cur + a, mid[b + 1], L.m1.data(),
+                       L.m2.data(), L.counts);
+        });
+        if (r > L.begin && rows_[r - 1] == i - 1) fill_outside(L, active, active_tiles(i - 1), mid, cur);
         std::swap(below, cur);
         prev = i;
       }
     });
-    if (nb > 1) {
-      for (int k = 1; k < nb; ++k) {
-        const std::size_t seam = lanes_[static_cast<std::size_t>(k)].begin;
-        if (seam > 0 && seam < rows_.size() && rows_[seam - 1] + 1 == rows_[seam]) repair(seam);
-      }
+    for (int k = 1; k < nb; ++k) {
+      const std::size_t seam = lanes_[static_cast<std::size_t>(k)].begin;
+      if (seam > 0 && seam < rows_.size() && rows_[seam - 1] + 1 == rows_[seam]) repair(seam);
     }
-    dense_layers_ = 0;
     gather_layers(nb);
-    return nb == 1;
   }
 
   // Takes the lanes' unreached counts and deepest layers into the pass's.
@@ -822,39 +895,27 @@ class Grower {
     }
   }
 
-  // midpoints() over every pixel of the active rows, in blocks.  The
-  // current row's grown values are copied into a buffer (with the marker on
-  // both sides, never greater than a grown value) before its written pixels
-  // take their midpoints, and the row above is read from the previous copy
-  // (or from the copy taken before the walk for a block's first row), so
-  // the midpoints are settled at once.  With settle, each row first takes
-  // the last step of the growth (see dense_backward()); that step changes
-  // only the row's states and itab, which no other row's midpoints read.
-  std::int64_t dense_midpoints(bool settle) {
+  // The last step of the growth (itab back to the marker, reached pixels
+  // flagged) and the midpoints, over the active tiles of the active rows,
+  // in blocks.  Returns the number of pixels written.
+  std::int64_t dense_midpoints() {
     const int nb = split_rows();
-    for (int k = 0; k < nb; ++k) {
-      Lane& L = lanes_[static_cast<std::size_t>(k)];
-      if (L.begin == L.end) continue;
-      if (L.lo > 0) std::copy_n(G_ + index(L.lo - 1, 0), nc_, L.g_above.data());
-      if (L.hi + 1 < nr_) std::copy_n(G_ + index(L.hi + 1, 0), nc_, L.g_below.data());
-    }
     run_lanes(nb, [&](Lane& L) {
-      int prev = -2;
+      std::int32_t* pad = L.g_pad.data();
       for (std::size_t r = L.begin; r < L.end; ++r) {
         const int i = rows_[r];
         const std::size_t row = index(i, 0);
-        std::int32_t* gv = G_ + row;
-        const std::int32_t* up = i == 0            ? low_row_.data()
-                                 : prev == i - 1   ? L.g_prev.data() + 1
-                                 : i == L.lo       ? L.g_above.data()
-                                                   : gv - nc_;
-        const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : i == L.hi ? L.g_below.data() : gv + nc_;
-        if (settle) settle_labels_row(nc_, S_ + row, I_ + row, L.counts);
-        std::copy(gv, gv + nc_, L.g_cur.data() + 1);
-        midpoint_proposals(nc_, up, L.g_cur.data(), down, L.m_row.data());
-        commit_midpoints(nc_, S_ + row, I_ + row, gv, L.m_row.data(), L.counts);
-        std::swap(L.g_cur, L.g_prev);
-        prev = i;
+        const std::int32_t* up = i == 0 ? low_row_.data() : G_ + row - static_cast<std::size_t>(nc_);
+        const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : G_ + row + static_cast<std::size_t>(nc_);
+        for_runs(active_tiles(i), [&](int a, int b) {
+          settle_labels_row(b - a, S_ + row + a, I_ + row + a, L.counts);
+          // The run's grown values and their left and right neighbours, the
+          // marker (never greater) beyond the grid.
+          const int l = std::max(a - 1, 0), e = std::min(b + 1, nc_);
+          std::copy(G_ + row + l, G_ + row + e, pad + l + 1);
+          midpoint_proposals(b - a, up + a, pad + a, down + a, L.m_row.data());
+          commit_midpoints(b - a, S_ + row + a, I_ + row + a, L.m_row.data(), L.counts);
+        });
       }
     });
     std::int64_t written = 0;
@@ -863,7 +924,7 @@ class Grower {
       visited_ += c.reached;
       written += c.written;
     }
-    if (settle) gather_layers(nb);
+    gather_layers(nb);
     return written;
   }
 
@@ -882,7 +943,9 @@ class Grower {
         const std::uint8_t s = b & kStateBits;
         if (s == kData || s == kDead) return;
         if (s == kFresh) {
+          // Written by the last pass: its value becomes its grown value.
           S_[x] = border | kData;
+          G_[x] = I_[x];
           return;
         }
         std::uint8_t dying = 0;
@@ -900,10 +963,12 @@ class Grower {
         ++visited_;
         bool any = false;
         std::int32_t alti = INT_MAX;
+        // A data pixel's value is read from itab: one written by the last
+        // pass may not be settled yet.
         auto source = [&](std::size_t q) {
           if ((kDataStates >> st(q)) & 1u) {
             any = true;
-            alti = std::min(alti, G_[q]);
+            alti = std::min(alti, I_[q]);
           }
         };
         if (i > 0) source(x - static_cast<std::size_t>(nc_));
@@ -948,12 +1013,17 @@ class Grower {
     // Takes the label of q into (d, v) if q offers a smaller one.
     auto offer = [&](std::size_t q, std::int32_t& d, std::int32_t& v) {
       const std::uint8_t s = st(q);
-      std::int32_t dq;
-      if (s == kData) dq = 1;
-      else if (s == kLayer1 || s == kUnreached) dq = I_[q];
-      else return;  // dead: never next to a grown pixel
+      std::int32_t dq, vq;
+      if (s == kData) {
+        dq = 1;
+        vq = I_[q];
+      } else if (s == kLayer1 || s == kUnreached) {
+        dq = I_[q];
+        vq = G_[q];
+      } else {
+        return;  // dead: never next to a grown pixel
+      }
       if (dq == kFar) return;
-      const std::int32_t vq = G_[q];
       if (dq + 1 < d || (dq + 1 == d && vq < v)) {
         d = dq + 1;
         v = vq;
@@ -1106,6 +1176,15 @@ class Grower {
   std::vector<Key> far_row_, repair_a_, repair_b_;
   std::vector<std::int32_t> low_row_;
   std::vector<std::int32_t> mask_;  // scratch of the walks run on the calling thread
+  // Active tiles (see "Straight-line walks"): tw_ words of bits a row, nt_
+  // tiles; a row's bits are those of the current pass when its stamp in
+  // tiles_pass_ is pass_no_, none otherwise.
+  int nt_ = 0;
+  int tw_ = 0;
+  std::vector<std::uint64_t> tiles_;
+  std::vector<int> tiles_pass_;
+  std::vector<std::uint64_t> no_tiles_;
+  int pass_no_ = 0;
   ThreadPool* pool_ = nullptr;
   int min_block_rows_ = 256;
 };

@@ -55,12 +55,12 @@ struct FastDilationLimits {
   // than it saves); 0 picks the frontier capacity, so that the search never
   // outgrows its stack.
   std::size_t flood_limit = 0;
-  // A pass walks every pixel of the rows still holding grown pixels with
-  // straight-line code when at least this share of those pixels is still
-  // grown, and skips data and dead pixels a word at a time otherwise (0:
-  // always the former, above 1: always the latter).  Both give the same
-  // result.
-  double dense_share = 0.05;
+  // A pass walks the rows still holding grown pixels with straight-line
+  // code over the 16-pixel tiles that hold one when at least this share of
+  // those rows' pixels is still grown, and visits pixel by pixel, skipping
+  // data and dead pixels a word at a time, otherwise (0: always the former,
+  // above 1: always the latter).  Both give the same result.
+  double dense_share = 0.002;
   // With more than one thread, the straight-line walks split the rows still
   // grown into one block per thread, each at least this many rows long
   // (0: 256).  The result does not depend on the split.

@@ -24,10 +24,9 @@ namespace {
 typedef Key KeyX8 __attribute__((vector_size(64)));
 typedef Key KeyX4 __attribute__((vector_size(32)));
 
-__attribute__((target("arch=x86-64-v4"))) void chain_forward_x8(int nc, Key* cur) {
+__attribute__((target("arch=x86-64-v4"))) void chain_forward_x8(int nc, Key* cur, Key carry) {
   const KeyX8 far = {kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey};
   const KeyX8 steps = {kOne, 2 * kOne, 3 * kOne, 4 * kOne, 5 * kOne, 6 * kOne, 7 * kOne, 8 * kOne};
-  Key carry = kFarKey;
   int j = 0;
   for (; j + 8 <= nc; j += 8) {
     KeyX8 x;
@@ -43,10 +42,9 @@ __attribute__((target("arch=x86-64-v4"))) void chain_forward_x8(int nc, Key* cur
   for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
 }
 
-__attribute__((target("arch=x86-64-v4"))) void chain_backward_x8(int nc, Key* cur) {
+__attribute__((target("arch=x86-64-v4"))) void chain_backward_x8(int nc, Key* cur, Key carry) {
   const KeyX8 far = {kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey};
   const KeyX8 steps = {8 * kOne, 7 * kOne, 6 * kOne, 5 * kOne, 4 * kOne, 3 * kOne, 2 * kOne, kOne};
-  Key carry = kFarKey;
   int j = nc;
   for (; j >= 8; j -= 8) {
     KeyX8 x;
@@ -62,10 +60,9 @@ __attribute__((target("arch=x86-64-v4"))) void chain_backward_x8(int nc, Key* cu
   for (; j > 0; --j) carry = cur[j] = std::min(cur[j], carry + kOne);
 }
 
-__attribute__((target("arch=x86-64-v3"))) void chain_forward_x4(int nc, Key* cur) {
+__attribute__((target("arch=x86-64-v3"))) void chain_forward_x4(int nc, Key* cur, Key carry) {
   const KeyX4 far = {kFarKey, kFarKey, kFarKey, kFarKey};
   const KeyX4 steps = {kOne, 2 * kOne, 3 * kOne, 4 * kOne};
-  Key carry = kFarKey;
   int j = 0;
   for (; j + 4 <= nc; j += 4) {
     KeyX4 x;
@@ -80,10 +77,9 @@ __attribute__((target("arch=x86-64-v3"))) void chain_forward_x4(int nc, Key* cur
   for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
 }
 
-__attribute__((target("arch=x86-64-v3"))) void chain_backward_x4(int nc, Key* cur) {
+__attribute__((target("arch=x86-64-v3"))) void chain_backward_x4(int nc, Key* cur, Key carry) {
   const KeyX4 far = {kFarKey, kFarKey, kFarKey, kFarKey};
   const KeyX4 steps = {4 * kOne, 3 * kOne, 2 * kOne, kOne};
-  Key carry = kFarKey;
   int j = nc;
   for (; j >= 4; j -= 4) {
     KeyX4 x;
@@ -100,13 +96,13 @@ __attribute__((target("arch=x86-64-v3"))) void chain_backward_x4(int nc, Key* cu
 #endif
 
 
-void chain_forward_scalar(int nc, Key* cur) {
-  Key left = kFarKey;
+void chain_forward_scalar(int nc, Key* cur, Key carry) {
+  Key left = carry;
   for (int j = 0; j < nc; ++j) left = cur[j + 1] = std::min(cur[j + 1], left + kOne);
 }
 
-void chain_backward_scalar(int nc, Key* cur) {
-  Key right = kFarKey;
+void chain_backward_scalar(int nc, Key* cur, Key carry) {
+  Key right = carry;
   for (int j = nc; j > 0; --j) right = cur[j] = std::min(cur[j], right + kOne);
 }
 
@@ -127,38 +123,38 @@ bool chain_way_supported(ChainWay way) {
   }
 }
 
-void chain_forward_with(ChainWay way, int nc, Key* cur) {
+void chain_forward_with(ChainWay way, int nc, Key* cur, Key carry) {
 #ifdef TESK_CHAIN_VECTORS
-  if (way == ChainWay::kVector8) return chain_forward_x8(nc, cur);
-  if (way == ChainWay::kVector4) return chain_forward_x4(nc, cur);
+  if (way == ChainWay::kVector8) return chain_forward_x8(nc, cur, carry);
+  if (way == ChainWay::kVector4) return chain_forward_x4(nc, cur, carry);
 #endif
   (void)way;
-  chain_forward_scalar(nc, cur);
+  chain_forward_scalar(nc, cur, carry);
 }
 
-void chain_backward_with(ChainWay way, int nc, Key* cur) {
+void chain_backward_with(ChainWay way, int nc, Key* cur, Key carry) {
 #ifdef TESK_CHAIN_VECTORS
-  if (way == ChainWay::kVector8) return chain_backward_x8(nc, cur);
-  if (way == ChainWay::kVector4) return chain_backward_x4(nc, cur);
+  if (way == ChainWay::kVector8) return chain_backward_x8(nc, cur, carry);
+  if (way == ChainWay::kVector4) return chain_backward_x4(nc, cur, carry);
 #endif
   (void)way;
-  chain_backward_scalar(nc, cur);
+  chain_backward_scalar(nc, cur, carry);
 }
 
-void chain_forward(int nc, Key* cur) {
+void chain_forward(int nc, Key* cur, Key carry) {
 #ifdef TESK_CHAIN_VECTORS
-  if (__builtin_cpu_supports("avx512f")) return chain_forward_x8(nc, cur);
-  if (__builtin_cpu_supports("avx2")) return chain_forward_x4(nc, cur);
+  if (__builtin_cpu_supports("avx512f")) return chain_forward_x8(nc, cur, carry);
+  if (__builtin_cpu_supports("avx2")) return chain_forward_x4(nc, cur, carry);
 #endif
-  chain_forward_scalar(nc, cur);
+  chain_forward_scalar(nc, cur, carry);
 }
 
-void chain_backward(int nc, Key* cur) {
+void chain_backward(int nc, Key* cur, Key carry) {
 #ifdef TESK_CHAIN_VECTORS
-  if (__builtin_cpu_supports("avx512f")) return chain_backward_x8(nc, cur);
-  if (__builtin_cpu_supports("avx2")) return chain_backward_x4(nc, cur);
+  if (__builtin_cpu_supports("avx512f")) return chain_backward_x8(nc, cur, carry);
+  if (__builtin_cpu_supports("avx2")) return chain_backward_x4(nc, cur, carry);
 #endif
-  chain_backward_scalar(nc, cur);
+  chain_backward_scalar(nc, cur, carry);
 }
 
 }  // namespace tesk::dilation_keys

@@ -28,16 +28,17 @@ inline std::int32_t key_v(Key k) {
 
 // The chains along a row of keys cur[1..nc]: each key becomes the smallest
 // of itself and its left (forward) or right (backward) neighbour's plus
-// kOne, in that order.  Every key must have d <= kFarD.
-void chain_forward(int nc, Key* cur);
-void chain_backward(int nc, Key* cur);
+// kOne, in that order; carry is the key before the first one (the one left
+// of cur[1], or right of cur[nc]).  Every key must have d <= kFarD.
+void chain_forward(int nc, Key* cur, Key carry = kFarKey);
+void chain_backward(int nc, Key* cur, Key carry = kFarKey);
 
 // The ways of computing the chains, for the tests: pixel by pixel, and in
 // vectors of 4 (AVX2) or 8 (AVX-512) keys.  A vector way is only run when
 // the processor has its instructions (chain_way_supported).
 enum class ChainWay { kScalar, kVector4, kVector8 };
 bool chain_way_supported(ChainWay way);
-void chain_forward_with(ChainWay way, int nc, Key* cur);
-void chain_backward_with(ChainWay way, int nc, Key* cur);
+void chain_forward_with(ChainWay way, int nc, Key* cur, Key carry = kFarKey);
+void chain_backward_with(ChainWay way, int nc, Key* cur, Key carry = kFarKey);
 
 }  // namespace tesk::dilation_keys

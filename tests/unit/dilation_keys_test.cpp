@@ -45,6 +45,13 @@ TEST(DilationKeys, WorkedRowBothWays) {
     auto g = row({kFarKey, a, kFarKey, c, kFarKey, b, kFarKey});
     chain_backward_with(way, 7, g.data());
     EXPECT_EQ(g, row({a + kOne, a, make_key(4, 9), make_key(3, 9), b + kOne, b, kFarKey}));
+    // A key carried in from beyond the row.
+    auto h = row({kFarKey, kFarKey, a});
+    chain_forward_with(way, 3, h.data(), make_key(1, 0));
+    EXPECT_EQ(h, row({make_key(2, 0), make_key(3, 0), a}));
+    auto k = row({a, kFarKey, kFarKey});
+    chain_backward_with(way, 3, k.data(), make_key(2, -1));
+    EXPECT_EQ(k, row({a, make_key(4, -1), make_key(3, -1)}));
   }
 }
 
@@ -62,20 +69,22 @@ TEST(DilationKeys, EveryWayGivesThePixelByPixelKeys) {
                                                                : static_cast<std::int32_t>(rng() % 2001) - 1000);
       k = kind == 0 ? kFarKey : kind == 1 ? make_key(kFarD, v) : make_key(1 + static_cast<std::uint32_t>(rng() % 30), v);
     }
+    // The key carried in from beyond the row: far, or a label.
+    const Key carry = rng() % 2 ? kFarKey : make_key(1 + static_cast<std::uint32_t>(rng() % 30), -7);
     for (const bool forward : {true, false}) {
       std::vector<Key> expected = keys;
-      forward ? chain_forward_with(ChainWay::kScalar, nc, expected.data())
-              : chain_backward_with(ChainWay::kScalar, nc, expected.data());
+      forward ? chain_forward_with(ChainWay::kScalar, nc, expected.data(), carry)
+              : chain_backward_with(ChainWay::kScalar, nc, expected.data(), carry);
       for (const ChainWay way : {ChainWay::kVector4, ChainWay::kVector8}) {
         if (!chain_way_supported(way)) continue;
         std::vector<Key> got = keys;
-        forward ? chain_forward_with(way, nc, got.data()) : chain_backward_with(way, nc, got.data());
+        forward ? chain_forward_with(way, nc, got.data(), carry) : chain_backward_with(way, nc, got.data(), carry);
         ASSERT_EQ(got, expected) << "case " << t << " width " << nc << (forward ? " forward" : " backward")
                                  << " way " << static_cast<int>(way);
         ++compared;
       }
       std::vector<Key> chosen = keys;
-      forward ? chain_forward(nc, chosen.data()) : chain_backward(nc, chosen.data());
+      forward ? chain_forward(nc, chosen.data(), carry) : chain_backward(nc, chosen.data(), carry);
       ASSERT_EQ(chosen, expected) << "case " << t;
     }
   }
