@@ -1,51 +1,87 @@
 #include "io/raster.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tesk {
+namespace {
+
+// Rows move through a buffer of about this many bytes: few system calls,
+// little memory.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+
+int rows_per_chunk(std::size_t row_bytes) {
+  if (row_bytes == 0) return 1;
+  return static_cast<int>(std::max<std::size_t>(1, kChunkBytes / row_bytes));
+}
+
+void widen_row(const unsigned char* p, int width, int n, std::int32_t* row) {
+  if (width == 2) {
+    for (int j = 0; j < n; ++j) row[j] = static_cast<std::int32_t>(p[2 * j] | (p[2 * j + 1] << 8));
+  } else {
+    for (int j = 0; j < n; ++j) {
+      const std::uint32_t u = static_cast<std::uint32_t>(p[4 * j]) | (static_cast<std::uint32_t>(p[4 * j + 1]) << 8) |
+                              (static_cast<std::uint32_t>(p[4 * j + 2]) << 16) |
+                              (static_cast<std::uint32_t>(p[4 * j + 3]) << 24);
+      row[j] = static_cast<std::int32_t>(u);
+    }
+  }
+}
+
+void narrow_row(const std::int32_t* row, int width, int n, unsigned char* p) {
+  if (width == 2) {
+    for (int j = 0; j < n; ++j) {
+      const auto u = static_cast<std::uint32_t>(row[j]);
+      p[2 * j] = static_cast<unsigned char>(u);
+      p[2 * j + 1] = static_cast<unsigned char>(u >> 8);
+    }
+  } else {
+    for (int j = 0; j < n; ++j) {
+      const auto u = static_cast<std::uint32_t>(row[j]);
+      p[4 * j] = static_cast<unsigned char>(u);
+      p[4 * j + 1] = static_cast<unsigned char>(u >> 8);
+      p[4 * j + 2] = static_cast<unsigned char>(u >> 16);
+      p[4 * j + 3] = static_cast<unsigned char>(u >> 24);
+    }
+  }
+}
+
+}  // namespace
 
 bool lecture(std::FILE* f1, int itype, IntGrid& itab) {
   const int width = sample_bytes(itype);
-  std::vector<unsigned char> buf(static_cast<std::size_t>(itab.cols()) * width);
-  for (int i = 0; i < itab.rows(); ++i) {
-    if (std::fread(buf.data(), 1, buf.size(), f1) != buf.size()) return false;
-    std::int32_t* row = itab[i];
-    const unsigned char* p = buf.data();
-    if (width == 2) {
-      for (int j = 0; j < itab.cols(); ++j, p += 2) row[j] = static_cast<std::int32_t>(p[0] | (p[1] << 8));
-    } else {
-      for (int j = 0; j < itab.cols(); ++j, p += 4) {
-        const std::uint32_t u = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-        row[j] = static_cast<std::int32_t>(u);
-      }
-    }
+  const std::size_t row_bytes = static_cast<std::size_t>(itab.cols()) * static_cast<std::size_t>(width);
+  const int chunk = rows_per_chunk(row_bytes);
+  std::vector<unsigned char> buf(row_bytes * static_cast<std::size_t>(std::min(chunk, std::max(itab.rows(), 1))));
+  for (int i0 = 0; i0 < itab.rows(); i0 += chunk) {
+    const int n = std::min(chunk, itab.rows() - i0);
+    const std::size_t bytes = row_bytes * static_cast<std::size_t>(n);
+    if (std::fread(buf.data(), 1, bytes, f1) != bytes) return false;
+    for (int k = 0; k < n; ++k) widen_row(buf.data() + row_bytes * static_cast<std::size_t>(k), width, itab.cols(), itab[i0 + k]);
   }
   return true;
 }
 
 bool ecriture(std::FILE* f2, std::FILE* f3, int itype, const ByteGrid& tab, const IntGrid& itab1, std::FILE** failed) {
-  for (int i = 0; i < tab.rows(); ++i) {
-    if (std::fwrite(tab[i], 1, static_cast<std::size_t>(tab.cols()), f2) != static_cast<std::size_t>(tab.cols())) {
+  // tab is one block of rows.
+  const std::size_t tab_bytes = tab.size();
+  for (std::size_t done = 0; done < tab_bytes;) {
+    const std::size_t n = std::min(kChunkBytes * 4, tab_bytes - done);
+    if (std::fwrite(tab.data() + done, 1, n, f2) != n) {
       if (failed) *failed = f2;
       return false;
     }
+    done += n;
   }
   const int width = sample_bytes(itype);
-  std::vector<unsigned char> buf(static_cast<std::size_t>(itab1.cols()) * width);
-  for (int i = 0; i < itab1.rows(); ++i) {
-    const std::int32_t* row = itab1[i];
-    unsigned char* p = buf.data();
-    for (int j = 0; j < itab1.cols(); ++j) {
-      const std::uint32_t u = static_cast<std::uint32_t>(row[j]);
-      *p++ = static_cast<unsigned char>(u);
-      *p++ = static_cast<unsigned char>(u >> 8);
-      if (width == 4) {
-        *p++ = static_cast<unsigned char>(u >> 16);
-        *p++ = static_cast<unsigned char>(u >> 24);
-      }
-    }
-    if (std::fwrite(buf.data(), 1, buf.size(), f3) != buf.size()) {
+  const std::size_t row_bytes = static_cast<std::size_t>(itab1.cols()) * static_cast<std::size_t>(width);
+  const int chunk = rows_per_chunk(row_bytes);
+  std::vector<unsigned char> buf(row_bytes * static_cast<std::size_t>(std::min(chunk, std::max(itab1.rows(), 1))));
+  for (int i0 = 0; i0 < itab1.rows(); i0 += chunk) {
+    const int n = std::min(chunk, itab1.rows() - i0);
+    for (int k = 0; k < n; ++k) narrow_row(itab1[i0 + k], width, itab1.cols(), buf.data() + row_bytes * static_cast<std::size_t>(k));
+    const std::size_t bytes = row_bytes * static_cast<std::size_t>(n);
+    if (std::fwrite(buf.data(), 1, bytes, f3) != bytes) {
       if (failed) *failed = f3;
       return false;
     }

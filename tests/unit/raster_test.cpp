@@ -111,6 +111,57 @@ TEST(Raster, WritesThePreviewThenTheResultAndReadsItBack) {
   }
 }
 
+// Rasters larger than the buffer the rows move through, in several pieces
+// (and rows wider than the buffer, one at a time): every sample lands where
+// it belongs, in the file and back in the grid, and a file one sample short
+// is still refused.
+TEST(Raster, LargeRastersGoThroughInPieces) {
+  struct Shape {
+    int rows, cols, itype;
+  } shapes[] = {{700, 1000, 0}, {300, 1100, 1}, {3, 600000, 0}};
+  for (const Shape& sh : shapes) {
+    SCOPED_TRACE(std::to_string(sh.rows) + " x " + std::to_string(sh.cols));
+    ByteGrid tab(sh.rows, sh.cols);
+    IntGrid itab1(sh.rows, sh.cols);
+    std::uint32_t x = 12345;
+    for (std::size_t k = 0; k < itab1.size(); ++k) {
+      x = x * 1103515245u + 12345u;
+      itab1.data()[k] = static_cast<std::int32_t>(x);
+      tab.data()[k] = static_cast<std::uint8_t>(x >> 7);
+    }
+    TempDir dir;
+    std::FILE* f2 = std::fopen((dir / "m1.raw").c_str(), "wb");
+    std::FILE* f3 = std::fopen((dir / "m2.raw").c_str(), "wb");
+    ASSERT_TRUE(f2 && f3);
+    ASSERT_TRUE(ecriture(f2, f3, sh.itype, tab, itab1));
+    std::fclose(f2);
+    std::fclose(f3);
+
+    const std::string preview = testing::read_file(dir / "m1.raw");
+    ASSERT_EQ(preview, std::string(tab.begin(), tab.end()));
+    const std::string full = testing::read_file(dir / "m2.raw");
+    const std::size_t width = static_cast<std::size_t>(sample_bytes(sh.itype));
+    ASSERT_EQ(full.size(), itab1.size() * width);
+    // The last sample, little-endian at its place.
+    const std::size_t last = itab1.size() - 1;
+    const auto u = static_cast<std::uint32_t>(itab1.data()[last]);
+    EXPECT_EQ(static_cast<unsigned char>(full[last * width]), u & 0xff);
+    EXPECT_EQ(static_cast<unsigned char>(full[last * width + 1]), (u >> 8) & 0xff);
+
+    bool ok = false;
+    const IntGrid back = read_raster(dir / "m2.raw", sh.itype, sh.rows, sh.cols, ok);
+    ASSERT_TRUE(ok);
+    for (std::size_t k = 0; k < itab1.size(); ++k) {
+      const std::int32_t want = sh.itype == 0 ? (itab1.data()[k] & 0xffff) : itab1.data()[k];
+      ASSERT_EQ(back.data()[k], want) << "sample " << k;
+    }
+
+    testing::write_file(dir / "short.raw", full.substr(0, full.size() - width));
+    read_raster(dir / "short.raw", sh.itype, sh.rows, sh.cols, ok);
+    EXPECT_FALSE(ok);
+  }
+}
+
 TEST(Raster, AFailedWriteIsReportedWithItsStream) {
   // Rows larger than a stream buffer, so the full disk shows at the write.
   ByteGrid tab(2, 70000);
