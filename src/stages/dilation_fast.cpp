@@ -550,9 +550,10 @@ class Grower {
   // starts.  Nothing changes outside them, and there a pixel's key after
   // either sweep is its data key: a data pixel keeps its own (d = 1 beats
   // any offered key), and a dead pixel's key is never read by a grown
-  // pixel.  So a run starts its chain from the data key of the pixel before
-  // it, and where the next row reads this row's keys outside its runs, the
-  // data keys are copied in.
+  // pixel.  So where the next row reads this row's keys outside its runs,
+  // the data keys are put in.  A run's chain may start from kFarKey: the
+  // pixel before it is data or dead, and a grown pixel beside a data pixel
+  // (in its cross) is of layer 1, whose own key no chained key beats.
 
   static constexpr int kTile = 16;
   static constexpr int kBridge = 4;
@@ -677,12 +678,15 @@ class Grower {
     return out;
   }
 
-  // After a row's runs: where the row next to it (its active tiles: next)
-  // reads the row's keys outside its runs (active), its data keys dk.
-  void fill_outside(Lane& L, const std::uint64_t* active, const std::uint64_t* next, const Key* dk, Key* keys) {
+  // After the runs of row i: where the row next to it (its active tiles:
+  // next) reads row i's keys outside its runs (active), row i's data keys.
+  void fill_outside(Lane& L, int i, const std::uint64_t* active, const std::uint64_t* next, Key* keys) {
     widen(next, L.tiles_a.data());
     for (int w = 0; w < tw_; ++w) L.tiles_a[static_cast<std::size_t>(w)] &= ~active[w];
-    for_runs(L.tiles_a.data(), [&](int a, int b) { std::copy(dk + a + 1, dk + b + 1, keys + a + 1); });
+    const std::size_t row = index(i, 0);
+    for_runs(L.tiles_a.data(), [&](int a, int b) {
+      data_key_row(b - a, S_ + row + a, I_ + row + a, keys + a, L.m1.data());
+    });
   }
 
   // ---- Blocks of rows ----------------------------------------------------
@@ -774,9 +778,9 @@ class Grower {
         const std::uint64_t* active = active_tiles(i);
         for_runs(active, [&](int a, int b) {
           forward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, up + a, mid + a, down + a, pk + a, cur + a,
-                      mid[a], keep_all_, L.m1.data(), L.m2.data(), L.counts);
+                      kFarKey, keep_all_, L.m1.data(), L.m2.data(), L.counts);
         });
-        if (r + 1 < L.end && rows_[r + 1] == i + 1) fill_outside(L, active, active_tiles(i + 1), mid, cur);
+        if (r + 1 < L.end && rows_[r + 1] == i + 1) fill_outside(L, i, active, active_tiles(i + 1), cur);
         // Each lane compacts its own part of rows_ in place.
         if (L.counts.grown != grown_before) rows_[kept++] = i;
         std::swap(above, cur);
@@ -819,14 +823,13 @@ class Grower {
       for (std::size_t r = L.end; r-- > L.begin;) {
         const int i = rows_[r];
         const Key* nk = prev == i + 1 ? below : data_keys(L, i + 1);
-        const Key* mid = data_keys(L, i);
         const std::size_t row = index(i, 0);
         const std::uint64_t* active = active_tiles(i);
         for_runs(active, [&](int a, int b) {
-          backward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, nk + a, cur + a, mid[b + 1], L.m1.data(),
+          backward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, nk + a, cur + a, kFarKey, L.m1.data(),
                        L.m2.data(), L.counts);
         });
-        if (r > L.begin && rows_[r - 1] == i - 1) fill_outside(L, active, active_tiles(i - 1), mid, cur);
+        if (r > L.begin && rows_[r - 1] == i - 1) fill_outside(L, i, active, active_tiles(i - 1), cur);
         std::swap(below, cur);
         prev = i;
       }
