@@ -1,6 +1,7 @@
 #include "stages/dilation_fast.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -356,6 +357,7 @@ struct Lane {
   int dk_row[3] = {-2, -2, -2};
   std::vector<std::int32_t> g_pad, m_row, m1, m2;
   std::vector<std::uint64_t> tiles_a, tiles_b;
+  std::vector<std::uint32_t> stack;  // the flood's
   RowCounts counts;
   void set_bounds(const std::vector<int>& rows) {
     lo = begin < end ? rows[begin] : 0;
@@ -1118,41 +1120,82 @@ class Grower {
   }
 
   // Marks kFlooded every grown pixel still without data that is connected
-  // to a pixel written by this pass.  The stack is bounded: when it
-  // overflows, the next pass keeps growing everything this pass grew.
+  // to a pixel written by this pass.  With several threads each block of
+  // rows floods from its own written pixels without leaving the block; a
+  // component that crosses a block edge is then flooded on across it from
+  // the two rows at the edge.  That finds everything: a pixel left out is
+  // next to a flooded or written pixel only across an edge.  The stacks
+  // are bounded: when one overflows, the next pass keeps growing everything
+  // this pass grew.
   void flood(std::int64_t modif) {
     keep_all_ = false;
     if (modif == 0) return;
-    std::vector<std::uint32_t>& stack = stack_;
-    stack.clear();
     if (cap_ == 0) {
       keep_all_ = true;
       return;
     }
+    const int nb = split_rows();
+    std::atomic<bool> overflow{false};
+    std::vector<std::int64_t> visits(static_cast<std::size_t>(nb), 0);
+    run_lanes(nb, [&](Lane& L) {
+      if (L.begin == L.end) return;
+      const std::size_t lo = index(L.lo, 0), hi = index(L.hi + 1, 0);
+      const std::size_t cap = std::max<std::size_t>(1, cap_ / static_cast<std::size_t>(nb));
+      std::int64_t& visited = visits[static_cast<std::size_t>(&L - lanes_.data())];
+      L.stack.clear();
+      for (std::size_t r = L.begin; r < L.end && !overflow; ++r) {
+        for_each_active_row(rows_[r], [&](int, std::size_t x) {
+          if (st(x) == kFresh && !overflow) flood_from(x, lo, hi, cap, L.stack, overflow, visited);
+        });
+      }
+    });
+    for (const std::int64_t v : visits) visited_ += v;
+    if (overflow) {
+      keep_all_ = true;
+      return;
+    }
+    // Across the block edges, on the calling thread, unbounded by blocks.
+    std::vector<std::uint32_t>& stack = stack_;
+    stack.clear();
+    const std::size_t all = index(nr_, 0);
+    for (int k = 1; k < nb; ++k) {
+      const Lane& L = lanes_[static_cast<std::size_t>(k)];
+      if (L.begin == L.end || L.begin == 0 || rows_[L.begin - 1] + 1 != L.lo) continue;
+      for (const int i : {L.lo - 1, L.lo}) {
+        const std::size_t row = index(i, 0);
+        for (int j = 0; j < nc_ && !overflow; ++j) {
+          const std::uint8_t s = st(row + static_cast<std::size_t>(j));
+          if (s == kFresh || s == kFlooded)
+            flood_from(row + static_cast<std::size_t>(j), 0, all, cap_, stack, overflow, visited_);
+        }
+      }
+    }
+    if (overflow) keep_all_ = true;
+  }
+
+  // Floods, within the pixels [lo, hi), every floodable pixel connected to
+  // the ring of x.
+  void flood_from(std::size_t x, std::size_t lo, std::size_t hi, std::size_t cap, std::vector<std::uint32_t>& stack,
+                  std::atomic<bool>& overflow, std::int64_t& visited) {
     auto mark = [&](std::size_t q) {
-      if (keep_all_ || !((kFloodable >> st(q)) & 1u)) return;
-      if (stack.size() == cap_) {
-        keep_all_ = true;
+      if (q < lo || q >= hi || !((kFloodable >> st(q)) & 1u)) return;
+      if (stack.size() == cap) {
+        overflow = true;
         return;
       }
       S_[q] = static_cast<std::uint8_t>((S_[q] & kBorder) | kFlooded);
       stack.push_back(static_cast<std::uint32_t>(q));
     };
-    for (const int i : rows_) {
-      for_each_active_row(i, [&](int, std::size_t x) {
-        if (keep_all_ || st(x) != kFresh) return;
-        for_ring(x, [&](std::size_t q) {
-          mark(q);
-          while (!stack.empty() && !keep_all_) {
-            const std::size_t y = stack.back();
-            stack.pop_back();
-            ++visited_;
-            for_ring(y, mark);
-          }
-        });
-      });
-      if (keep_all_) return;
-    }
+    for_ring(x, [&](std::size_t q) {
+      mark(q);
+      while (!stack.empty() && !overflow) {
+        const std::size_t y = stack.back();
+        stack.pop_back();
+        ++visited;
+        for_ring(y, mark);
+      }
+    });
+    stack.clear();
   }
 
   int nr_;
