@@ -39,7 +39,7 @@ rlim_t status_bytes(const char* field) {
 // In a child process: lowers the soft limit of `resource` to what the
 // process already maps of that kind plus 64 MiB, then checks that the room
 // reported is at most those 64 MiB. Returns the child's exit status.
-int room_under_lowered_limit(int resource, const char* field) {
+[[maybe_unused]] int room_under_lowered_limit(int resource, const char* field) {
   constexpr rlim_t kHeadroom = 64ULL << 20;
   const pid_t pid = fork();
   if (pid == 0) {
