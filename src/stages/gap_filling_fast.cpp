@@ -26,6 +26,16 @@ struct RowRange {
   bool empty() const { return lo > hi; }
 };
 
+constexpr int kBlock = 16;
+
+// Whether one of the kBlock values at p is the no-data marker (a loop
+// without an early exit, so that it runs in vector registers).
+inline bool holds_no_data(const std::int32_t* p) {
+  int any = 0;
+  for (int k = 0; k < kBlock; ++k) any |= p[k] == kNoData;
+  return any != 0;
+}
+
 class Filler {
  public:
   Filler(IntGrid& itab, ByteGrid& flags)
@@ -43,9 +53,18 @@ class Filler {
     std::int64_t written = 0;
     ++stats.sweeps;
     for (int i = 0; i < nr_; ++i) {
-      for (int j = 0; j < nc_; ++j) {
-        ++visited_;
-        if (at(i, j) == kNoData) written += visit(i, j, /*full=*/true);
+      const std::int32_t* row = I_ + index(i, 0);
+      visited_ += nc_;
+      int j = 0;
+      while (j < nc_) {
+        // Blocks without a no-data pixel are passed over at once.
+        if (j + kBlock <= nc_ && !holds_no_data(row + j)) {
+          j += kBlock;
+          continue;
+        }
+        const int e = std::min(j + kBlock, nc_);
+        for (; j < e; ++j)
+          if (row[j] == kNoData) written += visit(i, j, /*full=*/true);
       }
     }
     // Later sweeps: the candidates only.
