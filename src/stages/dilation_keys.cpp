@@ -141,20 +141,19 @@ void chain_backward_with(ChainWay way, int nc, Key* cur, Key carry) {
   chain_backward_scalar(nc, cur, carry);
 }
 
-void chain_forward(int nc, Key* cur, Key carry) {
-#ifdef TESK_CHAIN_VECTORS
-  if (__builtin_cpu_supports("avx512f")) return chain_forward_x8(nc, cur, carry);
-  if (__builtin_cpu_supports("avx2")) return chain_forward_x4(nc, cur, carry);
-#endif
-  chain_forward_scalar(nc, cur, carry);
+namespace {
+
+// The fastest way this processor has.
+ChainWay best_way() {
+  if (chain_way_supported(ChainWay::kVector8)) return ChainWay::kVector8;
+  if (chain_way_supported(ChainWay::kVector4)) return ChainWay::kVector4;
+  return ChainWay::kScalar;
 }
 
-void chain_backward(int nc, Key* cur, Key carry) {
-#ifdef TESK_CHAIN_VECTORS
-  if (__builtin_cpu_supports("avx512f")) return chain_backward_x8(nc, cur, carry);
-  if (__builtin_cpu_supports("avx2")) return chain_backward_x4(nc, cur, carry);
-#endif
-  chain_backward_scalar(nc, cur, carry);
-}
+}  // namespace
+
+void chain_forward(int nc, Key* cur, Key carry) { chain_forward_with(best_way(), nc, cur, carry); }
+
+void chain_backward(int nc, Key* cur, Key carry) { chain_backward_with(best_way(), nc, cur, carry); }
 
 }  // namespace tesk::dilation_keys
