@@ -62,7 +62,7 @@ constexpr std::uint64_t kFloodable = bit(kUnreached) | bit(kReached);
 // ---- Row kernels of the straight-line walks --------------------------------
 //
 // Labels are packed into keys (stages/dilation_keys.h).  The kernels
-// compute a key for every pixel of a row, also for data and dead pixels,
+// compute a key for every pixel of a run, also for data and dead pixels,
 // and store only those of grown pixels.  A data or layer-1 pixel keeps its
 // own key (its d of 1 beats any offered one).  A dead pixel may take a
 // meaningless key from a data neighbour, but only data and dead pixels ever
@@ -227,9 +227,9 @@ void backward_row(int n, const std::uint8_t* s, std::int32_t* iv, std::int32_t* 
   for (int j = 0; j < n; ++j) {
     const Key src = m1[j];
     const Key un = m2[j];
-    const Key v = static_cast<Key>(static_cast<std::uint32_t>(gv[j]) ^ 0x80000000u);
-    const Key d = static_cast<Key>(static_cast<std::uint32_t>(iv[j]));
-    const Key own = pick(src, kOne + v, pick(un, (d << 32) + v, kFarKey));
+    const std::uint64_t v = static_cast<std::uint32_t>(gv[j]) ^ 0x80000000u;
+    const std::uint64_t d = static_cast<std::uint32_t>(iv[j]);
+    const Key own = pick(src, kOne + static_cast<Key>(v), pick(un, static_cast<Key>((d << 32) | v), kFarKey));
     cur[j + 1] = std::min(own, std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
   }
   chain_backward(n, cur, carry);
@@ -1140,7 +1140,9 @@ class Grower {
     run_lanes(nb, [&](Lane& L) {
       if (L.begin == L.end) return;
       const std::size_t lo = index(L.lo, 0), hi = index(L.hi + 1, 0);
-      const std::size_t cap = std::max<std::size_t>(1, cap_ / static_cast<std::size_t>(nb));
+      // A pixel is stacked at most once, so the lanes' stacks together never
+      // hold more than the pixels still grown.
+      const std::size_t cap = cap_;
       std::int64_t& visited = visits[static_cast<std::size_t>(&L - lanes_.data())];
       L.stack.clear();
       for (std::size_t r = L.begin; r < L.end && !overflow; ++r) {
@@ -1207,7 +1209,7 @@ class Grower {
   std::vector<std::uint32_t> stack_;  // the flood's, bounded by cap_
   std::vector<int> rows_;       // rows holding pixels grown by the current pass, increasing
   std::size_t flood_limit_ = 0;
-  double dense_share_ = 0.25;
+  double dense_share_ = 0;
   bool keep_all_ = false;       // no flood after the last pass, or it gave up: all it grew stays grown
   std::int64_t grown_ = 0;      // pixels grown by the current pass
   std::int64_t dropped_ = 0;

@@ -17,14 +17,15 @@
 // once the remaining no-data pixels are few, a flood from the written pixels
 // finds such sets after each pass and they are left out from then on.
 //
-// What it costs: per pass, a few walks over the rows still holding pixels
-// that may change: while most of their pixels are still grown, straight-line
-// walks over every pixel of those rows (two fused sweeps and the
-// midpoints); later, walks that skip data and dropped pixels eight at a
-// time, each in proportion to the no-data pixels still grown.  It
-// needs no grid of its own: the grown surface lives in a scratch int grid,
-// the pixel states in a scratch byte grid, the layers in itab's no-data
-// pixels while a pass grows, and the flood in one bounded list.
+// What it costs: per pass, three walks over the rows still holding pixels
+// that may change (settling, layer 1 and the forward sweep; the backward
+// sweep; the last step and the midpoints), each with straight-line code
+// over the runs of 16-pixel tiles that hold such a pixel; once only a
+// handful are left, walks that visit them one by one, skipping data and
+// dropped pixels eight at a time.  It needs no grid of its own: the grown
+// surface lives in a scratch int grid, the pixel states in a scratch byte
+// grid, the layers in itab's no-data pixels while a pass grows, and the
+// flood in bounded lists (one per thread, and one across their edges).
 #pragma once
 
 #include <cstddef>
@@ -45,9 +46,10 @@ struct FastDilationStats {
 
 // Bounds on the scratch list, in entries (a pixel index each).
 struct FastDilationLimits {
-  // The stack of the search for components that can no longer change; 0
-  // picks one sixteenth of the pixel count (at least 4096).  When it
-  // overflows, the search gives up and everything grown is grown again.
+  // The stack of the search for components that can no longer change (on
+  // each thread); 0 picks one sixteenth of the pixel count (at least 4096).
+  // When it overflows, the search gives up and everything grown is grown
+  // again.
   std::size_t stack_capacity = 0;
   // The search for components that can no longer change runs after a pass
   // only when at most this many grown pixels are still without data (before
@@ -61,9 +63,9 @@ struct FastDilationLimits {
   // data and dead pixels a word at a time, otherwise (0: always the former,
   // above 1: always the latter).  Both give the same result.
   double dense_share = 0.002;
-  // With more than one thread, the straight-line walks split the rows still
-  // grown into one block per thread, each at least this many rows long
-  // (0: 256).  The result does not depend on the split.
+  // With more than one thread, the straight-line walks and the flood split
+  // the rows still grown into one block per thread, each at least this many
+  // rows long (0: 256).  The result does not depend on the split.
   int min_block_rows = 0;
 };
 

@@ -24,7 +24,7 @@ namespace {
 typedef Key KeyX8 __attribute__((vector_size(64)));
 typedef Key KeyX4 __attribute__((vector_size(32)));
 
-__attribute__((target("arch=x86-64-v4"))) void chain_forward_x8(int nc, Key* cur, Key carry) {
+__attribute__((target("avx512f"))) void chain_forward_x8(int nc, Key* cur, Key carry) {
   const KeyX8 far = {kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey};
   const KeyX8 steps = {kOne, 2 * kOne, 3 * kOne, 4 * kOne, 5 * kOne, 6 * kOne, 7 * kOne, 8 * kOne};
   int j = 0;
@@ -42,7 +42,7 @@ __attribute__((target("arch=x86-64-v4"))) void chain_forward_x8(int nc, Key* cur
   for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
 }
 
-__attribute__((target("arch=x86-64-v4"))) void chain_backward_x8(int nc, Key* cur, Key carry) {
+__attribute__((target("avx512f"))) void chain_backward_x8(int nc, Key* cur, Key carry) {
   const KeyX8 far = {kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey};
   const KeyX8 steps = {8 * kOne, 7 * kOne, 6 * kOne, 5 * kOne, 4 * kOne, 3 * kOne, 2 * kOne, kOne};
   int j = nc;
@@ -60,7 +60,7 @@ __attribute__((target("arch=x86-64-v4"))) void chain_backward_x8(int nc, Key* cu
   for (; j > 0; --j) carry = cur[j] = std::min(cur[j], carry + kOne);
 }
 
-__attribute__((target("arch=x86-64-v3"))) void chain_forward_x4(int nc, Key* cur, Key carry) {
+__attribute__((target("avx2"))) void chain_forward_x4(int nc, Key* cur, Key carry) {
   const KeyX4 far = {kFarKey, kFarKey, kFarKey, kFarKey};
   const KeyX4 steps = {kOne, 2 * kOne, 3 * kOne, 4 * kOne};
   int j = 0;
@@ -77,7 +77,7 @@ __attribute__((target("arch=x86-64-v3"))) void chain_forward_x4(int nc, Key* cur
   for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
 }
 
-__attribute__((target("arch=x86-64-v3"))) void chain_backward_x4(int nc, Key* cur, Key carry) {
+__attribute__((target("avx2"))) void chain_backward_x4(int nc, Key* cur, Key carry) {
   const KeyX4 far = {kFarKey, kFarKey, kFarKey, kFarKey};
   const KeyX4 steps = {4 * kOne, 3 * kOne, 2 * kOne, kOne};
   int j = nc;

@@ -243,10 +243,9 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
     ASSERT_EQ(ls.growth_sweeps, fs.growth_sweeps) << what;
     ASSERT_EQ(lit_reports, fast_reports) << what;
     // The work counted does not depend on the threads either, as long as
-    // no flood stack can overflow (the threads' stacks share the capacity,
-    // at least 4096 entries by default, and a pixel is stacked at most
-    // once).
-    if (pool.size() > 1 && limits.stack_capacity == 0 && s.rows * s.cols <= 4096 / pool.size()) {
+    // no flood stack can overflow (each holds at least 4096 entries by
+    // default, and a pixel is stacked at most once).
+    if (pool.size() > 1 && limits.stack_capacity == 0 && s.rows * s.cols <= 4096) {
       IntGrid one = copy_of(start);
       const FastDilationStats os = dilate_fast(one, grown, state, nullptr, limits);
       ASSERT_EQ(os.pixels_visited, fs.pixels_visited) << what;
@@ -338,6 +337,30 @@ TEST(FastVsLiteral, DilationMatchesOnDiagonalAndBorderCases) {
     row[0][n - 1] = col[n - 1][0] = 1000000;
     grids.push_back(std::move(row));
     grids.push_back(std::move(col));
+  }
+  // Rows wider than 64 tiles of 16 pixels (the tile masks take more than
+  // one word).  Mostly data, with a block of holes ending at the last column
+  // of tile 63 or starting at the first of tile 64: the pixel at the block's
+  // edge in the middle row has its only data neighbour across the word
+  // boundary, so the data keys there must be built.  Then a row with holes
+  // on both sides of the boundary, gaps of more than four tiles between
+  // them, and holes at the first and last columns.
+  {
+    const std::pair<int, int> blocks[] = {{1012, 1024}, {1024, 1036}};
+    for (const auto& [a, b] : blocks) {
+      IntGrid g(3, 1100);
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 1100; ++j) g[i][j] = (j * 37 + i * 101) % 1000 - 300;
+      for (int i = 0; i < 3; ++i)
+        for (int j = a; j < b; ++j) g[i][j] = U;
+      grids.push_back(std::move(g));
+    }
+    IntGrid g(2, 2100);
+    for (int j = 0; j < 2100; ++j) g[0][j] = g[1][j] = (j * 53) % 900;
+    const std::pair<int, int> holes[] = {{0, 5}, {500, 530}, {1000, 1016}, {1020, 1030}, {1090, 1098}, {2000, 2100}};
+    for (const auto& [a, b] : holes)
+      for (int j = a; j < b; ++j) g[(j / 3) % 2][j] = U;
+    grids.push_back(std::move(g));
   }
   const FastDilationLimits variants[] = {{0, 0},         {1, 0},         {3, 0},         {0, SIZE_MAX},
                                          {1, SIZE_MAX},  {3, SIZE_MAX},  {0, 1},         {0, 0, 0.0},
