@@ -359,6 +359,17 @@ struct Lane {
   std::vector<std::uint64_t> tiles_a, tiles_b;
   std::vector<std::uint32_t> stack;  // the flood's
   RowCounts counts;
+  // The forward walk's place: the keys of the row above, the row being
+  // walked, the row walked last.
+  Key* above = nullptr;
+  Key* cur = nullptr;
+  int prev = -2;
+  // A midpoint walk fused with the next pass's forward walk: its counts,
+  // the grown values of the rows just outside the block, a row's states
+  // and itab values to commit them apart.
+  RowCounts mid_counts;
+  std::vector<std::int32_t> g_above, g_below, i_edge;
+  std::vector<std::uint8_t> s_edge;
   void set_bounds(const std::vector<int>& rows) {
     lo = begin < end ? rows[begin] : 0;
     hi = begin < end ? rows[end - 1] : -1;
@@ -411,8 +422,10 @@ class Grower {
     mask_.assign(static_cast<std::size_t>(nc_), 0);
     nt_ = (nc_ + kTile - 1) / kTile;
     tw_ = (nt_ + 63) / 64;
-    tiles_.assign(static_cast<std::size_t>(nr_) * static_cast<std::size_t>(tw_), 0);
-    tiles_pass_.assign(static_cast<std::size_t>(nr_), 0);
+    for (TileSet& t : tile_sets_) {
+      t.bits.assign(static_cast<std::size_t>(nr_) * static_cast<std::size_t>(tw_), 0);
+      t.stamp.assign(static_cast<std::size_t>(nr_), 0);
+    }
     no_tiles_.assign(static_cast<std::size_t>(tw_), 0);
     for (int i = 0; i < nr_; ++i) {
       S_[index(i, 0)] |= kBorder;
@@ -560,21 +573,30 @@ class Grower {
   static constexpr int kTile = 16;
   static constexpr int kBridge = 4;
 
-  const std::uint64_t* active_tiles(int i) const {
-    if (i < 0 || i >= nr_ || tiles_pass_[static_cast<std::size_t>(i)] != pass_no_) return no_tiles_.data();
-    return tiles_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
-  }
+  // The active tiles of one pass: tw_ words of bits a row; a row's bits are
+  // those of the pass when its stamp is the set's, none otherwise.
+  struct TileSet {
+    std::vector<std::uint64_t> bits;
+    std::vector<int> stamp;
+    int pass = 0;
+  };
 
-  // Marks the active tiles of the rows of this pass.
-  void mark_tiles() {
-    ++pass_no_;
+  const std::uint64_t* active_tiles(const TileSet& t, int i) const {
+    if (i < 0 || i >= nr_ || t.stamp[static_cast<std::size_t>(i)] != t.pass) return no_tiles_.data();
+    return t.bits.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
+  }
+  TileSet& current_tiles() { return tile_sets_[tile_set_]; }
+
+  // Marks the active tiles of the active rows into t.
+  void mark_tiles(TileSet& t) {
+    t.pass = ++tile_stamp_;
     // The state bits below kDead's: zero for data and dead pixels only.
     static_assert(kDead == 0x20 && kFlooded < 0x20 && kData == 0);
     constexpr std::uint64_t kStateLow = 0x1f1f1f1f1f1f1f1fULL;
     auto work = [&](std::int64_t r0, std::int64_t r1, int) {
       for (std::int64_t r = r0; r < r1; ++r) {
         const int i = rows_[static_cast<std::size_t>(r)];
-        std::uint64_t* m = tiles_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
+        std::uint64_t* m = t.bits.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
         std::fill(m, m + tw_, std::uint64_t{0});
         const std::uint8_t* s = S_ + index(i, 0);
         int last = -1;  // the last active tile
@@ -596,7 +618,7 @@ class Grower {
           for (int u = from; u <= t; ++u) m[u >> 6] |= std::uint64_t{1} << (u & 63);
           last = t;
         }
-        tiles_pass_[static_cast<std::size_t>(i)] = pass_no_;
+        t.stamp[static_cast<std::size_t>(i)] = t.pass;
       }
     };
     const auto n = static_cast<std::int64_t>(rows_.size());
@@ -659,16 +681,16 @@ class Grower {
   // block's own rows.  A cached row holds the keys of the tiles that the
   // walks of rows i - 1, i and i + 1 read: their active tiles and the
   // neighbours of those.
-  const Key* data_keys(Lane& L, int i) {
+  const Key* data_keys(Lane& L, int i, const TileSet& t) {
     if (i < 0 || i >= nr_) return far_row_.data();
     if (i == L.lo - 1) return L.edge_above.data();
     if (i == L.hi + 1) return L.edge_below.data();
     const int slot = i % 3;
     Key* out = L.dk[static_cast<std::size_t>(slot)].data();
     if (L.dk_row[slot] != i) {
-      const std::uint64_t* a = active_tiles(i - 1);
-      const std::uint64_t* b = active_tiles(i);
-      const std::uint64_t* c = active_tiles(i + 1);
+      const std::uint64_t* a = active_tiles(t, i - 1);
+      const std::uint64_t* b = active_tiles(t, i);
+      const std::uint64_t* c = active_tiles(t, i + 1);
       for (int w = 0; w < tw_; ++w) L.tiles_a[static_cast<std::size_t>(w)] = a[w] | b[w] | c[w];
       widen(L.tiles_a.data(), L.tiles_b.data());
       const std::size_t row = index(i, 0);
@@ -727,11 +749,14 @@ class Grower {
         L.m2.assign(static_cast<std::size_t>(nc_), 0);
         L.tiles_a.assign(static_cast<std::size_t>(tw_), 0);
         L.tiles_b.assign(static_cast<std::size_t>(tw_), 0);
+        for (auto* v : {&L.g_above, &L.g_below, &L.i_edge}) v->assign(static_cast<std::size_t>(nc_), kNoData);
+        L.s_edge.assign(static_cast<std::size_t>(nc_), 0);
       }
       L.begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(nb);
       L.end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(nb);
       L.set_bounds(rows_);
       L.counts = RowCounts{};
+      L.mid_counts = RowCounts{};
       L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
     }
     return nb;
@@ -756,7 +781,8 @@ class Grower {
   // active (or lies in another block).  d is kept in itab for the backward
   // walk, as in grow().  Returns the number of blocks.
   int dense_forward() {
-    mark_tiles();
+    TileSet& t = current_tiles();
+    mark_tiles(t);
     const int nb = split_rows();
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
@@ -765,32 +791,45 @@ class Grower {
       load_data_keys(L.hi + 1, L.edge_below.data(), mask_.data());
     }
     run_lanes(nb, [&](Lane& L) {
-      Key* above = L.keys_a.data();
-      Key* cur = L.keys_b.data();
-      int prev = -2;
-      std::size_t kept = L.begin;
-      for (std::size_t r = L.begin; r < L.end; ++r) {
-        const int i = rows_[r];
-        const Key* up = data_keys(L, i - 1);
-        const Key* mid = data_keys(L, i);
-        const Key* down = data_keys(L, i + 1);
-        const Key* pk = prev == i - 1 ? above : up;
-        const std::size_t row = index(i, 0);
-        const std::int64_t grown_before = L.counts.grown;
-        const std::uint64_t* active = active_tiles(i);
-        for_runs(active, [&](int a, int b) {
-          forward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, up + a, mid + a, down + a, pk + a, cur + a,
-                      kFarKey, keep_all_, L.m1.data(), L.m2.data(), L.counts);
-        });
-        if (r + 1 < L.end && rows_[r + 1] == i + 1) fill_outside(L, i, active, active_tiles(i + 1), cur);
-        // Each lane compacts its own part of rows_ in place.
-        if (L.counts.grown != grown_before) rows_[kept++] = i;
-        std::swap(above, cur);
-        prev = i;
-      }
-      L.kept = kept;
+      begin_forward(L);
+      for (std::size_t r = L.begin; r < L.end; ++r) forward_step(L, r, t);
     });
-    // Closes the gaps the lanes left in rows_.
+    end_forward(nb, grown_);
+    return nb;
+  }
+
+  void begin_forward(Lane& L) {
+    L.above = L.keys_a.data();
+    L.cur = L.keys_b.data();
+    L.prev = -2;
+    L.kept = L.begin;
+  }
+
+  // The forward walk of the row rows_[r] (tiles t), in its lane.
+  void forward_step(Lane& L, std::size_t r, const TileSet& t) {
+    const int i = rows_[r];
+    const Key* up = data_keys(L, i - 1, t);
+    const Key* mid = data_keys(L, i, t);
+    const Key* down = data_keys(L, i + 1, t);
+    const Key* pk = L.prev == i - 1 ? L.above : up;
+    Key* cur = L.cur;
+    const std::size_t row = index(i, 0);
+    const std::int64_t grown_before = L.counts.grown;
+    const std::uint64_t* active = active_tiles(t, i);
+    for_runs(active, [&](int a, int b) {
+      forward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, up + a, mid + a, down + a, pk + a, cur + a,
+                  kFarKey, keep_all_, L.m1.data(), L.m2.data(), L.counts);
+    });
+    if (r + 1 < L.end && rows_[r + 1] == i + 1) fill_outside(L, i, active, active_tiles(t, i + 1), cur);
+    // Each lane compacts its own part of rows_ in place.
+    if (L.counts.grown != grown_before) rows_[L.kept++] = i;
+    std::swap(L.above, L.cur);
+    L.prev = i;
+  }
+
+  // Closes the gaps the lanes left in rows_ and takes their counts; grown
+  // receives the pixels grown.
+  void end_forward(int nb, std::int64_t& grown) {
     std::size_t out = 0;
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
@@ -799,13 +838,12 @@ class Grower {
       L.begin = b;
       L.end = out;
       L.set_bounds(rows_);
-      grown_ += L.counts.grown;
+      grown += L.counts.grown;
       dropped_ += L.counts.dropped;
       visited_ += L.counts.grown + L.counts.unreached;
       L.counts = RowCounts{};
     }
     rows_.resize(out);
-    return nb;
   }
 
   // The backward sweep of grow(), in the blocks of dense_forward() and in
@@ -813,6 +851,7 @@ class Grower {
   // surface.  With several blocks the block edges are then repaired.  The
   // last step of the growth is left to dense_midpoints().
   void dense_backward(int nb) {
+    const TileSet& t = current_tiles();
     for (int k = 0; k < nb; ++k) {
       Lane& L = lanes_[static_cast<std::size_t>(k)];
       L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
@@ -824,14 +863,14 @@ class Grower {
       int prev = nr_ + 2;
       for (std::size_t r = L.end; r-- > L.begin;) {
         const int i = rows_[r];
-        const Key* nk = prev == i + 1 ? below : data_keys(L, i + 1);
+        const Key* nk = prev == i + 1 ? below : data_keys(L, i + 1, t);
         const std::size_t row = index(i, 0);
-        const std::uint64_t* active = active_tiles(i);
+        const std::uint64_t* active = active_tiles(t, i);
         for_runs(active, [&](int a, int b) {
           backward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, nk + a, cur + a, kFarKey, L.m1.data(),
                        L.m2.data(), L.counts);
         });
-        if (r > L.begin && rows_[r - 1] == i - 1) fill_outside(L, i, active, active_tiles(i - 1), cur);
+        if (r > L.begin && rows_[r - 1] == i - 1) fill_outside(L, i, active, active_tiles(t, i - 1), cur);
         std::swap(below, cur);
         prev = i;
       }
@@ -844,10 +883,10 @@ class Grower {
   }
 
   // Takes the lanes' unreached counts and deepest layers into the pass's.
-  void gather_layers(int nb) {
+  void gather_layers(int nb, RowCounts Lane::*counts = &Lane::counts) {
     std::uint32_t layers = 0, dying_layers = 0;
     for (int k = 0; k < nb; ++k) {
-      const RowCounts& c = lanes_[static_cast<std::size_t>(k)].counts;
+      const RowCounts& c = lanes_[static_cast<std::size_t>(k)].*counts;
       visited_ += c.unreached;
       layers = std::max(layers, c.layers);
       dying_layers = std::max(dying_layers, c.dying_layers);
@@ -904,32 +943,48 @@ class Grower {
   // flagged) and the midpoints, over the active tiles of the active rows,
   // in blocks.  Returns the number of pixels written.
   std::int64_t dense_midpoints() {
+    const TileSet& t = current_tiles();
     const int nb = split_rows();
     run_lanes(nb, [&](Lane& L) {
-      std::int32_t* pad = L.g_pad.data();
       for (std::size_t r = L.begin; r < L.end; ++r) {
         const int i = rows_[r];
         const std::size_t row = index(i, 0);
         const std::int32_t* up = i == 0 ? low_row_.data() : G_ + row - static_cast<std::size_t>(nc_);
         const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : G_ + row + static_cast<std::size_t>(nc_);
-        for_runs(active_tiles(i), [&](int a, int b) {
-          settle_labels_row(b - a, S_ + row + a, I_ + row + a, L.counts);
-          // The run's grown values and their left and right neighbours, the
-          // marker (never greater) beyond the grid.
-          const int l = std::max(a - 1, 0), e = std::min(b + 1, nc_);
-          std::copy(G_ + row + l, G_ + row + e, pad + l + 1);
-          midpoint_proposals(b - a, up + a, pad + a, down + a, L.m_row.data());
-          commit_midpoints(b - a, S_ + row + a, I_ + row + a, L.m_row.data(), L.counts);
-        });
+        midpoint_step(L, i, S_ + row, I_ + row, up, down, t, L.counts);
       }
     });
+    return end_midpoints(nb, &Lane::counts);
+  }
+
+  // The last step and the midpoints of row i, whose states and itab values
+  // are at s and iv (the grid's, or copies), up and down the grown values
+  // of the rows above and below.
+  void midpoint_step(Lane& L, int i, std::uint8_t* s, std::int32_t* iv, const std::int32_t* up,
+                     const std::int32_t* down, const TileSet& t, RowCounts& counts) {
+    const std::size_t row = index(i, 0);
+    std::int32_t* pad = L.g_pad.data();
+    for_runs(active_tiles(t, i), [&](int a, int b) {
+      settle_labels_row(b - a, s + a, iv + a, counts);
+      // The run's grown values and their left and right neighbours, the
+      // marker (never greater) beyond the grid.
+      const int l = std::max(a - 1, 0), e = std::min(b + 1, nc_);
+      std::copy(G_ + row + l, G_ + row + e, pad + l + 1);
+      midpoint_proposals(b - a, up + a, pad + a, down + a, L.m_row.data());
+      commit_midpoints(b - a, s + a, iv + a, L.m_row.data(), counts);
+    });
+  }
+
+  // Takes the lanes' midpoint counts (their member `counts`); returns the
+  // pixels written.
+  std::int64_t end_midpoints(int nb, RowCounts Lane::*counts) {
     std::int64_t written = 0;
     for (int k = 0; k < nb; ++k) {
-      const RowCounts& c = lanes_[static_cast<std::size_t>(k)].counts;
+      const RowCounts& c = lanes_[static_cast<std::size_t>(k)].*counts;
       visited_ += c.reached;
       written += c.written;
     }
-    gather_layers(nb);
+    gather_layers(nb, counts);
     return written;
   }
 
@@ -1224,15 +1279,14 @@ class Grower {
   std::vector<Key> far_row_, repair_a_, repair_b_;
   std::vector<std::int32_t> low_row_;
   std::vector<std::int32_t> mask_;  // scratch of the walks run on the calling thread
-  // Active tiles (see "Straight-line walks"): tw_ words of bits a row, nt_
-  // tiles; a row's bits are those of the current pass when its stamp in
-  // tiles_pass_ is pass_no_, none otherwise.
+  // Active tiles (see "Straight-line walks"), nt_ a row in tw_ words: the
+  // current pass's set and the next one's.
   int nt_ = 0;
   int tw_ = 0;
-  std::vector<std::uint64_t> tiles_;
-  std::vector<int> tiles_pass_;
+  TileSet tile_sets_[2];
+  int tile_set_ = 0;
+  int tile_stamp_ = 0;
   std::vector<std::uint64_t> no_tiles_;
-  int pass_no_ = 0;
   ThreadPool* pool_ = nullptr;
   int min_block_rows_ = 256;
 };
