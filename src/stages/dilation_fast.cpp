@@ -446,6 +446,7 @@ class Grower {
   // One pass; returns the number of pixels written into itab.
   std::int64_t pass(std::int64_t& sweeps) {
     dying_layers_ = 0;
+    if (forward_done_) return pass_from_backward(sweeps);
     grown_ = 0;
     // Until only a handful of pixels are still grown, the active tiles of
     // the active rows are walked with straight-line code; then the walks
@@ -453,18 +454,15 @@ class Grower {
     // word at a time.
     const bool dense =
         static_cast<double>(live_) >= dense_share_ * static_cast<double>(rows_.size()) * static_cast<double>(nc_);
-    int layers;
-    std::int64_t modif;
-    if (dense) {
-      dense_layers_ = 0;
-      dense_backward(dense_forward());
-      modif = dense_midpoints();
-      layers = dense_layers_;
-    } else {
-      first_layer();
-      layers = grow();
-      modif = midpoints();
-    }
+    if (dense) return dense_pass_after_forward(dense_forward(), sweeps);
+    first_layer();
+    const int layers = grow();
+    return end_pass(layers, midpoints(), sweeps, /*flood_allowed=*/true);
+  }
+
+  // What every pass ends with: its sweeps counted, the pixels still grown,
+  // and the flood for the components that can no longer change.
+  std::int64_t end_pass(int layers, std::int64_t modif, std::int64_t& sweeps, bool flood_allowed) {
     // The literal passes sweep the whole grid: one sweep per layer of the
     // deepest component, dead ones included, plus the sweep that finds
     // nothing.
@@ -472,12 +470,52 @@ class Grower {
     live_ = grown_ - modif;
     // Until the pixels still grown are few, nearly every component changes:
     // everything grown is grown again.
-    if (static_cast<std::uint64_t>(grown_ - modif) <= flood_limit_)
+    if (flood_allowed && static_cast<std::uint64_t>(grown_ - modif) <= flood_limit_)
       flood(modif);
     else
       keep_all_ = true;
     dead_layers_ = std::max(dead_layers_, dying_layers_);
     return modif;
+  }
+
+  // A pass whose forward walk was done with the last pass's midpoints.
+  std::int64_t pass_from_backward(std::int64_t& sweeps) {
+    forward_done_ = false;
+    grown_ = grown_next_;
+    return dense_pass_after_forward(next_blocks_, sweeps);
+  }
+
+  // The rest of a pass walked with straight-line code, from its backward
+  // walk.  While a pass grows far more pixels than a flood would take on
+  // (so that none follows it), its midpoints share one walk with the next
+  // pass's forward walk; every later pass has been grown anyway after a
+  // skipped flood, so the result is the same.
+  std::int64_t dense_pass_after_forward(int nb, std::int64_t& sweeps) {
+    dense_layers_ = 0;
+    dense_backward(nb);
+    const bool fuse = static_cast<std::uint64_t>(grown_) / 2 > flood_limit_;
+    std::int64_t modif;
+    if (fuse) {
+      keep_all_ = true;
+      modif = dense_midpoints_and_next_forward();
+      forward_done_ = true;
+    } else {
+      modif = dense_midpoints();
+    }
+    return end_pass(dense_layers_, modif, sweeps, /*flood_allowed=*/!fuse);
+  }
+
+  // Once the loop ends: a forward walk done ahead for a pass that does not
+  // come leaves the layers of its unreached pixels in itab; they go back
+  // to the marker.
+  void finish() {
+    if (!forward_done_) return;
+    forward_done_ = false;
+    for (const int i : rows_) {
+      const std::size_t row = index(i, 0);
+      for (int j = 0; j < nc_; ++j)
+        if (st(row + static_cast<std::size_t>(j)) == kUnreached) I_[row + static_cast<std::size_t>(j)] = kNoData;
+    }
   }
 
   std::int64_t visited() const { return visited_; }
@@ -975,6 +1013,76 @@ class Grower {
     });
   }
 
+  // The midpoints of this pass and settling, layer 1 and the forward sweep
+  // of the next one, in one walk (when no flood runs between them).  The
+  // next pass's layer 1 of row i needs the midpoints of rows i - 1 to i + 1
+  // committed, and the midpoints of row i + 1 need the grown values of this
+  // pass in rows i to i + 2, which the next forward changes: so in each
+  // block row i + 1 takes its midpoints, then row i its next forward.  A
+  // block's outer rows belong to the blocks beside it, which change them
+  // meanwhile: their grown values are copied before the walk, and their
+  // data keys after this pass's commits are worked out before it, on copies
+  // of their states and itab values.  Returns the number of pixels written;
+  // the next pass then starts with its backward walk.
+  std::int64_t dense_midpoints_and_next_forward() {
+    const TileSet& now = current_tiles();
+    TileSet& next = tile_sets_[1 - tile_set_];
+    // Settling and this pass's commits leave grown pixels grown and data
+    // and dead pixels as they are: the active tiles are already known.
+    mark_tiles(next);
+    const int nb = split_rows();
+    for (int k = 0; k < nb; ++k) {
+      Lane& L = lanes_[static_cast<std::size_t>(k)];
+      if (L.begin == L.end) continue;
+      if (L.lo > 0) std::copy_n(G_ + index(L.lo - 1, 0), nc_, L.g_above.data());
+      if (L.hi + 1 < nr_) std::copy_n(G_ + index(L.hi + 1, 0), nc_, L.g_below.data());
+      committed_data_keys(L, L.lo - 1, now, L.edge_above.data());
+      committed_data_keys(L, L.hi + 1, now, L.edge_below.data());
+    }
+    run_lanes(nb, [&](Lane& L) {
+      auto midpoints_of = [&](int i) {
+        const std::size_t row = index(i, 0);
+        const std::int32_t* up = i == 0          ? low_row_.data()
+                                 : i == L.lo     ? L.g_above.data()
+                                                 : G_ + row - static_cast<std::size_t>(nc_);
+        const std::int32_t* down = i + 1 == nr_ ? low_row_.data()
+                                   : i == L.hi  ? L.g_below.data()
+                                                : G_ + row + static_cast<std::size_t>(nc_);
+        midpoint_step(L, i, S_ + row, I_ + row, up, down, now, L.mid_counts);
+      };
+      begin_forward(L);
+      for (std::size_t r = L.begin; r < L.end; ++r) {
+        if (r == L.begin) midpoints_of(rows_[r]);
+        if (r + 1 < L.end) midpoints_of(rows_[r + 1]);
+        forward_step(L, r, next);
+      }
+    });
+    const std::int64_t written = end_midpoints(nb, &Lane::mid_counts);
+    grown_next_ = 0;
+    end_forward(nb, grown_next_);
+    next_blocks_ = nb;
+    tile_set_ = 1 - tile_set_;
+    return written;
+  }
+
+  // The data keys of row i (outside the grid: far) as they will be once this
+  // pass's midpoints are committed there, worked out on copies.
+  void committed_data_keys(Lane& L, int i, const TileSet& now, Key* out) {
+    if (i < 0 || i >= nr_) {
+      std::fill(out, out + nc_ + 2, kFarKey);
+      return;
+    }
+    const std::size_t row = index(i, 0);
+    std::copy_n(S_ + row, nc_, L.s_edge.data());
+    std::copy_n(I_ + row, nc_, L.i_edge.data());
+    const std::int32_t* up = i == 0 ? low_row_.data() : G_ + row - static_cast<std::size_t>(nc_);
+    const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : G_ + row + static_cast<std::size_t>(nc_);
+    RowCounts ignored;
+    midpoint_step(L, i, L.s_edge.data(), L.i_edge.data(), up, down, now, ignored);
+    out[0] = out[nc_ + 1] = kFarKey;
+    data_key_row(nc_, L.s_edge.data(), L.i_edge.data(), out, L.m1.data());
+  }
+
   // Takes the lanes' midpoint counts (their member `counts`); returns the
   // pixels written.
   std::int64_t end_midpoints(int nb, RowCounts Lane::*counts) {
@@ -1270,6 +1378,9 @@ class Grower {
   std::int64_t dropped_ = 0;
   int dying_layers_ = 0;        // deepest layer of the components grown for the last time
   int dense_layers_ = 0;        // deepest layer of a pass walked with straight-line code
+  bool forward_done_ = false;   // the next pass's forward walk is done
+  std::int64_t grown_next_ = 0; // and grew this many pixels
+  int next_blocks_ = 1;         // in this many blocks
   int dead_layers_ = 0;         // deepest layer of the dropped components
   std::int64_t visited_ = 0;
   std::ptrdiff_t ring_[8] = {};
@@ -1309,6 +1420,7 @@ FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, co
     modif = grower.pass(stats.growth_sweeps);
     nodata -= modif;
   }
+  grower.finish();
   stats.pixels_visited = grower.visited();
   stats.pixels_dropped = grower.dropped();
   return stats;
