@@ -72,6 +72,12 @@ struct Result {
   long long dil_visits = 0, gap_visits = 0;
   unsigned long long peak = 0;
   unsigned long long hash = 0;
+  // The stage breakdown's dilation, pass by pass (from one pass's report to
+  // the next; a walk shared by two passes counts in the first), and the
+  // passes after the first kPassTimes together.
+  static constexpr int kPassTimes = 10;
+  double pass_time[kPassTimes] = {};
+  double later_passes = 0;
 };
 
 // Marks the moments the computation reports.
@@ -158,8 +164,17 @@ Result run_job(const Job& job) {
     convert_to_internal_fast(g.itab, p.ival, p.equid, pool);
     r.s_convert = since(t);
     t = Clock::now();
-    dilate_fast(g.itab, g.itab1, g.tab, nullptr, {}, &pool);
+    std::vector<Clock::time_point> reports;
+    dilate_fast(g.itab, g.itab1, g.tab, [&](const PassReport&) { reports.push_back(Clock::now()); }, {}, &pool);
+    reports.push_back(Clock::now());
     r.s_dilate = since(t);
+    for (std::size_t k = 0; k + 1 < reports.size(); ++k) {
+      const double d = std::chrono::duration<double>(reports[k + 1] - reports[k]).count();
+      if (k < static_cast<std::size_t>(Result::kPassTimes))
+        r.pass_time[k] = d;
+      else
+        r.later_passes += d;
+    }
     t = Clock::now();
     fill_gaps_fast(g.itab, g.tab);
     r.s_fill = since(t);
@@ -241,6 +256,12 @@ void print_fast(const char* name, long long pixels, const Result& f) {
   std::printf("          stages alone: convert %.3f dilation %.3f gap filling %.3f copy %.3f smoothing %.3f "
               "back+minmax+quantise %.3f\n",
               f.s_convert, f.s_dilate, f.s_fill, f.s_copy, f.s_smooth, f.s_back);
+  if (f.s_dilate > 0) {
+    std::printf("          dilation by pass (ms):");
+    for (int k = 0; k < Result::kPassTimes && k < f.passes; ++k) std::printf(" %.1f", f.pass_time[k] * 1e3);
+    if (f.passes > Result::kPassTimes) std::printf(", the %d later %.1f", f.passes - Result::kPassTimes, f.later_passes * 1e3);
+    std::printf("\n");
+  }
   std::printf("          passes %d, growth sweeps %lld, gap sweeps %d, visits dilation %.2f/px gap %.2f/px, "
               "peak memory %.1f MB = %.2f bytes/px\n",
               f.passes, f.growth_sweeps, f.gap_sweeps, static_cast<double>(f.dil_visits) / pixels,
