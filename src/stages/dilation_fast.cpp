@@ -76,6 +76,7 @@ using dilation_keys::kFarD;
 using dilation_keys::kFarKey;
 using dilation_keys::kOne;
 using dilation_keys::make_key;
+using dilation_keys::midpoint_rounded;
 
 // x where the mask is all ones, y where it is zero.
 inline Key pick(Key mask, Key x, Key y) { return (x & mask) | (y & ~mask); }
@@ -319,11 +320,9 @@ void midpoint_proposals(int nc, const std::int32_t* up, const std::int32_t* c, c
     alt = r > g ? r : alt;
     alt = dn > g ? dn : alt;
     const std::int32_t any = (u > g) | (l > g) | (r > g) | (dn > g);
-    // The sum of two ints is exact in double.
-    const std::int32_t m = static_cast<std::int32_t>((static_cast<double>(alt) + static_cast<double>(g)) * 0.5 + 0.5);
     // A select by mask: a conditional here keeps the loop from being
-    // vectorised (the conversion above could trap).
-    out[j] = pick32(-any, m, kNoData);
+    // vectorised.
+    out[j] = pick32(-any, midpoint_rounded(alt, g), kNoData);
   }
 }
 

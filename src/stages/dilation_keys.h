@@ -26,6 +26,21 @@ inline std::int32_t key_v(Key k) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(k)) ^ 0x80000000u);
 }
 
+// The midpoint written between two grown values: (a + b) * 0.5 + 0.5 in
+// double, truncated toward zero, in 32-bit integers only (so that it runs
+// in vectors twice as wide).  f is floor((a + b) / 2) and c its ceiling,
+// both without overflow; the truncation of (a + b + 1) / 2 is c when the
+// sum is at least -1 (f >= 0 or the sum is -1, where c and f + 1 agree),
+// f + 1 otherwise.  Exact for every pair of ints.
+inline std::int32_t midpoint_rounded(std::int32_t a, std::int32_t b) {
+  const std::uint32_t ua = static_cast<std::uint32_t>(a), ub = static_cast<std::uint32_t>(b);
+  const std::uint32_t half = static_cast<std::uint32_t>(static_cast<std::int32_t>(ua ^ ub) >> 1);
+  const std::uint32_t f = (ua & ub) + half;
+  const std::uint32_t c = (ua | ub) - half;
+  const std::uint32_t neg = static_cast<std::uint32_t>(static_cast<std::int32_t>(f) >> 31);
+  return static_cast<std::int32_t>((c & ~neg) | ((f + 1u) & neg));
+}
+
 // The chains along a row of keys cur[1..nc]: each key becomes the smallest
 // of itself and its left (forward) or right (backward) neighbour's plus
 // kOne, in that order; carry is the key before the first one (the one left

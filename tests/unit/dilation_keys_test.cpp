@@ -34,6 +34,26 @@ TEST(DilationKeys, PackingOrdersLayerThenValue) {
   EXPECT_EQ(key_v(make_key(2, INT_MAX)), INT_MAX);
 }
 
+// The midpoint in integers against the rounding it stands for, in double:
+// the extremes, sums of -2 to 1 around the turn of the truncation, and
+// random pairs.
+TEST(DilationKeys, MidpointMatchesDoubleRounding) {
+  auto reference = [](std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>((static_cast<double>(a) + static_cast<double>(b)) * 0.5 + 0.5);
+  };
+  const std::vector<std::int32_t> edge{INT_MIN, INT_MIN + 1, INT_MIN + 2, -3, -2, -1, 0, 1, 2, 3, INT_MAX - 1, INT_MAX};
+  for (const std::int32_t a : edge)
+    for (const std::int32_t b : edge) EXPECT_EQ(midpoint_rounded(a, b), reference(a, b)) << a << " " << b;
+  for (std::int32_t s = -6; s <= 6; ++s)
+    for (std::int32_t a = -9; a <= 9; ++a) EXPECT_EQ(midpoint_rounded(a, s - a), reference(a, s - a)) << a << " " << s - a;
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<std::int32_t> any(INT_MIN, INT_MAX), near(-100000, 100000);
+  for (int k = 0; k < 200000; ++k) {
+    const std::int32_t a = k % 2 ? any(rng) : near(rng), b = k % 3 ? any(rng) : near(rng);
+    ASSERT_EQ(midpoint_rounded(a, b), reference(a, b)) << a << " " << b;
+  }
+}
+
 TEST(DilationKeys, WorkedRowBothWays) {
   const Key a = make_key(3, 5), b = make_key(1, 9), c = make_key(4, -2);
   for (const ChainWay way : {ChainWay::kScalar, ChainWay::kVector4, ChainWay::kVector8}) {
