@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "core/grid.h"
 
@@ -70,6 +71,40 @@ TEST(Memory, LoweredProcessLimitsLowerTheRoom) {
   EXPECT_EQ(room_under_lowered_limit(RLIMIT_AS, "VmSize:"), 0) << "address-space limit";
   EXPECT_EQ(room_under_lowered_limit(RLIMIT_DATA, "VmData:"), 0) << "data-size limit";
 #endif
+}
+
+// Mapping pages early keeps what they hold, also while another thread
+// writes into them, and maps them: the resident size grows by the grid.
+TEST(Memory, PagesMappedEarlyKeepTheirContents) {
+  IntGrid g(2048, 1024);  // 8 MiB, fresh from the system: no page mapped yet
+  auto resident = [] {
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    long pages = 0, rss = 0;
+    if (f) {
+      if (std::fscanf(f, "%ld %ld", &pages, &rss) != 2) rss = 0;
+      std::fclose(f);
+    }
+    return rss * sysconf(_SC_PAGESIZE);
+  };
+  for (int i = 0; i < 1024; ++i) g[i][i] = i + 1;  // the upper half written first
+  const long before = resident();
+  std::thread writer([&] {
+    for (int i = 1024; i < 1040; ++i) g[i][i - 1024] = -i;
+  });
+  populate_pages(g.data(), g.size() * sizeof(std::int32_t));
+  writer.join();
+  if (before > 0) {
+    EXPECT_GE(resident() - before, 3L << 20) << "the lower half's pages are mapped";
+  }
+  for (int i = 0; i < 2048; ++i) {
+    for (int j = 0; j < 1024; ++j) {
+      const int want = i < 1024 ? (j == i ? i + 1 : 0) : (i < 1040 && j == i - 1024 ? -i : 0);
+      ASSERT_EQ(g[i][j], want) << i << " " << j;
+    }
+  }
+  populate_pages(nullptr, 100);        // nothing
+  populate_pages(g.data() + 1, 100);   // no whole page inside: nothing
+  EXPECT_EQ(g[0][1], 0);
 }
 
 }  // namespace

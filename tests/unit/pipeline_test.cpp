@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,23 @@ TEST_P(PipelineTest, NoDataMarkerAcrossTheRun) {
     EXPECT_EQ(rows_of(g.itab1), c.result) << c.what;
     EXPECT_EQ(std::vector<int>(g.tab.begin(), g.tab.end()), c.preview) << c.what;
   }
+}
+
+// Grids mapped early on their own thread: the input written meanwhile stays,
+// the other grids stay zero, and a second allocation waits for the first
+// mapping before it frees the grids.
+TEST(RunGridsTest, EarlyMappingChangesNothing) {
+  RunGrids g;
+  g.allocate(1500, 1000, true, true);
+  g.allocate(1200, 1100, true, true);
+  for (int i = 0; i < 1200; ++i) g.itab[i][(i * 7) % 1100] = i - 600;
+  g.mapped();
+  g.mapped();
+  for (int i = 0; i < 1200; ++i)
+    for (int j = 0; j < 1100; ++j) ASSERT_EQ(g.itab[i][j], j == (i * 7) % 1100 ? i - 600 : 0) << i << " " << j;
+  for (const IntGrid* z : {&g.itab1, &g.itab2})
+    EXPECT_EQ(std::count(z->begin(), z->end(), 0), static_cast<std::ptrdiff_t>(z->size()));
+  EXPECT_EQ(std::count(g.tab.begin(), g.tab.end(), 0), static_cast<std::ptrdiff_t>(g.tab.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, PipelineTest, ::testing::Values(Path{true, 1}, Path{false, 1}, Path{false, 3}),
