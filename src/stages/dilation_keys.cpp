@@ -8,7 +8,9 @@ namespace {
 
 // The chain is a running minimum of key + distance.  With vectors, a block
 // of lanes takes it in three (or two) shift-and-min steps, then from the
-// last key of the block before.  The vector way also offers keys made from
+// last key of the block before.  That last key is the smaller of the
+// block's own last key and the carry plus the block's width, so the blocks
+// wait for each other through one scalar addition and minimum only.  The vector way also offers keys made from
 // kFarKey and the far side of a block (d > kFarD); they never win, since
 // each key's own d is at most kFarD, so the result is the same.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(TESK_NO_CPU_KERNELS)
@@ -35,9 +37,11 @@ __attribute__((target("avx512f"))) void chain_forward_x8(int nc, Key* cur, Key c
     TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 8, 8, 0, 1, 2, 3, 4, 5) + 2 * kOne);
     TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 8, 8, 8, 8, 0, 1, 2, 3) + 4 * kOne);
     const KeyX8 c = {carry, carry, carry, carry, carry, carry, carry, carry};
+    // The next block's carry from this block's own chain: only a scalar
+    // step waits for the carry before it.
+    carry = std::min(x[7], carry + 8 * kOne);
     TESK_MIN_INTO(x, c + steps);
     std::memcpy(cur + 1 + j, &x, sizeof x);
-    carry = x[7];
   }
   for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
 }
@@ -53,9 +57,9 @@ __attribute__((target("avx512f"))) void chain_backward_x8(int nc, Key* cur, Key 
     TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 2, 3, 4, 5, 6, 7, 8, 8) + 2 * kOne);
     TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 5, 6, 7, 8, 8, 8, 8) + 4 * kOne);
     const KeyX8 c = {carry, carry, carry, carry, carry, carry, carry, carry};
+    carry = std::min(x[0], carry + 8 * kOne);
     TESK_MIN_INTO(x, c + steps);
     std::memcpy(cur + 1 + j - 8, &x, sizeof x);
-    carry = x[0];
   }
   for (; j > 0; --j) carry = cur[j] = std::min(cur[j], carry + kOne);
 }
@@ -70,9 +74,9 @@ __attribute__((target("avx2"))) void chain_forward_x4(int nc, Key* cur, Key carr
     TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 0, 1, 2) + kOne);
     TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 4, 0, 1) + 2 * kOne);
     const KeyX4 c = {carry, carry, carry, carry};
+    carry = std::min(x[3], carry + 4 * kOne);
     TESK_MIN_INTO(x, c + steps);
     std::memcpy(cur + 1 + j, &x, sizeof x);
-    carry = x[3];
   }
   for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
 }
@@ -87,9 +91,9 @@ __attribute__((target("avx2"))) void chain_backward_x4(int nc, Key* cur, Key car
     TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 1, 2, 3, 4) + kOne);
     TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 2, 3, 4, 4) + 2 * kOne);
     const KeyX4 c = {carry, carry, carry, carry};
+    carry = std::min(x[0], carry + 4 * kOne);
     TESK_MIN_INTO(x, c + steps);
     std::memcpy(cur + 1 + j - 4, &x, sizeof x);
-    carry = x[0];
   }
   for (; j > 0; --j) carry = cur[j] = std::min(cur[j], carry + kOne);
 }
