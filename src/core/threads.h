@@ -8,4 +8,8 @@ namespace tesk {
 // Never less than 1.
 int resolve_threads(int requested);
 
+// The processors this process may run on (its affinity mask where the
+// system has one), at least 1.
+int usable_cpus();
+
 }  // namespace tesk

@@ -5,9 +5,13 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/cpu_kernels.h"
+#include "core/threads.h"
 #include "core/units.h"
 #include "stages/dilation_keys.h"
 #include "stages/parallel.h"
@@ -133,7 +137,7 @@ void store_labels(int n, const std::int32_t* unreached, std::int32_t* iv, std::i
   }
 }
 
-// The masks of a run for the backward walk: source (data and layer-1
+// The masks of a run for the second sweep: source (data and layer-1
 // pixels) and unreached.  Returns the number of unreached pixels.
 TESK_CPU_KERNEL
 std::int64_t label_masks(int n, const std::uint8_t* s, std::int32_t* source, std::int32_t* unreached) {
@@ -149,10 +153,12 @@ std::int64_t label_masks(int n, const std::uint8_t* s, std::int32_t* source, std
   return count;
 }
 
-// Settling, layer 1 and the forward sweep of a run.  up, mid and down are
-// the data keys of the rows i - 1, i and i + 1, pk the keys of row i - 1
-// after its forward sweep; cur receives row i's.  carry is the key of the
-// pixel left of the run after its forward sweep.  keep_all is set when no
+// Settling, layer 1 and the first sweep of a run.  up, mid and down are
+// the data keys of the rows i - 1, i and i + 1, pk the keys of the row
+// swept before (i - 1 when the walk goes down, i + 1 when it goes up) after
+// its first sweep; cur receives row i's.  The chain runs to the right, or
+// to the left with right_to_left; carry is the key of the pixel before the
+// run in that order, after its first sweep.  keep_all is set when no
 // component was found unchanged by the last pass.  m1 and m2 (n entries
 // each) are scratch.
 //
@@ -165,8 +171,8 @@ std::int64_t label_masks(int n, const std::uint8_t* s, std::int32_t* source, std
 // the last pass found its component unchanged.
 TESK_CPU_KERNEL
 void forward_row(int n, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* up, const Key* mid,
-                 const Key* down, const Key* pk, Key* cur, Key carry, bool keep_all, std::int32_t* m1,
-                 std::int32_t* m2, RowCounts& counts) {
+                 const Key* down, const Key* pk, Key* cur, Key carry, bool keep_all, bool right_to_left,
+                 std::int32_t* m1, std::int32_t* m2, RowCounts& counts) {
   // Keys only.  A data pixel keeps its own key; any other takes the
   // smallest data key of its cross (far when there is none): that is the
   // label of a layer-1 pixel, and only data and dead pixels read a dead
@@ -207,23 +213,26 @@ void forward_row(int n, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, con
     dropped += drop & 1u;
     unreached_n += un & 1u;
   }
-  chain_forward(n, cur, carry);
+  if (right_to_left)
+    chain_backward(n, cur, carry);
+  else
+    chain_forward(n, cur, carry);
   store_labels(n, m1, iv, gv, cur);
   counts.grown += grown;
   counts.dropped += dropped;
   counts.unreached += unreached_n;
 }
 
-// The backward sweep of a run: each pixel's own label, then the smallest
-// of the row below (nk, after its backward sweep) plus one, then the chain
-// from the right (carry: the key of the pixel right of the run after its
-// backward sweep), into cur.  The labels of the unreached pixels are left
-// in itab (layer) and the grown surface (value), as after the forward
-// sweep, for the repair across the block edges and the last step that
-// follow.  m1 and m2 (n entries each) are scratch.
+// The second sweep of a run, the other way from the first: each pixel's
+// own label, then the smallest of the row swept before (nk, after its
+// second sweep) plus one, then the chain (carry: the key of the pixel
+// before the run in the chain's order, after its second sweep), into cur.
+// The labels of the unreached pixels are left in itab (layer) and the
+// grown surface (value), as after the first sweep, for the last step that
+// follows.  m1 and m2 (n entries each) are scratch.
 TESK_CPU_KERNEL
 void backward_row(int n, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur,
-                  Key carry, std::int32_t* m1, std::int32_t* m2, RowCounts& counts) {
+                  Key carry, bool right_to_left, std::int32_t* m1, std::int32_t* m2, RowCounts& counts) {
   const std::int64_t unreached_n = label_masks(n, s, m1, m2);
   for (int j = 0; j < n; ++j) {
     const Key src = m1[j];
@@ -233,47 +242,12 @@ void backward_row(int n, const std::uint8_t* s, std::int32_t* iv, std::int32_t* 
     const Key own = pick(src, kOne + static_cast<Key>(v), pick(un, static_cast<Key>((d << 32) | v), kFarKey));
     cur[j + 1] = std::min(own, std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
   }
-  chain_backward(n, cur, carry);
+  if (right_to_left)
+    chain_backward(n, cur, carry);
+  else
+    chain_forward(n, cur, carry);
   store_labels(n, m2, iv, gv, cur);
   counts.unreached += unreached_n;
-}
-
-// out[1..nc]: the labels of a row whose unreached pixels hold theirs in
-// itab and the grown surface; data and layer-1 pixels count as (1, value),
-// the others as kFarKey.
-TESK_CPU_KERNEL
-void label_keys_row(int nc, const std::uint8_t* s, const std::int32_t* iv, const std::int32_t* gv, Key* out) {
-  out[0] = kFarKey;
-  for (int j = 0; j < nc; ++j) {
-    const std::uint8_t st = s[j] & kStateBits;
-    const Key source = -static_cast<Key>((st == kData) | (st == kFresh) | (st == kLayer1));
-    const Key un = -static_cast<Key>(st == kUnreached);
-    const std::int32_t g = gv[j];
-    out[j + 1] = pick(source, make_key(1, g), pick(un, make_key(static_cast<std::uint32_t>(iv[j]), g), kFarKey));
-  }
-  out[nc + 1] = kFarKey;
-}
-
-// One relaxation of a row against one neighbouring row (nk, its labels)
-// and along itself in both directions; the unreached pixels whose label
-// drops take the new one.  Returns whether any did.
-TESK_CPU_KERNEL
-bool relax_row(int nc, const std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, const Key* nk, Key* cur) {
-  label_keys_row(nc, s, iv, gv, cur);
-  for (int j = 0; j < nc; ++j) cur[j + 1] = std::min(cur[j + 1], std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
-  for (int j = 1; j < nc; ++j) cur[j + 1] = std::min(cur[j + 1], cur[j] + kOne);
-  for (int j = nc - 2; j >= 0; --j) cur[j + 1] = std::min(cur[j + 1], cur[j + 2] + kOne);
-  bool changed = false;
-  for (int j = 0; j < nc; ++j) {
-    if ((s[j] & kStateBits) != kUnreached) continue;
-    const Key k = cur[j + 1];
-    if (k < make_key(static_cast<std::uint32_t>(iv[j]), gv[j])) {
-      iv[j] = static_cast<std::int32_t>(key_d(k));
-      gv[j] = key_v(k);
-      changed = true;
-    }
-  }
-  return changed;
 }
 
 // The last step of the growth for one row whose labels were left in itab
@@ -347,32 +321,31 @@ void commit_midpoints(int n, std::uint8_t* s, std::int32_t* iv, const std::int32
   counts.written += written;
 }
 
-// Row buffers and counts of one block of rows (see "Blocks of rows").
-struct Lane {
+// A block of rows, for the flood.
+struct Block {
   std::size_t begin = 0, end = 0;  // the block's part of the active row list
-  std::size_t kept = 0;            // end of the rows still active after the forward walk
   int lo = 0, hi = -1;             // its first and last rows
-  std::vector<Key> keys_a, keys_b, dk[3], edge_above, edge_below;
+  std::vector<std::uint32_t> stack;
+};
+
+// A lane of columns of the straight-line walks (see "Lanes of columns"):
+// its row buffers and counts.
+struct ColumnLane {
+  int t0 = 0, t1 = 0;  // its tiles
+  int c0 = 0, c1 = 0;  // its columns
+  std::vector<Key> dk[3];
   int dk_row[3] = {-2, -2, -2};
   std::vector<std::int32_t> g_pad, m_row, m1, m2;
-  std::vector<std::uint64_t> tiles_a, tiles_b;
-  std::vector<std::uint32_t> stack;  // the flood's
-  RowCounts counts;
-  // The forward walk's place: the keys of the row above, the row being
-  // walked, the row walked last.
-  Key* above = nullptr;
-  Key* cur = nullptr;
-  int prev = -2;
-  // A midpoint walk fused with the next pass's forward walk: its counts,
-  // the grown values of the rows just outside the block, a row's states
-  // and itab values to commit them apart.
-  RowCounts mid_counts;
-  std::vector<std::int32_t> g_above, g_below, i_edge;
-  std::vector<std::uint8_t> s_edge;
-  void set_bounds(const std::vector<int>& rows) {
-    lo = begin < end ? rows[begin] : 0;
-    hi = begin < end ? rows[end - 1] : -1;
-  }
+  std::vector<std::uint64_t> own, tiles_a, tiles_b;
+  std::vector<std::pair<int, int>> runs;
+  std::vector<std::uint8_t> grew;  // by walk position: the first sweep grew a pixel of that row
+  RowCounts first, second, mid;    // of the walk's sweeps and midpoints
+  int pb = 0, pe = 0;              // the positions of the walk it takes
+  // The keys of the last three rows of each sweep: the lane's own, or
+  // shared by the lanes of one walk.
+  std::vector<Key> own_first[3], own_second[3];
+  std::vector<Key>* first_keys = nullptr;
+  std::vector<Key>* second_keys = nullptr;
 };
 
 class Grower {
@@ -380,6 +353,9 @@ class Grower {
   Grower(IntGrid& itab, IntGrid& grown, ByteGrid& state, FastDilationLimits limits, ThreadPool* pool)
       : nr_(itab.rows()), nc_(itab.cols()), I_(itab.data()), G_(grown.data()), S_(state.data()), pool_(pool) {
     if (limits.min_block_rows > 0) min_block_rows_ = limits.min_block_rows;
+    if (limits.min_lane_tiles > 0) min_lane_tiles_ = limits.min_lane_tiles;
+    if (limits.lane_row_tiles > 0) lane_row_tiles_ = limits.lane_row_tiles;
+    max_lanes_ = limits.max_lanes > 0 ? limits.max_lanes : usable_cpus();
     const std::size_t n = itab.size();
     cap_ = limits.stack_capacity ? limits.stack_capacity : std::max<std::size_t>(4096, n / 16);
     flood_limit_ = limits.flood_limit ? limits.flood_limit : cap_;
@@ -416,9 +392,8 @@ class Grower {
     live_ = nodata;
     if (n == 0) return 0;
     const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
-    for (auto* b : {&far_row_, &repair_a_, &repair_b_}) b->assign(wide, kFarKey);
+    far_row_.assign(wide, kFarKey);
     low_row_.assign(static_cast<std::size_t>(nc_), kNoData);
-    mask_.assign(static_cast<std::size_t>(nc_), 0);
     nt_ = (nc_ + kTile - 1) / kTile;
     tw_ = (nt_ + 63) / 64;
     for (TileSet& t : tile_sets_) {
@@ -439,13 +414,19 @@ class Grower {
     std::copy(off, off + 8, ring_);
     rows_.resize(static_cast<std::size_t>(nr_));
     for (int i = 0; i < nr_; ++i) rows_[static_cast<std::size_t>(i)] = i;
+    split_columns();
     return nodata;
   }
 
   // One pass; returns the number of pixels written into itab.
   std::int64_t pass(std::int64_t& sweeps) {
     dying_layers_ = 0;
-    if (forward_done_) return pass_from_backward(sweeps);
+    if (first_done_) {
+      // Its first sweep was walked with the last pass's midpoints.
+      first_done_ = false;
+      grown_ = grown_next_;
+      return finish_pass(sweeps);
+    }
     grown_ = 0;
     // Until only a handful of pixels are still grown, the active tiles of
     // the active rows are walked with straight-line code; then the walks
@@ -453,7 +434,14 @@ class Grower {
     // word at a time.
     const bool dense =
         static_cast<double>(live_) >= dense_share_ * static_cast<double>(rows_.size()) * static_cast<double>(nc_);
-    if (dense) return dense_pass_after_forward(dense_forward(), sweeps);
+    if (dense) {
+      TileSet& t = current_tiles();
+      mark_tiles(t);
+      walk(Walk::kFirst, +1, t, nullptr);
+      first_dir_ = +1;
+      grown_ = end_first_sweeps(first_dir_);
+      return finish_pass(sweeps);
+    }
     first_layer();
     const int layers = grow();
     return end_pass(layers, midpoints(), sweeps, /*flood_allowed=*/true);
@@ -477,39 +465,43 @@ class Grower {
     return modif;
   }
 
-  // A pass whose forward walk was done with the last pass's midpoints.
-  std::int64_t pass_from_backward(std::int64_t& sweeps) {
-    forward_done_ = false;
-    grown_ = grown_next_;
-    return dense_pass_after_forward(next_blocks_, sweeps);
-  }
-
-  // The rest of a pass walked with straight-line code, from its backward
-  // walk.  While a pass grows far more pixels than a flood would take on
-  // (so that none follows it), its midpoints share one walk with the next
-  // pass's forward walk; every later pass has been grown anyway after a
-  // skipped flood, so the result is the same.
-  std::int64_t dense_pass_after_forward(int nb, std::int64_t& sweeps) {
+  // The rest of a pass walked with straight-line code, after its first
+  // sweep: one walk the other way with the second sweep and the midpoints.
+  // While a pass grows far more pixels than a flood would take on (so that
+  // none follows it), that walk also takes the next pass's first sweep;
+  // every later pass has been grown anyway after a skipped flood, so the
+  // result is the same.
+  std::int64_t finish_pass(std::int64_t& sweeps) {
     dense_layers_ = 0;
-    dense_backward(nb);
     const bool fuse = static_cast<std::uint64_t>(grown_) / 2 > flood_limit_;
+    const int dir = -first_dir_;
     std::int64_t modif;
     if (fuse) {
       keep_all_ = true;
-      modif = dense_midpoints_and_next_forward();
-      forward_done_ = true;
+      // Settling and this pass's commits leave grown pixels grown and data
+      // and dead pixels as they are: the next pass's active tiles are
+      // already known.
+      TileSet& next = tile_sets_[1 - tile_set_];
+      mark_tiles(next);
+      walk(Walk::kFused, dir, current_tiles(), &next);
+      modif = end_second_sweeps();
+      grown_next_ = end_first_sweeps(dir);
+      tile_set_ = 1 - tile_set_;
+      first_done_ = true;
+      first_dir_ = dir;
     } else {
-      modif = dense_midpoints();
+      walk(Walk::kSecond, dir, current_tiles(), nullptr);
+      modif = end_second_sweeps();
     }
     return end_pass(dense_layers_, modif, sweeps, /*flood_allowed=*/!fuse);
   }
 
-  // Once the loop ends: a forward walk done ahead for a pass that does not
+  // Once the loop ends: a first sweep done ahead for a pass that does not
   // come leaves the layers of its unreached pixels in itab; they go back
   // to the marker.
   void finish() {
-    if (!forward_done_) return;
-    forward_done_ = false;
+    if (!first_done_) return;
+    first_done_ = false;
     for (const int i : rows_) {
       const std::size_t row = index(i, 0);
       for (int j = 0; j < nc_; ++j)
@@ -616,6 +608,7 @@ class Grower {
     std::vector<std::uint64_t> bits;
     std::vector<int> stamp;
     int pass = 0;
+    std::int64_t cover = 0;  // active tiles, all rows together
   };
 
   const std::uint64_t* active_tiles(const TileSet& t, int i) const {
@@ -630,7 +623,9 @@ class Grower {
     // The state bits below kDead's: zero for data and dead pixels only.
     static_assert(kDead == 0x20 && kFlooded < 0x20 && kData == 0);
     constexpr std::uint64_t kStateLow = 0x1f1f1f1f1f1f1f1fULL;
-    auto work = [&](std::int64_t r0, std::int64_t r1, int) {
+    std::vector<std::int64_t> cover(pool_ ? static_cast<std::size_t>(pool_->size()) : 1, 0);
+    auto work = [&](std::int64_t r0, std::int64_t r1, int piece) {
+      std::int64_t tiles = 0;
       for (std::int64_t r = r0; r < r1; ++r) {
         const int i = rows_[static_cast<std::size_t>(r)];
         std::uint64_t* m = t.bits.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
@@ -656,13 +651,17 @@ class Grower {
           last = t;
         }
         t.stamp[static_cast<std::size_t>(i)] = t.pass;
+        for (int w = 0; w < tw_; ++w) tiles += std::popcount(m[w]);
       }
+      cover[static_cast<std::size_t>(piece)] = tiles;
     };
     const auto n = static_cast<std::int64_t>(rows_.size());
     if (pool_ && pool_->size() > 1)
       pool_->for_range(0, n, 64, work);
     else
       work(0, n, 0);
+    t.cover = 0;
+    for (const std::int64_t c : cover) t.cover += c;
   }
 
   // Calls f(a, b) for each run [a, b) of pixels made of consecutive tiles
@@ -698,30 +697,114 @@ class Grower {
     if (nt_ % 64) out[tw_ - 1] &= (std::uint64_t{1} << (nt_ % 64)) - 1;
   }
 
-  // Fills out[1..nc] with the keys of row i's data pixels ((1, value)),
-  // kFarKey elsewhere; a row outside the grid is all kFarKey.
-  // mask (nc entries) is scratch.
-  void load_data_keys(int i, Key* out, std::int32_t* mask) const {
-    out[0] = out[nc_ + 1] = kFarKey;
-    if (i < 0 || i >= nr_) {
-      std::fill(out, out + nc_ + 2, kFarKey);
-      return;
+  // ---- Lanes of columns --------------------------------------------------
+  //
+  // With more than one thread, every walk cuts the columns into lanes of
+  // whole tiles, one per thread, and every lane walks every active row over
+  // its own columns.  A row's chains run from lane to lane, and a row reads
+  // the row before it (in the walk's order) and its own cross neighbours
+  // one pixel across the lanes' edges, so the lanes keep step.  Upstream
+  // and downstream follow the chains: the lane on the left when they run to
+  // the right, on the right otherwise.  A lane's edge is its first pixel
+  // in the chains' order, the one its upstream lane reads: the lane puts
+  // its keys there first, and says so, before it sweeps the rest of the
+  // row.  Before a sweep a lane waits for the lane upstream to have swept
+  // that row (its carry) and for the lane downstream to have put its edge
+  // keys of the row before; before a first sweep in a walk with midpoints,
+  // also for the lane downstream to have taken the midpoints of the row
+  // before (their commits, which the sweep reads as data, and their reading
+  // of the grown surface, which the sweep changes).  Every sweep then
+  // computes what one sweep over whole rows computes, and the result does
+  // not depend on the number of lanes.
+
+  // How far a lane has got in the current walk.
+  struct alignas(64) Progress {
+    std::atomic<int> second{-1};       // the last row position whose second sweep is done
+    std::atomic<int> second_edge{-1};  // ... whose second sweep's edge keys are put
+    std::atomic<int> first{-1};        // the last row position whose first sweep is done
+    std::atomic<int> first_edge{-1};   // ... whose first sweep's edge keys are put
+    std::atomic<int> mid{-1};          // the last step whose midpoints are done
+  };
+
+  // Spins for a while, then sleeps until the value is published (when the
+  // threads outnumber the free processors, the lane waited for may not be
+  // running).
+  static void wait_for(const std::atomic<int>& a, int at_least) {
+    for (int spins = 0; spins < 4096; ++spins) {
+      if (a.load(std::memory_order_acquire) >= at_least) return;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
     }
-    const std::size_t row = index(i, 0);
-    data_key_row(nc_, S_ + row, I_ + row, out, mask);
+    for (;;) {
+      const int v = a.load(std::memory_order_acquire);
+      if (v >= at_least) return;
+      a.wait(v, std::memory_order_acquire);
+    }
   }
 
-  // The data keys of row i for a block's walk: from the copies taken
-  // before the walk for the rows next to the block (another block may be
-  // settling them), from a cache of three rows (i - 1, i and i + 1 of the
-  // row being walked; data pixels do not change during the walk) for the
-  // block's own rows.  A cached row holds the keys of the tiles that the
-  // walks of rows i - 1, i and i + 1 read: their active tiles and the
-  // neighbours of those.
-  const Key* data_keys(Lane& L, int i, const TileSet& t) {
+  static void publish(std::atomic<int>& a, int v) {
+    a.store(v, std::memory_order_release);
+    a.notify_all();
+  }
+
+  // Cuts the columns into lanes (once: the count depends only on the width
+  // and the pool).
+  void split_columns() {
+    int nl = 1;
+    // Never more lanes than processors: lanes keep step, and one whose
+    // thread waits for a processor holds the others up.
+    if (pool_ && pool_->size() > 1) nl = std::clamp(nt_ / min_lane_tiles_, 1, std::min(pool_->size(), max_lanes_));
+    progress_ = std::make_unique<Progress[]>(static_cast<std::size_t>(nl));
+    const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
+    for (auto& b : first_keys_) b.assign(wide, kFarKey);
+    for (auto& b : second_keys_) b.assign(wide, kFarKey);
+    lane_sets_[0].resize(1);
+    lane_sets_[1].resize(nl > 1 ? static_cast<std::size_t>(nl) : 0);
+    lane_sets_[2].resize(nl > 1 ? static_cast<std::size_t>(nl) : 0);
+    cut_lanes(lane_sets_[0], false);
+    cut_lanes(lane_sets_[1], false);
+    cut_lanes(lane_sets_[2], true);
+  }
+
+  // whole: every lane takes every column (and has keys of its own).
+  void cut_lanes(std::vector<ColumnLane>& lanes, bool whole) {
+    const int nl = static_cast<int>(lanes.size());
+    const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
+    for (int k = 0; k < nl; ++k) {
+      ColumnLane& L = lanes[static_cast<std::size_t>(k)];
+      L.t0 = whole ? 0 : static_cast<int>(static_cast<std::int64_t>(nt_) * k / nl);
+      L.t1 = whole ? nt_ : static_cast<int>(static_cast<std::int64_t>(nt_) * (k + 1) / nl);
+      if (whole) {
+        for (auto& b : L.own_first) b.assign(wide, kFarKey);
+        for (auto& b : L.own_second) b.assign(wide, kFarKey);
+        L.first_keys = L.own_first;
+        L.second_keys = L.own_second;
+      } else {
+        L.first_keys = first_keys_;
+        L.second_keys = second_keys_;
+      }
+      L.c0 = L.t0 * kTile;
+      L.c1 = std::min(nc_, L.t1 * kTile);
+      for (auto& v : L.dk) v.assign(wide, kFarKey);
+      L.g_pad.assign(wide, kNoData);
+      L.m_row.assign(static_cast<std::size_t>(nc_), kNoData);
+      L.m1.assign(static_cast<std::size_t>(nc_), 0);
+      L.m2.assign(static_cast<std::size_t>(nc_), 0);
+      L.own.assign(static_cast<std::size_t>(tw_), 0);
+      for (int t = L.t0; t < L.t1; ++t) L.own[static_cast<std::size_t>(t >> 6)] |= std::uint64_t{1} << (t & 63);
+      L.tiles_a.assign(static_cast<std::size_t>(tw_), 0);
+      L.tiles_b.assign(static_cast<std::size_t>(tw_), 0);
+    }
+  }
+
+  // The data keys of row i over the lane's tiles that the sweeps of rows
+  // i - 1 to i + 1 read (their active tiles and the neighbours of those),
+  // from a cache of three rows; data pixels do not change during a walk,
+  // except by the midpoints of a row, which are committed before any sweep
+  // asks for its keys.
+  const Key* data_keys(ColumnLane& L, int i, const TileSet& t) {
     if (i < 0 || i >= nr_) return far_row_.data();
-    if (i == L.lo - 1) return L.edge_above.data();
-    if (i == L.hi + 1) return L.edge_below.data();
     const int slot = i % 3;
     Key* out = L.dk[static_cast<std::size_t>(slot)].data();
     if (L.dk_row[slot] != i) {
@@ -730,6 +813,7 @@ class Grower {
       const std::uint64_t* c = active_tiles(t, i + 1);
       for (int w = 0; w < tw_; ++w) L.tiles_a[static_cast<std::size_t>(w)] = a[w] | b[w] | c[w];
       widen(L.tiles_a.data(), L.tiles_b.data());
+      for (int w = 0; w < tw_; ++w) L.tiles_b[static_cast<std::size_t>(w)] &= L.own[static_cast<std::size_t>(w)];
       const std::size_t row = index(i, 0);
       for_runs(L.tiles_b.data(), [&](int x0, int x1) {
         data_key_row(x1 - x0, S_ + row + x0, I_ + row + x0, out + x0, L.m1.data());
@@ -739,31 +823,334 @@ class Grower {
     return out;
   }
 
-  // After the runs of row i: where the row next to it (its active tiles:
-  // next) reads row i's keys outside its runs (active), row i's data keys.
-  void fill_outside(Lane& L, int i, const std::uint64_t* active, const std::uint64_t* next, Key* keys) {
+  // The data keys of row i at the pixels just outside the lane, into keys:
+  // the sweeps read them there (a row's cross neighbours, a row of data
+  // keys standing for the row before).
+  void edge_data_keys(const ColumnLane& L, int i, Key* keys) const {
+    if (i < 0 || i >= nr_) return;
+    const std::size_t row = index(i, 0);
+    std::int32_t m;
+    if (L.c0 > 0) data_key_row(1, S_ + row + L.c0 - 1, I_ + row + L.c0 - 1, keys + L.c0 - 1, &m);
+    if (L.c1 < nc_) data_key_row(1, S_ + row + L.c1, I_ + row + L.c1, keys + L.c1, &m);
+  }
+
+  // After a sweep of row i: where the row swept next (its active tiles:
+  // next) reads row i's keys outside row i's runs (active), row i's data
+  // keys, over the lane's tiles.
+  // skip: a tile left alone (-1: none).
+  void fill_outside(ColumnLane& L, int i, const std::uint64_t* active, const std::uint64_t* next, Key* keys,
+                    int skip) {
     widen(next, L.tiles_a.data());
-    for (int w = 0; w < tw_; ++w) L.tiles_a[static_cast<std::size_t>(w)] &= ~active[w];
+    for (int w = 0; w < tw_; ++w)
+      L.tiles_a[static_cast<std::size_t>(w)] &= ~active[w] & L.own[static_cast<std::size_t>(w)];
+    if (skip >= 0) L.tiles_a[static_cast<std::size_t>(skip >> 6)] &= ~(std::uint64_t{1} << (skip & 63));
     const std::size_t row = index(i, 0);
     for_runs(L.tiles_a.data(), [&](int a, int b) {
       data_key_row(b - a, S_ + row + a, I_ + row + a, keys + a, L.m1.data());
     });
   }
 
-  // ---- Blocks of rows ----------------------------------------------------
-  //
-  // With more than one thread the active rows are cut into contiguous
-  // blocks, one per lane.  Settling and layer 1 only read the neighbouring
-  // rows' data pixels, so a block is given copies of the data keys of the
-  // two rows next to it and needs nothing else.  The sweeps are walked
-  // within each block as if the rows beyond it held no grown pixel: each
-  // label is then a true label (d, v) of some path, never below the exact
-  // one, and exact for every path inside the block.  The repair that
-  // follows relaxes the rows round each block edge, both ways, widening the
-  // band while its outermost rows still change, until a round changes
-  // nothing: the labels then satisfy every neighbour relation, which only
-  // the exact labels do.  The midpoints read only the grown surface, which
-  // their walk does not change.
+  // Sweeps the runs of the lane's active tiles in row i (the buffer keys)
+  // in the chains' order with sweep(a, b, carry); the carry into a run is
+  // the key of the pixel before it when that pixel lies in the lane
+  // upstream and its tile is active, kFarKey otherwise (the pixel before a
+  // run is then data or dead: see "Straight-line walks").  When a lane
+  // upstream reads this lane's edge (edge_to_publish), the edge keys come
+  // first: a short first piece of the run there, or the data keys of the
+  // edge tile when it is not active; then publish() is called.  Returns the
+  // tile whose data keys were put that way (-1: none).
+  template <class Sweep, class Publish>
+  int lane_runs(ColumnLane& L, int i, const std::uint64_t* active, bool rtl, Key* keys, bool edge_to_publish,
+                Sweep&& sweep, Publish&& publish) {
+    for (int w = 0; w < tw_; ++w) L.tiles_a[static_cast<std::size_t>(w)] = active[w] & L.own[static_cast<std::size_t>(w)];
+    auto tile_on = [&](int t) { return ((active[t >> 6] >> (t & 63)) & 1u) != 0; };
+    L.runs.clear();
+    for_runs(L.tiles_a.data(), [&](int a, int b) { L.runs.emplace_back(a, b); });
+    int filled = -1;
+    const int edge_tile = rtl ? L.t1 - 1 : L.t0;
+    if (edge_to_publish && !tile_on(edge_tile)) {
+      const std::size_t row = index(i, 0);
+      const int a = edge_tile * kTile, b = std::min(nc_, a + kTile);
+      data_key_row(b - a, S_ + row + a, I_ + row + a, keys + a, L.m1.data());
+      filled = edge_tile;
+      publish();
+      edge_to_publish = false;
+    }
+    constexpr int kEdgePiece = 4 * kTile;
+    if (!rtl) {
+      for (const auto& [a, b] : L.runs) {
+        const Key carry = a == L.c0 && a > 0 && tile_on(L.t0 - 1) ? keys[a] : kFarKey;
+        if (edge_to_publish && a == L.c0 && b - a > kEdgePiece) {
+          sweep(a, a + kEdgePiece, carry);
+          publish();
+          sweep(a + kEdgePiece, b, keys[a + kEdgePiece]);
+        } else {
+          sweep(a, b, carry);
+          if (edge_to_publish && a == L.c0) publish();
+        }
+      }
+    } else {
+      for (auto r = L.runs.rbegin(); r != L.runs.rend(); ++r) {
+        const auto [a, b] = *r;
+        const Key carry = b == L.c1 && b < nc_ && tile_on(L.t1) ? keys[b + 1] : kFarKey;
+        if (edge_to_publish && b == L.c1 && b - a > kEdgePiece) {
+          sweep(b - kEdgePiece, b, carry);
+          publish();
+          sweep(a, b - kEdgePiece, keys[b - kEdgePiece + 1]);
+        } else {
+          sweep(a, b, carry);
+          if (edge_to_publish && b == L.c1) publish();
+        }
+      }
+    }
+    return filled;
+  }
+
+  // The kinds of walk: the first sweep of a pass alone; the second sweep
+  // and the midpoints of a pass; the second sweep and the midpoints of a
+  // pass with the first sweep of the next one.
+  enum class Walk { kFirst, kSecond, kFused };
+
+  // Cuts the walk's positions into one part per lane of lanes, only where
+  // consecutive active rows are not next to each other, at the cuts nearest
+  // to an even share of the active tiles.  Returns false when that leaves
+  // a part with more than three quarters of them, or a part empty.
+  bool cut_parts(int dir, const TileSet& t, std::vector<ColumnLane>& lanes) {
+    const int n = static_cast<int>(rows_.size());
+    const int parts = static_cast<int>(lanes.size());
+    std::vector<std::int64_t>& prefix = part_prefix_;
+    prefix.assign(static_cast<std::size_t>(n) + 1, 0);
+    for (int p = 0; p < n; ++p) {
+      const std::uint64_t* m = active_tiles(t, row_at(static_cast<std::size_t>(p), dir));
+      std::int64_t c = 0;
+      for (int w = 0; w < tw_; ++w) c += std::popcount(m[w]);
+      prefix[static_cast<std::size_t>(p) + 1] = prefix[static_cast<std::size_t>(p)] + c;
+    }
+    const std::int64_t total = prefix[static_cast<std::size_t>(n)];
+    int from = 0;
+    for (int k = 0; k < parts; ++k) {
+      int cut = n;
+      if (k + 1 < parts) {
+        const std::int64_t target = total * (k + 1) / parts;
+        cut = -1;
+        for (int p = from + 1; p < n; ++p) {
+          if (row_at(static_cast<std::size_t>(p - 1), dir) + dir == row_at(static_cast<std::size_t>(p), dir)) continue;
+          const auto off = [&](int x) { return std::llabs(prefix[static_cast<std::size_t>(x)] - target); };
+          if (cut < 0 || off(p) < off(cut)) cut = p;
+        }
+        if (cut < 0) return false;
+      }
+      const std::int64_t share = prefix[static_cast<std::size_t>(cut)] - prefix[static_cast<std::size_t>(from)];
+      if (cut == from || 4 * share > 3 * total) return false;
+      lanes[static_cast<std::size_t>(k)].pb = from;
+      lanes[static_cast<std::size_t>(k)].pe = cut;
+      from = cut;
+    }
+    return true;
+  }
+
+  // The active row at position p of a walk in direction dir (+1: down the
+  // rows, -1: up).
+  int row_at(std::size_t p, int dir) const { return dir > 0 ? rows_[p] : rows_[rows_.size() - 1 - p]; }
+
+  // One walk over the active rows in direction dir, every lane on its own
+  // thread.  The chains run to the right when the walk goes down, to the
+  // left when it goes up; a pass's two sweeps go opposite ways, and each
+  // pair covers every direction a shortest path can take first.  At step
+  // p: the second sweep of row p, the midpoints of row p - 1 (its
+  // neighbours' grown values are then final), the first sweep of the next
+  // pass of row p - 2 (the midpoints of it and its neighbours are then
+  // committed).  now: this pass's active tiles; next: the next pass's.
+  void walk(Walk kind, int dir, const TileSet& now, const TileSet* next) {
+    const int n = static_cast<int>(rows_.size());
+    // Lanes of columns keep step at every row: worth it only while the
+    // rows hold enough active tiles.  Otherwise, when rows without grown
+    // pixels cut the walk into parts of about the same work, the threads
+    // walk those parts (nothing a part reads changes in another); otherwise
+    // one thread walks.
+    const bool columns = !lane_sets_[1].empty() && now.cover >= lane_row_tiles_ * static_cast<std::int64_t>(n);
+    const bool parts = !columns && !lane_sets_[2].empty() && kind != Walk::kFused && cut_parts(dir, now, lane_sets_[2]);
+    lanes_ = &lane_sets_[columns ? 1 : parts ? 2 : 0];
+    const int nl = static_cast<int>(lanes_->size());
+    for (int k = 0; k < nl; ++k) {
+      ColumnLane& L = (*lanes_)[static_cast<std::size_t>(k)];
+      if (!parts) {
+        L.pb = 0;
+        L.pe = n;
+      }
+      L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
+      L.first = L.second = L.mid = RowCounts{};
+      L.grew.assign(static_cast<std::size_t>(n), 0);
+      for (auto* a : {&progress_[k].second, &progress_[k].second_edge, &progress_[k].first, &progress_[k].first_edge,
+                      &progress_[k].mid})
+        a->store(-1, std::memory_order_relaxed);
+    }
+    const bool rtl = dir < 0;
+    const bool second = kind != Walk::kFirst;
+    const bool first = kind != Walk::kSecond;
+    const int lag = kind == Walk::kFused ? 2 : 0;
+    const int tail = kind == Walk::kFirst ? 0 : kind == Walk::kSecond ? 1 : 2;
+    const TileSet& first_tiles = kind == Walk::kFused ? *next : now;
+    auto lane_walk = [&](int k) {
+      ColumnLane& L = (*lanes_)[static_cast<std::size_t>(k)];
+      const int up_lane = rtl ? k + 1 : k - 1;
+      const int down_lane = rtl ? k - 1 : k + 1;
+      const Progress* ups = columns && up_lane >= 0 && up_lane < nl ? &progress_[up_lane] : nullptr;
+      const Progress* downs = columns && down_lane >= 0 && down_lane < nl ? &progress_[down_lane] : nullptr;
+      Progress& mine = progress_[k];
+      const int pb = L.pb, pe = L.pe;
+      for (int p = pb; p < pe + tail; ++p) {
+        if (second) {
+          // The second sweep, then the midpoints, which read the grown
+          // values of both lanes' edges.
+          if (downs) wait_for(downs->second_edge, std::min(p, n) - 1);
+          if (ups) wait_for(ups->second, std::min(p, n - 1));
+          if (p < pe) {
+            second_sweep(L, p, dir, now, ups != nullptr, [&] { publish(mine.second_edge, p); });
+            publish(mine.second, p);
+          }
+          if (p > pb && p <= pe) midpoint_row(L, row_at(static_cast<std::size_t>(p - 1), dir), now, L.mid);
+          publish(mine.mid, p);
+        }
+        const int q = p - lag;
+        if (first && q >= pb && q < pe) {
+          if (ups) wait_for(ups->first, q);
+          if (downs) {
+            wait_for(downs->first_edge, q - 1);
+            if (second) wait_for(downs->mid, p - 1);
+          }
+          first_sweep(L, q, dir, first_tiles, ups != nullptr, [&] { publish(mine.first_edge, q); });
+          publish(mine.first, q);
+        }
+      }
+    };
+    if (nl == 1) {
+      lane_walk(0);
+    } else {
+      pool_->for_range(0, nl, 1, [&](std::int64_t b, std::int64_t e, int) {
+        for (std::int64_t k = b; k < e; ++k) lane_walk(static_cast<int>(k));
+      });
+    }
+  }
+
+  // The first sweep of a pass (settling, layer 1, the chain) of the row at
+  // position q, over the lane's columns.
+  template <class Publish>
+  void first_sweep(ColumnLane& L, int q, int dir, const TileSet& t, bool edge_to_publish, Publish&& publish) {
+    const int i = row_at(static_cast<std::size_t>(q), dir);
+    const bool rtl = dir < 0;
+    const Key* up = data_keys(L, i - 1, t);
+    Key* mid = const_cast<Key*>(data_keys(L, i, t));
+    const Key* down = data_keys(L, i + 1, t);
+    if (i >= 0 && i < nr_) edge_data_keys(L, i, mid);
+    const bool after = q > 0 && row_at(static_cast<std::size_t>(q - 1), dir) == i - dir;
+    const Key* pk = after ? L.first_keys[(q - 1) % 3].data() : (dir > 0 ? up : down);
+    if (!after) edge_data_keys(L, i - dir, const_cast<Key*>(pk));
+    Key* cur = L.first_keys[q % 3].data();
+    const std::size_t row = index(i, 0);
+    const std::int64_t grown_before = L.first.grown;
+    const std::uint64_t* active = active_tiles(t, i);
+    const int filled = lane_runs(
+        L, i, active, rtl, cur, edge_to_publish,
+        [&](int a, int b, Key carry) {
+          forward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, up + a, mid + a, down + a, pk + a, cur + a,
+                      carry, keep_all_, rtl, L.m1.data(), L.m2.data(), L.first);
+        },
+        publish);
+    if (q + 1 < static_cast<int>(rows_.size()) && row_at(static_cast<std::size_t>(q + 1), dir) == i + dir)
+      fill_outside(L, i, active, active_tiles(t, i + dir), cur, filled);
+    if (L.first.grown != grown_before) L.grew[static_cast<std::size_t>(q)] = 1;
+  }
+
+  // The second sweep of a pass of the row at position p, over the lane's
+  // columns; the labels are left in itab and the grown surface.
+  template <class Publish>
+  void second_sweep(ColumnLane& L, int p, int dir, const TileSet& t, bool edge_to_publish, Publish&& publish) {
+    const int i = row_at(static_cast<std::size_t>(p), dir);
+    const bool rtl = dir < 0;
+    const bool after = p > 0 && row_at(static_cast<std::size_t>(p - 1), dir) == i - dir;
+    const Key* nk;
+    if (after) {
+      nk = L.second_keys[(p - 1) % 3].data();
+    } else {
+      // The row before holds no grown pixel: its data pixels' keys.
+      Key* d = const_cast<Key*>(data_keys(L, i - dir, t));
+      edge_data_keys(L, i - dir, d);
+      nk = d;
+    }
+    Key* cur = L.second_keys[p % 3].data();
+    const std::size_t row = index(i, 0);
+    const std::uint64_t* active = active_tiles(t, i);
+    const int filled = lane_runs(
+        L, i, active, rtl, cur, edge_to_publish,
+        [&](int a, int b, Key carry) {
+          backward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, nk + a, cur + a, carry, rtl, L.m1.data(),
+                       L.m2.data(), L.second);
+        },
+        publish);
+    if (p + 1 < static_cast<int>(rows_.size()) && row_at(static_cast<std::size_t>(p + 1), dir) == i + dir)
+      fill_outside(L, i, active, active_tiles(t, i + dir), cur, filled);
+  }
+
+  // The last step of the growth (itab back to the marker, reached pixels
+  // flagged) and the midpoints of row i over the lane's columns.
+  void midpoint_row(ColumnLane& L, int i, const TileSet& t, RowCounts& counts) {
+    const std::size_t row = index(i, 0);
+    const std::int32_t* up = i == 0 ? low_row_.data() : G_ + row - static_cast<std::size_t>(nc_);
+    const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : G_ + row + static_cast<std::size_t>(nc_);
+    std::int32_t* pad = L.g_pad.data();
+    const std::uint64_t* active = active_tiles(t, i);
+    for (int w = 0; w < tw_; ++w) L.tiles_b[static_cast<std::size_t>(w)] = active[w] & L.own[static_cast<std::size_t>(w)];
+    for_runs(L.tiles_b.data(), [&](int a, int b) {
+      settle_labels_row(b - a, S_ + row + a, I_ + row + a, counts);
+      // The run's grown values and their left and right neighbours, the
+      // marker (never greater) beyond the grid.
+      const int l = std::max(a - 1, 0), e = std::min(b + 1, nc_);
+      std::copy(G_ + row + l, G_ + row + e, pad + l + 1);
+      midpoint_proposals(b - a, up + a, pad + a, down + a, L.m_row.data());
+      commit_midpoints(b - a, S_ + row + a, I_ + row + a, L.m_row.data(), counts);
+    });
+  }
+
+  // After a walk with first sweeps: the rows still holding grown pixels,
+  // in order, and the counts; returns the pixels grown.
+  std::int64_t end_first_sweeps(int dir) {
+    const std::size_t n = rows_.size();
+    std::int64_t grown = 0;
+    for (ColumnLane& L : *lanes_) {
+      grown += L.first.grown;
+      dropped_ += L.first.dropped;
+      visited_ += L.first.grown + L.first.unreached;
+    }
+    // grew is by walk position: back to row order.
+    std::size_t out = 0;
+    for (std::size_t r = 0; r < n; ++r) {
+      const std::size_t p = dir > 0 ? r : n - 1 - r;
+      bool any = false;
+      for (const ColumnLane& L : *lanes_) any |= L.grew[p] != 0;
+      if (any) rows_[out++] = rows_[r];
+    }
+    rows_.resize(out);
+    return grown;
+  }
+
+  // After a walk with second sweeps: the counts; returns the pixels
+  // written.
+  std::int64_t end_second_sweeps() {
+    std::int64_t written = 0;
+    std::uint32_t layers = 0, dying_layers = 0;
+    for (const ColumnLane& L : *lanes_) {
+      visited_ += L.second.unreached + L.mid.reached;
+      written += L.mid.written;
+      layers = std::max(layers, L.mid.layers);
+      dying_layers = std::max(dying_layers, L.mid.dying_layers);
+    }
+    dense_layers_ = std::max(dense_layers_, static_cast<int>(layers));
+    dying_layers_ = std::max(dying_layers_, static_cast<int>(dying_layers));
+    return written;
+  }
+
+  // ---- Blocks of rows, for the flood ---------------------------------------
 
   // Cuts rows_ into blocks; returns their count.
   int split_rows() {
@@ -773,326 +1160,28 @@ class Grower {
       const std::size_t per = static_cast<std::size_t>(min_block_rows_);
       nb = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(pool_->size()), std::max<std::size_t>(1, n / per)));
     }
-    if (lanes_.size() < static_cast<std::size_t>(nb)) lanes_.resize(static_cast<std::size_t>(nb));
+    if (blocks_.size() < static_cast<std::size_t>(nb)) blocks_.resize(static_cast<std::size_t>(nb));
     for (int k = 0; k < nb; ++k) {
-      Lane& L = lanes_[static_cast<std::size_t>(k)];
-      if (L.keys_a.empty()) {
-        const std::size_t wide = static_cast<std::size_t>(nc_) + 2;
-        for (auto* v : {&L.keys_a, &L.keys_b, &L.dk[0], &L.dk[1], &L.dk[2], &L.edge_above, &L.edge_below})
-          v->assign(wide, kFarKey);
-        L.g_pad.assign(wide, kNoData);
-        L.m_row.assign(static_cast<std::size_t>(nc_), kNoData);
-        L.m1.assign(static_cast<std::size_t>(nc_), 0);
-        L.m2.assign(static_cast<std::size_t>(nc_), 0);
-        L.tiles_a.assign(static_cast<std::size_t>(tw_), 0);
-        L.tiles_b.assign(static_cast<std::size_t>(tw_), 0);
-        for (auto* v : {&L.g_above, &L.g_below, &L.i_edge}) v->assign(static_cast<std::size_t>(nc_), kNoData);
-        L.s_edge.assign(static_cast<std::size_t>(nc_), 0);
-      }
-      L.begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(nb);
-      L.end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(nb);
-      L.set_bounds(rows_);
-      L.counts = RowCounts{};
-      L.mid_counts = RowCounts{};
-      L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
+      Block& B = blocks_[static_cast<std::size_t>(k)];
+      B.begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(nb);
+      B.end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(nb);
+      B.lo = B.begin < B.end ? rows_[B.begin] : 0;
+      B.hi = B.begin < B.end ? rows_[B.end - 1] : -1;
     }
     return nb;
   }
 
-  // Runs f(lane) for the nb lanes, on the pool's threads when there are
+  // Runs f(block) for the nb blocks, on the pool's threads when there are
   // several.
   template <class F>
-  void run_lanes(int nb, F&& f) {
+  void run_blocks(int nb, F&& f) {
     if (nb == 1) {
-      f(lanes_[0]);
+      f(blocks_[0]);
       return;
     }
     pool_->for_range(0, nb, 1, [&](std::int64_t b, std::int64_t e, int) {
-      for (std::int64_t k = b; k < e; ++k) f(lanes_[static_cast<std::size_t>(k)]);
+      for (std::int64_t k = b; k < e; ++k) f(blocks_[static_cast<std::size_t>(k)]);
     });
-  }
-
-  // Settling, layer 1 and the forward sweep of grow(), fused into one walk
-  // of the active rows in increasing order.  The keys of the row above come
-  // from the previous row's walk, or are its data keys when it is not
-  // active (or lies in another block).  d is kept in itab for the backward
-  // walk, as in grow().  Returns the number of blocks.
-  int dense_forward() {
-    TileSet& t = current_tiles();
-    mark_tiles(t);
-    const int nb = split_rows();
-    for (int k = 0; k < nb; ++k) {
-      Lane& L = lanes_[static_cast<std::size_t>(k)];
-      if (L.begin == L.end) continue;
-      load_data_keys(L.lo - 1, L.edge_above.data(), mask_.data());
-      load_data_keys(L.hi + 1, L.edge_below.data(), mask_.data());
-    }
-    run_lanes(nb, [&](Lane& L) {
-      begin_forward(L);
-      for (std::size_t r = L.begin; r < L.end; ++r) forward_step(L, r, t);
-    });
-    end_forward(nb, grown_);
-    return nb;
-  }
-
-  void begin_forward(Lane& L) {
-    L.above = L.keys_a.data();
-    L.cur = L.keys_b.data();
-    L.prev = -2;
-    L.kept = L.begin;
-  }
-
-  // The forward walk of the row rows_[r] (tiles t), in its lane.
-  void forward_step(Lane& L, std::size_t r, const TileSet& t) {
-    const int i = rows_[r];
-    const Key* up = data_keys(L, i - 1, t);
-    const Key* mid = data_keys(L, i, t);
-    const Key* down = data_keys(L, i + 1, t);
-    const Key* pk = L.prev == i - 1 ? L.above : up;
-    Key* cur = L.cur;
-    const std::size_t row = index(i, 0);
-    const std::int64_t grown_before = L.counts.grown;
-    const std::uint64_t* active = active_tiles(t, i);
-    for_runs(active, [&](int a, int b) {
-      forward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, up + a, mid + a, down + a, pk + a, cur + a,
-                  kFarKey, keep_all_, L.m1.data(), L.m2.data(), L.counts);
-    });
-    if (r + 1 < L.end && rows_[r + 1] == i + 1) fill_outside(L, i, active, active_tiles(t, i + 1), cur);
-    // Each lane compacts its own part of rows_ in place.
-    if (L.counts.grown != grown_before) rows_[L.kept++] = i;
-    std::swap(L.above, L.cur);
-    L.prev = i;
-  }
-
-  // Closes the gaps the lanes left in rows_ and takes their counts; grown
-  // receives the pixels grown.
-  void end_forward(int nb, std::int64_t& grown) {
-    std::size_t out = 0;
-    for (int k = 0; k < nb; ++k) {
-      Lane& L = lanes_[static_cast<std::size_t>(k)];
-      const std::size_t b = out;
-      for (std::size_t r = L.begin; r < L.kept; ++r) rows_[out++] = rows_[r];
-      L.begin = b;
-      L.end = out;
-      L.set_bounds(rows_);
-      grown += L.counts.grown;
-      dropped_ += L.counts.dropped;
-      visited_ += L.counts.grown + L.counts.unreached;
-      L.counts = RowCounts{};
-    }
-    rows_.resize(out);
-  }
-
-  // The backward sweep of grow(), in the blocks of dense_forward() and in
-  // decreasing order within each; the labels are left in itab and the grown
-  // surface.  With several blocks the block edges are then repaired.  The
-  // last step of the growth is left to dense_midpoints().
-  void dense_backward(int nb) {
-    const TileSet& t = current_tiles();
-    for (int k = 0; k < nb; ++k) {
-      Lane& L = lanes_[static_cast<std::size_t>(k)];
-      L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
-      if (L.begin != L.end) load_data_keys(L.hi + 1, L.edge_below.data(), mask_.data());
-    }
-    run_lanes(nb, [&](Lane& L) {
-      Key* below = L.keys_a.data();
-      Key* cur = L.keys_b.data();
-      int prev = nr_ + 2;
-      for (std::size_t r = L.end; r-- > L.begin;) {
-        const int i = rows_[r];
-        const Key* nk = prev == i + 1 ? below : data_keys(L, i + 1, t);
-        const std::size_t row = index(i, 0);
-        const std::uint64_t* active = active_tiles(t, i);
-        for_runs(active, [&](int a, int b) {
-          backward_row(b - a, S_ + row + a, I_ + row + a, G_ + row + a, nk + a, cur + a, kFarKey, L.m1.data(),
-                       L.m2.data(), L.counts);
-        });
-        if (r > L.begin && rows_[r - 1] == i - 1) fill_outside(L, i, active, active_tiles(t, i - 1), cur);
-        std::swap(below, cur);
-        prev = i;
-      }
-    });
-    for (int k = 1; k < nb; ++k) {
-      const std::size_t seam = lanes_[static_cast<std::size_t>(k)].begin;
-      if (seam > 0 && seam < rows_.size() && rows_[seam - 1] + 1 == rows_[seam]) repair(seam);
-    }
-    gather_layers(nb);
-  }
-
-  // Takes the lanes' unreached counts and deepest layers into the pass's.
-  void gather_layers(int nb, RowCounts Lane::*counts = &Lane::counts) {
-    std::uint32_t layers = 0, dying_layers = 0;
-    for (int k = 0; k < nb; ++k) {
-      const RowCounts& c = lanes_[static_cast<std::size_t>(k)].*counts;
-      visited_ += c.unreached;
-      layers = std::max(layers, c.layers);
-      dying_layers = std::max(dying_layers, c.dying_layers);
-    }
-    dense_layers_ = std::max(dense_layers_, static_cast<int>(layers));
-    dying_layers_ = std::max(dying_layers_, static_cast<int>(dying_layers));
-  }
-
-  // Relaxes the band of active rows round the block edge before rows_[seam]
-  // until a round over it changes nothing (see "Blocks of rows").
-  void repair(std::size_t seam) {
-    const std::size_t n = rows_.size();
-    auto linked = [&](std::size_t r) { return rows_[r - 1] + 1 == rows_[r]; };  // rows r - 1 and r adjacent
-    std::size_t lo = seam - 1, hi = seam + 1;
-    Key* nk = repair_a_.data();
-    Key* cur = repair_b_.data();
-    // The labels of the row next to rows_[r] on side dir.
-    auto neighbour = [&](std::size_t r, int dir) -> const Key* {
-      const int i = rows_[r] + dir;
-      if (i < 0 || i >= nr_) return far_row_.data();
-      const bool active = dir < 0 ? (r > 0 && linked(r)) : (r + 1 < n && linked(r + 1));
-      const std::size_t row = index(i, 0);
-      if (active)
-        label_keys_row(nc_, S_ + row, I_ + row, G_ + row, nk);
-      else
-        load_data_keys(i, nk, mask_.data());
-      return nk;
-    };
-    auto relax = [&](std::size_t r, int dir) {
-      const std::size_t row = index(rows_[r], 0);
-      return relax_row(nc_, S_ + row, I_ + row, G_ + row, neighbour(r, dir), cur);
-    };
-    for (;;) {
-      bool any = false, widen_up = false, widen_down = false;
-      for (std::size_t r = lo; r < hi; ++r) {
-        if (!relax(r, -1)) continue;
-        any = true;
-        if (r == lo) widen_up = true;
-        if (r + 1 == hi && hi < n && linked(hi)) ++hi;
-      }
-      for (std::size_t r = hi; r-- > lo;) {
-        if (!relax(r, +1)) continue;
-        any = true;
-        if (r + 1 == hi) widen_down = true;
-        if (r == lo && lo > 0 && linked(lo)) --lo;
-      }
-      if (!any) return;
-      if (widen_up && lo > 0 && linked(lo)) --lo;
-      if (widen_down && hi < n && linked(hi)) ++hi;
-    }
-  }
-
-  // The last step of the growth (itab back to the marker, reached pixels
-  // flagged) and the midpoints, over the active tiles of the active rows,
-  // in blocks.  Returns the number of pixels written.
-  std::int64_t dense_midpoints() {
-    const TileSet& t = current_tiles();
-    const int nb = split_rows();
-    run_lanes(nb, [&](Lane& L) {
-      for (std::size_t r = L.begin; r < L.end; ++r) {
-        const int i = rows_[r];
-        const std::size_t row = index(i, 0);
-        const std::int32_t* up = i == 0 ? low_row_.data() : G_ + row - static_cast<std::size_t>(nc_);
-        const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : G_ + row + static_cast<std::size_t>(nc_);
-        midpoint_step(L, i, S_ + row, I_ + row, up, down, t, L.counts);
-      }
-    });
-    return end_midpoints(nb, &Lane::counts);
-  }
-
-  // The last step and the midpoints of row i, whose states and itab values
-  // are at s and iv (the grid's, or copies), up and down the grown values
-  // of the rows above and below.
-  void midpoint_step(Lane& L, int i, std::uint8_t* s, std::int32_t* iv, const std::int32_t* up,
-                     const std::int32_t* down, const TileSet& t, RowCounts& counts) {
-    const std::size_t row = index(i, 0);
-    std::int32_t* pad = L.g_pad.data();
-    for_runs(active_tiles(t, i), [&](int a, int b) {
-      settle_labels_row(b - a, s + a, iv + a, counts);
-      // The run's grown values and their left and right neighbours, the
-      // marker (never greater) beyond the grid.
-      const int l = std::max(a - 1, 0), e = std::min(b + 1, nc_);
-      std::copy(G_ + row + l, G_ + row + e, pad + l + 1);
-      midpoint_proposals(b - a, up + a, pad + a, down + a, L.m_row.data());
-      commit_midpoints(b - a, s + a, iv + a, L.m_row.data(), counts);
-    });
-  }
-
-  // The midpoints of this pass and settling, layer 1 and the forward sweep
-  // of the next one, in one walk (when no flood runs between them).  The
-  // next pass's layer 1 of row i needs the midpoints of rows i - 1 to i + 1
-  // committed, and the midpoints of row i + 1 need the grown values of this
-  // pass in rows i to i + 2, which the next forward changes: so in each
-  // block row i + 1 takes its midpoints, then row i its next forward.  A
-  // block's outer rows belong to the blocks beside it, which change them
-  // meanwhile: their grown values are copied before the walk, and their
-  // data keys after this pass's commits are worked out before it, on copies
-  // of their states and itab values.  Returns the number of pixels written;
-  // the next pass then starts with its backward walk.
-  std::int64_t dense_midpoints_and_next_forward() {
-    const TileSet& now = current_tiles();
-    TileSet& next = tile_sets_[1 - tile_set_];
-    // Settling and this pass's commits leave grown pixels grown and data
-    // and dead pixels as they are: the active tiles are already known.
-    mark_tiles(next);
-    const int nb = split_rows();
-    for (int k = 0; k < nb; ++k) {
-      Lane& L = lanes_[static_cast<std::size_t>(k)];
-      if (L.begin == L.end) continue;
-      if (L.lo > 0) std::copy_n(G_ + index(L.lo - 1, 0), nc_, L.g_above.data());
-      if (L.hi + 1 < nr_) std::copy_n(G_ + index(L.hi + 1, 0), nc_, L.g_below.data());
-      committed_data_keys(L, L.lo - 1, now, L.edge_above.data());
-      committed_data_keys(L, L.hi + 1, now, L.edge_below.data());
-    }
-    run_lanes(nb, [&](Lane& L) {
-      auto midpoints_of = [&](int i) {
-        const std::size_t row = index(i, 0);
-        const std::int32_t* up = i == 0          ? low_row_.data()
-                                 : i == L.lo     ? L.g_above.data()
-                                                 : G_ + row - static_cast<std::size_t>(nc_);
-        const std::int32_t* down = i + 1 == nr_ ? low_row_.data()
-                                   : i == L.hi  ? L.g_below.data()
-                                                : G_ + row + static_cast<std::size_t>(nc_);
-        midpoint_step(L, i, S_ + row, I_ + row, up, down, now, L.mid_counts);
-      };
-      begin_forward(L);
-      for (std::size_t r = L.begin; r < L.end; ++r) {
-        if (r == L.begin) midpoints_of(rows_[r]);
-        if (r + 1 < L.end) midpoints_of(rows_[r + 1]);
-        forward_step(L, r, next);
-      }
-    });
-    const std::int64_t written = end_midpoints(nb, &Lane::mid_counts);
-    grown_next_ = 0;
-    end_forward(nb, grown_next_);
-    next_blocks_ = nb;
-    tile_set_ = 1 - tile_set_;
-    return written;
-  }
-
-  // The data keys of row i (outside the grid: far) as they will be once this
-  // pass's midpoints are committed there, worked out on copies.
-  void committed_data_keys(Lane& L, int i, const TileSet& now, Key* out) {
-    if (i < 0 || i >= nr_) {
-      std::fill(out, out + nc_ + 2, kFarKey);
-      return;
-    }
-    const std::size_t row = index(i, 0);
-    std::copy_n(S_ + row, nc_, L.s_edge.data());
-    std::copy_n(I_ + row, nc_, L.i_edge.data());
-    const std::int32_t* up = i == 0 ? low_row_.data() : G_ + row - static_cast<std::size_t>(nc_);
-    const std::int32_t* down = i + 1 == nr_ ? low_row_.data() : G_ + row + static_cast<std::size_t>(nc_);
-    RowCounts ignored;
-    midpoint_step(L, i, L.s_edge.data(), L.i_edge.data(), up, down, now, ignored);
-    out[0] = out[nc_ + 1] = kFarKey;
-    data_key_row(nc_, L.s_edge.data(), L.i_edge.data(), out, L.m1.data());
-  }
-
-  // Takes the lanes' midpoint counts (their member `counts`); returns the
-  // pixels written.
-  std::int64_t end_midpoints(int nb, RowCounts Lane::*counts) {
-    std::int64_t written = 0;
-    for (int k = 0; k < nb; ++k) {
-      const RowCounts& c = lanes_[static_cast<std::size_t>(k)].*counts;
-      visited_ += c.reached;
-      written += c.written;
-    }
-    gather_layers(nb, counts);
-    return written;
   }
 
   // Settles what the previous pass left (its written pixels become data,
@@ -1299,13 +1388,11 @@ class Grower {
     const int nb = split_rows();
     std::atomic<bool> overflow{false};
     std::vector<std::int64_t> visits(static_cast<std::size_t>(nb), 0);
-    run_lanes(nb, [&](Lane& L) {
+    run_blocks(nb, [&](Block& L) {
       if (L.begin == L.end) return;
       const std::size_t lo = index(L.lo, 0), hi = index(L.hi + 1, 0);
-      // A pixel is stacked at most once, so the lanes' stacks together never
-      // hold more than the pixels still grown.
       const std::size_t cap = cap_;
-      std::int64_t& visited = visits[static_cast<std::size_t>(&L - lanes_.data())];
+      std::int64_t& visited = visits[static_cast<std::size_t>(&L - blocks_.data())];
       L.stack.clear();
       for (std::size_t r = L.begin; r < L.end && !overflow; ++r) {
         for_each_active_row(rows_[r], [&](int, std::size_t x) {
@@ -1323,7 +1410,7 @@ class Grower {
     stack.clear();
     const std::size_t all = index(nr_, 0);
     for (int k = 1; k < nb; ++k) {
-      const Lane& L = lanes_[static_cast<std::size_t>(k)];
+      const Block& L = blocks_[static_cast<std::size_t>(k)];
       if (L.begin == L.end || L.begin == 0 || rows_[L.begin - 1] + 1 != L.lo) continue;
       for (const int i : {L.lo - 1, L.lo}) {
         const std::size_t row = index(i, 0);
@@ -1377,18 +1464,26 @@ class Grower {
   std::int64_t dropped_ = 0;
   int dying_layers_ = 0;        // deepest layer of the components grown for the last time
   int dense_layers_ = 0;        // deepest layer of a pass walked with straight-line code
-  bool forward_done_ = false;   // the next pass's forward walk is done
+  bool first_done_ = false;     // the next pass's first sweep is done
   std::int64_t grown_next_ = 0; // and grew this many pixels
-  int next_blocks_ = 1;         // in this many blocks
+  int first_dir_ = 1;           // the direction of the current pass's first sweep
   int dead_layers_ = 0;         // deepest layer of the dropped components
   std::int64_t visited_ = 0;
   std::ptrdiff_t ring_[8] = {};
   std::int64_t live_ = 0;       // grown pixels still without data after the last pass
-  // Row buffers of the straight-line walks: per lane, and shared.
-  std::vector<Lane> lanes_;
-  std::vector<Key> far_row_, repair_a_, repair_b_;
+  // Row buffers of the straight-line walks: per lane, and shared by the
+  // lanes (the keys of the last three rows of each sweep).
+  // (one lane for all columns; when there are several threads, one lane
+  // per thread for its columns, and one per thread for all columns, which
+  // walk parts of the rows; lanes_ is the set the last walk used)
+  std::vector<ColumnLane> lane_sets_[3];
+  std::vector<ColumnLane>* lanes_ = &lane_sets_[0];
+  std::unique_ptr<Progress[]> progress_;
+  std::vector<Key> first_keys_[3], second_keys_[3];
+  std::vector<Key> far_row_;
   std::vector<std::int32_t> low_row_;
-  std::vector<std::int32_t> mask_;  // scratch of the walks run on the calling thread
+  std::vector<Block> blocks_;  // the flood's
+  std::vector<std::int64_t> part_prefix_;
   // Active tiles (see "Straight-line walks"), nt_ a row in tw_ words: the
   // current pass's set and the next one's.
   int nt_ = 0;
@@ -1399,6 +1494,9 @@ class Grower {
   std::vector<std::uint64_t> no_tiles_;
   ThreadPool* pool_ = nullptr;
   int min_block_rows_ = 256;
+  int min_lane_tiles_ = 32;
+  int max_lanes_ = 1;
+  std::int64_t lane_row_tiles_ = 16;
 };
 
 }  // namespace

@@ -63,10 +63,21 @@ struct FastDilationLimits {
   // data and dead pixels a word at a time, otherwise (0: always the former,
   // above 1: always the latter).  Both give the same result.
   double dense_share = 0.002;
-  // With more than one thread, the straight-line walks and the flood split
-  // the rows still grown into one block per thread, each at least this many
-  // rows long (0: 256).  The result does not depend on the split.
+  // With more than one thread, the flood splits the rows still grown into
+  // one block per thread, each at least this many rows long (0: 256).  The
+  // result does not depend on the split.
   int min_block_rows = 0;
+  // With more than one thread, the straight-line walks split the columns
+  // into one lane per thread, each at least this many 16-pixel tiles wide
+  // (0: 32).  The result does not depend on the split.
+  int min_lane_tiles = 0;
+  // The lanes keep step at every row, so a walk uses them only when its
+  // rows hold on average at least this many active tiles (0: 16), one lane
+  // otherwise.  The result does not depend on it.
+  int lane_row_tiles = 0;
+  // At most this many lanes of columns (0: as many as the processors the
+  // process may run on).
+  int max_lanes = 0;
 };
 
 class ThreadPool;

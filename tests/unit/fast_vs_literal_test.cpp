@@ -219,9 +219,13 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
       case 1: limits.dense_share = 2.0; break;
       default: break;
     }
-    // Blocks of rows down to a single row each, so that the block edges and
-    // their repair fall everywhere: 1, 2 or 3 threads.
+    // Lanes of columns down to one tile each and blocks of rows (the
+    // flood's) down to a single row each, so that their edges fall
+    // everywhere: 1, 2 or 3 threads.
     limits.min_block_rows = chance(rng, 0.5) ? uniform(rng, 1, 3) : uniform(rng, 1, 40);
+    limits.min_lane_tiles = chance(rng, 0.7) ? 1 : uniform(rng, 1, 4);
+    limits.lane_row_tiles = chance(rng, 0.7) ? 1 : uniform(rng, 1, 12);
+    limits.max_lanes = 3;  // as many lanes as threads, whatever the processors
     ThreadPool& pool = pools[c % 3];
 
     IntGrid lit = copy_of(start), l1(s.rows, s.cols), l2(s.rows, s.cols);
@@ -237,7 +241,9 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
     const std::string what = describe(seed, c, s) + " stack " + std::to_string(limits.stack_capacity) +
                              " flood limit " + std::to_string(limits.flood_limit) + " dense share " +
                              std::to_string(limits.dense_share) + " block rows " +
-                             std::to_string(limits.min_block_rows) + " threads " + std::to_string(pool.size());
+                             std::to_string(limits.min_block_rows) + " lane tiles " +
+                             std::to_string(limits.min_lane_tiles) + "/" + std::to_string(limits.lane_row_tiles) +
+                             " threads " + std::to_string(pool.size());
     ASSERT_TRUE(same(lit, fast)) << what;
     ASSERT_EQ(ls.passes, fs.passes) << what;
     ASSERT_EQ(ls.growth_sweeps, fs.growth_sweeps) << what;
@@ -370,6 +376,9 @@ TEST(FastVsLiteral, DilationMatchesOnDiagonalAndBorderCases) {
     for (FastDilationLimits limits : variants) {
      for (ThreadPool& pool : pools) {
       limits.min_block_rows = 1;
+      limits.min_lane_tiles = 1;
+      limits.lane_row_tiles = 1;
+      limits.max_lanes = 3;
       IntGrid lit = copy_of(start), l1(start.rows(), start.cols()), l2(start.rows(), start.cols());
       std::vector<std::string> lr, fr;
       const DilationStats ls = dilate_literal(lit, l1, l2, [&](const PassReport& r) { lr.push_back(pass_line(r)); });
