@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -346,6 +347,10 @@ struct ColumnLane {
   std::vector<Key> own_first[3], own_second[3];
   std::vector<Key>* first_keys = nullptr;
   std::vector<Key>* second_keys = nullptr;
+  bool shared = false;  // the lanes share their keys in walks that keep step
+  // A walk of first sweeps alone: the keys at the lane's first and last
+  // pixels, by walk position, for the lanes beside it.
+  std::vector<Key> edge_keys, end_keys;
 };
 
 class Grower {
@@ -355,7 +360,11 @@ class Grower {
     if (limits.min_block_rows > 0) min_block_rows_ = limits.min_block_rows;
     if (limits.min_lane_tiles > 0) min_lane_tiles_ = limits.min_lane_tiles;
     if (limits.lane_row_tiles > 0) lane_row_tiles_ = limits.lane_row_tiles;
-    max_lanes_ = limits.max_lanes > 0 ? limits.max_lanes : usable_cpus();
+    const int cpus = usable_cpus();
+    max_lanes_ = limits.max_lanes > 0 ? limits.max_lanes : cpus;
+    // Lanes keep step: spin long while each can have a processor, briefly
+    // when they may have to take turns.
+    spin_limit_ = std::min(max_lanes_, pool ? pool->size() : 1) <= cpus ? 1 << 16 : 1 << 8;
     const std::size_t n = itab.size();
     cap_ = limits.stack_capacity ? limits.stack_capacity : std::max<std::size_t>(4096, n / 16);
     flood_limit_ = limits.flood_limit ? limits.flood_limit : cap_;
@@ -726,11 +735,11 @@ class Grower {
     std::atomic<int> mid{-1};          // the last step whose midpoints are done
   };
 
-  // Spins for a while, then sleeps until the value is published (when the
-  // threads outnumber the free processors, the lane waited for may not be
-  // running).
-  static void wait_for(const std::atomic<int>& a, int at_least) {
-    for (int spins = 0; spins < 4096; ++spins) {
+  // Spins for a while, then sleeps until the value is published (the lane
+  // waited for may not be running: another process may hold its processor,
+  // or the lanes outnumber the processors).
+  void wait_for(const std::atomic<int>& a, int at_least) const {
+    for (int spins = 0; spins < spin_limit_; ++spins) {
       if (a.load(std::memory_order_acquire) >= at_least) return;
 #if defined(__x86_64__) || defined(__i386__)
       __builtin_ia32_pause();
@@ -775,15 +784,9 @@ class Grower {
       ColumnLane& L = lanes[static_cast<std::size_t>(k)];
       L.t0 = whole ? 0 : static_cast<int>(static_cast<std::int64_t>(nt_) * k / nl);
       L.t1 = whole ? nt_ : static_cast<int>(static_cast<std::int64_t>(nt_) * (k + 1) / nl);
-      if (whole) {
-        for (auto& b : L.own_first) b.assign(wide, kFarKey);
-        for (auto& b : L.own_second) b.assign(wide, kFarKey);
-        L.first_keys = L.own_first;
-        L.second_keys = L.own_second;
-      } else {
-        L.first_keys = first_keys_;
-        L.second_keys = second_keys_;
-      }
+      for (auto& b : L.own_first) b.assign(wide, kFarKey);
+      for (auto& b : L.own_second) b.assign(wide, kFarKey);
+      L.shared = !whole;
       L.c0 = L.t0 * kTile;
       L.c1 = std::min(nc_, L.t1 * kTile);
       for (auto& v : L.dk) v.assign(wide, kFarKey);
@@ -978,6 +981,12 @@ class Grower {
         L.pb = 0;
         L.pe = n;
       }
+      // A walk of first sweeps alone over lanes of columns lets the lanes
+      // drift apart (see loose_first_sweep); the others keep step and share
+      // their keys.
+      const bool own = !L.shared || (kind == Walk::kFirst && columns);
+      L.first_keys = own ? L.own_first : first_keys_;
+      L.second_keys = own ? L.own_second : second_keys_;
       L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
       L.first = L.second = L.mid = RowCounts{};
       L.grew.assign(static_cast<std::size_t>(n), 0);
@@ -991,6 +1000,10 @@ class Grower {
     const int lag = kind == Walk::kFused ? 2 : 0;
     const int tail = kind == Walk::kFirst ? 0 : kind == Walk::kSecond ? 1 : 2;
     const TileSet& first_tiles = kind == Walk::kFused ? *next : now;
+    if (kind == Walk::kFirst && columns) {
+      loose_first_walk(dir, now);
+      return;
+    }
     auto lane_walk = [&](int k) {
       ColumnLane& L = (*lanes_)[static_cast<std::size_t>(k)];
       const int up_lane = rtl ? k + 1 : k - 1;
@@ -1033,20 +1046,108 @@ class Grower {
     }
   }
 
+  // A walk of first sweeps alone over lanes of columns, going down.  Data
+  // pixels keep their keys during it (a pixel written by the last pass
+  // becomes data with the value it holds), so the data keys at the lanes'
+  // edges are taken beforehand, and a lane reads a key of the lane beside
+  // it only where both sides of the edge are active tiles: the key at the
+  // end of the lane upstream (its carry, and the row before's), the key at
+  // the start of the lane downstream (the row before's).  It waits only
+  // for those, so the lanes drift apart where the rows do not cross their
+  // edges.
+  void loose_first_walk(int dir, const TileSet& t) {
+    const int n = static_cast<int>(rows_.size());
+    const int nl = static_cast<int>(lanes_->size());
+    // The data keys on both sides of each edge, by row.
+    edge_snap_.assign(static_cast<std::size_t>(nl) * static_cast<std::size_t>(nr_), {kFarKey, kFarKey});
+    for (int k = 1; k < nl; ++k) {
+      const int c = (*lanes_)[static_cast<std::size_t>(k)].c0;
+      for (int i = 0; i < nr_; ++i) {
+        const std::size_t row = index(i, 0);
+        Key pair[4];
+        std::int32_t m[2];
+        data_key_row(2, S_ + row + c - 1, I_ + row + c - 1, pair, m);
+        edge_snap_[static_cast<std::size_t>(k) * static_cast<std::size_t>(nr_) + static_cast<std::size_t>(i)] = {pair[1], pair[2]};
+      }
+    }
+    for (ColumnLane& L : *lanes_) {
+      L.edge_keys.assign(static_cast<std::size_t>(n), kFarKey);
+      L.end_keys.assign(static_cast<std::size_t>(n), kFarKey);
+    }
+    auto tile_on = [](const std::uint64_t* m, int tile) { return ((m[tile >> 6] >> (tile & 63)) & 1u) != 0; };
+    auto lane_walk = [&](int k) {
+      ColumnLane& L = (*lanes_)[static_cast<std::size_t>(k)];
+      ColumnLane* left = k > 0 ? &(*lanes_)[static_cast<std::size_t>(k - 1)] : nullptr;
+      ColumnLane* right = k + 1 < nl ? &(*lanes_)[static_cast<std::size_t>(k + 1)] : nullptr;
+      Progress& mine = progress_[k];
+      for (int q = 0; q < n; ++q) {
+        const int i = row_at(static_cast<std::size_t>(q), dir);
+        const std::uint64_t* active = active_tiles(t, i);
+        const std::uint64_t* before = active_tiles(t, i - dir);
+        const bool after = q > 0 && row_at(static_cast<std::size_t>(q - 1), dir) == i - dir;
+        auto snap = [&](int edge_lane, int r) {
+          return edge_snap_[static_cast<std::size_t>(edge_lane) * static_cast<std::size_t>(nr_) + static_cast<std::size_t>(r)];
+        };
+        // Fills what the sweep reads across the edges, before it runs.
+        auto across = [&](Key* mid, Key* pk, Key* cur) {
+          if (left && tile_on(active, L.t0)) {
+            mid[L.c0] = snap(k, i).first;
+            if (after && tile_on(before, L.t0 - 1)) {
+              wait_for(progress_[k - 1].first, q - 1);
+              pk[L.c0] = left->end_keys[static_cast<std::size_t>(q - 1)];
+            } else if (i - dir >= 0 && i - dir < nr_) {  // (beyond the grid pk is all far)
+              pk[L.c0] = snap(k, i - dir).first;
+            }
+            if (tile_on(active, L.t0 - 1)) {
+              wait_for(progress_[k - 1].first, q);
+              cur[L.c0] = left->end_keys[static_cast<std::size_t>(q)];
+            }
+          }
+          if (right && tile_on(active, L.t1 - 1)) {
+            mid[L.c1 + 1] = snap(k + 1, i).second;
+            if (after && tile_on(before, L.t1)) {
+              wait_for(progress_[k + 1].first_edge, q - 1);
+              pk[L.c1 + 1] = right->edge_keys[static_cast<std::size_t>(q - 1)];
+            } else if (i - dir >= 0 && i - dir < nr_) {
+              pk[L.c1 + 1] = snap(k + 1, i - dir).second;
+            }
+          }
+        };
+        Key* cur = L.first_keys[q % 3].data();
+        first_sweep(L, q, dir, t, left != nullptr, [&] {
+          L.edge_keys[static_cast<std::size_t>(q)] = cur[L.c0 + 1];
+          publish(mine.first_edge, q);
+        }, across);
+        L.end_keys[static_cast<std::size_t>(q)] = cur[L.c1];
+        publish(mine.first, q);
+      }
+    };
+    pool_->for_range(0, nl, 1, [&](std::int64_t b, std::int64_t e, int) {
+      for (std::int64_t k = b; k < e; ++k) lane_walk(static_cast<int>(k));
+    });
+  }
+
   // The first sweep of a pass (settling, layer 1, the chain) of the row at
-  // position q, over the lane's columns.
-  template <class Publish>
-  void first_sweep(ColumnLane& L, int q, int dir, const TileSet& t, bool edge_to_publish, Publish&& publish) {
+  // position q, over the lane's columns.  across, when given, fills what
+  // the sweep reads across the lane's edges (mid, pk, cur) instead of the
+  // grid and the shared keys.
+  template <class Publish, class Across = std::nullptr_t>
+  void first_sweep(ColumnLane& L, int q, int dir, const TileSet& t, bool edge_to_publish, Publish&& publish,
+                   Across&& across = nullptr) {
     const int i = row_at(static_cast<std::size_t>(q), dir);
     const bool rtl = dir < 0;
     const Key* up = data_keys(L, i - 1, t);
     Key* mid = const_cast<Key*>(data_keys(L, i, t));
     const Key* down = data_keys(L, i + 1, t);
-    if (i >= 0 && i < nr_) edge_data_keys(L, i, mid);
     const bool after = q > 0 && row_at(static_cast<std::size_t>(q - 1), dir) == i - dir;
-    const Key* pk = after ? L.first_keys[(q - 1) % 3].data() : (dir > 0 ? up : down);
-    if (!after) edge_data_keys(L, i - dir, const_cast<Key*>(pk));
+    Key* pk = after ? L.first_keys[(q - 1) % 3].data() : const_cast<Key*>(dir > 0 ? up : down);
     Key* cur = L.first_keys[q % 3].data();
+    if constexpr (std::is_same_v<std::decay_t<Across>, std::nullptr_t>) {
+      edge_data_keys(L, i, mid);
+      if (!after) edge_data_keys(L, i - dir, pk);
+    } else {
+      across(mid, pk, cur);
+    }
     const std::size_t row = index(i, 0);
     const std::int64_t grown_before = L.first.grown;
     const std::uint64_t* active = active_tiles(t, i);
@@ -1484,6 +1585,7 @@ class Grower {
   std::vector<std::int32_t> low_row_;
   std::vector<Block> blocks_;  // the flood's
   std::vector<std::int64_t> part_prefix_;
+  std::vector<std::pair<Key, Key>> edge_snap_;  // see loose_first_walk
   // Active tiles (see "Straight-line walks"), nt_ a row in tw_ words: the
   // current pass's set and the next one's.
   int nt_ = 0;
@@ -1496,6 +1598,7 @@ class Grower {
   int min_block_rows_ = 256;
   int min_lane_tiles_ = 32;
   int max_lanes_ = 1;
+  int spin_limit_ = 1 << 8;
   std::int64_t lane_row_tiles_ = 16;
 };
 
