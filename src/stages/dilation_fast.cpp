@@ -83,6 +83,16 @@ using dilation_keys::kOne;
 using dilation_keys::make_key;
 using dilation_keys::midpoint_rounded;
 
+// Asks for the cache line at p.  (In assembly: the compiler deletes loops
+// of prefetch built-ins as if they did nothing.)
+inline void prefetch_line(const void* p) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+#else
+  __builtin_prefetch(p, 1, 3);
+#endif
+}
+
 // x where the mask is all ones, y where it is zero.
 inline Key pick(Key mask, Key x, Key y) { return (x & mask) | (y & ~mask); }
 inline std::int32_t pick32(std::int32_t mask, std::int32_t x, std::int32_t y) { return (x & mask) | (y & ~mask); }
@@ -1000,6 +1010,7 @@ class Grower {
     const int lag = kind == Walk::kFused ? 2 : 0;
     const int tail = kind == Walk::kFirst ? 0 : kind == Walk::kSecond ? 1 : 2;
     const TileSet& first_tiles = kind == Walk::kFused ? *next : now;
+    first_alone_ = kind == Walk::kFirst;
     if (kind == Walk::kFirst && columns) {
       loose_first_walk(dir, now);
       return;
@@ -1142,6 +1153,7 @@ class Grower {
     const bool after = q > 0 && row_at(static_cast<std::size_t>(q - 1), dir) == i - dir;
     Key* pk = after ? L.first_keys[(q - 1) % 3].data() : const_cast<Key*>(dir > 0 ? up : down);
     Key* cur = L.first_keys[q % 3].data();
+    if (first_alone_) prefetch_next(L, q, dir, t);
     if constexpr (std::is_same_v<std::decay_t<Across>, std::nullptr_t>) {
       edge_data_keys(L, i, mid);
       if (!after) edge_data_keys(L, i - dir, pk);
@@ -1163,12 +1175,37 @@ class Grower {
     if (L.first.grown != grown_before) L.grew[static_cast<std::size_t>(q)] = 1;
   }
 
+  // Asks for the lane's active tiles of the next row of the walk (after
+  // position p) to be brought into the cache while this one is swept: the
+  // first sweep of a walk to reach a row waits on memory otherwise, the
+  // lanes' pieces of a row being too short for the processor to see the
+  // stream coming.
+  void prefetch_next(ColumnLane& L, int p, int dir, const TileSet& t) {
+    if (p + 1 >= static_cast<int>(rows_.size())) return;
+    const int i = row_at(static_cast<std::size_t>(p + 1), dir);
+    const std::uint64_t* active = active_tiles(t, i);
+    const std::size_t row = index(i, 0);
+    for (int w = L.t0 >> 6; w <= (L.t1 - 1) >> 6; ++w) {
+      std::uint64_t bits = active[w] & L.own[static_cast<std::size_t>(w)];
+      while (bits) {
+        const int tile = w * 64 + std::countr_zero(bits);
+        bits &= bits - 1;
+        const std::size_t x = row + static_cast<std::size_t>(tile) * kTile;
+        // A tile is 16 bytes of states and 64 of each int grid.
+        if ((tile & 3) == 0) prefetch_line(S_ + x);
+        prefetch_line(I_ + x);
+        prefetch_line(G_ + x);
+      }
+    }
+  }
+
   // The second sweep of a pass of the row at position p, over the lane's
   // columns; the labels are left in itab and the grown surface.
   template <class Publish>
   void second_sweep(ColumnLane& L, int p, int dir, const TileSet& t, bool edge_to_publish, Publish&& publish) {
     const int i = row_at(static_cast<std::size_t>(p), dir);
     const bool rtl = dir < 0;
+    prefetch_next(L, p, dir, t);
     const bool after = p > 0 && row_at(static_cast<std::size_t>(p - 1), dir) == i - dir;
     const Key* nk;
     if (after) {
@@ -1599,6 +1636,7 @@ class Grower {
   int min_lane_tiles_ = 32;
   int max_lanes_ = 1;
   int spin_limit_ = 1 << 8;
+  bool first_alone_ = false;  // the current walk has first sweeps only
   std::int64_t lane_row_tiles_ = 16;
 };
 
