@@ -176,7 +176,7 @@ Result run_job(const Job& job) {
         r.later_passes += d;
     }
     t = Clock::now();
-    fill_gaps_fast(g.itab, g.tab);
+    fill_gaps_fast(g.itab, g.tab, &pool);
     r.s_fill = since(t);
     t = Clock::now();
     copy_grid_fast(g.itab, g.itab1, pool);

@@ -1,12 +1,14 @@
 #include "stages/gap_filling_fast.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <vector>
 
 #include "core/units.h"
 #include "stages/gap_filling.h"
+#include "stages/parallel.h"
 
 namespace tesk {
 namespace {
@@ -38,9 +40,9 @@ inline bool holds_no_data(const std::int32_t* p) {
 
 class Filler {
  public:
-  Filler(IntGrid& itab, ByteGrid& flags)
+  Filler(IntGrid& itab, ByteGrid& flags, ThreadPool* pool)
       : nr_(itab.rows()), nc_(itab.cols()), I_(itab.data()), F_(flags.data()),
-        cur_(static_cast<std::size_t>(nr_)), nxt_(static_cast<std::size_t>(nr_)) {}
+        cur_(static_cast<std::size_t>(nr_)), nxt_(static_cast<std::size_t>(nr_)), pool_(pool) {}
 
   FastGapStats run() {
     FastGapStats stats;
@@ -48,23 +50,48 @@ class Filler {
       stats.sweeps = 1;
       return stats;
     }
-    std::memset(F_, 0, static_cast<std::size_t>(nr_) * static_cast<std::size_t>(nc_));
+    // The flags cleared, and the blocks of kBlock pixels holding a no-data
+    // pixel marked, on every thread: the first sweep visits only the
+    // no-data pixels there are at its start (it writes the pixel it visits,
+    // nothing else), so the other blocks can be passed over.
+    const int nb = (nc_ + kBlock - 1) / kBlock;
+    const int bw = (nb + 63) / 64;
+    std::vector<std::uint64_t> holes(static_cast<std::size_t>(nr_) * static_cast<std::size_t>(bw), 0);
+    auto scan = [&](std::int64_t r0, std::int64_t r1, int) {
+      std::memset(F_ + index(static_cast<int>(r0), 0), 0, index(static_cast<int>(r1 - r0), 0));
+      for (std::int64_t i = r0; i < r1; ++i) {
+        const std::int32_t* row = I_ + index(static_cast<int>(i), 0);
+        std::uint64_t* bits = holes.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bw);
+        for (int b = 0; b < nb; ++b) {
+          const int j = b * kBlock;
+          bool any = false;
+          if (j + kBlock <= nc_) {
+            any = holds_no_data(row + j);
+          } else {
+            for (int k = j; k < nc_; ++k) any |= row[k] == kNoData;
+          }
+          if (any) bits[b >> 6] |= std::uint64_t{1} << (b & 63);
+        }
+      }
+    };
+    if (pool_ && pool_->size() > 1)
+      pool_->for_range(0, nr_, 16, scan);
+    else
+      scan(0, nr_, 0);
     // First sweep: every pixel.
     std::int64_t written = 0;
     ++stats.sweeps;
     for (int i = 0; i < nr_; ++i) {
       const std::int32_t* row = I_ + index(i, 0);
       visited_ += nc_;
-      int j = 0;
-      while (j < nc_) {
-        // Blocks without a no-data pixel are passed over at once.
-        if (j + kBlock <= nc_ && !holds_no_data(row + j)) {
-          j += kBlock;
-          continue;
+      const std::uint64_t* bits = holes.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bw);
+      for (int w = 0; w < bw; ++w) {
+        for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
+          const int j0 = (w * 64 + std::countr_zero(m)) * kBlock;
+          const int e = std::min(j0 + kBlock, nc_);
+          for (int j = j0; j < e; ++j)
+            if (row[j] == kNoData) written += visit(i, j, /*full=*/true);
         }
-        const int e = std::min(j + kBlock, nc_);
-        for (; j < e; ++j)
-          if (row[j] == kNoData) written += visit(i, j, /*full=*/true);
       }
     }
     // Later sweeps: the candidates only.
@@ -157,10 +184,13 @@ class Filler {
   int next_min_ = INT_MAX;
   int next_max_ = -1;
   std::int64_t visited_ = 0;
+  ThreadPool* pool_;
 };
 
 }  // namespace
 
-FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags) { return Filler(itab, flags).run(); }
+FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags, ThreadPool* pool) {
+  return Filler(itab, flags, pool).run();
+}
 
 }  // namespace tesk

@@ -21,7 +21,11 @@ struct FastGapStats {
   std::int64_t pixels_visited = 0;  // pixels examined over all sweeps
 };
 
-// flags is a scratch byte grid of itab's shape (overwritten).
-FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags);
+class ThreadPool;
+
+// flags is a scratch byte grid of itab's shape (overwritten).  pool, when
+// given, clears the flags and looks for the rows holding no-data pixels on
+// its threads; the sweeps themselves run in order on the calling thread.
+FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags, ThreadPool* pool = nullptr);
 
 }  // namespace tesk

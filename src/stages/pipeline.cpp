@@ -57,7 +57,7 @@ struct FastStages {
     stats.dilation_visits = d.pixels_visited;
   }
   void fill_gaps(RunStats& stats) {
-    const FastGapStats gs = fill_gaps_fast(g.itab, g.tab);
+    const FastGapStats gs = fill_gaps_fast(g.itab, g.tab, &pool);
     stats.gap_sweeps = gs.sweeps;
     stats.gap_visits = gs.pixels_visited;
   }

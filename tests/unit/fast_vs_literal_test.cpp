@@ -450,6 +450,7 @@ TEST(FastDilation, FinalPocketIsDroppedButStillCountsInTheSweeps) {
 TEST(FastVsLiteral, GapFillingMatchesOnRandomGrids) {
   const std::uint32_t seed = base_seed() + 1;
   Rng rng(seed);
+  ThreadPool pools[3] = {ThreadPool(1), ThreadPool(2), ThreadPool(3)};
   for (int c = 0; c < 320; ++c) {
     const Shape s = random_shape(rng);
     IntGrid start = random_internal_grid(rng, s);
@@ -462,8 +463,8 @@ TEST(FastVsLiteral, GapFillingMatchesOnRandomGrids) {
     IntGrid fast = copy_of(start);
     ByteGrid flags(s.rows, s.cols);
     std::fill(flags.begin(), flags.end(), std::uint8_t{0xff});  // stale scratch must not matter
-    const FastGapStats fs = fill_gaps_fast(fast, flags);
-    const std::string what = describe(seed, c, s);
+    const FastGapStats fs = fill_gaps_fast(fast, flags, c % 4 == 3 ? nullptr : &pools[c % 4]);
+    const std::string what = describe(seed, c, s) + " threads " + std::to_string(c % 4 == 3 ? 0 : c % 4 + 1);
     ASSERT_TRUE(same(lit, fast)) << what;
     ASSERT_EQ(lsweeps, fs.sweeps) << what;
   }
