@@ -1290,8 +1290,9 @@ class Grower {
 
   // ---- Blocks of rows, for the flood ---------------------------------------
 
-  // Cuts rows_ into blocks; returns their count.
-  int split_rows() {
+  // Cuts rows_ into blocks of about the same number of active tiles of t;
+  // returns their count.
+  int split_rows(const TileSet& t) {
     const std::size_t n = rows_.size();
     int nb = 1;
     if (pool_ && pool_->size() > 1) {
@@ -1299,10 +1300,27 @@ class Grower {
       nb = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(pool_->size()), std::max<std::size_t>(1, n / per)));
     }
     if (blocks_.size() < static_cast<std::size_t>(nb)) blocks_.resize(static_cast<std::size_t>(nb));
+    std::vector<std::int64_t>& prefix = part_prefix_;
+    prefix.assign(n + 1, 0);
+    for (std::size_t r = 0; r < n; ++r) {
+      const std::uint64_t* m = active_tiles(t, rows_[r]);
+      std::int64_t c = 1;  // a row without tiles still costs its scan
+      for (int w = 0; w < tw_; ++w) c += std::popcount(m[w]);
+      prefix[r + 1] = prefix[r] + c;
+    }
+    std::size_t from = 0;
     for (int k = 0; k < nb; ++k) {
       Block& B = blocks_[static_cast<std::size_t>(k)];
-      B.begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(nb);
-      B.end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(nb);
+      B.begin = from;
+      if (k + 1 == nb) {
+        B.end = n;
+      } else {
+        const std::int64_t target = prefix[n] * (k + 1) / nb;
+        B.end = static_cast<std::size_t>(std::lower_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
+                                                          prefix.end(), target) - prefix.begin());
+        B.end = std::clamp(B.end, from, n);
+      }
+      from = B.end;
       B.lo = B.begin < B.end ? rows_[B.begin] : 0;
       B.hi = B.begin < B.end ? rows_[B.end - 1] : -1;
     }
@@ -1523,7 +1541,7 @@ class Grower {
       keep_all_ = true;
       return;
     }
-    const int nb = split_rows();
+    const int nb = split_rows(current_tiles());
     std::atomic<bool> overflow{false};
     std::vector<std::int64_t> visits(static_cast<std::size_t>(nb), 0);
     run_blocks(nb, [&](Block& L) {
