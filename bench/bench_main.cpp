@@ -133,7 +133,7 @@ Result run_job(const Job& job) {
   const std::string f3 = job.out_dir + (job.literal ? "/lit.dem" : "/fast.dem");
   std::FILE* o2 = std::fopen(f2.c_str(), "wb");
   std::FILE* o3 = std::fopen(f3.c_str(), "wb");
-  if (!o2 || !o3 || !ecriture(o2, o3, job.itype, g.tab, g.itab1)) return r;
+  if (!o2 || !o3 || !ecriture(o2, o3, job.itype, g.tab, g.itab1, nullptr, resolve_threads(job.threads))) return r;
   std::fclose(o2);
   std::fclose(o3);
   std::fclose(in);

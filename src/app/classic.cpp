@@ -165,7 +165,7 @@ int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOpt
     // Writing.
     errno = 0;
     std::FILE* failed = nullptr;
-    if (!ecriture(fs.f2.get(), fs.f3.get(), fs.itype, g.tab, g.itab1, &failed))
+    if (!ecriture(fs.f2.get(), fs.f3.get(), fs.itype, g.tab, g.itab1, &failed, resolve_threads(p.threads)))
       throw RunError(with_path("Erreur d'ecriture", failed == fs.f2.get() ? fs.output.nomim2 : fs.output.nomim3));
     close_output(fs.f2, fs.output.nomim2);
     close_output(fs.f3, fs.output.nomim3);

@@ -1,6 +1,8 @@
 #include "io/raster.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <thread>
 #include <vector>
 
 namespace tesk {
@@ -9,6 +11,9 @@ namespace {
 // Rows move through a buffer of about this many bytes: few system calls,
 // little memory.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+
+// Below this many bytes a thread costs more than it saves.
+constexpr std::int64_t kParallelBytes = std::int64_t{8} << 20;
 
 int rows_per_chunk(std::size_t row_bytes) {
   if (row_bytes == 0) return 1;
@@ -62,17 +67,20 @@ bool lecture(std::FILE* f1, int itype, IntGrid& itab) {
   return true;
 }
 
-bool ecriture(std::FILE* f2, std::FILE* f3, int itype, const ByteGrid& tab, const IntGrid& itab1, std::FILE** failed) {
+namespace {
+
+bool write_preview(std::FILE* f2, const ByteGrid& tab) {
   // tab is one block of rows.
   const std::size_t tab_bytes = tab.size();
   for (std::size_t done = 0; done < tab_bytes;) {
     const std::size_t n = std::min(kChunkBytes * 4, tab_bytes - done);
-    if (std::fwrite(tab.data() + done, 1, n, f2) != n) {
-      if (failed) *failed = f2;
-      return false;
-    }
+    if (std::fwrite(tab.data() + done, 1, n, f2) != n) return false;
     done += n;
   }
+  return true;
+}
+
+bool write_samples(std::FILE* f3, int itype, const IntGrid& itab1) {
   const int width = sample_bytes(itype);
   const std::size_t row_bytes = static_cast<std::size_t>(itab1.cols()) * static_cast<std::size_t>(width);
   const int chunk = rows_per_chunk(row_bytes);
@@ -81,10 +89,34 @@ bool ecriture(std::FILE* f2, std::FILE* f3, int itype, const ByteGrid& tab, cons
     const int n = std::min(chunk, itab1.rows() - i0);
     for (int k = 0; k < n; ++k) narrow_row(itab1[i0 + k], width, itab1.cols(), buf.data() + row_bytes * static_cast<std::size_t>(k));
     const std::size_t bytes = row_bytes * static_cast<std::size_t>(n);
-    if (std::fwrite(buf.data(), 1, bytes, f3) != bytes) {
-      if (failed) *failed = f3;
-      return false;
-    }
+    if (std::fwrite(buf.data(), 1, bytes, f3) != bytes) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ecriture(std::FILE* f2, std::FILE* f3, int itype, const ByteGrid& tab, const IntGrid& itab1, std::FILE** failed,
+              int threads) {
+  bool ok2 = true, ok3 = true;
+  int err2 = 0;
+  if (threads > 1 && static_cast<std::int64_t>(tab.size()) * 2 >= kParallelBytes) {
+    // errno belongs to the thread that sets it: the preview's is carried over.
+    std::thread preview([&] {
+      ok2 = write_preview(f2, tab);
+      err2 = errno;
+    });
+    ok3 = write_samples(f3, itype, itab1);
+    const int err3 = errno;
+    preview.join();
+    errno = ok2 ? err3 : err2;
+  } else {
+    ok2 = write_preview(f2, tab);
+    ok3 = ok2 && write_samples(f3, itype, itab1);
+  }
+  if (!ok2 || !ok3) {
+    if (failed) *failed = ok2 ? f3 : f2;
+    return false;
   }
   return true;
 }

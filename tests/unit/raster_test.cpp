@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -112,15 +113,17 @@ TEST(Raster, WritesThePreviewThenTheResultAndReadsItBack) {
 }
 
 // Rasters larger than the buffer the rows move through, in several pieces
-// (and rows wider than the buffer, one at a time): every sample lands where
-// it belongs, in the file and back in the grid, and a file one sample short
-// is still refused.
+// (and rows wider than the buffer, one at a time), some large enough for
+// the two files to be written at once: every sample lands where it
+// belongs, in the file and back in the grid, the stream is left after the
+// samples, and a file one sample short is still refused.
 TEST(Raster, LargeRastersGoThroughInPieces) {
   struct Shape {
-    int rows, cols, itype;
-  } shapes[] = {{700, 1000, 0}, {300, 1100, 1}, {3, 600000, 0}};
+    int rows, cols, itype, threads;
+  } shapes[] = {{700, 1000, 0, 1}, {300, 1100, 1, 1}, {3, 600000, 0, 1}, {2100, 2100, 0, 3}, {1100, 1900, 1, 2}};
   for (const Shape& sh : shapes) {
-    SCOPED_TRACE(std::to_string(sh.rows) + " x " + std::to_string(sh.cols));
+    SCOPED_TRACE(std::to_string(sh.rows) + " x " + std::to_string(sh.cols) + ", " + std::to_string(sh.threads) +
+                 " threads");
     ByteGrid tab(sh.rows, sh.cols);
     IntGrid itab1(sh.rows, sh.cols);
     std::uint32_t x = 12345;
@@ -133,7 +136,7 @@ TEST(Raster, LargeRastersGoThroughInPieces) {
     std::FILE* f2 = std::fopen((dir / "m1.raw").c_str(), "wb");
     std::FILE* f3 = std::fopen((dir / "m2.raw").c_str(), "wb");
     ASSERT_TRUE(f2 && f3);
-    ASSERT_TRUE(ecriture(f2, f3, sh.itype, tab, itab1));
+    ASSERT_TRUE(ecriture(f2, f3, sh.itype, tab, itab1, nullptr, sh.threads));
     std::fclose(f2);
     std::fclose(f3);
 
@@ -149,8 +152,11 @@ TEST(Raster, LargeRastersGoThroughInPieces) {
     EXPECT_EQ(static_cast<unsigned char>(full[last * width + 1]), (u >> 8) & 0xff);
 
     bool ok = false;
-    const IntGrid back = read_raster(dir / "m2.raw", sh.itype, sh.rows, sh.cols, ok);
+    testing::write_file(dir / "long.raw", full + "tail");
+    long at = 0;
+    const IntGrid back = read_raster(dir / "long.raw", sh.itype, sh.rows, sh.cols, ok, &at);
     ASSERT_TRUE(ok);
+    EXPECT_EQ(at, static_cast<long>(full.size()));
     for (std::size_t k = 0; k < itab1.size(); ++k) {
       const std::int32_t want = sh.itype == 0 ? (itab1.data()[k] & 0xffff) : itab1.data()[k];
       ASSERT_EQ(back.data()[k], want) << "sample " << k;
@@ -163,20 +169,34 @@ TEST(Raster, LargeRastersGoThroughInPieces) {
 }
 
 TEST(Raster, AFailedWriteIsReportedWithItsStream) {
-  // Rows larger than a stream buffer, so the full disk shows at the write.
-  ByteGrid tab(2, 70000);
-  IntGrid itab1(2, 70000);
-  std::FILE* full = std::fopen("/dev/full", "wb");
-  std::FILE* null = std::fopen("/dev/null", "wb");
-  ASSERT_TRUE(full && null);
-  std::FILE* failed = nullptr;
-  EXPECT_FALSE(ecriture(full, null, 0, tab, itab1, &failed));
-  EXPECT_EQ(failed, full);
-  failed = nullptr;
-  EXPECT_FALSE(ecriture(null, full, 1, tab, itab1, &failed));
-  EXPECT_EQ(failed, full);
-  std::fclose(full);
-  std::fclose(null);
+  // Rows larger than a stream buffer, so the full disk shows at the write;
+  // enough of them for the two files to be written at once with threads.
+  ByteGrid tab(64, 70000);
+  IntGrid itab1(64, 70000);
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    std::FILE* full2 = std::fopen("/dev/full", "wb");
+    std::FILE* null = std::fopen("/dev/null", "wb");
+    ASSERT_TRUE(full && full2 && null);
+    std::FILE* failed = nullptr;
+    errno = 0;
+    EXPECT_FALSE(ecriture(full, null, 0, tab, itab1, &failed, threads));
+    EXPECT_EQ(failed, full);
+    EXPECT_EQ(errno, ENOSPC);
+    failed = nullptr;
+    errno = 0;
+    EXPECT_FALSE(ecriture(null, full, 1, tab, itab1, &failed, threads));
+    EXPECT_EQ(failed, full);
+    EXPECT_EQ(errno, ENOSPC);
+    // Both full: the preview's stream is named.
+    failed = nullptr;
+    EXPECT_FALSE(ecriture(full2, full, 1, tab, itab1, &failed, threads));
+    EXPECT_EQ(failed, full2);
+    std::fclose(full);
+    std::fclose(full2);
+    std::fclose(null);
+  }
 }
 
 }  // namespace
