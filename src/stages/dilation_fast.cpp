@@ -370,11 +370,12 @@ class Grower {
     if (limits.min_block_rows > 0) min_block_rows_ = limits.min_block_rows;
     if (limits.min_lane_tiles > 0) min_lane_tiles_ = limits.min_lane_tiles;
     if (limits.lane_row_tiles > 0) lane_row_tiles_ = limits.lane_row_tiles;
+    forced_merge_ = limits.merge_at_step > 0 ? limits.merge_at_step : INT_MAX;
     const int cpus = usable_cpus();
     max_lanes_ = limits.max_lanes > 0 ? limits.max_lanes : cpus;
     // Lanes keep step: spin long while each can have a processor, briefly
     // when they may have to take turns.
-    spin_limit_ = std::min(max_lanes_, pool ? pool->size() : 1) <= cpus ? 1 << 16 : 1 << 8;
+    spin_limit_ = std::min(max_lanes_, pool ? pool->size() : 1) <= cpus ? 1 << 10 : 1 << 6;
     const std::size_t n = itab.size();
     cap_ = limits.stack_capacity ? limits.stack_capacity : std::max<std::size_t>(4096, n / 16);
     flood_limit_ = limits.flood_limit ? limits.flood_limit : cap_;
@@ -743,23 +744,59 @@ class Grower {
     std::atomic<int> first{-1};        // the last row position whose first sweep is done
     std::atomic<int> first_edge{-1};   // ... whose first sweep's edge keys are put
     std::atomic<int> mid{-1};          // the last step whose midpoints are done
+    std::atomic<int> step{-1};         // the last step done
   };
 
   // Spins for a while, then sleeps until the value is published (the lane
   // waited for may not be running: another process may hold its processor,
   // or the lanes outnumber the processors).
-  void wait_for(const std::atomic<int>& a, int at_least) const {
+  // Returns whether it had to sleep.
+  bool wait_for(const std::atomic<int>& a, int at_least) const {
     for (int spins = 0; spins < spin_limit_; ++spins) {
-      if (a.load(std::memory_order_acquire) >= at_least) return;
+      if (a.load(std::memory_order_acquire) >= at_least) return false;
 #if defined(__x86_64__) || defined(__i386__)
       __builtin_ia32_pause();
 #endif
     }
     for (;;) {
       const int v = a.load(std::memory_order_acquire);
-      if (v >= at_least) return;
+      if (v >= at_least) return true;
       a.wait(v, std::memory_order_acquire);
     }
+  }
+
+  // ---- When the processors are busy ----------------------------------------
+  //
+  // Lanes that keep step at every row need every lane's thread running at
+  // once: when another process takes a processor, each hand-over waits for
+  // the scheduler, and a walk slows a hundredfold.  A lane that had to sleep
+  // asks for the walk to be merged: from a step a few ahead of every lane,
+  // the first lane walks the whole rows alone (the others stop after the
+  // step before, which the first waits for), and the next walks use one
+  // lane (or parts of the rows) before lanes are tried again.  A walk of
+  // first sweeps alone, whose lanes seldom wait, is walked to its end the
+  // same way, and only the next walks use one lane.
+
+  // Asks for the merge from the step after `step` plus the lanes' spread.
+  void ask_merge(int step) {
+    const int at = step + static_cast<int>(lanes_->size()) + 1;
+    int cur = merge_at_.load(std::memory_order_relaxed);
+    while (at < cur && !merge_at_.compare_exchange_weak(cur, at, std::memory_order_acq_rel)) {
+    }
+  }
+
+  // The first lane takes every column from step `at` on: the other lanes
+  // have done every step before it.
+  void take_all_columns(ColumnLane& L, int at) {
+    for (std::size_t k = 1; k < lanes_->size(); ++k) wait_for(progress_[k].step, at - 1);
+    L.t0 = 0;
+    L.t1 = nt_;
+    L.c0 = 0;
+    L.c1 = nc_;
+    std::fill(L.own.begin(), L.own.end(), ~std::uint64_t{0});
+    if (nt_ % 64) L.own[static_cast<std::size_t>(tw_ - 1)] = (std::uint64_t{1} << (nt_ % 64)) - 1;
+    L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
+    merged_ = true;
   }
 
   static void publish(std::atomic<int>& a, int v) {
@@ -981,7 +1018,18 @@ class Grower {
     // pixels cut the walk into parts of about the same work, the threads
     // walk those parts (nothing a part reads changes in another); otherwise
     // one thread walks.
-    const bool columns = !lane_sets_[1].empty() && now.cover >= lane_row_tiles_ * static_cast<std::int64_t>(n);
+    if (merged_) {
+      // The last walk merged its lanes: their columns back, and one lane
+      // for the next few walks.
+      cut_lanes(lane_sets_[1], false);
+      merged_ = false;
+      if (forced_merge_ == INT_MAX) busy_walks_ = kBusyWalks;
+    }
+    if (busy_.exchange(false)) busy_walks_ = kBusyWalks;
+    const bool columns = busy_walks_ == 0 && !lane_sets_[1].empty() &&
+                         now.cover >= lane_row_tiles_ * static_cast<std::int64_t>(n);
+    if (busy_walks_ > 0) --busy_walks_;
+    merge_at_.store(forced_merge_, std::memory_order_relaxed);
     const bool parts = !columns && !lane_sets_[2].empty() && kind != Walk::kFused && cut_parts(dir, now, lane_sets_[2]);
     lanes_ = &lane_sets_[columns ? 1 : parts ? 2 : 0];
     const int nl = static_cast<int>(lanes_->size());
@@ -1001,7 +1049,7 @@ class Grower {
       L.first = L.second = L.mid = RowCounts{};
       L.grew.assign(static_cast<std::size_t>(n), 0);
       for (auto* a : {&progress_[k].second, &progress_[k].second_edge, &progress_[k].first, &progress_[k].first_edge,
-                      &progress_[k].mid})
+                      &progress_[k].mid, &progress_[k].step})
         a->store(-1, std::memory_order_relaxed);
     }
     const bool rtl = dir < 0;
@@ -1024,11 +1072,17 @@ class Grower {
       Progress& mine = progress_[k];
       const int pb = L.pb, pe = L.pe;
       for (int p = pb; p < pe + tail; ++p) {
+        if ((ups || downs) && p >= merge_at_.load(std::memory_order_acquire)) {
+          if (k > 0) return;
+          take_all_columns(L, merge_at_.load(std::memory_order_relaxed));
+          ups = downs = nullptr;
+        }
+        bool slept = false;
         if (second) {
           // The second sweep, then the midpoints, which read the grown
           // values of both lanes' edges.
-          if (downs) wait_for(downs->second_edge, std::min(p, n) - 1);
-          if (ups) wait_for(ups->second, std::min(p, n - 1));
+          if (downs) slept |= wait_for(downs->second_edge, std::min(p, n) - 1);
+          if (ups) slept |= wait_for(ups->second, std::min(p, n - 1));
           if (p < pe) {
             second_sweep(L, p, dir, now, ups != nullptr, [&] { publish(mine.second_edge, p); });
             publish(mine.second, p);
@@ -1038,14 +1092,16 @@ class Grower {
         }
         const int q = p - lag;
         if (first && q >= pb && q < pe) {
-          if (ups) wait_for(ups->first, q);
+          if (ups) slept |= wait_for(ups->first, q);
           if (downs) {
-            wait_for(downs->first_edge, q - 1);
-            if (second) wait_for(downs->mid, p - 1);
+            slept |= wait_for(downs->first_edge, q - 1);
+            if (second) slept |= wait_for(downs->mid, p - 1);
           }
           first_sweep(L, q, dir, first_tiles, ups != nullptr, [&] { publish(mine.first_edge, q); });
           publish(mine.first, q);
         }
+        publish(mine.step, p);
+        if (slept) ask_merge(p);
       }
     };
     if (nl == 1) {
@@ -1104,20 +1160,20 @@ class Grower {
           if (left && tile_on(active, L.t0)) {
             mid[L.c0] = snap(k, i).first;
             if (after && tile_on(before, L.t0 - 1)) {
-              wait_for(progress_[k - 1].first, q - 1);
+              if (wait_for(progress_[k - 1].first, q - 1)) busy_.store(true, std::memory_order_relaxed);
               pk[L.c0] = left->end_keys[static_cast<std::size_t>(q - 1)];
             } else if (i - dir >= 0 && i - dir < nr_) {  // (beyond the grid pk is all far)
               pk[L.c0] = snap(k, i - dir).first;
             }
             if (tile_on(active, L.t0 - 1)) {
-              wait_for(progress_[k - 1].first, q);
+              if (wait_for(progress_[k - 1].first, q)) busy_.store(true, std::memory_order_relaxed);
               cur[L.c0] = left->end_keys[static_cast<std::size_t>(q)];
             }
           }
           if (right && tile_on(active, L.t1 - 1)) {
             mid[L.c1 + 1] = snap(k + 1, i).second;
             if (after && tile_on(before, L.t1)) {
-              wait_for(progress_[k + 1].first_edge, q - 1);
+              if (wait_for(progress_[k + 1].first_edge, q - 1)) busy_.store(true, std::memory_order_relaxed);
               pk[L.c1 + 1] = right->edge_keys[static_cast<std::size_t>(q - 1)];
             } else if (i - dir >= 0 && i - dir < nr_) {
               pk[L.c1 + 1] = snap(k + 1, i - dir).second;
@@ -1655,6 +1711,12 @@ class Grower {
   int max_lanes_ = 1;
   int spin_limit_ = 1 << 8;
   bool first_alone_ = false;  // the current walk has first sweeps only
+  std::atomic<int> merge_at_{INT_MAX};  // see "When the processors are busy"
+  bool merged_ = false;
+  std::atomic<bool> busy_{false};  // a lane of the loose walk had to sleep
+  int busy_walks_ = 0;
+  int forced_merge_ = INT_MAX;
+  static constexpr int kBusyWalks = 8;
   std::int64_t lane_row_tiles_ = 16;
 };
 

@@ -78,6 +78,9 @@ struct FastDilationLimits {
   // At most this many lanes of columns (0: as many as the processors the
   // process may run on).
   int max_lanes = 0;
+  // When positive, the lanes of every walk that keeps step merge at this
+  // step, as when another process takes a processor (for the tests).
+  int merge_at_step = 0;
 };
 
 class ThreadPool;

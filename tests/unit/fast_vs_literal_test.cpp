@@ -226,6 +226,9 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
     limits.min_lane_tiles = chance(rng, 0.7) ? 1 : uniform(rng, 1, 4);
     limits.lane_row_tiles = chance(rng, 0.7) ? 1 : uniform(rng, 1, 12);
     limits.max_lanes = 3;  // as many lanes as threads, whatever the processors
+    // Now and then the lanes merge, as when another process takes a
+    // processor, a few rows into every walk.
+    if (chance(rng, 0.25)) limits.merge_at_step = uniform(rng, 1, 12);
     ThreadPool& pool = pools[c % 3];
 
     IntGrid lit = copy_of(start), l1(s.rows, s.cols), l2(s.rows, s.cols);
@@ -243,6 +246,7 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
                              std::to_string(limits.dense_share) + " block rows " +
                              std::to_string(limits.min_block_rows) + " lane tiles " +
                              std::to_string(limits.min_lane_tiles) + "/" + std::to_string(limits.lane_row_tiles) +
+                             " merge " + std::to_string(limits.merge_at_step) +
                              " threads " + std::to_string(pool.size());
     ASSERT_TRUE(same(lit, fast)) << what;
     ASSERT_EQ(ls.passes, fs.passes) << what;
