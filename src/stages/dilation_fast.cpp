@@ -719,11 +719,14 @@ class Grower {
 
   // ---- Lanes of columns --------------------------------------------------
   //
-  // With more than one thread, every walk cuts the columns into lanes of
-  // whole tiles, one per thread, and every lane walks every active row over
-  // its own columns.  A row's chains run from lane to lane, and a row reads
-  // the row before it (in the walk's order) and its own cross neighbours
-  // one pixel across the lanes' edges, so the lanes keep step.  Upstream
+  // With more than one thread, a walk whose rows hold enough active tiles
+  // cuts the columns into lanes of whole tiles, one per thread, and every
+  // lane walks every active row over its own columns (other walks are cut
+  // into parts of the rows, or walked on one thread: see walk()).  A row's
+  // chains run from lane to lane, and a row reads the row before it (in the
+  // walk's order) and its own cross neighbours one pixel across the lanes'
+  // edges, so the lanes keep step (a walk of first sweeps alone less
+  // closely: see loose_first_walk).  Upstream
   // and downstream follow the chains: the lane on the left when they run to
   // the right, on the right otherwise.  A lane's edge is its first pixel
   // in the chains' order, the one its upstream lane reads: the lane puts
@@ -732,8 +735,8 @@ class Grower {
   // that row (its carry) and for the lane downstream to have put its edge
   // keys of the row before; before a first sweep in a walk with midpoints,
   // also for the lane downstream to have taken the midpoints of the row
-  // before (their commits, which the sweep reads as data, and their reading
-  // of the grown surface, which the sweep changes).  Every sweep then
+  // being swept (their commits, which the sweep reads as data, and their
+  // reading of the grown surface, which the sweep changes).  Every sweep then
   // computes what one sweep over whole rows computes, and the result does
   // not depend on the number of lanes.
 
@@ -845,6 +848,9 @@ class Grower {
       for (int t = L.t0; t < L.t1; ++t) L.own[static_cast<std::size_t>(t >> 6)] |= std::uint64_t{1} << (t & 63);
       L.tiles_a.assign(static_cast<std::size_t>(tw_), 0);
       L.tiles_b.assign(static_cast<std::size_t>(tw_), 0);
+      // Never more runs than tiles: a lane must not allocate (nor throw)
+      // while the others wait for it.
+      L.runs.reserve(static_cast<std::size_t>(nt_));
     }
   }
 
@@ -1040,7 +1046,7 @@ class Grower {
         L.pe = n;
       }
       // A walk of first sweeps alone over lanes of columns lets the lanes
-      // drift apart (see loose_first_sweep); the others keep step and share
+      // drift apart (see loose_first_walk); the others keep step and share
       // their keys.
       const bool own = !L.shared || (kind == Walk::kFirst && columns);
       L.first_keys = own ? L.own_first : first_keys_;
@@ -1106,7 +1112,7 @@ class Grower {
     };
     if (nl == 1) {
       lane_walk(0);
-    } else {
+    } else if (nl > 1) {  // (none for an empty grid)
       pool_->for_range(0, nl, 1, [&](std::int64_t b, std::int64_t e, int) {
         for (std::int64_t k = b; k < e; ++k) lane_walk(static_cast<int>(k));
       });

@@ -17,12 +17,13 @@
 // once the remaining no-data pixels are few, a flood from the written pixels
 // finds such sets after each pass and they are left out from then on.
 //
-// What it costs: per pass, three walks over the rows still holding pixels
-// that may change (settling, layer 1 and the forward sweep; the backward
-// sweep; the last step and the midpoints), each with straight-line code
-// over the runs of 16-pixel tiles that hold such a pixel; once only a
-// handful are left, walks that visit them one by one, skipping data and
-// dropped pixels eight at a time.  It needs no grid of its own: the grown
+// What it costs: per pass, two walks over the rows still holding pixels
+// that may change (settling, layer 1 and the first sweep; the second sweep
+// the other way, with the last step and the midpoints), and only one while
+// the next pass's first sweep can share the second walk; each with
+// straight-line code over the runs of 16-pixel tiles that hold such a
+// pixel.  Once only a handful are left, walks that visit them one by one,
+// skipping data and dropped pixels eight at a time.  It needs no grid of its own: the grown
 // surface lives in a scratch int grid, the pixel states in a scratch byte
 // grid, the layers in itab's no-data pixels while a pass grows, and the
 // flood in bounded lists (one per thread, and one across their edges).
@@ -72,8 +73,9 @@ struct FastDilationLimits {
   // (0: 32).  The result does not depend on the split.
   int min_lane_tiles = 0;
   // The lanes keep step at every row, so a walk uses them only when its
-  // rows hold on average at least this many active tiles (0: 16), one lane
-  // otherwise.  The result does not depend on it.
+  // rows hold on average at least this many active tiles (0: 16); other
+  // walks are cut into parts of the rows between rows without grown pixels,
+  // or walked on one thread.  The result does not depend on it.
   int lane_row_tiles = 0;
   // At most this many lanes of columns (0: as many as the processors the
   // process may run on).

@@ -264,6 +264,23 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
   }
 }
 
+// Grids without a pixel: nothing to grow, one pass as in the literal
+// stage, with or without threads.
+TEST(FastVsLiteral, DilationOfEmptyGrids) {
+  ThreadPool pool(2);
+  for (const auto& [rows, cols] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
+    for (ThreadPool* p : {static_cast<ThreadPool*>(nullptr), &pool}) {
+      IntGrid lit(rows, cols), l1(rows, cols), l2(rows, cols);
+      const DilationStats ls = dilate_literal(lit, l1, l2, nullptr);
+      IntGrid fast(rows, cols), grown(rows, cols);
+      ByteGrid state(rows, cols);
+      const FastDilationStats fs = dilate_fast(fast, grown, state, nullptr, {}, p);
+      EXPECT_EQ(fs.passes, ls.passes) << rows << " x " << cols;
+      EXPECT_EQ(fs.growth_sweeps, ls.growth_sweeps) << rows << " x " << cols;
+    }
+  }
+}
+
 // Grids built to make growth step diagonally between data pixels, into
 // pockets that stay no-data for several passes, along the first and last
 // rows and columns.
