@@ -753,8 +753,10 @@ class Grower {
   // Spins for a while, then sleeps until the value is published (the lane
   // waited for may not be running: another process may hold its processor,
   // or the lanes outnumber the processors).
-  // Returns whether it had to sleep.
+  // Returns whether it had to sleep for a lane that had started the walk
+  // (a thread of the pool may take a while to wake up at its start).
   bool wait_for(const std::atomic<int>& a, int at_least) const {
+    const bool started = a.load(std::memory_order_relaxed) >= 0;
     for (int spins = 0; spins < spin_limit_; ++spins) {
       if (a.load(std::memory_order_acquire) >= at_least) return false;
 #if defined(__x86_64__) || defined(__i386__)
@@ -763,7 +765,7 @@ class Grower {
     }
     for (;;) {
       const int v = a.load(std::memory_order_acquire);
-      if (v >= at_least) return true;
+      if (v >= at_least) return started;
       a.wait(v, std::memory_order_acquire);
     }
   }
@@ -773,12 +775,12 @@ class Grower {
   // Lanes that keep step at every row need every lane's thread running at
   // once: when another process takes a processor, each hand-over waits for
   // the scheduler, and a walk slows a hundredfold.  A lane that had to sleep
-  // asks for the walk to be merged: from a step a few ahead of every lane,
+  // three times within a few dozen steps asks for the walk to be merged: from a step a few ahead of every lane,
   // the first lane walks the whole rows alone (the others stop after the
   // step before, which the first waits for), and the next walks use one
-  // lane (or parts of the rows) before lanes are tried again.  A walk of
-  // first sweeps alone, whose lanes seldom wait, is walked to its end the
-  // same way, and only the next walks use one lane.
+  // lane (or parts of the rows) before lanes are tried again.  (A walk of
+  // first sweeps alone, whose lanes drift apart and seldom wait, is walked
+  // to its end the same way.)
 
   // Asks for the merge from the step after `step` plus the lanes' spread.
   void ask_merge(int step) {
@@ -1031,7 +1033,6 @@ class Grower {
       merged_ = false;
       if (forced_merge_ == INT_MAX) busy_walks_ = kBusyWalks;
     }
-    if (busy_.exchange(false)) busy_walks_ = kBusyWalks;
     const bool columns = busy_walks_ == 0 && !lane_sets_[1].empty() &&
                          now.cover >= lane_row_tiles_ * static_cast<std::int64_t>(n);
     if (busy_walks_ > 0) --busy_walks_;
@@ -1077,6 +1078,7 @@ class Grower {
       const Progress* downs = columns && down_lane >= 0 && down_lane < nl ? &progress_[down_lane] : nullptr;
       Progress& mine = progress_[k];
       const int pb = L.pb, pe = L.pe;
+      int sleeps[2] = {INT_MIN / 2, INT_MIN / 2};  // the steps of the last two sleeps
       for (int p = pb; p < pe + tail; ++p) {
         if ((ups || downs) && p >= merge_at_.load(std::memory_order_acquire)) {
           if (k > 0) return;
@@ -1107,7 +1109,13 @@ class Grower {
           publish(mine.first, q);
         }
         publish(mine.step, p);
-        if (slept) ask_merge(p);
+        // Lone pauses of the machine are no reason to merge: only sleeps
+        // that come close together are.
+        if (slept) {
+          if (p - sleeps[0] < kSleepWindow && p - sleeps[1] < kSleepWindow) ask_merge(p);
+          sleeps[0] = sleeps[1];
+          sleeps[1] = p;
+        }
       }
     };
     if (nl == 1) {
@@ -1166,20 +1174,20 @@ class Grower {
           if (left && tile_on(active, L.t0)) {
             mid[L.c0] = snap(k, i).first;
             if (after && tile_on(before, L.t0 - 1)) {
-              if (wait_for(progress_[k - 1].first, q - 1)) busy_.store(true, std::memory_order_relaxed);
+              wait_for(progress_[k - 1].first, q - 1);
               pk[L.c0] = left->end_keys[static_cast<std::size_t>(q - 1)];
             } else if (i - dir >= 0 && i - dir < nr_) {  // (beyond the grid pk is all far)
               pk[L.c0] = snap(k, i - dir).first;
             }
             if (tile_on(active, L.t0 - 1)) {
-              if (wait_for(progress_[k - 1].first, q)) busy_.store(true, std::memory_order_relaxed);
+              wait_for(progress_[k - 1].first, q);
               cur[L.c0] = left->end_keys[static_cast<std::size_t>(q)];
             }
           }
           if (right && tile_on(active, L.t1 - 1)) {
             mid[L.c1 + 1] = snap(k + 1, i).second;
             if (after && tile_on(before, L.t1)) {
-              if (wait_for(progress_[k + 1].first_edge, q - 1)) busy_.store(true, std::memory_order_relaxed);
+              wait_for(progress_[k + 1].first_edge, q - 1);
               pk[L.c1 + 1] = right->edge_keys[static_cast<std::size_t>(q - 1)];
             } else if (i - dir >= 0 && i - dir < nr_) {
               pk[L.c1 + 1] = snap(k + 1, i - dir).second;
@@ -1719,10 +1727,10 @@ class Grower {
   bool first_alone_ = false;  // the current walk has first sweeps only
   std::atomic<int> merge_at_{INT_MAX};  // see "When the processors are busy"
   bool merged_ = false;
-  std::atomic<bool> busy_{false};  // a lane of the loose walk had to sleep
   int busy_walks_ = 0;
   int forced_merge_ = INT_MAX;
-  static constexpr int kBusyWalks = 8;
+  static constexpr int kBusyWalks = 4;
+  static constexpr int kSleepWindow = 64;  // steps
   std::int64_t lane_row_tiles_ = 16;
 };
 
