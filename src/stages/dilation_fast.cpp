@@ -148,6 +148,14 @@ void store_labels(int n, const std::int32_t* unreached, std::int32_t* iv, std::i
   }
 }
 
+// The chain of a run of keys, to the right or to the left.
+inline void chain_row(int n, Key* cur, Key carry, bool right_to_left) {
+  if (right_to_left)
+    chain_backward(n, cur, carry);
+  else
+    chain_forward(n, cur, carry);
+}
+
 // The masks of a run for the second sweep: source (data and layer-1
 // pixels) and unreached.  Returns the number of unreached pixels.
 TESK_CPU_KERNEL
@@ -224,10 +232,7 @@ void forward_row(int n, std::uint8_t* s, std::int32_t* iv, std::int32_t* gv, con
     dropped += drop & 1u;
     unreached_n += un & 1u;
   }
-  if (right_to_left)
-    chain_backward(n, cur, carry);
-  else
-    chain_forward(n, cur, carry);
+  chain_row(n, cur, carry, right_to_left);
   store_labels(n, m1, iv, gv, cur);
   counts.grown += grown;
   counts.dropped += dropped;
@@ -253,10 +258,7 @@ void backward_row(int n, const std::uint8_t* s, std::int32_t* iv, std::int32_t* 
     const Key own = pick(src, kOne + static_cast<Key>(v), pick(un, static_cast<Key>((d << 32) | v), kFarKey));
     cur[j + 1] = std::min(own, std::min(std::min(nk[j], nk[j + 1]), nk[j + 2]) + kOne);
   }
-  if (right_to_left)
-    chain_backward(n, cur, carry);
-  else
-    chain_forward(n, cur, carry);
+  chain_row(n, cur, carry, right_to_left);
   store_labels(n, m2, iv, gv, cur);
   counts.unreached += unreached_n;
 }
