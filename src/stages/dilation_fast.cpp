@@ -1023,11 +1023,6 @@ class Grower {
   // committed).  now: this pass's active tiles; next: the next pass's.
   void walk(Walk kind, int dir, const TileSet& now, const TileSet* next) {
     const int n = static_cast<int>(rows_.size());
-    // Lanes of columns keep step at every row: worth it only while the
-    // rows hold enough active tiles.  Otherwise, when rows without grown
-    // pixels cut the walk into parts of about the same work, the threads
-    // walk those parts (nothing a part reads changes in another); otherwise
-    // one thread walks.
     if (merged_) {
       // The last walk merged its lanes: their columns back, and one lane
       // for the next few walks.
@@ -1035,6 +1030,11 @@ class Grower {
       merged_ = false;
       if (forced_merge_ == INT_MAX) busy_walks_ = kBusyWalks;
     }
+    // Lanes of columns keep step at every row: worth it only while the
+    // rows hold enough active tiles.  Otherwise, when rows without grown
+    // pixels cut the walk into parts of about the same work, the threads
+    // walk those parts (nothing a part reads changes in another); otherwise
+    // one thread walks.
     const bool columns = busy_walks_ == 0 && !lane_sets_[1].empty() &&
                          now.cover >= lane_row_tiles_ * static_cast<std::int64_t>(n);
     if (busy_walks_ > 0) --busy_walks_;
