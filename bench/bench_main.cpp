@@ -35,7 +35,7 @@
 #include "stages/conversion_fast.h"
 #include "stages/dilation_fast.h"
 #include "stages/gap_filling_fast.h"
-#include "stages/parallel.h"
+#include "core/thread_pool.h"
 #include "stages/pipeline.h"
 #include "stages/smoothing_fast.h"
 #include "terrain.h"

@@ -8,7 +8,7 @@
 
 #include "core/grid.h"
 #include "stages/conversion.h"
-#include "stages/parallel.h"
+#include "core/thread_pool.h"
 #include "stages/progress.h"
 #include "stages/quantisation.h"
 

@@ -15,7 +15,7 @@
 #include "core/threads.h"
 #include "core/units.h"
 #include "stages/dilation_keys.h"
-#include "stages/parallel.h"
+#include "core/thread_pool.h"
 
 namespace tesk {
 namespace {

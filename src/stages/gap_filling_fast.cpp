@@ -8,7 +8,7 @@
 
 #include "core/units.h"
 #include "stages/gap_filling.h"
-#include "stages/parallel.h"
+#include "core/thread_pool.h"
 
 namespace tesk {
 namespace {

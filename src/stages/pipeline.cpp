@@ -9,7 +9,7 @@
 #include "stages/dilation_fast.h"
 #include "stages/gap_filling.h"
 #include "stages/gap_filling_fast.h"
-#include "stages/parallel.h"
+#include "core/thread_pool.h"
 #include "stages/quantisation.h"
 #include "stages/smoothing.h"
 #include "stages/smoothing_fast.h"

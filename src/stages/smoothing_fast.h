@@ -10,7 +10,7 @@
 #pragma once
 
 #include "core/grid.h"
-#include "stages/parallel.h"
+#include "core/thread_pool.h"
 #include "stages/progress.h"
 
 namespace tesk {

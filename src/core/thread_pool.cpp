@@ -1,4 +1,4 @@
-#include "stages/parallel.h"
+#include "core/thread_pool.h"
 
 #include <algorithm>
 #include <exception>
