@@ -1,32 +1,43 @@
-// Contour dilation computed by two sweeps a pass instead of one sweep per
-// growth layer.
+// The contour dilation computed by two sweeps a pass instead of one sweep
+// per growth layer.  It gives exactly the values, pass counts and growth
+// sweep counts of dilate_literal.  The module lives in stages/dilation/:
 //
-// Gives exactly the values, pass counts and growth sweep counts of
-// dilate_literal.  The growth of a pass gives each no-data pixel the layer
-// and the value the literal layer-by-layer growth gives it (first layer
-// through the cross, later ones through the ring, snapshot rule, smallest
-// value): the layer is one more than the chessboard distance to the nearest
-// data or layer-1 pixel and the value the smallest among the nearest ones,
-// which one forward and one backward sweep find exactly.  Then the
-// midpoints are written into the no-data pixels whose grown value has a
-// strictly greater cross neighbour (the last one in the order above, left,
-// right, below).
+// How a pass works.  The literal growth gives each no-data pixel a layer d
+// and a value v: d is one more than the chessboard distance to the nearest
+// data or layer-1 pixel, and v the smallest value among the nearest ones.
+// Packed into one key (d, v) compared as a pair (keys.h), that is a
+// shortest-path labelling with unit steps over the 3 x 3 neighbourhood, and
+// every pixel on a shortest path is nearer still, so the distance needs no
+// obstacles.  Such a labelling is exact after two sweeps: one down the rows
+// with the chains along each row to the right, one up the rows with the
+// chains to the left, since a shortest path can always take its steps in
+// those two orders (sparse_pass.cpp, grow(), says it pixel by pixel).  Then
+// every reached pixel whose grown value has a strictly greater cross
+// neighbour takes the midpoint between them (row_kernels.h).
 //
-// A connected set of no-data pixels (8-neighbours) in which a pass writes
-// nothing is grown identically, and writes nothing, in every later pass:
-// once the remaining no-data pixels are few, a flood from the written pixels
-// finds such sets after each pass and they are left out from then on.
+// A walk (walker.h, walks.cpp) goes over the rows still holding grown
+// pixels.  Row by row, and only over the runs of 16-pixel tiles that hold
+// such a pixel (tiles.h): the first sweep settles what the last pass wrote,
+// grows layer 1 and chains (forward_row); the second sweep, walked the
+// other way, chains again (backward_row); one row behind it, the last step
+// flags the reached pixels and the midpoints are written (midpoint_row in
+// sweeps.cpp).  A pass is two walks, or one when the next pass's first
+// sweep rides two rows behind the second (pass_driver.cpp).  With several
+// threads the columns are cut into lanes that keep step row by row
+// (lanes.h).  Once a handful of pixels are left, a pass visits them one by
+// one instead (sparse_pass.h).
 //
-// What it costs: per pass, two walks over the rows still holding pixels
-// that may change (settling, layer 1 and the first sweep; the second sweep
-// the other way, with the last step and the midpoints), and only one while
-// the next pass's first sweep can share the second walk; each with
-// straight-line code over the runs of 16-pixel tiles that hold such a
-// pixel.  Once only a handful are left, walks that visit them one by one,
-// skipping data and dropped pixels eight at a time.  It needs no grid of its own: the grown
-// surface lives in a scratch int grid, the pixel states in a scratch byte
-// grid, the layers in itab's no-data pixels while a pass grows, and the
-// flood in bounded lists (one per thread, and one across their edges).
+// When a component is dropped.  A set of no-data pixels connected through
+// their 8-neighbours in which a pass writes nothing is grown identically,
+// and writes nothing, in every later pass (states.h says why).  Once the
+// pixels still grown are few, a flood from the pixels a pass wrote finds
+// the components still alive (flood.h); the others are grown once more to
+// measure their layer count, which every later pass still adds to its
+// sweep count, and then left out for good.
+//
+// It needs no grid of its own: the grown surface lives in a scratch int
+// grid, the pixel states in a scratch byte grid, and the layers in itab's
+// no-data pixels while a pass grows.
 #pragma once
 
 #include <cstddef>
@@ -55,7 +66,7 @@ struct FastDilationLimits {
   // The search for components that can no longer change runs after a pass
   // only when at most this many grown pixels are still without data (before
   // that, nearly every component changes and the search would cost more
-  // than it saves); 0 picks the frontier capacity, so that the search never
+  // than it saves); 0 picks the stack capacity, so that the search never
   // outgrows its stack.
   std::size_t flood_limit = 0;
   // A pass walks the rows still holding grown pixels with straight-line

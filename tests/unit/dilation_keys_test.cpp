@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "stages/dilation_keys.h"
+#include "stages/dilation/keys.h"
 
 namespace tesk::dilation_keys {
 namespace {

@@ -1,4 +1,4 @@
-#include "stages/dilation_keys.h"
+#include "stages/dilation/keys.h"
 
 #include <algorithm>
 #include <cstring>
