@@ -72,23 +72,11 @@ std::string banner() {
   return text;
 }
 
-FileSet ouverture(Dialogue& d, const std::string& root, const GridAllocator& allocate) {
-  FileSet fs;
-  d.say_text(banner());
-  d.cue(cue::kDrumbl);
+namespace {
 
-  d.say("\n\n Nom du Repertoire : ");
-  const std::string nomdir = d.ask_word();
-  const std::string prefix = directory_prefix(root, nomdir);
-  d.say("\n\n Nom du fichier a traiter (sans extension _c2.raw or _c4.raw) ? ");
-  const std::string nomfic = d.ask_word();
-  d.say("\n Image :\n\t0 ====> 16 bits\n\t1 ====> 32 bits\n\t");
-  fs.itype = d.ask_int();
-  fs.input = input_names(prefix, nomfic, fs.itype);
-
-  fs.f1 = open_for_reading(fs.input.nomim1, "rb");
-  if (!fs.f1) throw RunError(message("\n Fichier %s inexistant\n", fs.input.nomim1));
-
+// The header of the input, or the size asked for when it is missing (and
+// then written, so a later run on the same data set finds it).
+void header_or_questions(Dialogue& d, FileSet& fs) {
   bool header_read = false;
   if (FilePtr f1d = open_for_reading(fs.input.nomdescr1, "r")) {
     fs.header = read_header(f1d.get());
@@ -116,13 +104,10 @@ FileSet ouverture(Dialogue& d, const std::string& root, const GridAllocator& all
     throw RunError(std::string("\n Taille d'image invalide") + (header_read ? " dans " + fs.input.nomdescr1 : "") +
                    size);
   }
-  check_raster_length(fs.f1.get(), fs.input.nomim1, h, fs.itype);
-  allocate(h.nb_lig, h.nb_col, fs.itype);
+}
 
-  d.say("\n\n L'IMAGE A:  \n");
-  d.say("\n            %d LIGNES\n", h.nb_lig);
-  d.say("\n         ET %d COLONNES\n", h.nb_col);
-
+// The base name of the outputs: the input's, or a new one.
+std::string output_base(Dialogue& d, const std::string& nomfic) {
   int rep = -1;
   while (rep != 0 && rep != 1) {
     d.say("\n\n 0 -----> Reprise de Nom generique %s ? ", nomfic.c_str());
@@ -134,8 +119,11 @@ FileSet ouverture(Dialogue& d, const std::string& root, const GridAllocator& all
     d.say("\n\n Nom du fichier a creer (sans extension _m2.raw ou _m4.raw) ? ");
     nomfic1 = d.ask_word();
   }
-  fs.output = output_names(prefix, nomfic1, fs.itype);
+  return nomfic1;
+}
 
+// The four outputs created, in the classic order.
+void open_outputs(FileSet& fs) {
   struct Target {
     FilePtr* handle;
     const std::string* path;
@@ -152,6 +140,41 @@ FileSet ouverture(Dialogue& d, const std::string& root, const GridAllocator& all
     t.handle->reset(std::fopen(t.path->c_str(), t.mode));
     if (!*t.handle) throw RunError(message(t.failure, *t.path), /*wait_key=*/true);
   }
+
+}
+
+}  // namespace
+
+FileSet ouverture(Dialogue& d, const std::string& root, const GridAllocator& allocate) {
+  FileSet fs;
+  d.say_text(banner());
+  d.cue(cue::kDrumbl);
+
+  d.say("\n\n Nom du Repertoire : ");
+  const std::string nomdir = d.ask_word();
+  const std::string prefix = directory_prefix(root, nomdir);
+  d.say("\n\n Nom du fichier a traiter (sans extension _c2.raw or _c4.raw) ? ");
+  const std::string nomfic = d.ask_word();
+  d.say("\n Image :\n\t0 ====> 16 bits\n\t1 ====> 32 bits\n\t");
+  fs.itype = d.ask_int();
+  fs.input = input_names(prefix, nomfic, fs.itype);
+
+  fs.f1 = open_for_reading(fs.input.nomim1, "rb");
+  if (!fs.f1) throw RunError(message("\n Fichier %s inexistant\n", fs.input.nomim1));
+
+  header_or_questions(d, fs);
+  const Header& h = fs.header;
+  check_raster_length(fs.f1.get(), fs.input.nomim1, h, fs.itype);
+  allocate(h.nb_lig, h.nb_col, fs.itype);
+
+  d.say("\n\n L'IMAGE A:  \n");
+  d.say("\n            %d LIGNES\n", h.nb_lig);
+  d.say("\n         ET %d COLONNES\n", h.nb_col);
+
+  const std::string nomfic1 = output_base(d, nomfic);
+  fs.output = output_names(prefix, nomfic1, fs.itype);
+
+  open_outputs(fs);
 
   // Both output headers describe the image; errors surface when the files
   // are closed at the end of the run.

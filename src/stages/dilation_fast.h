@@ -94,6 +94,10 @@ struct FastDilationLimits {
   // When positive, the lanes of every walk that keeps step merge at this
   // step, as when another process takes a processor (for the tests).
   int merge_at_step = 0;
+  // When positive, the last lane of every walk over lanes starts this many
+  // microseconds late, as when its thread waits for a processor (for the
+  // tests).
+  int late_lane_us = 0;
 };
 
 class ThreadPool;

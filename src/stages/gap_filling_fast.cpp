@@ -50,19 +50,33 @@ class Filler {
       stats.sweeps = 1;
       return stats;
     }
-    // The flags cleared, and the blocks of kBlock pixels holding a no-data
-    // pixel marked, on every thread: the first sweep visits only the
-    // no-data pixels there are at its start (it writes the pixel it visits,
-    // nothing else), so the other blocks can be passed over.
-    const int nb = (nc_ + kBlock - 1) / kBlock;
-    const int bw = (nb + 63) / 64;
-    std::vector<std::uint64_t> holes(static_cast<std::size_t>(nr_) * static_cast<std::size_t>(bw), 0);
+    mark_holes();
+    // First sweep: every pixel; later sweeps: the candidates only.
+    std::int64_t written = first_sweep();
+    ++stats.sweeps;
+    while (written > 0) {
+      written = later_sweep();
+      ++stats.sweeps;
+    }
+    stats.pixels_visited = visited_;
+    return stats;
+  }
+
+ private:
+  // The flags cleared, and the blocks of kBlock pixels holding a no-data
+  // pixel marked, on every thread: the first sweep visits only the no-data
+  // pixels there are at its start (it writes the pixel it visits, nothing
+  // else), so the other blocks can be passed over.
+  void mark_holes() {
+    nb_ = (nc_ + kBlock - 1) / kBlock;
+    bw_ = (nb_ + 63) / 64;
+    holes_.assign(static_cast<std::size_t>(nr_) * static_cast<std::size_t>(bw_), 0);
     auto scan = [&](std::int64_t r0, std::int64_t r1, int) {
       std::memset(F_ + index(static_cast<int>(r0), 0), 0, index(static_cast<int>(r1 - r0), 0));
       for (std::int64_t i = r0; i < r1; ++i) {
         const std::int32_t* row = I_ + index(static_cast<int>(i), 0);
-        std::uint64_t* bits = holes.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bw);
-        for (int b = 0; b < nb; ++b) {
+        std::uint64_t* bits = holes_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bw_);
+        for (int b = 0; b < nb_; ++b) {
           const int j = b * kBlock;
           bool any = false;
           if (j + kBlock <= nc_) {
@@ -78,14 +92,17 @@ class Filler {
       pool_->for_range(0, nr_, 16, scan);
     else
       scan(0, nr_, 0);
-    // First sweep: every pixel.
+  }
+
+  // The first sweep over the blocks holding no-data pixels; returns the
+  // pixels written.
+  std::int64_t first_sweep() {
     std::int64_t written = 0;
-    ++stats.sweeps;
     for (int i = 0; i < nr_; ++i) {
       const std::int32_t* row = I_ + index(i, 0);
       visited_ += nc_;
-      const std::uint64_t* bits = holes.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bw);
-      for (int w = 0; w < bw; ++w) {
+      const std::uint64_t* bits = holes_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bw_);
+      for (int w = 0; w < bw_; ++w) {
         for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
           const int j0 = (w * 64 + std::countr_zero(m)) * kBlock;
           const int e = std::min(j0 + kBlock, nc_);
@@ -94,29 +111,29 @@ class Filler {
         }
       }
     }
-    // Later sweeps: the candidates only.
-    while (written > 0) {
-      promote();
-      written = 0;
-      ++stats.sweeps;
-      for (int i = row_min_; i <= row_max_; ++i) {
-        RowRange& r = cur_[static_cast<std::size_t>(i)];
-        // r.hi may grow while the row is treated (right neighbours).
-        for (int j = r.lo; j <= r.hi; ++j) {
-          std::uint8_t& f = F_[index(i, j)];
-          if (!(f & kThisSweep)) continue;
-          f = static_cast<std::uint8_t>(f & ~kThisSweep);
-          ++visited_;
-          if (at(i, j) == kNoData) written += visit(i, j, /*full=*/false);
-        }
-        r = RowRange{};
-      }
-    }
-    stats.pixels_visited = visited_;
-    return stats;
+    return written;
   }
 
- private:
+  // A later sweep over the candidates the last one queued; returns the
+  // pixels written.
+  std::int64_t later_sweep() {
+    promote();
+    std::int64_t written = 0;
+    for (int i = row_min_; i <= row_max_; ++i) {
+      RowRange& r = cur_[static_cast<std::size_t>(i)];
+      // r.hi may grow while the row is treated (right neighbours).
+      for (int j = r.lo; j <= r.hi; ++j) {
+        std::uint8_t& f = F_[index(i, j)];
+        if (!(f & kThisSweep)) continue;
+        f = static_cast<std::uint8_t>(f & ~kThisSweep);
+        ++visited_;
+        if (at(i, j) == kNoData) written += visit(i, j, /*full=*/false);
+      }
+      r = RowRange{};
+    }
+    return written;
+  }
+
   std::size_t index(int i, int j) const {
     return static_cast<std::size_t>(i) * static_cast<std::size_t>(nc_) + static_cast<std::size_t>(j);
   }
@@ -184,6 +201,9 @@ class Filler {
   int next_min_ = INT_MAX;
   int next_max_ = -1;
   std::int64_t visited_ = 0;
+  int nb_ = 0;  // blocks of kBlock pixels a row
+  int bw_ = 0;  // words of block bits a row
+  std::vector<std::uint64_t> holes_;  // the blocks holding a no-data pixel before the first sweep
   ThreadPool* pool_;
 };
 

@@ -40,6 +40,27 @@ int window_first(int pos, int n, int size) {
   return first;
 }
 
+namespace {
+
+// The first and last columns (or rows) of the window of degree n around the
+// whole part of x, moved inside [0, size).
+void spline_window(double x, int n, int size, int& first, int& last) {
+  double whole = 0.0;
+  std::modf(x, &whole);
+  first = static_cast<int>(whole - (n >> 1));
+  last = first + n;
+  if (first < 0) {
+    first = 0;
+    last = n;
+  }
+  if (last >= size) {
+    last = size - 1;
+    first = last - n;
+  }
+}
+
+}  // namespace
+
 double InterpolePointSpline(const IntGrid& itab, double x, double y, int n) {
   float** U = fmatrice(n + 1, 1);
   float** B = fmatrice(n + 1, n + 1);
@@ -53,31 +74,9 @@ double InterpolePointSpline(const IntGrid& itab, double x, double y, int n) {
     throw std::bad_alloc();
   }
 
-  double xi = 0.0;
-  double yi = 0.0;
-  std::modf(x, &xi);
-  std::modf(y, &yi);
-  const int half = n >> 1;
-  int bxi = static_cast<int>(xi - half);
-  int byi = static_cast<int>(yi - half);
-  int bxf = bxi + n;
-  int byf = byi + n;
-  if (bxi < 0) {
-    bxi = 0;
-    bxf = n;
-  }
-  if (byi < 0) {
-    byi = 0;
-    byf = n;
-  }
-  if (bxf >= itab.cols()) {
-    bxf = itab.cols() - 1;
-    bxi = bxf - n;
-  }
-  if (byf >= itab.rows()) {
-    byf = itab.rows() - 1;
-    byi = byf - n;
-  }
+  int bxi, bxf, byi, byf;
+  spline_window(x, n, itab.cols(), bxi, bxf);
+  spline_window(y, n, itab.rows(), byi, byf);
 
   const double xfrac = (x - bxi) / (bxf - bxi);
   const double yfrac = (y - byi) / (byf - byi);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 
 #include "core/thread_pool.h"
@@ -52,7 +53,10 @@ void Walker::ask_merge(int step) {
 // The first lane takes every column from step `at` on: the other lanes
 // have done every step before it.
 void Walker::take_all_columns(ColumnLane& L, int at) {
-  for (std::size_t k = 1; k < lanes_->size(); ++k) wait_for(progress_[k].step, at - 1);
+  for (std::size_t k = 1; k < lanes_->size(); ++k) {
+    wait_for(progress_[k].step, at - 1);
+    assert(progress_[k].step.load(std::memory_order_acquire) == at - 1);
+  }
   L.t0 = 0;
   L.t1 = tiles_.count();
   L.c0 = 0;

@@ -100,6 +100,7 @@ class Walker {
   int max_lanes_ = 1;
   int spin_limit_ = 1 << 8;
   int forced_merge_;
+  int late_lane_us_ = 0;
   // One lane for all columns; when there are several threads, one lane per
   // thread for its columns, and one per thread for all columns, which walk
   // parts of the rows.  lanes_ is the set the current walk uses.

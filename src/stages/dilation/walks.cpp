@@ -1,7 +1,10 @@
 #include "stages/dilation/walker.h"
 
 #include <algorithm>
+#include <cassert>
+#include <chrono>
 #include <climits>
+#include <thread>
 
 #include "core/thread_pool.h"
 #include "core/threads.h"
@@ -26,6 +29,7 @@ Walker::Walker(const Surface& g, std::vector<int>& rows, Tiles& tiles, const Fas
   if (limits.min_lane_tiles > 0) min_lane_tiles_ = limits.min_lane_tiles;
   if (limits.lane_row_tiles > 0) lane_row_tiles_ = limits.lane_row_tiles;
   forced_merge_ = limits.merge_at_step > 0 ? limits.merge_at_step : INT_MAX;
+  late_lane_us_ = limits.late_lane_us;
   merge_at_.store(INT_MAX, std::memory_order_relaxed);
   const int cpus = usable_cpus();
   max_lanes_ = limits.max_lanes > 0 ? limits.max_lanes : cpus;
@@ -114,10 +118,17 @@ void Walker::lane_walk(int k, Walk kind, int dir, bool columns, const TileSet& n
   Progress& mine = progress_[k];
   const int pb = L.pb, pe = L.pe;
   int sleeps[2] = {INT_MIN / 2, INT_MIN / 2};  // the steps of the last two sleeps
+  if (late_lane_us_ > 0 && columns && k == nl - 1) std::this_thread::sleep_for(std::chrono::microseconds(late_lane_us_));
   for (int p = pb; p < pe + tail; ++p) {
-    if ((ups || downs) && p >= merge_at_.load(std::memory_order_acquire)) {
+    const int merge_at = merge_at_.load(std::memory_order_acquire);
+    if ((ups || downs) && p >= merge_at) {
+      // The merge is asked for a step ahead of every lane (ask_merge), so
+      // every lane meets it at that very step: the others stop before it,
+      // the first takes every column from it on.  The bytes cannot depend
+      // on when it comes.
+      assert(p == merge_at);
       if (k > 0) return;
-      take_all_columns(L, merge_at_.load(std::memory_order_relaxed));
+      take_all_columns(L, merge_at);
       ups = downs = nullptr;
     }
     bool slept = false;
@@ -196,6 +207,7 @@ void Walker::loose_lane_walk(int k, int dir, const TileSet& t) {
   ColumnLane* left = k > 0 ? &(*lanes_)[static_cast<std::size_t>(k - 1)] : nullptr;
   ColumnLane* right = k + 1 < nl ? &(*lanes_)[static_cast<std::size_t>(k + 1)] : nullptr;
   Progress& mine = progress_[k];
+  if (late_lane_us_ > 0 && k == nl - 1) std::this_thread::sleep_for(std::chrono::microseconds(late_lane_us_));
   for (int q = 0; q < n; ++q) {
     const int i = row_at(static_cast<std::size_t>(q), dir);
     const std::uint64_t* active = tiles_.active(t, i);
