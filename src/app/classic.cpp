@@ -117,6 +117,41 @@ int ask_sur(Dialogue& d) {
   return d.ask_int();
 }
 
+// Reading, then the computation: conversion, dilation, gap filling, copy,
+// smoothing, overlay (reading the input again), conversion back,
+// quantisation.
+void compute_classic(Dialogue& d, FileSet& fs, RunGrids& g, const RunParams& p) {
+  read_raster(fs, g.itab);
+  ClassicObserver observer(d);
+  try {
+    compute_dem(
+        g, p,
+        [&](IntGrid& itab) {
+          std::rewind(fs.f1.get());
+          read_raster(fs, itab);
+        },
+        observer);
+  } catch (const ConversionError& e) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "\n Valeur %d (ligne %d, colonne %d) trop grande pour l'equidistance %d : conversion impossible\n",
+                  e.fault.value, e.fault.row, e.fault.col, p.equid);
+    throw RunError(text);
+  }
+}
+
+// The two rasters, then every output closed (a write error surfaces there).
+void write_classic(FileSet& fs, RunGrids& g, const RunParams& p) {
+  errno = 0;
+  std::FILE* failed = nullptr;
+  if (!ecriture(fs.f2.get(), fs.f3.get(), fs.itype, g.tab, g.itab1, &failed, resolve_threads(p.threads)))
+    throw RunError(with_path("Erreur d'ecriture", failed == fs.f2.get() ? fs.output.nomim2 : fs.output.nomim3));
+  close_output(fs.f2, fs.output.nomim2);
+  close_output(fs.f3, fs.output.nomim3);
+  close_output(fs.f2d, fs.output.nomdescr2);
+  close_output(fs.f3d, fs.output.nomdescr3);
+}
+
 }  // namespace
 
 int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOptions& options) {
@@ -141,36 +176,9 @@ int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOpt
     d.cue(cue::kMovPiece);
     d.say("\n Lecture \n");
 
-    // Reading, then the computation: conversion, dilation, gap filling,
-    // copy, smoothing, overlay (reading the input again), conversion back,
-    // quantisation.
-    read_raster(fs, g.itab);
-    ClassicObserver observer(d);
-    try {
-      compute_dem(
-          g, p,
-          [&](IntGrid& itab) {
-            std::rewind(fs.f1.get());
-            read_raster(fs, itab);
-          },
-          observer);
-    } catch (const ConversionError& e) {
-      char text[200];
-      std::snprintf(text, sizeof text,
-                    "\n Valeur %d (ligne %d, colonne %d) trop grande pour l'equidistance %d : conversion impossible\n",
-                    e.fault.value, e.fault.row, e.fault.col, p.equid);
-      throw RunError(text);
-    }
+    compute_classic(d, fs, g, p);
 
-    // Writing.
-    errno = 0;
-    std::FILE* failed = nullptr;
-    if (!ecriture(fs.f2.get(), fs.f3.get(), fs.itype, g.tab, g.itab1, &failed, resolve_threads(p.threads)))
-      throw RunError(with_path("Erreur d'ecriture", failed == fs.f2.get() ? fs.output.nomim2 : fs.output.nomim3));
-    close_output(fs.f2, fs.output.nomim2);
-    close_output(fs.f3, fs.output.nomim3);
-    close_output(fs.f2d, fs.output.nomdescr2);
-    close_output(fs.f3d, fs.output.nomdescr3);
+    write_classic(fs, g, p);
 
     // End.
     d.say("\n");
