@@ -18,6 +18,7 @@
 #include "core/units.h"
 #include "stages/conversion.h"
 #include "stages/pipeline.h"
+#include "io/gdal_shared.h"
 #include "io/raster.h"
 
 namespace tesk::gdal {
@@ -29,16 +30,6 @@ std::string format(const char* fmt, auto... args) {
   std::snprintf(s.data(), s.size(), fmt, args...);
   s.resize(static_cast<std::size_t>(n));
   return s;
-}
-
-std::string with_gdal_reason(std::string text) {
-  const std::string reason = last_error();
-  if (!reason.empty()) text += " (" + reason + ")";
-  return text;
-}
-
-bool ends_with(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // A no-data value the integer reading can compare samples with.
@@ -99,13 +90,6 @@ class ClassicSource : public Source {
   std::string path_;
   int itype_ = 0;
 };
-
-struct DatasetCloser {
-  void operator()(void* ds) const {
-    if (ds) GDALClose(ds);
-  }
-};
-using DatasetPtr = std::unique_ptr<void, DatasetCloser>;
 
 // One band of a GDAL raster (also the grid a vector source is burnt into).
 class RasterSource : public Source {
