@@ -212,6 +212,7 @@ void write_hillshade(const std::string& path, const IntGrid& altitude, const Rea
   for (const char* a : {"-of", "MEM", "-alg", "Horn", "-az", "315", "-alt", "45", "-z", "1", "-s", "1"})
     args.AddString(a);
   GDALDEMProcessingOptions* opts = GDALDEMProcessingOptionsNew(args.List(), nullptr);
+  if (!opts) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path + ": GDAL refused its options"));
   int usage_error = 0;
   CPLErrorReset();
   DatasetPtr shade(GDALDEMProcessing("", dem.get(), "hillshade", nullptr, opts, &usage_error));
