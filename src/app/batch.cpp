@@ -67,7 +67,9 @@ void declare(CLI::App& app, Options& o) {
       ->required();
   app.add_option("-i,--interval", o.interval, "Contour interval, in the altitude units of the source (not 0)")
       ->required();
-  app.add_option("-m,--window", o.window, "Smoothing window: 1 none, 3 or 5 a Bernstein window of m+1 pixels")
+  app.add_option("-m,--window", o.window,
+                 "Smoothing window, 1 to " + std::to_string(kMaxMaille) +
+                     ": 1 does not smooth, any larger m smooths with a Bernstein window of m+1 by m+1 pixels")
       ->capture_default_str();
   app.add_flag("--no-overlay", o.no_overlay, "Do not lay the contour values back over the result");
   app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
