@@ -7,10 +7,11 @@
 # the README section "From contour lines to a DEM", under docs/ (--no-pictures to skip that).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
-tesk_install_deps
+source scripts/lib.sh
+# gdal-bin: gdal_translate draws the contour picture.
+tesk_install_deps "${TESK_BUILD_PACKAGES[@]}" gdal-bin
 
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+tesk_configure build/release Release
 cmake --build build/release --target tesk tesk_accuracy > /dev/null
 
 out=build/walkthrough

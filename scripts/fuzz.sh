@@ -14,16 +14,15 @@
 # input in build/fuzz/crashes/ and makes the script fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
-tesk_install_deps
+source scripts/lib.sh
+tesk_install_deps "${TESK_BUILD_PACKAGES[@]}" "${TESK_TEST_PACKAGES[@]}"
 
 seconds=${1:-60}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(header answers dialogue pipeline)
 
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTESK_BUILD_FUZZ=ON -DTESK_BUILD_TESTS=OFF -DTESK_WITH_GDAL=OFF > /dev/null
+CC=clang CXX=clang++ tesk_configure build/fuzz RelWithDebInfo -DTESK_BUILD_FUZZ=ON -DTESK_WITH_GDAL=OFF
 cmake --build build/fuzz --target "${targets[@]/%/_fuzz}"
 
 mkdir -p build/fuzz/crashes

@@ -5,10 +5,10 @@
 # jacksboro_i20, 16-bit, same output name, interval 20, window 3, overlay on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
-tesk_install_deps
+source scripts/lib.sh
+tesk_install_deps "${TESK_BUILD_PACKAGES[@]}"
 
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+tesk_configure build/release Release
 cmake --build build/release --target tesk
 
 TESK_IMAGES="$PWD/images" ./build/release/tesk <<'ANSWERS'

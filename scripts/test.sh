@@ -1,26 +1,42 @@
 #!/usr/bin/env bash
-# Builds TESK and runs every test: the Release build first, then the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer (with
-# LeakSanitizer on every full run of the executable), then a short run of
-# each libFuzzer target (scripts/fuzz.sh).
+# Builds TESK and runs every test: first the layering check of src/, then
+# the Release build, then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (with LeakSanitizer on every full run of the
+# executable; built with asserts on), then the multi-threaded stages under
+# ThreadSanitizer, then a short run of each libFuzzer target
+# (scripts/fuzz.sh).
 # Installs the Debian packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
-tesk_install_deps
+source scripts/lib.sh
 
+echo "== Layers of src/"
+bash scripts/check_layers.sh
+
+tesk_install_deps "${TESK_BUILD_PACKAGES[@]}" "${TESK_TEST_PACKAGES[@]}"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== Release build and tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+tesk_configure build/release Release -DTESK_BUILD_TESTS=ON
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
+# -O1 keeps the instrumented suite quick; without -DNDEBUG, asserts stay on.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
-cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESK_SANITIZE=ON
+tesk_configure build/sanitize RelWithDebInfo -DTESK_BUILD_TESTS=ON -DTESK_SANITIZE=ON \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+# The stages that share work among threads, and the pipeline around them.
+# The per-CPU kernels are off: ThreadSanitizer cannot run their selectors.
+echo "== ThreadSanitizer build and tests of the threaded stages"
+tesk_configure build/tsan RelWithDebInfo -DTESK_BUILD_TESTS=ON -DTESK_TSAN=ON -DTESK_CPU_KERNELS=OFF \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
+cmake --build build/tsan -j "$jobs" --target tesk_unit_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R 'FastVsLiteral|FastStages|FastDilation|Pipeline|RunGrids'
 
 echo "== Fuzzing: about a minute per target (TESK_FUZZ_SECONDS to change it)"
 bash scripts/fuzz.sh "${TESK_FUZZ_SECONDS:-60}"

@@ -20,6 +20,7 @@
 #include "io/gdal_output.h"
 #include "io/gdal_progress.h"
 #include "io/gdal_source.h"
+#include "stages/conversion.h"
 #include "stages/pipeline.h"
 #include "stages/smoothing.h"
 
@@ -66,7 +67,9 @@ void declare(CLI::App& app, Options& o) {
       ->required();
   app.add_option("-i,--interval", o.interval, "Contour interval, in the altitude units of the source (not 0)")
       ->required();
-  app.add_option("-m,--window", o.window, "Smoothing window: 1 none, 3 or 5 a Bernstein window of m+1 pixels")
+  app.add_option("-m,--window", o.window,
+                 "Smoothing window, 1 to " + std::to_string(kMaxMaille) +
+                     ": 1 does not smooth, any larger m smooths with a Bernstein window of m+1 by m+1 pixels")
       ->capture_default_str();
   app.add_flag("--no-overlay", o.no_overlay, "Do not lay the contour values back over the result");
   app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
@@ -133,6 +136,28 @@ class BatchObserver : public RunObserver {
   std::int64_t first_ = 0;
 };
 
+// The one report of a contour value that internal units cannot hold,
+// whether the reading of a source that is not raw or the run meets it.
+RunError value_too_large(const std::string& src, double value, int row, int col, int equid) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                ": the value %.17g at row %d, column %d is too large for the interval %d "
+                "(its magnitude must stay below 4194304 intervals)",
+                value, row, col, equid);
+  return RunError(src + text);
+}
+
+// A source that is not raw, row by row into internal units: no-data (and
+// NaN) become the internal marker.
+void read_internal(gdal::Source& src, IntGrid& itab, int equid, const std::string& name) {
+  std::vector<double> row(static_cast<std::size_t>(src.cols()));
+  for (int i = 0; i < src.rows(); ++i) {
+    src.read_row(i, row.data());
+    if (auto j = convert_row_to_internal(row.data(), src.cols(), src.nodata(), equid, itab[i]))
+      throw value_too_large(name, row[static_cast<std::size_t>(*j)], i, *j, equid);
+  }
+}
+
 // Checked before anything is computed: every output's directory exists, and
 // no output exists unless --overwrite.
 void check_outputs(const std::vector<std::string>& files, bool overwrite) {
@@ -158,6 +183,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
 
   gdal::SourceOptions so = o.source;
   so.nodata = o.nodata;
+  so.run_bytes_per_pixel = RunGrids::bytes_per_pixel(false);
   auto src = gdal::open_source(o.src, so);
   progress.report(0);
 
@@ -182,7 +208,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
   }
   auto read = [&](IntGrid& itab) {
     if (p.internal_input)
-      src->read_internal(itab, p.equid);
+      read_internal(*src, itab, p.equid, o.src);
     else
       src->read_raw(itab);
   };
@@ -198,9 +224,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
   try {
     stats = compute_dem(g, p, read, observer);
   } catch (const ConversionError& e) {
-    throw RunError(o.src + ": the value " + std::to_string(e.fault.value) + " at row " + std::to_string(e.fault.row) +
-                   ", column " + std::to_string(e.fault.col) + " is too large for the interval " +
-                   std::to_string(p.equid));
+    throw value_too_large(o.src, e.fault.value, e.fault.row, e.fault.col, p.equid);
   }
   progress.report(0.90);
 

@@ -4,10 +4,10 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -20,36 +20,15 @@ bool is_regular_file(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string find_on_path(const std::string& name) {
-  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : std::string();
-  const char* path = std::getenv("PATH");
-  if (!path) return {};
-  std::string dirs = path;
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    const std::string dir = end > start ? dirs.substr(start, end - start) : std::string(".");
-    const std::string candidate = dir + "/" + name;
-    if (is_regular_file(candidate) && access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return {};
-}
-
 }  // namespace
 
 SystemCues::SystemCues(std::string sounds_dir, std::string player) : dir_(std::move(sounds_dir)) {
   while (dir_.size() > 1 && dir_.back() == '/') dir_.pop_back();
   if (dir_.empty()) return;  // no sound directory: every cue is skipped
-  if (!player.empty()) {
-    player_ = find_on_path(player);
-  } else {
-    for (const char* name : {"aplay", "paplay"}) {
-      player_ = find_on_path(name);
-      if (!player_.empty()) break;
-    }
-  }
+  if (!player.empty())
+    players_ = {std::move(player)};
+  else
+    players_ = {"aplay", "paplay"};
 }
 
 SystemCues SystemCues::from_environment() {
@@ -59,7 +38,7 @@ SystemCues SystemCues::from_environment() {
 }
 
 void SystemCues::play(const char* file_name) {
-  if (dir_.empty() || player_.empty()) return;
+  if (dir_.empty()) return;
   const std::string path = dir_ + "/" + file_name;
   if (!is_regular_file(path)) return;
 
@@ -67,9 +46,18 @@ void SystemCues::play(const char* file_name) {
   if (posix_spawn_file_actions_init(&actions) != 0) return;
   for (int fd = 0; fd <= 2; ++fd)
     posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-  std::vector<char*> argv = {const_cast<char*>(player_.c_str()), const_cast<char*>(path.c_str()), nullptr};
+  // posix_spawnp looks the player up on the PATH (a name with a slash is
+  // taken as it is).  A player that is missing or cannot be run is dropped,
+  // so that the next cue goes straight to the one that can; any other
+  // failure only skips this cue.
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, player_.c_str(), &actions, nullptr, argv.data(), environ);
+  int rc = ENOENT;
+  while (!players_.empty()) {
+    std::vector<char*> argv = {players_.front().data(), const_cast<char*>(path.c_str()), nullptr};
+    rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    if (rc != ENOENT && rc != EACCES && rc != ENOEXEC) break;
+    players_.erase(players_.begin());
+  }
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return;
   int status = 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tesk {
 
@@ -30,7 +31,8 @@ class SilentCues : public CuePlayer {
 
 // Plays sounds_dir/file_name with an external player: `player` when given
 // (run with the file's path as its only argument), else the first of aplay
-// and paplay found on the PATH.  The player's output goes to /dev/null.
+// and paplay that starts, each looked up on the PATH.  The player's output
+// goes to /dev/null.
 class SystemCues : public CuePlayer {
  public:
   SystemCues(std::string sounds_dir, std::string player);
@@ -41,7 +43,7 @@ class SystemCues : public CuePlayer {
 
  private:
   std::string dir_;
-  std::string player_;  // resolved once; empty: no player
+  std::vector<std::string> players_;  // those still worth trying, in order; empty: no player
 };
 
 }  // namespace tesk

@@ -13,27 +13,11 @@
 #include <gdal_utils.h>
 
 #include "core/run_error.h"
+#include "io/gdal_shared.h"
 #include "io/raster.h"
 
 namespace tesk::gdal {
 namespace {
-
-bool ends_with(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-std::string with_gdal_reason(std::string text) {
-  const std::string reason = last_error();
-  if (!reason.empty()) text += " (" + reason + ")";
-  return text;
-}
-
-struct DatasetCloser {
-  void operator()(void* ds) const {
-    if (ds) GDALClose(ds);
-  }
-};
-using DatasetPtr = std::unique_ptr<void, DatasetCloser>;
 
 // A one-band dataset in memory over an existing buffer (no copy).
 DatasetPtr wrap(void* data, GDALDataType type, int rows, int cols) {
@@ -228,6 +212,7 @@ void write_hillshade(const std::string& path, const IntGrid& altitude, const Rea
   for (const char* a : {"-of", "MEM", "-alg", "Horn", "-az", "315", "-alt", "45", "-z", "1", "-s", "1"})
     args.AddString(a);
   GDALDEMProcessingOptions* opts = GDALDEMProcessingOptionsNew(args.List(), nullptr);
+  if (!opts) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path + ": GDAL refused its options"));
   int usage_error = 0;
   CPLErrorReset();
   DatasetPtr shade(GDALDEMProcessing("", dem.get(), "hillshade", nullptr, opts, &usage_error));

@@ -1,11 +1,11 @@
 #include "io/gdal_source.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <mutex>
-#include <vector>
 
 #include <cpl_error.h>
 #include <cpl_string.h>
@@ -16,8 +16,7 @@
 #include "core/memory.h"
 #include "core/run_error.h"
 #include "core/units.h"
-#include "stages/conversion.h"
-#include "stages/pipeline.h"
+#include "io/gdal_shared.h"
 #include "io/raster.h"
 
 namespace tesk::gdal {
@@ -31,29 +30,8 @@ std::string format(const char* fmt, auto... args) {
   return s;
 }
 
-std::string with_gdal_reason(std::string text) {
-  const std::string reason = last_error();
-  if (!reason.empty()) text += " (" + reason + ")";
-  return text;
-}
-
-bool ends_with(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // A no-data value the integer reading can compare samples with.
 bool is_int32(double v) { return std::isfinite(v) && v == std::trunc(v) && v >= INT32_MIN && v <= INT32_MAX; }
-
-[[noreturn]] void conversion_fault(const std::string& path, double v, int row, int col, int equid) {
-  throw RunError(format("%s: the value %.17g at row %d, column %d is too large for the interval %d "
-                        "(it must stay below 4194304 intervals)",
-                        path.c_str(), v, row, col, equid));
-}
-
-// Integer samples in IntGrid raw form into internal units.
-void convert_raw(IntGrid& itab, int ival, int equid, const std::string& path) {
-  if (auto f = convert_to_internal(itab, ival, equid)) conversion_fault(path, f->value, f->row, f->col, equid);
-}
 
 // A classic contour raster: headerless samples, the size from the header
 // text beside it.
@@ -90,22 +68,20 @@ class ClassicSource : public Source {
     if (f) std::fclose(f);
     if (!ok) throw RunError("cannot read " + path_);
   }
-  void read_internal(IntGrid& itab, int equid) override {
-    read_raw(itab);
-    convert_raw(itab, static_cast<int>(nodata_), equid, path_);
+  void read_row(int i, double* samples) override {
+    IntGrid row(1, cols_);
+    std::FILE* f = std::fopen(path_.c_str(), "rb");
+    const auto offset = static_cast<long>(i) * cols_ * sample_bytes(itype_);
+    const bool ok = f && std::fseek(f, offset, SEEK_SET) == 0 && lecture(f, itype_, row);
+    if (f) std::fclose(f);
+    if (!ok) throw RunError("cannot read " + path_);
+    std::copy(row.begin(), row.end(), samples);
   }
 
  private:
   std::string path_;
   int itype_ = 0;
 };
-
-struct DatasetCloser {
-  void operator()(void* ds) const {
-    if (ds) GDALClose(ds);
-  }
-};
-using DatasetPtr = std::unique_ptr<void, DatasetCloser>;
 
 // One band of a GDAL raster (also the grid a vector source is burnt into).
 class RasterSource : public Source {
@@ -143,19 +119,9 @@ class RasterSource : public Source {
       throw RunError(with_gdal_reason("cannot read " + path_));
   }
 
-  void read_internal(IntGrid& itab, int equid) override {
-    if (raw_) {
-      read_raw(itab);
-      convert_raw(itab, static_cast<int>(nodata_), equid, path_);
-      return;
-    }
-    std::vector<double> row(static_cast<std::size_t>(cols_));
-    for (int i = 0; i < rows_; ++i) {
-      if (GDALRasterIO(band_, GF_Read, 0, i, cols_, 1, row.data(), cols_, 1, GDT_Float64, 0, 0) != CE_None)
-        throw RunError(with_gdal_reason("cannot read " + path_));
-      if (auto j = convert_row_to_internal(row.data(), cols_, nodata_, equid, itab[i]))
-        conversion_fault(path_, row[static_cast<std::size_t>(*j)], i, *j, equid);
-    }
+  void read_row(int i, double* samples) override {
+    if (GDALRasterIO(band_, GF_Read, 0, i, cols_, 1, samples, cols_, 1, GDT_Float64, 0, 0) != CE_None)
+      throw RunError(with_gdal_reason("cannot read " + path_));
   }
 
  private:
@@ -208,7 +174,7 @@ DatasetPtr burn(GDALDatasetH vector, const std::string& path, const SourceOption
     const bool huge = w > 2147483647.0 || h > 2147483647.0;
     const MemoryCheck m = check_memory(huge ? 2147483647 : static_cast<std::int64_t>(h),
                                        huge ? 2147483647 : static_cast<std::int64_t>(w),
-                                       8 + RunGrids::bytes_per_pixel(false));
+                                       8 + o.run_bytes_per_pixel);
     if (huge || !m.fits)
       throw RunError("not enough memory: burning " + path + " onto a grid of " + format("%.0f", w) + " x " +
                      format("%.0f", h) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +

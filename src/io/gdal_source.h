@@ -6,11 +6,11 @@
 // reads it a second time).  Integer samples that fit an int, with an integer
 // no-data value, are handed over raw, exactly as the classic reading does;
 // every other source (floating-point bands, 32-bit unsigned and 64-bit
-// integers) is converted into internal units while it is read, with the
-// sample taken as a double.
+// integers) is handed over row by row as doubles, for the caller to convert.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +41,9 @@ struct SourceOptions {
   std::optional<std::array<double, 2>> tr;   // vector: pixel size
   std::optional<std::array<int, 2>> ts;      // vector: width and height in pixels
   std::optional<std::array<double, 4>> te;   // vector: xmin ymin xmax ymax
+  // Bytes a pixel that the run needs beside a burnt grid: a burn that the
+  // memory cannot hold with them is refused before it starts.
+  std::uint64_t run_bytes_per_pixel = 0;
 };
 
 class Source {
@@ -60,9 +63,9 @@ class Source {
 
   // The samples as they are (raw() sources only).  Throws RunError.
   virtual void read_raw(IntGrid& itab) = 0;
-  // The samples in internal units, no-data (and NaN) as the internal marker
-  // (any source).  Throws RunError, naming the sample that cannot be held.
-  virtual void read_internal(IntGrid& itab, int equid) = 0;
+  // Row i (from 0) of the samples as doubles, cols() of them (any source;
+  // the way to read one that is not raw()).  Throws RunError.
+  virtual void read_row(int i, double* samples) = 0;
 
  protected:
   int rows_ = 0;

@@ -122,9 +122,10 @@ RunStats run_stages(Stages& s, RunGrids& g, const RunParams& p, const std::funct
 
 }  // namespace
 
-// tab (1 byte) and two int grids; the fast path adds at most one byte a
-// pixel of frontier lists (two lists of a sixteenth of the pixels, 4 bytes
-// an entry), the literal path a third int grid.
+// tab (1 byte) and two int grids; the fast path counts one byte a pixel
+// more for the fast dilation's scratch (its search stacks, at most a
+// sixteenth of the pixels at 4 bytes an entry, and its lists of rows and
+// tiles), the literal path a third int grid.
 std::uint64_t RunGrids::bytes_per_pixel(bool literal) { return literal ? 1 + 3 * 4 : 1 + 2 * 4 + 1; }
 
 void RunGrids::allocate(int nb_lig, int nb_col, bool literal, bool map_early) {

@@ -58,7 +58,8 @@ class ConversionError : public std::runtime_error {
 
 // The grids of a run.  itab2 is only needed by the literal dilation: the
 // fast stages keep their scratch in tab (pixel states) and itab1 (grown
-// surface) and in frontier lists of at most a sixteenth of the pixels.
+// surface), and the fast dilation's search for settled areas keeps its
+// stacks, which hold at most a sixteenth of the pixels in all.
 struct RunGrids {
   ByteGrid tab;   // 8-bit preview
   IntGrid itab;   // working surface; holds the raw input on entry
