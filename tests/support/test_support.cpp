@@ -1,19 +1,16 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
@@ -203,69 +200,36 @@ std::string le32(std::initializer_list<std::int32_t> values) {
   return s;
 }
 
-namespace {
-std::string drain(int fd) {
-  std::string s;
-  char buf[65536];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<std::size_t>(n));
-  return s;
-}
-}  // namespace
-
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& input,
                           const std::vector<std::string>& env) {
-  std::signal(SIGPIPE, SIG_IGN);  // a child that stops reading early
-  int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-    posix_spawn_file_actions_addclose(&actions, fd);
-  // Of two entries of one name the later one is kept.
-  std::vector<std::string> all, envs, names;
+  TempDir io;
+  write_file(io / "0", input);
+  std::vector<std::string> all, envs;  // the inherited environment, then env: of one name the last wins
   for (char** e = environ; *e; ++e) all.emplace_back(*e);
   all.insert(all.end(), env.begin(), env.end());
-  for (auto it = all.rbegin(); it != all.rend(); ++it) {
-    const std::string name = it->substr(0, it->find('='));
-    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
-    names.push_back(name);
-    envs.push_back(*it);
-  }
-  std::vector<std::string> args = argv;
-  std::vector<char*> envp, argp;
+  auto name = [](const std::string& s) { return s.substr(0, s.find('=')); };
+  for (auto it = all.rbegin(); it != all.rend(); ++it)
+    if (std::none_of(envs.begin(), envs.end(), [&](const std::string& e) { return name(e) == name(*it); }))
+      envs.push_back(*it);
+  std::vector<char*> argp, envp;
+  for (const auto& a : argv) argp.push_back(const_cast<char*>(a.c_str()));
   for (auto& e : envs) envp.push_back(e.data());
-  for (auto& a : args) argp.push_back(a.data());
-  envp.push_back(nullptr);
   argp.push_back(nullptr);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  std::thread feeder([&] {
-    for (std::size_t off = 0; off < input.size();) {
-      const ssize_t n = write(in_pipe[1], input.data() + off, input.size() - off);
-      if (n <= 0) break;
-      off += static_cast<std::size_t>(n);
+  envp.push_back(nullptr);
+  const std::string files[3] = {io / "0", io / "1", io / "2"};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (int fd = 0; fd < 3; ++fd) {
+      const int f = open(files[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(f, fd);
+      close(f);
     }
-    close(in_pipe[1]);
-  });
-  ProcessResult result;
-  std::thread err_reader([&] { result.err = drain(err_pipe[0]); });
-  result.out = drain(out_pipe[0]);
-  err_reader.join();
-  feeder.join();
-  close(out_pipe[0]);
-  close(err_pipe[0]);
+    execve(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
   int status = 0;
   waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(files[1]), read_file(files[2])};
 }
 
 }  // namespace tesk::testing
