@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <thread>
 
 #include "core/grid.h"
 #include "core/memory.h"
@@ -65,21 +64,12 @@ TEST(Nrutil, EveryTypeZeroFilledColumnsFirstNullOnFailure) {
 }
 
 TEST(Memory, ByteCountsThatLeave64Bits) {
-  EXPECT_EQ(grid_bytes(INT_MAX, INT_MAX, 4), std::optional<std::uint64_t>(18446744056529682436ULL));
-  EXPECT_EQ(grid_bytes(INT_MAX, INT_MAX, 5), std::nullopt);
-  EXPECT_EQ(grid_bytes(INT_MAX, INT_MAX, 13), std::nullopt);
-  EXPECT_EQ(grid_bytes(-1, 5, 13), std::nullopt);
-  EXPECT_EQ(grid_bytes(46341, 46341, 13), std::optional<std::uint64_t>(27917347653ULL));
+  using B = std::optional<std::uint64_t>;
+  const std::tuple<int, int, int, B> cases[] = {{INT_MAX, INT_MAX, 4, 18446744056529682436ULL}, {INT_MAX, INT_MAX, 5, {}},
+                                                {INT_MAX, INT_MAX, 13, {}}, {-1, 5, 13, {}}, {46341, 46341, 13, 27917347653ULL}};
+  for (const auto& [rows, cols, bytes, total] : cases) EXPECT_EQ(grid_bytes(rows, cols, bytes), total) << rows << " " << bytes;
   EXPECT_THROW(IntGrid(-1, 4), std::bad_alloc);
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TESK_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESK_UNDER_ASAN 1
-#endif
-#endif
 
 // In a child: the soft limit of `resource` lowered to what the process maps
 // of that kind (the /proc/self/status field) plus 64 MiB leaves at most
@@ -106,38 +96,11 @@ int room_under_lowered_limit(int resource, const char* field) {
 }
 
 TEST(Memory, LoweredProcessLimitsLowerTheRoom) {
-#ifdef TESK_UNDER_ASAN
+#if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory: the limits cannot be lowered";
 #endif
   EXPECT_EQ(room_under_lowered_limit(RLIMIT_AS, "VmSize:"), 0) << "address-space limit";
   EXPECT_EQ(room_under_lowered_limit(RLIMIT_DATA, "VmData:"), 0) << "data-size limit";
-}
-
-// Mapping pages early keeps what they hold, also while another thread
-// writes into them, and maps them: the resident size grows.
-TEST(Memory, PagesMappedEarlyKeepTheirContents) {
-  IntGrid g(2048, 1024);  // 8 MiB fresh from the system
-  auto resident = [] {
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    long pages = 0, rss = 0;
-    if (f && std::fscanf(f, "%ld %ld", &pages, &rss) != 2) rss = 0;
-    if (f) std::fclose(f);
-    return rss * sysconf(_SC_PAGESIZE);
-  };
-  for (int i = 0; i < 1024; ++i) g[i][i] = i + 1;
-  const long before = resident();
-  std::thread writer([&] {
-    for (int i = 1024; i < 1040; ++i) g[i][i - 1024] = -i;
-  });
-  populate_pages(g.data(), g.size() * sizeof(std::int32_t));
-  writer.join();
-  if (before > 0) EXPECT_GE(resident() - before, 3L << 20) << "the lower half's pages are mapped";
-  for (int i = 0; i < 2048; ++i)
-    for (int j = 0; j < 1024; ++j)
-      ASSERT_EQ(g[i][j], i < 1024 ? (j == i ? i + 1 : 0) : (i < 1040 && j == i - 1024 ? -i : 0)) << i << " " << j;
-  populate_pages(nullptr, 100);
-  populate_pages(g.data() + 1, 100);  // no whole page inside
-  EXPECT_EQ(g[0][1], 0);
 }
 
 }  // namespace
