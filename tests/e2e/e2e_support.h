@@ -4,10 +4,8 @@
 // rasters, independent of the program's.
 //
 // Expected transcripts carry cue marks "[cue NAME.wav]" where each sound cue
-// is played. A plain run compares the console output with the marks removed;
-// a recorded run points the cue player at a script that appends the same mark
-// to the log that also receives the console output, so the marks must then
-// appear exactly in their places.
+// plays: a plain run prints the transcript without them; a recorded run sends
+// the marks and the console output to one log, in order.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,7 +20,6 @@
 #include "support/test_support.h"
 
 #ifdef TESK_WITH_GDAL
-#include <cpl_error.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
@@ -32,14 +29,8 @@
 
 namespace tesk::e2e {
 
-using testing::le16;
-using testing::le32;
-using testing::ProcessResult;
-using testing::read_file;
-using testing::TempDir;
-using testing::write_file;
-
-// ---- The classic dialogue's texts.
+using namespace testing;
+namespace fs = std::filesystem;
 
 inline const std::string kDirPrompt = "\n\n Nom du Repertoire : ";
 inline const std::string kNamePrompt = "\n\n Nom du fichier a traiter (sans extension _c2.raw or _c4.raw) ? ";
@@ -56,22 +47,17 @@ inline const std::string kReading = "\n Lecture \n";
 
 inline std::string cue(const std::string& file) { return "[cue " + file + "]"; }
 
-// The banner: frame, title, the credit and date lines, heading and the two
-// reference lines.
-inline std::string banner() {
+// Banner, first cue and the three opening questions.
+inline std::string opening() {
   const std::string stars = "\n\t**************************************************************";
   const std::string blank = "\n\t*                                                            *";
-  std::string s = "\n" + stars + blank + "\n\t*                         TESK                               *";
-  for (int k = 0; k < 4; ++k) s += blank;
-  s += "\n\t*   Modele numerique de terrain par dilatation des courbes   *";
-  s += "\n\t*                Version 1.0 - decembre 2026                 *" + blank + blank + stars;
-  return s + "\n\n\n\tGeneralisation de l'algorithme de Brakvelt" +
+  return "\n" + stars + blank + "\n\t*                         TESK                               *" + blank + blank +
+         blank + blank + "\n\t*   Modele numerique de terrain par dilatation des courbes   *" +
+         "\n\t*                Version 1.0 - decembre 2026                 *" + blank + blank + stars +
+         "\n\n\n\tGeneralisation de l'algorithme de Brakvelt" +
          "\n\n\tCroissance des courbes de niveau, points milieux et bouchage," +
-         "\n\tlissage par fenetre de Bernstein (Bezier)";
+         "\n\tlissage par fenetre de Bernstein (Bezier)" + cue("drumbl.wav") + kDirPrompt + kNamePrompt + kTypePrompt;
 }
-
-// Banner, first cue and the three opening questions.
-inline std::string opening() { return banner() + cue("drumbl.wav") + kDirPrompt + kNamePrompt + kTypePrompt; }
 
 inline std::string image_size(int rows, int cols) {
   return "\n\n L'IMAGE A:  \n\n            " + std::to_string(rows) + " LIGNES\n\n         ET " + std::to_string(cols) +
@@ -89,90 +75,65 @@ inline std::string questions() {
          "\n Surcharge des courbes de niveaux :" + kSurPrompt + cue("movpiece.wav") + kReading;
 }
 
-// Progress of the dilation: to_treat[k] is the count shown before pass k + 1,
-// modified[k] the count that pass k + 1 wrote (shown before the next pass).
+// The dilation's progress: to_treat[k] shown before pass k + 1, modified[k]
+// written by pass k + 1 (shown before the next one).
 inline std::string passes(const std::vector<int>& to_treat, const std::vector<int>& modified) {
   std::string s;
-  for (std::size_t k = 0; k < to_treat.size(); ++k) {
-    if (k > 0) s += "\n nombre de points modifies  = " + std::to_string(modified.at(k - 1));
-    s += "\n nombre de points a traiter = " + std::to_string(to_treat[k]) + " ";
-    s += "\n\n Brakvelt degre  " + std::to_string(k + 1) + " \n" + cue("menuloop.wav");
-  }
+  for (std::size_t k = 0; k < to_treat.size(); ++k)
+    s += (k ? "\n nombre de points modifies  = " + std::to_string(modified.at(k - 1)) : "") +
+         "\n nombre de points a traiter = " + std::to_string(to_treat[k]) + " \n\n Brakvelt degre  " +
+         std::to_string(k + 1) + " \n" + cue("menuloop.wav");
   return s;
 }
 
-inline std::string saving(int min_al, int max_al) {
-  return "\n\n Sauvegarde en cours\n" + cue("Fanfare2.wav") + "\n Min=" + std::to_string(min_al) +
-         "  Max=" + std::to_string(max_al);
-}
-
-// The transcript with its cue marks removed: what a plain run prints.
 inline std::string without_cues(std::string s) {
   for (std::size_t at; (at = s.find("[cue ")) != std::string::npos;) s.erase(at, s.find(']', at) + 1 - at);
   return s;
 }
 
-// What a run printed after the last time it showed `prompt`: for a run that
-// stopped, its message.
+// What a run printed after it last showed `prompt`: for a run that stopped,
+// its message.
 inline std::string tail_after(const std::string& out, const std::string& prompt) {
   const auto at = out.rfind(prompt);
   return at == std::string::npos ? "(prompt not shown)" : out.substr(at + prompt.size());
 }
 
-inline std::string last_chars(const std::string& s, std::size_t n = 300) {
-  return s.size() > n ? s.substr(s.size() - n) : s;
-}
-
-// ---- A scratch data root.
-
-inline const char* const kCueFiles[] = {"drumbl.wav", "menuend.wav", "movpiece.wav", "menuloop.wav", "Fanfare2.wav"};
-
-// A data root holding one data-set directory, and beside it a directory of
-// (empty) cue files.
+// A data root holding the data-set directory d, and beside it (empty) cue files.
 class Workspace {
  public:
-  explicit Workspace(std::string dir = "d") : dir_(std::move(dir)) {
-    std::filesystem::create_directories(at(""));
-    std::filesystem::create_directories(tmp_ / "sounds");
-    for (const char* f : kCueFiles) write_file(tmp_ / ("sounds/" + std::string(f)), "");
+  Workspace() {
+    fs::create_directories(at(""));
+    fs::create_directories(tmp_ / "sounds");
+    for (const char* f : {"drumbl.wav", "menuend.wav", "movpiece.wav", "menuloop.wav", "Fanfare2.wav"})
+      write_file(tmp_ / ("sounds/" + std::string(f)), "");
   }
-
-  std::string top() const { return tmp_.path(); }  // holds the root, the cues and the players
+  std::string top() const { return tmp_.path(); }
   std::string root() const { return tmp_ / "images"; }
-  std::string at(const std::string& name) const { return root() + "/" + dir_ + "/" + name; }
+  std::string at(const std::string& name) const { return root() + "/d/" + name; }
   void put(const std::string& name, const std::string& bytes) const { write_file(at(name), bytes); }
   std::string get(const std::string& name) const { return read_file(at(name)); }
-
-  // Sorted names of the files in the data-set directory.
-  std::vector<std::string> files() const {
+  std::vector<std::string> files() const {  // sorted names in d
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(at(""))) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(at(""))) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  // Runs tesk (behind the command `front`, if any) with `answers` on its
-  // standard input; the cues are off unless `env` sets them.
+  // Runs tesk (behind the command `front`) with `answers` on its standard
+  // input; the cues are off unless `env` sets them.
   ProcessResult run(const std::string& answers, const std::vector<std::string>& env = {},
-                    const std::vector<std::string>& front = {}) const {
-    std::vector<std::string> argv = front;
-    argv.push_back(TESK_EXE);
+                    std::vector<std::string> front = {}) const {
+    front.push_back(TESK_EXE);
     std::vector<std::string> e = {"TESK_IMAGES=" + root(), "TESK_SOUNDS="};
     e.insert(e.end(), env.begin(), env.end());
-    return testing::run_process(argv, answers, e);
+    return run_process(front, answers, e);
   }
-
-  // The environment that plays the cues through the shell script `body`
-  // (given the cue's path as $1).
+  // The environment that plays the cues through the shell script `body` ($1: the cue).
   std::vector<std::string> player(const std::string& body) const {
-    const std::string path = tmp_ / "player.sh";
-    write_file(path, "#!/bin/sh\n" + body);
-    chmod(path.c_str(), 0755);
-    return {"TESK_SOUNDS=" + (tmp_ / "sounds"), "TESK_SOUND_PLAYER=" + path};
+    write_file(tmp_ / "player.sh", "#!/bin/sh\n" + body);
+    chmod((tmp_ / "player.sh").c_str(), 0755);
+    return {"TESK_SOUNDS=" + (tmp_ / "sounds"), "TESK_SOUND_PLAYER=" + (tmp_ / "player.sh")};
   }
-
-  // A run whose cues and console output go, in order, to one log, returned
-  // in `out`.
+  // A run whose cue marks and console output go, in order, to one log.
   ProcessResult run_recorded(const std::string& answers) const {
     const std::string log = tmp_ / "run.log";
     write_file(log, "");
@@ -181,74 +142,46 @@ class Workspace {
     r.out = read_file(log);
     return r;
   }
-
-  // The tree made usable by an unprivileged user: directories open to all,
-  // files readable.
-  void open_to_all() const {
+  void open_to_all() const {  // usable by an unprivileged user
     chmod(top().c_str(), 0755);
-    for (const auto& e : std::filesystem::recursive_directory_iterator(top()))
-      chmod(e.path().c_str(), e.is_directory() ? 0777 : 0644);
+    for (const auto& e : fs::recursive_directory_iterator(top())) chmod(e.path().c_str(), e.is_directory() ? 0777 : 0644);
   }
 
  private:
   TempDir tmp_;
-  std::string dir_;
 };
-
-// Prefix that runs a command as an unprivileged user, so that file
-// permissions hold; empty when the tests already run unprivileged. Sets
-// *available to false when root cannot drop its rights here.
-inline std::vector<std::string> unprivileged(bool* available) {
-  *available = true;
-  if (geteuid() != 0) return {};
-  const char* setpriv = "/usr/bin/setpriv";
-  *available = access(setpriv, X_OK) == 0;
-  if (!*available) return {};
-  return {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
-}
 
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool kUnderAsan = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kUnderAsan = true;
+inline constexpr bool kUnderAsan = __has_feature(address_sanitizer);
 #else
 inline constexpr bool kUnderAsan = false;
 #endif
-#else
-inline constexpr bool kUnderAsan = false;
-#endif
-
-// ---- The batch command line.
 
 inline std::string demo(const std::string& name) { return std::string(TESK_SOURCE_DIR) + "/images/demo/" + name; }
 
 inline ProcessResult tesk(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
   args.insert(args.begin(), TESK_EXE);
-  return testing::run_process(args, "", env);
+  return run_process(args, "", env);
 }
 
 #ifdef TESK_WITH_GDAL
 
-// One of GDAL's command-line utilities (gdal-bin), found on the PATH.
+// One of GDAL's command-line utilities, found on the PATH.
 inline void gdal_tool(std::vector<std::string> argv) {
   argv.insert(argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\""});
-  const ProcessResult r = testing::run_process(argv, "");
+  const ProcessResult r = run_process(argv, "");
   ASSERT_EQ(r.status, 0) << argv[3] << " failed: " << r.err;
 }
 
 struct Raster {
-  int rows = 0, cols = 0, bands = 0;
-  std::string type;
+  int rows = 0, cols = 0, bands = 0, block_cols = 0;
+  std::string type, driver, projection, compression, command_line;
   std::vector<double> v;  // band 1, rows first
   bool has_nodata = false;
   double nodata = 0;
-  bool has_transform = false;
   std::array<double, 6> transform{};
-  std::string projection, driver;
-  std::string compression;  // IMAGE_STRUCTURE COMPRESSION, "" when none
-  int block_rows = 0, block_cols = 0;
-  std::string command_line;  // the TESK_COMMAND_LINE metadata item
 };
 
 inline Raster read_raster(const std::string& path) {
@@ -263,14 +196,14 @@ inline Raster read_raster(const std::string& path) {
   r.driver = GDALGetDriverShortName(GDALGetDatasetDriver(ds));
   GDALRasterBandH b = GDALGetRasterBand(ds, 1);
   r.type = GDALGetDataTypeName(GDALGetRasterDataType(b));
-  int has = 0;
+  int has = 0, block_rows = 0;
   r.nodata = GDALGetRasterNoDataValue(b, &has);
   r.has_nodata = has != 0;
-  r.has_transform = GDALGetGeoTransform(ds, r.transform.data()) == CE_None;
+  GDALGetGeoTransform(ds, r.transform.data());
   r.projection = GDALGetProjectionRef(ds);
   if (const char* c = GDALGetMetadataItem(ds, "COMPRESSION", "IMAGE_STRUCTURE")) r.compression = c;
   if (const char* c = GDALGetMetadataItem(ds, "TESK_COMMAND_LINE", nullptr)) r.command_line = c;
-  GDALGetBlockSize(b, &r.block_cols, &r.block_rows);
+  GDALGetBlockSize(b, &r.block_cols, &block_rows);
   r.v.resize(static_cast<std::size_t>(r.rows) * r.cols);
   EXPECT_EQ(GDALRasterIO(b, GF_Read, 0, 0, r.cols, r.rows, r.v.data(), r.cols, r.rows, GDT_Float64, 0, 0), CE_None);
   GDALClose(ds);
@@ -278,24 +211,21 @@ inline Raster read_raster(const std::string& path) {
 }
 
 // A one-band GeoTIFF of the given type and values (rows first).
-inline void write_tif(const std::string& path, const char* type, int rows, int cols, const std::vector<double>& v,
+inline void write_tif(const std::string& path, const char* type, int rows, int cols, std::vector<double> v,
                       std::optional<double> nodata) {
   GDALAllRegister();
   GDALDatasetH ds =
       GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), cols, rows, 1, GDALGetDataTypeByName(type), nullptr);
-  ASSERT_NE(ds, nullptr);
   double gt[6] = {1000, 10, 0, 2000, 0, -10};
   GDALSetGeoTransform(ds, gt);
   GDALRasterBandH b = GDALGetRasterBand(ds, 1);
   if (nodata) GDALSetRasterNoDataValue(b, *nodata);
-  ASSERT_EQ(GDALRasterIO(b, GF_Write, 0, 0, cols, rows, const_cast<double*>(v.data()), cols, rows, GDT_Float64, 0, 0),
-            CE_None);
+  ASSERT_EQ(GDALRasterIO(b, GF_Write, 0, 0, cols, rows, v.data(), cols, rows, GDT_Float64, 0, 0), CE_None);
   GDALClose(ds);
 }
 
 inline bool same_projection(const std::string& a, const std::string& b) {
-  OGRSpatialReferenceH sa = OSRNewSpatialReference(a.c_str());
-  OGRSpatialReferenceH sb = OSRNewSpatialReference(b.c_str());
+  OGRSpatialReferenceH sa = OSRNewSpatialReference(a.c_str()), sb = OSRNewSpatialReference(b.c_str());
   const bool same = sa && sb && OSRIsSame(sa, sb);
   OSRDestroySpatialReference(sa);
   OSRDestroySpatialReference(sb);

@@ -1,41 +1,154 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <csignal>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
 namespace tesk::testing {
 
-IntGrid make_grid(std::initializer_list<std::initializer_list<std::int32_t>> rows) {
-  const int nrows = static_cast<int>(rows.size());
-  const int ncols = nrows ? static_cast<int>(rows.begin()->size()) : 0;
-  IntGrid g(nrows, ncols);
-  int i = 0;
-  for (const auto& row : rows) {
-    if (static_cast<int>(row.size()) != ncols) throw std::invalid_argument("ragged grid");
-    int j = 0;
-    for (std::int32_t v : row) g[i][j++] = v;
-    ++i;
+IntGrid grid(const std::string& text) {
+  std::vector<std::vector<std::int32_t>> rows(1);
+  std::istringstream in(text);
+  for (std::string tok; in >> tok;) {
+    if (tok == "/") rows.emplace_back();
+    else rows.back().push_back(tok == "U" ? kNoData : static_cast<std::int32_t>(std::stoll(tok)));
+  }
+  IntGrid g(static_cast<int>(rows.size()), static_cast<int>(rows[0].size()));
+  for (int i = 0; i < g.rows(); ++i) {
+    if (static_cast<int>(rows[i].size()) != g.cols()) throw std::invalid_argument("ragged grid: " + text);
+    std::copy(rows[i].begin(), rows[i].end(), g[i]);
   }
   return g;
 }
 
-std::vector<std::vector<std::int32_t>> rows_of(const IntGrid& g) {
-  std::vector<std::vector<std::int32_t>> out;
-  for (int i = 0; i < g.rows(); ++i) out.emplace_back(g[i], g[i] + g.cols());
-  return out;
+std::string show(const IntGrid& g) {
+  std::string s;
+  for (int i = 0; i < g.rows(); ++i)
+    for (int j = 0; j < g.cols(); ++j)
+      s += (j ? " " : i ? " / " : "") + (g[i][j] == kNoData ? std::string("U") : std::to_string(g[i][j]));
+  return s;
+}
+
+IntGrid copy_of(const IntGrid& g) {
+  IntGrid c(g.rows(), g.cols());
+  std::copy(g.begin(), g.end(), c.begin());
+  return c;
+}
+
+std::uint32_t base_seed() {
+  if (const char* s = std::getenv("TESK_TEST_SEED")) return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
+  return 20240611u;
+}
+int uniform(Rng& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+bool chance(Rng& rng, double p) { return std::uniform_real_distribution<double>(0.0, 1.0)(rng) < p; }
+
+Shape random_shape(Rng& rng) {
+  static const int edges[] = {15, 16, 17, 31, 33, 63, 64, 65, 1023, 1024, 1025, 1039, 1041};
+  switch (uniform(rng, 0, 10)) {
+    case 0: return {1, uniform(rng, 1, 300)};
+    case 1: return {uniform(rng, 1, 300), 1};
+    case 2: return {uniform(rng, 2, 3), uniform(rng, 2, 120)};
+    case 3: return {uniform(rng, 1, 4), edges[uniform(rng, 0, 12)]};
+    case 4: case 5: return {uniform(rng, 1, 9), uniform(rng, 1, 9)};
+    case 6: case 7: return {uniform(rng, 5, 40), uniform(rng, 5, 40)};
+    case 8: return {uniform(rng, 40, 90), uniform(rng, 40, 90)};
+    case 9: return {uniform(rng, 2, 120), uniform(rng, 2, 3)};
+    default: return {uniform(rng, 150, 260), uniform(rng, 150, 260)};
+  }
+}
+
+namespace {
+
+std::int32_t internal_value(Rng& rng, int family) {
+  switch (family) {
+    case 0: return uniform(rng, -40, 40);
+    case 1: return uniform(rng, -3000000, 3000000);
+    case 2: return 99999999 + uniform(rng, -3, 3);
+    case 3: return chance(rng, 0.5) ? INT_MIN + uniform(rng, 1, 4) : INT_MAX - uniform(rng, 0, 3);
+    case 4: return (chance(rng, 0.5) ? 65500 : 10000000) + uniform(rng, -1, 1);
+    default: return internal_value(rng, uniform(rng, 0, 4));
+  }
+}
+
+// Which pixels hold data (level >= 0) and the level of each: pixels of one
+// level share a value.
+std::vector<int> random_levels(Rng& rng, Shape s) {
+  const std::size_t n = static_cast<std::size_t>(s.rows) * static_cast<std::size_t>(s.cols);
+  std::vector<int> level(n, -1);
+  int kind = uniform(rng, 0, 9);
+  if (n > 6000 && kind <= 2) kind = 5;  // sparse data on a large grid: too slow for the literal stages
+  const double d = kind == 2 ? std::uniform_real_distribution<double>(0.01, 0.2)(rng) : kind == 3 ? 1.0 : 0.6;
+  if (kind == 1) level[static_cast<std::size_t>(uniform(rng, 0, static_cast<int>(n) - 1))] = 0;
+  if (kind >= 2 && kind <= 4)
+    for (auto& l : level) l = chance(rng, d) ? uniform(rng, 0, 3 + kind * 2) : -1;
+  if (kind >= 5) {
+    std::uniform_real_distribution<double> u(0.05, 0.6), z(0.02, 0.3), ph(0.0, 6.0), iv(0.3, 1.5);
+    const double fx = u(rng), fy = u(rng), fz = z(rng), px = ph(rng), py = ph(rng), interval = iv(rng);
+    auto lev = [&](int i, int j) {
+      return static_cast<int>(
+          std::floor((2.0 * std::sin(i * fy + py) + 2.0 * std::cos(j * fx + px) + 1.5 * std::sin((i - j) * fz)) /
+                     interval));
+    };
+    for (int i = 0; i < s.rows; ++i)
+      for (int j = 0; j < s.cols; ++j) {
+        const int l = lev(i, j);
+        const bool edge = (j + 1 < s.cols && lev(i, j + 1) != l) || (i + 1 < s.rows && lev(i + 1, j) != l);
+        level[static_cast<std::size_t>(i) * s.cols + j] = edge || chance(rng, 0.002) ? std::clamp(l + 20, 0, 63) : -1;
+      }
+  }
+  return level;
+}
+
+}  // namespace
+
+IntGrid random_internal_grid(Rng& rng, Shape s) {
+  const std::vector<int> level = random_levels(rng, s);
+  const int family = uniform(rng, 0, 5);
+  const bool ordered = family <= 1 && chance(rng, 0.5);
+  const std::int32_t step = uniform(rng, -700, 700);
+  std::vector<std::int32_t> by_level(64);
+  for (auto& v : by_level) v = internal_value(rng, family);
+  IntGrid g(s.rows, s.cols);
+  for (std::size_t x = 0; x < g.size(); ++x) {
+    const int l = level[x];
+    g.data()[x] = l < 0 ? kNoData
+                  : chance(rng, 0.03) ? internal_value(rng, family)
+                  : ordered ? l * step : by_level[static_cast<std::size_t>(l)];
+  }
+  return g;
+}
+
+IntGrid random_raw_grid(Rng& rng, Shape s, int itype) {
+  const std::vector<int> level = random_levels(rng, s);
+  std::vector<std::int32_t> by_level(64);
+  for (auto& v : by_level) {
+    const int k = uniform(rng, 0, itype == 0 ? 3 : 4);
+    if (itype == 0)
+      v = k == 0 ? uniform(rng, 0, 300) : k == 1 ? uniform(rng, 0, 65535) : k == 2 ? 65500 + uniform(rng, -1, 35) : 65535;
+    else
+      v = k == 0 ? uniform(rng, -2000, 2000) : k == 1 ? 99999999 + uniform(rng, -2, 2)
+          : k == 2 ? 10000000 + uniform(rng, -2, 2) : k == 3 ? uniform(rng, -5000000, 5000000)
+          : uniform(rng, INT_MIN, INT_MAX);
+  }
+  IntGrid g(s.rows, s.cols);
+  for (std::size_t x = 0; x < g.size(); ++x)
+    g.data()[x] = level[x] < 0 ? ival_for(itype) : by_level[static_cast<std::size_t>(level[x])];
+  return g;
+}
+
+std::string describe(std::uint32_t seed, int index, Shape s) {
+  return "seed " + std::to_string(seed) + " case " + std::to_string(index) + " (" + std::to_string(s.rows) + " x " +
+         std::to_string(s.cols) + ")";
 }
 
 TempDir::TempDir() {
@@ -45,12 +158,10 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::error_code ec;
-  // Make read-only subdirectories removable again.
+  std::error_code ec;  // read-only subdirectories made removable first
   for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                                 ec);
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
   std::filesystem::remove_all(path_, ec);
 }
 
@@ -58,7 +169,6 @@ TextStream::TextStream(const std::string& text) : f_(std::tmpfile()) {
   if (!f_ || std::fwrite(text.data(), 1, text.size(), f_) != text.size()) throw std::runtime_error("tmpfile failed");
   std::rewind(f_);
 }
-
 TextStream::~TextStream() { std::fclose(f_); }
 
 std::string read_file(const std::string& path) {
@@ -79,94 +189,47 @@ bool file_exists(const std::string& path) { return std::filesystem::exists(path)
 
 std::string le16(std::initializer_list<std::uint16_t> values) {
   std::string s;
-  for (auto v : values) {
-    s.push_back(static_cast<char>(v & 0xff));
-    s.push_back(static_cast<char>(v >> 8));
-  }
+  for (auto v : values) s += {static_cast<char>(v & 0xff), static_cast<char>(v >> 8)};
   return s;
 }
 
 std::string le32(std::initializer_list<std::int32_t> values) {
   std::string s;
-  for (auto v : values) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int k = 0; k < 4; ++k) s.push_back(static_cast<char>((u >> (8 * k)) & 0xff));
-  }
+  for (auto v : values)
+    for (int k = 0; k < 4; ++k) s.push_back(static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * k)) & 0xff));
   return s;
 }
-
-namespace {
-std::string drain(int fd) {
-  std::string s;
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<std::size_t>(n));
-  return s;
-}
-}  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& input,
                           const std::vector<std::string>& env) {
-  // A child that stops reading early must not kill the test with SIGPIPE.
-  std::signal(SIGPIPE, SIG_IGN);
-  int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-    posix_spawn_file_actions_addclose(&actions, fd);
-
-  // The environment inherited, then `env`: of two entries of one name the
-  // later one is kept (getenv would find the first).
-  std::vector<std::string> all;
+  TempDir io;
+  write_file(io / "0", input);
+  std::vector<std::string> all, envs;  // the inherited environment, then env: of one name the last wins
   for (char** e = environ; *e; ++e) all.emplace_back(*e);
   all.insert(all.end(), env.begin(), env.end());
-  std::vector<std::string> envs, names;
-  for (auto it = all.rbegin(); it != all.rend(); ++it) {
-    const std::string name = it->substr(0, it->find('='));
-    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
-    names.push_back(name);
-    envs.push_back(*it);
-  }
-  std::vector<char*> envp;
+  auto name = [](const std::string& s) { return s.substr(0, s.find('=')); };
+  for (auto it = all.rbegin(); it != all.rend(); ++it)
+    if (std::none_of(envs.begin(), envs.end(), [&](const std::string& e) { return name(e) == name(*it); }))
+      envs.push_back(*it);
+  std::vector<char*> argp, envp;
+  for (const auto& a : argv) argp.push_back(const_cast<char*>(a.c_str()));
   for (auto& e : envs) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (auto& a : args) argp.push_back(a.data());
   argp.push_back(nullptr);
-
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-
-  std::thread feeder([&] {
-    std::size_t off = 0;
-    while (off < input.size()) {
-      const ssize_t n = write(in_pipe[1], input.data() + off, input.size() - off);
-      if (n <= 0) break;
-      off += static_cast<std::size_t>(n);
+  envp.push_back(nullptr);
+  const std::string files[3] = {io / "0", io / "1", io / "2"};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (int fd = 0; fd < 3; ++fd) {
+      const int f = open(files[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(f, fd);
+      close(f);
     }
-    close(in_pipe[1]);
-  });
-  ProcessResult result;
-  std::thread err_reader([&] { result.err = drain(err_pipe[0]); });
-  result.out = drain(out_pipe[0]);
-  err_reader.join();
-  feeder.join();
-  close(out_pipe[0]);
-  close(err_pipe[0]);
+    execve(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
   int status = 0;
   waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(files[1]), read_file(files[2])};
 }
 
 }  // namespace tesk::testing

@@ -1,0 +1,252 @@
+// Reading what the user and the files give: answers and header values read
+// like scanf "%d" and "%s", names cut at a NUL, the header text, the names of
+// a data set's files, and headerless rasters in and out.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console/dialogue.h"
+#include "core/scan.h"
+#include "io/header.h"
+#include "io/paths.h"
+#include "io/raster.h"
+#include "support/test_support.h"
+
+namespace tesk {
+namespace {
+
+using namespace testing;
+using S = ScanStatus;
+
+// One stream read by a sequence of reads, each going on right after the
+// last character the one before took: "i" reads a number, "w" a word, "p"
+// takes the word a message shows; each step gives its status and what it
+// read (a failed read leaves its result untouched).
+TEST(Scan, NextReadGoesOnAfterLastCharacterTaken) {
+  struct Step {
+    char op;
+    S status;
+    std::string read;
+  };
+  const std::pair<std::string, std::vector<Step>> cases[] = {
+      {"42", {{'i', S::Ok, "42"}, {'i', S::End, ""}}},
+      {"  \n\t -17\n +5 -0 007", {{'i', S::Ok, "-17"}, {'i', S::Ok, "5"}, {'i', S::Ok, "0"}, {'i', S::Ok, "7"}}},
+      {"2147483647 -2147483648", {{'i', S::Ok, "2147483647"}, {'i', S::Ok, "-2147483648"}}},
+      {"2147483648 -2147483649 99999999999999999999999 7",
+       {{'i', S::OutOfRange, ""}, {'i', S::OutOfRange, ""}, {'i', S::OutOfRange, ""}, {'i', S::Ok, "7"}}},
+      {"abc", {{'i', S::NotANumber, ""}, {'w', S::Ok, "abc"}}},
+      {" \n\t\r\v\f ", {{'i', S::End, ""}, {'w', S::End, ""}}},
+      {"3.5\n", {{'i', S::Ok, "3"}, {'i', S::NotANumber, ""}, {'w', S::Ok, ".5"}, {'w', S::End, ""}}},
+      {"10 3\n0\n12abc", {{'i', S::Ok, "10"}, {'i', S::Ok, "3"}, {'i', S::Ok, "0"}, {'i', S::Ok, "12"}, {'w', S::Ok, "abc"}}},
+      {"-x - 4 +x", {{'i', S::NotANumber, ""}, {'w', S::Ok, "x"}, {'i', S::NotANumber, ""}, {'i', S::Ok, "4"},
+                     {'i', S::NotANumber, ""}}},
+      {"  site1\tdem \n\n c:\\x_y.z  -5\n",
+       {{'w', S::Ok, "site1"}, {'w', S::Ok, "dem"}, {'w', S::Ok, "c:\\x_y.z"}, {'i', S::Ok, "-5"}, {'w', S::End, ""}}},
+      {"  " + std::string(100000, 'n') + "\nnext", {{'w', S::Ok, std::string(100000, 'n')}, {'w', S::Ok, "next"}}},
+      // A message shows at most 40 characters, unprintable bytes as ?, and
+      // the next answer comes after the word shown.
+      {"3.5 - 4 +x \x01\x02zz " + std::string(5000, 'y'),
+       {{'i', S::Ok, "3"}, {'i', S::NotANumber, ""}, {'p', S::Ok, ".5"}, {'i', S::NotANumber, ""}, {'i', S::Ok, "4"},
+        {'i', S::NotANumber, ""}, {'p', S::Ok, "x"}, {'i', S::NotANumber, ""}, {'p', S::Ok, "??zz"},
+        {'i', S::NotANumber, ""}, {'p', S::Ok, std::string(40, 'y')}}},
+  };
+  for (const auto& [text, steps] : cases) {
+    SCOPED_TRACE(text.substr(0, 60));
+    TextStream in(text);
+    Scanner scan(in.get());
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+      const Step& step = steps[k];
+      int v = -12345;
+      std::string w = "kept";
+      if (step.op == 'i') {
+        EXPECT_EQ(scan.read_int(v), step.status) << "step " << k;
+        EXPECT_EQ(v, step.status == S::Ok ? std::stoi(step.read) : -12345) << "step " << k;
+      } else if (step.op == 'w') {
+        EXPECT_EQ(scan.read_word(w), step.status) << "step " << k;
+        EXPECT_EQ(w, step.status == S::Ok ? step.read : "kept") << "step " << k;
+      } else {
+        EXPECT_EQ(scan.peek_word(), step.read) << "step " << k;
+      }
+    }
+  }
+}
+
+TEST(Dialogue, NamesAreCutAtTheirFirstNul) {  // before: one file for all four outputs
+  SilentCues cues;
+  std::FILE* out = std::fopen("/dev/null", "w");
+  TextStream in(std::string("out\0put more\0", 13));
+  Dialogue d(in.get(), out, cues);
+  EXPECT_EQ(d.ask_word(), "out");
+  EXPECT_EQ(d.ask_word(), "more");
+  std::fclose(out);
+}
+
+TEST(Header, ReadingStopsWhereTheValuesStop) {
+  const std::pair<std::string, Header> cases[] = {
+      {"480 640 1 120 860 25", {480, 640, 1, 120, 860, 25}},
+      {"480 \r\n640 \r\n1 \r\n120 \r\n860 \r\n25", {480, 640, 1, 120, 860, 25}},
+      {"\t480\t\n\n640 1\n\n 120 860 25", {480, 640, 1, 120, 860, 25}},
+      {"3 4 1 -20", {3, 4, 1, -20, 0, 0}},
+      {"7\n", {7, 0, 0, 0, 0, 0}},
+      {"", {0, 0, 0, 0, 0, 0}},
+      {"garbage 4 5 6", {0, 0, 0, 0, 0, 0}},
+      {"10 20 x 4 5 6", {10, 20, 0, 0, 0, 0}},
+      {"5 5abc 6", {5, 5, 0, 0, 0, 0}},
+      {"10 20 3.5 4 5 6", {10, 20, 3, 0, 0, 0}},
+      {"10 2147483648 3 4 5 6", {10, 0, 0, 0, 0, 0}},
+      {"99999999999 2 3 4 5 6", {0, 0, 0, 0, 0, 0}},
+      {std::string("4\0 5 6", 6), {4, 0, 0, 0, 0, 0}},
+      {"1 2 3 4 5 6 7 eight", {1, 2, 3, 4, 5, 6}},
+      {"+2 -3 -0 +0 -2147483648 2147483647", {2, -3, 0, 0, INT_MIN, INT_MAX}},
+  };
+  for (const auto& [text, expected] : cases) {
+    TextStream in(text);
+    EXPECT_EQ(read_header(in.get()), expected) << text;
+  }
+}
+
+TEST(Header, WrittenOneValueALineWithoutFinalLineEnd) {
+  EXPECT_EQ(format_header({}), "0 \n0 \n0 \n0 \n0 \n0");
+  EXPECT_EQ(format_header({-1, 2, INT_MIN, INT_MAX, -5, 0}), "-1 \n2 \n-2147483648 \n2147483647 \n-5 \n0");
+  TempDir dir;
+  std::FILE* f = std::fopen((dir / "out.txt").c_str(), "w");
+  EXPECT_TRUE(write_header(f, {480, 640, 1, 120, 860, 25}));
+  std::fclose(f);
+  EXPECT_EQ(read_file(dir / "out.txt"), "480 \n640 \n1 \n120 \n860 \n25");
+}
+
+TEST(Paths, DataRootAndSuffixes) {
+  const std::pair<const char*, const char*> roots[] = {
+      {nullptr, "images"}, {"", "images"}, {"/tmp/x", "/tmp/x"}, {"/tmp/x/", "/tmp/x"}, {"/tmp/x///", "/tmp/x"},
+      {"data/run 1", "data/run 1"}, {"./imgs/", "./imgs"}, {"/", ""}};
+  for (const auto& [value, root] : roots) EXPECT_EQ(data_root(value), root) << (value ? value : "(unset)");
+  EXPECT_EQ(directory_prefix(data_root(nullptr), "site1"), "images/site1/");
+  EXPECT_EQ(directory_prefix(data_root("/"), "site1"), "/site1/");
+  const std::string prefix = directory_prefix(data_root("/tmp/x/"), "s");
+  for (const auto& [itype, d] : {std::pair{0, "2"}, std::pair{1, "4"}, std::pair{7, "4"}, std::pair{-1, "4"}}) {
+    const InputNames in = input_names(prefix, "dem", itype);
+    const OutputNames out = output_names(prefix, "o", itype);
+    EXPECT_EQ(std::vector<std::string>({in.nomim1, in.nomdescr1, out.nomim2, out.nomdescr2, out.nomim3, out.nomdescr3}),
+              std::vector<std::string>({"/tmp/x/s/dem_c" + std::string(d) + ".raw", "/tmp/x/s/dem_c" + std::string(d) + ".txt",
+                                        "/tmp/x/s/o_m1.raw", "/tmp/x/s/o_m1.txt", "/tmp/x/s/o_m" + std::string(d) + ".raw",
+                                        "/tmp/x/s/o_m" + std::string(d) + ".txt"}))
+        << itype;
+  }
+}
+
+// Reads a rows x cols grid from `path`: ok is what lecture returned, at where
+// it left the stream.
+IntGrid read_raster(const std::string& path, int itype, int rows, int cols, bool& ok, long* at = nullptr) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  IntGrid g(rows, cols);
+  ok = f && lecture(f, itype, g);
+  if (f && at) *at = std::ftell(f);
+  if (f) std::fclose(f);
+  return g;
+}
+
+TEST(Raster, ReadsRowsInFileOrderAtTheSampleWidth) {
+  TempDir dir;
+  std::string short16 = le16({1, 2, 3, 4});
+  short16.pop_back();
+  struct Case {
+    std::string bytes;
+    int itype, rows, cols;
+    const char* grid;  // nullptr: refused
+    long at;
+  } cases[] = {
+      {le16({0, 1, 256, 65499, 65500, 65535}), 0, 2, 3, "0 1 256 / 65499 65500 65535", 12},  // unsigned
+      {le32({-1, 10000000, INT_MIN, 70000, 0, INT_MAX}), 1, 3, 2, "-1 10000000 / -2147483648 70000 / 0 2147483647", 24},
+      {le32({-1, 10000000, INT_MIN, 70000, 0, INT_MAX}), 7, 3, 2, "-1 10000000 / -2147483648 70000 / 0 2147483647", 24},
+      {le32({1, -2, 3, 4, 5, 65500, 99, 98}), 1, 2, 3, "1 -2 3 / 4 5 65500", 24},  // the rest left unread
+      {short16, 0, 2, 2, nullptr, 0},
+      {le32({1, 2, 3}), 1, 2, 2, nullptr, 0},
+      {"", 0, 2, 2, nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    write_file(dir / "in.raw", c.bytes);
+    bool ok = false;
+    long at = 0;
+    const IntGrid g = read_raster(dir / "in.raw", c.itype, c.rows, c.cols, ok, &at);
+    EXPECT_EQ(ok, c.grid != nullptr) << c.bytes.size() << " bytes";
+    if (c.grid) EXPECT_EQ(show(g), canon(c.grid));
+    if (c.grid) EXPECT_EQ(at, c.at);
+  }
+  bool ok = true;
+  read_raster(dir.path(), 1, 2, 2, ok);  // a directory opens on Linux but cannot be read
+  EXPECT_FALSE(ok);
+}
+
+// The preview's bytes, then the result at the sample width (16-bit: modulo
+// 65536), on rasters larger than the buffer the rows go through, in pieces
+// (rows wider than it one at a time), some with the two files written at
+// once; read back, every sample is in place and a file one sample short is
+// refused.
+TEST(Raster, WritesThePreviewThenTheResultAndReadsItBack) {
+  const int shapes[][4] = {{2, 4, 0, 1}, {2, 4, 1, 1}, {2, 4, 7, 2}, {700, 1000, 0, 1}, {300, 1100, 1, 1},
+                           {3, 600000, 0, 1}, {2100, 2100, 0, 3}, {1100, 1900, 1, 2}};
+  for (const auto& sh : shapes) {
+    const int rows = sh[0], cols = sh[1], itype = sh[2], threads = sh[3];
+    SCOPED_TRACE(describe(0, itype, {rows, cols}) + " threads " + std::to_string(threads));
+    ByteGrid tab(rows, cols);
+    IntGrid itab1 = rows == 2 ? grid("70000 -1 65500 65499 / 10000000 0 65535 300") : IntGrid(rows, cols);
+    std::uint32_t x = 12345;
+    for (std::size_t k = 0; k < itab1.size(); ++k) {
+      x = x * 1103515245u + 12345u;
+      if (rows > 2) itab1.data()[k] = static_cast<std::int32_t>(x);
+      tab.data()[k] = static_cast<std::uint8_t>(x >> 7);
+    }
+    TempDir dir;
+    std::FILE* f2 = std::fopen((dir / "m1.raw").c_str(), "wb");
+    std::FILE* f3 = std::fopen((dir / "m2.raw").c_str(), "wb");
+    ASSERT_TRUE(ecriture(f2, f3, itype, tab, itab1, nullptr, threads));
+    std::fclose(f2);
+    std::fclose(f3);
+    ASSERT_EQ(read_file(dir / "m1.raw"), std::string(tab.begin(), tab.end()));
+    const std::string full = read_file(dir / "m2.raw");
+    const std::size_t width = static_cast<std::size_t>(sample_bytes(itype));
+    ASSERT_EQ(full.size(), itab1.size() * width);
+    if (rows == 2)
+      EXPECT_EQ(full, itype == 0 ? le16({4464, 65535, 65500, 65499, 38528, 0, 65535, 300})
+                                 : le32({70000, -1, 65500, 65499, 10000000, 0, 65535, 300}));
+    write_file(dir / "long.raw", full + "tail");
+    bool ok = false;
+    long at = 0;
+    const IntGrid back = read_raster(dir / "long.raw", itype, rows, cols, ok, &at);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(at, static_cast<long>(full.size()));
+    for (std::size_t k = 0; k < itab1.size(); ++k)
+      ASSERT_EQ(back.data()[k], itype == 0 ? (itab1.data()[k] & 0xffff) : itab1.data()[k]) << "sample " << k;
+    write_file(dir / "short.raw", full.substr(0, full.size() - width));
+    read_raster(dir / "short.raw", itype, rows, cols, ok);
+    EXPECT_FALSE(ok);
+  }
+}
+
+TEST(Raster, AFailedWriteIsReportedWithItsStream) {
+  // Rows larger than a stream buffer, enough of them for threads to write
+  // the two files at once; when both fail the preview's stream is named.
+  ByteGrid tab(64, 70000);
+  IntGrid itab1(64, 70000);
+  for (const int threads : {1, 2})
+    for (const int which : {0, 1, 2}) {
+      std::FILE* full = std::fopen("/dev/full", "wb");
+      std::FILE* other = std::fopen(which == 2 ? "/dev/full" : "/dev/null", "wb");
+      std::FILE* f2 = which == 1 ? other : full;
+      std::FILE* f3 = which == 1 ? full : other;
+      std::FILE* failed = nullptr;
+      errno = 0;
+      EXPECT_FALSE(ecriture(f2, f3, which == 0 ? 0 : 1, tab, itab1, &failed, threads)) << threads << " " << which;
+      EXPECT_EQ(failed, which == 1 ? full : f2) << threads << " " << which;
+      EXPECT_EQ(errno, ENOSPC);
+      std::fclose(full);
+      std::fclose(other);
+    }
+}
+
+}  // namespace
+}  // namespace tesk
