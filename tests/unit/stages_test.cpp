@@ -270,7 +270,6 @@ TEST(Quantisation, ArrondiMinMaxAndStretch) {
 TEST(DilationKeys, EveryWayGivesThePixelByPixelKeys) {
   using namespace dilation_keys;
   std::mt19937_64 rng(20261206);
-  int compared = 0;
   for (int t = 0; t < 4000; ++t) {
     const int nc = static_cast<int>(rng() % (t < 3000 ? 70 : 3000));
     std::vector<Key> keys(static_cast<std::size_t>(nc) + 2);  // a cell on each side to leave alone
@@ -288,16 +287,13 @@ TEST(DilationKeys, EveryWayGivesThePixelByPixelKeys) {
       };
       const std::vector<Key> expected = chain(ChainWay::kScalar, keys);
       for (const ChainWay way : {ChainWay::kVector4, ChainWay::kVector8}) {
-        if (!chain_way_supported(way)) continue;
         ASSERT_EQ(chain(way, keys), expected) << "case " << t << " width " << nc << " forward " << forward;
-        ++compared;
       }
       std::vector<Key> chosen = keys;
       forward ? chain_forward(nc, chosen.data(), carry) : chain_backward(nc, chosen.data(), carry);
       ASSERT_EQ(chosen, expected) << "case " << t;
     }
   }
-  if (compared == 0) GTEST_SKIP() << "no vector way of computing the chains on this processor";
 }
 
 // Whole computations where the internal no-data marker meets a real

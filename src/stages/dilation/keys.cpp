@@ -2,103 +2,106 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+
+// The vector code below is internal and always inlined into its callers:
+// the ABI of passing wide vectors between functions does not concern it.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace tesk::dilation_keys {
 namespace {
 
 // The chain is a running minimum of key + distance.  With vectors, a block
-// of lanes takes it in three (or two) shift-and-min steps, then from the
-// last key of the block before.  That last key is the smaller of the
-// block's own last key and the carry plus the block's width, so the blocks
-// wait for each other through one scalar addition and minimum only.  The vector way also offers keys made from
-// kFarKey and the far side of a block (d > kFarD); they never win, since
-// each key's own d is at most kFarD, so the result is the same.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(TESK_NO_CPU_KERNELS)
-#define TESK_CHAIN_VECTORS 1
-// x becomes the lane-wise minimum of x and the vector t.  (A macro: a
-// helper function would take vectors wider than the baseline's registers.)
-#define TESK_MIN_INTO(x, t)                \
-  do {                                     \
-    const auto tesk_t = (t);               \
-    const auto tesk_m = (x) < tesk_t;      \
-    (x) = ((x) & tesk_m) | (tesk_t & ~tesk_m); \
-  } while (0)
-typedef Key KeyX8 __attribute__((vector_size(64)));
-typedef Key KeyX4 __attribute__((vector_size(32)));
+// of W keys takes it in log2(W) shift-and-min steps, then from the last key
+// of the block before.  That last key is the smaller of the block's own last
+// key and the carry plus the block's width, so the blocks wait for each
+// other through one scalar addition and minimum only.  The shifts also offer
+// keys made from kFarKey (d > kFarD); they never win, since each key's own d
+// is at most kFarD, so the result is the same.
+//
+// One template serves every width; each width is built twice: for the
+// processor that has the instructions (picked at run time), and portably
+// (the compiler lowers the vectors to what the processor has), so that the
+// logic of every way is tested on every machine.
 
-__attribute__((target("avx512f"))) void chain_forward_x8(int nc, Key* cur, Key carry) {
-  const KeyX8 far = {kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey};
-  const KeyX8 steps = {kOne, 2 * kOne, 3 * kOne, 4 * kOne, 5 * kOne, 6 * kOne, 7 * kOne, 8 * kOne};
+template <int W>
+struct Lanes {
+  typedef Key type __attribute__((vector_size(W * sizeof(Key))));
+};
+template <int W>
+using KeyVec = typename Lanes<W>::type;
+
+template <int W>
+[[gnu::always_inline]] inline KeyVec<W> splat(Key k) {
+  KeyVec<W> v;
+  for (int i = 0; i < W; ++i) v[i] = k;
+  return v;
+}
+
+template <int W>
+[[gnu::always_inline]] inline KeyVec<W> min_of(KeyVec<W> x, KeyVec<W> y) {
+  const auto m = x < y;
+  return (x & m) | (y & ~m);
+}
+
+// Lane i takes x[i - S] (forward) or x[i + S] (backward), far where that
+// falls outside the block.
+template <int W, int S, bool kForward, std::size_t... I>
+[[gnu::always_inline]] inline KeyVec<W> shifted(KeyVec<W> x, KeyVec<W> far, std::index_sequence<I...>) {
+  if constexpr (kForward)
+    return __builtin_shufflevector(x, far, (static_cast<int>(I) < S ? W : static_cast<int>(I) - S)...);
+  else
+    return __builtin_shufflevector(x, far, (static_cast<int>(I) + S < W ? static_cast<int>(I) + S : W)...);
+}
+
+// The steps of a block: after them, lane i holds the chain within the block.
+template <int W, bool kForward, int S = 1>
+[[gnu::always_inline]] inline KeyVec<W> block_chain(KeyVec<W> x, KeyVec<W> far) {
+  if constexpr (S >= W) {
+    return x;
+  } else {
+    x = min_of<W>(x, shifted<W, S, kForward>(x, far, std::make_index_sequence<W>{}) + static_cast<Key>(S) * kOne);
+    return block_chain<W, kForward, 2 * S>(x, far);
+  }
+}
+
+template <int W>
+[[gnu::always_inline]] inline void chain_forward_blocks(int nc, Key* cur, Key carry) {
+  const KeyVec<W> far = splat<W>(kFarKey);
+  KeyVec<W> steps;
+  for (int i = 0; i < W; ++i) steps[i] = static_cast<Key>(i + 1) * kOne;
   int j = 0;
-  for (; j + 8 <= nc; j += 8) {
-    KeyX8 x;
+  for (; j + W <= nc; j += W) {
+    KeyVec<W> x;
     std::memcpy(&x, cur + 1 + j, sizeof x);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 8, 0, 1, 2, 3, 4, 5, 6) + kOne);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 8, 8, 0, 1, 2, 3, 4, 5) + 2 * kOne);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 8, 8, 8, 8, 0, 1, 2, 3) + 4 * kOne);
-    const KeyX8 c = {carry, carry, carry, carry, carry, carry, carry, carry};
+    x = block_chain<W, true>(x, far);
+    const KeyVec<W> c = splat<W>(carry) + steps;
     // The next block's carry from this block's own chain: only a scalar
     // step waits for the carry before it.
-    carry = std::min(x[7], carry + 8 * kOne);
-    TESK_MIN_INTO(x, c + steps);
+    carry = std::min(x[W - 1], carry + W * kOne);
+    x = min_of<W>(x, c);
     std::memcpy(cur + 1 + j, &x, sizeof x);
   }
   for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
 }
 
-__attribute__((target("avx512f"))) void chain_backward_x8(int nc, Key* cur, Key carry) {
-  const KeyX8 far = {kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey, kFarKey};
-  const KeyX8 steps = {8 * kOne, 7 * kOne, 6 * kOne, 5 * kOne, 4 * kOne, 3 * kOne, 2 * kOne, kOne};
+template <int W>
+[[gnu::always_inline]] inline void chain_backward_blocks(int nc, Key* cur, Key carry) {
+  const KeyVec<W> far = splat<W>(kFarKey);
+  KeyVec<W> steps;
+  for (int i = 0; i < W; ++i) steps[i] = static_cast<Key>(W - i) * kOne;
   int j = nc;
-  for (; j >= 8; j -= 8) {
-    KeyX8 x;
-    std::memcpy(&x, cur + 1 + j - 8, sizeof x);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 1, 2, 3, 4, 5, 6, 7, 8) + kOne);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 2, 3, 4, 5, 6, 7, 8, 8) + 2 * kOne);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 5, 6, 7, 8, 8, 8, 8) + 4 * kOne);
-    const KeyX8 c = {carry, carry, carry, carry, carry, carry, carry, carry};
-    carry = std::min(x[0], carry + 8 * kOne);
-    TESK_MIN_INTO(x, c + steps);
-    std::memcpy(cur + 1 + j - 8, &x, sizeof x);
+  for (; j >= W; j -= W) {
+    KeyVec<W> x;
+    std::memcpy(&x, cur + 1 + j - W, sizeof x);
+    x = block_chain<W, false>(x, far);
+    const KeyVec<W> c = splat<W>(carry) + steps;
+    carry = std::min(x[0], carry + W * kOne);
+    x = min_of<W>(x, c);
+    std::memcpy(cur + 1 + j - W, &x, sizeof x);
   }
   for (; j > 0; --j) carry = cur[j] = std::min(cur[j], carry + kOne);
 }
-
-__attribute__((target("avx2"))) void chain_forward_x4(int nc, Key* cur, Key carry) {
-  const KeyX4 far = {kFarKey, kFarKey, kFarKey, kFarKey};
-  const KeyX4 steps = {kOne, 2 * kOne, 3 * kOne, 4 * kOne};
-  int j = 0;
-  for (; j + 4 <= nc; j += 4) {
-    KeyX4 x;
-    std::memcpy(&x, cur + 1 + j, sizeof x);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 0, 1, 2) + kOne);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 4, 4, 0, 1) + 2 * kOne);
-    const KeyX4 c = {carry, carry, carry, carry};
-    carry = std::min(x[3], carry + 4 * kOne);
-    TESK_MIN_INTO(x, c + steps);
-    std::memcpy(cur + 1 + j, &x, sizeof x);
-  }
-  for (; j < nc; ++j) carry = cur[j + 1] = std::min(cur[j + 1], carry + kOne);
-}
-
-__attribute__((target("avx2"))) void chain_backward_x4(int nc, Key* cur, Key carry) {
-  const KeyX4 far = {kFarKey, kFarKey, kFarKey, kFarKey};
-  const KeyX4 steps = {4 * kOne, 3 * kOne, 2 * kOne, kOne};
-  int j = nc;
-  for (; j >= 4; j -= 4) {
-    KeyX4 x;
-    std::memcpy(&x, cur + 1 + j - 4, sizeof x);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 1, 2, 3, 4) + kOne);
-    TESK_MIN_INTO(x, __builtin_shufflevector(x, far, 2, 3, 4, 4) + 2 * kOne);
-    const KeyX4 c = {carry, carry, carry, carry};
-    carry = std::min(x[0], carry + 4 * kOne);
-    TESK_MIN_INTO(x, c + steps);
-    std::memcpy(cur + 1 + j - 4, &x, sizeof x);
-  }
-  for (; j > 0; --j) carry = cur[j] = std::min(cur[j], carry + kOne);
-}
-#endif
-
 
 void chain_forward_scalar(int nc, Key* cur, Key carry) {
   Key left = carry;
@@ -110,54 +113,63 @@ void chain_backward_scalar(int nc, Key* cur, Key carry) {
   for (int j = nc; j > 0; --j) right = cur[j] = std::min(cur[j], right + kOne);
 }
 
-}  // namespace
+// The portable builds.
+void chain_forward_x4(int nc, Key* cur, Key carry) { chain_forward_blocks<4>(nc, cur, carry); }
+void chain_backward_x4(int nc, Key* cur, Key carry) { chain_backward_blocks<4>(nc, cur, carry); }
+void chain_forward_x8(int nc, Key* cur, Key carry) { chain_forward_blocks<8>(nc, cur, carry); }
+void chain_backward_x8(int nc, Key* cur, Key carry) { chain_backward_blocks<8>(nc, cur, carry); }
 
-bool chain_way_supported(ChainWay way) {
-  switch (way) {
-    case ChainWay::kScalar:
-      return true;
-#ifdef TESK_CHAIN_VECTORS
-    case ChainWay::kVector4:
-      return __builtin_cpu_supports("avx2");
-    case ChainWay::kVector8:
-      return __builtin_cpu_supports("avx512f");
+using ChainFn = void (*)(int, Key*, Key);
+struct Chains {
+  ChainFn forward, backward;
+};
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(TESK_NO_CPU_KERNELS)
+// The builds for the processors that have the instructions.
+__attribute__((target("avx2"))) void chain_forward_avx2(int nc, Key* cur, Key carry) {
+  chain_forward_blocks<4>(nc, cur, carry);
+}
+__attribute__((target("avx2"))) void chain_backward_avx2(int nc, Key* cur, Key carry) {
+  chain_backward_blocks<4>(nc, cur, carry);
+}
+__attribute__((target("avx512f"))) void chain_forward_avx512(int nc, Key* cur, Key carry) {
+  chain_forward_blocks<8>(nc, cur, carry);
+}
+__attribute__((target("avx512f"))) void chain_backward_avx512(int nc, Key* cur, Key carry) {
+  chain_backward_blocks<8>(nc, cur, carry);
+}
+
+Chains best_chains() {
+  __builtin_cpu_init();  // (this runs among the static constructors)
+  if (__builtin_cpu_supports("avx512f")) return {chain_forward_avx512, chain_backward_avx512};
+  if (__builtin_cpu_supports("avx2")) return {chain_forward_avx2, chain_backward_avx2};
+  return {chain_forward_scalar, chain_backward_scalar};
+}
+#else
+Chains best_chains() { return {chain_forward_scalar, chain_backward_scalar}; }
 #endif
+
+const Chains kBest = best_chains();
+
+Chains portable(ChainWay way) {
+  switch (way) {
+    case ChainWay::kVector4:
+      return {chain_forward_x4, chain_backward_x4};
+    case ChainWay::kVector8:
+      return {chain_forward_x8, chain_backward_x8};
     default:
-      return false;
+      return {chain_forward_scalar, chain_backward_scalar};
   }
 }
 
-void chain_forward_with(ChainWay way, int nc, Key* cur, Key carry) {
-#ifdef TESK_CHAIN_VECTORS
-  if (way == ChainWay::kVector8) return chain_forward_x8(nc, cur, carry);
-  if (way == ChainWay::kVector4) return chain_forward_x4(nc, cur, carry);
-#endif
-  (void)way;
-  chain_forward_scalar(nc, cur, carry);
-}
-
-void chain_backward_with(ChainWay way, int nc, Key* cur, Key carry) {
-#ifdef TESK_CHAIN_VECTORS
-  if (way == ChainWay::kVector8) return chain_backward_x8(nc, cur, carry);
-  if (way == ChainWay::kVector4) return chain_backward_x4(nc, cur, carry);
-#endif
-  (void)way;
-  chain_backward_scalar(nc, cur, carry);
-}
-
-namespace {
-
-// The fastest way this processor has.
-ChainWay best_way() {
-  if (chain_way_supported(ChainWay::kVector8)) return ChainWay::kVector8;
-  if (chain_way_supported(ChainWay::kVector4)) return ChainWay::kVector4;
-  return ChainWay::kScalar;
-}
-
 }  // namespace
 
-void chain_forward(int nc, Key* cur, Key carry) { chain_forward_with(best_way(), nc, cur, carry); }
+void chain_forward_with(ChainWay way, int nc, Key* cur, Key carry) { portable(way).forward(nc, cur, carry); }
 
-void chain_backward(int nc, Key* cur, Key carry) { chain_backward_with(best_way(), nc, cur, carry); }
+void chain_backward_with(ChainWay way, int nc, Key* cur, Key carry) { portable(way).backward(nc, cur, carry); }
+
+void chain_forward(int nc, Key* cur, Key carry) { kBest.forward(nc, cur, carry); }
+
+void chain_backward(int nc, Key* cur, Key carry) { kBest.backward(nc, cur, carry); }
 
 }  // namespace tesk::dilation_keys

@@ -49,10 +49,11 @@ void chain_forward(int nc, Key* cur, Key carry = kFarKey);
 void chain_backward(int nc, Key* cur, Key carry = kFarKey);
 
 // The ways of computing the chains, for the tests: pixel by pixel, and in
-// vectors of 4 (AVX2) or 8 (AVX-512) keys.  A vector way is only run when
-// the processor has its instructions (chain_way_supported).
+// blocks of 4 or 8 keys.  chain_forward and chain_backward run the way the
+// processor does best (blocks of 8 with AVX-512, of 4 with AVX2), compiled
+// for it; these run the same code compiled for any processor, so that every
+// way is tested everywhere.
 enum class ChainWay { kScalar, kVector4, kVector8 };
-bool chain_way_supported(ChainWay way);
 void chain_forward_with(ChainWay way, int nc, Key* cur, Key carry = kFarKey);
 void chain_backward_with(ChainWay way, int nc, Key* cur, Key carry = kFarKey);
 
