@@ -39,69 +39,38 @@ const std::string kShort = le16({100, 65500, 200, 65500, 65500, 300});
 
 const Stop kStops[] = {
     {"empty input", {}, "", kDirPrompt, kEnd, {}},
-    {"end at the name", {}, "d", kNamePrompt, kEnd, {}},
-    {"end at the width", {}, "d a", kTypePrompt, kEnd, {}},
     {"end at the rows", {}, "d m 0", kRowsPrompt, kEnd, {}},
-    {"end at the columns", {}, "d m 0 2", kColsPrompt, kEnd, {}},
-    {"end at the pixel size", {}, "d m 0 2 3", kPixelPrompt, kEnd, {}},
-    {"end at reuse-or-new", {}, "d a 0", kRepPrompt, kEnd, {}},
     {"end at the new name", {}, "d a 0 1", kNewPrompt, kEnd, {}},
-    {"end at the interval", {}, "d a 0 0", kEquidPrompt, kEnd, kOutputs},
-    {"end at the window", {}, "d a 0 0 10", kMaillePrompt, kEnd, kOutputs},
     {"end at the overlay", {}, "d a 0 0 10 1", kSurPrompt, kEnd, kOutputs},
     {"interval 0 until the end", {}, "d a 0 0 0 0 0", kEquidPrompt, kEnd, kOutputs},
     {"word at the width", {}, "d a x16", kTypePrompt, unreadable("x16"), {}},
-    {"word at the rows", {}, "d m 0 deux", kRowsPrompt, unreadable("deux"), {}},
-    {"word at the columns", {}, "d m 0 2 trois", kColsPrompt, unreadable("trois"), {}},
-    {"word at the pixel size", {}, "d m 0 2 3 ?", kPixelPrompt, unreadable("?"), {}},
-    {"word at reuse-or-new", {}, "d a 0 oui", kRepPrompt, unreadable("oui"), {}},
     {"word at the interval", {}, "d a 0 0 dix", kEquidPrompt, unreadable("dix"), kOutputs},
     {"decimal interval leaves .5 for the window", {}, "d a 0 0 10.5", kMaillePrompt, unreadable(".5"), kOutputs},
-    {"word at the overlay", {}, "d a 0 0 10 1 non", kSurPrompt, unreadable("non"), kOutputs},
     {"sign alone", {}, "d a 0 0 -", kEquidPrompt, unreadable(""), kOutputs},
     {"interval past the int range", {}, "d a 0 0 99999999999", kEquidPrompt, kRange, kOutputs},
-    {"window past the int range", {}, "d a 0 0 10 -2147483649", kMaillePrompt, kRange, kOutputs},
     {"pixel size 25m: m goes to the next question", {}, "d m 0 2 3 25m", kRepPrompt, unreadable("m"),
      {{"m_c2.txt", "2 \n3 \n0 \n0 \n0 \n25"}}},
     {"asked sizes that make no sense", {{"a_c2.txt", "<gone>"}}, "d a 0 0 3 10", kPixelPrompt,
      "\n Taille d'image invalide : 0 lignes et 3 colonnes\n", {{"a_c2.txt", "0 \n3 \n0 \n0 \n0 \n10"}}},
     {"header from such answers", {{"a_c2.txt", "0 \n3 \n0 \n0 \n0 \n10"}}, "d a 0", kTypePrompt, invalid("0 lignes et 3 colonnes"), {}},
-    {"empty header", {{"a_c2.txt", ""}}, "d a 0 0 10 1 1", kTypePrompt, invalid("0 lignes et 0 colonnes"), {}},
-    {"garbage header", {{"a_c2.txt", "garbage"}}, "d a 0 0 10 1 1", kTypePrompt, invalid("0 lignes et 0 colonnes"), {}},
     {"one value", {{"a_c2.txt", "2"}}, "d a 0 0 10 1 1", kTypePrompt, invalid("2 lignes et 0 colonnes"), {}},
     {"negative rows", {{"a_c2.txt", "-2 3 0 0 0 0"}}, "d a 0", kTypePrompt, invalid("-2 lignes et 3 colonnes"), {}},
-    {"zero columns", {{"a_c2.txt", "2 0 0 0 0 0"}}, "d a 0", kTypePrompt, invalid("2 lignes et 0 colonnes"), {}},
     {"rows past the int range", {{"a_c2.txt", "99999999999 3 0 0 0 0"}}, "d a 0", kTypePrompt,
      invalid("0 lignes et 0 colonnes"), {}},
-    {"least int columns", {{"a_c2.txt", "2 -2147483648"}}, "d a 0", kTypePrompt, invalid("2 lignes et -2147483648 colonnes"), {}},
     {"raster absent", {{"a_c2.raw", "<gone>"}}, "d a 0 0 10 1 1", kTypePrompt, missing("a_c2.raw"), {}},
-    {"nothing at all", {}, "d z 0 0 10 1 1", kTypePrompt, missing("z_c2.raw"), {}},
-    {"width 7 looks for the 32-bit raster", {}, "d a 7 0 10 1 1", kTypePrompt, missing("a_c4.raw"), {}},
     {"a directory as the raster", {{"a_c4.raw", "<dir>"}, {"a_c4.txt", "1 3 0 0 0 5"}}, "d a 1", kTypePrompt,
      missing("a_c4.raw"), {}},
     {"long directory name", {}, std::string(5000, 'x') + " a 0", kTypePrompt,
      "\n Fichier %" + std::string(5000, 'x') + "/a_c2.raw inexistant\n", {}},
-    {"name longer than the file system allows", {}, "d " + std::string(300, 'n') + " 0", kTypePrompt,
-     missing(std::string(300, 'n') + "_c2.raw"), {}},
     {"empty raster", {{"a_c2.raw", ""}}, "d a 0 0 10 1 1", kTypePrompt,
      "\n Fichier @a_c2.raw trop court : 0 octets pour 12 attendus (2 lignes, 3 colonnes)\n", {}},
-    {"raster a byte short", {{"a_c2.raw", kShort.substr(1)}}, "d a 0 0 10 1 1", kTypePrompt,
-     "\n Fichier @a_c2.raw trop court : 11 octets pour 12 attendus (2 lignes, 3 colonnes)\n", {}},
     {"32-bit raster a sample short", {{"a_c4.raw", le32({1, 2, 3, 4, 5})}, {"a_c4.txt", "2 3 0 0 0 0"}}, "d a 1 0 10 1 1",
      kTypePrompt, "\n Fichier @a_c4.raw trop court : 20 octets pour 24 attendus (2 lignes, 3 colonnes)\n", {}},
     {"directory as the preview", {{"a_m1.raw", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt, "\n Fichier @a_m1.raw inconnu\n", {}},
-    {"directory as the result", {{"a_m2.raw", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt, "\n Fichier @a_m2.raw inconnu\n",
-     {{"a_m1.raw", ""}}},
-    {"directory as the preview header", {{"a_m1.txt", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt,
-     "\n Fichier @a_m1.txt inconnu\n", {{"a_m1.raw", ""}, {"a_m2.raw", ""}}},
     {"directory as the result header", {{"a_m2.txt", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt,
      "\n Fichier @a_m2.txt inexistant\n", {{"a_m1.raw", ""}, {"a_m2.raw", ""}, {"a_m1.txt", ""}}},
-    {"full disk under the preview", {{"a_m1.raw", "<full>"}}, "d a 0 0 10 1 1", "",
-     "\n Erreur d'ecriture du fichier @a_m1.raw : No space left on device\n", {}},
     {"full disk under the result", {{"a_m2.raw", "<full>"}}, "d a 0 0 10 1 1", "",
      "\n Erreur d'ecriture du fichier @a_m2.raw : No space left on device\n", {}},
-    {"full disk under the preview header", {{"a_m1.txt", "<full>"}}, "d a 0 0 10 1 1", "",
-     "\n Erreur d'ecriture du fichier @a_m1.txt : No space left on device\n", {}},
     {"full disk under the result header", {{"a_m2.txt", "<full>"}}, "d a 0 0 10 1 1", "",
      "\n Erreur d'ecriture du fichier @a_m2.txt : No space left on device\n", {}},
     {"contour value past the internal range", {{"a_c4.raw", le32({4194303, 4194304})}, {"a_c4.txt", "1 2 0 0 0 0"}},
@@ -136,8 +105,8 @@ TEST(HostileRun, StopsWithOneMessageAndStatus1) {
     const std::string message = replace_all(replace_all(c.message, '@', ws.at("")), '%', ws.root() + "/");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
-    if (!c.prompt.empty()) EXPECT_EQ(tail_after(r.out, c.prompt), message);
-    else EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), message.size())), message);
+    const std::string tail = r.out.substr(r.out.size() - std::min(r.out.size(), message.size()));
+    EXPECT_EQ(c.prompt.empty() ? tail : tail_after(r.out, c.prompt), message);
     if (c.files.empty() || c.files[0].second != "<full>") {
       for (const auto& [name, bytes] : c.after) {
         if (std::find(expected.begin(), expected.end(), name) == expected.end()) expected.push_back(name);
@@ -288,7 +257,7 @@ bool refused(const std::string& tail, unsigned long long& need, unsigned long lo
 // preview, or completed; the process is never killed.
 TEST(HostileMemory, SizesPastTheMemoryOrALoweredLimitAreRefusedWithTheirTrueFigure) {
   const unsigned long long limit = 300ULL * 1000 * 1000;
-  for (const long long side : {2147483647LL, 10000LL, 2000LL, 3000LL, 4000LL, 5000LL}) {
+  for (const long long side : {2147483647LL, 10000LL, 2000LL, 4000LL}) {
     SCOPED_TRACE(side);
     const bool device = side == 2147483647LL;
     if (!device && (kUnderAsan || access("/usr/bin/prlimit", X_OK) != 0)) continue;
@@ -304,7 +273,9 @@ TEST(HostileMemory, SizesPastTheMemoryOrALoweredLimitAreRefusedWithTheirTrueFigu
       EXPECT_EQ(r.status, 1);
       ASSERT_TRUE(refused(tail_after(r.out, kTypePrompt), need, room)) << tail_after(r.out, kTypePrompt);
       EXPECT_GE(need, static_cast<unsigned long long>(static_cast<unsigned __int128>(side) * side * 9 >> 20));
-      if (!device) EXPECT_LT(room, limit >> 20);
+      if (!device) {
+        EXPECT_LT(room, limit >> 20);
+      }
       EXPECT_EQ(ws.files(), (std::vector<std::string>{"a_c2.raw", "a_c2.txt"})) << "nothing created";
     } else {
       EXPECT_EQ(r.status, 0);

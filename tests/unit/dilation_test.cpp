@@ -78,7 +78,9 @@ TEST(Dilation, PassByPass) {
       std::vector<std::int64_t> modified;
       for (std::size_t k = 0; k < c.modified.size(); ++k) {
         modified.push_back(tesklette(itab, itab1, itab2));
-        if (k == 0) EXPECT_EQ(out(itab2), canon(c.grown));
+        if (k == 0) {
+          EXPECT_EQ(out(itab2), canon(c.grown));
+        }
         EXPECT_EQ(out(itab), canon(k < c.passes.size() ? c.passes[k] : c.passes.empty() ? c.start : c.passes.back()))
             << "pass " << k + 1;
       }

@@ -165,6 +165,34 @@ TEST(FastDilation, FinalPocketIsDroppedButStillCountsInTheSweeps) {
   }
 }
 
+// Lanes forced to merge at every step a walk can reach (a walk has at most
+// rows + 2), then a last lane starting 2 ms late, on rows of up to 12 tiles
+// with one tile a lane: the bytes and counts of the literal dilation.
+TEST(FastDilation, ForcedMergesAndLateLanesNeverChangeTheBytes) {
+  const std::uint32_t seed = base_seed() + 5;
+  Rng rng(seed);
+  ThreadPool pool(4);
+  for (int c = 0; c < 3; ++c) {
+    const Shape s{uniform(rng, 38, 42), uniform(rng, 180, 192)};
+    const IntGrid start = random_internal_grid(rng, s);
+    IntGrid lit = copy_of(start), a(s.rows, s.cols), b(s.rows, s.cols);
+    const DilationStats ls = dilate_literal(lit, a, b, nullptr);
+    for (int lanes = 2; lanes <= 4; ++lanes)
+      for (int k = 1; k <= s.rows + 4; ++k) {
+        FastDilationLimits l;
+        l.dense_share = 0.0;  // straight-line walks, over lanes
+        l.min_lane_tiles = l.lane_row_tiles = 1;
+        l.max_lanes = lanes;
+        (k <= s.rows + 3 ? l.merge_at_step : l.late_lane_us) = k <= s.rows + 3 ? k : 2000;
+        IntGrid fast = copy_of(start), grown(s.rows, s.cols);
+        ByteGrid state(s.rows, s.cols);
+        const FastDilationStats fs = dilate_fast(fast, grown, state, nullptr, l, &pool);
+        ASSERT_TRUE(same(lit, fast) && ls.passes == fs.passes && ls.growth_sweeps == fs.growth_sweeps)
+            << describe(seed, c, s) << show(l) << " late " << l.late_lane_us;
+      }
+  }
+}
+
 TEST(FastVsLiteral, GapFillingMatchesOnRandomGrids) {
   const std::uint32_t seed = base_seed() + 1;
   Rng rng(seed);
