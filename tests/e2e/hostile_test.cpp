@@ -147,10 +147,7 @@ TEST(HostileDialogue, RefusedAnswersAreAskedAgainAndNamesUsedAsTyped) {
 TEST(HostileValues, ExtremeSamplesComeBackAsTheRulesSay) {
   const std::string none = le16({65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500,
                                  65500, 65500, 65500, 65500});
-  struct Case {
-    int itype;
-    std::string header, raster, answers, expected, minmax;  // answers: interval, window, overlay
-  } const cases[] = {
+  struct Case { int itype; std::string header, raster, answers, expected, minmax; } const cases[] = {
       {0, "1 4", le16({65499, 65501, 65535, 0}), "1 1 1", le16({65499, 65501, 65535, 0}), "Min=0  Max=65535"},
       // 99999999 -> 512000000 in single precision -> 100000000; window -5: none.
       {1, "1 5", le32({9999999, 10000001, 99999999, 100000000, -10000000}), "100 -5 1",
@@ -214,11 +211,7 @@ TEST(HostilePermissions, UnreadableInputsAndAReadOnlyDirectory) {
     if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root without setpriv";
     front = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
-  struct Case {
-    const char* path;  // made unreadable (mode 0), or the directory made read-only (0555)
-    std::string answers, message;
-    int status;
-  } const cases[] = {
+  struct Case { const char* path; std::string answers, message; int status; } const cases[] = {  // path: mode 0; "": d 0555
       {"a_c2.raw", "d a 0 0 10 1 1", "\n Fichier @a_c2.raw inexistant\n", 1},
       {"a_c2.txt", "d a 0 2 3 10 0 10 1 1", "\n Absence du fichier @a_c2.txt \n\n", 0},  // the size is asked
       {"", "d a 0 0 10 1 1", "\n Fichier @a_m1.raw inconnu\n", 1},

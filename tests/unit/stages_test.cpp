@@ -118,10 +118,7 @@ TEST(Dilation, PassByPass) {
 }
 
 TEST(GapFilling, SweepsInPlaceUntilOneWritesNothing) {
-  struct Case {
-    const char *start, *filled;
-    int sweeps;
-  } cases[] = {
+  struct Case { const char *start, *filled; int sweeps; } cases[] = {
       // Sweep 1 writes columns 1, 3 and 4 (4 from 3, written just before),
       // sweep 2 column 0: values travel any distance rightward or downward
       // in a sweep, one pixel leftward or upward.
@@ -176,10 +173,7 @@ float w(double num, double den) { return static_cast<float>(num / den); }
 // t = num / den is the parameter of the pixel along the axis: at a border
 // the window shifts and t changes.
 TEST(Smoothing, WindowPlacementAndBorderParameters) {
-  struct Weights {
-    int n, num, den;
-    std::vector<float> expected;
-  } const cases[] = {
+  struct Weights { int n, num, den; std::vector<float> expected; } const cases[] = {
       {2, 1, 2, {w(1, 4), w(1, 2), w(1, 4)}},
       {3, 1, 3, {w(8, 27), w(12, 27), w(6, 27), w(1, 27)}},
       {4, 2, 4, {w(1, 16), w(4, 16), w(6, 16), w(4, 16), w(1, 16)}},
@@ -274,10 +268,7 @@ TEST(Conversion, ThereAndBackThroughSinglePrecision) {
 }
 
 TEST(Conversion, MarkerOverlayAndFaults) {
-  struct Case {
-    const char *raw, *internal, *back;
-    int ival, equid;
-  } cases[] = {
+  struct Case { const char *raw, *internal, *back; int ival, equid; } cases[] = {
       {"65500 1001 65500 / 3 65499 -1001", "U 170837 U / 512 11178496 -170837", "65500 1000 65500 / 3 65499 -1000",
        kIval16, 3},
       {"3710 65500", "65500 U", "3709 65500", kIval16, 29},  // 65500 inside is still a contour
@@ -323,11 +314,7 @@ TEST(Quantisation, ArrondiMinMaxAndStretch) {
     EXPECT_EQ(rows, (std::vector<int>{0, 1}));
   }
 
-  struct Case {
-    const char* values;
-    int lo, hi;
-    std::vector<int> bytes;
-  } cases[] = {
+  struct Case { const char* values; int lo, hi; std::vector<int> bytes; } cases[] = {
       {"100 227 355", 100, 355, {0, 127, 255}},
       {"0 1 2", 0, 2, {0, 128, 255}},       // 127.5 rounds up
       {"-5 -10 0", -10, 0, {128, 0, 255}},  // -127.5 + 255
@@ -386,13 +373,7 @@ TEST(DilationKeys, EveryWayGivesThePixelByPixelKeys) {
 // at interval 29, 3710 becomes 65500 inside and stays a contour.
 TEST(Pipeline, NoDataMarkerAcrossTheRun) {
   constexpr int N = kIval16;
-  struct Case {
-    const char* raw;
-    int equid, maille;
-    bool overlay;
-    const char* result;
-    std::vector<int> preview;
-  } cases[] = {
+  struct Case { const char* raw; int equid, maille; bool overlay; const char* result; std::vector<int> preview; } cases[] = {
       {"3710 65500 3710", 29, 1, true, "3709 3709 3709", {0, 0, 0}},
       {"3710 65500 3710", 29, 1, false, "3709 3709 3709", {0, 0, 0}},
       {"65500 65500 / 65500 65500", 10, 1, true, "65500 65500 / 65500 65500", {0, 0, 0, 0}},
