@@ -1,10 +1,7 @@
-// Fuzz target: the dialogue's answer reader.  The first byte chooses, bit by
-// bit, eight reads ("%d" or "%s"); the rest is the console input.  The
-// reader and the C library's fscanf read two copies of it and must agree on
-// every answer and on where the next read starts (but for the value of a
-// number outside the int range, undefined in C and refused by the reader).
-// Then the Dialogue makes the same reads: each answers or ends with a
-// one-line RunError, never reading on without new input.
+// Fuzz target: the answer reader against fscanf.  The first byte picks, bit
+// by bit, eight reads ("%d" or "%s") of the rest; both agree on each answer
+// and where the next read starts (out-of-range values aside, undefined in C).
+// Then the Dialogue's same reads answer or end with a one-line RunError.
 #include <cstdio>
 #include <cstdlib>
 #include <string>

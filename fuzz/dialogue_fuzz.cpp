@@ -1,9 +1,7 @@
-// Fuzz target: the whole classic program on a fuzzed console input, in a
-// scratch data root holding d/a: a 4 x 5 16-bit raster with its header and a
-// 1 x 2 32-bit raster without one.  The run ends with status 0 or 1, never
-// crashes or loops, and a run that reports success has written its preview
-// and full-width raster whole.  Inputs holding ".." are skipped: names are
-// used as typed and must stay inside the scratch root.
+// Fuzz target: the classic program on a fuzzed console, in a scratch root
+// holding d/a (4 x 5 16-bit with its header, 1 x 2 32-bit without).  Status
+// 0 or 1, no crash or loop; a success has written preview and result whole.
+// Inputs holding ".." are skipped: names are used as typed.
 #include <dirent.h>
 #include <sys/stat.h>
 

@@ -1,11 +1,8 @@
 // What the end-to-end tests share: the classic dialogue's texts written out
 // from its rules, a scratch data root to run the executable in, and (with
-// GDAL) the batch command line and the tests' own reading and writing of
-// rasters, independent of the program's.
-//
-// Expected transcripts carry cue marks "[cue NAME.wav]" where each sound cue
-// plays: a plain run prints the transcript without them; a recorded run sends
-// the marks and the console output to one log, in order.
+// GDAL) the tests' own reading and writing of rasters.  Expected transcripts
+// carry "[cue NAME.wav]" where each sound cue plays: a plain run prints them
+// without; a recorded run logs marks and console output in order.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -99,8 +96,7 @@ inline std::string tail_after(const std::string& out, const std::string& prompt)
 }
 
 // A data root holding the data-set directory d, and beside it (empty) cue files.
-class Workspace {
- public:
+struct Workspace {
   Workspace() {
     fs::create_directories(at(""));
     fs::create_directories(tmp_ / "sounds");
@@ -118,8 +114,7 @@ class Workspace {
     std::sort(names.begin(), names.end());
     return names;
   }
-  // Runs tesk (behind the command `front`) with `answers` on its standard
-  // input; the cues are off unless `env` sets them.
+  // tesk (behind the command `front`) on `answers`; cues off unless `env` sets them.
   ProcessResult run(const std::string& answers, const std::vector<std::string>& env = {},
                     std::vector<std::string> front = {}) const {
     front.push_back(TESK_EXE);
@@ -146,8 +141,6 @@ class Workspace {
     chmod(top().c_str(), 0755);
     for (const auto& e : fs::recursive_directory_iterator(top())) chmod(e.path().c_str(), e.is_directory() ? 0777 : 0644);
   }
-
- private:
   TempDir tmp_;
 };
 
@@ -168,8 +161,7 @@ inline ProcessResult tesk(std::vector<std::string> args, const std::vector<std::
 
 #ifdef TESK_WITH_GDAL
 
-// One of GDAL's command-line utilities, found on the PATH.
-inline void gdal_tool(std::vector<std::string> argv) {
+inline void gdal_tool(std::vector<std::string> argv) {  // found on the PATH
   argv.insert(argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\""});
   const ProcessResult r = run_process(argv, "");
   ASSERT_EQ(r.status, 0) << argv[3] << " failed: " << r.err;
@@ -190,15 +182,12 @@ inline Raster read_raster(const std::string& path) {
   GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
   EXPECT_NE(ds, nullptr) << "cannot open " << path;
   if (!ds) return r;
-  r.rows = GDALGetRasterYSize(ds);
-  r.cols = GDALGetRasterXSize(ds);
-  r.bands = GDALGetRasterCount(ds);
+  std::tie(r.rows, r.cols, r.bands) = std::tuple(GDALGetRasterYSize(ds), GDALGetRasterXSize(ds), GDALGetRasterCount(ds));
   r.driver = GDALGetDriverShortName(GDALGetDatasetDriver(ds));
   GDALRasterBandH b = GDALGetRasterBand(ds, 1);
   r.type = GDALGetDataTypeName(GDALGetRasterDataType(b));
   int has = 0, block_rows = 0;
-  r.nodata = GDALGetRasterNoDataValue(b, &has);
-  r.has_nodata = has != 0;
+  r.nodata = GDALGetRasterNoDataValue(b, &has), r.has_nodata = has != 0;
   GDALGetGeoTransform(ds, r.transform.data());
   r.projection = GDALGetProjectionRef(ds);
   if (const char* c = GDALGetMetadataItem(ds, "COMPRESSION", "IMAGE_STRUCTURE")) r.compression = c;

@@ -1,9 +1,6 @@
-// Hostile input through the whole classic program: answers that end or make
-// no sense at every prompt, headers without a usable size, input rasters
-// missing, short, long, unreadable or shrinking during the run, outputs that
-// cannot be created or written, a console that cannot be written, extreme
-// samples, images too large for the memory.  Expected rasters are worked out
-// by hand: in, trunc(single(v / equid * 512)); back, trunc(single(w / 512 * equid)).
+// Hostile input through the whole classic program, a row per class of bad
+// input (docs/bad-input.md).  Expected rasters are worked out by hand: in,
+// trunc(single(v / equid * 512)); back, trunc(single(w / 512 * equid)).
 #include <climits>
 #include <cstdio>
 
@@ -22,86 +19,56 @@ std::string replace_all(std::string s, char mark, const std::string& by) {
   return s;
 }
 
-// Runs that stop: exit status 1, the message printed after the last prompt
-// (or at the very end when no prompt is given), nothing on standard error,
-// and the data set's directory holding what it held before plus `after`
-// (each with its contents).  '@' stands for the data set's directory.
+// Runs that stop: status 1, the message after the last prompt (or at the
+// end), nothing on standard error, the data set's directory holding what it
+// held plus `after`.  Files: "<dir>", "<full>", "<gone>" or the bytes; '@' is
+// the data set's directory.
+using Files = std::vector<std::pair<std::string, std::string>>;
 struct Stop {
   const char* what;
-  std::vector<std::pair<std::string, std::string>> files;  // "<dir>", "<full>", "<gone>" or the bytes
+  Files files;
   std::string answers, prompt, message;
-  std::vector<std::pair<std::string, std::string>> after;
+  Files after;
 };
 
-const std::vector<std::pair<std::string, std::string>> kOutputs = {
+const Files kOutputs = {
     {"a_m1.raw", ""}, {"a_m1.txt", "2 \n3 \n0 \n0 \n0 \n10"}, {"a_m2.raw", ""}, {"a_m2.txt", "2 \n3 \n0 \n0 \n0 \n10"}};
 const std::string kShort = le16({100, 65500, 200, 65500, 65500, 300});
 
 const Stop kStops[] = {
     {"empty input", {}, "", kDirPrompt, kEnd, {}},
-    {"end at the name", {}, "d", kNamePrompt, kEnd, {}},
-    {"end at the width", {}, "d a", kTypePrompt, kEnd, {}},
     {"end at the rows", {}, "d m 0", kRowsPrompt, kEnd, {}},
-    {"end at the columns", {}, "d m 0 2", kColsPrompt, kEnd, {}},
-    {"end at the pixel size", {}, "d m 0 2 3", kPixelPrompt, kEnd, {}},
-    {"end at reuse-or-new", {}, "d a 0", kRepPrompt, kEnd, {}},
     {"end at the new name", {}, "d a 0 1", kNewPrompt, kEnd, {}},
-    {"end at the interval", {}, "d a 0 0", kEquidPrompt, kEnd, kOutputs},
-    {"end at the window", {}, "d a 0 0 10", kMaillePrompt, kEnd, kOutputs},
     {"end at the overlay", {}, "d a 0 0 10 1", kSurPrompt, kEnd, kOutputs},
     {"interval 0 until the end", {}, "d a 0 0 0 0 0", kEquidPrompt, kEnd, kOutputs},
     {"word at the width", {}, "d a x16", kTypePrompt, unreadable("x16"), {}},
-    {"word at the rows", {}, "d m 0 deux", kRowsPrompt, unreadable("deux"), {}},
-    {"word at the columns", {}, "d m 0 2 trois", kColsPrompt, unreadable("trois"), {}},
-    {"word at the pixel size", {}, "d m 0 2 3 ?", kPixelPrompt, unreadable("?"), {}},
-    {"word at reuse-or-new", {}, "d a 0 oui", kRepPrompt, unreadable("oui"), {}},
     {"word at the interval", {}, "d a 0 0 dix", kEquidPrompt, unreadable("dix"), kOutputs},
     {"decimal interval leaves .5 for the window", {}, "d a 0 0 10.5", kMaillePrompt, unreadable(".5"), kOutputs},
-    {"word at the overlay", {}, "d a 0 0 10 1 non", kSurPrompt, unreadable("non"), kOutputs},
     {"sign alone", {}, "d a 0 0 -", kEquidPrompt, unreadable(""), kOutputs},
     {"interval past the int range", {}, "d a 0 0 99999999999", kEquidPrompt, kRange, kOutputs},
-    {"window past the int range", {}, "d a 0 0 10 -2147483649", kMaillePrompt, kRange, kOutputs},
     {"pixel size 25m: m goes to the next question", {}, "d m 0 2 3 25m", kRepPrompt, unreadable("m"),
      {{"m_c2.txt", "2 \n3 \n0 \n0 \n0 \n25"}}},
     {"asked sizes that make no sense", {{"a_c2.txt", "<gone>"}}, "d a 0 0 3 10", kPixelPrompt,
      "\n Taille d'image invalide : 0 lignes et 3 colonnes\n", {{"a_c2.txt", "0 \n3 \n0 \n0 \n0 \n10"}}},
     {"header from such answers", {{"a_c2.txt", "0 \n3 \n0 \n0 \n0 \n10"}}, "d a 0", kTypePrompt, invalid("0 lignes et 3 colonnes"), {}},
-    {"empty header", {{"a_c2.txt", ""}}, "d a 0 0 10 1 1", kTypePrompt, invalid("0 lignes et 0 colonnes"), {}},
-    {"garbage header", {{"a_c2.txt", "garbage"}}, "d a 0 0 10 1 1", kTypePrompt, invalid("0 lignes et 0 colonnes"), {}},
     {"one value", {{"a_c2.txt", "2"}}, "d a 0 0 10 1 1", kTypePrompt, invalid("2 lignes et 0 colonnes"), {}},
     {"negative rows", {{"a_c2.txt", "-2 3 0 0 0 0"}}, "d a 0", kTypePrompt, invalid("-2 lignes et 3 colonnes"), {}},
-    {"zero columns", {{"a_c2.txt", "2 0 0 0 0 0"}}, "d a 0", kTypePrompt, invalid("2 lignes et 0 colonnes"), {}},
     {"rows past the int range", {{"a_c2.txt", "99999999999 3 0 0 0 0"}}, "d a 0", kTypePrompt,
      invalid("0 lignes et 0 colonnes"), {}},
-    {"least int columns", {{"a_c2.txt", "2 -2147483648"}}, "d a 0", kTypePrompt, invalid("2 lignes et -2147483648 colonnes"), {}},
     {"raster absent", {{"a_c2.raw", "<gone>"}}, "d a 0 0 10 1 1", kTypePrompt, missing("a_c2.raw"), {}},
-    {"nothing at all", {}, "d z 0 0 10 1 1", kTypePrompt, missing("z_c2.raw"), {}},
-    {"width 7 looks for the 32-bit raster", {}, "d a 7 0 10 1 1", kTypePrompt, missing("a_c4.raw"), {}},
     {"a directory as the raster", {{"a_c4.raw", "<dir>"}, {"a_c4.txt", "1 3 0 0 0 5"}}, "d a 1", kTypePrompt,
      missing("a_c4.raw"), {}},
     {"long directory name", {}, std::string(5000, 'x') + " a 0", kTypePrompt,
      "\n Fichier %" + std::string(5000, 'x') + "/a_c2.raw inexistant\n", {}},
-    {"name longer than the file system allows", {}, "d " + std::string(300, 'n') + " 0", kTypePrompt,
-     missing(std::string(300, 'n') + "_c2.raw"), {}},
     {"empty raster", {{"a_c2.raw", ""}}, "d a 0 0 10 1 1", kTypePrompt,
      "\n Fichier @a_c2.raw trop court : 0 octets pour 12 attendus (2 lignes, 3 colonnes)\n", {}},
-    {"raster a byte short", {{"a_c2.raw", kShort.substr(1)}}, "d a 0 0 10 1 1", kTypePrompt,
-     "\n Fichier @a_c2.raw trop court : 11 octets pour 12 attendus (2 lignes, 3 colonnes)\n", {}},
     {"32-bit raster a sample short", {{"a_c4.raw", le32({1, 2, 3, 4, 5})}, {"a_c4.txt", "2 3 0 0 0 0"}}, "d a 1 0 10 1 1",
      kTypePrompt, "\n Fichier @a_c4.raw trop court : 20 octets pour 24 attendus (2 lignes, 3 colonnes)\n", {}},
     {"directory as the preview", {{"a_m1.raw", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt, "\n Fichier @a_m1.raw inconnu\n", {}},
-    {"directory as the result", {{"a_m2.raw", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt, "\n Fichier @a_m2.raw inconnu\n",
-     {{"a_m1.raw", ""}}},
-    {"directory as the preview header", {{"a_m1.txt", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt,
-     "\n Fichier @a_m1.txt inconnu\n", {{"a_m1.raw", ""}, {"a_m2.raw", ""}}},
     {"directory as the result header", {{"a_m2.txt", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt,
      "\n Fichier @a_m2.txt inexistant\n", {{"a_m1.raw", ""}, {"a_m2.raw", ""}, {"a_m1.txt", ""}}},
-    {"full disk under the preview", {{"a_m1.raw", "<full>"}}, "d a 0 0 10 1 1", "",
-     "\n Erreur d'ecriture du fichier @a_m1.raw : No space left on device\n", {}},
     {"full disk under the result", {{"a_m2.raw", "<full>"}}, "d a 0 0 10 1 1", "",
      "\n Erreur d'ecriture du fichier @a_m2.raw : No space left on device\n", {}},
-    {"full disk under the preview header", {{"a_m1.txt", "<full>"}}, "d a 0 0 10 1 1", "",
-     "\n Erreur d'ecriture du fichier @a_m1.txt : No space left on device\n", {}},
     {"full disk under the result header", {{"a_m2.txt", "<full>"}}, "d a 0 0 10 1 1", "",
      "\n Erreur d'ecriture du fichier @a_m2.txt : No space left on device\n", {}},
     {"contour value past the internal range", {{"a_c4.raw", le32({4194303, 4194304})}, {"a_c4.txt", "1 2 0 0 0 0"}},
@@ -114,7 +81,7 @@ const Stop kStops[] = {
 };
 
 // Data set a: 2 x 3, 16-bit, with its header; m: the same raster without one.
-void lay_out(const Workspace& ws, const std::vector<std::pair<std::string, std::string>>& files = {}) {
+void lay_out(const Workspace& ws, const Files& files = {}) {
   ws.put("a_c2.raw", kShort);
   ws.put("a_c2.txt", "2 3 0 0 0 10");
   ws.put("m_c2.raw", kShort);
@@ -136,8 +103,8 @@ TEST(HostileRun, StopsWithOneMessageAndStatus1) {
     const std::string message = replace_all(replace_all(c.message, '@', ws.at("")), '%', ws.root() + "/");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
-    if (!c.prompt.empty()) EXPECT_EQ(tail_after(r.out, c.prompt), message);
-    else EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), message.size())), message);
+    const std::string tail = r.out.substr(r.out.size() - std::min(r.out.size(), message.size()));
+    EXPECT_EQ(c.prompt.empty() ? tail : tail_after(r.out, c.prompt), message);
     if (c.files.empty() || c.files[0].second != "<full>") {
       for (const auto& [name, bytes] : c.after) {
         if (std::find(expected.begin(), expected.end(), name) == expected.end()) expected.push_back(name);
@@ -159,24 +126,20 @@ TEST(HostileDialogue, RefusedAnswersAreAskedAgainAndNamesUsedAsTyped) {
   lay_out(ws);
   // Interval 0 and window 34 (binomials past 32 bits) are asked again.
   ProcessResult r = ws.run("d a 0 0 0 10 34 1 1\n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(count(r.out, kEquidPrompt), 2u);
-  EXPECT_EQ(count(r.out, "\n L'equidistance doit etre differente de 0\n"), 1u);
-  EXPECT_EQ(count(r.out, kMaillePrompt), 2u);
-  EXPECT_EQ(count(r.out, "\n Maille trop grande : 33 au plus\n"), 1u);
+  EXPECT_EQ(std::tuple(r.status, count(r.out, kEquidPrompt), count(r.out, "\n L'equidistance doit etre differente de 0\n"),
+                       count(r.out, kMaillePrompt), count(r.out, "\n Maille trop grande : 33 au plus\n")),
+            std::tuple(0, 2u, 1u, 2u, 1u));
   EXPECT_EQ(count(ws.run("d a 0 0 0 0 0").out, kEquidPrompt), 4u);  // once more per 0, then the end
   // A directory name of 4000 characters naming d: the run completes there.
   std::string walk = "d";
   for (int k = 0; k < 2000; ++k) walk += "/.";
-  r = ws.run(walk + " a 0 0 10 1 1");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ws.run(walk + " a 0 0 10 1 1").status, 0);
   EXPECT_EQ(ws.get("a_m2.raw"), le16({100, 200, 200, 200, 250, 300}));
   // "d/../d", base name "sub/b", new name "../out": the outputs land in the root.
   fs::create_directory(ws.at("sub"));
   ws.put("sub/b_c4.raw", le32({7, 10000000}));
   ws.put("sub/b_c4.txt", "1 2 0 0 0 0");
-  r = ws.run("d/../d sub/b 1 1 ../out 1 1 1");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ws.run("d/../d sub/b 1 1 ../out 1 1 1").status, 0);
   for (const char* f : {"out_m1.raw", "out_m1.txt", "out_m4.txt"}) EXPECT_TRUE(file_exists(ws.root() + "/" + f)) << f;
   EXPECT_EQ(read_file(ws.root() + "/out_m4.raw"), le32({7, 7}));
 }
@@ -184,11 +147,7 @@ TEST(HostileDialogue, RefusedAnswersAreAskedAgainAndNamesUsedAsTyped) {
 TEST(HostileValues, ExtremeSamplesComeBackAsTheRulesSay) {
   const std::string none = le16({65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500, 65500,
                                  65500, 65500, 65500, 65500});
-  struct Case {
-    int itype;
-    std::string header, raster, answers, expected;  // answers: interval, window, overlay
-    const char* minmax;
-  } const cases[] = {
+  struct Case { int itype; std::string header, raster, answers, expected, minmax; } const cases[] = {
       {0, "1 4", le16({65499, 65501, 65535, 0}), "1 1 1", le16({65499, 65501, 65535, 0}), "Min=0  Max=65535"},
       // 99999999 -> 512000000 in single precision -> 100000000; window -5: none.
       {1, "1 5", le32({9999999, 10000001, 99999999, 100000000, -10000000}), "100 -5 1",
@@ -213,7 +172,7 @@ TEST(HostileValues, ExtremeSamplesComeBackAsTheRulesSay) {
     const ProcessResult r = ws.run("d a " + std::to_string(c.itype) + " 0 " + c.answers);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(ws.get(c.itype == 0 ? "a_m2.raw" : "a_m4.raw"), c.expected);
-    EXPECT_NE(r.out.find(std::string("\n ") + c.minmax + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n " + c.minmax + "\n"), std::string::npos);
     EXPECT_EQ(r.out.find("Lissage") != std::string::npos, c.answers == "10 3 0");  // windows of 1 and less never smooth
   }
 }
@@ -252,11 +211,7 @@ TEST(HostilePermissions, UnreadableInputsAndAReadOnlyDirectory) {
     if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root without setpriv";
     front = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
-  struct Case {
-    const char* path;  // made unreadable (mode 0), or the directory made read-only (0555)
-    std::string answers, message;
-    int status;
-  } const cases[] = {
+  struct Case { const char* path; std::string answers, message; int status; } const cases[] = {  // path: mode 0; "": d 0555
       {"a_c2.raw", "d a 0 0 10 1 1", "\n Fichier @a_c2.raw inexistant\n", 1},
       {"a_c2.txt", "d a 0 2 3 10 0 10 1 1", "\n Absence du fichier @a_c2.txt \n\n", 0},  // the size is asked
       {"", "d a 0 0 10 1 1", "\n Fichier @a_m1.raw inconnu\n", 1},
@@ -288,7 +243,7 @@ bool refused(const std::string& tail, unsigned long long& need, unsigned long lo
 // preview, or completed; the process is never killed.
 TEST(HostileMemory, SizesPastTheMemoryOrALoweredLimitAreRefusedWithTheirTrueFigure) {
   const unsigned long long limit = 300ULL * 1000 * 1000;
-  for (const long long side : {2147483647LL, 10000LL, 2000LL, 3000LL, 4000LL, 5000LL}) {
+  for (const long long side : {2147483647LL, 10000LL, 2000LL, 4000LL}) {
     SCOPED_TRACE(side);
     const bool device = side == 2147483647LL;
     if (!device && (kUnderAsan || access("/usr/bin/prlimit", X_OK) != 0)) continue;
@@ -304,7 +259,9 @@ TEST(HostileMemory, SizesPastTheMemoryOrALoweredLimitAreRefusedWithTheirTrueFigu
       EXPECT_EQ(r.status, 1);
       ASSERT_TRUE(refused(tail_after(r.out, kTypePrompt), need, room)) << tail_after(r.out, kTypePrompt);
       EXPECT_GE(need, static_cast<unsigned long long>(static_cast<unsigned __int128>(side) * side * 9 >> 20));
-      if (!device) EXPECT_LT(room, limit >> 20);
+      if (!device) {
+        EXPECT_LT(room, limit >> 20);
+      }
       EXPECT_EQ(ws.files(), (std::vector<std::string>{"a_c2.raw", "a_c2.txt"})) << "nothing created";
     } else {
       EXPECT_EQ(r.status, 0);

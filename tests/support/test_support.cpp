@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -132,13 +133,10 @@ IntGrid random_raw_grid(Rng& rng, Shape s, int itype) {
   const std::vector<int> level = random_levels(rng, s);
   std::vector<std::int32_t> by_level(64);
   for (auto& v : by_level) {
-    const int k = uniform(rng, 0, itype == 0 ? 3 : 4);
-    if (itype == 0)
-      v = k == 0 ? uniform(rng, 0, 300) : k == 1 ? uniform(rng, 0, 65535) : k == 2 ? 65500 + uniform(rng, -1, 35) : 65535;
-    else
-      v = k == 0 ? uniform(rng, -2000, 2000) : k == 1 ? 99999999 + uniform(rng, -2, 2)
-          : k == 2 ? 10000000 + uniform(rng, -2, 2) : k == 3 ? uniform(rng, -5000000, 5000000)
-          : uniform(rng, INT_MIN, INT_MAX);
+    const int k = uniform(rng, 0, itype == 0 ? 3 : 4) + (itype == 0 ? 0 : 4);
+    v = k == 0 ? uniform(rng, 0, 300) : k == 1 ? uniform(rng, 0, 65535) : k == 2 ? 65500 + uniform(rng, -1, 35)
+        : k == 3 ? 65535 : k == 4 ? uniform(rng, -2000, 2000) : k == 5 ? 99999999 + uniform(rng, -2, 2)
+        : k == 6 ? 10000000 + uniform(rng, -2, 2) : k == 7 ? uniform(rng, -5000000, 5000000) : uniform(rng, INT_MIN, INT_MAX);
   }
   IntGrid g(s.rows, s.cols);
   for (std::size_t x = 0; x < g.size(); ++x)
@@ -174,9 +172,7 @@ TextStream::~TextStream() { std::fclose(f_); }
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void write_file(const std::string& path, const std::string& bytes) {
@@ -195,8 +191,7 @@ std::string le16(std::initializer_list<std::uint16_t> values) {
 
 std::string le32(std::initializer_list<std::int32_t> values) {
   std::string s;
-  for (auto v : values)
-    for (int k = 0; k < 4; ++k) s.push_back(static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * k)) & 0xff));
+  for (auto v : values) s += le16({static_cast<std::uint16_t>(v), static_cast<std::uint16_t>(static_cast<std::uint32_t>(v) >> 16)});
   return s;
 }
 

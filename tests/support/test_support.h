@@ -32,9 +32,7 @@ using Rng = std::mt19937;
 std::uint32_t base_seed();
 int uniform(Rng& rng, int lo, int hi);
 bool chance(Rng& rng, double p);
-struct Shape {
-  int rows, cols;
-};
+struct Shape { int rows, cols; };
 // Strips of one row or column, small odd shapes, widths on either side of
 // the 16-pixel tile, the 64-tile word and the 1024-pixel row, medium and
 // large grids.
@@ -50,28 +48,20 @@ IntGrid random_raw_grid(Rng& rng, Shape s, int itype);
 std::string describe(std::uint32_t seed, int index, Shape s);
 
 // ---- Files and processes.
-class TempDir {  // removed with its contents when the object goes
- public:
+struct TempDir {  // removed with its contents when the object goes
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
   std::string path_;
 };
 
-class TextStream {  // a read stream holding `text`
- public:
+struct TextStream {  // a read stream holding `text`
   explicit TextStream(const std::string& text);
   ~TextStream();
   TextStream(const TextStream&) = delete;
-  TextStream& operator=(const TextStream&) = delete;
   std::FILE* get() const { return f_; }
-
- private:
   std::FILE* f_;
 };
 
