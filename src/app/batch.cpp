@@ -201,7 +201,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
                    std::to_string(src->cols()) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +
                    std::to_string(m.avail_mib) + " MiB available");
   try {
-    g.allocate(src->rows(), src->cols(), false, p.threads > 1);
+    g.allocate(src->rows(), src->cols(), false);
   } catch (const std::bad_alloc&) {
     throw RunError("not enough memory for a grid of " + std::to_string(src->rows()) + " x " +
                    std::to_string(src->cols()) + " pixels");
