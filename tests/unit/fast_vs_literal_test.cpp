@@ -122,6 +122,7 @@ TEST(FastVsLiteral, DilationMatchesOnDiagonalAndBorderCases) {
     g[1][0] = g[2][1099] = U;
     grids.push_back(std::move(g));
   }
+  for (const auto& [r, c] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) grids.push_back(IntGrid(r, c));
   const FastDilationLimits variants[] = {{0, 0},        {1, 0},        {3, 0},        {0, SIZE_MAX},    {1, SIZE_MAX},
                                          {3, SIZE_MAX}, {0, 1},        {0, 0, 0.0},   {0, 0, 2.0},      {1, SIZE_MAX, 0.0},
                                          {3, 1, 2.0}};

@@ -60,6 +60,8 @@ class PassDriver {
     std::int64_t nodata = 0;
     for (const std::int64_t c : counts) nodata += c;
     live_ = nodata;
+    tiles_.setup(g_.nr, g_.nc);
+    walker_.setup();
     if (g_.nr == 0 || g_.nc == 0) return 0;
     for (int i = 0; i < g_.nr; ++i) {
       g_.S[g_.index(i, 0)] |= kBorder;
@@ -71,8 +73,6 @@ class PassDriver {
     }
     rows_.resize(static_cast<std::size_t>(g_.nr));
     for (int i = 0; i < g_.nr; ++i) rows_[static_cast<std::size_t>(i)] = i;
-    tiles_.setup(g_.nr, g_.nc);
-    walker_.setup();
     return nodata;
   }
 
