@@ -32,13 +32,6 @@ template <int W>
 using KeyVec = typename Lanes<W>::type;
 
 template <int W>
-[[gnu::always_inline]] inline KeyVec<W> splat(Key k) {
-  KeyVec<W> v;
-  for (int i = 0; i < W; ++i) v[i] = k;
-  return v;
-}
-
-template <int W>
 [[gnu::always_inline]] inline KeyVec<W> min_of(KeyVec<W> x, KeyVec<W> y) {
   const auto m = x < y;
   return (x & m) | (y & ~m);
@@ -67,7 +60,7 @@ template <int W, bool kForward, int S = 1>
 
 template <int W>
 [[gnu::always_inline]] inline void chain_forward_blocks(int nc, Key* cur, Key carry) {
-  const KeyVec<W> far = splat<W>(kFarKey);
+  const KeyVec<W> far = KeyVec<W>{} + kFarKey;  // (a scalar operand is broadcast)
   KeyVec<W> steps;
   for (int i = 0; i < W; ++i) steps[i] = static_cast<Key>(i + 1) * kOne;
   int j = 0;
@@ -75,7 +68,7 @@ template <int W>
     KeyVec<W> x;
     std::memcpy(&x, cur + 1 + j, sizeof x);
     x = block_chain<W, true>(x, far);
-    const KeyVec<W> c = splat<W>(carry) + steps;
+    const KeyVec<W> c = steps + carry;
     // The next block's carry from this block's own chain: only a scalar
     // step waits for the carry before it.
     carry = std::min(x[W - 1], carry + W * kOne);
@@ -87,7 +80,7 @@ template <int W>
 
 template <int W>
 [[gnu::always_inline]] inline void chain_backward_blocks(int nc, Key* cur, Key carry) {
-  const KeyVec<W> far = splat<W>(kFarKey);
+  const KeyVec<W> far = KeyVec<W>{} + kFarKey;  // (a scalar operand is broadcast)
   KeyVec<W> steps;
   for (int i = 0; i < W; ++i) steps[i] = static_cast<Key>(W - i) * kOne;
   int j = nc;
@@ -95,7 +88,7 @@ template <int W>
     KeyVec<W> x;
     std::memcpy(&x, cur + 1 + j - W, sizeof x);
     x = block_chain<W, false>(x, far);
-    const KeyVec<W> c = splat<W>(carry) + steps;
+    const KeyVec<W> c = steps + carry;
     carry = std::min(x[0], carry + W * kOne);
     x = min_of<W>(x, c);
     std::memcpy(cur + 1 + j - W, &x, sizeof x);

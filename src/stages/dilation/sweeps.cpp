@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 
 #include "core/units.h"
 #include "stages/dilation/row_kernels.h"
@@ -21,7 +22,40 @@ void for_runs_in_order(const Tiles& tiles, const std::uint64_t* active, bool rtl
   for (const auto& [a, b] : runs) sweep(a, b);
 }
 
+// Asks for the cache line at p.  (In assembly: the compiler deletes loops
+// of prefetch built-ins as if they did nothing.)
+inline void prefetch_line(const void* p) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+#else
+  __builtin_prefetch(p, 1, 3);
+#endif
+}
+
 }  // namespace
+
+// Asks for the active tiles of the next row of the walk (after position p)
+// to be brought into the cache while this one is swept: a sweep to reach a
+// row waits on memory otherwise, its runs being too short for the processor
+// to see the stream coming.
+void Walker::prefetch_next(int p, int dir, const TileSet& t) {
+  if (p + 1 >= static_cast<int>(rows_.size())) return;
+  const int i = row_at(static_cast<std::size_t>(p + 1), dir);
+  const std::uint64_t* active = tiles_.active(t, i);
+  const std::size_t row = g_.index(i, 0);
+  for (int w = 0; w < tiles_.words(); ++w) {
+    std::uint64_t bits = active[w];
+    while (bits) {
+      const int tile = w * 64 + std::countr_zero(bits);
+      bits &= bits - 1;
+      const std::size_t x = row + static_cast<std::size_t>(tile) * kTile;
+      // A tile is 16 bytes of states and 64 of each int grid.
+      if ((tile & 3) == 0) prefetch_line(g_.S + x);
+      prefetch_line(g_.I + x);
+      prefetch_line(g_.G + x);
+    }
+  }
+}
 
 // The data keys of row i over the tiles that the sweeps of rows i - 1 to
 // i + 1 read (their active tiles and the neighbours of those), from a cache
@@ -69,6 +103,7 @@ void Walker::first_sweep(WalkPart& P, int q, int dir, const TileSet& t) {
   const bool after = q > 0 && row_at(static_cast<std::size_t>(q - 1), dir) == i - dir;
   const Key* pk = after ? P.first_keys[(q - 1) % 3].data() : dir > 0 ? up : down;
   Key* cur = P.first_keys[q % 3].data();
+  if (first_alone_) prefetch_next(q, dir, t);
   const std::size_t row = g_.index(i, 0);
   const std::int64_t grown_before = P.first.grown;
   const std::uint64_t* active = tiles_.active(t, i);
@@ -86,6 +121,7 @@ void Walker::first_sweep(WalkPart& P, int q, int dir, const TileSet& t) {
 void Walker::second_sweep(WalkPart& P, int p, int dir, const TileSet& t) {
   const int i = row_at(static_cast<std::size_t>(p), dir);
   const bool rtl = dir < 0;
+  prefetch_next(p, dir, t);
   const bool after = p > 0 && row_at(static_cast<std::size_t>(p - 1), dir) == i - dir;
   // When the row before holds no grown pixel: its data pixels' keys.
   const Key* nk = after ? P.second_keys[(p - 1) % 3].data() : data_keys(P, i - dir, t);

@@ -82,12 +82,14 @@ class Walker {
   void first_sweep(WalkPart& P, int q, int dir, const TileSet& t);
   void second_sweep(WalkPart& P, int p, int dir, const TileSet& t);
   void midpoint_row(WalkPart& P, int i, const TileSet& t, RowCounts& counts);
+  void prefetch_next(int p, int dir, const TileSet& t);
 
   Surface g_;
   std::vector<int>& rows_;
   Tiles& tiles_;
   ThreadPool* pool_;
   bool keep_all_ = false;
+  bool first_alone_ = false;  // the current walk has first sweeps only
   std::vector<WalkPart> parts_;  // one per thread
   int used_ = 1;                 // parts the current walk uses
   std::vector<Key> far_row_;

@@ -34,6 +34,7 @@ void Walker::setup() {
 
 void Walker::walk(Walk kind, int dir, const TileSet& now, const TileSet* next, bool keep_all) {
   keep_all_ = keep_all;
+  first_alone_ = kind == Walk::kFirst;
   const int n = static_cast<int>(rows_.size());
   // A fused walk reads the row before across any gap (the next pass's
   // first sweep follows two rows behind): it is never cut.
