@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <initializer_list>
 #include <random>
 #include <string>
@@ -67,7 +68,7 @@ struct TextStream {  // a read stream holding `text`
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
-bool file_exists(const std::string& path);
+inline bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
 std::string le16(std::initializer_list<std::uint16_t> values);  // little-endian samples
 std::string le32(std::initializer_list<std::int32_t> values);
 
@@ -78,6 +79,6 @@ struct ProcessResult {
 // Runs argv with `input` on its standard input and `env` (NAME=VALUE, the
 // last of one name wins) over the inherited environment.
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& input,
-                          const std::vector<std::string>& env = {});
+                          std::vector<std::string> env = {});
 
 }  // namespace tesk::testing
