@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "e2e/e2e_support.h"
+#include "support/test_support.h"
 
 namespace tesk::e2e {
 namespace {

