@@ -18,7 +18,11 @@ namespace fs = std::filesystem;
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   if (size == 0 || size > 4096 || text.find("..") != std::string::npos) return 0;
-  static const fs::path root = fs::temp_directory_path() / ("tesk-dialogue-fuzz-" + std::to_string(getpid()));
+  static const struct Root {  // removed when the fuzzer exits
+    fs::path p = fs::temp_directory_path() / ("tesk-dialogue-fuzz-" + std::to_string(getpid()));
+    ~Root() { fs::remove_all(p); }
+  } scratch;
+  const fs::path& root = scratch.p;
   fs::remove_all(root / "d");
   fs::create_directories(root / "d");
   std::ofstream(root / "d/a_c2.raw", std::ios::binary) << std::string("\x64\0\xdc\xff\xdc\xff\xff\xff", 8);
