@@ -5,7 +5,7 @@
 // back as trunc(single(w * (1/512) * equid)); the preview stretches
 // [min, max] onto 0..255 with a = 255 / (max - min) and b = -255 * min /
 // (max - min) in single precision, each byte arrondi(v * a + b) & 255.
-#include "e2e/e2e_support.h"
+#include "support/test_support.h"
 
 namespace tesk::e2e {
 namespace {

@@ -13,8 +13,6 @@
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
-
 namespace tesk::testing {
 
 IntGrid grid(const std::string& text) {
@@ -149,18 +147,15 @@ std::string describe(std::uint32_t seed, int index, Shape s) {
          std::to_string(s.cols) + ")";
 }
 
-TempDir::TempDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "tesk-test-XXXXXX").string();
-  if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = templ;
+TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "tesk-test-XXXXXX").string()) {
+  if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir() {
-  std::error_code ec;  // read-only subdirectories made removable first
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
+  namespace fs = std::filesystem;  // read-only subdirectories made removable first
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(path_, ec)) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
 }
 
 TextStream::TextStream(const std::string& text) : f_(std::tmpfile()) {
@@ -176,12 +171,8 @@ std::string read_file(const std::string& path) {
 }
 
 void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  if (!out) throw std::runtime_error("cannot write " + path);
+  if (!(std::ofstream(path, std::ios::binary) << bytes)) throw std::runtime_error("cannot write " + path);
 }
-
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
 
 std::string le16(std::initializer_list<std::uint16_t> values) {
   std::string s;
@@ -195,36 +186,26 @@ std::string le32(std::initializer_list<std::int32_t> values) {
   return s;
 }
 
-ProcessResult run_process(const std::vector<std::string>& argv, const std::string& input,
-                          const std::vector<std::string>& env) {
+ProcessResult run_process(const std::vector<std::string>& argv, const std::string& input, std::vector<std::string> env) {
   TempDir io;
   write_file(io / "0", input);
-  std::vector<std::string> all, envs;  // the inherited environment, then env: of one name the last wins
-  for (char** e = environ; *e; ++e) all.emplace_back(*e);
-  all.insert(all.end(), env.begin(), env.end());
-  auto name = [](const std::string& s) { return s.substr(0, s.find('=')); };
-  for (auto it = all.rbegin(); it != all.rend(); ++it)
-    if (std::none_of(envs.begin(), envs.end(), [&](const std::string& e) { return name(e) == name(*it); }))
-      envs.push_back(*it);
-  std::vector<char*> argp, envp;
-  for (const auto& a : argv) argp.push_back(const_cast<char*>(a.c_str()));
-  for (auto& e : envs) envp.push_back(e.data());
-  argp.push_back(nullptr);
-  envp.push_back(nullptr);
-  const std::string files[3] = {io / "0", io / "1", io / "2"};
   const pid_t pid = fork();
   if (pid == 0) {
     for (int fd = 0; fd < 3; ++fd) {
-      const int f = open(files[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int f = open((io / std::to_string(fd)).c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(f, fd);
       close(f);
     }
-    execve(argp[0], argp.data(), envp.data());
+    for (auto& e : env) putenv(e.data());
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
     _exit(127);
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(files[1]), read_file(files[2])};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(io / "1"), read_file(io / "2")};
 }
 
 }  // namespace tesk::testing

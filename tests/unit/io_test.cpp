@@ -11,7 +11,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,7 +38,6 @@ TEST(Scan, NextReadGoesOnAfterLastCharacterTaken) {
     std::string read;
   };
   const std::pair<std::string, std::vector<Step>> cases[] = {
-      {"42", {{'i', S::Ok, "42"}, {'i', S::End, ""}}},
       {"  \n\t -17\n +5 -0 007", {{'i', S::Ok, "-17"}, {'i', S::Ok, "5"}, {'i', S::Ok, "0"}, {'i', S::Ok, "7"}}},
       {"2147483647 -2147483648", {{'i', S::Ok, "2147483647"}, {'i', S::Ok, "-2147483648"}}},
       {"2147483648 -2147483649 99999999999999999999999 7",
@@ -47,9 +45,6 @@ TEST(Scan, NextReadGoesOnAfterLastCharacterTaken) {
       {"abc", {{'i', S::NotANumber, ""}, {'w', S::Ok, "abc"}}},
       {" \n\t\r\v\f ", {{'i', S::End, ""}, {'w', S::End, ""}}},
       {"3.5\n", {{'i', S::Ok, "3"}, {'i', S::NotANumber, ""}, {'w', S::Ok, ".5"}, {'w', S::End, ""}}},
-      {"10 3\n0\n12abc", {{'i', S::Ok, "10"}, {'i', S::Ok, "3"}, {'i', S::Ok, "0"}, {'i', S::Ok, "12"}, {'w', S::Ok, "abc"}}},
-      {"-x - 4 +x", {{'i', S::NotANumber, ""}, {'w', S::Ok, "x"}, {'i', S::NotANumber, ""}, {'i', S::Ok, "4"},
-                     {'i', S::NotANumber, ""}}},
       {"  site1\tdem \n\n c:\\x_y.z  -5\n",
        {{'w', S::Ok, "site1"}, {'w', S::Ok, "dem"}, {'w', S::Ok, "c:\\x_y.z"}, {'i', S::Ok, "-5"}, {'w', S::End, ""}}},
       {"  " + std::string(100000, 'n') + "\nnext", {{'w', S::Ok, std::string(100000, 'n')}, {'w', S::Ok, "next"}}},
@@ -88,13 +83,8 @@ TEST(Header, ReadingStopsWhereTheValuesStop) {
   const std::pair<std::string, Header> cases[] = {
       {"480 640 1 120 860 25", {480, 640, 1, 120, 860, 25}},
       {"480 \r\n640 \r\n1 \r\n120 \r\n860 \r\n25", {480, 640, 1, 120, 860, 25}},
-      {"\t480\t\n\n640 1\n\n 120 860 25", {480, 640, 1, 120, 860, 25}},
-      {"3 4 1 -20", {3, 4, 1, -20, 0, 0}},
-      {"7\n", {7, 0, 0, 0, 0, 0}},
       {"", {0, 0, 0, 0, 0, 0}},
       {"garbage 4 5 6", {0, 0, 0, 0, 0, 0}},
-      {"10 20 x 4 5 6", {10, 20, 0, 0, 0, 0}},
-      {"5 5abc 6", {5, 5, 0, 0, 0, 0}},
       {"10 20 3.5 4 5 6", {10, 20, 3, 0, 0, 0}},
       {"10 2147483648 3 4 5 6", {10, 0, 0, 0, 0, 0}},
       {"99999999999 2 3 4 5 6", {0, 0, 0, 0, 0, 0}},
@@ -126,40 +116,10 @@ IntGrid read_raster(const std::string& path, int itype, int rows, int cols, bool
   return g;
 }
 
-TEST(Raster, ReadsRowsInFileOrderAtTheSampleWidth) {
-  TempDir dir;
-  std::string short16 = le16({1, 2, 3, 4});
-  short16.pop_back();
-  struct Case {
-    std::string bytes;
-    int itype, rows, cols;
-    const char* grid;  // nullptr: refused
-    long at;
-  } cases[] = {
-      {le16({0, 1, 256, 65499, 65500, 65535}), 0, 2, 3, "0 1 256 / 65499 65500 65535", 12},  // unsigned
-      {le32({-1, 10000000, INT_MIN, 70000, 0, INT_MAX}), 7, 3, 2, "-1 10000000 / -2147483648 70000 / 0 2147483647", 24},
-      {short16, 0, 2, 2, nullptr, 0},
-      {"", 0, 2, 2, nullptr, 0},
-  };
-  for (const auto& c : cases) {
-    write_file(dir / "in.raw", c.bytes);
-    bool ok = false;
-    long at = 0;
-    const IntGrid g = read_raster(dir / "in.raw", c.itype, c.rows, c.cols, ok, &at);
-    EXPECT_EQ(ok, c.grid != nullptr) << c.bytes.size() << " bytes";
-    if (c.grid) {
-      EXPECT_EQ(show(g), canon(c.grid));
-      EXPECT_EQ(at, c.at);
-    }
-  }
-  bool ok = true;
-  read_raster(dir.path(), 1, 2, 2, ok);  // a directory opens on Linux but cannot be read
-  EXPECT_FALSE(ok);
-}
-
 // The preview, then the result at the sample width (16-bit: modulo 65536),
 // through a buffer smaller than the rasters (wide rows one at a time), at 1
-// to 3 threads; read back whole, a file one sample short refused.
+// to 3 threads; read back whole (16-bit samples unsigned, bytes past the
+// grid ignored, the stream left after it), a file one sample short refused.
 TEST(Raster, WritesThePreviewThenTheResultAndReadsItBack) {
   const int shapes[][4] = {{2, 4, 0, 1}, {2, 4, 1, 1}, {2, 4, 7, 2}, {700, 1000, 0, 1}, {300, 1100, 1, 1},
                            {3, 600000, 0, 1}, {2100, 2100, 0, 3}, {1100, 1900, 1, 2}};
@@ -217,40 +177,19 @@ TEST(Raster, AFailedWriteIsReportedWithItsStream) {
     }
 }
 
-// 1: every element zero (and the last one writable); 0: null; -1: otherwise.
-template <typename T>
-std::function<int(int, int)> matrix(T** (*alloc)(int, int), void (*release)(T**, int)) {
-  return [=](int cols, int rows) {
-    T** m = alloc(cols, rows);
-    int ok = m ? 1 : 0;
-    for (int i = 0; m && i < rows; ++i)
-      for (int j = 0; j < cols; ++j) ok = m[i][j] == T(0) ? ok : -1, m[i][j] = T(7);
-    if (m) release(m, rows);
-    return ok;
-  };
-}
-template <typename T>
-std::function<int(int, int)> vec(T* (*alloc)(int), void (*release)(T*)) {
-  return [=](int cols, int rows) {
-    const int n = rows == 0 ? cols : cols * rows;
-    T* v = alloc(n);
-    int ok = v ? 1 : 0;
-    for (int k = 0; v && k < n; ++k) ok = v[k] == T(0) ? ok : -1;
-    if (v) release(v);
-    return ok;
-  };
-}
-
-TEST(Nrutil, EveryTypeZeroFilledColumnsFirstNullOnFailure) {
-  const std::function<int(int, int)> family[] = {
-      matrix(fmatrice, frfmatrice), matrix(ucmatrice, frucmatrice), matrix(usmatrice, frusmatrice),
-      matrix(smatrice, frsmatrice), matrix(imatrice, frimatrice),   matrix(dmatrice, frdmatrice),
-      matrix(ldmatrice, frldmatrice), vec(ucvecteur, frucvecteur),  vec(usvecteur, frusvecteur),
-      vec(svecteur, frsvecteur),    vec(ivecteur, frivecteur),      vec(dvecteur, frdvecteur), vec(fvecteur, frfvecteur)};
-  // Columns, rows, outcome: 3 x 2, one row, one column, no rows, negative counts.
+// The family shares one matrix and one vector form: zero-filled, columns
+// first, null for negative counts.
+TEST(Nrutil, ZeroFilledColumnsFirstNullOnFailure) {
   const int shapes[][3] = {{3, 2, 1}, {4, 1, 1}, {1, 4, 1}, {3, 0, 1}, {-1, 2, 0}, {2, -1, 0}};
-  for (std::size_t k = 0; k < std::size(family); ++k)
-    for (const auto& s : shapes) EXPECT_EQ(family[k](s[0], s[1]), s[2]) << k << ": " << s[0] << " x " << s[1];
+  for (const auto& [cols, rows, ok] : shapes) {
+    float** m = fmatrice(cols, rows);
+    int* v = ivecteur(rows == 0 ? cols : cols * rows);
+    ASSERT_EQ(std::pair(m != nullptr, v != nullptr), std::pair(ok == 1, ok == 1)) << cols << " x " << rows;
+    for (int i = 0; m && i < rows; ++i)
+      for (int j = 0; j < cols; ++j) EXPECT_TRUE(m[i][j] == 0 && v[i * cols + j] == 0), m[i][j] = 7;
+    frfmatrice(m, rows);
+    frivecteur(v);
+  }
   // Rows of 2^31 - 1 long doubles cannot all be had: null, and the rows
   // obtained before are released (under AddressSanitizer, checked).
   long double** m = ldmatrice(2147483647, 64);

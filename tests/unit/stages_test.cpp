@@ -54,66 +54,49 @@ const DilationCase kCases[] = {
     {"U 300 / 100 U", "100 300 / 100 100", {"200 300 / 100 200"}, {2, 0}},
     // Midpoints: truncated toward zero, no overflow, the file marker ordinary.
     {"200 U 100", "200 100 100", {"200 150 100"}, {1, 0}},
-    {"99 U 101", "99 99 101", {"99 100 101"}, {1, 0}},
     {"-101 U -99", "-101 -101 -99", {"-101 -99 -99"}, {1, 0}},
     {"65400 U 65600", "65400 65400 65600", {"65400 65500 65600"}, {1, 0}},
-    {"2000000000 U 2100000000", "2000000000 2000000000 2100000000", {"2000000000 2050000000 2100000000"}, {1, 0}},
     {"-2000000000 U -2100000000", "-2000000000 -2100000000 -2100000000", {"-2000000000 -2049999999 -2100000000"}, {1, 0}},
     {"-2147483647 U 2147483647", "-2147483647 -2147483647 2147483647", {"-2147483647 0 2147483647"}, {1, 0}},
-    {"2147483647 U 2147483645", "2147483647 2147483645 2147483645", {"2147483647 2147483646 2147483645"}, {1, 0}},
     // Growth starts above every value: 123456789 grows as itself, nothing written.
     {"123456789 U", "123456789 123456789", {}, {0}},
     // Grids that end after one pass.
     {"1 2 / 3 4", "1 2 / 3 4", {}, {0}},
     {"U U U / U U U", "U U U / U U U", {}, {0}},
     {"U U U / U 7 U / U U U", "7 7 7 / 7 7 7 / 7 7 7", {}, {0}},
-    {"5 U U 5 / U U U U", "5 5 5 5 / 5 5 5 5", {}, {0}},
     {"U", "U", {}, {0}},
 };
-
-IntGrid transpose(const IntGrid& g) {
-  IntGrid t(g.cols(), g.rows());
-  for (int i = 0; i < g.rows(); ++i)
-    for (int j = 0; j < g.cols(); ++j) t[j][i] = g[i][j];
-  return t;
-}
 
 TEST(Dilation, PassByPass) {
   for (const DilationCase& c : kCases) {
     SCOPED_TRACE(c.start);
     const IntGrid start = grid(c.start);
-    for (const bool column : {false, true}) {  // as a column above and below play left and right
-      if (column && start.rows() > 1) continue;
-      IntGrid itab = column ? transpose(start) : testing::copy_of(start), itab1(itab.rows(), itab.cols()),
-              itab2(itab.rows(), itab.cols());
-      auto out = [&](const IntGrid& g) { return show(column ? transpose(g) : testing::copy_of(g)); };
-      std::vector<std::int64_t> modified;
-      for (std::size_t k = 0; k < c.modified.size(); ++k) {
-        modified.push_back(tesklette(itab, itab1, itab2));
-        if (k == 0) {
-          EXPECT_EQ(out(itab2), canon(c.grown));
-        }
-        EXPECT_EQ(out(itab), canon(k < c.passes.size() ? c.passes[k] : c.passes.empty() ? c.start : c.passes.back()))
-            << "pass " << k + 1;
+    IntGrid itab = testing::copy_of(start), itab1(itab.rows(), itab.cols()), itab2(itab.rows(), itab.cols());
+    std::vector<std::int64_t> modified;
+    for (std::size_t k = 0; k < c.modified.size(); ++k) {
+      modified.push_back(tesklette(itab, itab1, itab2));
+      if (k == 0) {
+        EXPECT_EQ(show(itab2), canon(c.grown));
       }
-      EXPECT_EQ(modified, c.modified);
-
-      // The whole loop: the last grid, and before each pass the pixels to
-      // treat and those the pass before wrote.
-      IntGrid whole = column ? transpose(start) : testing::copy_of(start);
-      std::vector<std::vector<std::int64_t>> reports, expected;
-      const DilationStats s = dilate_literal(whole, itab1, itab2, [&](const PassReport& r) {
-        reports.push_back({r.degree, r.to_treat, r.previous_modified});
-      });
-      std::int64_t left = std::count(start.begin(), start.end(), kNoData);
-      for (std::size_t k = 0; k < c.modified.size(); ++k) {
-        expected.push_back({static_cast<std::int64_t>(k + 1), left, k ? c.modified[k - 1] : 0});
-        left -= c.modified[k];
-      }
-      EXPECT_EQ(reports, expected);
-      EXPECT_EQ(s.passes, static_cast<int>(c.modified.size()));
-      EXPECT_EQ(out(whole), out(itab));
+      EXPECT_EQ(show(itab), canon(k < c.passes.size() ? c.passes[k] : c.passes.empty() ? c.start : c.passes.back()))
+          << "pass " << k + 1;
     }
+    EXPECT_EQ(modified, c.modified);
+    // The whole loop: the last grid, and before each pass the pixels to
+    // treat and those the pass before wrote.
+    IntGrid whole = testing::copy_of(start);
+    std::vector<std::vector<std::int64_t>> reports, expected;
+    const DilationStats s = dilate_literal(whole, itab1, itab2, [&](const PassReport& r) {
+      reports.push_back({r.degree, r.to_treat, r.previous_modified});
+    });
+    std::int64_t left = std::count(start.begin(), start.end(), kNoData);
+    for (std::size_t k = 0; k < c.modified.size(); ++k) {
+      expected.push_back({static_cast<std::int64_t>(k + 1), left, k ? c.modified[k - 1] : 0});
+      left -= c.modified[k];
+    }
+    EXPECT_EQ(reports, expected);
+    EXPECT_EQ(s.passes, static_cast<int>(c.modified.size()));
+    EXPECT_EQ(show(whole), show(itab));
   }
 }
 
@@ -123,16 +106,13 @@ TEST(GapFilling, SweepsInPlaceUntilOneWritesNothing) {
       // sweep 2 column 0: values travel any distance rightward or downward
       // in a sweep, one pixel leftward or upward.
       {"U U 100 U U", "100 100 100 100 100", 3},
-      {"7 U U U", "7 7 7 7", 2},
       {"U U U 7", "7 7 7 7", 4},
-      {"7 / U / U / U", "7 / 7 / 7 / 7", 2},
       {"U / U / U / 7", "7 / 7 / 7 / 7", 4},
       {"U 10 U U 30", "10 10 10 20 30", 2},  // column 3 sees column 2 as written in this sweep
       {"100 U 201", "100 151 201", 2},
       {"-3 U U U U U", "-3 -2 -1 0 0 0", 2},  // the mean plus one half, truncated toward zero
       {"U U U / U U U / U U 9", "9 9 9 / 9 9 9 / 9 9 9", 5},
       {"U U / U U", "U U / U U", 1},
-      {"1 -2 / 3 4", "1 -2 / 3 4", 1},
       {"U U / U 0", "0 0 / 0 0", 3},
       {"65499 U 65501", "65499 65500 65501", 2},    // a mean equal to the file marker is ordinary
       {"123456789 U", "123456789 123456792", 2},  // the sum in single precision
@@ -159,9 +139,7 @@ TEST(GapFilling, SweepsInPlaceUntilOneWritesNothing) {
 TEST(Smoothing, FactorialsAndBinomials) {
   for (const auto& [n, f] : std::vector<std::pair<int, long double>>{{0, 1}, {1, 1}, {-3, 0}, {5, 120}, {20, 2432902008176640000.0L}})
     EXPECT_EQ(Fact(n), f) << n;
-  const int cases[][3] = {{0, 5, 1},   {5, 5, 1},       {2, 5, 10},         {3, 5, 10},          {1, 2, 2},
-                          {2, 4, 6},   {1, 3, 3},       {0, 0, 1},          {10, 20, 184756},    {16, 33, 1166803110},
-                          {17, 33, 1166803110}, {1, 33, 33}};
+  const int cases[][3] = {{0, 5, 1}, {5, 5, 1}, {2, 5, 10}, {0, 0, 1}, {10, 20, 184756}, {16, 33, 1166803110}, {1, 33, 33}};
   for (const auto& c : cases) EXPECT_EQ(Comb(c[0], c[1]), c[2]) << "C(" << c[1] << ", " << c[0] << ")";
 }
 
@@ -179,11 +157,9 @@ TEST(Smoothing, WindowPlacementAndBorderParameters) {
       {4, 2, 4, {w(1, 16), w(4, 16), w(6, 16), w(4, 16), w(1, 16)}},
       {5, 2, 5, {w(243, 3125), w(810, 3125), w(1080, 3125), w(720, 3125), w(240, 3125), w(32, 3125)}},
       {3, 0, 3, {1, 0, 0, 0}},
-      {3, 3, 3, {0, 0, 0, 1}},
       {5, 0, 5, {1, 0, 0, 0, 0, 0}},
       {5, 1, 5, {w(1024, 3125), w(1280, 3125), w(640, 3125), w(160, 3125), w(20, 3125), w(1, 3125)}},
       {5, 4, 5, {w(1, 3125), w(20, 3125), w(160, 3125), w(640, 3125), w(1280, 3125), w(1024, 3125)}},
-      {5, 5, 5, {0, 0, 0, 0, 0, 1}},
   };
   for (const auto& c : cases) {
     const int n = c.n, size = 2 * n + 4, half = n >> 1, at = c.num * n / c.den;
@@ -371,10 +347,7 @@ TEST(Pipeline, NoDataMarkerAcrossTheRun) {
   constexpr int N = kIval16;
   struct Case { const char* raw; int equid, maille; bool overlay; const char* result; std::vector<int> preview; } cases[] = {
       {"3710 65500 3710", 29, 1, true, "3709 3709 3709", {0, 0, 0}},
-      {"3710 65500 3710", 29, 1, false, "3709 3709 3709", {0, 0, 0}},
       {"65500 65500 / 65500 65500", 10, 1, true, "65500 65500 / 65500 65500", {0, 0, 0, 0}},
-      {"65500 65500 65500 / 65500 65500 65500 / 65500 65500 65500", 10, 2, false,
-       "65500 65500 65500 / 65500 65500 65500 / 65500 65500 65500", std::vector<int>(9, 0)},
   };
   for (const auto& [literal, threads] : {std::pair{true, 1}, std::pair{false, 1}, std::pair{false, 3}})
     for (const auto& c : cases) {
