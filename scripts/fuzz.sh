@@ -5,8 +5,8 @@
 #   bash scripts/fuzz.sh 3600       # an hour per target
 #   bash scripts/fuzz.sh 600 header # ten minutes, the header reader only
 #
-# Targets: header (header text reader), answers (the dialogue's answer
-# reader against the C library's scanf), dialogue (the whole classic program
+# Targets: header (header text reader), answers (the dialogue's questions:
+# an answer, or one line and the end), dialogue (the whole classic program
 # on a fuzzed console input), pipeline (fast stages against the literal
 # ones on tiny random grids).  Each starts from its seed corpus in
 # fuzz/corpus/TARGET; what it finds goes to build/fuzz/corpus/TARGET (copy
