@@ -169,6 +169,46 @@ void check_outputs(const std::vector<std::string>& files, bool overwrite) {
   }
 }
 
+// The grids of a run, refused with the figures when the memory cannot hold
+// them.
+void allocate(RunGrids& g, int rows, int cols) {
+  const MemoryCheck m = check_memory(rows, cols, RunGrids::bytes_per_pixel(false));
+  if (!m.fits)
+    throw RunError("not enough memory: a grid of " + std::to_string(rows) + " x " + std::to_string(cols) +
+                   " pixels needs " + std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) +
+                   " MiB available");
+  try {
+    g.allocate(rows, cols, false);
+  } catch (const std::bad_alloc&) {
+    throw RunError("not enough memory for a grid of " + std::to_string(rows) + " x " + std::to_string(cols) +
+                   " pixels");
+  }
+}
+
+// The destination (a classic set or a GDAL raster), then the preview and
+// the shaded relief.
+void write_outputs(const Options& o, const std::string& cmd, const std::string& driver, bool classic_out,
+                   const gdal::Source& src, const RunGrids& g, const gdal::RealGrid* real, const RunStats& stats,
+                   gdal::TermProgress& progress) {
+  std::optional<double> out_nodata;
+  if (classic_out) {
+    Header h{src.rows(), src.cols(), 0, 0, 0, 0};
+    if (src.classic_header())
+      h = *src.classic_header();
+    else if (src.georef().has_transform)
+      h.taille_pix = static_cast<int>(std::lround(std::fabs(src.georef().transform[1])));
+    gdal::write_classic_set(o.dst, h, g.tab, g.itab1);
+  } else {
+    gdal::RasterDestination d{o.dst, driver, o.creation, "", src.nodata(), cmd};
+    d.type = gdal::choose_type(o.type, src.type_name(), stats.min_al, stats.max_al);
+    gdal::write_raster(d, g.itab1, real, src.georef());
+    out_nodata = src.nodata();
+  }
+  progress.report(0.97);
+  if (o.preview) gdal::write_png(*o.preview, g.tab);
+  if (o.hillshade) gdal::write_hillshade(*o.hillshade, g.itab1, real, src.georef(), out_nodata);
+}
+
 int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) {
   if (o.interval == 0) throw RunError("-i/--interval must not be 0");
   if (o.window < 1 || o.window > kMaxMaille)
@@ -195,17 +235,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
   p.internal_input = !src->raw();
   p.ival = src->raw() ? static_cast<int>(src->nodata()) : kIval32;
   RunGrids g;
-  const MemoryCheck m = check_memory(src->rows(), src->cols(), RunGrids::bytes_per_pixel(false));
-  if (!m.fits)
-    throw RunError("not enough memory: a grid of " + std::to_string(src->rows()) + " x " +
-                   std::to_string(src->cols()) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +
-                   std::to_string(m.avail_mib) + " MiB available");
-  try {
-    g.allocate(src->rows(), src->cols(), false);
-  } catch (const std::bad_alloc&) {
-    throw RunError("not enough memory for a grid of " + std::to_string(src->rows()) + " x " +
-                   std::to_string(src->cols()) + " pixels");
-  }
+  allocate(g, src->rows(), src->cols());
   auto read = [&](IntGrid& itab) {
     if (p.internal_input)
       read_internal(*src, itab, p.equid, o.src);
@@ -228,24 +258,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
   }
   progress.report(0.90);
 
-  const gdal::RealGrid* real = real_out ? &observer.real : nullptr;
-  std::optional<double> out_nodata;
-  if (classic_out) {
-    Header h{src->rows(), src->cols(), 0, 0, 0, 0};
-    if (src->classic_header())
-      h = *src->classic_header();
-    else if (src->georef().has_transform)
-      h.taille_pix = static_cast<int>(std::lround(std::fabs(src->georef().transform[1])));
-    gdal::write_classic_set(o.dst, h, g.tab, g.itab1);
-  } else {
-    gdal::RasterDestination d{o.dst, driver, o.creation, "", src->nodata(), cmd};
-    d.type = gdal::choose_type(o.type, src->type_name(), stats.min_al, stats.max_al);
-    gdal::write_raster(d, g.itab1, real, src->georef());
-    out_nodata = src->nodata();
-  }
-  progress.report(0.97);
-  if (o.preview) gdal::write_png(*o.preview, g.tab);
-  if (o.hillshade) gdal::write_hillshade(*o.hillshade, g.itab1, real, src->georef(), out_nodata);
+  write_outputs(o, cmd, driver, classic_out, *src, g, real_out ? &observer.real : nullptr, stats, progress);
   progress.report(1.0);
   return 0;
 }
