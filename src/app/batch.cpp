@@ -171,14 +171,14 @@ void check_outputs(const std::vector<std::string>& files, bool overwrite) {
 
 // The grids of a run, refused with the figures when the memory cannot hold
 // them.
-void allocate(RunGrids& g, int rows, int cols) {
+void allocate(RunGrids& g, int rows, int cols, bool map_early) {
   const MemoryCheck m = check_memory(rows, cols, RunGrids::bytes_per_pixel(false));
   if (!m.fits)
     throw RunError("not enough memory: a grid of " + std::to_string(rows) + " x " + std::to_string(cols) +
                    " pixels needs " + std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) +
                    " MiB available");
   try {
-    g.allocate(rows, cols, false);
+    g.allocate(rows, cols, false, map_early);
   } catch (const std::bad_alloc&) {
     throw RunError("not enough memory for a grid of " + std::to_string(rows) + " x " + std::to_string(cols) +
                    " pixels");
@@ -235,7 +235,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
   p.internal_input = !src->raw();
   p.ival = src->raw() ? static_cast<int>(src->nodata()) : kIval32;
   RunGrids g;
-  allocate(g, src->rows(), src->cols());
+  allocate(g, src->rows(), src->cols(), p.threads > 1);
   auto read = [&](IntGrid& itab) {
     if (p.internal_input)
       read_internal(*src, itab, p.equid, o.src);

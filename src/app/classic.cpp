@@ -56,7 +56,7 @@ class ClassicObserver : public RunObserver {
   Dialogue& d_;
 };
 
-void allocate(RunGrids& g, int nb_lig, int nb_col, bool literal) {
+void allocate(RunGrids& g, int nb_lig, int nb_col, bool literal, bool map_early) {
   const MemoryCheck m = check_memory(nb_lig, nb_col, RunGrids::bytes_per_pixel(literal));
   if (!m.fits) {
     char text[200];
@@ -65,7 +65,7 @@ void allocate(RunGrids& g, int nb_lig, int nb_col, bool literal) {
     throw RunError(text);
   }
   try {
-    g.allocate(nb_lig, nb_col, literal);
+    g.allocate(nb_lig, nb_col, literal, map_early);
   } catch (const std::bad_alloc&) {
     throw RunError("\n Memoire insuffisante pour les matrices de l'image\n");
   }
@@ -163,7 +163,10 @@ int run_classic(std::FILE* in, std::FILE* out, CuePlayer& cues, const ClassicOpt
   try {
     // Banner, file set, header, output files, grids.
     FileSet fs = ouverture(d, options.data_root,
-                           [&](int nb_lig, int nb_col, int) { allocate(g, nb_lig, nb_col, p.literal); });
+                           [&](int nb_lig, int nb_col, int) {
+                             // Early mapping takes a thread: only when the run may use more than one.
+                             allocate(g, nb_lig, nb_col, p.literal, resolve_threads(p.threads) > 1);
+                           });
     p.ival = ival_for(fs.itype);
 
     // The three questions.

@@ -82,6 +82,22 @@ void keep_smaller(std::optional<std::uint64_t>& best, std::optional<std::uint64_
 
 }  // namespace
 
+void populate_pages(void* p, std::size_t bytes) {
+#if defined(__linux__)
+  // Not in every libc's headers yet.
+  constexpr int kPopulateWrite = 23;  // MADV_POPULATE_WRITE
+  const long page = sysconf(_SC_PAGESIZE);
+  if (page <= 0 || p == nullptr) return;
+  const auto mask = static_cast<std::uintptr_t>(page) - 1;
+  const auto a = (reinterpret_cast<std::uintptr_t>(p) + mask) & ~mask;
+  const auto e = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~mask;
+  if (e > a) (void)madvise(reinterpret_cast<void*>(a), e - a, kPopulateWrite);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
 std::optional<std::uint64_t> available_memory() {
   std::optional<std::uint64_t> best = mem_available();
   keep_smaller(best, cgroup_room());

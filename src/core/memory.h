@@ -15,6 +15,12 @@ namespace tesk {
 // as lowered by ulimit or prlimit).  nullopt when none can be read.
 std::optional<std::uint64_t> available_memory();
 
+// Maps the pages of [p, p + bytes) for writing now rather than at their
+// first write, without changing what they hold (Linux 5.14 and later; a
+// no-op elsewhere or when the kernel refuses).  Only whole pages inside the
+// range are mapped.  Safe while other threads read or write the range.
+void populate_pages(void* p, std::size_t bytes);
+
 // Peak resident memory of this process so far, in bytes (0 if unknown).
 std::uint64_t peak_resident_memory();
 

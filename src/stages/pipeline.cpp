@@ -128,15 +128,29 @@ RunStats run_stages(Stages& s, RunGrids& g, const RunParams& p, const std::funct
 // tiles), the literal path a third int grid.
 std::uint64_t RunGrids::bytes_per_pixel(bool literal) { return literal ? 1 + 3 * 4 : 1 + 2 * 4 + 1; }
 
-void RunGrids::allocate(int nb_lig, int nb_col, bool literal) {
+void RunGrids::allocate(int nb_lig, int nb_col, bool literal, bool map_early) {
+  mapped();
   tab = ByteGrid(nb_lig, nb_col);
   itab = IntGrid(nb_lig, nb_col);
   itab1 = IntGrid(nb_lig, nb_col);
   itab2 = literal ? IntGrid(nb_lig, nb_col) : IntGrid();
+  // Below a few megabytes a thread costs more than it saves.
+  constexpr std::size_t kWorthIt = std::size_t{4} << 20;
+  if (!map_early || itab1.size() * sizeof(std::int32_t) < kWorthIt) return;
+  mapping_ = std::jthread([this] {
+    populate_pages(itab1.data(), itab1.size() * sizeof(std::int32_t));
+    populate_pages(tab.data(), tab.size());
+    populate_pages(itab2.data(), itab2.size() * sizeof(std::int32_t));
+  });
+}
+
+void RunGrids::mapped() {
+  if (mapping_.joinable()) mapping_.join();
 }
 
 RunStats compute_dem(RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
                      RunObserver& observer) {
+  g.mapped();
   if (g.itab.empty()) throw std::invalid_argument("compute_dem needs at least one pixel");
   if (p.literal) {
     if (!g.itab2.same_shape(g.itab)) g.itab2 = IntGrid(g.itab.rows(), g.itab.cols());

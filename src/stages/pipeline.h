@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 #include "core/grid.h"
 #include "stages/conversion.h"
@@ -67,8 +68,16 @@ struct RunGrids {
 
   // Bytes per pixel the grids of a run need.
   static std::uint64_t bytes_per_pixel(bool literal);
-  // Throws std::bad_alloc.
-  void allocate(int nb_lig, int nb_col, bool literal);
+  // Throws std::bad_alloc.  With map_early, the pages of the grids the
+  // computation writes first (all but itab) are mapped on a thread of their
+  // own while the caller reads the input into itab, so that the computation
+  // does not stop at each first write; compute_dem waits for that thread.
+  void allocate(int nb_lig, int nb_col, bool literal, bool map_early = false);
+  // Waits for the early mapping, if one is running.
+  void mapped();
+
+ private:
+  std::jthread mapping_;
 };
 
 struct RunStats {

@@ -366,5 +366,20 @@ TEST(Pipeline, NoDataMarkerAcrossTheRun) {
     }
 }
 
+// Grids mapped early on their own thread: the input written meanwhile stays,
+// the other grids stay zero, a second allocation waits for the first mapping.
+TEST(Pipeline, EarlyMappingChangesNothing) {
+  RunGrids g;
+  g.allocate(1500, 1000, true, true);
+  g.allocate(1200, 1100, true, true);
+  for (int i = 0; i < 1200; ++i) g.itab[i][(i * 7) % 1100] = i - 600;
+  g.mapped();
+  g.mapped();
+  for (int i = 0; i < 1200; ++i)
+    for (int j = 0; j < 1100; ++j) ASSERT_EQ(g.itab[i][j], j == (i * 7) % 1100 ? i - 600 : 0) << i << " " << j;
+  for (const IntGrid* z : {&g.itab1, &g.itab2}) EXPECT_EQ(std::count(z->begin(), z->end(), 0), static_cast<long>(z->size()));
+  EXPECT_EQ(std::count(g.tab.begin(), g.tab.end(), 0), static_cast<long>(g.tab.size()));
+}
+
 }  // namespace
 }  // namespace tesk
