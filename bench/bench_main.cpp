@@ -111,7 +111,7 @@ Result run_job(const Job& job) {
   std::FILE* in = std::fopen(job.input.c_str(), "rb");
   if (!in) return r;
   RunGrids g;
-  g.allocate(job.rows, job.cols, job.literal);
+  g.allocate(job.rows, job.cols, job.literal, resolve_threads(job.threads) > 1);
   if (!lecture(in, job.itype, g.itab)) return r;
   const auto t_read = Clock::now();
   RunParams p;

@@ -23,9 +23,9 @@
 // flags the reached pixels and the midpoints are written (midpoint_row in
 // sweeps.cpp).  A pass is two walks, or one when the next pass's first
 // sweep rides two rows behind the second (pass_driver.cpp).  With several
-// threads, a walk is cut into parts at rows without grown pixels.  Once a
-// handful of pixels are left, a pass visits them one by one instead
-// (sparse_pass.h).
+// threads the columns are cut into lanes that keep step row by row
+// (lanes.h).  Once a handful of pixels are left, a pass visits them one by
+// one instead (sparse_pass.h).
 //
 // When a component is dropped.  A set of no-data pixels connected through
 // their 8-neighbours in which a pass writes nothing is grown identically,
@@ -79,14 +79,32 @@ struct FastDilationLimits {
   // one block per thread, each at least this many rows long (0: 256).  The
   // result does not depend on the split.
   int min_block_rows = 0;
+  // With more than one thread, the straight-line walks split the columns
+  // into one lane per thread, each at least this many 16-pixel tiles wide
+  // (0: 32).  The result does not depend on the split.
+  int min_lane_tiles = 0;
+  // The lanes keep step at every row, so a walk uses them only when its
+  // rows hold on average at least this many active tiles (0: 16); other
+  // walks are cut into parts of the rows between rows without grown pixels,
+  // or walked on one thread.  The result does not depend on it.
+  int lane_row_tiles = 0;
+  // At most this many lanes of columns (0: as many as the processors the
+  // process may run on).
+  int max_lanes = 0;
+  // When positive, the lanes of every walk that keeps step merge at this
+  // step, as when another process takes a processor (for the tests).
+  int merge_at_step = 0;
+  // When positive, the last lane of every walk over lanes starts this many
+  // microseconds late, as when its thread waits for a processor (for the
+  // tests).
+  int late_lane_us = 0;
 };
 
 class ThreadPool;
 
 // itab as for dilate_literal; grown and state are scratch grids of itab's
 // shape whose contents are overwritten.  pool, when given, shares the
-// marking, the flood and the walks that can be cut among its threads (same
-// result at every count).
+// straight-line walks among its threads (same result at every count).
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
                               FastDilationLimits limits = {}, ThreadPool* pool = nullptr);
 

@@ -32,7 +32,8 @@ std::string pass_line(const PassReport& r) {
 
 std::string show(const FastDilationLimits& l) {
   std::ostringstream s;
-  s << " limits " << l.stack_capacity << ' ' << l.flood_limit << ' ' << l.dense_share << ' ' << l.min_block_rows;
+  s << " limits " << l.stack_capacity << ' ' << l.flood_limit << ' ' << l.dense_share << ' ' << l.min_block_rows << ' '
+    << l.min_lane_tiles << ' ' << l.lane_row_tiles << ' ' << l.max_lanes << ' ' << l.merge_at_step << ' ' << l.late_lane_us;
   return s.str();
 }
 
@@ -65,7 +66,8 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
     const Shape s = random_shape(rng);
     const IntGrid start = random_internal_grid(rng, s);
     // Tiny flood stacks that overflow, floods after every pass or none, the
-    // straight-line walks always or never, flood blocks down to one row.
+    // straight-line walks always or never, lanes and blocks down to one
+    // tile or row, lanes merging a few rows into every walk.
     FastDilationLimits l;
     l.stack_capacity = chance(rng, 0.3) ? static_cast<std::size_t>(uniform(rng, 1, 6)) : 0;
     const int flood = uniform(rng, 0, 3);
@@ -73,6 +75,10 @@ TEST(FastVsLiteral, DilationMatchesOnRandomGrids) {
     const int dense = uniform(rng, 0, 2);
     l.dense_share = dense == 0 ? 0.0 : dense == 1 ? 2.0 : l.dense_share;
     l.min_block_rows = chance(rng, 0.5) ? uniform(rng, 1, 3) : uniform(rng, 1, 40);
+    l.min_lane_tiles = chance(rng, 0.7) ? 1 : uniform(rng, 1, 4);
+    l.lane_row_tiles = chance(rng, 0.7) ? 1 : uniform(rng, 1, 12);
+    l.max_lanes = uniform(rng, 2, 4);
+    if (chance(rng, 0.25)) l.merge_at_step = uniform(rng, 1, 12);
     expect_same_dilation(start, l, pools[c % 4], describe(seed, c, s));
     if (HasFatalFailure()) return;
   }
@@ -121,7 +127,8 @@ TEST(FastVsLiteral, DilationMatchesOnDiagonalAndBorderCases) {
   for (std::size_t k = 0; k < grids.size(); ++k)
     for (FastDilationLimits l : variants)
       for (ThreadPool& pool : pools) {
-        l.min_block_rows = 1;
+        l.min_block_rows = l.min_lane_tiles = l.lane_row_tiles = 1;
+        l.max_lanes = 3;
         expect_same_dilation(grids[k], l, pool, "grid " + std::to_string(k));
         if (HasFatalFailure()) return;
       }
@@ -145,6 +152,34 @@ TEST(FastDilation, FinalPocketIsDroppedButStillCountsInTheSweeps) {
     EXPECT_EQ(reports, (std::vector<std::string>{"1:844:0", "2:814:30", "3:784:30"}));
     for (int i = 0; i < 30; ++i) EXPECT_EQ(std::tuple(itab[i][30], itab[i][31], itab[i][32]), std::tuple(375, 250, 0)) << i;
     EXPECT_EQ(std::count(itab.begin(), itab.end(), U), 28 * 28);
+  }
+}
+
+// Lanes forced to merge at every step a walk can reach (a walk has at most
+// rows + 2), then a last lane starting 2 ms late, on rows of up to 12 tiles
+// with one tile a lane: the bytes and counts of the literal dilation.
+TEST(FastDilation, ForcedMergesAndLateLanesNeverChangeTheBytes) {
+  const std::uint32_t seed = base_seed() + 5;
+  Rng rng(seed);
+  ThreadPool pool(4);
+  for (int c = 0; c < 3; ++c) {
+    const Shape s{uniform(rng, 38, 42), uniform(rng, 180, 192)};
+    const IntGrid start = random_internal_grid(rng, s);
+    IntGrid lit = copy_of(start), a(s.rows, s.cols), b(s.rows, s.cols);
+    const DilationStats ls = dilate_literal(lit, a, b, nullptr);
+    for (int lanes = 2; lanes <= 4; ++lanes)
+      for (int k = 1; k <= s.rows + 4; ++k) {
+        FastDilationLimits l;
+        l.dense_share = 0.0;  // straight-line walks, over lanes
+        l.min_lane_tiles = l.lane_row_tiles = 1;
+        l.max_lanes = lanes;
+        (k <= s.rows + 3 ? l.merge_at_step : l.late_lane_us) = k <= s.rows + 3 ? k : 2000;
+        IntGrid fast = copy_of(start), grown(s.rows, s.cols);
+        ByteGrid state(s.rows, s.cols);
+        const FastDilationStats fs = dilate_fast(fast, grown, state, nullptr, l, &pool);
+        ASSERT_TRUE(same(lit, fast) && ls.passes == fs.passes && ls.growth_sweeps == fs.growth_sweeps)
+            << describe(seed, c, s) << show(l);
+      }
   }
 }
 

@@ -31,7 +31,7 @@ class PassDriver {
         // Stack entries are 32-bit pixel indices; a larger grid never drops a
         // component.
         flood_(itab.size() > 0xffffffffULL ? 0 : stack_capacity(limits, itab.size()), limits.min_block_rows > 0 ? limits.min_block_rows : 256, pool),
-        walker_(g_, rows_, tiles_, pool),
+        walker_(g_, rows_, tiles_, limits, pool),
         dense_share_(limits.dense_share) {
     flood_limit_ = limits.flood_limit ? limits.flood_limit : stack_capacity(limits, itab.size());
   }

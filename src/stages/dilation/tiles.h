@@ -57,6 +57,7 @@ class Tiles {
     if (i < 0 || i >= nr_ || t.stamp[static_cast<std::size_t>(i)] != t.pass) return none_.data();
     return t.bits.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
   }
+  static bool on(const std::uint64_t* m, int tile) { return ((m[tile >> 6] >> (tile & 63)) & 1u) != 0; }
   std::int64_t count_bits(const std::uint64_t* m) const {
     std::int64_t c = 0;
     for (int w = 0; w < tw_; ++w) c += std::popcount(m[w]);

@@ -1,6 +1,6 @@
 // The straight-line walks of a pass: row after row over the active rows,
-// each row swept over its runs of active tiles (tiles.h) with the row
-// kernels (row_kernels.h).
+// each row swept over its runs of active tiles with the row kernels, the
+// columns shared among the threads as lanes (lanes.h).
 //
 // At step p of a walk in direction dir: the second sweep of row p, the
 // midpoints of row p - 1 (its neighbours' grown values are then final), the
@@ -8,19 +8,19 @@
 // neighbours are then committed).  The chains run to the right when the walk
 // goes down, to the left when it goes up; a pass's two sweeps go opposite
 // ways.
-//
-// With several threads, a walk whose active rows fall into groups with rows
-// without grown pixels between them is cut there into parts of about the
-// same work, one per thread: nothing a part reads changes in another.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
-#include "stages/dilation/keys.h"
+#include "core/function_ref.h"
+#include "stages/dilation/lanes.h"
 #include "stages/dilation/states.h"
 #include "stages/dilation/tiles.h"
+#include "stages/dilation_fast.h"
 
 namespace tesk {
 class ThreadPool;
@@ -28,34 +28,18 @@ class ThreadPool;
 
 namespace tesk::dilation {
 
-using dilation_keys::Key;
-
 // The kinds of walk: the first sweep of a pass alone; the second sweep and
 // the midpoints of a pass; the second sweep and the midpoints of a pass
 // with the first sweep of the next one.
 enum class Walk { kFirst, kSecond, kFused };
 
-// A part of a walk: the positions it takes, its row buffers and its counts.
-// Key buffers hold a row with one kFarKey cell on each side, so the
-// neighbours of the first and last columns need no test.
-struct WalkPart {
-  int pb = 0, pe = 0;                           // positions [pb, pe) of the walk
-  std::vector<Key> dk[3];                       // data keys of three rows
-  int dk_row[3] = {-2, -2, -2};                 // ... and which rows
-  std::vector<Key> first_keys[3], second_keys[3];  // each sweep's keys of the last three rows
-  std::vector<std::int32_t> g_pad, m_row, m1, m2;
-  std::vector<std::uint64_t> tiles_a, tiles_b;
-  std::vector<std::pair<int, int>> runs;
-  std::vector<std::uint8_t> grew;  // by position: the first sweep grew a pixel of that row
-  RowCounts first, second, mid;    // of the part's sweeps and midpoints
-};
-
 class Walker {
  public:
   // rows: the active rows, in increasing order, shared with the pass driver.
-  Walker(const Surface& g, std::vector<int>& rows, Tiles& tiles, ThreadPool* pool);
+  Walker(const Surface& g, std::vector<int>& rows, Tiles& tiles, const FastDilationLimits& limits,
+         ThreadPool* pool);
 
-  // Once the tiles are set up: the row buffers.
+  // Once the tiles are set up: the lanes and the row buffers.
   void setup();
 
   // One walk in direction dir (+1: down the rows, -1: up).  now: this
@@ -71,18 +55,38 @@ class Walker {
   std::int64_t end_second_sweeps(Tally& tally, int& layers);
 
  private:
-  // walks.cpp
-  bool cut_parts(int dir, const TileSet& t);
-  void walk_part(WalkPart& P, Walk kind, int dir, const TileSet& now, const TileSet& first_tiles);
-  int row_at(std::size_t p, int dir) const { return dir > 0 ? rows_[p] : rows_[rows_.size() - 1 - p]; }
+  using Publish = FunctionRef<void()>;
+  using Sweep = FunctionRef<void(int, int, Key)>;
+  using Across = FunctionRef<void(Key*, Key*, Key*)>;
 
-  // sweeps.cpp: one row of a part.
-  const Key* data_keys(WalkPart& P, int i, const TileSet& t);
-  void fill_outside(WalkPart& P, int i, const std::uint64_t* active, const std::uint64_t* next, Key* keys);
-  void first_sweep(WalkPart& P, int q, int dir, const TileSet& t);
-  void second_sweep(WalkPart& P, int p, int dir, const TileSet& t);
-  void midpoint_row(WalkPart& P, int i, const TileSet& t, RowCounts& counts);
-  void prefetch_next(int p, int dir, const TileSet& t);
+  // lanes.cpp: cutting the columns, keeping step, merging.
+  void split_columns();
+  void cut_lanes(std::vector<ColumnLane>& lanes, bool whole);
+  bool cut_parts(int dir, const TileSet& t, std::vector<ColumnLane>& lanes);
+  bool wait_for(const std::atomic<int>& a, int at_least) const;
+  void ask_merge(int step);
+  void take_all_columns(ColumnLane& L, int at);
+
+  // walks.cpp: the walks.
+  void lane_walk(int k, Walk kind, int dir, bool columns, const TileSet& now, const TileSet& first_tiles);
+  void loose_first_walk(int dir, const TileSet& t);
+  void loose_lane_walk(int k, int dir, const TileSet& t);
+  int row_at(std::size_t p, int dir) const {
+    return dir > 0 ? rows_[p] : rows_[rows_.size() - 1 - p];
+  }
+
+  // sweeps.cpp: one row over one lane's columns.
+  const Key* data_keys(ColumnLane& L, int i, const TileSet& t);
+  void edge_data_keys(const ColumnLane& L, int i, Key* keys) const;
+  void fill_outside(ColumnLane& L, int i, const std::uint64_t* active, const std::uint64_t* next, Key* keys,
+                    int skip);
+  int lane_runs(ColumnLane& L, int i, const std::uint64_t* active, bool rtl, Key* keys, bool edge_to_publish,
+                Sweep sweep, Publish publish);
+  void first_sweep(ColumnLane& L, int q, int dir, const TileSet& t, bool edge_to_publish, Publish publish,
+                   const Across* across = nullptr);
+  void second_sweep(ColumnLane& L, int p, int dir, const TileSet& t, bool edge_to_publish, Publish publish);
+  void midpoint_row(ColumnLane& L, int i, const TileSet& t, RowCounts& counts);
+  void prefetch_next(ColumnLane& L, int p, int dir, const TileSet& t);
 
   Surface g_;
   std::vector<int>& rows_;
@@ -90,11 +94,28 @@ class Walker {
   ThreadPool* pool_;
   bool keep_all_ = false;
   bool first_alone_ = false;  // the current walk has first sweeps only
-  std::vector<WalkPart> parts_;  // one per thread
-  int used_ = 1;                 // parts the current walk uses
+  // Limits (see FastDilationLimits).
+  int min_lane_tiles_ = 32;
+  std::int64_t lane_row_tiles_ = 16;
+  int max_lanes_ = 1;
+  int spin_limit_ = 1 << 8;
+  int forced_merge_;
+  int late_lane_us_ = 0;
+  // One lane for all columns; when there are several threads, one lane per
+  // thread for its columns, and one per thread for all columns, which walk
+  // parts of the rows.  lanes_ is the set the current walk uses.
+  std::vector<ColumnLane> lane_sets_[3];
+  std::vector<ColumnLane>* lanes_ = &lane_sets_[0];
+  std::unique_ptr<Progress[]> progress_;
+  std::vector<Key> first_keys_[3], second_keys_[3];  // shared by lanes that keep step
   std::vector<Key> far_row_;
   std::vector<std::int32_t> low_row_;
-  std::vector<std::int64_t> prefix_;
+  std::vector<std::int64_t> part_prefix_;
+  std::vector<std::pair<Key, Key>> edge_snap_;  // see loose_first_walk
+  // When the processors are busy (lanes.cpp).
+  std::atomic<int> merge_at_;
+  bool merged_ = false;
+  int busy_walks_ = 0;
 };
 
 }  // namespace tesk::dilation
