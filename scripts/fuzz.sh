@@ -5,9 +5,8 @@
 #   bash scripts/fuzz.sh 3600       # an hour per target
 #   bash scripts/fuzz.sh 600 header # ten minutes, the header reader only
 #
-# Targets: header (header text reader), answers (the dialogue's questions:
-# an answer, or one line and the end), dialogue (the whole classic program
-# on a fuzzed console input), pipeline (fast stages against the literal
+# Targets: header (header text reader), dialogue (the whole classic program
+# on a fuzzed console input: every answer, the stops on bad ones), pipeline (fast stages against the literal
 # ones on tiny random grids).  Each starts from its seed corpus in
 # fuzz/corpus/TARGET; what it finds goes to build/fuzz/corpus/TARGET (copy
 # the interesting inputs into fuzz/corpus to keep them).  A crash leaves its
@@ -20,7 +19,7 @@ tesk_install_deps "${TESK_BUILD_PACKAGES[@]}" "${TESK_TEST_PACKAGES[@]}"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(header answers dialogue pipeline)
+[ ${#targets[@]} -gt 0 ] || targets=(header dialogue pipeline)
 
 CC=clang CXX=clang++ tesk_configure build/fuzz RelWithDebInfo -DTESK_BUILD_FUZZ=ON -DTESK_WITH_GDAL=OFF
 cmake --build build/fuzz --target "${targets[@]/%/_fuzz}"

@@ -231,7 +231,7 @@ bool refused(const std::string& tail, unsigned long long& need, unsigned long lo
 // preview, or completed; the process is never killed.
 TEST(HostileMemory, SizesPastTheMemoryOrALoweredLimitAreRefusedWithTheirTrueFigure) {
   const unsigned long long limit = 300ULL * 1000 * 1000;
-  for (const long long side : {2147483647LL, 10000LL, 2000LL, 4000LL}) {
+  for (const long long side : {2147483647LL, 10000LL, 10001LL, 2000LL, 4000LL}) {  // 10001: the data-size limit
     SCOPED_TRACE(side);
     const bool device = side == 2147483647LL;
     if (!device && (kUnderAsan || access("/usr/bin/prlimit", X_OK) != 0)) continue;
@@ -240,10 +240,10 @@ TEST(HostileMemory, SizesPastTheMemoryOrALoweredLimitAreRefusedWithTheirTrueFigu
     else ws.put("a_c2.raw", ""), fs::resize_file(ws.at("a_c2.raw"), 2ULL * side * side);
     ws.put("a_c2.txt", std::to_string(side) + " " + std::to_string(side));
     const ProcessResult r = ws.run("d a 0 0 10 3 0", {}, device ? std::vector<std::string>{}
-        : std::vector<std::string>{"/usr/bin/prlimit", "--as=" + std::to_string(limit), "--"});
+        : std::vector<std::string>{"/usr/bin/prlimit", (side == 10001 ? "--data=" : "--as=") + std::to_string(limit), "--"});
     ASSERT_NE(r.status, -1) << "killed by a signal";
     unsigned long long need = 0, room = 0;
-    if (device || side == 10000 || r.status == 1) {
+    if (device || side >= 10000 || r.status == 1) {
       EXPECT_EQ(r.status, 1);
       ASSERT_TRUE(refused(tail_after(r.out, kTypePrompt), need, room)) << tail_after(r.out, kTypePrompt);
       EXPECT_GE(need, static_cast<unsigned long long>(static_cast<unsigned __int128>(side) * side * 9 >> 20));

@@ -3,8 +3,6 @@
 // out), the allocation family (zero-filled, columns first, null on failure)
 // and the memory a run may use.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -203,38 +201,6 @@ TEST(Memory, ByteCountsThatLeave64Bits) {
                                                 {INT_MAX, INT_MAX, 13, {}}, {-1, 5, 13, {}}, {46341, 46341, 13, 27917347653ULL}};
   for (const auto& [rows, cols, bytes, total] : cases) EXPECT_EQ(grid_bytes(rows, cols, bytes), total) << rows << " " << bytes;
   EXPECT_THROW(IntGrid(-1, 4), std::bad_alloc);
-}
-
-// In a child: the soft limit of `resource` lowered to what the process maps
-// of that kind (the /proc/self/status field) plus 64 MiB leaves at most
-// those 64 MiB of room.
-int room_under_lowered_limit(int resource, const char* field) {
-  constexpr rlim_t kHeadroom = 64ULL << 20;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    char line[256];
-    unsigned long long kib = 0;
-    while (f && std::fgets(line, sizeof line, f))
-      if (std::strncmp(line, field, std::strlen(field)) == 0) std::sscanf(line + std::strlen(field), "%llu", &kib);
-    struct rlimit rl {};
-    getrlimit(resource, &rl);
-    rl.rlim_cur = kib * 1024 + kHeadroom;
-    if (setrlimit(resource, &rl) != 0) _exit(3);
-    const auto room = available_memory();
-    _exit(room && *room <= kHeadroom ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST(Memory, LoweredProcessLimitsLowerTheRoom) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory: the limits cannot be lowered";
-#endif
-  EXPECT_EQ(room_under_lowered_limit(RLIMIT_AS, "VmSize:"), 0) << "address-space limit";
-  EXPECT_EQ(room_under_lowered_limit(RLIMIT_DATA, "VmData:"), 0) << "data-size limit";
 }
 
 }  // namespace

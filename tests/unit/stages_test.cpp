@@ -82,21 +82,6 @@ TEST(Dilation, PassByPass) {
           << "pass " << k + 1;
     }
     EXPECT_EQ(modified, c.modified);
-    // The whole loop: the last grid, and before each pass the pixels to
-    // treat and those the pass before wrote.
-    IntGrid whole = testing::copy_of(start);
-    std::vector<std::vector<std::int64_t>> reports, expected;
-    const DilationStats s = dilate_literal(whole, itab1, itab2, [&](const PassReport& r) {
-      reports.push_back({r.degree, r.to_treat, r.previous_modified});
-    });
-    std::int64_t left = std::count(start.begin(), start.end(), kNoData);
-    for (std::size_t k = 0; k < c.modified.size(); ++k) {
-      expected.push_back({static_cast<std::int64_t>(k + 1), left, k ? c.modified[k - 1] : 0});
-      left -= c.modified[k];
-    }
-    EXPECT_EQ(reports, expected);
-    EXPECT_EQ(s.passes, static_cast<int>(c.modified.size()));
-    EXPECT_EQ(show(whole), show(itab));
   }
 }
 
