@@ -61,8 +61,7 @@ void Walker::take_all_columns(ColumnLane& L, int at) {
   L.t1 = tiles_.count();
   L.c0 = 0;
   L.c1 = g_.nc;
-  std::fill(L.own.begin(), L.own.end(), ~std::uint64_t{0});
-  if (tiles_.count() % 64) L.own[static_cast<std::size_t>(tiles_.words() - 1)] = (std::uint64_t{1} << (tiles_.count() % 64)) - 1;
+  tiles_.set_range(L.own.data(), 0, tiles_.count());
   L.dk_row[0] = L.dk_row[1] = L.dk_row[2] = -2;
   merged_ = true;
 }
@@ -105,7 +104,7 @@ void Walker::cut_lanes(std::vector<ColumnLane>& lanes, bool whole) {
     L.m1.assign(static_cast<std::size_t>(g_.nc), 0);
     L.m2.assign(static_cast<std::size_t>(g_.nc), 0);
     L.own.assign(static_cast<std::size_t>(tiles_.words()), 0);
-    for (int t = L.t0; t < L.t1; ++t) L.own[static_cast<std::size_t>(t >> 6)] |= std::uint64_t{1} << (t & 63);
+    tiles_.set_range(L.own.data(), L.t0, L.t1);
     L.tiles_a.assign(static_cast<std::size_t>(tiles_.words()), 0);
     L.tiles_b.assign(static_cast<std::size_t>(tiles_.words()), 0);
     // Never more runs than tiles: a lane must not allocate (nor throw)
@@ -124,9 +123,7 @@ bool Walker::cut_parts(int dir, const TileSet& t, std::vector<ColumnLane>& lanes
   std::vector<std::int64_t>& prefix = part_prefix_;
   prefix.assign(static_cast<std::size_t>(n) + 1, 0);
   for (int p = 0; p < n; ++p) {
-    const std::uint64_t* m = tiles_.active(t, row_at(static_cast<std::size_t>(p), dir));
-    std::int64_t c = 0;
-    for (int w = 0; w < tiles_.words(); ++w) c += std::popcount(m[w]);
+    const std::int64_t c = tiles_.count_bits(tiles_.active(t, row_at(static_cast<std::size_t>(p), dir)));
     prefix[static_cast<std::size_t>(p) + 1] = prefix[static_cast<std::size_t>(p)] + c;
   }
   const std::int64_t total = prefix[static_cast<std::size_t>(n)];
