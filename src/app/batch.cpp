@@ -1,9 +1,6 @@
 #include "app/batch.h"
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -11,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include <gdal.h>
-
+#include "app/batch_options.h"
 #include "core/memory.h"
 #include "core/run_error.h"
 #include "core/threads.h"
@@ -24,86 +20,8 @@
 #include "stages/pipeline.h"
 #include "stages/smoothing.h"
 
-#ifndef TESK_VERSION
-#define TESK_VERSION "unknown"
-#endif
-
 namespace tesk {
 namespace {
-
-// GDAL's utilities spell these options with one dash; the parser knows them
-// with two, and help shows them with one.
-constexpr std::array<const char*, 6> kGdalStyle = {"of", "co", "ot", "tr", "ts", "te"};
-
-class GdalStyleFormatter : public CLI::Formatter {
- public:
-  std::string make_option_name(const CLI::Option* opt, bool positional) const override {
-    std::string name = CLI::Formatter::make_option_name(opt, positional);
-    for (const char* o : kGdalStyle)
-      if (name == std::string("--") + o) return name.substr(1);
-    return name;
-  }
-};
-
-struct Options {
-  std::string src, dst;
-  int interval = 0;
-  int window = 1;
-  bool no_overlay = false;
-  std::optional<std::string> format, type, preview, hillshade;
-  std::vector<std::string> creation;
-  std::optional<double> nodata;
-  gdal::SourceOptions source;
-  bool quiet = false, overwrite = false;
-  int threads = 0;
-};
-
-// Every option, declared once: the parser and --help both come from here.
-void declare(CLI::App& app, Options& o) {
-  app.formatter(std::make_shared<GdalStyleFormatter>());
-  app.add_option("src", o.src, "Contour source: a raster with a no-data value, vector contour lines, "
-                               "or a classic NAME_c2.raw / NAME_c4.raw")->required();
-  app.add_option("dst", o.dst, "Destination DEM (GDAL raster, or a classic NAME_m2.raw / NAME_m4.raw set)")
-      ->required();
-  app.add_option("-i,--interval", o.interval, "Contour interval, in the altitude units of the source (not 0)")
-      ->required();
-  app.add_option("-m,--window", o.window,
-                 "Smoothing window, 1 to " + std::to_string(kMaxMaille) +
-                     ": 1 does not smooth, any larger m smooths with a Bernstein window of m+1 by m+1 pixels")
-      ->capture_default_str();
-  app.add_flag("--no-overlay", o.no_overlay, "Do not lay the contour values back over the result");
-  app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
-  app.add_option("--co", o.creation, "Creation option NAME=VALUE for the output format (repeatable)");
-  app.add_option("--ot", o.type, "Output type: Byte, UInt16, Int16, UInt32, Int32 (whole units), "
-                                 "Float32, Float64 (full resolution)");
-  app.add_option("--nodata", o.nodata, "No-data value of the source, overriding its own");
-  app.add_option("-b,--band", o.source.band, "Band of a raster source")->capture_default_str();
-  app.add_option("-a", o.source.field, "Vector source: the attribute that holds the altitude");
-  app.add_option("--tr", o.source.tr, "Vector source: pixel size of the grid")->type_name("XRES YRES");
-  app.add_option("--ts", o.source.ts, "Vector source: grid size in pixels")->type_name("WIDTH HEIGHT");
-  app.add_option("--te", o.source.te, "Vector source: grid extent")->type_name("XMIN YMIN XMAX YMAX");
-  app.add_option("--preview", o.preview, "Also write the 8-bit stretched preview as a PNG");
-  app.add_option("--hillshade", o.hillshade, "Also write a shaded relief of the result as a PNG");
-  app.add_flag("-q,--quiet", o.quiet, "No progress");
-  app.add_flag("--overwrite", o.overwrite, "Replace existing output files");
-  app.add_option("--threads", o.threads, "Worker threads (0: TESK_THREADS, else every core)")->capture_default_str();
-  app.set_version_flag("--version", std::string("tesk ") + TESK_VERSION + " (GDAL " +
-                                        GDALVersionInfo("RELEASE_NAME") + ")");
-}
-
-std::string command_line(int argc, char** argv) {
-  std::string s;
-  for (int k = 0; k < argc; ++k) {
-    std::string a = argv[k];
-    if (a.empty() || a.find_first_of(" \t\n'\"\\$`*?;&|<>()") != std::string::npos) {
-      std::string q = "'";
-      for (char c : a) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-      a = q + "'";
-    }
-    s += (k ? " " : "") + a;
-  }
-  return s;
-}
 
 // The run's progress: the stages' reports mapped onto one line.
 class BatchObserver : public RunObserver {
@@ -266,31 +184,8 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
 }  // namespace
 
 int run_batch(int argc, char** argv) {
-  // GDAL's one-dash long options become the parser's two-dash ones.
-  std::vector<std::string> args(argv, argv + argc);
-  for (auto& a : args)
-    for (const char* o : kGdalStyle)
-      if (a == std::string("-") + o) a = std::string("--") + o;
-  std::vector<char*> argv2;
-  for (auto& a : args) argv2.push_back(a.data());
-
-  CLI::App app("Contour lines to a digital elevation model.\n"
-               "Without arguments, tesk runs its classic console dialogue.",
-               "tesk");
   Options o;
-  declare(app, o);
-  try {
-    app.parse(static_cast<int>(argv2.size()), argv2.data());
-  } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), stdout);
-    return 0;
-  } catch (const CLI::CallForVersion&) {
-    std::printf("%s\n", app.version().c_str());
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "tesk: %s\nRun 'tesk --help' for the options.\n", e.what());
-    return 1;
-  }
+  if (auto status = parse_options(argc, argv, o)) return *status;
   gdal::TermProgress progress(o.quiet ? nullptr : stderr);
   std::string failure;
   try {

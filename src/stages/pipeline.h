@@ -36,6 +36,10 @@ struct RunParams {
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
+  // Polled by the stages, from any of their threads, at least once per
+  // million pixels of work: once it returns true, the run stops by throwing
+  // Cancelled.  Must be cheap and safe to call from several threads at once.
+  virtual bool cancel_requested() const { return false; }
   virtual void pass_starting(const PassReport&) {}
   virtual void smoothing_stage() {}             // the smoothing stage begins (every run)
   virtual void smoothing_skipped(int /*maille*/) {}  // window larger than the image

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 namespace tesk {
@@ -20,5 +21,12 @@ struct PassReport {
   std::int64_t previous_modified = 0;  // pixels written by the previous pass (modif); 0 before pass 1
 };
 using PassCallback = std::function<void(const PassReport&)>;
+
+// Thrown out of a run whose observer asked it to stop (a signal, Ctrl-C in
+// Python): nothing the run was computing is usable.
+class Cancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "cancelled"; }
+};
 
 }  // namespace tesk
