@@ -6,9 +6,8 @@
 # line through GDAL and CLI11).
 TESK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgdal-dev libcli11-dev)
 # What the tests add: GoogleTest, GDAL's tools (the tests draw and burn
-# contour lines with gdal_contour and gdal_rasterize), and clang with its
-# sanitizer and libFuzzer runtime for the fuzz targets.
-TESK_TEST_PACKAGES=(libgtest-dev gdal-bin clang libclang-rt-dev)
+# contour lines with gdal_contour and gdal_rasterize).
+TESK_TEST_PACKAGES=(libgtest-dev gdal-bin)
 # What the benchmark adds.
 TESK_BENCH_PACKAGES=(libbenchmark-dev)
 
@@ -37,6 +36,6 @@ tesk_configure() {
   local dir=$1 type=$2
   shift 2
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
-    -DTESK_BUILD_TESTS=OFF -DTESK_BUILD_BENCH=OFF -DTESK_BUILD_FUZZ=OFF \
+    -DTESK_BUILD_TESTS=OFF -DTESK_BUILD_BENCH=OFF \
     -DTESK_WITH_GDAL=ON -DTESK_SANITIZE=OFF -DTESK_TSAN=OFF -DTESK_CPU_KERNELS=ON "$@" > /dev/null
 }

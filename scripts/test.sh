@@ -3,8 +3,7 @@
 # the Release build, then the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (with LeakSanitizer on every full run of the
 # executable; built with asserts on), then the multi-threaded stages under
-# ThreadSanitizer, then a short run of each libFuzzer target
-# (scripts/fuzz.sh).
+# ThreadSanitizer.
 # Installs the Debian packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +36,3 @@ tesk_configure build/tsan RelWithDebInfo -DTESK_BUILD_TESTS=ON -DTESK_TSAN=ON -D
 cmake --build build/tsan -j "$jobs" --target tesk_unit_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R 'FastVsLiteral|FastStages|FastDilation|Pipeline|RunGrids'
-
-echo "== Fuzzing: about a minute per target (TESK_FUZZ_SECONDS to change it)"
-bash scripts/fuzz.sh "${TESK_FUZZ_SECONDS:-60}"

@@ -152,10 +152,8 @@ TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "tesk-test-
 }
 
 TempDir::~TempDir() {
-  namespace fs = std::filesystem;  // read-only subdirectories made removable first
   std::error_code ec;
-  for (const auto& e : fs::recursive_directory_iterator(path_, ec)) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  fs::remove_all(path_, ec);
+  std::filesystem::remove_all(path_, ec);
 }
 
 TextStream::TextStream(const std::string& text) : f_(std::tmpfile()) {

@@ -215,10 +215,6 @@ struct Workspace {
     r.out = read_file(log);
     return r;
   }
-  void open_to_all() const {  // usable by an unprivileged user
-    chmod(top().c_str(), 0755);
-    for (const auto& e : fs::recursive_directory_iterator(top())) chmod(e.path().c_str(), e.is_directory() ? 0777 : 0644);
-  }
   TempDir tmp_;
 };
 
@@ -246,7 +242,7 @@ inline void gdal_tool(std::vector<std::string> argv) {  // found on the PATH
 }
 
 struct Raster {
-  int rows = 0, cols = 0, bands = 0, block_cols = 0;
+  int rows = 0, cols = 0, block_cols = 0;
   std::string type, driver, projection, compression, command_line;
   std::vector<double> v;  // band 1, rows first
   bool has_nodata = false;
@@ -260,7 +256,7 @@ inline Raster read_raster(const std::string& path) {
   GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
   EXPECT_NE(ds, nullptr) << "cannot open " << path;
   if (!ds) return r;
-  std::tie(r.rows, r.cols, r.bands) = std::tuple(GDALGetRasterYSize(ds), GDALGetRasterXSize(ds), GDALGetRasterCount(ds));
+  std::tie(r.rows, r.cols) = std::pair(GDALGetRasterYSize(ds), GDALGetRasterXSize(ds));
   r.driver = GDALGetDriverShortName(GDALGetDatasetDriver(ds));
   GDALRasterBandH b = GDALGetRasterBand(ds, 1);
   r.type = GDALGetDataTypeName(GDALGetRasterDataType(b));

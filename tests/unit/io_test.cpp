@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/classic.h"
 #include "console/dialogue.h"
 #include "core/memory.h"
 #include "core/nrutil.h"
@@ -48,10 +49,9 @@ TEST(Scan, NextReadGoesOnAfterLastCharacterTaken) {
       {"  " + std::string(100000, 'n') + "\nnext", {{'w', S::Ok, std::string(100000, 'n')}, {'w', S::Ok, "next"}}},
       // A message shows at most 40 characters, unprintable bytes as ?, and
       // the next answer comes after the word shown.
-      {"3.5 - 4 +x \x01\x02zz " + std::string(5000, 'y'),
-       {{'i', S::Ok, "3"}, {'i', S::NotANumber, ""}, {'p', S::Ok, ".5"}, {'i', S::NotANumber, ""}, {'i', S::Ok, "4"},
-        {'i', S::NotANumber, ""}, {'p', S::Ok, "x"}, {'i', S::NotANumber, ""}, {'p', S::Ok, "??zz"},
-        {'i', S::NotANumber, ""}, {'p', S::Ok, std::string(40, 'y')}}},
+      {"3.5 +x \x01\x02zz " + std::string(5000, 'y'),
+       {{'i', S::Ok, "3"}, {'i', S::NotANumber, ""}, {'p', S::Ok, ".5"}, {'i', S::NotANumber, ""}, {'p', S::Ok, "x"},
+        {'i', S::NotANumber, ""}, {'p', S::Ok, "??zz"}, {'i', S::NotANumber, ""}, {'p', S::Ok, std::string(40, 'y')}}},
   };
   for (const auto& [text, steps] : cases) {
     SCOPED_TRACE(text.substr(0, 60));
@@ -75,6 +75,42 @@ TEST(Dialogue, NamesAreCutAtTheirFirstNul) {  // before: one file for all four o
   Dialogue d(in.get(), out.get(), cues);
   const std::string first = d.ask_word();
   EXPECT_EQ(first + " " + d.ask_word(), "out more");
+}
+
+// The whole classic program on random consoles: each question answered
+// from a list of good and bad answers (the first good, and the likeliest),
+// sometimes cut short, in a data root
+// holding d/a (2 x 2 16-bit with its header, 1 x 2 32-bit without).  It
+// ends with 0 after saving or with 1, and some of each.
+TEST(Dialogue, RandomConsolesEndWithASaveOrOneStop) {
+  const std::vector<std::vector<std::string>> slots = {
+      {"d", "d/.", "x", "d/../d"}, {"a", "a", "b", std::string("a\0z", 3)}, {"0", "1", "7", "x", "0", "2 3 5"},
+      {"0", "1 out", "2 -1 0", "1 ../o", "+0"}, {"10", "0 10", "-3", "99999999999", ".5", "512", "1"},
+      {"1", "3", "34 3", "0", "5", "-5", "2"}, {"0", "1", "x", "7"}};
+  TempDir root;
+  std::filesystem::create_directories(root / "d");
+  write_file(root / "d/a_c2.raw", le16({100, 65500, 65500, 65535}));
+  write_file(root / "d/a_c2.txt", "2 2 0 0 0 25");
+  write_file(root / "d/a_c4.raw", le32({10000000, 1000}));
+  Rng rng(base_seed() + 7);
+  int ends[2] = {0, 0};
+  for (int c = 0; c < 300; ++c) {
+    std::string answers;
+    const int cut = chance(rng, 0.2) ? uniform(rng, 0, 6) : 7;
+    for (int k = 0; k < cut; ++k)
+      answers += slots[k][chance(rng, 0.6) ? 0 : uniform(rng, 1, static_cast<int>(slots[k].size()) - 1)] +
+                 (chance(rng, 0.5) ? " " : "\n");
+    TextStream in(answers), out("");
+    SilentCues cues;
+    const int status = run_classic(in.get(), out.get(), cues, ClassicOptions{root.path(), c % 3 == 0, 1 + c % 2});
+    std::rewind(out.get());
+    std::string said;
+    for (int ch; (ch = std::fgetc(out.get())) != EOF;) said += static_cast<char>(ch);
+    const bool saved = said.find("\n\n Sauvegarde en cours\n") != std::string::npos;
+    ASSERT_TRUE(status == 1 || (status == 0 && saved)) << "answers \"" << answers << "\" status " << status;
+    ++ends[status];
+  }
+  EXPECT_TRUE(ends[0] > 30 && ends[1] > 30) << ends[0] << " saved, " << ends[1] << " stopped";
 }
 
 TEST(Header, ReadingStopsWhereTheValuesStop) {
