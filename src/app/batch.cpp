@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,13 +66,14 @@ RunError value_too_large(const std::string& src, double value, int row, int col,
   return RunError(src + text);
 }
 
-// A source that is not raw, row by row into internal units: no-data (and
-// NaN) become the internal marker.
+// A source that is not raw, row by row as altitudes into internal units:
+// no-data (and NaN) become the internal marker.
 void read_internal(gdal::Source& src, IntGrid& itab, int equid, const std::string& name) {
   std::vector<double> row(static_cast<std::size_t>(src.cols()));
   for (int i = 0; i < src.rows(); ++i) {
-    src.read_row(i, row.data());
-    if (auto j = convert_row_to_internal(row.data(), src.cols(), src.nodata(), equid, itab[i]))
+    src.read_altitudes(i, row.data());
+    if (auto j = convert_row_to_internal(row.data(), src.cols(), std::numeric_limits<double>::quiet_NaN(), equid,
+                                         itab[i]))
       throw value_too_large(name, row[static_cast<std::size_t>(*j)], i, *j, equid);
   }
 }
