@@ -42,7 +42,8 @@ TEST(BatchEqualsDialogue, SameFilesByteForByte) {
                  std::to_string(window), "--preview", tmp / "preview.png", "-q"};
     if (!overlay) args.push_back("--no-overlay");
     const ProcessResult batch = run_ok(args);
-    EXPECT_EQ(batch.out + batch.err, "");
+    // -3 on 5 m contours: one warning, about the values that are not multiples of it.
+    EXPECT_EQ(batch.out + batch.err.substr(0, batch.err.find(" contour")), interval == -3 ? "Warning: 1625" : "");
     for (const std::string& suffix : {std::string("_m1.raw"), std::string("_m1.txt"), ms + ".raw", ms + ".txt"}) {
       const std::string classic = read_file(base + suffix);
       EXPECT_TRUE(!classic.empty() && classic == read_file(tmp / ("site/batch" + suffix))) << suffix << " differs";
@@ -227,7 +228,7 @@ TEST(BatchRefuses, WithAClearMessage) {
       {{"@/l.geojson", "@/out.tif", "-i", "20", "-a", "ELEV"}, {"-tr", "-ts"}},
       {{"@/huge.tif", "@/out.tif", "-i", "10"}, {"not enough memory: a grid of 200000 x 200000 pixels needs 381469"}},
       {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-ts", "200000", "200000"}, {burn}},
-      {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00005", "0.00005"}, {burn}},
+      {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00005", "0.00005"}, {"burning", "200001 x 200001"}},
   };
   for (const auto& [args, pieces] : cases) {
     Args argv;
