@@ -115,6 +115,18 @@ void warn_about_interval(const ContourSurvey& s, int equid, const std::string& s
                   ": the result holds few distinct values; give the spacing of the contours");
 }
 
+// The first reading seen as a whole: a source without a contour pixel is
+// refused; what its contour values say about the interval is a warning.
+// survey holds them already for a source that is not raw.
+void look_at_contours(const IntGrid& itab, const RunParams& p, ContourSurvey survey, const std::string& src,
+                      gdal::TermProgress& progress) {
+  const std::int32_t off = p.internal_input ? kNoData : p.ival;
+  if (std::find_if(itab.begin(), itab.end(), [&](std::int32_t v) { return v != off; }) == itab.end())
+    throw RunError(src + " holds no contour pixel: every sample is the no-data value");
+  if (!p.internal_input) survey = survey_raw(itab, p.ival, p.equid);
+  warn_about_interval(survey, p.equid, src, progress);
+}
+
 // TESK_THREADS is read when --threads is 0: say when it is not a number of
 // threads and so is left aside.
 void warn_about_thread_variable(gdal::TermProgress& progress) {
@@ -220,11 +232,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
     first_reading = false;
   };
   read(g.itab);
-  if (!p.internal_input) survey = survey_raw(g.itab, p.ival, p.equid);
-  warn_about_interval(survey, p.equid, o.src, progress);
-  const std::int32_t off = p.internal_input ? kNoData : p.ival;
-  if (std::find_if(g.itab.begin(), g.itab.end(), [&](std::int32_t v) { return v != off; }) == g.itab.end())
-    throw RunError(o.src + " holds no contour pixel: every sample is the no-data value");
+  look_at_contours(g.itab, p, survey, o.src, progress);
   progress.report(0.05);
 
   const bool real_out = !classic_out && o.type && gdal::is_real_type(*o.type);
@@ -263,7 +271,9 @@ int run_batch(int argc, char** argv) {
     failure = e.what();
   } catch (const std::bad_alloc&) {
     failure = "not enough memory";
-  } catch (const std::system_error& e) {
+  } catch (const std::filesystem::filesystem_error& e) {
+    failure = e.what();
+  } catch (const std::system_error& e) {  // from the start of a thread
     failure = "--threads " + std::to_string(o.threads) + ": cannot start the threads (" + e.what() + ")";
   }
   gdal::set_warning_sink(nullptr);
