@@ -9,12 +9,8 @@
 #include <mutex>
 
 #include <cpl_error.h>
-#include <cpl_string.h>
 #include <gdal.h>
-#include <gdal_utils.h>
-#include <ogr_api.h>
 
-#include "core/memory.h"
 #include "core/run_error.h"
 #include "core/units.h"
 #include "io/gdal_burn.h"
