@@ -45,7 +45,7 @@ const CLI::Validator kWhole(
       s = s.substr(0, sign) + s.substr(first);
       return "";
     },
-    "INT");
+    "", "decimal whole number");
 const CLI::Validator kReal(
     [](std::string& s) -> std::string {
       const std::size_t sign = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
@@ -53,7 +53,7 @@ const CLI::Validator kReal(
         return "'" + s + "' is not a decimal number";
       return "";
     },
-    "NUM");
+    "", "decimal number");
 
 // Every option, declared once: the parser and --help both come from here.
 void declare(CLI::App& app, Options& o) {
@@ -83,11 +83,11 @@ void declare(CLI::App& app, Options& o) {
   app.add_option("--te", o.source.te, "Vector source: grid extent")->type_name("XMIN YMIN XMAX YMAX")->transform(kReal);
   app.add_option("-l", o.source.layer, "Vector source: the layer that holds the contour lines or spot heights "
                                        "(needed when the source has several)");
-  app.add_option("--mask", o.mask, "Area of interest: a raster (its valid, non-zero pixels) or polygons; the "
-                                   "result outside it is written as no-data");
+  app.add_option("--mask", o.mask, "Area of interest: a raster (its valid, non-zero pixels) or polygons; outside "
+                                   "it the DEM and the hillshade are no-data, the preview 0");
   app.add_option("--preview", o.preview, "Also write the 8-bit stretched preview as a PNG");
   app.add_option("--hillshade", o.hillshade, "Also write a shaded relief of the result as a PNG");
-  app.add_flag("-q,--quiet", o.quiet, "No progress");
+  app.add_flag("-q,--quiet", o.quiet, "No progress (warnings are still printed)");
   app.add_flag("--overwrite", o.overwrite, "Replace existing output files");
   app.add_option("--threads", o.threads,
                  "Worker threads, 0 to " + std::to_string(kMaxThreads) + " (0: TESK_THREADS, else every core)")
