@@ -152,17 +152,17 @@ void check_outputs(const std::vector<std::string>& files, bool overwrite) {
 
 // The grids of a run, refused with the figures when the memory cannot hold
 // them.
-void allocate(RunGrids& g, int rows, int cols, bool map_early) {
+void allocate(RunGrids& g, int rows, int cols, bool map_early, const std::string& src) {
   const MemoryCheck m = check_memory(rows, cols, RunGrids::bytes_per_pixel(false));
   if (!m.fits)
     throw RunError("not enough memory: a grid of " + std::to_string(rows) + " x " + std::to_string(cols) +
                    " pixels needs " + std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) +
-                   " MiB available");
+                   " MiB available (" + src + ")");
   try {
     g.allocate(rows, cols, false, map_early);
   } catch (const std::bad_alloc&) {
     throw RunError("not enough memory for a grid of " + std::to_string(rows) + " x " + std::to_string(cols) +
-                   " pixels");
+                   " pixels (" + src + ")");
   }
 }
 
@@ -219,7 +219,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
   p.internal_input = !src->raw();
   p.ival = src->raw() ? static_cast<int>(src->nodata()) : kIval32;
   RunGrids g;
-  allocate(g, src->rows(), src->cols(), p.threads > 1);
+  allocate(g, src->rows(), src->cols(), p.threads > 1, o.src);
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src->rows(), src->cols(), src->georef());
   ContourSurvey survey;
@@ -270,7 +270,7 @@ int run_batch(int argc, char** argv) {
   } catch (const RunError& e) {
     failure = e.what();
   } catch (const std::bad_alloc&) {
-    failure = "not enough memory";
+    failure = "not enough memory to turn " + o.src + " into " + o.dst;
   } catch (const std::filesystem::filesystem_error& e) {
     failure = e.what();
   } catch (const std::system_error& e) {  // from the start of a thread
