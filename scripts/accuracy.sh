@@ -31,5 +31,8 @@ if [ "${1:-}" != "--no-pictures" ]; then
     "$contours" docs/contours.png
   ./build/release/tesk "$contours" "$out/jacksboro_dem.tif" -i 20 -m 3 -q --overwrite \
     --preview docs/preview.png --hillshade docs/hillshade.png
-  echo "pictures: docs/contours.png docs/preview.png docs/hillshade.png"
+  ./build/release/tesk "$contours" "$out/valleys_dem.tif" -i 20 -m 3 -q --overwrite \
+    --mask images/demo/jacksboro_valleys.geojson --preview docs/valleys_preview.png \
+    --hillshade docs/valleys_hillshade.png
+  echo "pictures: docs/contours.png docs/preview.png docs/hillshade.png docs/valleys_*.png"
 fi

@@ -2,12 +2,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
 
 #include <gdal.h>
 
+#include "core/threads.h"
 #include "stages/smoothing.h"
 
 #ifndef TESK_VERSION
@@ -31,6 +33,27 @@ class GdalStyleFormatter : public CLI::Formatter {
   }
 };
 
+// Numbers are decimal, as a user types them: the parser's own conversion
+// would read 010 as octal and 0x10 as hexadecimal.  A whole number loses its
+// leading zeros here (010 is 10); a real number may not be hexadecimal.
+const CLI::Validator kWhole(
+    [](std::string& s) -> std::string {
+      const std::size_t sign = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+      if (s.size() == sign || s.find_first_not_of("0123456789", sign) != std::string::npos)
+        return "'" + s + "' is not a decimal whole number";
+      const std::size_t first = std::min(s.find_first_not_of('0', sign), s.size() - 1);
+      s = s.substr(0, sign) + s.substr(first);
+      return "";
+    },
+    "", "decimal whole number");
+const CLI::Validator kReal(
+    [](std::string& s) -> std::string {
+      const std::size_t sign = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+      if (s.size() > sign + 1 && s[sign] == '0' && (s[sign + 1] == 'x' || s[sign + 1] == 'X'))
+        return "'" + s + "' is not a decimal number";
+      return "";
+    },
+    "", "decimal number");
 
 // Every option, declared once: the parser and --help both come from here.
 void declare(CLI::App& app, Options& o) {
@@ -40,27 +63,37 @@ void declare(CLI::App& app, Options& o) {
   app.add_option("dst", o.dst, "Destination DEM (GDAL raster, or a classic NAME_m2.raw / NAME_m4.raw set)")
       ->required();
   app.add_option("-i,--interval", o.interval, "Contour interval, in the altitude units of the source (not 0)")
-      ->required();
+      ->required()
+      ->transform(kWhole);
   app.add_option("-m,--window", o.window,
                  "Smoothing window, 1 to " + std::to_string(kMaxMaille) +
                      ": 1 does not smooth, any larger m smooths with a Bernstein window of m+1 by m+1 pixels")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->transform(kWhole);
   app.add_flag("--no-overlay", o.no_overlay, "Do not lay the contour values back over the result");
   app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
   app.add_option("--co", o.creation, "Creation option NAME=VALUE for the output format (repeatable)");
   app.add_option("--ot", o.type, "Output type: Byte, UInt16, Int16, UInt32, Int32 (whole units), "
                                  "Float32, Float64 (full resolution)");
-  app.add_option("--nodata", o.nodata, "No-data value of the source, overriding its own");
-  app.add_option("-b,--band", o.source.band, "Band of a raster source")->capture_default_str();
+  app.add_option("--nodata", o.nodata, "No-data value of the source, overriding its own")->transform(kReal);
+  app.add_option("-b,--band", o.source.band, "Band of a raster source")->capture_default_str()->transform(kWhole);
   app.add_option("-a", o.source.field, "Vector source: the attribute that holds the altitude");
-  app.add_option("--tr", o.source.tr, "Vector source: pixel size of the grid")->type_name("XRES YRES");
-  app.add_option("--ts", o.source.ts, "Vector source: grid size in pixels")->type_name("WIDTH HEIGHT");
-  app.add_option("--te", o.source.te, "Vector source: grid extent")->type_name("XMIN YMIN XMAX YMAX");
+  app.add_option("--tr", o.source.tr, "Vector source: pixel size of the grid")->type_name("XRES YRES")->transform(kReal);
+  app.add_option("--ts", o.source.ts, "Vector source: grid size in pixels")->type_name("WIDTH HEIGHT")->transform(kWhole);
+  app.add_option("--te", o.source.te, "Vector source: grid extent")->type_name("XMIN YMIN XMAX YMAX")->transform(kReal);
+  app.add_option("-l", o.source.layer, "Vector source: the layer that holds the contour lines or spot heights "
+                                       "(needed when the source has several)");
+  app.add_option("--mask", o.mask, "Area of interest: a raster (its valid, non-zero pixels) or polygons; outside "
+                                   "it the DEM and the hillshade are no-data, the preview 0");
   app.add_option("--preview", o.preview, "Also write the 8-bit stretched preview as a PNG");
   app.add_option("--hillshade", o.hillshade, "Also write a shaded relief of the result as a PNG");
-  app.add_flag("-q,--quiet", o.quiet, "No progress");
+  app.add_flag("-q,--quiet", o.quiet, "No progress (warnings are still printed)");
   app.add_flag("--overwrite", o.overwrite, "Replace existing output files");
-  app.add_option("--threads", o.threads, "Worker threads (0: TESK_THREADS, else every core)")->capture_default_str();
+  app.add_option("--threads", o.threads,
+                 "Worker threads, 0 to " + std::to_string(kMaxThreads) + " (0: TESK_THREADS, else every core)")
+      ->capture_default_str()
+      ->transform(kWhole)
+      ->check(CLI::Range(0, kMaxThreads).description(""));
   app.set_version_flag("--version", std::string("tesk ") + TESK_VERSION + " (GDAL " +
                                         GDALVersionInfo("RELEASE_NAME") + ")");
 }

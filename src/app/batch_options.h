@@ -15,7 +15,7 @@ struct Options {
   int interval = 0;
   int window = 1;
   bool no_overlay = false;
-  std::optional<std::string> format, type, preview, hillshade;
+  std::optional<std::string> format, type, preview, hillshade, mask;
   std::vector<std::string> creation;
   std::optional<double> nodata;
   gdal::SourceOptions source;

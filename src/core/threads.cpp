@@ -10,11 +10,11 @@
 namespace tesk {
 
 int resolve_threads(int requested) {
-  if (requested > 0) return requested;
+  if (requested > 0) return requested < kMaxThreads ? requested : kMaxThreads;
   if (const char* env = std::getenv("TESK_THREADS")) {
     char* end = nullptr;
     const long n = std::strtol(env, &end, 10);
-    if (end != env && *end == '\0' && n > 0 && n <= 1024) return static_cast<int>(n);
+    if (end != env && *end == '\0' && n > 0 && n <= kMaxThreads) return static_cast<int>(n);
   }
   const unsigned hw = std::thread::hardware_concurrency();
   return hw > 0 ? static_cast<int>(hw) : 1;

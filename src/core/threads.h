@@ -3,7 +3,11 @@
 
 namespace tesk {
 
-// requested > 0 wins; otherwise the environment variable TESK_THREADS when
+// The most worker threads a run may ask for, on the command line or in
+// TESK_THREADS.
+inline constexpr int kMaxThreads = 1024;
+
+// requested > 0 wins (at most kMaxThreads); otherwise the environment variable TESK_THREADS when
 // it holds a positive whole number; otherwise every core of the machine.
 // Never less than 1.
 int resolve_threads(int requested);

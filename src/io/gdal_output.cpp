@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <vector>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -74,7 +75,32 @@ void write_bytes(const std::string& path, const std::string& what, const void* d
   if (!ok) throw RunError("cannot write " + what + " " + path);
 }
 
+// The surface row by row, no-data where inside is 0.
+bool write_masked(GDALRasterBandH band, const IntGrid& altitude, const RealGrid* real, const ByteGrid& inside,
+                  double nodata) {
+  std::vector<double> row(static_cast<std::size_t>(altitude.cols()));
+  for (int i = 0; i < altitude.rows(); ++i) {
+    for (int j = 0; j < altitude.cols(); ++j)
+      row[static_cast<std::size_t>(j)] = !inside[i][j] ? nodata : real ? (*real)[i][j] : altitude[i][j];
+    if (GDALRasterIO(band, GF_Write, 0, i, altitude.cols(), 1, row.data(), altitude.cols(), 1, GDT_Float64, 0, 0) !=
+        CE_None)
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+void check_creation_options(const std::string& driver, const std::vector<std::string>& options) {
+  init();
+  GDALDriverH d = GDALGetDriverByName(driver.c_str());
+  if (!d || options.empty()) return;
+  CPLStringList list;
+  for (const auto& o : options) list.AddString(o.c_str());
+  GDALValidateCreationOptions(d, list.List());  // each fault as a GDAL warning
+  // GDAL would check them again when it creates the file: once is enough.
+  CPLSetConfigOption("GDAL_VALIDATE_CREATION_OPTIONS", "NO");
+}
 
 std::string driver_for(const std::string& path) {
   init();
@@ -128,7 +154,8 @@ std::string choose_type(const std::optional<std::string>& requested, const std::
   return "Int32";
 }
 
-void write_raster(const RasterDestination& dst, const IntGrid& altitude, const RealGrid* real, const Georef& georef) {
+void write_raster(const RasterDestination& dst, const IntGrid& altitude, const RealGrid* real, const Georef& georef,
+                  const ByteGrid* inside) {
   init();
   GDALDriverH driver = GDALGetDriverByName(dst.driver.c_str());
   if (!driver || !GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr))
@@ -156,9 +183,13 @@ void write_raster(const RasterDestination& dst, const IntGrid& altitude, const R
   GDALSetMetadataItem(ds.get(), "TESK_COMMAND_LINE", dst.command_line.c_str(), nullptr);
   void* data = real ? static_cast<void*>(const_cast<double*>(real->data()))
                     : static_cast<void*>(const_cast<std::int32_t*>(altitude.data()));
-  if (GDALRasterIO(band, GF_Write, 0, 0, cols, rows, data, cols, rows, real ? GDT_Float64 : GDT_Int32, 0, 0) !=
-      CE_None)
-    throw RunError(with_gdal_reason("cannot write " + dst.path));
+  if (inside && !can_hold(type, dst.nodata))
+    throw RunError("--mask: the output type " + dst.type + " cannot hold the no-data value " +
+                   std::to_string(dst.nodata) + " that marks the pixels outside the mask: choose another -ot");
+  const bool written = inside ? write_masked(band, altitude, real, *inside, dst.nodata)
+                              : GDALRasterIO(band, GF_Write, 0, 0, cols, rows, data, cols, rows,
+                                             real ? GDT_Float64 : GDT_Int32, 0, 0) == CE_None;
+  if (!written) throw RunError(with_gdal_reason("cannot write " + dst.path));
   if (!can_create) {
     DatasetPtr copy(GDALCreateCopy(driver, dst.path.c_str(), ds.get(), FALSE, options.List(), nullptr, nullptr));
     if (!copy) throw RunError(with_gdal_reason("cannot write " + dst.path));
@@ -189,9 +220,10 @@ void write_classic_set(const std::string& path, const Header& header, const Byte
   write_bytes(files[3], "the header", text.data(), text.size());
 }
 
-void write_png(const std::string& path, const ByteGrid& tab) {
+void write_png(const std::string& path, const ByteGrid& tab, std::optional<double> nodata) {
   init();
   DatasetPtr mem = wrap(const_cast<std::uint8_t*>(tab.data()), GDT_Byte, tab.rows(), tab.cols());
+  if (nodata) GDALSetRasterNoDataValue(GDALGetRasterBand(mem.get(), 1), *nodata);
   CPLErrorReset();
   DatasetPtr png(GDALCreateCopy(GDALGetDriverByName("PNG"), path.c_str(), mem.get(), FALSE, nullptr, nullptr,
                                 nullptr));
@@ -201,7 +233,7 @@ void write_png(const std::string& path, const ByteGrid& tab) {
 }
 
 void write_hillshade(const std::string& path, const IntGrid& altitude, const RealGrid* real, const Georef& georef,
-                     std::optional<double> nodata) {
+                     std::optional<double> nodata, const ByteGrid* inside) {
   init();
   DatasetPtr dem = wrap_surface(altitude, real);
   set_georef(dem.get(), georef);
@@ -222,7 +254,11 @@ void write_hillshade(const std::string& path, const IntGrid& altitude, const Rea
   if (GDALRasterIO(GDALGetRasterBand(shade.get(), 1), GF_Read, 0, 0, bytes.cols(), bytes.rows(), bytes.data(),
                    bytes.cols(), bytes.rows(), GDT_Byte, 0, 0) != CE_None)
     throw RunError(with_gdal_reason("cannot compute the hillshade for " + path));
-  write_png(path, bytes);
+  if (!inside) return write_png(path, bytes);
+  // Shaded over the whole surface, then 0 (the shade's no-data) outside.
+  for (std::size_t k = 0; k < bytes.size(); ++k)
+    if (!inside->data()[k]) bytes.data()[k] = 0;
+  write_png(path, bytes, 0.0);
 }
 
 }  // namespace tesk::gdal

@@ -45,22 +45,32 @@ struct RasterDestination {
 };
 
 // Writes one band: `real` when given (floating-point types), else
-// `altitude`.  GeoTIFF is tiled and DEFLATE-compressed unless the options
-// say otherwise.  Throws RunError.
-void write_raster(const RasterDestination& dst, const IntGrid& altitude, const RealGrid* real, const Georef& georef);
+// `altitude`; with `inside`, the no-data value wherever inside is 0 (the
+// type must hold it).  GeoTIFF is tiled and DEFLATE-compressed unless the
+// options say otherwise.  Throws RunError.
+void write_raster(const RasterDestination& dst, const IntGrid& altitude, const RealGrid* real, const Georef& georef,
+                  const ByteGrid* inside = nullptr);
+
+// Checks creation options against what the driver declares: each unknown
+// option or invalid value is a GDAL warning (see gdal::warn).  GDAL's own
+// second check at creation is turned off.
+void check_creation_options(const std::string& driver, const std::vector<std::string>& options);
 
 // Writes the classic output set of path: the preview, the full-width result
 // (16-bit when the name ends in _m2.raw: every value must lie in 0..65535)
 // and the header text, the same in both header files.  Throws RunError.
 void write_classic_set(const std::string& path, const Header& header, const ByteGrid& tab, const IntGrid& itab1);
 
-// An 8-bit grey PNG of the bytes of tab.  Throws RunError.
-void write_png(const std::string& path, const ByteGrid& tab);
+// An 8-bit grey PNG of the bytes of tab, with nodata when given.  Throws
+// RunError.
+void write_png(const std::string& path, const ByteGrid& tab, std::optional<double> nodata = std::nullopt);
 
 // GDAL's hillshade of the surface (gdaldem's defaults: Horn's method,
 // azimuth 315, altitude 45, z factor 1, scale 1) as an 8-bit grey PNG.
-// The pixel size comes from the georeferencing.  Throws RunError.
+// The pixel size comes from the georeferencing.  With `inside`, the pixels
+// where it is 0 are 0, the shade's no-data value (the PNG says so).
+// Throws RunError.
 void write_hillshade(const std::string& path, const IntGrid& altitude, const RealGrid* real, const Georef& georef,
-                     std::optional<double> nodata);
+                     std::optional<double> nodata, const ByteGrid* inside = nullptr);
 
 }  // namespace tesk::gdal

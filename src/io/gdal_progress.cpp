@@ -15,8 +15,20 @@ void TermProgress::report(double fraction) {
     else
       std::fputs(".", out_);
   }
+  clean_ = false;
   if (ticks_ == 40) std::fputs(" - done.\n", out_);
   std::fflush(out_);
+}
+
+void TermProgress::warn(const std::string& text) {
+  if (open()) {
+    std::fputc('\n', out_);
+    std::fflush(out_);
+    clean_ = true;
+  }
+  if (!notes_) return;
+  std::fprintf(notes_, "Warning: %s\n", text.c_str());
+  std::fflush(notes_);
 }
 
 }  // namespace tesk::gdal

@@ -5,18 +5,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 
 #include <cpl_error.h>
-#include <cpl_string.h>
 #include <gdal.h>
-#include <gdal_utils.h>
-#include <ogr_api.h>
 
-#include "core/memory.h"
 #include "core/run_error.h"
 #include "core/units.h"
+#include "io/gdal_burn.h"
 #include "io/gdal_shared.h"
+#include "io/gdal_warnings.h"
 #include "io/raster.h"
 
 namespace tesk::gdal {
@@ -109,7 +108,11 @@ class RasterSource : public Source {
     if (GDALDataTypeIsComplex(dt)) throw RunError(path + ": complex samples (" + type_name_ + ") hold no altitude");
     const int bits = GDALGetDataTypeSizeBits(dt);
     const bool int_samples = GDALDataTypeIsInteger(dt) && (bits <= 16 || (bits == 32 && GDALDataTypeIsSigned(dt)));
-    raw_ = int_samples && is_int32(nodata_);
+    int has_scale = 0, has_offset = 0;
+    const double scale = GDALGetRasterScale(band_, &has_scale), offset = GDALGetRasterOffset(band_, &has_offset);
+    if (has_scale) scale_ = scale;
+    if (has_offset) offset_ = offset;
+    raw_ = int_samples && is_int32(nodata_) && !scaled();
     georef_.has_transform = GDALGetGeoTransform(ds_.get(), georef_.transform.data()) == CE_None;
     if (const char* wkt = GDALGetProjectionRef(ds_.get())) georef_.projection = wkt;
   }
@@ -134,73 +137,20 @@ class RasterSource : public Source {
 // the classic 32-bit marker, far from any altitude.
 constexpr double kBurnNoData = kIval32;
 
-// Burns the contour lines of a vector source onto a grid in memory, with
-// gdal_rasterize's own code and the options a user would give it:
-//   -a FIELD (-tr X Y | -ts W H) [-te ...] -a_nodata N -init N -ot Float64
-// The grid size a burn asks for, before anything is allocated: -ts gives it,
-// -tr over -te or over the layers' extent otherwise.
-std::optional<std::array<double, 2>> burn_size(GDALDatasetH vector, const SourceOptions& o) {
-  if (o.ts) return std::array<double, 2>{static_cast<double>((*o.ts)[0]), static_cast<double>((*o.ts)[1])};
-  std::array<double, 4> e{};
-  if (o.te) {
-    e = *o.te;
-  } else {
-    bool any = false;
-    for (int k = 0; k < GDALDatasetGetLayerCount(vector); ++k) {
-      OGREnvelope env;
-      if (OGR_L_GetExtent(GDALDatasetGetLayer(vector, k), &env, TRUE) != OGRERR_NONE) continue;
-      e = any ? std::array<double, 4>{std::min(e[0], env.MinX), std::min(e[1], env.MinY), std::max(e[2], env.MaxX),
-                                      std::max(e[3], env.MaxY)}
-              : std::array<double, 4>{env.MinX, env.MinY, env.MaxX, env.MaxY};
-      any = true;
-    }
-    if (!any) return std::nullopt;
-  }
-  const double w = std::ceil((e[2] - e[0]) / std::fabs((*o.tr)[0]));
-  const double h = std::ceil((e[3] - e[1]) / std::fabs((*o.tr)[1]));
-  if (!(w >= 0 && h >= 0)) return std::nullopt;
-  return std::array<double, 2>{w, h};
+// The options that only a vector source uses, as the user gave them.
+std::string vector_options(const SourceOptions& o) {
+  std::string given;
+  for (const auto& [name, set] : {std::pair{"-a", !o.field.empty()}, std::pair{"-tr", o.tr.has_value()},
+                                  std::pair{"-ts", o.ts.has_value()}, std::pair{"-te", o.te.has_value()},
+                                  std::pair{"-l", !o.layer.empty()}})
+    if (set) given += (given.empty() ? "" : ", ") + std::string(name);
+  return given;
 }
 
-DatasetPtr burn(GDALDatasetH vector, const std::string& path, const SourceOptions& o, double nodata) {
-  if (o.field.empty()) throw RunError(path + " holds vector data: name its altitude attribute with -a FIELD");
-  if (o.tr.has_value() == o.ts.has_value())
-    throw RunError(path + " holds vector data: give the grid with either -tr XRES YRES or -ts WIDTH HEIGHT");
-  // The burnt grid (8 bytes a pixel) lives beside the run's own grids:
-  // refuse what the memory cannot hold before GDAL allocates it.
-  if (const auto size = burn_size(vector, o)) {
-    const double w = (*size)[0];
-    const double h = (*size)[1];
-    const bool huge = w > 2147483647.0 || h > 2147483647.0;
-    const MemoryCheck m = check_memory(huge ? 2147483647 : static_cast<std::int64_t>(h),
-                                       huge ? 2147483647 : static_cast<std::int64_t>(w),
-                                       8 + o.run_bytes_per_pixel);
-    if (huge || !m.fits)
-      throw RunError("not enough memory: burning " + path + " onto a grid of " + format("%.0f", w) + " x " +
-                     format("%.0f", h) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +
-                     std::to_string(m.avail_mib) + " MiB available");
-  }
-  CPLStringList args;
-  args.AddString("-a");
-  args.AddString(o.field.c_str());
-  auto add_numbers = [&](const char* name, const auto& values) {
-    args.AddString(name);
-    for (double v : values) args.AddString(format("%.17g", v).c_str());
-  };
-  if (o.tr) add_numbers("-tr", *o.tr);
-  if (o.ts) add_numbers("-ts", *o.ts);
-  if (o.te) add_numbers("-te", *o.te);
-  add_numbers("-a_nodata", std::array<double, 1>{nodata});
-  add_numbers("-init", std::array<double, 1>{nodata});
-  for (const char* a : {"-ot", "Float64", "-of", "MEM"}) args.AddString(a);
-  GDALRasterizeOptions* opts = GDALRasterizeOptionsNew(args.List(), nullptr);
-  if (!opts) throw RunError(with_gdal_reason("bad rasterization options for " + path));
-  int usage_error = 0;
-  CPLErrorReset();
-  GDALDatasetH grid = GDALRasterize("", nullptr, vector, opts, &usage_error);
-  GDALRasterizeOptionsFree(opts);
-  if (!grid) throw RunError(with_gdal_reason("cannot burn the contour lines of " + path));
-  return DatasetPtr(grid);
+void refuse_vector_options(const std::string& path, const SourceOptions& o) {
+  const std::string given = vector_options(o);
+  if (!given.empty())
+    throw RunError(given + ": " + path + " is a raster, and these options apply to vector sources only: drop them");
 }
 
 }  // namespace
@@ -209,7 +159,7 @@ void init() {
   static std::once_flag once;
   std::call_once(once, [] {
     GDALAllRegister();
-    CPLSetErrorHandler(CPLQuietErrorHandler);
+    install_error_handler();
   });
 }
 
@@ -218,20 +168,34 @@ std::string last_error() {
   return msg ? msg : "";
 }
 
+void Source::read_altitudes(int i, double* altitudes) {
+  read_row(i, altitudes);
+  for (int j = 0; j < cols_; ++j) {
+    const double v = altitudes[j];
+    altitudes[j] = (std::isnan(v) || v == nodata_) ? std::numeric_limits<double>::quiet_NaN() : v * scale_ + offset_;
+  }
+}
+
 bool is_classic_source(const std::string& path) { return ends_with(path, "_c2.raw") || ends_with(path, "_c4.raw"); }
 
 std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions& o) {
   init();
-  if (is_classic_source(path)) return std::make_unique<ClassicSource>(path, o);
+  if (is_classic_source(path)) {
+    refuse_vector_options(path, o);
+    return std::make_unique<ClassicSource>(path, o);
+  }
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && path.rfind("/vsi", 0) != 0)
     throw RunError("source " + path + " does not exist");
   CPLErrorReset();
   DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
   if (!ds) throw RunError(with_gdal_reason("cannot read " + path + ": not a raster or vector format GDAL knows"));
-  if (GDALGetRasterCount(ds.get()) > 0) return std::make_unique<RasterSource>(std::move(ds), path, o);
+  if (GDALGetRasterCount(ds.get()) > 0) {
+    refuse_vector_options(path, o);
+    return std::make_unique<RasterSource>(std::move(ds), path, o);
+  }
   if (GDALDatasetGetLayerCount(ds.get()) > 0) {
-    DatasetPtr grid = burn(ds.get(), path, o, o.nodata.value_or(kBurnNoData));
+    DatasetPtr grid = burn_vector(ds.get(), path, o, o.nodata.value_or(kBurnNoData));
     SourceOptions band1 = o;
     band1.band = 1;
     return std::make_unique<RasterSource>(std::move(grid), path, band1);

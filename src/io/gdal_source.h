@@ -6,7 +6,8 @@
 // reads it a second time).  Integer samples that fit an int, with an integer
 // no-data value, are handed over raw, exactly as the classic reading does;
 // every other source (floating-point bands, 32-bit unsigned and 64-bit
-// integers) is handed over row by row as doubles, for the caller to convert.
+// integers, bands with a scale or an offset) is handed over row by row as
+// altitudes in double, for the caller to convert.
 #pragma once
 
 #include <array>
@@ -21,7 +22,8 @@
 namespace tesk::gdal {
 
 // Registers GDAL's drivers (once) and routes GDAL's own error messages away
-// from the console: the batch mode reports failures in its own words.
+// from the console (the batch mode reports failures in its own words), its
+// warnings to gdal::warn().
 void init();
 
 // The last message GDAL gave, or "" (for error reports).
@@ -38,6 +40,7 @@ struct SourceOptions {
   int band = 1;                              // raster band, from 1
   std::optional<double> nodata;              // overrides the source's own no-data value
   std::string field;                         // vector: the altitude attribute
+  std::string layer;                         // vector: the layer to burn ("": the only one)
   std::optional<std::array<double, 2>> tr;   // vector: pixel size
   std::optional<std::array<int, 2>> ts;      // vector: width and height in pixels
   std::optional<std::array<double, 4>> te;   // vector: xmin ymin xmax ymax
@@ -63,15 +66,23 @@ class Source {
 
   // The samples as they are (raw() sources only).  Throws RunError.
   virtual void read_raw(IntGrid& itab) = 0;
-  // Row i (from 0) of the samples as doubles, cols() of them (any source;
-  // the way to read one that is not raw()).  Throws RunError.
+  // Row i (from 0) of the samples as doubles, cols() of them (any source).
+  // Throws RunError.
   virtual void read_row(int i, double* samples) = 0;
+  // Row i as altitudes, the way to read a source that is not raw(): each
+  // sample times the band's scale plus its offset, in double; a sample
+  // equal to the no-data value, or NaN, as NaN.  Throws RunError.
+  void read_altitudes(int i, double* altitudes);
+  // True when the band has a scale other than 1 or an offset other than 0
+  // (such a source is never raw()).
+  bool scaled() const { return scale_ != 1.0 || offset_ != 0.0; }
 
  protected:
   int rows_ = 0;
   int cols_ = 0;
   double nodata_ = 0;
   bool raw_ = true;
+  double scale_ = 1.0, offset_ = 0.0;
   std::string type_name_;
   Georef georef_;
   std::optional<Header> header_;

@@ -198,7 +198,7 @@ TEST(BatchRefuses, WithAClearMessage) {
       {{"@/l.geojson", "@/out.tif", "-i", "20", "-a", "ELEV"}, {"-tr", "-ts"}},
       {{"@/huge.tif", "@/out.tif", "-i", "10"}, {"not enough memory: a grid of 200000 x 200000 pixels needs 381469"}},
       {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-ts", "200000", "200000"}, {burn}},
-      {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00005", "0.00005"}, {burn}},
+      {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00005", "0.00005"}, {"burning", "200001 x 200001"}},
   };
   for (const auto& [args, pieces] : cases) {
     Args argv;

@@ -1,0 +1,36 @@
+// What the contour values of a source say about the interval a user gave:
+// how many contour pixels hold a value that is not a multiple of it (such a
+// value comes back lower: the conversion into internal units truncates),
+// and how many intervals their range spans.  Nothing here changes a value.
+#pragma once
+
+#include <cstdint>
+#include <cmath>
+#include <limits>
+
+#include "core/grid.h"
+
+namespace tesk {
+
+struct ContourSurvey {
+  std::int64_t pixels = 0;        // contour pixels seen
+  std::int64_t off_interval = 0;  // of them, values that are not multiples of the interval
+  double example = 0;             // the first such value
+  double lo = std::numeric_limits<double>::infinity();
+  double hi = -std::numeric_limits<double>::infinity();
+
+  // One contour value (not a no-data sample); equid must not be 0.
+  void add(double v, int equid) {
+    ++pixels;
+    if (v < lo) lo = v;
+    if (v > hi) hi = v;
+    if (std::fmod(v, static_cast<double>(equid)) != 0.0 && off_interval++ == 0) example = v;
+  }
+  // Intervals between the lowest and the highest value (0 without pixels).
+  double intervals(int equid) const;
+};
+
+// The survey of raw samples: every sample but ival is a contour value.
+ContourSurvey survey_raw(const IntGrid& raw, int ival, int equid);
+
+}  // namespace tesk
