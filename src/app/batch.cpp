@@ -1,14 +1,18 @@
 #include "app/batch.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/batch_options.h"
+#include "app/stop_signals.h"
 #include "core/memory.h"
 #include "core/run_error.h"
 #include "core/threads.h"
@@ -16,6 +20,7 @@
 #include "io/gdal_output.h"
 #include "io/gdal_progress.h"
 #include "io/gdal_source.h"
+#include "io/staged_output.h"
 #include "stages/conversion.h"
 #include "stages/pipeline.h"
 #include "stages/smoothing.h"
@@ -23,12 +28,15 @@
 namespace tesk {
 namespace {
 
-// The run's progress: the stages' reports mapped onto one line.
+// The run's progress: the stages' reports mapped onto one line; a stop
+// signal cancels the run; the finished surface in internal units is kept in
+// `keep` (the working grid, free by then), for outputs at any resolution.
 class BatchObserver : public RunObserver {
  public:
-  BatchObserver(gdal::TermProgress& progress, int rows, bool keep_real, int equid)
-      : progress_(progress), rows_(rows), keep_real_(keep_real), equid_(equid) {}
+  BatchObserver(gdal::TermProgress& progress, int rows, IntGrid& keep)
+      : progress_(progress), rows_(rows), keep_(keep) {}
 
+  bool cancel_requested() const override { return stop_signal() != 0; }
   void pass_starting(const PassReport& r) override {
     if (r.degree == 1) first_ = r.to_treat;
     if (first_ > 0) progress_.report(0.05 + 0.45 * (1.0 - static_cast<double>(r.to_treat) / first_));
@@ -36,23 +44,30 @@ class BatchObserver : public RunObserver {
   void smoothing_row(int i) override { progress_.report(0.50 + 0.35 * i / rows_); }
   void saving_starting() override { progress_.report(0.85); }
   void minmax_row(int i) override { progress_.report(0.85 + 0.05 * i / rows_); }
-  // Full resolution for real output types: w x equid / 512, in double.
-  void before_conversion_back(const IntGrid& itab1) override {
-    if (!keep_real_) return;
-    real = gdal::RealGrid(itab1.rows(), itab1.cols());
-    for (std::size_t k = 0; k < itab1.size(); ++k)
-      real.data()[k] = static_cast<double>(itab1.data()[k]) * equid_ / 512.0;
-  }
-
-  gdal::RealGrid real;
+  void before_conversion_back(const IntGrid& itab1) override { copy_grid(itab1, keep_); }
 
  private:
   gdal::TermProgress& progress_;
   int rows_;
-  bool keep_real_;
-  int equid_;
+  IntGrid& keep_;
   std::int64_t first_ = 0;
 };
+
+// TESK_FAULT=NAME makes the run fail at a chosen point, so that the tests
+// can check what a failure leaves behind without racing the program:
+// "signal-while-writing" sends the process a SIGINT while it writes the
+// destination, "fail-before-rename" fails once every output is written.
+bool fault(const char* name) {
+  const char* f = std::getenv("TESK_FAULT");
+  return f && std::strcmp(f, name) == 0;
+}
+
+// Polled while the outputs are written: true once the run must stop.
+bool stop_requested() {
+  static bool raised = false;
+  if (!raised && fault("signal-while-writing")) raised = true, std::raise(SIGINT);
+  return stop_signal() != 0;
+}
 
 // The one report of a contour value that internal units cannot hold,
 // whether the reading of a source that is not raw or the run meets it.
@@ -76,10 +91,19 @@ void read_internal(gdal::Source& src, IntGrid& itab, int equid, const std::strin
   }
 }
 
-// Checked before anything is computed: every output's directory exists, and
-// no output exists unless --overwrite.
-void check_outputs(const std::vector<std::string>& files, bool overwrite) {
-  for (const auto& f : files) {
+// Checked before anything is computed, with or without --overwrite: no
+// output is the source or another output; every output's directory
+// exists; and no output exists unless --overwrite.
+void check_outputs(const std::string& src, const std::vector<std::pair<std::string, std::string>>& outputs,
+                   bool overwrite) {
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    const auto& [what, f] = outputs[k];
+    if (same_file(f, src)) throw RunError(what + " " + f + " is the source: an output never replaces its source");
+    for (std::size_t l = 0; l < k; ++l)
+      if (same_file(f, outputs[l].second))
+        throw RunError(what + " " + f + " is also " + outputs[l].first + ": give each output a name of its own");
+  }
+  for (const auto& [what, f] : outputs) {
     const auto dir = std::filesystem::path(f).parent_path();
     if (!dir.empty() && !std::filesystem::is_directory(dir))
       throw RunError("cannot write " + f + ": the directory " + dir.string() + " does not exist");
@@ -103,41 +127,108 @@ void allocate(RunGrids& g, int rows, int cols, bool map_early) {
   }
 }
 
-// The destination (a classic set or a GDAL raster), then the preview and
-// the shaded relief.
-void write_outputs(const Options& o, const std::string& cmd, const std::string& driver, bool classic_out,
-                   const gdal::Source& src, const RunGrids& g, const gdal::RealGrid* real, const RunStats& stats,
-                   gdal::TermProgress& progress) {
-  std::optional<double> out_nodata;
-  if (classic_out) {
+// What is decided about the destination before the computation.
+struct Destination {
+  bool classic = false;
+  gdal::Format format;
+  gdal::TypePlan type;
+};
+
+Destination plan_destination(const Options& o) {
+  Destination d;
+  d.classic = !o.format && gdal::is_classic_destination(o.dst);
+  if (d.classic) {
+    if (o.type || !o.creation.empty()) throw RunError("-ot and -co do not apply to a classic output set");
+    return d;
+  }
+  d.format = gdal::format_for(o.format, o.dst);
+  d.type = gdal::plan_type(d.format, o.type);
+  if (d.type.fallback) {
+    std::string types;
+    for (const auto& t : d.format.types) types += (types.empty() ? "" : ", ") + t;
+    std::fprintf(stderr, "Warning: the format %s stores no floating-point values: the DEM is written in whole "
+                         "units, in the narrowest of its types (%s) that holds them\n",
+                 d.format.driver.c_str(), types.c_str());
+  }
+  return d;
+}
+
+// The GDAL destination under its temporary name: its type settled on the
+// result's range, its no-data value moved off the result's values.
+void write_raster(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
+                  const IntGrid& internal, const gdal::Resolution& res, int threads, const std::string& path,
+                  gdal::TermProgress& progress, std::optional<double>& nodata, std::vector<std::string>& notes) {
+  const gdal::ValueSummary sum = gdal::summarise(internal, res, src.nodata(), d.type.type == "Float32");
+  const std::string type = gdal::settle_type(d.type, d.format, sum.min, sum.max);
+  nodata = gdal::choose_nodata(type, src.nodata(), sum);
+  if (sum.nodata_hits > 0 && gdal::type_holds(type, src.nodata())) {
+    char text[300];
+    std::snprintf(text, sizeof text, "Warning: %lld pixel%s of the result equal%s the no-data value %.17g: ",
+                  static_cast<long long>(sum.nodata_hits), sum.nodata_hits == 1 ? "" : "s",
+                  sum.nodata_hits == 1 ? "s" : "", src.nodata());
+    char moved[80];
+    std::snprintf(moved, sizeof moved, "the output's no-data value is %.17g instead", nodata.value_or(0));
+    notes.push_back(text + (nodata ? std::string(moved) : std::string("the output has no no-data value")));
+  }
+  gdal::RasterDestination rd{path, d.format, o.creation, type, nodata, cmd, threads};
+  gdal::write_raster(rd, internal, res, src.georef(), gdal::StepProgress{&progress, 0.90, 0.96, stop_requested});
+}
+
+void write_staged(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
+                  const RunGrids& g, const RunParams& p, gdal::TermProgress& progress, std::vector<std::string>& notes,
+                  Staging& staging) {
+  gdal::Resolution res{p.equid, true};
+  std::optional<double> nodata;
+  if (d.classic) {
     Header h{src.rows(), src.cols(), 0, 0, 0, 0};
     if (src.classic_header())
       h = *src.classic_header();
     else if (src.georef().has_transform)
       h.taille_pix = static_cast<int>(std::lround(std::fabs(src.georef().transform[1])));
-    gdal::write_classic_set(o.dst, h, g.tab, g.itab1);
+    gdal::write_classic_set(staging.add(o.dst), h, g.tab, g.itab1);
   } else {
-    gdal::RasterDestination d{o.dst, driver, o.creation, "", src.nodata(), cmd};
-    d.type = gdal::choose_type(o.type, src.type_name(), stats.min_al, stats.max_al);
-    gdal::write_raster(d, g.itab1, real, src.georef());
-    out_nodata = src.nodata();
+    res.whole = d.type.whole;
+    write_raster(o, cmd, d, src, g.itab, res, p.threads, staging.add(o.dst), progress, nodata, notes);
   }
-  progress.report(0.97);
-  if (o.preview) gdal::write_png(*o.preview, g.tab);
-  if (o.hillshade) gdal::write_hillshade(*o.hillshade, g.itab1, real, src.georef(), out_nodata);
+  progress.report(0.96);
+  if (o.preview) gdal::write_png(staging.add(*o.preview), g.tab);
+  if (o.hillshade) gdal::write_hillshade(staging.add(*o.hillshade), g.itab, res, src.georef(), nodata, o.hillshade_z);
 }
 
-int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) {
+// Every output under a temporary name, then, the run complete, renamed
+// into place: the destination (a classic set or a GDAL raster), the
+// preview and the shaded relief.
+void write_outputs(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
+                   const RunGrids& g, const RunParams& p, gdal::TermProgress& progress,
+                   std::vector<std::string>& notes) {
+  Staging staging(o.overwrite);
+  try {
+    write_staged(o, cmd, d, src, g, p, progress, notes, staging);
+  } catch (const RunError& e) {
+    throw RunError(staging.final_names(e.what()));  // messages name the outputs, not their temporary files
+  }
+  if (fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
+  if (stop_signal()) throw Cancelled();
+  staging.commit();
+}
+
+void check_numbers(const Options& o) {
   if (o.interval == 0) throw RunError("-i/--interval must not be 0");
   if (o.window < 1 || o.window > kMaxMaille)
     throw RunError("-m/--window must lie between 1 and " + std::to_string(kMaxMaille));
+  if (!(std::isfinite(o.hillshade_z) && o.hillshade_z > 0)) throw RunError("--hillshade-z must be a number above 0");
+}
+
+int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress, std::vector<std::string>& notes) {
+  check_numbers(o);
   const bool classic_out = !o.format && gdal::is_classic_destination(o.dst);
-  std::vector<std::string> outputs = classic_out ? gdal::classic_set_files(o.dst) : std::vector{o.dst};
-  if (o.preview) outputs.push_back(*o.preview);
-  if (o.hillshade) outputs.push_back(*o.hillshade);
-  check_outputs(outputs, o.overwrite);
-  if (classic_out && (o.type || !o.creation.empty())) throw RunError("-ot and -co do not apply to a classic output set");
-  const std::string driver = o.format ? *o.format : gdal::driver_for(o.dst);
+  std::vector<std::pair<std::string, std::string>> outputs;
+  for (const auto& f : classic_out ? gdal::classic_set_files(o.dst) : std::vector{o.dst})
+    outputs.emplace_back("the destination", f);
+  if (o.preview) outputs.emplace_back("--preview", *o.preview);
+  if (o.hillshade) outputs.emplace_back("--hillshade", *o.hillshade);
+  check_outputs(o.src, outputs, o.overwrite);
+  const Destination dest = plan_destination(o);
 
   gdal::SourceOptions so = o.source;
   so.nodata = o.nodata;
@@ -166,17 +257,16 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
     throw RunError(o.src + " holds no contour pixel: every sample is the no-data value");
   progress.report(0.05);
 
-  const bool real_out = !classic_out && o.type && gdal::is_real_type(*o.type);
-  BatchObserver observer(progress, src->rows(), real_out, p.equid);
-  RunStats stats;
+  BatchObserver observer(progress, src->rows(), g.itab);
   try {
-    stats = compute_dem(g, p, read, observer);
+    compute_dem(g, p, read, observer);
   } catch (const ConversionError& e) {
     throw value_too_large(o.src, e.fault.value, e.fault.row, e.fault.col, p.equid);
   }
+  if (stop_signal()) throw Cancelled();
   progress.report(0.90);
 
-  write_outputs(o, cmd, driver, classic_out, *src, g, real_out ? &observer.real : nullptr, stats, progress);
+  write_outputs(o, cmd, dest, *src, g, p, progress, notes);
   progress.report(1.0);
   return 0;
 }
@@ -186,16 +276,28 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
 int run_batch(int argc, char** argv) {
   Options o;
   if (auto status = parse_options(argc, argv, o)) return *status;
+  catch_stop_signals();
   gdal::TermProgress progress(o.quiet ? nullptr : stderr);
+  std::vector<std::string> notes;
   std::string failure;
   try {
-    return run(o, command_line(argc, argv), progress);
+    const int status = run(o, command_line(argc, argv), progress, notes);
+    for (const auto& n : notes) std::fprintf(stderr, "%s\n", n.c_str());
+    return status;
   } catch (const RunError& e) {
     failure = e.what();
+  } catch (const Cancelled&) {
+    failure = "cancelled";
   } catch (const std::bad_alloc&) {
     failure = "not enough memory";
   }
-  std::fprintf(stderr, "%stesk: %s\n", progress.open() ? "\n" : "", failure.c_str());
+  const char* line = progress.open() ? "\n" : "";
+  if (const int s = stop_signal()) {
+    std::fprintf(stderr, "%stesk: stopped by signal %d (%s): no output written, existing files left as they were\n",
+                 line, s, strsignal(s));
+    return 128 + s;
+  }
+  std::fprintf(stderr, "%stesk: %s\n", line, failure.c_str());
   return 1;
 }
 

@@ -19,4 +19,13 @@ void TermProgress::report(double fraction) {
   std::fflush(out_);
 }
 
+bool StepProgress::report(double fraction) const {
+  if (line) line->report(from + (to - from) * fraction);
+  return !(stop && stop());
+}
+
+int step_progress(double fraction, const char*, void* step) {
+  return static_cast<const StepProgress*>(step)->report(fraction) ? 1 : 0;
+}
+
 }  // namespace tesk::gdal
