@@ -97,7 +97,10 @@ void Staging::rename_into_place(const Output& o) {
   const auto files = files_of(o);
   for (const auto& f : files) {
     const std::string from = join(o.dir, f), to = join(o.dir, f.substr(o.prefix.size()));
-    const int err = overwrite_ ? (std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno) : rename_no_replace(from, to);
+    // Once the main file has its name, the sidecars follow it, over any an
+    // older output of that name left.
+    const bool claim = !overwrite_ && &f == &files.front();
+    const int err = claim ? rename_no_replace(from, to) : (std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno);
     if (err == EEXIST)
       throw RunError(to + " appeared during the run: it is left as it is and the new result is dropped "
                           "(add --overwrite to replace it)");
