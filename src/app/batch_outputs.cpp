@@ -33,13 +33,17 @@ bool stop_requested() {
 }
 
 // Checked before anything is computed, with or without --overwrite: no
-// output is the source or another output; every output's directory
-// exists; and no output exists unless --overwrite.
+// output is the source (or a classic source's header) or another output;
+// every output's directory exists; and no output exists unless
+// --overwrite.
 void check_names(const std::string& src, const std::vector<std::pair<std::string, std::string>>& outputs,
-                   bool overwrite) {
+                 bool overwrite) {
+  std::vector<std::string> sources = {src};
+  if (gdal::is_classic_source(src)) sources.push_back(src.substr(0, src.size() - 4) + ".txt");
   for (std::size_t k = 0; k < outputs.size(); ++k) {
     const auto& [what, f] = outputs[k];
-    if (same_file(f, src)) throw RunError(what + " " + f + " is the source: an output never replaces its source");
+    for (const auto& s : sources)
+      if (same_file(f, s)) throw RunError(what + " " + f + " is the source: an output never replaces its source");
     for (std::size_t l = 0; l < k; ++l)
       if (same_file(f, outputs[l].second))
         throw RunError(what + " " + f + " is also " + outputs[l].first + ": give each output a name of its own");
