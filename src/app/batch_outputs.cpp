@@ -146,5 +146,4 @@ void write_outputs(const Options& o, const std::string& cmd, const Destination& 
   staging.commit();
 }
 
-
 }  // namespace tesk
