@@ -63,7 +63,14 @@ Staging::~Staging() {
 }
 
 std::string Staging::add(const std::string& path) {
-  const fs::path p(path);
+  // An output named through a symbolic link replaces the file it points to,
+  // as writing through the link would, and the link stays.
+  std::error_code ec;
+  fs::path p(path);
+  if (fs::is_symlink(p, ec)) {
+    const fs::path target = fs::weakly_canonical(p, ec);
+    if (!ec) p = target;
+  }
   Output o{p.parent_path().string(), ".tesk-tmp-" + std::to_string(::getpid()) + "-" +
                                          std::to_string(outputs_.size()) + "-",
            p.filename().string()};

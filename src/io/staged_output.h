@@ -31,7 +31,8 @@ class Staging {
   Staging& operator=(const Staging&) = delete;
 
   // The temporary name under which to write the output `path` (and
-  // beside which its sidecars go).  Leftovers of that exact name (a process
+  // beside which its sidecars go); for a symbolic link, beside the file it
+  // points to, which the commit replaces.  Leftovers of that exact name (a process
   // of the same id killed before it could clean up) are removed.
   std::string add(const std::string& path);
 
