@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "app/batch_options.h"
+#include "app/batch_outputs.h"
+#include "app/stop_signals.h"
 #include "core/memory.h"
 #include "core/run_error.h"
 #include "core/threads.h"
@@ -30,12 +33,15 @@
 namespace tesk {
 namespace {
 
-// The run's progress: the stages' reports mapped onto one line.
+// The run's progress: the stages' reports mapped onto one line; a stop
+// signal cancels the run; the finished surface in internal units is kept in
+// `keep` (the working grid, free by then), for outputs at any resolution.
 class BatchObserver : public RunObserver {
  public:
-  BatchObserver(gdal::TermProgress& progress, int rows, int cols, bool keep_real, int equid)
-      : progress_(progress), rows_(rows), cols_(cols), keep_real_(keep_real), equid_(equid) {}
+  BatchObserver(gdal::TermProgress& progress, int rows, int cols, IntGrid& keep)
+      : progress_(progress), rows_(rows), cols_(cols), keep_(keep) {}
 
+  bool cancel_requested() const override { return stop_signal() != 0; }
   void pass_starting(const PassReport& r) override {
     if (r.degree == 1) first_ = r.to_treat;
     if (first_ > 0) progress_.report(0.05 + 0.45 * (1.0 - static_cast<double>(r.to_treat) / first_));
@@ -48,22 +54,13 @@ class BatchObserver : public RunObserver {
   void smoothing_row(int i) override { progress_.report(0.50 + 0.35 * i / rows_); }
   void saving_starting() override { progress_.report(0.85); }
   void minmax_row(int i) override { progress_.report(0.85 + 0.05 * i / rows_); }
-  // Full resolution for real output types: w x equid / 512, in double.
-  void before_conversion_back(const IntGrid& itab1) override {
-    if (!keep_real_) return;
-    real = gdal::RealGrid(itab1.rows(), itab1.cols());
-    for (std::size_t k = 0; k < itab1.size(); ++k)
-      real.data()[k] = static_cast<double>(itab1.data()[k]) * equid_ / 512.0;
-  }
-
-  gdal::RealGrid real;
+  void before_conversion_back(const IntGrid& itab1) override { copy_grid(itab1, keep_); }
 
  private:
   gdal::TermProgress& progress_;
   int rows_;
   int cols_;
-  bool keep_real_;
-  int equid_;
+  IntGrid& keep_;
   std::int64_t first_ = 0;
 };
 
@@ -139,17 +136,6 @@ void warn_about_thread_variable(gdal::TermProgress& progress) {
                   std::to_string(kMaxThreads) + "; every core is used");
 }
 
-// Checked before anything is computed: every output's directory exists, and
-// no output exists unless --overwrite.
-void check_outputs(const std::vector<std::string>& files, bool overwrite) {
-  for (const auto& f : files) {
-    const auto dir = std::filesystem::path(f).parent_path();
-    if (!dir.empty() && !std::filesystem::is_directory(dir))
-      throw RunError("cannot write " + f + ": the directory " + dir.string() + " does not exist");
-    if (!overwrite && std::filesystem::exists(f)) throw RunError(f + " already exists: add --overwrite to replace it");
-  }
-}
-
 // The grids of a run, refused with the figures when the memory cannot hold
 // them.
 void allocate(RunGrids& g, int rows, int cols, bool map_early, const std::string& src) {
@@ -166,43 +152,19 @@ void allocate(RunGrids& g, int rows, int cols, bool map_early, const std::string
   }
 }
 
-// The destination (a classic set or a GDAL raster), then the preview and
-// the shaded relief.
-void write_outputs(const Options& o, const std::string& cmd, const std::string& driver, bool classic_out,
-                   const gdal::Source& src, const RunGrids& g, const gdal::RealGrid* real, const RunStats& stats,
-                   gdal::TermProgress& progress, const ByteGrid* inside) {
-  std::optional<double> out_nodata;
-  if (classic_out) {
-    Header h{src.rows(), src.cols(), 0, 0, 0, 0};
-    if (src.classic_header())
-      h = *src.classic_header();
-    else if (src.georef().has_transform)
-      h.taille_pix = static_cast<int>(std::lround(std::fabs(src.georef().transform[1])));
-    gdal::write_classic_set(o.dst, h, g.tab, g.itab1);
-  } else {
-    gdal::RasterDestination d{o.dst, driver, o.creation, "", src.nodata(), cmd};
-    d.type = gdal::choose_type(o.type, src.type_name(), stats.min_al, stats.max_al);
-    gdal::write_raster(d, g.itab1, real, src.georef(), inside);
-    out_nodata = src.nodata();
-  }
-  progress.report(0.97);
-  if (o.preview) gdal::write_png(*o.preview, g.tab);
-  if (o.hillshade) gdal::write_hillshade(*o.hillshade, g.itab1, real, src.georef(), out_nodata, inside);
-}
-
-int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) {
+void check_numbers(const Options& o) {
   if (o.interval == 0) throw RunError("-i/--interval must not be 0");
   if (o.window < 1 || o.window > kMaxMaille)
     throw RunError("-m/--window must lie between 1 and " + std::to_string(kMaxMaille));
-  const bool classic_out = !o.format && gdal::is_classic_destination(o.dst);
-  std::vector<std::string> outputs = classic_out ? gdal::classic_set_files(o.dst) : std::vector{o.dst};
-  if (o.preview) outputs.push_back(*o.preview);
-  if (o.hillshade) outputs.push_back(*o.hillshade);
-  check_outputs(outputs, o.overwrite);
-  if (classic_out && (o.type || !o.creation.empty())) throw RunError("-ot and -co do not apply to a classic output set");
-  if (classic_out && o.mask) throw RunError("--mask does not apply to a classic output set, which has no no-data value");
-  const std::string driver = o.format ? *o.format : gdal::driver_for(o.dst);
-  if (!classic_out) gdal::check_creation_options(driver, o.creation);
+  if (!(std::isfinite(o.hillshade_z) && o.hillshade_z > 0)) throw RunError("--hillshade-z must be a number above 0");
+}
+
+int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress, std::vector<std::string>& notes) {
+  check_numbers(o);
+  check_outputs(o);
+  const Destination dest = plan_destination(o);
+  if (dest.classic && o.mask) throw RunError("--mask does not apply to a classic output set, which has no no-data value");
+  if (!dest.classic) gdal::check_creation_options(dest.format.driver, o.creation);
   if (o.threads == 0) warn_about_thread_variable(progress);
 
   gdal::SourceOptions so = o.source;
@@ -235,21 +197,19 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
   look_at_contours(g.itab, p, survey, o.src, progress);
   progress.report(0.05);
 
-  const bool real_out = !classic_out && o.type && gdal::is_real_type(*o.type);
-  BatchObserver observer(progress, src->rows(), src->cols(), real_out, p.equid);
-  RunStats stats;
+  BatchObserver observer(progress, src->rows(), src->cols(), g.itab);
   try {
-    stats = compute_dem(g, p, read, observer);
+    compute_dem(g, p, read, observer);
   } catch (const ConversionError& e) {
     throw value_too_large(o.src, e.fault.value, e.fault.row, e.fault.col, p.equid);
   }
+  if (stop_signal()) throw Cancelled();
   progress.report(0.90);
 
   // Outside the area of interest the preview is 0, the inside stretched
   // over 1..255 on its own.
   if (inside) quantise_inside(g.itab1, *inside, g.tab);
-  write_outputs(o, cmd, driver, classic_out, *src, g, real_out ? &observer.real : nullptr, stats, progress,
-                inside ? &*inside : nullptr);
+  write_outputs(o, cmd, dest, *src, g, p, progress, notes, inside ? &*inside : nullptr);
   progress.report(1.0);
   return 0;
 }
@@ -259,16 +219,21 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress) 
 int run_batch(int argc, char** argv) {
   Options o;
   if (auto status = parse_options(argc, argv, o)) return *status;
+  catch_stop_signals();
   gdal::TermProgress progress(o.quiet ? nullptr : stderr);
   // Every warning, GDAL's included, goes through the progress line.
   gdal::set_warning_sink([&progress](const std::string& text) { progress.warn(text); });
+  std::vector<std::string> notes;
   std::string failure;
   try {
-    const int status = run(o, command_line(argc, argv), progress);
+    const int status = run(o, command_line(argc, argv), progress, notes);
     gdal::set_warning_sink(nullptr);
+    for (const auto& n : notes) std::fprintf(stderr, "%s\n", n.c_str());
     return status;
   } catch (const RunError& e) {
     failure = e.what();
+  } catch (const Cancelled&) {
+    failure = "cancelled";
   } catch (const std::bad_alloc&) {
     failure = "not enough memory to turn " + o.src + " into " + o.dst;
   } catch (const std::filesystem::filesystem_error& e) {
@@ -277,7 +242,13 @@ int run_batch(int argc, char** argv) {
     failure = "--threads " + std::to_string(o.threads) + ": cannot start the threads (" + e.what() + ")";
   }
   gdal::set_warning_sink(nullptr);
-  std::fprintf(stderr, "%stesk: %s\n", progress.open() ? "\n" : "", failure.c_str());
+  const char* line = progress.open() ? "\n" : "";
+  if (const int s = stop_signal()) {
+    std::fprintf(stderr, "%stesk: stopped by signal %d (%s): no output written, existing files left as they were\n",
+                 line, s, strsignal(s));
+    return 128 + s;
+  }
+  std::fprintf(stderr, "%stesk: %s\n", line, failure.c_str());
   return 1;
 }
 

@@ -7,7 +7,8 @@
 namespace tesk {
 
 // Returns the exit status: 0 after a complete run (or --help, --version),
-// 1 on every error, its message printed on standard error.
+// 128 + the signal after SIGINT, SIGTERM or SIGHUP, 1 on every other
+// error, its message printed on standard error.
 int run_batch(int argc, char** argv);
 
 }  // namespace tesk

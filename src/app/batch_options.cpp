@@ -73,8 +73,9 @@ void declare(CLI::App& app, Options& o) {
   app.add_flag("--no-overlay", o.no_overlay, "Do not lay the contour values back over the result");
   app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
   app.add_option("--co", o.creation, "Creation option NAME=VALUE for the output format (repeatable)");
-  app.add_option("--ot", o.type, "Output type: Byte, UInt16, Int16, UInt32, Int32 (whole units), "
-                                 "Float32, Float64 (full resolution)");
+  app.add_option("--ot", o.type, "Output type: Float32 (the default) or Float64, at full resolution (1/512 of "
+                                 "the interval); Byte, UInt16, Int16, UInt32, Int32 in whole units. A format "
+                                 "without floating point gets whole units in the narrowest type that holds them");
   app.add_option("--nodata", o.nodata, "No-data value of the source, overriding its own")->transform(kReal);
   app.add_option("-b,--band", o.source.band, "Band of a raster source")->capture_default_str()->transform(kWhole);
   app.add_option("-a", o.source.field, "Vector source: the attribute that holds the altitude");
@@ -87,6 +88,9 @@ void declare(CLI::App& app, Options& o) {
                                    "it the DEM and the hillshade are no-data, the preview 0");
   app.add_option("--preview", o.preview, "Also write the 8-bit stretched preview as a PNG");
   app.add_option("--hillshade", o.hillshade, "Also write a shaded relief of the result as a PNG");
+  app.add_option("--hillshade-z", o.hillshade_z, "Vertical exaggeration of the hillshade (above 0)")
+      ->capture_default_str()
+      ->transform(kReal);
   app.add_flag("-q,--quiet", o.quiet, "No progress (warnings are still printed)");
   app.add_flag("--overwrite", o.overwrite, "Replace existing output files");
   app.add_option("--threads", o.threads,

@@ -21,6 +21,7 @@ struct Options {
   gdal::SourceOptions source;
   bool quiet = false, overwrite = false;
   int threads = 0;
+  double hillshade_z = 1;  // vertical exaggeration of the hillshade
 };
 
 // Parses argv into o.  Returns nothing when the run should go on, else the

@@ -4,14 +4,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <algorithm>
 #include <limits>
-#include <vector>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
 #include <gdal_utils.h>
+#include <ogr_srs_api.h>
 
 #include "core/run_error.h"
 #include "io/gdal_shared.h"
@@ -33,32 +34,9 @@ DatasetPtr wrap(void* data, GDALDataType type, int rows, int cols) {
   return ds;
 }
 
-DatasetPtr wrap_surface(const IntGrid& altitude, const RealGrid* real) {
-  if (real) return wrap(const_cast<double*>(real->data()), GDT_Float64, real->rows(), real->cols());
-  return wrap(const_cast<std::int32_t*>(altitude.data()), GDT_Int32, altitude.rows(), altitude.cols());
-}
-
 void set_georef(GDALDatasetH ds, const Georef& g) {
   if (g.has_transform) GDALSetGeoTransform(ds, const_cast<double*>(g.transform.data()));
   if (!g.projection.empty()) GDALSetProjection(ds, g.projection.c_str());
-}
-
-// Range of an integer type, or nothing for real types.
-struct Range {
-  double lo, hi;
-};
-std::optional<Range> int_range(GDALDataType t) {
-  if (!GDALDataTypeIsInteger(t) || GDALDataTypeIsComplex(t)) return std::nullopt;
-  const int bits = GDALGetDataTypeSizeBits(t);
-  if (GDALDataTypeIsSigned(t)) return Range{-std::ldexp(1.0, bits - 1), std::ldexp(1.0, bits - 1) - 1};
-  return Range{0, std::ldexp(1.0, bits) - 1};
-}
-
-bool can_hold(GDALDataType t, double v) {
-  if (t == GDT_Float64) return true;
-  if (t == GDT_Float32) return std::isnan(v) || std::isinf(v) || std::fabs(v) <= std::numeric_limits<float>::max();
-  const auto r = int_range(t);
-  return r && std::isfinite(v) && v == std::trunc(v) && v >= r->lo && v <= r->hi;
 }
 
 bool has_key(const std::vector<std::string>& options, const char* key) {
@@ -75,18 +53,40 @@ void write_bytes(const std::string& path, const std::string& what, const void* d
   if (!ok) throw RunError("cannot write " + what + " " + path);
 }
 
-// The surface row by row, no-data where inside is 0.
-bool write_masked(GDALRasterBandH band, const IntGrid& altitude, const RealGrid* real, const ByteGrid& inside,
-                  double nodata) {
-  std::vector<double> row(static_cast<std::size_t>(altitude.cols()));
-  for (int i = 0; i < altitude.rows(); ++i) {
-    for (int j = 0; j < altitude.cols(); ++j)
-      row[static_cast<std::size_t>(j)] = !inside[i][j] ? nodata : real ? (*real)[i][j] : altitude[i][j];
-    if (GDALRasterIO(band, GF_Write, 0, i, altitude.cols(), 1, row.data(), altitude.cols(), 1, GDT_Float64, 0, 0) !=
-        CE_None)
-      return false;
+// The creation options: the user's, and for GeoTIFF tiles, DEFLATE, the
+// floating-point predictor and compression on the run's threads unless
+// the user set them.
+CPLStringList creation_options(const RasterDestination& dst) {
+  CPLStringList options;
+  for (const auto& o : dst.options) options.AddString(o.c_str());
+  if (dst.format.driver != "GTiff") return options;
+  if (!has_key(dst.options, "TILED")) options.AddString("TILED=YES");
+  if (!has_key(dst.options, "COMPRESS")) options.AddString("COMPRESS=DEFLATE");
+  const char* compress = options.FetchNameValue("COMPRESS");
+  const bool predicts = compress && (EQUAL(compress, "DEFLATE") || EQUAL(compress, "LZW") || EQUAL(compress, "ZSTD") ||
+                                     EQUAL(compress, "LZMA"));
+  if (predicts && is_real_type(dst.type) && !has_key(dst.options, "PREDICTOR")) options.AddString("PREDICTOR=3");
+  if (!has_key(dst.options, "NUM_THREADS")) options.AddString(("NUM_THREADS=" + std::to_string(dst.threads)).c_str());
+  return options;
+}
+
+// The altitudes into the band, a block of rows at a time, the progress
+// reported after each.
+void fill_band(GDALRasterBandH band, const IntGrid& internal, const Resolution& r, const StepProgress& step,
+               const std::string& path, const ByteGrid* inside, double nodata) {
+  const int rows = internal.rows(), cols = internal.cols();
+  const int chunk = std::max(1, std::min(rows, (1 << 20) / std::max(cols, 1)));
+  std::vector<double> values(static_cast<std::size_t>(chunk) * static_cast<std::size_t>(cols));
+  for (int i = 0; i < rows; i += chunk) {
+    const int n = std::min(chunk, rows - i);
+    for (int k = 0; k < n; ++k)
+      for (int j = 0; j < cols; ++j)
+        values[static_cast<std::size_t>(k) * cols + j] =
+            inside && !(*inside)[i + k][j] ? nodata : altitude_of(internal[i + k][j], r);
+    if (GDALRasterIO(band, GF_Write, 0, i, cols, n, values.data(), cols, n, GDT_Float64, 0, 0) != CE_None)
+      throw RunError(with_gdal_reason("cannot write " + path));
+    if (!step.report(static_cast<double>(i + n) / rows)) throw RunError("the writing of " + path + " was stopped");
   }
-  return true;
 }
 
 }  // namespace
@@ -102,29 +102,6 @@ void check_creation_options(const std::string& driver, const std::vector<std::st
   CPLSetConfigOption("GDAL_VALIDATE_CREATION_OPTIONS", "NO");
 }
 
-std::string driver_for(const std::string& path) {
-  init();
-  const std::string ext = std::filesystem::path(path).extension().string();
-  if (ext.size() < 2) return "GTiff";
-  std::string found;
-  for (int i = 0; i < GDALGetDriverCount(); ++i) {
-    GDALDriverH d = GDALGetDriver(i);
-    if (!GDALGetMetadataItem(d, GDAL_DCAP_RASTER, nullptr)) continue;
-    if (!GDALGetMetadataItem(d, GDAL_DCAP_CREATE, nullptr) && !GDALGetMetadataItem(d, GDAL_DCAP_CREATECOPY, nullptr))
-      continue;
-    const char* exts = GDALGetMetadataItem(d, GDAL_DMD_EXTENSIONS, nullptr);
-    if (!exts) continue;
-    const CPLStringList list(CSLTokenizeString(exts));
-    for (int k = 0; k < list.size(); ++k) {
-      if (!EQUAL(list[k], ext.c_str() + 1)) continue;
-      const std::string name = GDALGetDriverShortName(d);
-      if (name == "GTiff") return name;
-      if (found.empty()) found = name;
-    }
-  }
-  return found.empty() ? "GTiff" : found;
-}
-
 bool is_classic_destination(const std::string& path) { return ends_with(path, "_m2.raw") || ends_with(path, "_m4.raw"); }
 
 std::vector<std::string> classic_set_files(const std::string& path) {
@@ -133,69 +110,34 @@ std::vector<std::string> classic_set_files(const std::string& path) {
   return {path, base + "_" + width + ".txt", base + "_m1.raw", base + "_m1.txt"};
 }
 
-bool is_real_type(const std::string& type) { return type == "Float32" || type == "Float64"; }
-
-std::string choose_type(const std::optional<std::string>& requested, const std::string& source_type, int min,
-                        int max) {
+void write_raster(const RasterDestination& dst, const IntGrid& internal, const Resolution& r, const Georef& georef,
+                  const StepProgress& step, const ByteGrid* inside) {
   init();
-  if (requested) {
-    const GDALDataType t = GDALGetDataTypeByName(requested->c_str());
-    if (t == GDT_Unknown || GDALDataTypeIsComplex(t) || !EQUAL(GDALGetDataTypeName(t), requested->c_str()))
-      throw RunError("-ot " + *requested + ": not an output type (Byte, UInt16, Int16, UInt32, Int32, Float32, "
-                     "Float64, ...)");
-    const std::string name = GDALGetDataTypeName(t);
-    if (!is_real_type(name) && !(can_hold(t, min) && can_hold(t, max)))
-      throw RunError("-ot " + name + " cannot hold the result, whose values run from " + std::to_string(min) +
-                     " to " + std::to_string(max) + ": choose a wider type");
-    return name;
-  }
-  const GDALDataType s = GDALGetDataTypeByName(source_type.c_str());
-  if (int_range(s) && can_hold(s, min) && can_hold(s, max)) return GDALGetDataTypeName(s);
-  return "Int32";
-}
-
-void write_raster(const RasterDestination& dst, const IntGrid& altitude, const RealGrid* real, const Georef& georef,
-                  const ByteGrid* inside) {
-  init();
-  GDALDriverH driver = GDALGetDriverByName(dst.driver.c_str());
-  if (!driver || !GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr))
-    throw RunError("-of " + dst.driver + ": not a raster format GDAL knows");
-  const bool can_create = GDALGetMetadataItem(driver, GDAL_DCAP_CREATE, nullptr) != nullptr;
-  if (!can_create && !GDALGetMetadataItem(driver, GDAL_DCAP_CREATECOPY, nullptr))
-    throw RunError("GDAL cannot write the format " + dst.driver);
-
-  CPLStringList options;
-  for (const auto& o : dst.options) options.AddString(o.c_str());
-  if (EQUAL(dst.driver.c_str(), "GTiff")) {
-    if (!has_key(dst.options, "TILED")) options.AddString("TILED=YES");
-    if (!has_key(dst.options, "COMPRESS")) options.AddString("COMPRESS=DEFLATE");
-  }
-
+  if (inside && !dst.nodata)
+    throw RunError("--mask: the output type " + dst.type + " has no value left for no-data, which marks the pixels "
+                   "outside the mask: choose a wider -ot");
+  GDALDriverH driver = GDALGetDriverByName(dst.format.driver.c_str());
+  const CPLStringList options = creation_options(dst);
   const GDALDataType type = GDALGetDataTypeByName(dst.type.c_str());
-  const int rows = altitude.rows(), cols = altitude.cols();
+  const int rows = internal.rows(), cols = internal.cols();
+  const bool direct = dst.format.create;
   CPLErrorReset();
-  DatasetPtr ds(can_create ? GDALCreate(driver, dst.path.c_str(), cols, rows, 1, type, options.List())
-                           : GDALCreate(GDALGetDriverByName("MEM"), "", cols, rows, 1, type, nullptr));
+  DatasetPtr ds(direct ? GDALCreate(driver, dst.path.c_str(), cols, rows, 1, type, options.List())
+                       : GDALCreate(GDALGetDriverByName("MEM"), "", cols, rows, 1, type, nullptr));
   if (!ds) throw RunError(with_gdal_reason("cannot create " + dst.path));
   set_georef(ds.get(), georef);
   GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
-  if (can_hold(type, dst.nodata)) GDALSetRasterNoDataValue(band, dst.nodata);
+  if (dst.nodata) GDALSetRasterNoDataValue(band, *dst.nodata);
   GDALSetMetadataItem(ds.get(), "TESK_COMMAND_LINE", dst.command_line.c_str(), nullptr);
-  void* data = real ? static_cast<void*>(const_cast<double*>(real->data()))
-                    : static_cast<void*>(const_cast<std::int32_t*>(altitude.data()));
-  if (inside && !can_hold(type, dst.nodata))
-    throw RunError("--mask: the output type " + dst.type + " cannot hold the no-data value " +
-                   std::to_string(dst.nodata) + " that marks the pixels outside the mask: choose another -ot");
-  const bool written = inside ? write_masked(band, altitude, real, *inside, dst.nodata)
-                              : GDALRasterIO(band, GF_Write, 0, 0, cols, rows, data, cols, rows,
-                                             real ? GDT_Float64 : GDT_Int32, 0, 0) == CE_None;
-  if (!written) throw RunError(with_gdal_reason("cannot write " + dst.path));
-  if (!can_create) {
-    DatasetPtr copy(GDALCreateCopy(driver, dst.path.c_str(), ds.get(), FALSE, options.List(), nullptr, nullptr));
+  fill_band(band, internal, r, step.part(0, direct ? 0.9 : 0.5), dst.path, inside, dst.nodata.value_or(0));
+  if (!direct) {
+    StepProgress copying = step.part(0.5, 1);
+    DatasetPtr copy(GDALCreateCopy(driver, dst.path.c_str(), ds.get(), FALSE, options.List(), step_progress, &copying));
     if (!copy) throw RunError(with_gdal_reason("cannot write " + dst.path));
   }
   ds.reset();  // closing flushes the file
   if (CPLGetLastErrorType() >= CE_Failure) throw RunError(with_gdal_reason("cannot write " + dst.path));
+  step.report(1);
 }
 
 void write_classic_set(const std::string& path, const Header& header, const ByteGrid& tab, const IntGrid& itab1) {
@@ -232,16 +174,29 @@ void write_png(const std::string& path, const ByteGrid& tab, std::optional<doubl
   if (CPLGetLastErrorType() >= CE_Failure) throw RunError(with_gdal_reason("cannot write " + path));
 }
 
-void write_hillshade(const std::string& path, const IntGrid& altitude, const RealGrid* real, const Georef& georef,
-                     std::optional<double> nodata, const ByteGrid* inside) {
+void write_hillshade(const std::string& path, const IntGrid& internal, const Resolution& r, const Georef& georef,
+                     std::optional<double> nodata, double z, const ByteGrid* inside) {
   init();
-  DatasetPtr dem = wrap_surface(altitude, real);
+  // Single precision is what gdaldem computes in.
+  Grid<float> surface(internal.rows(), internal.cols());
+  for (std::size_t k = 0; k < internal.size(); ++k)
+    surface.data()[k] = static_cast<float>(altitude_of(internal.data()[k], r));
+  DatasetPtr dem = wrap(surface.data(), GDT_Float32, surface.rows(), surface.cols());
   set_georef(dem.get(), georef);
   if (nodata) GDALSetRasterNoDataValue(GDALGetRasterBand(dem.get(), 1), *nodata);
-  // gdaldem's defaults, into memory; the PNG is written from the bytes so
-  // that no georeferencing sidecar lands beside the picture.
+  bool geographic = false;
+  if (!georef.projection.empty()) {
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(georef.projection.c_str());
+    geographic = srs && OSRIsGeographic(srs);
+    if (srs) OSRDestroySpatialReference(srs);
+  }
+  // Into memory; the PNG is written from the bytes so that no
+  // georeferencing sidecar lands beside the picture.
+  char zs[40];
+  std::snprintf(zs, sizeof zs, "%.17g", z);
   CPLStringList args;
-  for (const char* a : {"-of", "MEM", "-alg", "Horn", "-az", "315", "-alt", "45", "-z", "1", "-s", "1"})
+  for (const char* a : {"-of", "MEM", "-alg", "Horn", "-az", "315", "-alt", "45", "-z", static_cast<const char*>(zs),
+                        "-s", geographic ? "111120" : "1"})
     args.AddString(a);
   GDALDEMProcessingOptions* opts = GDALDEMProcessingOptionsNew(args.List(), nullptr);
   if (!opts) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path + ": GDAL refused its options"));
@@ -250,7 +205,7 @@ void write_hillshade(const std::string& path, const IntGrid& altitude, const Rea
   DatasetPtr shade(GDALDEMProcessing("", dem.get(), "hillshade", nullptr, opts, &usage_error));
   GDALDEMProcessingOptionsFree(opts);
   if (!shade) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path));
-  ByteGrid bytes(altitude.rows(), altitude.cols());
+  ByteGrid bytes(internal.rows(), internal.cols());
   if (GDALRasterIO(GDALGetRasterBand(shade.get(), 1), GF_Read, 0, 0, bytes.cols(), bytes.rows(), bytes.data(),
                    bytes.cols(), bytes.rows(), GDT_Byte, 0, 0) != CE_None)
     throw RunError(with_gdal_reason("cannot compute the hillshade for " + path));

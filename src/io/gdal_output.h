@@ -8,16 +8,12 @@
 #include <vector>
 
 #include "core/grid.h"
+#include "io/gdal_progress.h"
 #include "io/gdal_source.h"
 #include "io/header.h"
+#include "io/output_type.h"
 
 namespace tesk::gdal {
-
-using RealGrid = Grid<double>;
-
-// The driver for a destination when -of is not given: the one whose file
-// extension matches (GTiff first among several), else GTiff.
-std::string driver_for(const std::string& path);
 
 // True for a path that names a classic full-width output (NAME_m2.raw or
 // NAME_m4.raw); its sample width follows the name.
@@ -27,29 +23,24 @@ bool is_classic_destination(const std::string& path);
 // raster first.
 std::vector<std::string> classic_set_files(const std::string& path);
 
-// The sample type to write: `requested` (a GDAL type name) when given, else
-// the source's type when it is an integer type holding min..max, else
-// Int32.  Throws RunError for an unknown or unusable type, and for an
-// integer type that cannot hold min..max (values are never wrapped).
-std::string choose_type(const std::optional<std::string>& requested, const std::string& source_type, int min,
-                        int max);
-bool is_real_type(const std::string& type);
-
 struct RasterDestination {
-  std::string path;
-  std::string driver;                 // GDAL short name
+  std::string path;                   // the file to write
+  Format format;
   std::vector<std::string> options;   // creation options NAME=VALUE
   std::string type;                   // GDAL type name
-  double nodata = 0;                  // set when the type can hold it
+  std::optional<double> nodata;
   std::string command_line;           // recorded in the metadata
+  int threads = 1;                    // GTiff compresses on as many, unless the options say
 };
 
-// Writes one band: `real` when given (floating-point types), else
-// `altitude`; with `inside`, the no-data value wherever inside is 0 (the
-// type must hold it).  GeoTIFF is tiled and DEFLATE-compressed unless the
-// options say otherwise.  Throws RunError.
-void write_raster(const RasterDestination& dst, const IntGrid& altitude, const RealGrid* real, const Georef& georef,
-                  const ByteGrid* inside = nullptr);
+// Writes one band holding the altitudes of `internal` (a result in internal
+// units) at resolution r; with `inside`, the no-data value wherever inside
+// is 0 (the destination must have one).  GeoTIFF is tiled and
+// DEFLATE-compressed unless the options say otherwise, with the
+// floating-point predictor for a floating-point type.  Reports its progress
+// to `step` and stops when it says so.  Throws RunError.
+void write_raster(const RasterDestination& dst, const IntGrid& internal, const Resolution& r, const Georef& georef,
+                  const StepProgress& step, const ByteGrid* inside = nullptr);
 
 // Checks creation options against what the driver declares: each unknown
 // option or invalid value is a GDAL warning (see gdal::warn).  GDAL's own
@@ -65,12 +56,13 @@ void write_classic_set(const std::string& path, const Header& header, const Byte
 // RunError.
 void write_png(const std::string& path, const ByteGrid& tab, std::optional<double> nodata = std::nullopt);
 
-// GDAL's hillshade of the surface (gdaldem's defaults: Horn's method,
-// azimuth 315, altitude 45, z factor 1, scale 1) as an 8-bit grey PNG.
-// The pixel size comes from the georeferencing.  With `inside`, the pixels
-// where it is 0 are 0, the shade's no-data value (the PNG says so).
-// Throws RunError.
-void write_hillshade(const std::string& path, const IntGrid& altitude, const RealGrid* real, const Georef& georef,
-                     std::optional<double> nodata, const ByteGrid* inside = nullptr);
+// GDAL's hillshade of the surface (`internal` at resolution r) as an 8-bit
+// grey PNG: gdaldem's defaults (Horn's method, azimuth 315, altitude 45),
+// the relief exaggerated z times, and on a geographic grid the degrees
+// taken as 111120 m (gdaldem's -s 111120).  The pixel size comes from the
+// georeferencing.  With `inside`, the pixels where it is 0 are 0, the
+// shade's no-data value (the PNG says so).  Throws RunError.
+void write_hillshade(const std::string& path, const IntGrid& internal, const Resolution& r, const Georef& georef,
+                     std::optional<double> nodata, double z, const ByteGrid* inside = nullptr);
 
 }  // namespace tesk::gdal

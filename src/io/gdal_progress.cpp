@@ -31,4 +31,13 @@ void TermProgress::warn(const std::string& text) {
   std::fflush(notes_);
 }
 
+bool StepProgress::report(double fraction) const {
+  if (line) line->report(from + (to - from) * fraction);
+  return !(stop && stop());
+}
+
+int step_progress(double fraction, const char*, void* step) {
+  return static_cast<const StepProgress*>(step)->report(fraction) ? 1 : 0;
+}
+
 }  // namespace tesk::gdal

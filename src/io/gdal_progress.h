@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace tesk::gdal {
@@ -33,5 +34,23 @@ class TermProgress {
   bool clean_ = false;  // nothing printed on the current line since the last warning
   int ticks_ = -1;  // marks printed so far minus one (0 is the first mark)
 };
+
+// One step of the run inside the progress line (its share from..to), and
+// whether the run must stop: the progress callback GDAL calls while it
+// writes maps GDAL's fraction onto the line and returns FALSE (GDAL then
+// stops with an error) once `stop` says so.
+struct StepProgress {
+  TermProgress* line = nullptr;
+  double from = 0, to = 1;
+  std::function<bool()> stop;
+
+  // Reports fraction (0..1) of the step; false when the run must stop.
+  bool report(double fraction) const;
+  // The share a..b (0..1) of this step, as a step of its own.
+  StepProgress part(double a, double b) const { return {line, from + (to - from) * a, from + (to - from) * b, stop}; }
+};
+
+// A GDALProgressFunc over a StepProgress (its argument).
+int step_progress(double fraction, const char* message, void* step);
 
 }  // namespace tesk::gdal

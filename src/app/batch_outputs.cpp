@@ -1,0 +1,151 @@
+#include "app/batch_outputs.h"
+
+#include <csignal>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "app/stop_signals.h"
+#include "core/run_error.h"
+#include "io/gdal_output.h"
+#include "io/staged_output.h"
+
+namespace tesk {
+namespace {
+
+// TESK_FAULT=NAME makes the run fail at a chosen point, so that the tests
+// can check what a failure leaves behind without racing the program:
+// "signal-while-writing" sends the process a SIGINT while it writes the
+// destination, "fail-before-rename" fails once every output is written.
+bool fault(const char* name) {
+  const char* f = std::getenv("TESK_FAULT");
+  return f && std::strcmp(f, name) == 0;
+}
+
+// Polled while the outputs are written: true once the run must stop.
+bool stop_requested() {
+  static bool raised = false;
+  if (!raised && fault("signal-while-writing")) raised = true, std::raise(SIGINT);
+  return stop_signal() != 0;
+}
+
+// Checked before anything is computed, with or without --overwrite: no
+// output is the source (or a classic source's header) or another output;
+// every output's directory exists; and no output exists unless
+// --overwrite.
+void check_names(const std::string& src, const std::vector<std::pair<std::string, std::string>>& outputs,
+                 bool overwrite) {
+  std::vector<std::string> sources = {src};
+  if (gdal::is_classic_source(src)) sources.push_back(src.substr(0, src.size() - 4) + ".txt");
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    const auto& [what, f] = outputs[k];
+    for (const auto& s : sources)
+      if (same_file(f, s)) throw RunError(what + " " + f + " is the source: an output never replaces its source");
+    for (std::size_t l = 0; l < k; ++l)
+      if (same_file(f, outputs[l].second))
+        throw RunError(what + " " + f + " is also " + outputs[l].first + ": give each output a name of its own");
+  }
+  for (const auto& [what, f] : outputs) {
+    const auto dir = std::filesystem::path(f).parent_path();
+    if (!dir.empty() && !std::filesystem::is_directory(dir))
+      throw RunError("cannot write " + f + ": the directory " + dir.string() + " does not exist");
+    if (!overwrite && std::filesystem::exists(f)) throw RunError(f + " already exists: add --overwrite to replace it");
+  }
+}
+
+// The GDAL destination under its temporary name: its type settled on the
+// result's range, its no-data value moved off the result's values.
+void write_raster(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
+                  const IntGrid& internal, const gdal::Resolution& res, int threads, const std::string& path,
+                  gdal::TermProgress& progress, std::optional<double>& nodata, std::vector<std::string>& notes,
+                  const ByteGrid* inside) {
+  const gdal::ValueSummary sum = gdal::summarise(internal, res, src.nodata(), d.type.type == "Float32");
+  const std::string type = gdal::settle_type(d.type, d.format, sum.min, sum.max);
+  nodata = gdal::choose_nodata(type, src.nodata(), sum);
+  if (sum.nodata_hits > 0 && gdal::type_holds(type, src.nodata())) {
+    char text[300];
+    std::snprintf(text, sizeof text, "Warning: %lld pixel%s of the result equal%s the no-data value %.17g: ",
+                  static_cast<long long>(sum.nodata_hits), sum.nodata_hits == 1 ? "" : "s",
+                  sum.nodata_hits == 1 ? "s" : "", src.nodata());
+    char moved[80];
+    std::snprintf(moved, sizeof moved, "the output's no-data value is %.17g instead", nodata.value_or(0));
+    notes.push_back(text + (nodata ? std::string(moved) : std::string("the output has no no-data value")));
+  }
+  gdal::RasterDestination rd{path, d.format, o.creation, type, nodata, cmd, threads};
+  gdal::write_raster(rd, internal, res, src.georef(), gdal::StepProgress{&progress, 0.90, 0.96, stop_requested}, inside);
+}
+
+void write_staged(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
+                  const RunGrids& g, const RunParams& p, gdal::TermProgress& progress, std::vector<std::string>& notes,
+                  Staging& staging, const ByteGrid* inside) {
+  gdal::Resolution res{p.equid, true};
+  std::optional<double> nodata;
+  if (d.classic) {
+    Header h{src.rows(), src.cols(), 0, 0, 0, 0};
+    if (src.classic_header())
+      h = *src.classic_header();
+    else if (src.georef().has_transform)
+      h.taille_pix = static_cast<int>(std::lround(std::fabs(src.georef().transform[1])));
+    gdal::write_classic_set(staging.add(o.dst), h, g.tab, g.itab1);
+  } else {
+    res.whole = d.type.whole;
+    write_raster(o, cmd, d, src, g.itab, res, p.threads, staging.add(o.dst), progress, nodata, notes, inside);
+  }
+  progress.report(0.96);
+  if (o.preview) gdal::write_png(staging.add(*o.preview), g.tab);
+  if (o.hillshade)
+    gdal::write_hillshade(staging.add(*o.hillshade), g.itab, res, src.georef(), nodata, o.hillshade_z, inside);
+}
+
+}  // namespace
+
+void check_outputs(const Options& o) {
+  const bool classic_out = !o.format && gdal::is_classic_destination(o.dst);
+  std::vector<std::pair<std::string, std::string>> outputs;
+  for (const auto& f : classic_out ? gdal::classic_set_files(o.dst) : std::vector{o.dst})
+    outputs.emplace_back("the destination", f);
+  if (o.preview) outputs.emplace_back("--preview", *o.preview);
+  if (o.hillshade) outputs.emplace_back("--hillshade", *o.hillshade);
+  check_names(o.src, outputs, o.overwrite);
+}
+
+Destination plan_destination(const Options& o) {
+  Destination d;
+  d.classic = !o.format && gdal::is_classic_destination(o.dst);
+  if (d.classic) {
+    if (o.type || !o.creation.empty()) throw RunError("-ot and -co do not apply to a classic output set");
+    return d;
+  }
+  d.format = gdal::format_for(o.format, o.dst);
+  d.type = gdal::plan_type(d.format, o.type);
+  if (d.type.fallback) {
+    std::string types;
+    for (const auto& t : d.format.types) types += (types.empty() ? "" : ", ") + t;
+    std::fprintf(stderr, "Warning: the format %s stores no floating-point values: the DEM is written in whole "
+                         "units, in the narrowest of its types (%s) that holds them\n",
+                 d.format.driver.c_str(), types.c_str());
+  }
+  return d;
+}
+
+// Every output under a temporary name, then, the run complete, renamed
+// into place: the destination (a classic set or a GDAL raster), the
+// preview and the shaded relief.
+void write_outputs(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
+                   const RunGrids& g, const RunParams& p, gdal::TermProgress& progress,
+                   std::vector<std::string>& notes, const ByteGrid* inside) {
+  Staging staging(o.overwrite);
+  try {
+    write_staged(o, cmd, d, src, g, p, progress, notes, staging, inside);
+  } catch (const RunError& e) {
+    throw RunError(staging.final_names(e.what()));  // messages name the outputs, not their temporary files
+  }
+  if (fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
+  if (stop_signal()) throw Cancelled();
+  staging.commit();
+}
+
+}  // namespace tesk

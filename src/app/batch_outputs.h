@@ -1,0 +1,43 @@
+// The outputs of a batch run: checked before anything is computed,
+// written under temporary names once the computation is done, renamed into
+// place when every one of them is complete.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/batch_options.h"
+#include "io/gdal_progress.h"
+#include "io/gdal_source.h"
+#include "io/output_type.h"
+#include "stages/pipeline.h"
+
+namespace tesk {
+
+// Refuses (RunError), with or without --overwrite, an output that is the
+// source or another output (same resolved path, or same inode); then an
+// output whose directory does not exist, or that exists without
+// --overwrite.
+void check_outputs(const Options& o);
+
+// What is decided about the destination before the computation: a classic
+// set, or a GDAL format and the plan of its type (a warning on standard
+// error when the format stores no floating-point values).
+struct Destination {
+  bool classic = false;
+  gdal::Format format;
+  gdal::TypePlan type;
+};
+Destination plan_destination(const Options& o);
+
+// Writes every output of the finished run (g.itab: the result in internal
+// units; g.itab1 and g.tab: the classic whole units and the preview) and
+// renames them into place; with `inside`, the DEM and the hillshade are
+// no-data where it is 0.  Warnings for after the progress line go to
+// notes.  Throws RunError, or Cancelled after a stop signal; either way the
+// temporary files are gone and existing files are untouched.
+void write_outputs(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
+                   const RunGrids& g, const RunParams& p, gdal::TermProgress& progress,
+                   std::vector<std::string>& notes, const ByteGrid* inside);
+
+}  // namespace tesk

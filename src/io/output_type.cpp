@@ -1,0 +1,186 @@
+#include "io/output_type.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+
+#include <cpl_string.h>
+#include <gdal.h>
+
+#include "core/run_error.h"
+#include "io/gdal_source.h"
+
+namespace tesk::gdal {
+namespace {
+
+struct Range {
+  double lo, hi;
+};
+
+// The values a sample of an integer type holds; nothing for the others.
+// JPEG's 16-bit samples are 12-bit ones.
+std::optional<Range> int_range(const std::string& type, const std::string& driver = "") {
+  const GDALDataType t = GDALGetDataTypeByName(type.c_str());
+  if (!GDALDataTypeIsInteger(t) || GDALDataTypeIsComplex(t)) return std::nullopt;
+  const int bits = driver == "JPEG" && t == GDT_UInt16 ? 12 : GDALGetDataTypeSizeBits(t);
+  if (GDALDataTypeIsSigned(t)) return Range{-std::ldexp(1.0, bits - 1), std::ldexp(1.0, bits - 1) - 1};
+  return Range{0, std::ldexp(1.0, bits) - 1};
+}
+
+bool range_holds(const std::string& type, const std::string& driver, double min, double max) {
+  const auto r = int_range(type, driver);
+  return r && min >= r->lo && max <= r->hi;
+}
+
+std::string number(double v) {
+  char s[40];
+  std::snprintf(s, sizeof s, "%.15g", v);
+  return s;
+}
+
+std::string values_text(double min, double max) { return "whose values run from " + number(min) + " to " + number(max); }
+
+// The narrowest integer type of `types` that holds min..max ("" for none),
+// unsigned before signed at one width.
+std::string narrowest(const std::vector<std::string>& types, const std::string& driver, double min, double max) {
+  std::string best;
+  int best_bits = 0;
+  for (const auto& t : types) {
+    if (!range_holds(t, driver, min, max)) continue;
+    const int bits = GDALGetDataTypeSizeBits(GDALGetDataTypeByName(t.c_str()));
+    const bool wins = best.empty() || bits < best_bits ||
+                      (bits == best_bits && !GDALDataTypeIsSigned(GDALGetDataTypeByName(t.c_str())));
+    if (wins) best = t, best_bits = bits;
+  }
+  return best;
+}
+
+std::string listed(const std::vector<std::string>& types) {
+  std::string s;
+  for (const auto& t : types) s += (s.empty() ? "" : ", ") + t;
+  return s;
+}
+
+}  // namespace
+
+bool Format::stores(const std::string& type) const {
+  return types.empty() || std::find(types.begin(), types.end(), type) != types.end();
+}
+
+Format format_for(const std::optional<std::string>& of, const std::string& path) {
+  init();
+  std::string name = of.value_or("");
+  if (!of) {
+    const std::string ext = std::filesystem::path(path).extension().string();
+    for (int i = 0; ext.size() >= 2 && i < GDALGetDriverCount() && name != "GTiff"; ++i) {
+      GDALDriverH d = GDALGetDriver(i);
+      const char* exts = GDALGetMetadataItem(d, GDAL_DMD_EXTENSIONS, nullptr);
+      if (!exts || !GDALGetMetadataItem(d, GDAL_DCAP_RASTER, nullptr)) continue;
+      if (!GDALGetMetadataItem(d, GDAL_DCAP_CREATE, nullptr) && !GDALGetMetadataItem(d, GDAL_DCAP_CREATECOPY, nullptr))
+        continue;
+      const CPLStringList list(CSLTokenizeString(exts));
+      for (int k = 0; k < list.size(); ++k)
+        if (EQUAL(list[k], ext.c_str() + 1) && (name.empty() || EQUAL(GDALGetDriverShortName(d), "GTiff")))
+          name = GDALGetDriverShortName(d);
+    }
+    if (name.empty()) name = "GTiff";
+  }
+  GDALDriverH d = GDALGetDriverByName(name.c_str());
+  if (!d || !GDALGetMetadataItem(d, GDAL_DCAP_RASTER, nullptr))
+    throw RunError("-of " + name + ": not a raster format GDAL knows");
+  Format f;
+  f.driver = GDALGetDriverShortName(d);
+  f.create = GDALGetMetadataItem(d, GDAL_DCAP_CREATE, nullptr) != nullptr;
+  if (!f.create && !GDALGetMetadataItem(d, GDAL_DCAP_CREATECOPY, nullptr))
+    throw RunError("-of " + f.driver + ": GDAL cannot write this format");
+  // A format that writes through GDAL's file layer makes a file; MEM makes
+  // none, and a VRT written from memory would point at nothing.
+  if (!GDALGetMetadataItem(d, GDAL_DCAP_VIRTUALIO, nullptr) || f.driver == "VRT")
+    throw RunError("-of " + f.driver + ": this format writes no standalone raster file; choose one that does, "
+                   "such as GTiff");
+  if (const char* types = GDALGetMetadataItem(d, GDAL_DMD_CREATIONDATATYPES, nullptr)) {
+    const CPLStringList list(CSLTokenizeString(types));
+    for (int k = 0; k < list.size(); ++k) f.types.emplace_back(list[k]);
+  }
+  return f;
+}
+
+std::string type_name(const std::string& requested) {
+  init();
+  const GDALDataType t = GDALGetDataTypeByName(requested.c_str());
+  if (t == GDT_Unknown || GDALDataTypeIsComplex(t))
+    throw RunError("-ot " + requested + ": not an output type (Byte, UInt16, Int16, UInt32, Int32, Float32, "
+                   "Float64, ...)");
+  return GDALGetDataTypeName(t);
+}
+
+bool is_real_type(const std::string& type) { return type == "Float32" || type == "Float64"; }
+
+TypePlan plan_type(const Format& f, const std::optional<std::string>& requested) {
+  if (requested) {
+    const std::string t = type_name(*requested);
+    if (!f.stores(t)) throw RunError("-ot " + t + ": the format " + f.driver + " stores " + listed(f.types) + " only");
+    return {t, !is_real_type(t), false};
+  }
+  if (f.stores("Float32")) return {"Float32", false, false};
+  if (f.stores("Float64")) return {"Float64", false, false};
+  return {"", true, true};
+}
+
+std::string settle_type(const TypePlan& plan, const Format& f, double min, double max) {
+  if (plan.fallback) {
+    const std::string t = narrowest(f.types, f.driver, min, max);
+    if (t.empty())
+      throw RunError("the format " + f.driver + " (" + listed(f.types) + ") cannot hold the result, " +
+                     values_text(min, max) + ": write it as a GeoTIFF (-of GTiff, or a .tif name)");
+    return t;
+  }
+  if (is_real_type(plan.type) || range_holds(plan.type, f.driver, min, max)) return plan.type;
+  std::string wider = narrowest(f.types, f.driver, min, max);
+  if (wider.empty()) wider = f.stores("Float32") ? "Float32" : "";
+  throw RunError("-ot " + plan.type + " cannot hold the result, " + values_text(min, max) + ": choose a wider type" +
+                 (wider.empty() ? std::string(" or another format") : " (-ot " + wider + " holds it)"));
+}
+
+double altitude_of(std::int32_t w, const Resolution& r) {
+  if (!r.whole) return static_cast<double>(w) * r.equid / 512.0;
+  const float fval = static_cast<float>(static_cast<double>(w) * 0.001953125 * static_cast<double>(r.equid));
+  return std::trunc(static_cast<double>(fval));
+}
+
+ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32) {
+  ValueSummary s;
+  s.min = std::numeric_limits<double>::infinity();
+  s.max = -s.min;
+  const double nd = nodata && as_float32 ? static_cast<double>(static_cast<float>(*nodata)) : nodata.value_or(NAN);
+  for (const std::int32_t w : internal) {
+    double v = altitude_of(w, r);
+    if (as_float32) v = static_cast<double>(static_cast<float>(v));
+    s.min = std::min(s.min, v);
+    s.max = std::max(s.max, v);
+    s.nodata_hits += v == nd;
+  }
+  return s;
+}
+
+bool type_holds(const std::string& type, double v) {
+  if (type == "Float64") return true;
+  if (type == "Float32") return !std::isfinite(v) || std::fabs(v) <= std::numeric_limits<float>::max();
+  const auto r = int_range(type);
+  return r && std::isfinite(v) && v == std::trunc(v) && v >= r->lo && v <= r->hi;
+}
+
+std::optional<double> choose_nodata(const std::string& type, std::optional<double> wanted, const ValueSummary& s) {
+  if (!wanted || !type_holds(type, *wanted)) return std::nullopt;
+  if (s.nodata_hits == 0) return wanted;
+  const auto r = int_range(type);
+  const double lo = r ? r->lo : -static_cast<double>(std::numeric_limits<float>::max());
+  const double hi = r ? r->hi : static_cast<double>(std::numeric_limits<float>::max());
+  if (lo < s.min) return type == "Float64" ? -std::numeric_limits<double>::max() : lo;
+  if (hi > s.max) return type == "Float64" ? std::numeric_limits<double>::max() : hi;
+  return std::nullopt;
+}
+
+}  // namespace tesk::gdal

@@ -1,0 +1,83 @@
+// What a GDAL destination holds: its format, its sample type and no-data
+// value, and the values themselves.
+//
+// The computation resolves 1/512 of a contour interval.  A floating-point
+// type keeps all of it: value = w x interval / 512 (w in internal units),
+// in double, rounded once when stored as Float32.  An integer type holds
+// whole units, the classic output's value trunc(single(w x interval x
+// 1/512)), computed here without the int limits of the classic grid (a
+// UInt32 source above 2^31 - 1 keeps its altitudes).  No value is ever
+// clipped: a type that cannot hold the result is refused.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/grid.h"
+
+namespace tesk::gdal {
+
+// A format GDAL writes as a file of its own.
+struct Format {
+  std::string driver;              // GDAL short name
+  bool create = false;             // writes through Create(), else CreateCopy() from memory
+  std::vector<std::string> types;  // the types it stores (empty: it does not say)
+  bool stores(const std::string& type) const;
+};
+
+// The format of a destination: -of when given, else the one whose
+// extension matches (GTiff first among several, GTiff for none).  Throws
+// RunError for a format GDAL does not know or cannot write, and for one
+// that writes no standalone file (MEM, VRT).
+Format format_for(const std::optional<std::string>& of, const std::string& path);
+
+// A type name as GDAL spells it ("float32" gives "Float32").  Throws
+// RunError for a name that is not a real-valued sample type.
+std::string type_name(const std::string& requested);
+bool is_real_type(const std::string& type);
+
+// The type decided before the computation: the -ot given, else Float32,
+// else (a format without floating-point types) whole units in the
+// narrowest integer type of the format that holds the result, settled
+// once the range is known.
+struct TypePlan {
+  std::string type;       // "" while a fallback is pending
+  bool whole = false;     // whole units rather than full resolution
+  bool fallback = false;  // the format stores no floating-point type
+};
+// Throws RunError for an -ot the format does not store.
+TypePlan plan_type(const Format& f, const std::optional<std::string>& requested);
+
+// The settled type for values min..max.  Throws RunError, naming a type or
+// a format that would hold them, when the planned type cannot.
+std::string settle_type(const TypePlan& plan, const Format& f, double min, double max);
+
+// How internal units become the values written.
+struct Resolution {
+  int equid = 1;
+  bool whole = false;
+};
+double altitude_of(std::int32_t w, const Resolution& r);
+
+// What the values of a result are, in the output's type: their range and
+// how many equal a given no-data value once stored as Float32 (as_float32)
+// or as they are.
+struct ValueSummary {
+  double min = 0, max = 0;
+  std::int64_t nodata_hits = 0;
+};
+ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32);
+
+// The no-data value of an output of `type` holding the summarised values:
+// the wanted one when the type holds it and no value equals it; when a
+// value does, the type's lowest value, else its highest, when they lie
+// outside the values; else none.
+std::optional<double> choose_nodata(const std::string& type, std::optional<double> wanted, const ValueSummary& s);
+
+// True when a sample of `type` holds v exactly (Float32: any finite v
+// within its range, rounded).
+bool type_holds(const std::string& type, double v);
+
+}  // namespace tesk::gdal

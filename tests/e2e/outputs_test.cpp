@@ -1,0 +1,173 @@
+// What the command line writes: whole outputs or none, never over the source
+// or over each other, values the output type holds, and a hillshade on a
+// geographic grid.
+#include <cmath>
+
+#include "core/run_error.h"
+#include "io/staged_output.h"
+#include "support/test_support.h"
+
+namespace tesk::e2e {
+namespace {
+
+const std::string kSrc = demo("jacksboro_i20_c.tif");
+using Args = std::vector<std::string>;
+
+std::string at(std::string s, const TempDir& tmp) {  // '@' stands for the scratch directory
+  for (std::size_t k; (k = s.find('@')) != std::string::npos;) s.replace(k, 1, tmp.path());
+  return s;
+}
+
+int temporary_files(const std::string& dir) {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator(dir)) n += e.path().filename().string().rfind(".tesk-tmp-", 0) == 0;
+  return n;
+}
+
+// Runs with --overwrite that fail once the work has begun (a creation
+// option GDAL refuses, a format that writes no file, a failure just before
+// the renaming, a SIGINT while the destination is written, through Create
+// and through CreateCopy): every existing output keeps its bytes, no
+// temporary file stays, and the message names the output.
+TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
+  TempDir tmp;
+  const std::tuple<Args, const char*, int, const char*> cases[] = {
+      {{"-co", "BLOCKXSIZE=7"}, "", 1, "cannot create @/a.tif"},
+      {{"-co", "COMPRESS=JPEG"}, "", 1, "cannot write @/a.tif"},
+      {{"-of", "VRT"}, "", 1, "-of VRT"},
+      {{"-of", "MEM"}, "", 1, "-of MEM"},
+      {{}, "fail-before-rename", 1, "TESK_FAULT"},
+      {{}, "signal-while-writing", 130, "stopped by signal 2"},
+      {{"-of", "PNG"}, "signal-while-writing", 130, "stopped by signal 2"},
+  };
+  for (const auto& [extra, fault, status, piece] : cases) {
+    SCOPED_TRACE(std::string(fault) + (extra.empty() ? "" : " " + extra[1]));
+    for (const char* f : {"a.tif", "p.png", "h.png"}) write_file(tmp / f, std::string("old ") + f);
+    Args args = {kSrc, tmp / "a.tif", "-i", "20", "--overwrite", "--preview", tmp / "p.png", "--hillshade", tmp / "h.png"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const ProcessResult r = tesk(args, {std::string("TESK_FAULT=") + fault});
+    EXPECT_EQ(r.status, status);
+    EXPECT_NE(r.err.find(at(piece, tmp)), std::string::npos) << r.err;
+    for (const char* f : {"a.tif", "p.png", "h.png"}) EXPECT_EQ(read_file(tmp / f), std::string("old ") + f);
+    EXPECT_EQ(temporary_files(tmp.path()), 0);
+  }
+  // The classic set too; then a run that succeeds replaces it and drops the
+  // statistics an older output left beside its name.
+  const Args classic = {kSrc, tmp / "c_m2.raw", "-i", "20", "-q", "--overwrite"};
+  for (const char* f : {"c_m2.raw", "c_m2.txt", "c_m1.raw", "c_m1.txt", "c_m2.raw.aux.xml"}) write_file(tmp / f, f);
+  EXPECT_EQ(tesk(classic, {"TESK_FAULT=fail-before-rename"}).status, 1);
+  for (const char* f : {"c_m2.raw", "c_m2.txt", "c_m1.raw", "c_m1.txt"}) EXPECT_EQ(read_file(tmp / f), f);
+  EXPECT_EQ(tesk(classic).status, 0);
+  EXPECT_EQ(read_file(tmp / "c_m2.txt"), "344 \n403 \n0 \n0 \n0 \n90");
+  EXPECT_FALSE(file_exists(tmp / "c_m2.raw.aux.xml"));
+  EXPECT_EQ(temporary_files(tmp.path()), 0);
+}
+
+// Without --overwrite, a file that appears under an output's name during
+// the run is never replaced: the new result goes, the intruder stays.
+TEST(BatchOutputs, ARenameNeverReplacesAFileThatAppeared) {
+  TempDir tmp;
+  {
+    Staging staging(false);
+    write_file(staging.add(tmp / "x.tif"), "new");
+    write_file(tmp / "x.tif", "intruder");
+    EXPECT_THROW(staging.commit(), RunError);
+  }
+  EXPECT_EQ(read_file(tmp / "x.tif"), "intruder");
+  EXPECT_EQ(temporary_files(tmp.path()), 0);
+}
+
+// No output is the source or another output, by name, link or hard link,
+// with or without --overwrite; refused before anything is written.
+TEST(BatchOutputs, AnOutputThatIsTheSourceOrAnotherOutputIsRefused) {
+  TempDir tmp;
+  fs::copy_file(kSrc, tmp / "src.tif");
+  write_file(tmp / "a.tif", "old");
+  fs::create_symlink(tmp / "a.tif", tmp / "link.tif");
+  fs::create_hard_link(tmp / "a.tif", tmp / "hard.tif");
+  const std::pair<Args, std::string> cases[] = {
+      {{"@/src.tif", "@/a.tif", "--preview", "@/a.tif"}, "--preview @/a.tif is also the destination"},
+      {{"@/src.tif", "@/a.tif", "--hillshade", "@/link.tif"}, "--hillshade @/link.tif is also the destination"},
+      {{"@/src.tif", "@/a.tif", "--preview", "@/hard.tif"}, "--preview @/hard.tif is also the destination"},
+      {{"@/src.tif", "@/n.tif", "--preview", "@/p.png", "--hillshade", "@/p.png"}, "--hillshade @/p.png is also --preview"},
+      {{"@/src.tif", "@/n.tif", "--preview", "@/src.tif"}, "--preview @/src.tif is the source"},
+      {{"@/src.tif", "@/./src.tif"}, "the destination @/./src.tif is the source"},
+      {{"@/src.tif", "@/n_m2.raw", "--preview", "@/n_m1.raw"}, "--preview @/n_m1.raw is also the destination"},
+  };
+  for (const auto& [args, message] : cases) {
+    for (const bool overwrite : {false, true}) {
+      Args argv = {"-i", "20", "-q"};
+      for (const auto& a : args) argv.push_back(at(a, tmp));
+      if (overwrite) argv.push_back("--overwrite");
+      SCOPED_TRACE(message);
+      const ProcessResult r = tesk(argv);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err.rfind("tesk: " + at(message, tmp), 0), 0u) << r.err;
+      EXPECT_TRUE(read_file(tmp / "src.tif") == read_file(kSrc) && read_file(tmp / "a.tif") == "old");
+      for (const char* f : {"n.tif", "p.png", "n_m2.raw", "n_m1.raw"}) EXPECT_FALSE(file_exists(tmp / f)) << f;
+    }
+  }
+}
+
+// Output types: Float32 at full resolution by default, integer types in
+// whole units (without the int limits), names in any case; a format without
+// floating point falls back, with a warning, to its narrowest type that
+// holds the result, or refuses; a value on the no-data value moves it.
+TEST(BatchOutputs, TheOutputTypeHoldsEveryValue) {
+  const double k = 1000.998046875;  // 1001 at 1/512 of an interval of 3
+  const std::tuple<const char*, std::vector<double>, double, const char*, Args, std::string, std::vector<double>,
+                   std::optional<double>, std::string>
+      cases[] = {
+          {"Int32", {1001, -1001}, -9999, "3", {}, "Float32", {k, -k}, -9999, ""},
+          {"Int32", {1001, -1001}, -9999, "3", {"-ot", "float64"}, "Float64", {k, -k}, -9999, ""},
+          {"Int32", {1001, -1001}, -9999, "3", {"-ot", "int16"}, "Int16", {1000, -1000}, -9999, ""},
+          {"UInt32", {3e9, 1, 4e9}, 1, "1000", {"-ot", "UInt32"}, "UInt32", {3e9, 3.5e9, 4e9}, 1, ""},
+          {"Int16", {5, 300}, -9999, "1", {"-of", "PNG"}, "UInt16", {5, 300}, std::nullopt, "Warning: the format PNG"},
+          {"Int16", {5, 200}, -9999, "1", {"-of", "PNG"}, "Byte", {5, 200}, std::nullopt, "Warning: the format PNG"},
+          {"Int16", {-5, 300}, -9999, "1", {"-of", "PNG"}, "", {}, {}, "PNG (Byte, UInt16) cannot hold the result, whose values run from -5 to 300: write it as a GeoTIFF (-of GTiff"},
+          {"Int16", {5, 300}, -9999, "1", {"-of", "GIF"}, "", {}, {}, "GIF (Byte) cannot hold"},
+          {"Int16", {5, 300}, -9999, "1", {"-ot", "Byte"}, "", {}, {}, "-ot Byte cannot hold the result, whose values run from 5 to 300: choose a wider type (-ot UInt16 holds it)"},
+          {"Int16", {5, 300}, -9999, "1", {"-of", "PNG", "-ot", "Float32"}, "", {}, {}, "-ot Float32: the format PNG stores Byte, UInt16 only"},
+          {"Int16", {-10, 0, 10}, 0, "10", {"-ot", "Int16"}, "Int16", {-10, 0, 10}, -32768, "Warning: 1 pixel of the result equals the no-data value 0: the output's no-data value is -32768 instead"},
+          {"Int16", {-10, 0, 10}, 0, "10", {}, "Float32", {-10, 0, 10}, -3.4028234663852886e38, "the output's no-data value is -3.4028234663852886e+38"},
+          {"Int32", {-2147483600}, -2147483648.0, "4194304", {"-ot", "Int32"}, "Int32", {-2147483648.0}, 2147483647, "no-data value is 2147483647"},
+      };
+  for (const auto& [type, values, nodata, interval, extra, out_type, out, out_nodata, message] : cases) {
+    SCOPED_TRACE(std::string(type) + " " + message);
+    TempDir tmp;
+    write_tif(tmp / "src.tif", type, 1, static_cast<int>(values.size()), values, nodata);
+    Args args = {tmp / "src.tif", tmp / "out", "-i", interval, "-q"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ProcessResult r = tesk(args);
+    EXPECT_EQ(r.status, out_type.empty() ? 1 : 0);
+    const auto line = r.err.find("Warning: 2 contour pixels");  // 1001 and -1001 off -i 3: not this test's
+    if (line != std::string::npos) r.err.erase(line, r.err.find('\n', line) + 1 - line);
+    EXPECT_TRUE(message.empty() ? r.err.empty() : r.err.find(message) != std::string::npos) << r.err;
+    if (out_type.empty()) {
+      EXPECT_FALSE(file_exists(tmp / "out"));
+      continue;
+    }
+    const Raster o = read_raster(tmp / "out");
+    EXPECT_EQ(std::tuple(o.type, o.v, o.has_nodata), std::tuple(out_type, out, out_nodata.has_value()));
+    EXPECT_EQ(o.nodata, out_nodata.value_or(o.nodata));
+  }
+}
+
+// On a geographic grid the hillshade takes the degrees as 111120 m, as
+// gdaldem -s 111120 does, and --hillshade-z exaggerates the relief.
+TEST(BatchOutputs, HillshadeOnAGeographicGridAgreesWithGdaldem) {
+  TempDir tmp;
+  gdal_tool({"gdal_translate", "-q", "-a_srs", "EPSG:4326", "-a_ullr", "-84.2", "36.4", "-83.864", "36.114", kSrc, tmp / "geo.tif"});
+  ASSERT_EQ(tesk({tmp / "geo.tif", tmp / "dem.tif", "-i", "20", "-q", "--hillshade", tmp / "hs.png", "--hillshade-z", "2"}).status, 0);
+  gdal_tool({"gdaldem", "hillshade", "-q", "-s", "111120", "-z", "2", tmp / "dem.tif", tmp / "ref.tif"});
+  const Raster hs = read_raster(tmp / "hs.png"), ref = read_raster(tmp / "ref.tif");
+  ASSERT_EQ(hs.v.size(), ref.v.size());
+  double worst = 0, sum = 0;
+  for (std::size_t i = 0; i < hs.v.size(); ++i) worst = std::max(worst, std::abs(hs.v[i] - ref.v[i])), sum += ref.v[i];
+  EXPECT_LE(worst, 1);
+  EXPECT_GT(sum / ref.v.size(), 100);  // lit, not saturated black
+  EXPECT_EQ(tesk({tmp / "geo.tif", tmp / "x.tif", "-i", "20", "--hillshade-z", "0"}).err, "tesk: --hillshade-z must be a number above 0\n");
+}
+
+}  // namespace
+}  // namespace tesk::e2e
