@@ -60,7 +60,6 @@ const DilationCase kCases[] = {
     {"123456789 U", "123456789 123456789", {}, {0}},
     // Grids that end after one pass.
     {"U U U / U 7 U / U U U", "7 7 7 / 7 7 7 / 7 7 7", {}, {0}},
-    {"U", "U", {}, {0}},
 };
 
 TEST(Dilation, PassByPass) {
@@ -88,10 +87,8 @@ TEST(GapFilling, SweepsInPlaceUntilOneWritesNothing) {
       // in a sweep, one pixel leftward or upward.
       {"U U 100 U U", "100 100 100 100 100", 3},
       {"U 10 U U 30", "10 10 10 20 30", 2},  // column 3 sees column 2 as written in this sweep
-      {"100 U 201", "100 151 201", 2},
       {"-3 U U U U U", "-3 -2 -1 0 0 0", 2},  // the mean plus one half, truncated toward zero
       {"U U U / U U U / U U 9", "9 9 9 / 9 9 9 / 9 9 9", 5},
-      {"U U / U U", "U U / U U", 1},
       {"U U / U 0", "0 0 / 0 0", 3},
       {"65499 U 65501", "65499 65500 65501", 2},    // a mean equal to the file marker is ordinary
       {"123456789 U", "123456789 123456792", 2},  // the sum in single precision
@@ -186,6 +183,7 @@ TEST(Smoothing, WholeStage) {
   smooth_literal(itab, itab1, 3, [&](int i) { rows.push_back(i); });
   EXPECT_EQ(show(itab1), canon("42 42 0 0 0 0 / 42 42 0 0 0 0 / 0 0 0 0 0 0 / 0 0 0 0 0 0 / 0 0 0 0 0 0 / 0 0 0 0 0 0"));
   EXPECT_EQ(rows, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(std::tuple(window_fits(4, 4, 3), window_fits(3, 4, 3), window_fits(4, 3, 3)), std::tuple(true, false, false));
 }
 
 TEST(Conversion, ThereAndBackThroughSinglePrecision) {
