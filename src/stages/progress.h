@@ -41,6 +41,9 @@ class CancelCheck {
   template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, CancelCheck>>>
   explicit CancelCheck(const F& f)
       : object_(&f), call_([](const void* o) { return static_cast<bool>((*static_cast<const F*>(o))()); }) {}
+  // Never from a temporary, which would be gone by the first poll.
+  template <class F, class = std::enable_if_t<!std::is_lvalue_reference_v<F>>>
+  explicit CancelCheck(F&&) = delete;
 
   bool requested() const { return call_ != nullptr && call_(object_); }
   void poll() const {
