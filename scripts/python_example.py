@@ -52,5 +52,5 @@ for ax, (image, cmap, vmin, vmax, title) in zip(axes, panels):
     ax.set_title(title)
     ax.set_axis_off()
     fig.colorbar(shown, ax=ax, shrink=0.8, label="m")
-fig.savefig(out / "python_example.png", dpi=72)
+fig.savefig(out / "python_example.png", dpi=60)
 print(f"{out / 'jacksboro_dem.tif'}: {dem.shape[0]} x {dem.shape[1]}, RMSE {np.sqrt(np.mean(diff ** 2)):.2f} m")
