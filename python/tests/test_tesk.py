@@ -1,6 +1,7 @@
 """The module against the command line (TESK_EXE) on the demo rasters, its errors, threads and signals."""
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import threading
@@ -8,7 +9,7 @@ import time
 
 import numpy as np
 import pytest
-from osgeo import gdal
+from osgeo import gdal, gdal_array
 
 import tesk
 
@@ -50,9 +51,8 @@ def test_geotiff_full_resolution_and_preview_as_the_command_line(tmp_path, windo
     real = tesk.fill(contours, interval=20, nodata=65500, window=window, overlay=overlay, full_resolution=True)
     assert real.dtype == np.float64 and np.array_equal(real, cli(tmp_path, src, "-ot", "Float64", *opts))
     dem = tesk.fill(contours, interval=20, nodata=65500, window=window, overlay=overlay)
-    png = tmp_path / "p.png"
-    assert np.array_equal(dem, cli(tmp_path, src, "-ot", "UInt16", "--preview", str(png), *opts))
-    assert np.array_equal(tesk.preview(dem), gdal.Open(str(png)).ReadAsArray())
+    assert np.array_equal(dem, cli(tmp_path, src, "-ot", "UInt16", "--preview", str(tmp_path / "p.png"), *opts))
+    assert np.array_equal(tesk.preview(dem), gdal.Open(str(tmp_path / "p.png")).ReadAsArray())
 
 
 def test_float_with_nan_fortran_order_and_strided_views(tmp_path):
@@ -60,10 +60,7 @@ def test_float_with_nan_fortran_order_and_strided_views(tmp_path):
     contours[contours == 65500] = np.nan
     contours[3, 4] = -1.0  # the nodata value, beside NaN
     src = tmp_path / "f.tif"
-    ds = gdal.GetDriverByName("GTiff").Create(str(src), contours.shape[1], contours.shape[0], 1, gdal.GDT_Float32)
-    ds.GetRasterBand(1).WriteArray(contours)
-    ds.GetRasterBand(1).SetNoDataValue(-1.0)
-    ds = None
+    gdal.Translate(str(src), gdal_array.OpenArray(contours), noData=-1.0)
     expected = cli(tmp_path, src, "-i", "5", "-m", "3", "-ot", "Int32")
     big = np.full((2 * contours.shape[0], 3 * contours.shape[1]), 7.0, np.float32)
     big[1::2, ::3] = contours
@@ -110,16 +107,19 @@ def test_threads_give_the_same_array_and_stats():
     assert runs[0][1].passes > 1 and runs[0][1].minimum < runs[0][1].maximum
 
 
-def test_keyboard_interrupt_from_progress_stops_the_run():
-    seen = []
+@pytest.mark.parametrize("by_signal", [False, True])
+def test_keyboard_interrupt_stops_the_run(by_signal):
+    seen, contours = [], terrain(4096, 3000)
 
     def progress(f):
         seen.append(f)
-        if f > 0:
+        if f > 0 and not by_signal:
             raise KeyboardInterrupt
+    if by_signal:  # Ctrl-C while the run computes
+        threading.Timer(0.02, signal.pthread_kill, (threading.get_ident(), signal.SIGINT)).start()
     with pytest.raises(KeyboardInterrupt):
-        tesk.fill(terrain(1500, 1500), interval=10, nodata=65500, window=5, progress=progress)
-    assert seen[-1] < 1 and seen == sorted(seen)
+        tesk.fill(contours, interval=10, nodata=65500, window=5, progress=progress)
+    assert all(f < 1 for f in seen) and seen == sorted(seen)
 
 
 def test_gil_released_during_the_run():
@@ -129,14 +129,11 @@ def test_gil_released_during_the_run():
         while not stop.is_set():
             ticks[0] += 1
             time.sleep(0.001)
-    thread = threading.Thread(target=count)
+    contours, thread = terrain(1500, 1500), threading.Thread(target=count)
     thread.start()
-    time.sleep(0.01)
     before = ticks[0]
-    tesk.fill(terrain(1500, 1500), interval=10, nodata=65500, window=5, threads=1)
-    during = ticks[0] - before
-    stop.set()
-    thread.join()
+    tesk.fill(contours, interval=10, nodata=65500, window=5, threads=1)
+    during, _ = ticks[0] - before, stop.set()
     assert during >= 20
 
 

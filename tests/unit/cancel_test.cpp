@@ -30,13 +30,13 @@ struct Stopper : RunObserver {
 };
 
 // Sloping contour lines over a raster wide enough for lanes of columns.
-long run(bool literal, int threads, Stopper& s) {
+long run(bool literal, int threads, int rows, int cols, Stopper& s) {
   RunParams p;
   std::tie(p.ival, p.equid, p.maille, p.literal, p.threads) = std::tuple(65500, 10, 3, literal, threads);
   RunGrids g;
-  g.allocate(160, 2100, literal);
-  for (int i = 0; i < 160; ++i)
-    for (int j = 0; j < 2100; ++j) g.itab[i][j] = (i + j / 7) % 23 == 0 ? (i + j / 7) * 3 : 65500;
+  g.allocate(rows, cols, literal);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) g.itab[i][j] = (i + j / 7) % 23 == 0 ? (i + j / 7) * 3 : 65500;
   const IntGrid raw = copy_of(g.itab);
   compute_dem(g, p, [&](IntGrid& itab) { std::copy(raw.begin(), raw.end(), itab.begin()); }, s);
   return s.polls;
@@ -45,16 +45,19 @@ long run(bool literal, int threads, Stopper& s) {
 }  // namespace
 
 // Every stage polls; from any poll on, the run ends in Cancelled, whichever
-// stage and thread (a lane waiting for another included) sees it.
+// stage and thread (a lane waiting for another included) sees it.  Rows
+// of 2100 pixels poll every 124 rows: 160 rows make lanes stop mid-walk.
 TEST(Cancel, EveryStagePollsAndAnyPollStopsTheRun) {
-  for (const auto& [literal, threads] : {std::pair{true, 1}, std::pair{false, 1}, std::pair{false, 2}}) {
+  const struct { bool literal; int threads, rows, cols; } table[] = {{true, 1, 40, 300}, {false, 1, 40, 300},
+                                                                    {false, 2, 160, 2100}};
+  for (const auto& [literal, threads, rows, cols] : table) {
     SCOPED_TRACE(std::to_string(literal) + " " + std::to_string(threads));
     Stopper never(1L << 60);
-    const long total = run(literal, threads, never);
+    const long total = run(literal, threads, rows, cols, never);
     EXPECT_EQ(never.seen, 0b111111);
     for (long k = 0; k < 8; ++k) {
       Stopper s(total * k / 8);
-      EXPECT_THROW(run(literal, threads, s), Cancelled) << s.stop_at << " of " << total;
+      EXPECT_THROW(run(literal, threads, rows, cols, s), Cancelled) << s.stop_at << " of " << total;
     }
   }
 }
