@@ -97,17 +97,16 @@ R run_beside(F work, FillControl& control, const py::object& progress) {
     }
   } joiner{worker, control};
   double reported = -1.0;
-  for (bool done = false; !done;) {
-    {
-      py::gil_scoped_release nogil;
-      done = result.wait_for(std::chrono::milliseconds(50)) == std::future_status::ready;
-    }
-    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  for (bool done = false;;) {
     const double f = control.fraction.load();
     if (!progress.is_none() && f != reported) {
       reported = f;
       progress(f);
     }
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    if (done) break;
+    py::gil_scoped_release nogil;
+    done = result.wait_for(std::chrono::milliseconds(50)) == std::future_status::ready;
   }
   return result.get();
 }
