@@ -6,8 +6,11 @@
 # line through GDAL and CLI11).
 TESK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgdal-dev libcli11-dev)
 # What the tests add: GoogleTest, GDAL's tools (the tests draw and burn
-# contour lines with gdal_contour and gdal_rasterize).
-TESK_TEST_PACKAGES=(libgtest-dev gdal-bin)
+# contour lines with gdal_contour and gdal_rasterize); the Python module and
+# its tests (pytest, GDAL's Python bindings and matplotlib for the README's
+# example).
+TESK_TEST_PACKAGES=(libgtest-dev gdal-bin
+  python3-dev python3-numpy pybind11-dev python3-pytest python3-gdal python3-matplotlib)
 # What the benchmark adds.
 TESK_BENCH_PACKAGES=(libbenchmark-dev)
 
@@ -37,5 +40,5 @@ tesk_configure() {
   shift 2
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
     -DTESK_BUILD_TESTS=OFF -DTESK_BUILD_BENCH=OFF \
-    -DTESK_WITH_GDAL=ON -DTESK_SANITIZE=OFF -DTESK_TSAN=OFF -DTESK_CPU_KERNELS=ON "$@" > /dev/null
+    -DTESK_WITH_GDAL=ON -DTESK_SANITIZE=OFF -DTESK_TSAN=OFF -DTESK_CPU_KERNELS=ON -DTESK_PYTHON=OFF "$@" > /dev/null
 }

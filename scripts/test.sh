@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds TESK and runs every test: first the layering check of src/, then
-# the Release build, then the whole suite again under AddressSanitizer and
+# the Release build with the Python module and its tests, then the whole
+# suite again (the module left out) under AddressSanitizer and
 # UndefinedBehaviorSanitizer (with LeakSanitizer on every full run of the
 # executable; built with asserts on), then the multi-threaded stages under
 # ThreadSanitizer.
@@ -16,7 +17,7 @@ tesk_install_deps "${TESK_BUILD_PACKAGES[@]}" "${TESK_TEST_PACKAGES[@]}"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== Release build and tests"
-tesk_configure build/release Release -DTESK_BUILD_TESTS=ON
+tesk_configure build/release Release -DTESK_BUILD_TESTS=ON -DTESK_PYTHON=ON
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
@@ -35,4 +36,4 @@ tesk_configure build/tsan RelWithDebInfo -DTESK_BUILD_TESTS=ON -DTESK_TSAN=ON -D
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
 cmake --build build/tsan -j "$jobs" --target tesk_unit_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R 'FastVsLiteral|FastStages|FastDilation|Pipeline|RunGrids'
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R 'FastVsLiteral|FastStages|FastDilation|Pipeline|RunGrids|Cancel'

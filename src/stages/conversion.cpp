@@ -39,8 +39,9 @@ std::int32_t to_altitude(std::int32_t w, int equid) {
   return trunc_to_int(fval);
 }
 
-std::optional<ConversionFault> convert_to_internal(IntGrid& itab, int ival, int equid) {
+std::optional<ConversionFault> convert_to_internal(IntGrid& itab, int ival, int equid, CancelCheck cancel) {
   for (int i = 0; i < itab.rows(); ++i) {
+    cancel.at_row(i, itab.cols());
     std::int32_t* row = itab[i];
     for (int j = 0; j < itab.cols(); ++j) {
       if (row[j] == ival) {
@@ -55,8 +56,10 @@ std::optional<ConversionFault> convert_to_internal(IntGrid& itab, int ival, int 
   return std::nullopt;
 }
 
-std::optional<ConversionFault> overlay_contours(const IntGrid& raw, IntGrid& result, int ival, int equid) {
+std::optional<ConversionFault> overlay_contours(const IntGrid& raw, IntGrid& result, int ival, int equid,
+                                                CancelCheck cancel) {
   for (int i = 0; i < raw.rows(); ++i) {
+    cancel.at_row(i, raw.cols());
     const std::int32_t* src = raw[i];
     std::int32_t* dst = result[i];
     for (int j = 0; j < raw.cols(); ++j) {
@@ -69,16 +72,29 @@ std::optional<ConversionFault> overlay_contours(const IntGrid& raw, IntGrid& res
   return std::nullopt;
 }
 
-void overlay_internal(const IntGrid& src, IntGrid& result) {
-  for (std::size_t k = 0; k < src.size(); ++k) {
-    if (src.data()[k] != kNoData) result.data()[k] = src.data()[k];
+void overlay_internal(const IntGrid& src, IntGrid& result, CancelCheck cancel) {
+  for (int i = 0; i < src.rows(); ++i) {
+    cancel.at_row(i, src.cols());
+    const std::int32_t* s = src[i];
+    std::int32_t* d = result[i];
+    for (int j = 0; j < src.cols(); ++j)
+      if (s[j] != kNoData) d[j] = s[j];
   }
 }
 
-void convert_to_altitude(IntGrid& itab1, int ival, int equid) {
-  for (auto& w : itab1) w = (w == kNoData) ? ival : to_altitude(w, equid);
+void convert_to_altitude(IntGrid& itab1, int ival, int equid, CancelCheck cancel) {
+  for (int i = 0; i < itab1.rows(); ++i) {
+    cancel.at_row(i, itab1.cols());
+    std::int32_t* row = itab1[i];
+    for (int j = 0; j < itab1.cols(); ++j) row[j] = (row[j] == kNoData) ? ival : to_altitude(row[j], equid);
+  }
 }
 
-void copy_grid(const IntGrid& from, IntGrid& to) { std::copy(from.begin(), from.end(), to.begin()); }
+void copy_grid(const IntGrid& from, IntGrid& to, CancelCheck cancel) {
+  for (int i = 0; i < from.rows(); ++i) {
+    cancel.at_row(i, from.cols());
+    std::copy(from[i], from[i] + from.cols(), to[i]);
+  }
+}
 
 }  // namespace tesk

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "core/grid.h"
+#include "stages/progress.h"
 
 namespace tesk {
 
@@ -42,21 +43,22 @@ std::optional<int> convert_row_to_internal(const double* src, int n, double noda
 
 // In place: samples equal to ival become the internal no-data marker, every
 // other sample is converted.  Stops at the first value that does not fit.
-std::optional<ConversionFault> convert_to_internal(IntGrid& itab, int ival, int equid);
+std::optional<ConversionFault> convert_to_internal(IntGrid& itab, int ival, int equid, CancelCheck cancel = {});
 
 // Contour overlay: every sample of raw (the input read again) that is not
 // ival overwrites the same pixel of result with its internal value.
-std::optional<ConversionFault> overlay_contours(const IntGrid& raw, IntGrid& result, int ival, int equid);
+std::optional<ConversionFault> overlay_contours(const IntGrid& raw, IntGrid& result, int ival, int equid,
+                                                CancelCheck cancel = {});
 
 // Contour overlay for a source already in internal units: every pixel of
 // src that is not the internal no-data marker overwrites result.
-void overlay_internal(const IntGrid& src, IntGrid& result);
+void overlay_internal(const IntGrid& src, IntGrid& result, CancelCheck cancel = {});
 
 // In place: the internal marker becomes ival, every other value is
 // converted back into altitude units.
-void convert_to_altitude(IntGrid& itab1, int ival, int equid);
+void convert_to_altitude(IntGrid& itab1, int ival, int equid, CancelCheck cancel = {});
 
 // The result copy: every pixel of from into the same place of to.
-void copy_grid(const IntGrid& from, IntGrid& to);
+void copy_grid(const IntGrid& from, IntGrid& to, CancelCheck cancel = {});
 
 }  // namespace tesk

@@ -84,10 +84,12 @@ void quantise_row(const std::int32_t* src, std::uint8_t* dst, int n, double a, d
 
 }  // namespace
 
-std::optional<ConversionFault> convert_to_internal_fast(IntGrid& itab, int ival, int equid, ThreadPool& pool) {
+std::optional<ConversionFault> convert_to_internal_fast(IntGrid& itab, int ival, int equid, ThreadPool& pool,
+                                                        CancelCheck cancel) {
   FirstFault first;
   pool.for_range(0, itab.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
     for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+      cancel.at_row(i, itab.cols());
       std::int32_t* row = itab[i];
       for (int j = 0; j < itab.cols(); ++j) {
         if (row[j] == ival) {
@@ -108,10 +110,11 @@ std::optional<ConversionFault> convert_to_internal_fast(IntGrid& itab, int ival,
 }
 
 std::optional<ConversionFault> overlay_contours_fast(const IntGrid& raw, IntGrid& result, int ival, int equid,
-                                                     ThreadPool& pool) {
+                                                     ThreadPool& pool, CancelCheck cancel) {
   FirstFault first;
   pool.for_range(0, raw.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
     for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+      cancel.at_row(i, raw.cols());
       const std::int32_t* src = raw[i];
       std::int32_t* dst = result[i];
       for (int j = 0; j < raw.cols(); ++j) {
@@ -129,22 +132,32 @@ std::optional<ConversionFault> overlay_contours_fast(const IntGrid& raw, IntGrid
   return first.get();
 }
 
-void convert_to_altitude_fast(IntGrid& itab1, int ival, int equid, ThreadPool& pool) {
+void convert_to_altitude_fast(IntGrid& itab1, int ival, int equid, ThreadPool& pool, CancelCheck cancel) {
   pool.for_range(0, itab1.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
-    for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) altitude_row(itab1[i], itab1.cols(), ival, equid);
+    for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+      cancel.at_row(i, itab1.cols());
+      altitude_row(itab1[i], itab1.cols(), ival, equid);
+    }
   });
 }
 
-void copy_grid_fast(const IntGrid& from, IntGrid& to, ThreadPool& pool) {
+void copy_grid_fast(const IntGrid& from, IntGrid& to, ThreadPool& pool, CancelCheck cancel) {
+  const std::int64_t cols = from.cols();
+  if (cols == 0) return;
+  // Blocks of rows of about CancelCheck::kPixels pixels, one poll each.
+  const std::int64_t block = std::max<std::int64_t>(1, CancelCheck::kPixels / cols);
   pool.for_range(0, from.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
-    const std::size_t cols = static_cast<std::size_t>(from.cols());
-    if (cols == 0) return;
-    std::memcpy(to[static_cast<int>(r0)], from[static_cast<int>(r0)],
-                static_cast<std::size_t>(r1 - r0) * cols * sizeof(std::int32_t));
+    for (std::int64_t b = r0; b < r1; b += block) {
+      cancel.poll();
+      const std::int64_t e = std::min(r1, b + block);
+      std::memcpy(to[static_cast<int>(b)], from[static_cast<int>(b)],
+                  static_cast<std::size_t>((e - b) * cols) * sizeof(std::int32_t));
+    }
   });
 }
 
-void min_max_fast(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row, ThreadPool& pool) {
+void min_max_fast(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row, ThreadPool& pool,
+                  CancelCheck cancel) {
   const int nr = tab.rows();
   const int block = 256 * pool.size();
   std::mutex mutex;
@@ -158,6 +171,7 @@ void min_max_fast(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& o
       std::int32_t lo = lo0;
       std::int32_t hi = hi0;
       for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+        cancel.at_row(i, tab.cols());
         const std::int32_t* row = tab[i];
         for (int j = 0; j < tab.cols(); ++j) {
           lo = std::min(lo, row[j]);
@@ -171,10 +185,12 @@ void min_max_fast(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& o
   }
 }
 
-void quantise_fast(const IntGrid& itab1, ByteGrid& tab, int min_al, int max_al, ThreadPool& pool) {
+void quantise_fast(const IntGrid& itab1, ByteGrid& tab, int min_al, int max_al, ThreadPool& pool,
+                   CancelCheck cancel) {
   const Stretch s = stretch_line(min_al, max_al);
   pool.for_range(0, itab1.rows(), kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
     for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+      cancel.at_row(i, itab1.cols());
       if (s.flat)
         std::memset(tab[i], 0, static_cast<std::size_t>(itab1.cols()));
       else

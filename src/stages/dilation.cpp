@@ -11,10 +11,11 @@ namespace {
 // One growth sweep: every no-data pixel of itab2 that has a data pixel in
 // its neighbourhood (cross or ring) gets, in itab1, the smallest of their
 // values.  Reads only itab2 and writes only itab1 (snapshot rule).
-void growth_sweep(const IntGrid& itab2, IntGrid& itab1, bool ring) {
+void growth_sweep(const IntGrid& itab2, IntGrid& itab1, bool ring, CancelCheck cancel) {
   const int nb_lig = itab2.rows();
   const int nb_col = itab2.cols();
   for (int i = 0; i < nb_lig; ++i) {
+    cancel.at_row(i, nb_col);
     for (int j = 0; j < nb_col; ++j) {
       if (itab2[i][j] != kNoData) continue;
       int ico = 0;
@@ -37,9 +38,10 @@ void growth_sweep(const IntGrid& itab2, IntGrid& itab1, bool ring) {
 
 // The merge: values proposed in itab1 for pixels still no-data in itab2 are
 // copied into itab2.  Returns how many were copied (nb_pix_mod).
-std::int64_t merge(const IntGrid& itab1, IntGrid& itab2) {
+std::int64_t merge(const IntGrid& itab1, IntGrid& itab2, CancelCheck cancel) {
   std::int64_t nb_pix_mod = 0;
   for (int i = 0; i < itab2.rows(); ++i) {
+    cancel.at_row(i, itab2.cols());
     for (int j = 0; j < itab2.cols(); ++j) {
       if (itab1[i][j] != kNoData && itab2[i][j] == kNoData) {
         itab2[i][j] = itab1[i][j];
@@ -76,32 +78,35 @@ std::int32_t midpoint(const IntGrid& itab2, int i, int j) {
 
 }  // namespace
 
-std::int64_t tesklette(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, std::int64_t* sweeps) {
+std::int64_t tesklette(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, std::int64_t* sweeps, CancelCheck cancel) {
   // 1. Snapshot.
   std::copy(itab.begin(), itab.end(), itab1.begin());
   std::copy(itab.begin(), itab.end(), itab2.begin());
 
   // 2-3. First layer of growth, over the cross, then the merge.
-  growth_sweep(itab2, itab1, /*ring=*/false);
-  merge(itab1, itab2);
+  growth_sweep(itab2, itab1, /*ring=*/false, cancel);
+  merge(itab1, itab2, cancel);
   std::int64_t count = 1;
 
   // 4. Later layers over the ring, until a sweep copies nothing.
   std::int64_t nb_pix_mod = 1;
   while (nb_pix_mod > 0) {
-    growth_sweep(itab2, itab1, /*ring=*/true);
-    nb_pix_mod = merge(itab1, itab2);
+    growth_sweep(itab2, itab1, /*ring=*/true, cancel);
+    nb_pix_mod = merge(itab1, itab2, cancel);
     ++count;
   }
   if (sweeps) *sweeps += count;
 
   // 5. Midpoints, from the grown surface into itab1.
-  for (int i = 0; i < itab2.rows(); ++i)
+  for (int i = 0; i < itab2.rows(); ++i) {
+    cancel.at_row(i, itab2.cols());
     for (int j = 0; j < itab2.cols(); ++j) itab1[i][j] = midpoint(itab2, i, j);
+  }
 
   // 6. Commit the midpoints that fall on no-data pixels of itab.
   std::int64_t modif = 0;
   for (int i = 0; i < itab.rows(); ++i) {
+    cancel.at_row(i, itab.cols());
     for (int j = 0; j < itab.cols(); ++j) {
       if (itab1[i][j] != kNoData && itab[i][j] == kNoData) {
         itab[i][j] = itab1[i][j];
@@ -112,17 +117,21 @@ std::int64_t tesklette(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, std::int64
   return modif;
 }
 
-DilationStats dilate_literal(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, const PassCallback& on_pass) {
+DilationStats dilate_literal(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, const PassCallback& on_pass,
+                             CancelCheck cancel) {
   DilationStats stats;
   std::int64_t modif = 1;
   while (modif > 0) {
     PassReport report;
     report.degree = stats.passes + 1;
-    report.to_treat = std::count(itab.begin(), itab.end(), kNoData);
+    for (int i = 0; i < itab.rows(); ++i) {
+      cancel.at_row(i, itab.cols());
+      report.to_treat += std::count(itab[i], itab[i] + itab.cols(), kNoData);
+    }
     report.previous_modified = stats.passes > 0 ? modif : 0;
     if (on_pass) on_pass(report);
     ++stats.passes;
-    modif = tesklette(itab, itab1, itab2, &stats.growth_sweeps);
+    modif = tesklette(itab, itab1, itab2, &stats.growth_sweeps, cancel);
   }
   return stats;
 }

@@ -29,10 +29,12 @@ struct DilationStats {
 // three are overwritten as the pass describes (itab only at no-data pixels).
 // Returns the number of pixels of itab written (modif).  Adds the number of
 // growth sweeps to *sweeps when given.
-std::int64_t tesklette(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, std::int64_t* sweeps = nullptr);
+std::int64_t tesklette(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, std::int64_t* sweeps = nullptr,
+                       CancelCheck cancel = {});
 
 // The pass loop: reports each pass to on_pass (may be empty) before running
 // it, and stops after the first pass that writes nothing.
-DilationStats dilate_literal(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, const PassCallback& on_pass);
+DilationStats dilate_literal(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, const PassCallback& on_pass,
+                             CancelCheck cancel = {});
 
 }  // namespace tesk

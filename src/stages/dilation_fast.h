@@ -105,7 +105,9 @@ class ThreadPool;
 // itab as for dilate_literal; grown and state are scratch grids of itab's
 // shape whose contents are overwritten.  pool, when given, shares the
 // straight-line walks among its threads (same result at every count).
+// cancel is polled by every thread; once it asks, every lane of a walk
+// stops (none is left waiting for another) and Cancelled is thrown.
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
-                              FastDilationLimits limits = {}, ThreadPool* pool = nullptr);
+                              FastDilationLimits limits = {}, ThreadPool* pool = nullptr, CancelCheck cancel = {});
 
 }  // namespace tesk

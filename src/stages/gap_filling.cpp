@@ -10,7 +10,7 @@ std::int32_t gap_mean(const std::int32_t* vals, int count) {
   return trunc_to_int(static_cast<double>(tot) / count + 0.5);
 }
 
-int fill_gaps_literal(IntGrid& itab) {
+int fill_gaps_literal(IntGrid& itab, CancelCheck cancel) {
   const int nb_lig = itab.rows();
   const int nb_col = itab.cols();
   int sweeps = 0;
@@ -19,6 +19,7 @@ int fill_gaps_literal(IntGrid& itab) {
     nb_pix_mod = 0;
     ++sweeps;
     for (int i = 0; i < nb_lig; ++i) {
+      cancel.at_row(i, nb_col);
       for (int j = 0; j < nb_col; ++j) {
         if (itab[i][j] != kNoData) continue;
         std::int32_t vals[4];

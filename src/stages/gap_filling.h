@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "core/grid.h"
+#include "stages/progress.h"
 
 namespace tesk {
 
@@ -21,6 +22,6 @@ std::int32_t gap_mean(const std::int32_t* vals, int count);
 
 // The literal sweeps.  Returns the number of sweeps, the last one writing
 // nothing.
-int fill_gaps_literal(IntGrid& itab);
+int fill_gaps_literal(IntGrid& itab, CancelCheck cancel = {});
 
 }  // namespace tesk

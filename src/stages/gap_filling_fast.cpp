@@ -40,9 +40,9 @@ inline bool holds_no_data(const std::int32_t* p) {
 
 class Filler {
  public:
-  Filler(IntGrid& itab, ByteGrid& flags, ThreadPool* pool)
+  Filler(IntGrid& itab, ByteGrid& flags, ThreadPool* pool, CancelCheck cancel)
       : nr_(itab.rows()), nc_(itab.cols()), I_(itab.data()), F_(flags.data()),
-        cur_(static_cast<std::size_t>(nr_)), nxt_(static_cast<std::size_t>(nr_)), pool_(pool) {}
+        cur_(static_cast<std::size_t>(nr_)), nxt_(static_cast<std::size_t>(nr_)), pool_(pool), cancel_(cancel) {}
 
   FastGapStats run() {
     FastGapStats stats;
@@ -74,6 +74,7 @@ class Filler {
     auto scan = [&](std::int64_t r0, std::int64_t r1, int) {
       std::memset(F_ + index(static_cast<int>(r0), 0), 0, index(static_cast<int>(r1 - r0), 0));
       for (std::int64_t i = r0; i < r1; ++i) {
+        cancel_.at_row(i, nc_);
         const std::int32_t* row = I_ + index(static_cast<int>(i), 0);
         std::uint64_t* bits = holes_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bw_);
         for (int b = 0; b < nb_; ++b) {
@@ -99,6 +100,7 @@ class Filler {
   std::int64_t first_sweep() {
     std::int64_t written = 0;
     for (int i = 0; i < nr_; ++i) {
+      cancel_.at_row(i, nc_);
       const std::int32_t* row = I_ + index(i, 0);
       visited_ += nc_;
       const std::uint64_t* bits = holes_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bw_);
@@ -120,6 +122,7 @@ class Filler {
     promote();
     std::int64_t written = 0;
     for (int i = row_min_; i <= row_max_; ++i) {
+      cancel_.at_row(i, nc_);
       RowRange& r = cur_[static_cast<std::size_t>(i)];
       // r.hi may grow while the row is treated (right neighbours).
       for (int j = r.lo; j <= r.hi; ++j) {
@@ -205,12 +208,13 @@ class Filler {
   int bw_ = 0;  // words of block bits a row
   std::vector<std::uint64_t> holes_;  // the blocks holding a no-data pixel before the first sweep
   ThreadPool* pool_;
+  CancelCheck cancel_;
 };
 
 }  // namespace
 
-FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags, ThreadPool* pool) {
-  return Filler(itab, flags, pool).run();
+FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags, ThreadPool* pool, CancelCheck cancel) {
+  return Filler(itab, flags, pool, cancel).run();
 }
 
 }  // namespace tesk

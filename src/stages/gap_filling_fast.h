@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "core/grid.h"
+#include "stages/progress.h"
 
 namespace tesk {
 
@@ -26,6 +27,6 @@ class ThreadPool;
 // flags is a scratch byte grid of itab's shape (overwritten).  pool, when
 // given, clears the flags and looks for the rows holding no-data pixels on
 // its threads; the sweeps themselves run in order on the calling thread.
-FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags, ThreadPool* pool = nullptr);
+FastGapStats fill_gaps_fast(IntGrid& itab, ByteGrid& flags, ThreadPool* pool = nullptr, CancelCheck cancel = {});
 
 }  // namespace tesk

@@ -21,24 +21,30 @@ namespace {
 // the dilation's own scratch grid itab2.
 struct LiteralStages {
   RunGrids& g;
-  std::optional<ConversionFault> to_internal(int ival, int equid) { return convert_to_internal(g.itab, ival, equid); }
+  CancelCheck cancel;
+  std::optional<ConversionFault> to_internal(int ival, int equid) {
+    return convert_to_internal(g.itab, ival, equid, cancel);
+  }
   void dilate(const PassCallback& on_pass, RunStats& stats) {
-    const DilationStats d = dilate_literal(g.itab, g.itab1, g.itab2, on_pass);
+    const DilationStats d = dilate_literal(g.itab, g.itab1, g.itab2, on_pass, cancel);
     stats.passes = d.passes;
     stats.growth_sweeps = d.growth_sweeps;
     // Every growth sweep, plus the midpoint and commit sweeps of each pass.
     stats.dilation_visits = static_cast<std::int64_t>(g.itab.size()) * (d.growth_sweeps + 2 * d.passes);
   }
   void fill_gaps(RunStats& stats) {
-    stats.gap_sweeps = fill_gaps_literal(g.itab);
+    stats.gap_sweeps = fill_gaps_literal(g.itab, cancel);
     stats.gap_visits = static_cast<std::int64_t>(g.itab.size()) * stats.gap_sweeps;
   }
-  void copy() { copy_grid(g.itab, g.itab1); }
-  void smooth(int maille, const RowCallback& on_row) { smooth_literal(g.itab, g.itab1, maille, on_row); }
-  std::optional<ConversionFault> overlay(int ival, int equid) { return overlay_contours(g.itab, g.itab1, ival, equid); }
-  void to_altitude(int ival, int equid) { convert_to_altitude(g.itab1, ival, equid); }
-  void min_max(int* lo, int* hi, const RowCallback& on_row) { Min_max(lo, hi, g.itab1, on_row); }
-  void quantise(int lo, int hi) { tesk::quantise(g.itab1, g.tab, lo, hi); }
+  void copy() { copy_grid(g.itab, g.itab1, cancel); }
+  void smooth(int maille, const RowCallback& on_row) { smooth_literal(g.itab, g.itab1, maille, on_row, cancel); }
+  std::optional<ConversionFault> overlay(int ival, int equid) {
+    return overlay_contours(g.itab, g.itab1, ival, equid, cancel);
+  }
+  void overlay_internal() { tesk::overlay_internal(g.itab, g.itab1, cancel); }
+  void to_altitude(int ival, int equid) { convert_to_altitude(g.itab1, ival, equid, cancel); }
+  void min_max(int* lo, int* hi, const RowCallback& on_row) { Min_max(lo, hi, g.itab1, on_row, cancel); }
+  void quantise(int lo, int hi) { tesk::quantise(g.itab1, g.tab, lo, hi, cancel); }
 };
 
 // The fast stages: the same values, reports and counts.  The dilation and
@@ -47,28 +53,30 @@ struct LiteralStages {
 struct FastStages {
   RunGrids& g;
   ThreadPool pool;
+  CancelCheck cancel;
   std::optional<ConversionFault> to_internal(int ival, int equid) {
-    return convert_to_internal_fast(g.itab, ival, equid, pool);
+    return convert_to_internal_fast(g.itab, ival, equid, pool, cancel);
   }
   void dilate(const PassCallback& on_pass, RunStats& stats) {
-    const FastDilationStats d = dilate_fast(g.itab, g.itab1, g.tab, on_pass, {}, &pool);
+    const FastDilationStats d = dilate_fast(g.itab, g.itab1, g.tab, on_pass, {}, &pool, cancel);
     stats.passes = d.passes;
     stats.growth_sweeps = d.growth_sweeps;
     stats.dilation_visits = d.pixels_visited;
   }
   void fill_gaps(RunStats& stats) {
-    const FastGapStats gs = fill_gaps_fast(g.itab, g.tab, &pool);
+    const FastGapStats gs = fill_gaps_fast(g.itab, g.tab, &pool, cancel);
     stats.gap_sweeps = gs.sweeps;
     stats.gap_visits = gs.pixels_visited;
   }
-  void copy() { copy_grid_fast(g.itab, g.itab1, pool); }
-  void smooth(int maille, const RowCallback& on_row) { smooth_fast(g.itab, g.itab1, maille, on_row, pool); }
+  void copy() { copy_grid_fast(g.itab, g.itab1, pool, cancel); }
+  void smooth(int maille, const RowCallback& on_row) { smooth_fast(g.itab, g.itab1, maille, on_row, pool, cancel); }
   std::optional<ConversionFault> overlay(int ival, int equid) {
-    return overlay_contours_fast(g.itab, g.itab1, ival, equid, pool);
+    return overlay_contours_fast(g.itab, g.itab1, ival, equid, pool, cancel);
   }
-  void to_altitude(int ival, int equid) { convert_to_altitude_fast(g.itab1, ival, equid, pool); }
-  void min_max(int* lo, int* hi, const RowCallback& on_row) { min_max_fast(lo, hi, g.itab1, on_row, pool); }
-  void quantise(int lo, int hi) { quantise_fast(g.itab1, g.tab, lo, hi, pool); }
+  void overlay_internal() { tesk::overlay_internal(g.itab, g.itab1, cancel); }
+  void to_altitude(int ival, int equid) { convert_to_altitude_fast(g.itab1, ival, equid, pool, cancel); }
+  void min_max(int* lo, int* hi, const RowCallback& on_row) { min_max_fast(lo, hi, g.itab1, on_row, pool, cancel); }
+  void quantise(int lo, int hi) { quantise_fast(g.itab1, g.tab, lo, hi, pool, cancel); }
 };
 
 // The run order, whichever stages compute it.
@@ -102,7 +110,7 @@ RunStats run_stages(Stages& s, RunGrids& g, const RunParams& p, const std::funct
   if (p.overlay) {
     reread(g.itab);
     if (p.internal_input) {
-      overlay_internal(g.itab, g.itab1);
+      s.overlay_internal();
     } else if (auto fault = s.overlay(p.ival, p.equid)) {
       throw ConversionError(*fault);
     }
@@ -152,14 +160,16 @@ RunStats compute_dem(RunGrids& g, const RunParams& p, const std::function<void(I
                      RunObserver& observer) {
   g.mapped();
   if (g.itab.empty()) throw std::invalid_argument("compute_dem needs at least one pixel");
+  const auto stop = [&observer] { return observer.cancel_requested(); };
+  const CancelCheck cancel(stop);
   if (p.literal) {
     if (!g.itab2.same_shape(g.itab)) g.itab2 = IntGrid(g.itab.rows(), g.itab.cols());
-    LiteralStages stages{g};
+    LiteralStages stages{g, cancel};
     return run_stages(stages, g, p, reread, observer);
   }
   if (g.tab.rows() != g.itab.rows() || g.tab.cols() != g.itab.cols()) g.tab = ByteGrid(g.itab.rows(), g.itab.cols());
   if (!g.itab1.same_shape(g.itab)) g.itab1 = IntGrid(g.itab.rows(), g.itab.cols());
-  FastStages stages{g, ThreadPool(p.threads)};
+  FastStages stages{g, ThreadPool(p.threads), cancel};
   return run_stages(stages, g, p, reread, observer);
 }
 

@@ -16,8 +16,9 @@ int arrondi(double valeur) {
   return intermed;
 }
 
-void Min_max(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row) {
+void Min_max(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row, CancelCheck cancel) {
   for (int i = 0; i < tab.rows(); ++i) {
+    cancel.at_row(i, tab.cols());
     if (on_row) on_row(i);
     const std::int32_t* row = tab[i];
     for (int j = 0; j < tab.cols(); ++j) {
@@ -43,11 +44,14 @@ Stretch stretch_line(int min_al, int max_al) {
   return s;
 }
 
-void quantise(const IntGrid& itab1, ByteGrid& tab, int min_al, int max_al) {
+void quantise(const IntGrid& itab1, ByteGrid& tab, int min_al, int max_al, CancelCheck cancel) {
   const Stretch s = stretch_line(min_al, max_al);
-  const std::int32_t* src = itab1.data();
-  std::uint8_t* dst = tab.data();
-  for (std::size_t k = 0; k < itab1.size(); ++k) dst[k] = stretch_byte(src[k], s);
+  for (int i = 0; i < itab1.rows(); ++i) {
+    cancel.at_row(i, itab1.cols());
+    const std::int32_t* src = itab1[i];
+    std::uint8_t* dst = tab[i];
+    for (int j = 0; j < itab1.cols(); ++j) dst[j] = stretch_byte(src[j], s);
+  }
 }
 
 }  // namespace tesk

@@ -15,7 +15,7 @@ int arrondi(double valeur);
 
 // Smallest and largest element of tab, starting from *Minv and *maxv;
 // on_row (may be empty) is called before each row.
-void Min_max(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row);
+void Min_max(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row, CancelCheck cancel = {});
 
 // The slope a and intercept b of the stretching line through (min_al, 0) and
 // (max_al, 255), each held in single precision.  flat is set when the two
@@ -35,6 +35,6 @@ inline std::uint8_t stretch_byte(std::int32_t v, const Stretch& s) {
 
 // Fills tab from itab1 with the line of stretch_line(min_al, max_al).  A flat
 // grid (all values equal) gives a preview of zeros.
-void quantise(const IntGrid& itab1, ByteGrid& tab, int min_al, int max_al);
+void quantise(const IntGrid& itab1, ByteGrid& tab, int min_al, int max_al, CancelCheck cancel = {});
 
 }  // namespace tesk

@@ -117,11 +117,12 @@ std::int32_t smoothed_to_int(double z) {
   return v == kNoData ? INT_MIN + 1 : v;
 }
 
-void smooth_literal(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallback& on_row) {
+void smooth_literal(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallback& on_row, CancelCheck cancel) {
   if (maille < 2 || maille > kMaxMaille || !window_fits(itab.rows(), itab.cols(), maille))
     throw std::invalid_argument("smoothing window does not fit the image");
   for (int i = 0; i < itab.rows(); ++i) {
     if (on_row) on_row(i);
+    cancel.poll();  // a row costs (maille + 1)^2 a pixel
     const int byi = window_first(i, maille, itab.rows());
     for (int j = 0; j < itab.cols(); ++j) {
       const int bxi = window_first(j, maille, itab.cols());

@@ -49,6 +49,7 @@ std::int32_t smoothed_to_int(double z);
 // The literal smoothing stage: sets every pixel of itab1 from itab, calling
 // on_row before each row.  A pixel whose window holds a no-data sample keeps
 // its itab1 value.  Needs 2 <= maille <= kMaxMaille and window_fits().
-void smooth_literal(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallback& on_row);
+void smooth_literal(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallback& on_row,
+                    CancelCheck cancel = {});
 
 }  // namespace tesk

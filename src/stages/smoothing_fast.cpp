@@ -87,7 +87,8 @@ bool window_has_nodata(const IntGrid& itab, int byi, int bxi, int n) {
 
 }  // namespace
 
-void smooth_fast(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallback& on_row, ThreadPool& pool) {
+void smooth_fast(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallback& on_row, ThreadPool& pool,
+                 CancelCheck cancel) {
   const int n = maille;
   if (n < 2 || n > kMaxMaille || !window_fits(itab.rows(), itab.cols(), n))
     throw std::invalid_argument("smoothing window does not fit the image");
@@ -96,7 +97,11 @@ void smooth_fast(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallb
   const int half = n >> 1;
   const std::vector<float> wy = axis_weights(nr, n);
   const std::vector<float> wx = axis_weights(nc, n);
-  const bool any_nodata = std::find(itab.begin(), itab.end(), kNoData) != itab.end();
+  bool any_nodata = false;
+  for (int i = 0; i < nr && !any_nodata; ++i) {
+    cancel.at_row(i, nc);
+    any_nodata = std::find(itab[i], itab[i] + nc, kNoData) != itab[i] + nc;
+  }
   // Interior columns: the window starts at j - half.
   const int ja = half;
   const int jb = nc - n + half;  // exclusive
@@ -106,6 +111,7 @@ void smooth_fast(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallb
     std::vector<double> z(static_cast<std::size_t>(nc));
     std::vector<const std::int32_t*> rows(static_cast<std::size_t>(n) + 1);
     for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+      cancel.poll();  // a row costs (maille + 1)^2 a pixel
       const int byi = window_first(i, n, nr);
       const float* U = &wy[static_cast<std::size_t>(i) * static_cast<std::size_t>(n + 1)];
       std::int32_t* out = itab1[i];

@@ -17,6 +17,7 @@ namespace tesk {
 
 // Needs 2 <= maille <= kMaxMaille and window_fits(); throws
 // std::invalid_argument otherwise, like smooth_literal.
-void smooth_fast(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallback& on_row, ThreadPool& pool);
+void smooth_fast(const IntGrid& itab, IntGrid& itab1, int maille, const RowCallback& on_row, ThreadPool& pool,
+                 CancelCheck cancel = {});
 
 }  // namespace tesk

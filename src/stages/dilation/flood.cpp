@@ -68,7 +68,7 @@ void Flood::run_blocks(int nb, F&& f) {
 // the two rows at the edge.  That finds everything: a pixel left out is
 // next to a flooded or written pixel only across an edge.
 bool Flood::run(const Surface& g, const std::vector<int>& rows, const Tiles& tiles, const TileSet& t,
-                std::int64_t written, std::int64_t& visited_total) {
+                std::int64_t written, std::int64_t& visited_total, CancelCheck cancel) {
   if (written == 0) return true;
   if (cap_ == 0) return false;
   const int nb = split_rows(rows, tiles, t);
@@ -82,7 +82,7 @@ bool Flood::run(const Surface& g, const std::vector<int>& rows, const Tiles& til
     L.stack.clear();
     for (std::size_t r = L.begin; r < L.end && !overflow; ++r) {
       g.for_each_active(rows[r], [&](int, std::size_t x) {
-        if (g.st(x) == kFresh && !overflow) flood_from(g, x, lo, hi, cap, L.stack, overflow, visited);
+        if (g.st(x) == kFresh && !overflow) flood_from(g, x, lo, hi, cap, L.stack, overflow, visited, cancel);
       });
     }
   });
@@ -100,7 +100,7 @@ bool Flood::run(const Surface& g, const std::vector<int>& rows, const Tiles& til
       for (int j = 0; j < g.nc && !overflow; ++j) {
         const std::uint8_t s = g.st(row + static_cast<std::size_t>(j));
         if (s == kFresh || s == kFlooded)
-          flood_from(g, row + static_cast<std::size_t>(j), 0, all, cap_, stack, overflow, visited_total);
+          flood_from(g, row + static_cast<std::size_t>(j), 0, all, cap_, stack, overflow, visited_total, cancel);
       }
     }
   }
@@ -110,7 +110,7 @@ bool Flood::run(const Surface& g, const std::vector<int>& rows, const Tiles& til
 // Floods, within the pixels [lo, hi), every floodable pixel connected to
 // the ring of x.
 void Flood::flood_from(const Surface& g, std::size_t x, std::size_t lo, std::size_t hi, std::size_t cap, std::vector<std::uint32_t>& stack,
-                std::atomic<bool>& overflow, std::int64_t& visited) {
+                std::atomic<bool>& overflow, std::int64_t& visited, CancelCheck cancel) {
   auto mark = [&](std::size_t q) {
     if (q < lo || q >= hi || !((kFloodable >> g.st(q)) & 1u)) return;
     if (stack.size() == cap) {
@@ -125,7 +125,7 @@ void Flood::flood_from(const Surface& g, std::size_t x, std::size_t lo, std::siz
     while (!stack.empty() && !overflow) {
       const std::size_t y = stack.back();
       stack.pop_back();
-      ++visited;
+      if ((++visited & 0xffff) == 0) cancel.poll();
       g.for_ring(y, mark);
     }
   });

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "stages/dilation/states.h"
+#include "stages/progress.h"
 #include "stages/dilation/tiles.h"
 
 namespace tesk {
@@ -32,8 +33,9 @@ class Flood {
   // their active tiles).  Returns false when it gave up (a stack
   // overflowed, or the capacity is 0): the next pass must then grow again
   // everything this pass grew.
+  // cancel is polled every 2^16 pixels a thread visits.
   bool run(const Surface& g, const std::vector<int>& rows, const Tiles& tiles, const TileSet& t,
-           std::int64_t written, std::int64_t& visited_total);
+           std::int64_t written, std::int64_t& visited_total, CancelCheck cancel = {});
 
  private:
   // A block of rows: its part of the active row list, its first and last
@@ -48,7 +50,8 @@ class Flood {
   template <class F>
   void run_blocks(int nb, F&& f);
   void flood_from(const Surface& g, std::size_t x, std::size_t lo, std::size_t hi, std::size_t cap,
-                  std::vector<std::uint32_t>& stack, std::atomic<bool>& overflow, std::int64_t& visited);
+                  std::vector<std::uint32_t>& stack, std::atomic<bool>& overflow, std::int64_t& visited,
+                  CancelCheck cancel);
 
   std::size_t cap_;
   int min_block_rows_;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cassert>
+#include <climits>
 #include <cstdlib>
 
 #include "core/thread_pool.h"
@@ -18,16 +19,42 @@ using dilation_keys::kFarKey;
 bool Walker::wait_for(const std::atomic<int>& a, int at_least) const {
   const bool started = a.load(std::memory_order_relaxed) >= 0;
   for (int spins = 0; spins < spin_limit_; ++spins) {
-    if (a.load(std::memory_order_acquire) >= at_least) return false;
+    if (a.load(std::memory_order_acquire) >= at_least) {
+      if (stopped_.load(std::memory_order_relaxed)) throw Cancelled();
+      return false;
+    }
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
   }
   for (;;) {
     const int v = a.load(std::memory_order_acquire);
-    if (v >= at_least) return started;
+    if (v >= at_least) {
+      if (stopped_.load(std::memory_order_relaxed)) throw Cancelled();
+      return started;
+    }
     a.wait(v, std::memory_order_acquire);
   }
+}
+
+// Stopping in the middle of a walk.
+//
+// A lane stops when the run is cancelled, or when a lane it waits for has
+// stopped.  It raises stopped_, then publishes every count of its own at
+// its largest, so that a lane waiting for it wakes; that lane sees
+// stopped_ (raised before the count it woke on) and stops in turn, without
+// reading what the stopped lane has not written.  Every lane thus leaves
+// its walk, and the pool rethrows Cancelled once all have.
+
+void Walker::poll(int step) const {
+  if (stopped_.load(std::memory_order_relaxed)) throw Cancelled();
+  cancel_.at_row(step, g_.nc);
+}
+
+void Walker::leave(Progress& mine) {
+  stopped_.store(true, std::memory_order_relaxed);
+  for (auto* a : {&mine.second, &mine.second_edge, &mine.first, &mine.first_edge, &mine.mid, &mine.step})
+    publish(*a, INT_MAX);
 }
 
 // When the processors are busy.

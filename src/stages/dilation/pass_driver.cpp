@@ -25,13 +25,15 @@ std::size_t stack_capacity(const FastDilationLimits& limits, std::size_t pixels)
 
 class PassDriver {
  public:
-  PassDriver(IntGrid& itab, IntGrid& grown, ByteGrid& state, const FastDilationLimits& limits, ThreadPool* pool)
+  PassDriver(IntGrid& itab, IntGrid& grown, ByteGrid& state, const FastDilationLimits& limits, ThreadPool* pool,
+             CancelCheck cancel)
       : g_{itab.rows(), itab.cols(), itab.data(), grown.data(), state.data()},
         pool_(pool),
+        cancel_(cancel),
         // Stack entries are 32-bit pixel indices; a larger grid never drops a
         // component.
         flood_(itab.size() > 0xffffffffULL ? 0 : stack_capacity(limits, itab.size()), limits.min_block_rows > 0 ? limits.min_block_rows : 256, pool),
-        walker_(g_, rows_, tiles_, limits, pool),
+        walker_(g_, rows_, tiles_, limits, pool, cancel),
         dense_share_(limits.dense_share) {
     flood_limit_ = limits.flood_limit ? limits.flood_limit : stack_capacity(limits, itab.size());
   }
@@ -43,13 +45,16 @@ class PassDriver {
     // that their pages are also first touched in parallel.
     std::vector<std::int64_t> counts(pool_ ? static_cast<std::size_t>(pool_->size()) : 1, 0);
     auto mark = [&](std::int64_t r0, std::int64_t r1, int piece) {
-      const std::size_t x0 = g_.index(static_cast<int>(r0), 0), x1 = g_.index(static_cast<int>(r1), 0);
       std::int64_t nd_count = 0;
-      for (std::size_t x = x0; x < x1; ++x) {
-        const bool nd = g_.I[x] == kNoData;
-        g_.S[x] = nd ? kFlooded : kData;
-        g_.G[x] = g_.I[x];
-        nd_count += nd;
+      for (std::int64_t r = r0; r < r1; ++r) {
+        cancel_.at_row(r, g_.nc);
+        const std::size_t x0 = g_.index(static_cast<int>(r), 0), x1 = x0 + static_cast<std::size_t>(g_.nc);
+        for (std::size_t x = x0; x < x1; ++x) {
+          const bool nd = g_.I[x] == kNoData;
+          g_.S[x] = nd ? kFlooded : kData;
+          g_.G[x] = g_.I[x];
+          nd_count += nd;
+        }
       }
       counts[static_cast<std::size_t>(piece)] = nd_count;
     };
@@ -92,13 +97,13 @@ class PassDriver {
         static_cast<double>(live_) >= dense_share_ * static_cast<double>(rows_.size()) * static_cast<double>(g_.nc);
     if (dense) {
       TileSet& t = tiles_.current();
-      tiles_.mark(t, g_, rows_, pool_);
+      tiles_.mark(t, g_, rows_, pool_, cancel_);
       walker_.walk(Walk::kFirst, +1, t, nullptr, keep_all_);
       first_dir_ = +1;
       grown_ = walker_.end_first_sweeps(first_dir_, tally_);
       return finish_pass(sweeps);
     }
-    const SparseResult r = sparse_pass(g_, rows_, keep_all_, tally_);
+    const SparseResult r = sparse_pass(g_, rows_, keep_all_, tally_, cancel_);
     grown_ = r.grown;
     return end_pass(r.layers, r.written, sweeps, /*flood_allowed=*/true);
   }
@@ -109,7 +114,9 @@ class PassDriver {
   void finish() {
     if (!first_done_) return;
     first_done_ = false;
-    for (const int i : rows_) {
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+      const int i = rows_[r];
+      cancel_.at_row(static_cast<std::int64_t>(r), g_.nc);
       const std::size_t row = g_.index(i, 0);
       for (int j = 0; j < g_.nc; ++j)
         if (g_.st(row + static_cast<std::size_t>(j)) == kUnreached) g_.I[row + static_cast<std::size_t>(j)] = kNoData;
@@ -136,7 +143,7 @@ class PassDriver {
       // and dead pixels as they are: the next pass's active tiles are
       // already known.
       TileSet& next = tiles_.next();
-      tiles_.mark(next, g_, rows_, pool_);
+      tiles_.mark(next, g_, rows_, pool_, cancel_);
       walker_.walk(Walk::kFused, dir, tiles_.current(), &next, keep_all_);
       written = walker_.end_second_sweeps(tally_, layers);
       grown_next_ = walker_.end_first_sweeps(dir, tally_);
@@ -161,7 +168,7 @@ class PassDriver {
     // Until the pixels still grown are few, nearly every component changes:
     // everything grown is grown again.
     if (flood_allowed && static_cast<std::uint64_t>(grown_ - written) <= flood_limit_)
-      keep_all_ = !flood_.run(g_, rows_, tiles_, tiles_.current(), written, tally_.visited);
+      keep_all_ = !flood_.run(g_, rows_, tiles_, tiles_.current(), written, tally_.visited, cancel_);
     else
       keep_all_ = true;
     dead_layers_ = std::max(dead_layers_, tally_.dying_layers);
@@ -170,6 +177,7 @@ class PassDriver {
 
   Surface g_;
   ThreadPool* pool_;
+  CancelCheck cancel_;
   std::vector<int> rows_;  // rows holding pixels grown by the current pass, increasing
   Tiles tiles_;
   Flood flood_;
@@ -189,9 +197,9 @@ class PassDriver {
 }  // namespace
 
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
-                              FastDilationLimits limits, ThreadPool* pool) {
+                              FastDilationLimits limits, ThreadPool* pool, CancelCheck cancel) {
   FastDilationStats stats;
-  PassDriver driver(itab, grown, state, limits, pool);
+  PassDriver driver(itab, grown, state, limits, pool, cancel);
   std::int64_t nodata = driver.setup();
   std::int64_t modif = 1;
   while (modif > 0) {

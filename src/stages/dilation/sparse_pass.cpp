@@ -23,10 +23,11 @@ void settle(const Surface& g, int i, const std::vector<int>& cols) {
 // the components it found unchanged are flagged or dropped), then layer
 // 1: every grown pixel with a data pixel in its cross takes the smallest
 // of them.  Keeps only the rows holding grown pixels active.
-std::int64_t first_layer(const Surface& g, std::vector<int>& rows, bool keep_all, Tally& tally) {
+std::int64_t first_layer(const Surface& g, std::vector<int>& rows, bool keep_all, Tally& tally, CancelCheck cancel) {
   std::int64_t grown = 0;
   std::size_t kept = 0;
   for (std::size_t r = 0; r < rows.size(); ++r) {
+    cancel.at_row(static_cast<std::int64_t>(r), g.nc);
     const int i = rows[r];
     bool grows = false;
     g.for_each_active(i, [&](int j, std::size_t x) {
@@ -94,9 +95,13 @@ std::int64_t first_layer(const Surface& g, std::vector<int>& rows, bool keep_all
 //
 // d lives in itab during the sweeps (the grown pixels are no-data there)
 // and is put back to the marker afterwards.  Returns the deepest layer.
-int grow(const Surface& g, const std::vector<int>& rows, Tally& tally) {
+int grow(const Surface& g, const std::vector<int>& rows, Tally& tally, CancelCheck cancel) {
   constexpr std::int32_t kFar = INT_MAX;
+  // One poll every so many rows of each scan.
+  std::int64_t scanned = 0;
+  auto poll = [&] { cancel.at_row(scanned++, g.nc); };
   for (const int i : rows) {
+    poll();
     g.for_each_active(i, [&](int, std::size_t x) {
       const std::uint8_t s = g.st(x);
       if (s == kLayer1) g.I[x] = 1;
@@ -139,13 +144,18 @@ int grow(const Surface& g, const std::vector<int>& rows, Tally& tally) {
     g.I[x] = d;
     g.G[x] = v;
   };
-  for (const int i : rows) g.for_each_active(i, [&](int j, std::size_t x) { relax(i, j, x, -1); });
+  for (const int i : rows) {
+    poll();
+    g.for_each_active(i, [&](int j, std::size_t x) { relax(i, j, x, -1); });
+  }
   for (auto r = rows.rbegin(); r != rows.rend(); ++r) {
+    poll();
     const int i = *r;
     g.for_each_active_reversed(i, [&](int j, std::size_t x) { relax(i, j, x, +1); });
   }
   int layers = 0;
   for (const int i : rows) {
+    poll();
     g.for_each_active(i, [&](int, std::size_t x) {
       const std::uint8_t s = g.st(x);
       if (s != kLayer1 && s != kUnreached) return;
@@ -163,12 +173,14 @@ int grow(const Surface& g, const std::vector<int>& rows, Tally& tally) {
 // The midpoints of the reached pixels, written into itab.  The grown value
 // of a written pixel becomes its new data value one row later, once the
 // rows that read it as grown value are done.
-std::int64_t midpoints(const Surface& g, const std::vector<int>& rows, Tally& tally) {
+std::int64_t midpoints(const Surface& g, const std::vector<int>& rows, Tally& tally, CancelCheck cancel) {
   std::int64_t modif = 0;
   std::vector<int> prev_row;
   std::vector<int> cur_row;
   int prev_i = -1;
-  for (const int i : rows) {
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const int i = rows[r];
+    cancel.at_row(static_cast<std::int64_t>(r), g.nc);
     cur_row.clear();
     g.for_each_active(i, [&](int j, std::size_t x) {
       if (g.st(x) != kReached) return;
@@ -199,11 +211,12 @@ std::int64_t midpoints(const Surface& g, const std::vector<int>& rows, Tally& ta
 }
 }  // namespace
 
-SparseResult sparse_pass(const Surface& g, std::vector<int>& rows, bool keep_all, Tally& tally) {
+SparseResult sparse_pass(const Surface& g, std::vector<int>& rows, bool keep_all, Tally& tally,
+                         CancelCheck cancel) {
   SparseResult r;
-  r.grown = first_layer(g, rows, keep_all, tally);
-  r.layers = grow(g, rows, tally);
-  r.written = midpoints(g, rows, tally);
+  r.grown = first_layer(g, rows, keep_all, tally, cancel);
+  r.layers = grow(g, rows, tally, cancel);
+  r.written = midpoints(g, rows, tally, cancel);
   return r;
 }
 

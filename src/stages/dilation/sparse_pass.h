@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "stages/dilation/states.h"
+#include "stages/progress.h"
 
 namespace tesk::dilation {
 
@@ -22,6 +23,8 @@ struct SparseResult {
 // pixel in its cross takes the smallest of them), then the later layers,
 // then writes the midpoints into itab.  Keeps in rows only the rows holding
 // grown pixels.
-SparseResult sparse_pass(const Surface& g, std::vector<int>& rows, bool keep_all, Tally& tally);
+// cancel is polled as the scans go over the rows.
+SparseResult sparse_pass(const Surface& g, std::vector<int>& rows, bool keep_all, Tally& tally,
+                         CancelCheck cancel = {});
 
 }  // namespace tesk::dilation

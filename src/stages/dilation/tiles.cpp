@@ -25,7 +25,7 @@ void Tiles::setup(int nr, int nc) {
   none_.assign(static_cast<std::size_t>(tw_), 0);
 }
 
-void Tiles::mark(TileSet& t, const Surface& g, const std::vector<int>& rows, ThreadPool* pool) {
+void Tiles::mark(TileSet& t, const Surface& g, const std::vector<int>& rows, ThreadPool* pool, CancelCheck cancel) {
   t.pass = ++stamp_;
   // The state bits below kDead's: zero for data and dead pixels only.
   static_assert(kDead == 0x20 && kFlooded < 0x20 && kData == 0);
@@ -34,6 +34,7 @@ void Tiles::mark(TileSet& t, const Surface& g, const std::vector<int>& rows, Thr
   auto work = [&](std::int64_t r0, std::int64_t r1, int piece) {
     std::int64_t tiles = 0;
     for (std::int64_t r = r0; r < r1; ++r) {
+      cancel.at_row(r, nc_);
       const int i = rows[static_cast<std::size_t>(r)];
       std::uint64_t* m = t.bits.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(tw_);
       std::fill(m, m + tw_, std::uint64_t{0});

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "stages/dilation/states.h"
+#include "stages/progress.h"
 
 namespace tesk {
 class ThreadPool;
@@ -50,7 +51,7 @@ class Tiles {
 
   // Marks into t the active tiles of the given rows (on the pool's threads
   // when it has several).
-  void mark(TileSet& t, const Surface& g, const std::vector<int>& rows, ThreadPool* pool);
+  void mark(TileSet& t, const Surface& g, const std::vector<int>& rows, ThreadPool* pool, CancelCheck cancel = {});
 
   // Row i's bits in t (none outside the grid or for a row t did not mark).
   const std::uint64_t* active(const TileSet& t, int i) const {

@@ -36,8 +36,9 @@ enum class Walk { kFirst, kSecond, kFused };
 class Walker {
  public:
   // rows: the active rows, in increasing order, shared with the pass driver.
+  // cancel: polled by every lane (see leave()).
   Walker(const Surface& g, std::vector<int>& rows, Tiles& tiles, const FastDilationLimits& limits,
-         ThreadPool* pool);
+         ThreadPool* pool, CancelCheck cancel);
 
   // Once the tiles are set up: the lanes and the row buffers.
   void setup();
@@ -64,6 +65,8 @@ class Walker {
   void cut_lanes(std::vector<ColumnLane>& lanes, bool whole);
   bool cut_parts(int dir, const TileSet& t, std::vector<ColumnLane>& lanes);
   bool wait_for(const std::atomic<int>& a, int at_least) const;
+  void poll(int step) const;
+  void leave(Progress& mine);
   void ask_merge(int step);
   void take_all_columns(ColumnLane& L, int at);
 
@@ -92,6 +95,10 @@ class Walker {
   std::vector<int>& rows_;
   Tiles& tiles_;
   ThreadPool* pool_;
+  CancelCheck cancel_;
+  // A lane has stopped before the end of the walk (cancelled): the others
+  // stop at their next step or wait.
+  std::atomic<bool> stopped_{false};
   bool keep_all_ = false;
   bool first_alone_ = false;  // the current walk has first sweeps only
   // Limits (see FastDilationLimits).

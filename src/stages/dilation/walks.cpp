@@ -24,8 +24,8 @@ constexpr int kSleepWindow = 64;
 }  // namespace
 
 Walker::Walker(const Surface& g, std::vector<int>& rows, Tiles& tiles, const FastDilationLimits& limits,
-               ThreadPool* pool)
-    : g_(g), rows_(rows), tiles_(tiles), pool_(pool) {
+               ThreadPool* pool, CancelCheck cancel)
+    : g_(g), rows_(rows), tiles_(tiles), pool_(pool), cancel_(cancel) {
   if (limits.min_lane_tiles > 0) min_lane_tiles_ = limits.min_lane_tiles;
   if (limits.lane_row_tiles > 0) lane_row_tiles_ = limits.lane_row_tiles;
   forced_merge_ = limits.merge_at_step > 0 ? limits.merge_at_step : INT_MAX;
@@ -96,7 +96,14 @@ void Walker::walk(Walk kind, int dir, const TileSet& now, const TileSet* next, b
     lane_walk(0, kind, dir, columns, now, first_tiles);
   } else if (nl > 1) {  // (none for an empty grid)
     pool_->for_range(0, nl, 1, [&](std::int64_t b, std::int64_t e, int) {
-      for (std::int64_t k = b; k < e; ++k) lane_walk(static_cast<int>(k), kind, dir, columns, now, first_tiles);
+      for (std::int64_t k = b; k < e; ++k) {
+        try {
+          lane_walk(static_cast<int>(k), kind, dir, columns, now, first_tiles);
+        } catch (...) {
+          leave(progress_[k]);
+          throw;
+        }
+      }
     });
   }
 }
@@ -120,6 +127,7 @@ void Walker::lane_walk(int k, Walk kind, int dir, bool columns, const TileSet& n
   int sleeps[2] = {INT_MIN / 2, INT_MIN / 2};  // the steps of the last two sleeps
   if (late_lane_us_ > 0 && columns && k == nl - 1) std::this_thread::sleep_for(std::chrono::microseconds(late_lane_us_));
   for (int p = pb; p < pe + tail; ++p) {
+    poll(p);
     const int merge_at = merge_at_.load(std::memory_order_acquire);
     if ((ups || downs) && p >= merge_at) {
       // The merge is asked for a step ahead of every lane (ask_merge), so
@@ -194,7 +202,14 @@ void Walker::loose_first_walk(int dir, const TileSet& t) {
     L.end_keys.assign(static_cast<std::size_t>(n), kFarKey);
   }
   pool_->for_range(0, nl, 1, [&](std::int64_t b, std::int64_t e, int) {
-    for (std::int64_t k = b; k < e; ++k) loose_lane_walk(static_cast<int>(k), dir, t);
+    for (std::int64_t k = b; k < e; ++k) {
+      try {
+        loose_lane_walk(static_cast<int>(k), dir, t);
+      } catch (...) {
+        leave(progress_[k]);
+        throw;
+      }
+    }
   });
 }
 
@@ -209,6 +224,7 @@ void Walker::loose_lane_walk(int k, int dir, const TileSet& t) {
   Progress& mine = progress_[k];
   if (late_lane_us_ > 0 && k == nl - 1) std::this_thread::sleep_for(std::chrono::microseconds(late_lane_us_));
   for (int q = 0; q < n; ++q) {
+    poll(q);
     const int i = row_at(static_cast<std::size_t>(q), dir);
     const std::uint64_t* active = tiles_.active(t, i);
     const std::uint64_t* before = tiles_.active(t, i - dir);

@@ -1,0 +1,237 @@
+#include "fill.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "core/memory.h"
+#include "core/units.h"
+#include "stages/conversion.h"
+#include "stages/quantisation.h"
+
+namespace tesk::pyfill {
+namespace {
+
+// Calls f with a value of the sample type's C++ type.
+template <class F>
+void with_type(Sample t, F&& f) {
+  switch (t) {
+    case Sample::kInt8: return f(std::int8_t{});
+    case Sample::kUInt8: return f(std::uint8_t{});
+    case Sample::kInt16: return f(std::int16_t{});
+    case Sample::kUInt16: return f(std::uint16_t{});
+    case Sample::kInt32: return f(std::int32_t{});
+    case Sample::kUInt32: return f(std::uint32_t{});
+    case Sample::kInt64: return f(std::int64_t{});
+    case Sample::kUInt64: return f(std::uint64_t{});
+    case Sample::kFloat32: return f(float{});
+    case Sample::kFloat64: return f(double{});
+  }
+}
+
+const char* type_name(Sample t) {
+  static const char* const names[] = {"int8",  "uint8", "int16",  "uint16",  "int32",
+                                      "uint32", "int64", "uint64", "float32", "float64"};
+  return names[static_cast<int>(t)];
+}
+
+// Row i of s, each sample converted to U (the array may be unaligned).
+template <class T, class U>
+void read_row(const Samples& s, std::int64_t i, U* dst) {
+  const char* p = s.data + i * s.row_stride;
+  for (std::int64_t j = 0; j < s.cols; ++j) {
+    T v;
+    std::memcpy(&v, p + j * s.col_stride, sizeof v);
+    dst[j] = static_cast<U>(v);
+  }
+}
+
+// The samples as they are, as the command line reads integer rasters.
+void read_raw(const Samples& s, IntGrid& itab, CancelCheck cancel) {
+  with_type(s.type, [&](auto t) {
+    for (int i = 0; i < itab.rows(); ++i) {
+      cancel.at_row(i, itab.cols());
+      read_row<decltype(t)>(s, i, itab[i]);
+    }
+  });
+}
+
+std::string too_large(double value, int row, int col, int interval) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "contours: the value %.17g at row %d, column %d is too large for the interval %d "
+                "(its magnitude must stay below 4194304 intervals)",
+                value, row, col, interval);
+  return text;
+}
+
+// Every other type row by row into internal units, as the command line
+// reads floating-point rasters: NaN and nodata off the contours.
+void read_internal(const Samples& s, double nodata, int interval, IntGrid& itab, CancelCheck cancel) {
+  std::vector<double> row(static_cast<std::size_t>(s.cols));
+  with_type(s.type, [&](auto t) {
+    for (int i = 0; i < itab.rows(); ++i) {
+      cancel.at_row(i, itab.cols());
+      read_row<decltype(t)>(s, i, row.data());
+      if (auto j = convert_row_to_internal(row.data(), itab.cols(), nodata, interval, itab[i]))
+        throw FillError(too_large(row[static_cast<std::size_t>(*j)], i, *j, interval));
+    }
+  });
+}
+
+// The run's reports as a fraction, mapped as the command line's percentage
+// line maps them; the full-resolution surface written out when asked for.
+class Observer : public RunObserver {
+ public:
+  Observer(FillControl& c, int rows, double* real, int interval)
+      : c_(c), rows_(rows), real_(real), interval_(interval) {}
+  bool cancel_requested() const override { return c_.cancel.load(std::memory_order_relaxed); }
+  void pass_starting(const PassReport& r) override {
+    if (r.degree == 1) first_ = r.to_treat;
+    if (first_ > 0) report(0.05 + 0.45 * (1.0 - static_cast<double>(r.to_treat) / first_));
+  }
+  void smoothing_row(int i) override { report(0.50 + 0.35 * i / rows_); }
+  void saving_starting() override { report(0.85); }
+  void minmax_row(int i) override { report(0.85 + 0.05 * i / rows_); }
+  void before_conversion_back(const IntGrid& itab1) override {
+    if (!real_) return;
+    const auto stop = [this] { return cancel_requested(); };
+    const CancelCheck cancel(stop);
+    for (int i = 0; i < itab1.rows(); ++i) {
+      cancel.at_row(i, itab1.cols());
+      const std::size_t k0 = static_cast<std::size_t>(i) * static_cast<std::size_t>(itab1.cols());
+      for (std::size_t k = k0; k < k0 + static_cast<std::size_t>(itab1.cols()); ++k)
+        real_[k] = static_cast<double>(itab1.data()[k]) * interval_ / 512.0;
+    }
+  }
+  void report(double f) { c_.fraction.store(f, std::memory_order_relaxed); }
+
+ private:
+  FillControl& c_;
+  int rows_;
+  double* real_;
+  int interval_;
+  std::int64_t first_ = 0;
+};
+
+// The whole-unit result in the samples' type, which must hold it (the
+// command line refuses such an -ot the same way).
+void write_whole(const IntGrid& itab1, Sample type, void* out, const RunStats& stats, CancelCheck cancel) {
+  with_type(type, [&](auto t) {
+    using T = decltype(t);
+    if constexpr (std::numeric_limits<T>::is_integer) {
+      if (static_cast<double>(stats.min_al) < static_cast<double>(std::numeric_limits<T>::min()) ||
+          static_cast<double>(stats.max_al) > static_cast<double>(std::numeric_limits<T>::max()))
+        throw FillError(std::string("contours of dtype ") + type_name(type) +
+                        " cannot hold the result, whose values run from " + std::to_string(stats.min_al) + " to " +
+                        std::to_string(stats.max_al) + ": pass a wider type, or full_resolution=True");
+    }
+    T* dst = static_cast<T*>(out);
+    for (int i = 0; i < itab1.rows(); ++i) {
+      cancel.at_row(i, itab1.cols());
+      const std::int32_t* src = itab1[i];
+      for (int j = 0; j < itab1.cols(); ++j) *dst++ = static_cast<T>(src[j]);
+    }
+  });
+}
+
+}  // namespace
+
+bool raw_samples(Sample t) { return t <= Sample::kInt32; }
+bool is_real(Sample t) { return t == Sample::kFloat32 || t == Sample::kFloat64; }
+
+bool representable(double v, Sample type) {
+  bool ok = false;
+  with_type(type, [&](auto t) {
+    using T = decltype(t);
+    if constexpr (std::numeric_limits<T>::is_integer)
+      ok = std::isfinite(v) && v == std::trunc(v) && v >= static_cast<double>(std::numeric_limits<T>::min()) &&
+           v <= static_cast<double>(std::numeric_limits<T>::max());
+    else
+      ok = std::isnan(v) || static_cast<double>(static_cast<T>(v)) == v;
+  });
+  return ok;
+}
+
+void check_fill_memory(const Samples& s, std::uint64_t out_bytes_per_pixel) {
+  const MemoryCheck m = check_memory(s.rows, s.cols, RunGrids::bytes_per_pixel(false) + out_bytes_per_pixel);
+  if (!m.fits)
+    throw FillMemoryError("not enough memory: a grid of " + std::to_string(s.rows) + " x " + std::to_string(s.cols) +
+                          " pixels needs " + std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) +
+                          " MiB available");
+}
+
+RunStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control) {
+  const bool raw = raw_samples(s.type);
+  RunParams rp;
+  rp.equid = p.interval;
+  rp.maille = p.window;
+  rp.overlay = p.overlay;
+  rp.threads = p.threads;
+  rp.internal_input = !raw;
+  rp.ival = raw ? static_cast<int>(*p.nodata) : kIval32;
+  const double nodata = p.nodata.value_or(std::numeric_limits<double>::quiet_NaN());
+  const int rows = static_cast<int>(s.rows), cols = static_cast<int>(s.cols);
+  RunGrids g;
+  try {
+    g.allocate(rows, cols, false, p.threads > 1);
+  } catch (const std::bad_alloc&) {
+    throw FillMemoryError("not enough memory for a grid of " + std::to_string(rows) + " x " + std::to_string(cols) +
+                          " pixels");
+  }
+  const auto stop = [&control] { return control.cancel.load(std::memory_order_relaxed); };
+  const CancelCheck cancel(stop);
+  auto read = [&](IntGrid& itab) {
+    if (raw)
+      read_raw(s, itab, cancel);
+    else
+      read_internal(s, nodata, p.interval, itab, cancel);
+  };
+  read(g.itab);
+  const std::int32_t off = raw ? rp.ival : kNoData;
+  if (std::find_if(g.itab.begin(), g.itab.end(), [&](std::int32_t v) { return v != off; }) == g.itab.end())
+    throw FillError("contours holds no contour pixel: every sample is the no-data value");
+  control.fraction = 0.05;
+
+  Observer observer(control, rows, p.full_resolution ? static_cast<double*>(out) : nullptr, p.interval);
+  RunStats stats;
+  try {
+    stats = compute_dem(g, rp, read, observer);
+  } catch (const ConversionError& e) {
+    throw FillError(too_large(e.fault.value, e.fault.row, e.fault.col, p.interval));
+  }
+  control.fraction = 0.90;
+  if (!p.full_resolution) write_whole(g.itab1, s.type, out, stats, cancel);
+  control.fraction = 1.0;
+  return stats;
+}
+
+void preview(const Samples& s, std::uint8_t* out) {
+  if (s.rows == 0 || s.cols == 0) return;
+  IntGrid itab(static_cast<int>(s.rows), static_cast<int>(s.cols));
+  std::vector<double> row(static_cast<std::size_t>(s.cols));
+  with_type(s.type, [&](auto t) {
+    for (int i = 0; i < itab.rows(); ++i) {
+      read_row<decltype(t)>(s, i, row.data());
+      for (int j = 0; j < itab.cols(); ++j) {
+        const double v = std::trunc(row[static_cast<std::size_t>(j)]);
+        if (!(v >= INT_MIN && v <= INT_MAX))
+          throw FillError("dem: the value " + std::to_string(row[static_cast<std::size_t>(j)]) + " at row " +
+                          std::to_string(i) + ", column " + std::to_string(j) + " is not within the int range");
+        itab[i][j] = static_cast<std::int32_t>(v);
+      }
+    }
+  });
+  int lo = itab[0][0], hi = itab[0][0];
+  Min_max(&lo, &hi, itab, nullptr);
+  ByteGrid tab(itab.rows(), itab.cols());
+  quantise(itab, tab, lo, hi);
+  std::memcpy(out, tab.data(), tab.size());
+}
+
+}  // namespace tesk::pyfill

@@ -1,0 +1,83 @@
+// The computation behind the Python module, free of Python: a contour
+// array of any sample type and memory layout in, the DEM written into a
+// caller's buffer.  The samples take the command line's paths through the
+// library: integer samples of at most 32 bits (unsigned: 16) raw, with the
+// no-data value as the run's marker; every other type (floating point,
+// wider integers) row by row as doubles into internal units, NaN and the
+// no-data value off the contours.  The whole-unit result is what the
+// command line writes, and the full-resolution one what it writes with
+// -ot Float64.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "stages/pipeline.h"
+
+namespace tesk::pyfill {
+
+enum class Sample { kInt8, kUInt8, kInt16, kUInt16, kInt32, kUInt32, kInt64, kUInt64, kFloat32, kFloat64 };
+
+// A 2-D array read through its strides (in bytes, any sign), never written.
+struct Samples {
+  const char* data = nullptr;
+  Sample type = Sample::kUInt16;
+  std::int64_t rows = 0, cols = 0;
+  std::ptrdiff_t row_stride = 0, col_stride = 0;
+};
+
+// Whether the samples go into the run raw (the integer types that fit an int).
+bool raw_samples(Sample type);
+bool is_real(Sample type);
+// Whether v is a value of the type (NaN is one of the floating types').
+bool representable(double v, Sample type);
+
+struct FillParams {
+  int interval = 1;
+  std::optional<double> nodata;  // required for the integer types; NaN is always no-data in real ones
+  int window = 1;
+  bool overlay = true;
+  int threads = 1;
+  bool full_resolution = false;
+};
+
+// Bad input, in the command line's words (the Python parameter's name in
+// place of the option): a ValueError in Python.
+class FillError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// More memory than the run may have: a MemoryError in Python.
+class FillMemoryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Throws FillMemoryError when the run's grids and out_bytes_per_pixel more
+// cannot be held; allocates nothing.
+void check_fill_memory(const Samples& s, std::uint64_t out_bytes_per_pixel);
+
+// Where a fill stands, for the thread that reports it: a fraction from 0 to
+// 1 (as the command line's percentage line), and the request to stop.
+struct FillControl {
+  std::atomic<double> fraction{0.0};
+  std::atomic<bool> cancel{false};
+};
+
+// Runs the computation and writes the result into out, a C-ordered buffer
+// of s's shape: s's type in whole units, or float64 at full resolution.
+// Throws FillError, FillMemoryError, and Cancelled once control.cancel is
+// raised; out is then partly written.
+RunStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control);
+
+// The 8-bit preview of any array, stretched from its minimum to its
+// maximum as the command line's preview is; real samples are taken at
+// their whole part.  Throws FillError for a sample that is not a finite
+// value within the int range.
+void preview(const Samples& s, std::uint8_t* out);
+
+}  // namespace tesk::pyfill

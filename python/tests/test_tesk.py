@@ -1,0 +1,144 @@
+"""The module against the command line (TESK_EXE) on the demo rasters, its errors, threads and signals."""
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+from osgeo import gdal, gdal_array
+
+import tesk
+
+ROOT = pathlib.Path(os.environ.get("TESK_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+DEMO = ROOT / "images" / "demo"
+gdal.UseExceptions()
+
+
+def cli(tmp_path, src, *options):
+    out = tmp_path / "out.tif"
+    subprocess.run([os.environ["TESK_EXE"], "-q", "--overwrite", *options, str(src), str(out)], check=True)
+    return gdal.Open(str(out)).ReadAsArray()
+
+
+def classic(name):
+    rows, cols = (int(v) for v in (DEMO / f"{name}_c2.txt").read_text().split()[:2])
+    return np.fromfile(DEMO / f"{name}_c2.raw", "<u2").reshape(rows, cols)
+
+
+def terrain(rows, cols):  # sloping contour lines, every 23rd diagonal
+    i, j = np.indices((rows, cols))
+    return np.where((i + j // 7) % 23 == 0, (i + j // 7) * 3, 65500).astype(np.uint16)
+
+
+@pytest.mark.parametrize("name, interval, window", [("volcano_i5", 5, 1), ("volcano_i5", 5, 3), ("jacksboro_i20", 20, 5)])
+def test_classic_samples_give_the_classic_m2_bytes(tmp_path, name, interval, window):
+    out = tmp_path / "x_m2.raw"
+    subprocess.run([os.environ["TESK_EXE"], "-q", "-i", str(interval), "-m", str(window), str(DEMO / f"{name}_c2.raw"),
+                    str(out)], check=True)
+    dem = tesk.fill(classic(name), interval=interval, nodata=65500, window=window)
+    assert dem.dtype == np.uint16 and dem.astype("<u2").tobytes() == out.read_bytes()
+
+
+@pytest.mark.parametrize("window, overlay", [(1, True), (3, False)])
+def test_geotiff_full_resolution_and_preview_as_the_command_line(tmp_path, window, overlay):
+    src = DEMO / "jacksboro_i20_c.tif"
+    contours = gdal.Open(str(src)).ReadAsArray()
+    opts = ["-i", "20", "-m", str(window)] + ([] if overlay else ["--no-overlay"])
+    real = tesk.fill(contours, interval=20, nodata=65500, window=window, overlay=overlay, full_resolution=True)
+    assert real.dtype == np.float64 and np.array_equal(real, cli(tmp_path, src, "-ot", "Float64", *opts))
+    dem = tesk.fill(contours, interval=20, nodata=65500, window=window, overlay=overlay)
+    assert np.array_equal(dem, cli(tmp_path, src, "-ot", "UInt16", "--preview", str(tmp_path / "p.png"), *opts))
+    assert np.array_equal(tesk.preview(dem), gdal.Open(str(tmp_path / "p.png")).ReadAsArray())
+
+
+def test_float_with_nan_fortran_order_and_strided_views(tmp_path):
+    contours = classic("volcano_i5").astype(np.float32)
+    contours[contours == 65500] = np.nan
+    contours[3, 4] = -1.0  # the nodata value, beside NaN
+    src = tmp_path / "f.tif"
+    gdal.Translate(str(src), gdal_array.OpenArray(contours), noData=-1.0)
+    expected = cli(tmp_path, src, "-i", "5", "-m", "3", "-ot", "Int32")
+    big = np.full((2 * contours.shape[0], 3 * contours.shape[1]), 7.0, np.float32)
+    big[1::2, ::3] = contours
+    for array in (contours, np.asfortranarray(contours), big[1::2, ::3], contours[::-1, ::-1].copy()[::-1, ::-1]):
+        before = array.copy()
+        dem = tesk.fill(array, interval=5, nodata=-1.0, window=3)
+        assert np.array_equal(array, before, equal_nan=True)
+        assert dem.dtype == np.float32 and np.array_equal(dem, expected)
+
+
+def u16(*shape):
+    return np.full(shape, 65500, np.uint16)
+
+
+@pytest.mark.parametrize("args, kwargs, error, words", [
+    ((u16(5),), {}, ValueError, "contours must be a 2-D array, not 1-D"),
+    ((u16(2, 2, 2),), {}, ValueError, "contours must be a 2-D array, not 3-D"),
+    ((np.zeros((2, 2), bool),), {}, TypeError, "bool samples hold no altitude"),
+    ((np.zeros((2, 2), np.float16),), {}, TypeError, "float16 samples hold no altitude"),
+    ((np.zeros((2, 2), complex),), {}, TypeError, "complex128 samples hold no altitude"),
+    ((np.zeros((2, 2), object),), {}, TypeError, "object samples hold no altitude"),
+    ((u16(2, 2),), {"interval": 0}, ValueError, "interval must not be 0"),
+    ((u16(2, 2),), {"window": 0}, ValueError, "window must lie between 1 and 33"),
+    ((u16(2, 2),), {"window": 34}, ValueError, "window must lie between 1 and 33"),
+    ((u16(2, 2),), {"threads": 0}, ValueError, "threads must be at least 1"),
+    ((u16(2, 2),), {"nodata": None}, ValueError, "contours has no no-data value: give the value that marks the pixels"),
+    ((u16(2, 2),), {"nodata": 70000}, ValueError, "nodata=70000 is not a value of the contours' dtype"),
+    ((np.zeros((2, 2), np.float32),), {"nodata": 0.1}, ValueError, "nodata=0.1 is not a value"),
+    ((u16(2, 2),), {}, ValueError, "contours holds no contour pixel: every sample is the no-data value"),
+    ((np.array([[0, 0, 0], [0, 0, 5000000]], np.int32),), {"interval": 1, "nodata": 0}, ValueError,
+     "contours: the value 5000000 at row 1, column 2 is too large for the interval 1"),
+    ((np.array([[np.nan, 1e10]]),), {"nodata": None}, ValueError, "the value 10000000000 at row 0, column 1 is too large"),
+    ((np.broadcast_to(np.uint16(1), (10 ** 6, 10 ** 6)),), {}, MemoryError, "not enough memory: a grid of 1000000 x"),
+])
+def test_errors(args, kwargs, error, words):
+    with pytest.raises(error, match=words.replace("(", r"\(")):
+        tesk.fill(*args, **{"interval": 10, "nodata": 65500, **kwargs})
+
+
+def test_threads_give_the_same_array_and_stats():
+    contours = terrain(300, 2100)
+    runs = [tesk.fill(contours, interval=10, nodata=65500, window=3, threads=t, return_stats=True) for t in (1, 2)]
+    assert np.array_equal(runs[0][0], runs[1][0]) and repr(runs[0][1]) == repr(runs[1][1])
+    assert runs[0][1].passes > 1 and runs[0][1].minimum < runs[0][1].maximum
+
+
+@pytest.mark.parametrize("by_signal", [False, True])
+def test_keyboard_interrupt_stops_the_run(by_signal):
+    seen, contours = [], terrain(4096, 3000)
+
+    def progress(f):
+        seen.append(f)
+        if f > 0 and not by_signal:
+            raise KeyboardInterrupt
+    if by_signal:  # Ctrl-C while the run computes
+        threading.Timer(0.02, signal.pthread_kill, (threading.get_ident(), signal.SIGINT)).start()
+    with pytest.raises(KeyboardInterrupt):
+        tesk.fill(contours, interval=10, nodata=65500, window=5, progress=progress)
+    assert all(f < 1 for f in seen) and seen == sorted(seen)
+
+
+def test_gil_released_during_the_run():
+    ticks, stop = [0], threading.Event()
+
+    def count():
+        while not stop.is_set():
+            ticks[0] += 1
+            time.sleep(0.001)
+    contours, thread = terrain(1500, 1500), threading.Thread(target=count)
+    thread.start()
+    before = ticks[0]
+    tesk.fill(contours, interval=10, nodata=65500, window=5, threads=1)
+    during, _ = ticks[0] - before, stop.set()
+    assert during >= 20
+
+
+def test_readme_example_writes_into_the_folder_given(tmp_path):
+    subprocess.run([sys.executable, str(ROOT / "scripts" / "python_example.py"), str(tmp_path)], check=True)
+    dem, src = gdal.Open(str(tmp_path / "jacksboro_dem.tif")), gdal.Open(str(DEMO / "jacksboro_i20_c.tif"))
+    assert dem.GetGeoTransform() == src.GetGeoTransform() and dem.GetProjection() == src.GetProjection()
+    assert (tmp_path / "python_example.png").stat().st_size > 10000
