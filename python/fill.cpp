@@ -85,11 +85,11 @@ void read_internal(const Samples& s, double nodata, int interval, IntGrid& itab,
 }
 
 // The run's reports as a fraction, mapped as the command line's percentage
-// line maps them; the full-resolution surface written out when asked for.
+// line maps them; the finished surface in internal units kept in keep (the
+// input's grid, free by then) for the conversion back.
 class Observer : public RunObserver {
  public:
-  Observer(FillControl& c, int rows, double* real, int interval)
-      : c_(c), rows_(rows), real_(real), interval_(interval) {}
+  Observer(FillControl& c, int rows, IntGrid& keep) : c_(c), rows_(rows), keep_(keep) {}
   bool cancel_requested() const override { return c_.cancel.load(std::memory_order_relaxed); }
   void pass_starting(const PassReport& r) override {
     if (r.degree == 1) first_ = r.to_treat;
@@ -99,45 +99,70 @@ class Observer : public RunObserver {
   void saving_starting() override { report(0.85); }
   void minmax_row(int i) override { report(0.85 + 0.05 * i / rows_); }
   void before_conversion_back(const IntGrid& itab1) override {
-    if (!real_) return;
     const auto stop = [this] { return cancel_requested(); };
-    const CancelCheck cancel(stop);
-    for (int i = 0; i < itab1.rows(); ++i) {
-      cancel.at_row(i, itab1.cols());
-      const std::size_t k0 = static_cast<std::size_t>(i) * static_cast<std::size_t>(itab1.cols());
-      for (std::size_t k = k0; k < k0 + static_cast<std::size_t>(itab1.cols()); ++k)
-        real_[k] = static_cast<double>(itab1.data()[k]) * interval_ / 512.0;
-    }
+    copy_grid(itab1, keep_, CancelCheck(stop));
   }
   void report(double f) { c_.fraction.store(f, std::memory_order_relaxed); }
 
  private:
   FillControl& c_;
   int rows_;
-  double* real_;
-  int interval_;
+  IntGrid& keep_;
   std::int64_t first_ = 0;
 };
 
+// An internal value in whole altitude units as the command line writes
+// them: trunc(single(w x interval / 512)), the product in double, free of
+// the int limits (at most 2^53 in magnitude, exact in an int64).
+std::int64_t whole_altitude(std::int32_t w, int interval) {
+  const float fval = static_cast<float>(static_cast<double>(w) * 0.001953125 * static_cast<double>(interval));
+  return static_cast<std::int64_t>(std::trunc(static_cast<double>(fval)));
+}
+
+// The internal surface at full resolution: value x interval / 512.
+void write_real(const IntGrid& internal, int interval, double* out, CancelCheck cancel) {
+  for (int i = 0; i < internal.rows(); ++i) {
+    cancel.at_row(i, internal.cols());
+    const std::int32_t* src = internal[i];
+    for (int j = 0; j < internal.cols(); ++j) *out++ = static_cast<double>(src[j]) * interval / 512.0;
+  }
+}
+
 // The whole-unit result in the samples' type, which must hold it (the
-// command line refuses such an -ot the same way).
-void write_whole(const IntGrid& itab1, Sample type, void* out, const RunStats& stats, CancelCheck cancel) {
+// command line refuses such an -ot the same way); never clipped.
+void write_whole(const IntGrid& internal, int interval, Sample type, void* out, const FillStats& stats,
+                 CancelCheck cancel) {
   with_type(type, [&](auto t) {
     using T = decltype(t);
     if constexpr (std::numeric_limits<T>::is_integer) {
-      if (static_cast<double>(stats.min_al) < static_cast<double>(std::numeric_limits<T>::min()) ||
-          static_cast<double>(stats.max_al) > static_cast<double>(std::numeric_limits<T>::max()))
+      if (stats.minimum < static_cast<std::int64_t>(std::numeric_limits<T>::min()) ||
+          (stats.maximum > 0 && static_cast<std::uint64_t>(stats.maximum) > std::numeric_limits<T>::max()))
         throw FillError(std::string("contours of dtype ") + type_name(type) +
-                        " cannot hold the result, whose values run from " + std::to_string(stats.min_al) + " to " +
-                        std::to_string(stats.max_al) + ": pass a wider type, or full_resolution=True");
+                        " cannot hold the result, whose values run from " + std::to_string(stats.minimum) + " to " +
+                        std::to_string(stats.maximum) + ": pass a wider type, or full_resolution=True");
     }
     T* dst = static_cast<T*>(out);
-    for (int i = 0; i < itab1.rows(); ++i) {
-      cancel.at_row(i, itab1.cols());
-      const std::int32_t* src = itab1[i];
-      for (int j = 0; j < itab1.cols(); ++j) *dst++ = static_cast<T>(src[j]);
+    for (int i = 0; i < internal.rows(); ++i) {
+      cancel.at_row(i, internal.cols());
+      const std::int32_t* src = internal[i];
+      for (int j = 0; j < internal.cols(); ++j) *dst++ = static_cast<T>(whole_altitude(src[j], interval));
     }
   });
+}
+
+// The range of the whole-unit result.
+void whole_range(const IntGrid& internal, int interval, FillStats& stats, CancelCheck cancel) {
+  std::int32_t lo = internal[0][0], hi = lo;
+  for (int i = 0; i < internal.rows(); ++i) {
+    cancel.at_row(i, internal.cols());
+    const auto [a, b] = std::minmax_element(internal[i], internal[i] + internal.cols());
+    lo = std::min(lo, *a);
+    hi = std::max(hi, *b);
+  }
+  // The conversion is monotonic in w; a negative interval reverses it.
+  const std::int64_t x = whole_altitude(lo, interval), y = whole_altitude(hi, interval);
+  stats.minimum = std::min(x, y);
+  stats.maximum = std::max(x, y);
 }
 
 }  // namespace
@@ -166,7 +191,7 @@ void check_fill_memory(const Samples& s, std::uint64_t out_bytes_per_pixel) {
                           " MiB available");
 }
 
-RunStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control) {
+FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control) {
   const bool raw = raw_samples(s.type);
   RunParams rp;
   rp.equid = p.interval;
@@ -198,15 +223,19 @@ RunStats fill(const Samples& s, const FillParams& p, void* out, FillControl& con
     throw FillError("contours holds no contour pixel: every sample is the no-data value");
   control.fraction = 0.05;
 
-  Observer observer(control, rows, p.full_resolution ? static_cast<double*>(out) : nullptr, p.interval);
-  RunStats stats;
+  Observer observer(control, rows, g.itab);
+  FillStats stats;
   try {
-    stats = compute_dem(g, rp, read, observer);
+    stats.run = compute_dem(g, rp, read, observer);
   } catch (const ConversionError& e) {
     throw FillError(too_large(e.fault.value, e.fault.row, e.fault.col, p.interval));
   }
   control.fraction = 0.90;
-  if (!p.full_resolution) write_whole(g.itab1, s.type, out, stats, cancel);
+  whole_range(g.itab, p.interval, stats, cancel);
+  if (p.full_resolution)
+    write_real(g.itab, p.interval, static_cast<double*>(out), cancel);
+  else
+    write_whole(g.itab, p.interval, s.type, out, stats, cancel);
   control.fraction = 1.0;
   return stats;
 }
@@ -214,24 +243,33 @@ RunStats fill(const Samples& s, const FillParams& p, void* out, FillControl& con
 void preview(const Samples& s, std::uint8_t* out) {
   if (s.rows == 0 || s.cols == 0) return;
   IntGrid itab(static_cast<int>(s.rows), static_cast<int>(s.cols));
+  std::vector<std::uint8_t> hole(itab.size());  // the pixels without a finite value
   std::vector<double> row(static_cast<std::size_t>(s.cols));
+  int lo = INT_MAX, hi = INT_MIN;
   with_type(s.type, [&](auto t) {
     for (int i = 0; i < itab.rows(); ++i) {
       read_row<decltype(t)>(s, i, row.data());
       for (int j = 0; j < itab.cols(); ++j) {
         const double v = std::trunc(row[static_cast<std::size_t>(j)]);
+        const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(itab.cols()) + j;
+        hole[k] = !std::isfinite(v);
+        if (hole[k]) {
+          itab[i][j] = 0;
+          continue;
+        }
         if (!(v >= INT_MIN && v <= INT_MAX))
           throw FillError("dem: the value " + std::to_string(row[static_cast<std::size_t>(j)]) + " at row " +
                           std::to_string(i) + ", column " + std::to_string(j) + " is not within the int range");
         itab[i][j] = static_cast<std::int32_t>(v);
+        lo = std::min(lo, itab[i][j]);
+        hi = std::max(hi, itab[i][j]);
       }
     }
   });
-  int lo = itab[0][0], hi = itab[0][0];
-  Min_max(&lo, &hi, itab, nullptr);
+  if (lo > hi) lo = hi = 0;  // no finite value: a flat preview, all 0
   ByteGrid tab(itab.rows(), itab.cols());
   quantise(itab, tab, lo, hi);
-  std::memcpy(out, tab.data(), tab.size());
+  for (std::size_t k = 0; k < tab.size(); ++k) out[k] = hole[k] ? 0 : tab.data()[k];
 }
 
 }  // namespace tesk::pyfill

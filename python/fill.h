@@ -68,16 +68,26 @@ struct FillControl {
   std::atomic<bool> cancel{false};
 };
 
+// What a fill did: the run's passes and sweeps, and the true range of the
+// whole-unit result (wider than an int: 32-bit samples with a large
+// interval reach far beyond it).
+struct FillStats {
+  RunStats run;
+  std::int64_t minimum = 0;
+  std::int64_t maximum = 0;
+};
+
 // Runs the computation and writes the result into out, a C-ordered buffer
 // of s's shape: s's type in whole units, or float64 at full resolution.
 // Throws FillError, FillMemoryError, and Cancelled once control.cancel is
 // raised; out is then partly written.
-RunStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control);
+FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control);
 
 // The 8-bit preview of any array, stretched from its minimum to its
 // maximum as the command line's preview is; real samples are taken at
-// their whole part.  Throws FillError for a sample that is not a finite
-// value within the int range.
+// their whole part.  Pixels without a finite value (NaN, infinities) are
+// holes: 0, and left out of the stretch.  Throws FillError for a finite
+// sample beyond the int range.
 void preview(const Samples& s, std::uint8_t* out);
 
 }  // namespace tesk::pyfill

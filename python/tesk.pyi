@@ -41,7 +41,7 @@ def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = No
         NaN is always no-data in a floating-point array; nodata adds one more value.
     window: smoothing window, 1 (no smoothing) to 33.
     overlay: lay the contour pixels back on the result.
-    threads: worker threads; None: every core.  The result does not depend on it.
+    threads: worker threads, 1 to 1024; None: every core.  The result does not depend on it.
     full_resolution: False: the input's dtype in whole units, as the command line writes them;
         True: float64, internal value x interval / 512, as the command line's -ot Float64.
     progress: called on the calling thread with the fraction done, 0 to 1; an exception it raises
@@ -54,4 +54,5 @@ def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = No
 
 def preview(dem: npt.ArrayLike) -> npt.NDArray[np.uint8]:
     """The 8-bit preview of a 2-D array, stretched from its minimum to its maximum as --preview does;
-    floating-point samples are taken at their whole part."""
+    floating-point samples are taken at their whole part.  NaN and infinite pixels (holes) are 0 and the
+    stretch runs over the finite ones; without a finite value, all 0."""

@@ -54,14 +54,30 @@ Samples samples_of(py::array& a, const char* name) {
   return s;
 }
 
+// The threads asked for, 0 for None; the command line's bound on --threads.
+// An integer of any size is told apart from one that is not an integer.
+int threads_of(const py::object& threads) {
+  if (threads.is_none()) return 0;
+  const py::object n = py::reinterpret_steal<py::object>(PyNumber_Index(threads.ptr()));
+  if (!n) {
+    PyErr_Clear();
+    throw py::type_error("threads must be an integer or None, not " +
+                         py::str(py::type::handle_of(threads).attr("__name__")).cast<std::string>());
+  }
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(n.ptr(), &overflow);
+  if (overflow != 0 || v < 1 || v > kMaxThreads)
+    throw py::value_error("threads must lie between 1 and " + std::to_string(kMaxThreads) + " (None: every core)");
+  return static_cast<int>(v);
+}
+
 FillParams params_of(const Samples& s, int interval, const py::object& nodata, int window, bool overlay,
                      const py::object& threads, bool full_resolution) {
   FillParams p;
   if (interval == 0) throw py::value_error("interval must not be 0");
   if (window < 1 || window > kMaxMaille)
     throw py::value_error("window must lie between 1 and " + std::to_string(kMaxMaille));
-  if (!threads.is_none() && threads.cast<int>() < 1)
-    throw py::value_error("threads must be at least 1 (None: every core)");
+  const int n_threads = threads_of(threads);
   if (!nodata.is_none()) {
     p.nodata = nodata.cast<double>();
     if (!representable(*p.nodata, s.type))
@@ -73,7 +89,7 @@ FillParams params_of(const Samples& s, int interval, const py::object& nodata, i
   p.interval = interval;
   p.window = window;
   p.overlay = overlay;
-  p.threads = resolve_threads(threads.is_none() ? 0 : threads.cast<int>());
+  p.threads = resolve_threads(n_threads);
   p.full_resolution = full_resolution;
   return p;
 }
@@ -125,9 +141,9 @@ py::object fill_py(py::array contours, int interval, const py::object& nodata, i
   py::array out(out_type, {s.rows, s.cols});
   void* buffer = out.mutable_data();
   FillControl control;
-  RunStats stats;
+  FillStats stats;
   try {
-    stats = run_beside<RunStats>([&] { return tesk::pyfill::fill(s, p, buffer, control); }, control, progress);
+    stats = run_beside<FillStats>([&] { return tesk::pyfill::fill(s, p, buffer, control); }, control, progress);
   } catch (const FillError& e) {
     throw py::value_error(e.what());
   } catch (const FillMemoryError& e) {
@@ -171,7 +187,7 @@ window : int
 overlay : bool
     Lay the contour pixels back on the result.
 threads : int, optional
-    Worker threads; None: every core (or TESK_THREADS).  The result does
+    Worker threads, 1 to 1024; None: every core (or TESK_THREADS).  The result does
     not depend on it.
 full_resolution : bool
     False: a new array of the input's dtype holding whole units, the values
@@ -190,15 +206,18 @@ The GIL is released while the computation runs; Ctrl-C stops it promptly.
 Raises
 ------
 TypeError  for a dtype that holds no altitude (bool, float16, complex, object).
-ValueError for a bad argument, an array without contour pixel, or a value too
-           large for the interval (with its row and column).
+ValueError for a bad argument, an array without contour pixel, a value too
+           large for the interval (with its row and column), or a whole-unit
+           result the dtype cannot hold (never clipped).
 MemoryError when the raster is too large for the memory, before anything is
            allocated.
 )";
 
 const char* const kPreviewDoc = R"(The 8-bit preview of any 2-D array (uint8, same shape), stretched from its
 minimum to its maximum as the command line's --preview is.  Floating-point
-samples are taken at their whole part.
+samples are taken at their whole part; NaN and infinite pixels (holes) are 0
+and the stretch runs over the finite ones; an array without a finite value
+gives zeros.  ValueError for a finite value beyond the int range.
 )";
 
 }  // namespace
@@ -206,16 +225,19 @@ samples are taken at their whole part.
 PYBIND11_MODULE(tesk, m) {
   m.doc() = "TESK: digital elevation models from rasters of contour lines.";
   m.attr("__version__") = TESK_VERSION;
-  py::class_<RunStats>(m, "Stats", "What a fill did: its passes and sweeps, and the range of its result.")
-      .def_readonly("passes", &RunStats::passes, "dilation passes, the last one writing nothing")
-      .def_readonly("growth_sweeps", &RunStats::growth_sweeps, "growth sweeps over the grid, all passes")
-      .def_readonly("gap_sweeps", &RunStats::gap_sweeps, "sweeps of the residual gap filling")
-      .def_readonly("minimum", &RunStats::min_al, "smallest value of the whole-unit result")
-      .def_readonly("maximum", &RunStats::max_al, "largest value of the whole-unit result")
-      .def("__repr__", [](const RunStats& s) {
-        return "Stats(passes=" + std::to_string(s.passes) + ", growth_sweeps=" + std::to_string(s.growth_sweeps) +
-               ", gap_sweeps=" + std::to_string(s.gap_sweeps) + ", minimum=" + std::to_string(s.min_al) +
-               ", maximum=" + std::to_string(s.max_al) + ")";
+  py::class_<FillStats>(m, "Stats", "What a fill did: its passes and sweeps, and the range of its result.")
+      .def_property_readonly("passes", [](const FillStats& s) { return s.run.passes; },
+                             "dilation passes, the last one writing nothing")
+      .def_property_readonly("growth_sweeps", [](const FillStats& s) { return s.run.growth_sweeps; },
+                             "growth sweeps over the grid, all passes")
+      .def_property_readonly("gap_sweeps", [](const FillStats& s) { return s.run.gap_sweeps; },
+                             "sweeps of the residual gap filling")
+      .def_readonly("minimum", &FillStats::minimum, "smallest value of the whole-unit result")
+      .def_readonly("maximum", &FillStats::maximum, "largest value of the whole-unit result")
+      .def("__repr__", [](const FillStats& s) {
+        return "Stats(passes=" + std::to_string(s.run.passes) + ", growth_sweeps=" +
+               std::to_string(s.run.growth_sweeps) + ", gap_sweeps=" + std::to_string(s.run.gap_sweeps) +
+               ", minimum=" + std::to_string(s.minimum) + ", maximum=" + std::to_string(s.maximum) + ")";
       });
   m.def("fill", &fill_py, kFillDoc, py::arg("contours"), py::kw_only(), py::arg("interval"),
         py::arg("nodata") = py::none(), py::arg("window") = 1, py::arg("overlay") = true,

@@ -69,6 +69,7 @@ def test_float_with_nan_fortran_order_and_strided_views(tmp_path):
         dem = tesk.fill(array, interval=5, nodata=-1.0, window=3)
         assert np.array_equal(array, before, equal_nan=True)
         assert dem.dtype == np.float32 and np.array_equal(dem, expected)
+    assert tesk.preview(np.array([[np.nan, 1, 3, 5]])).tolist() == [[0, 0, 128, 255]] and not tesk.preview(big * np.nan).any()
 
 
 def u16(*shape):
@@ -85,7 +86,9 @@ def u16(*shape):
     ((u16(2, 2),), {"interval": 0}, ValueError, "interval must not be 0"),
     ((u16(2, 2),), {"window": 0}, ValueError, "window must lie between 1 and 33"),
     ((u16(2, 2),), {"window": 34}, ValueError, "window must lie between 1 and 33"),
-    ((u16(2, 2),), {"threads": 0}, ValueError, "threads must be at least 1"),
+    ((u16(2, 2),), {"threads": 0}, ValueError, "threads must lie between 1 and 1024"),
+    ((u16(2, 2),), {"threads": 1025}, ValueError, "threads must lie between 1 and 1024"),
+    ((u16(2, 2),), {"threads": 2 ** 40}, ValueError, "threads must lie between 1 and 1024"),
     ((u16(2, 2),), {"nodata": None}, ValueError, "contours has no no-data value: give the value that marks the pixels"),
     ((u16(2, 2),), {"nodata": 70000}, ValueError, "nodata=70000 is not a value of the contours' dtype"),
     ((np.zeros((2, 2), np.float32),), {"nodata": 0.1}, ValueError, "nodata=0.1 is not a value"),
@@ -98,6 +101,15 @@ def u16(*shape):
 def test_errors(args, kwargs, error, words):
     with pytest.raises(error, match=words.replace("(", r"\(")):
         tesk.fill(*args, **{"interval": 10, "nodata": 65500, **kwargs})
+
+
+def test_uint32_beyond_the_int_range_as_the_command_line(tmp_path):
+    i = np.indices((60, 50))[0]  # a contour every 15th row, 1000 apart, all above 2^31
+    contours = np.where(i % 15 == 0, 3 * 10 ** 9 + i // 15 * 1000, 7).astype(np.uint32)
+    gdal.Translate(str(tmp_path / "c.tif"), gdal_array.OpenArray(contours), noData=7)
+    dem, stats = tesk.fill(contours, interval=1000, nodata=7, window=3, return_stats=True)
+    expected = cli(tmp_path, tmp_path / "c.tif", "-i", "1000", "-m", "3", "-ot", "UInt32")
+    assert np.array_equal(dem, expected) and (stats.minimum, stats.maximum) == (expected.min(), expected.max())
 
 
 def test_threads_give_the_same_array_and_stats():
