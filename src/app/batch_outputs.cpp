@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <filesystem>
 #include <optional>
 
@@ -49,6 +50,7 @@ void check_names(const std::string& src, const std::vector<std::pair<std::string
         throw RunError(what + " " + f + " is also " + outputs[l].first + ": give each output a name of its own");
   }
   for (const auto& [what, f] : outputs) {
+    if (std::filesystem::is_directory(f)) throw RunError(what + " " + f + " is a directory: name a file");
     const auto dir = std::filesystem::path(f).parent_path();
     if (!dir.empty() && !std::filesystem::is_directory(dir))
       throw RunError("cannot write " + f + ": the directory " + dir.string() + " does not exist");
@@ -120,6 +122,10 @@ Destination plan_destination(const Options& o) {
     return d;
   }
   d.format = gdal::format_for(o.format, o.dst);
+  for (const auto& c : o.creation)
+    if (strcasecmp(c.c_str(), "COMPRESS=JPEG") == 0)
+      throw RunError("-co " + c + ": JPEG compression is lossy, so the file would not hold the DEM's values; "
+                     "choose DEFLATE, LZW or ZSTD");
   d.type = gdal::plan_type(d.format, o.type);
   if (d.type.fallback) {
     std::string types;
@@ -145,7 +151,12 @@ void write_outputs(const Options& o, const std::string& cmd, const Destination& 
   }
   if (fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
   if (stop_signal()) throw Cancelled();
-  staging.commit();
+  StopSignalsHeld held;
+  try {
+    staging.commit();
+  } catch (const RunError& e) {
+    throw RunError(staging.final_names(e.what()));
+  }
 }
 
 }  // namespace tesk

@@ -9,14 +9,15 @@ namespace tesk {
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_held = 0;
 
 extern "C" void on_stop(int s) {
-  if (g_stop != 0) {  // asked twice: no more waiting
+  if (g_stop != 0 && g_held == 0) {  // asked twice: no more waiting
     std::signal(s, SIG_DFL);
     std::raise(s);
     return;
   }
-  g_stop = s;
+  if (g_stop == 0) g_stop = s;
 }
 
 }  // namespace
@@ -29,5 +30,8 @@ void catch_stop_signals() {
 }
 
 int stop_signal() { return g_stop; }
+
+StopSignalsHeld::StopSignalsHeld() { g_held = 1; }
+StopSignalsHeld::~StopSignalsHeld() { g_held = 0; }
 
 }  // namespace tesk

@@ -95,6 +95,10 @@ Format format_for(const std::optional<std::string>& of, const std::string& path)
   f.create = GDALGetMetadataItem(d, GDAL_DCAP_CREATE, nullptr) != nullptr;
   if (!f.create && !GDALGetMetadataItem(d, GDAL_DCAP_CREATECOPY, nullptr))
     throw RunError("-of " + f.driver + ": GDAL cannot write this format");
+  // Lossy compression would not give back the values written.
+  if (f.driver == "JPEG")
+    throw RunError("-of JPEG: its compression is lossy, so the file would not hold the DEM's values; write a "
+                   "GeoTIFF (-of GTiff) or a PNG");
   // A format that writes through GDAL's file layer makes a file; MEM makes
   // none, and a VRT written from memory would point at nothing.
   if (!GDALGetMetadataItem(d, GDAL_DCAP_VIRTUALIO, nullptr) || f.driver == "VRT")

@@ -104,9 +104,11 @@ void Staging::rename_into_place(const Output& o) {
   const auto files = files_of(o);
   for (const auto& f : files) {
     const std::string from = join(o.dir, f), to = join(o.dir, f.substr(o.prefix.size()));
-    // Once the main file has its name, the sidecars follow it, over any an
-    // older output of that name left.
-    const bool claim = !overwrite_ && &f == &files.front();
+    // Without overwrite no file may replace another, but for the sidecars
+    // GDAL keeps beside a raster: once the main file has its name, those
+    // follow it, over any an older output of that name left.
+    const bool sidecar = f.ends_with(".aux.xml") || f.ends_with(".ovr");
+    const bool claim = !overwrite_ && (&f == &files.front() || !sidecar);
     const int err = claim ? rename_no_replace(from, to) : (std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno);
     if (err == EEXIST)
       throw RunError(to + " appeared during the run: it is left as it is and the new result is dropped "
@@ -135,7 +137,9 @@ void Staging::commit() {
 
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ea, eb;
-  const fs::path ra = fs::weakly_canonical(a, ea), rb = fs::weakly_canonical(b, eb);
+  // Absolute first: a name that does not exist yet keeps its spelling in
+  // weakly_canonical, so "b.tif" and "./b.tif" would not meet.
+  const fs::path ra = fs::weakly_canonical(fs::absolute(a, ea), ea), rb = fs::weakly_canonical(fs::absolute(b, eb), eb);
   if (!ea && !eb && ra == rb) return true;
   struct stat sa, sb;
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&

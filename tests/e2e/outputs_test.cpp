@@ -13,8 +13,9 @@ namespace {
 const std::string kSrc = demo("jacksboro_i20_c.tif");
 using Args = std::vector<std::string>;
 
-std::string at(std::string s, const TempDir& tmp) {  // '@' stands for the scratch directory
+std::string at(std::string s, const TempDir& tmp) {  // '@' stands for the scratch directory, '%' for it relative
   for (std::size_t k; (k = s.find('@')) != std::string::npos;) s.replace(k, 1, tmp.path());
+  for (std::size_t k; (k = s.find('%')) != std::string::npos;) s.replace(k, 1, fs::relative(tmp.path()).string());
   return s;
 }
 
@@ -33,7 +34,7 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
   TempDir tmp;
   const std::tuple<Args, const char*, int, const char*> cases[] = {
       {{"-co", "BLOCKXSIZE=7"}, "", 1, "cannot create @/a.tif"},
-      {{"-co", "COMPRESS=JPEG"}, "", 1, "cannot write @/a.tif"},
+      {{"-co", "COMPRESS=JPEG"}, "", 1, "JPEG compression is lossy"},
       {{"-of", "VRT"}, "", 1, "-of VRT"},
       {{"-of", "MEM"}, "", 1, "-of MEM"},
       {{}, "fail-before-rename", 1, "TESK_FAULT"},
@@ -85,7 +86,10 @@ TEST(BatchOutputs, AnOutputThatIsTheSourceOrAnotherOutputIsRefused) {
   write_file(tmp / "a.tif", "old");
   fs::create_symlink(tmp / "a.tif", tmp / "link.tif");
   fs::create_hard_link(tmp / "a.tif", tmp / "hard.tif");
+  fs::create_directory(tmp / "dir");
   const std::pair<Args, std::string> cases[] = {
+      {{"@/src.tif", "%/n.tif", "--preview", "@/n.tif"}, "--preview @/n.tif is also the destination"},
+      {{"@/src.tif", "@/dir"}, "the destination @/dir is a directory"},
       {{"@/src.tif", "@/a.tif", "--preview", "@/a.tif"}, "--preview @/a.tif is also the destination"},
       {{"@/src.tif", "@/a.tif", "--hillshade", "@/link.tif"}, "--hillshade @/link.tif is also the destination"},
       {{"@/src.tif", "@/a.tif", "--preview", "@/hard.tif"}, "--preview @/hard.tif is also the destination"},

@@ -77,6 +77,49 @@ std::int64_t first_layer(const Surface& g, std::vector<int>& rows, bool keep_all
   return grown;
 }
 
+constexpr std::int32_t kFar = INT_MAX;  // no distance yet
+
+// Takes the label of q into (d, v) if q offers a smaller one.
+inline void offer(const Surface& g, std::size_t q, std::int32_t& d, std::int32_t& v) {
+  const std::uint8_t s = g.st(q);
+  std::int32_t dq, vq;
+  if (s == kData) {
+    dq = 1;
+    vq = g.I[q];
+  } else if (s == kLayer1 || s == kUnreached) {
+    dq = g.I[q];
+    vq = g.G[q];
+  } else {
+    return;  // dead: never next to a grown pixel
+  }
+  if (dq == kFar) return;
+  if (dq + 1 < d || (dq + 1 == d && vq < v)) {
+    d = dq + 1;
+    v = vq;
+  }
+}
+
+// One step of a sweep at pixel x = (i, j): the labels of the row before it
+// (di = -1, a forward sweep) or after it (+1, backward) and of the pixel
+// just swept.
+inline void relax(const Surface& g, Tally& tally, int i, int j, std::size_t x, int di) {
+  if (g.st(x) != kUnreached) return;
+  ++tally.visited;
+  std::int32_t d = g.I[x];
+  std::int32_t v = g.G[x];
+  const int k = i + di;
+  if (k >= 0 && k < g.nr) {
+    const std::size_t w = static_cast<std::size_t>(g.nc);
+    const std::size_t y = di < 0 ? x - w : x + w;
+    if (j > 0) offer(g, y - 1, d, v);
+    offer(g, y, d, v);
+    if (j + 1 < g.nc) offer(g, y + 1, d, v);
+  }
+  if (di < 0 ? j > 0 : j + 1 < g.nc) offer(g, di < 0 ? x - 1 : x + 1, d, v);
+  g.I[x] = d;
+  g.G[x] = v;
+}
+
 // The growth of a pass, layers 2 and beyond.  A pixel's layer d and value
 // v, compared as (d, v), satisfy: a data pixel counts as (1, its value), a
 // layer-1 pixel is (1, the smallest data value of its cross), and any other
@@ -96,7 +139,6 @@ std::int64_t first_layer(const Surface& g, std::vector<int>& rows, bool keep_all
 // d lives in itab during the sweeps (the grown pixels are no-data there)
 // and is put back to the marker afterwards.  Returns the deepest layer.
 int grow(const Surface& g, const std::vector<int>& rows, Tally& tally, CancelCheck cancel) {
-  constexpr std::int32_t kFar = INT_MAX;
   // One poll every so many rows of each scan.
   std::int64_t scanned = 0;
   auto poll = [&] { cancel.at_row(scanned++, g.nc); };
@@ -108,50 +150,14 @@ int grow(const Surface& g, const std::vector<int>& rows, Tally& tally, CancelChe
       else if (s == kUnreached) g.I[x] = kFar;
     });
   }
-  // Takes the label of q into (d, v) if q offers a smaller one.
-  auto offer = [&](std::size_t q, std::int32_t& d, std::int32_t& v) {
-    const std::uint8_t s = g.st(q);
-    std::int32_t dq, vq;
-    if (s == kData) {
-      dq = 1;
-      vq = g.I[q];
-    } else if (s == kLayer1 || s == kUnreached) {
-      dq = g.I[q];
-      vq = g.G[q];
-    } else {
-      return;  // dead: never next to a grown pixel
-    }
-    if (dq == kFar) return;
-    if (dq + 1 < d || (dq + 1 == d && vq < v)) {
-      d = dq + 1;
-      v = vq;
-    }
-  };
-  const std::size_t w = static_cast<std::size_t>(g.nc);
-  auto relax = [&](int i, int j, std::size_t x, int di) {
-    if (g.st(x) != kUnreached) return;
-    ++tally.visited;
-    std::int32_t d = g.I[x];
-    std::int32_t v = g.G[x];
-    const int k = i + di;
-    if (k >= 0 && k < g.nr) {
-      const std::size_t y = di < 0 ? x - w : x + w;
-      if (j > 0) offer(y - 1, d, v);
-      offer(y, d, v);
-      if (j + 1 < g.nc) offer(y + 1, d, v);
-    }
-    if (di < 0 ? j > 0 : j + 1 < g.nc) offer(di < 0 ? x - 1 : x + 1, d, v);
-    g.I[x] = d;
-    g.G[x] = v;
-  };
   for (const int i : rows) {
     poll();
-    g.for_each_active(i, [&](int j, std::size_t x) { relax(i, j, x, -1); });
+    g.for_each_active(i, [&](int j, std::size_t x) { relax(g, tally, i, j, x, -1); });
   }
   for (auto r = rows.rbegin(); r != rows.rend(); ++r) {
     poll();
     const int i = *r;
-    g.for_each_active_reversed(i, [&](int j, std::size_t x) { relax(i, j, x, +1); });
+    g.for_each_active_reversed(i, [&](int j, std::size_t x) { relax(g, tally, i, j, x, +1); });
   }
   int layers = 0;
   for (const int i : rows) {
