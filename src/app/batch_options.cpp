@@ -77,7 +77,7 @@ void declare(CLI::App& app, Options& o) {
                                  "the interval); Byte, UInt16, Int16, UInt32, Int32 in whole units. A format "
                                  "without floating point gets whole units in the narrowest type that holds them");
   app.add_option("--nodata", o.nodata, "No-data value of the source, overriding its own")->transform(kReal);
-  app.add_option("-b,--band", o.source.band, "Band of a raster source")->capture_default_str()->transform(kWhole);
+  app.add_option("-b,--band", o.source.band, "Band of a raster source (default 1)")->transform(kWhole);
   app.add_option("-a", o.source.field, "Vector source: the attribute that holds the altitude");
   app.add_option("--tr", o.source.tr, "Vector source: pixel size of the grid")->type_name("XRES YRES")->transform(kReal);
   app.add_option("--ts", o.source.ts, "Vector source: grid size in pixels")->type_name("WIDTH HEIGHT")->transform(kWhole);

@@ -87,10 +87,11 @@ class RasterSource : public Source {
  public:
   RasterSource(DatasetPtr ds, const std::string& path, const SourceOptions& o) : ds_(std::move(ds)), path_(path) {
     const int count = GDALGetRasterCount(ds_.get());
-    if (o.band < 1 || o.band > count)
-      throw RunError(format("band %d does not exist in %s (it has %d band%s)", o.band, path.c_str(), count,
+    const int b = o.band.value_or(1);
+    if (b < 1 || b > count)
+      throw RunError(format("band %d does not exist in %s (it has %d band%s)", b, path.c_str(), count,
                             count == 1 ? "" : "s"));
-    band_ = GDALGetRasterBand(ds_.get(), o.band);
+    band_ = GDALGetRasterBand(ds_.get(), b);
     rows_ = GDALGetRasterYSize(ds_.get());
     cols_ = GDALGetRasterXSize(ds_.get());
     int has = 0;
@@ -195,6 +196,7 @@ std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions
     return std::make_unique<RasterSource>(std::move(ds), path, o);
   }
   if (GDALDatasetGetLayerCount(ds.get()) > 0) {
+    if (o.band) throw RunError("-b: " + path + " is a vector source, and -b applies to raster sources only: drop it");
     DatasetPtr grid = burn_vector(ds.get(), path, o, o.nodata.value_or(kBurnNoData));
     SourceOptions band1 = o;
     band1.band = 1;

@@ -37,7 +37,7 @@ struct Georef {
 };
 
 struct SourceOptions {
-  int band = 1;                              // raster band, from 1
+  std::optional<int> band;                   // raster band, from 1 (1 when not given)
   std::optional<double> nodata;              // overrides the source's own no-data value
   std::string field;                         // vector: the altitude attribute
   std::string layer;                         // vector: the layer to burn ("": the only one)
