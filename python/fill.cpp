@@ -62,12 +62,7 @@ void read_raw(const Samples& s, IntGrid& itab, CancelCheck cancel) {
 }
 
 std::string too_large(double value, int row, int col, int interval) {
-  char text[200];
-  std::snprintf(text, sizeof text,
-                "contours: the value %.17g at row %d, column %d is too large for the interval %d "
-                "(its magnitude must stay below 4194304 intervals)",
-                value, row, col, interval);
-  return text;
+  return "contours: " + too_large_text(value, row, col, interval);
 }
 
 // Every other type row by row into internal units, as the command line
@@ -87,36 +82,25 @@ void read_internal(const Samples& s, double nodata, int interval, IntGrid& itab,
 // The run's reports as a fraction, mapped as the command line's percentage
 // line maps them; the finished surface in internal units kept in keep (the
 // input's grid, free by then) for the conversion back.
-class Observer : public RunObserver {
+class Observer : public FractionObserver {
  public:
-  Observer(FillControl& c, int rows, IntGrid& keep) : c_(c), rows_(rows), keep_(keep) {}
+  Observer(FillControl& c, int rows, IntGrid& keep) : FractionObserver(rows), c_(c), keep_(keep) {}
   bool cancel_requested() const override { return c_.cancel.load(std::memory_order_relaxed); }
-  void pass_starting(const PassReport& r) override {
-    if (r.degree == 1) first_ = r.to_treat;
-    if (first_ > 0) report(0.05 + 0.45 * (1.0 - static_cast<double>(r.to_treat) / first_));
-  }
-  void smoothing_row(int i) override { report(0.50 + 0.35 * i / rows_); }
-  void saving_starting() override { report(0.85); }
-  void minmax_row(int i) override { report(0.85 + 0.05 * i / rows_); }
   void before_conversion_back(const IntGrid& itab1) override {
     const auto stop = [this] { return cancel_requested(); };
     copy_grid(itab1, keep_, CancelCheck(stop));
   }
-  void report(double f) { c_.fraction.store(f, std::memory_order_relaxed); }
+  void fraction(double f) override { c_.fraction.store(f, std::memory_order_relaxed); }
 
  private:
   FillControl& c_;
-  int rows_;
   IntGrid& keep_;
-  std::int64_t first_ = 0;
 };
 
 // An internal value in whole altitude units as the command line writes
-// them: trunc(single(w x interval / 512)), the product in double, free of
-// the int limits (at most 2^53 in magnitude, exact in an int64).
+// them (exact in an int64).
 std::int64_t whole_altitude(std::int32_t w, int interval) {
-  const float fval = static_cast<float>(static_cast<double>(w) * 0.001953125 * static_cast<double>(interval));
-  return static_cast<std::int64_t>(std::trunc(static_cast<double>(fval)));
+  return static_cast<std::int64_t>(whole_units(w, interval));
 }
 
 // The internal surface at full resolution: value x interval / 512.

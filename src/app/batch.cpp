@@ -36,43 +36,32 @@ namespace {
 // The run's progress: the stages' reports mapped onto one line; a stop
 // signal cancels the run; the finished surface in internal units is kept in
 // `keep` (the working grid, free by then), for outputs at any resolution.
-class BatchObserver : public RunObserver {
+class BatchObserver : public FractionObserver {
  public:
   BatchObserver(gdal::TermProgress& progress, int rows, int cols, IntGrid& keep)
-      : progress_(progress), rows_(rows), cols_(cols), keep_(keep) {}
+      : FractionObserver(rows), progress_(progress), rows_(rows), cols_(cols), keep_(keep) {}
 
   bool cancel_requested() const override { return stop_signal() != 0; }
-  void pass_starting(const PassReport& r) override {
-    if (r.degree == 1) first_ = r.to_treat;
-    if (first_ > 0) progress_.report(0.05 + 0.45 * (1.0 - static_cast<double>(r.to_treat) / first_));
-  }
   void smoothing_skipped(int maille) override {
     progress_.warn("-m " + std::to_string(maille) + ": the smoothing window needs more than " +
                    std::to_string(maille) + " rows and columns, and the raster has " + std::to_string(rows_) + " x " +
                    std::to_string(cols_) + " pixels: the result is not smoothed");
   }
-  void smoothing_row(int i) override { progress_.report(0.50 + 0.35 * i / rows_); }
-  void saving_starting() override { progress_.report(0.85); }
-  void minmax_row(int i) override { progress_.report(0.85 + 0.05 * i / rows_); }
   void before_conversion_back(const IntGrid& itab1) override { copy_grid(itab1, keep_); }
 
  private:
+  void fraction(double f) override { progress_.report(f); }
+
   gdal::TermProgress& progress_;
   int rows_;
   int cols_;
   IntGrid& keep_;
-  std::int64_t first_ = 0;
 };
 
 // The one report of a contour value that internal units cannot hold,
 // whether the reading of a source that is not raw or the run meets it.
 RunError value_too_large(const std::string& src, double value, int row, int col, int equid) {
-  char text[200];
-  std::snprintf(text, sizeof text,
-                ": the value %.17g at row %d, column %d is too large for the interval %d "
-                "(its magnitude must stay below 4194304 intervals)",
-                value, row, col, equid);
-  return RunError(src + text);
+  return RunError(src + ": " + too_large_text(value, row, col, equid));
 }
 
 // A source that is not raw, row by row as altitudes into internal units:

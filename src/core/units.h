@@ -30,4 +30,12 @@ inline std::int32_t trunc_to_int(double v) {
   return static_cast<std::int32_t>(v);
 }
 
+// An internal value in whole altitude units, as the classic result holds
+// it but free of the int limits: trunc(single(w x 1/512 x interval)), the
+// product in double.  At most 2^53 in magnitude, so exact in a double.
+inline double whole_units(std::int32_t w, int equid) {
+  const float f = static_cast<float>(static_cast<double>(w) * 0.001953125 * static_cast<double>(equid));
+  return std::trunc(static_cast<double>(f));
+}
+
 }  // namespace tesk

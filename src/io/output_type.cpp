@@ -10,6 +10,7 @@
 #include <gdal.h>
 
 #include "core/run_error.h"
+#include "core/units.h"
 #include "io/gdal_source.h"
 
 namespace tesk::gdal {
@@ -20,17 +21,16 @@ struct Range {
 };
 
 // The values a sample of an integer type holds; nothing for the others.
-// JPEG's 16-bit samples are 12-bit ones.
-std::optional<Range> int_range(const std::string& type, const std::string& driver = "") {
+std::optional<Range> int_range(const std::string& type) {
   const GDALDataType t = GDALGetDataTypeByName(type.c_str());
   if (!GDALDataTypeIsInteger(t) || GDALDataTypeIsComplex(t)) return std::nullopt;
-  const int bits = driver == "JPEG" && t == GDT_UInt16 ? 12 : GDALGetDataTypeSizeBits(t);
+  const int bits = GDALGetDataTypeSizeBits(t);
   if (GDALDataTypeIsSigned(t)) return Range{-std::ldexp(1.0, bits - 1), std::ldexp(1.0, bits - 1) - 1};
   return Range{0, std::ldexp(1.0, bits) - 1};
 }
 
-bool range_holds(const std::string& type, const std::string& driver, double min, double max) {
-  const auto r = int_range(type, driver);
+bool range_holds(const std::string& type, double min, double max) {
+  const auto r = int_range(type);
   return r && min >= r->lo && max <= r->hi;
 }
 
@@ -44,11 +44,11 @@ std::string values_text(double min, double max) { return "whose values run from 
 
 // The narrowest integer type of `types` that holds min..max ("" for none),
 // unsigned before signed at one width.
-std::string narrowest(const std::vector<std::string>& types, const std::string& driver, double min, double max) {
+std::string narrowest(const std::vector<std::string>& types, double min, double max) {
   std::string best;
   int best_bits = 0;
   for (const auto& t : types) {
-    if (!range_holds(t, driver, min, max)) continue;
+    if (!range_holds(t, min, max)) continue;
     const int bits = GDALGetDataTypeSizeBits(GDALGetDataTypeByName(t.c_str()));
     const bool wins = best.empty() || bits < best_bits ||
                       (bits == best_bits && !GDALDataTypeIsSigned(GDALGetDataTypeByName(t.c_str())));
@@ -135,14 +135,14 @@ TypePlan plan_type(const Format& f, const std::optional<std::string>& requested)
 
 std::string settle_type(const TypePlan& plan, const Format& f, double min, double max) {
   if (plan.fallback) {
-    const std::string t = narrowest(f.types, f.driver, min, max);
+    const std::string t = narrowest(f.types, min, max);
     if (t.empty())
       throw RunError("the format " + f.driver + " (" + listed(f.types) + ") cannot hold the result, " +
                      values_text(min, max) + ": write it as a GeoTIFF (-of GTiff, or a .tif name)");
     return t;
   }
-  if (is_real_type(plan.type) || range_holds(plan.type, f.driver, min, max)) return plan.type;
-  std::string wider = narrowest(f.types, f.driver, min, max);
+  if (is_real_type(plan.type) || range_holds(plan.type, min, max)) return plan.type;
+  std::string wider = narrowest(f.types, min, max);
   if (wider.empty()) wider = f.stores("Float32") ? "Float32" : "";
   throw RunError("-ot " + plan.type + " cannot hold the result, " + values_text(min, max) + ": choose a wider type" +
                  (wider.empty() ? std::string(" or another format") : " (-ot " + wider + " holds it)"));
@@ -150,8 +150,7 @@ std::string settle_type(const TypePlan& plan, const Format& f, double min, doubl
 
 double altitude_of(std::int32_t w, const Resolution& r) {
   if (!r.whole) return static_cast<double>(w) * r.equid / 512.0;
-  const float fval = static_cast<float>(static_cast<double>(w) * 0.001953125 * static_cast<double>(r.equid));
-  return std::trunc(static_cast<double>(fval));
+  return whole_units(w, r.equid);
 }
 
 ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "core/units.h"
 
@@ -34,9 +35,17 @@ std::optional<int> convert_row_to_internal(const double* src, int n, double noda
   return std::nullopt;
 }
 
+std::string too_large_text(double value, int row, int col, int equid) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "the value %.17g at row %d, column %d is too large for the interval %d "
+                "(its magnitude must stay below 4194304 intervals)",
+                value, row, col, equid);
+  return text;
+}
+
 std::int32_t to_altitude(std::int32_t w, int equid) {
-  const float fval = static_cast<float>(static_cast<double>(w) * 0.001953125 * static_cast<double>(equid));
-  return trunc_to_int(fval);
+  return trunc_to_int(whole_units(w, equid));
 }
 
 std::optional<ConversionFault> convert_to_internal(IntGrid& itab, int ival, int equid, CancelCheck cancel) {

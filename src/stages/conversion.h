@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "core/grid.h"
 #include "stages/progress.h"
@@ -22,6 +23,11 @@ struct ConversionFault {
   int col = 0;
   std::int32_t value = 0;
 };
+
+// The words for a contour value that internal units cannot hold, as the
+// messages put it after the name of the source: "the value V at row R,
+// column C is too large for the interval E (...)".
+std::string too_large_text(double value, int row, int col, int equid);
 
 // One value into internal units; nullopt when it does not fit an int.
 // equid must not be 0.

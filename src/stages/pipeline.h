@@ -53,6 +53,29 @@ class RunObserver {
   virtual void before_conversion_back(const IntGrid& /*itab1*/) {}
 };
 
+// An observer that maps the reports onto the fraction of the run done: 0.05
+// when the computation starts (the rest before is the reading), the passes
+// up to 0.50, the smoothing up to 0.85, the search for the extremes up to
+// 0.90 (the rest after is the writing).
+class FractionObserver : public RunObserver {
+ public:
+  explicit FractionObserver(int rows) : rows_(rows) {}
+  void pass_starting(const PassReport& r) override {
+    if (r.degree == 1) first_ = r.to_treat;
+    if (first_ > 0) fraction(0.05 + 0.45 * (1.0 - static_cast<double>(r.to_treat) / first_));
+  }
+  void smoothing_row(int i) override { fraction(0.50 + 0.35 * i / rows_); }
+  void saving_starting() override { fraction(0.85); }
+  void minmax_row(int i) override { fraction(0.85 + 0.05 * i / rows_); }
+
+ protected:
+  virtual void fraction(double f) = 0;
+
+ private:
+  int rows_;
+  std::int64_t first_ = 0;
+};
+
 // A contour value that cannot be held in internal units.
 class ConversionError : public std::runtime_error {
  public:
