@@ -80,12 +80,6 @@ void read_internal(gdal::Source& src, IntGrid& itab, int equid, const std::strin
   }
 }
 
-std::string text(double v) {
-  char t[40];
-  std::snprintf(t, sizeof t, "%.15g", v);
-  return t;
-}
-
 // What the contour values say about the interval: values that are not
 // multiples of it come back lower, and a range of a few intervals gives a
 // result of a few values.
@@ -93,11 +87,11 @@ void warn_about_interval(const ContourSurvey& s, int equid, const std::string& s
   if (s.off_interval > 0)
     progress.warn(std::to_string(s.off_interval) + " contour pixels of " + src +
                   " hold values that are not multiples of -i " + std::to_string(equid) + " (for example " +
-                  text(s.example) + "): such values come back lower, by up to one unit in whole units");
+                  message_number(s.example) + "): such values come back lower, by up to one unit in whole units");
   constexpr double kFewIntervals = 3;
   if (s.pixels > 0 && s.intervals(equid) < kFewIntervals)
-    progress.warn("the contour values of " + src + " run from " + text(s.lo) + " to " + text(s.hi) +
-                  ", fewer than " + text(kFewIntervals) + " intervals of -i " + std::to_string(equid) +
+    progress.warn("the contour values of " + src + " run from " + message_number(s.lo) + " to " + message_number(s.hi) +
+                  ", fewer than " + message_number(kFewIntervals) + " intervals of -i " + std::to_string(equid) +
                   ": the result holds few distinct values; give the spacing of the contours");
 }
 

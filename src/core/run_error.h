@@ -3,6 +3,7 @@
 // be created).  The process then ends with exit status 1.
 #pragma once
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -17,5 +18,13 @@ class RunError : public std::runtime_error {
  private:
   bool wait_key_;
 };
+
+// A number as messages show it: at most 15 significant digits, so that a
+// value typed as 0.1 reads 0.1.
+inline std::string message_number(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.15g", v);
+  return text;
+}
 
 }  // namespace tesk

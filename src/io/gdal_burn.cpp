@@ -20,12 +20,6 @@
 namespace tesk::gdal {
 namespace {
 
-std::string number(double v) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.17g", v);
-  return text;
-}
-
 // The layer a burn reads: the one -l names, else the only one.
 OGRLayerH choose_layer(GDALDatasetH vector, const std::string& path, const std::string& name) {
   const int count = GDALDatasetGetLayerCount(vector);
@@ -118,9 +112,17 @@ Scan scan_features(OGRLayerH layer, const std::string& what, const std::string& 
 // widened by half a pixel on every side with -tr (gdal_rasterize's own rule,
 // so that no point on the border is lost).  Refuses what cannot make a grid,
 // saying what to give instead.
+// Numbers of an option, as a message shows them: "1 2 3 4".
+template <std::size_t N>
+std::string numbers(const std::array<double, N>& values) {
+  std::string text;
+  for (double v : values) text += (text.empty() ? "" : " ") + message_number(v);
+  return text;
+}
+
 std::array<double, 4> grid_extent(OGRLayerH layer, const std::string& what, const SourceOptions& o) {
   if (o.tr && !(std::isfinite((*o.tr)[0]) && std::isfinite((*o.tr)[1]) && (*o.tr)[0] > 0 && (*o.tr)[1] > 0))
-    throw RunError("-tr " + number((*o.tr)[0]) + " " + number((*o.tr)[1]) +
+    throw RunError("-tr " + numbers(*o.tr) +
                    ": give the pixel size as two positive numbers, in the units of the source's coordinates");
   if (o.ts && !((*o.ts)[0] > 0 && (*o.ts)[1] > 0))
     throw RunError("-ts " + std::to_string((*o.ts)[0]) + " " + std::to_string((*o.ts)[1]) +
@@ -129,7 +131,7 @@ std::array<double, 4> grid_extent(OGRLayerH layer, const std::string& what, cons
     const auto& e = *o.te;
     const bool finite = std::isfinite(e[0]) && std::isfinite(e[1]) && std::isfinite(e[2]) && std::isfinite(e[3]);
     if (!finite || !(e[0] < e[2] && e[1] < e[3]))
-      throw RunError("-te " + number(e[0]) + " " + number(e[1]) + " " + number(e[2]) + " " + number(e[3]) +
+      throw RunError("-te " + numbers(e) +
                      ": give the extent as XMIN YMIN XMAX YMAX, finite numbers with XMIN < XMAX and YMIN < YMAX");
     return e;
   }
@@ -140,8 +142,7 @@ std::array<double, 4> grid_extent(OGRLayerH layer, const std::string& what, cons
   for (double v : e)
     if (!std::isfinite(v)) throw RunError(what + " has an extent that is not finite: give the grid extent with -te");
   if (o.ts && !(e[0] < e[2] && e[1] < e[3]))
-    throw RunError(what + " spans no " + (e[0] < e[2] ? "height" : "width") + " (its extent is " + number(e[0]) +
-                   " " + number(e[1]) + " " + number(e[2]) + " " + number(e[3]) +
+    throw RunError(what + " spans no " + (e[0] < e[2] ? "height" : "width") + " (its extent is " + numbers(e) +
                    "): give the grid extent with -te XMIN YMIN XMAX YMAX, or the pixel size with -tr instead of -ts");
   if (o.tr) {
     e[0] -= (*o.tr)[0] / 2, e[2] += (*o.tr)[0] / 2;
@@ -162,14 +163,14 @@ std::array<double, 2> grid_size(const std::array<double, 4>& e, const SourceOpti
 void check_grid(const std::array<double, 2>& size, const std::string& path, const SourceOptions& o) {
   const double w = size[0], h = size[1];
   if (!(w >= 1 && h >= 1))
-    throw RunError("-tr " + number((*o.tr)[0]) + " " + number((*o.tr)[1]) + " makes a grid of " + number(w) + " x " +
-                   number(h) + " pixels over " + path + ": give a smaller pixel size");
+    throw RunError("-tr " + numbers(*o.tr) + " makes a grid of " + message_number(w) + " x " + message_number(h) +
+                   " pixels over " + path + ": give a smaller pixel size");
   const bool huge = w > 2147483647.0 || h > 2147483647.0;
   const MemoryCheck m = check_memory(huge ? 2147483647 : static_cast<std::int64_t>(h),
                                      huge ? 2147483647 : static_cast<std::int64_t>(w), 8 + o.run_bytes_per_pixel);
   if (huge || !m.fits)
-    throw RunError("not enough memory: burning " + path + " onto a grid of " + number(w) + " x " + number(h) +
-                   " pixels needs " + std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) +
+    throw RunError("not enough memory: burning " + path + " onto a grid of " + message_number(w) + " x " +
+                   message_number(h) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) +
                    " MiB available");
 }
 
@@ -208,7 +209,11 @@ DatasetPtr burn_vector(GDALDatasetH vector, const std::string& path, const Sourc
   CPLStringList args;
   auto add = [&](const char* option, const auto& values) {
     args.AddString(option);
-    for (double v : values) args.AddString(number(v).c_str());
+    for (double v : values) {  // every digit: the grid must be the one asked for
+      char text[40];
+      std::snprintf(text, sizeof text, "%.17g", v);
+      args.AddString(text);
+    }
   };
   args.AddString("-l");
   args.AddString(scan.kept ? "kept" : name.c_str());

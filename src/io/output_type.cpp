@@ -34,13 +34,9 @@ bool range_holds(const std::string& type, double min, double max) {
   return r && min >= r->lo && max <= r->hi;
 }
 
-std::string number(double v) {
-  char s[40];
-  std::snprintf(s, sizeof s, "%.15g", v);
-  return s;
+std::string values_text(double min, double max) {
+  return "whose values run from " + message_number(min) + " to " + message_number(max);
 }
-
-std::string values_text(double min, double max) { return "whose values run from " + number(min) + " to " + number(max); }
 
 // The narrowest integer type of `types` that holds min..max ("" for none),
 // unsigned before signed at one width.
