@@ -170,8 +170,8 @@ void check_grid(const std::array<double, 2>& size, const std::string& path, cons
                                      huge ? 2147483647 : static_cast<std::int64_t>(w), 8 + o.run_bytes_per_pixel);
   if (huge || !m.fits)
     throw RunError("not enough memory: burning " + path + " onto a grid of " + message_number(w) + " x " +
-                   message_number(h) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) +
-                   " MiB available");
+                   message_number(h) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +
+                   std::to_string(m.avail_mib) + " MiB available");
 }
 
 }  // namespace
