@@ -29,6 +29,13 @@ std::string format(const char* fmt, auto... args) {
   return s;
 }
 
+// v as a Float32 sample holds it; a value beyond the float range matches
+// no finite sample, so it stays as it is.
+double as_stored_float(double v) {
+  if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) return v;
+  return static_cast<double>(static_cast<float>(v));
+}
+
 // A no-data value the integer reading can compare samples with.
 bool is_int32(double v) { return std::isfinite(v) && v == std::trunc(v) && v >= INT32_MIN && v <= INT32_MAX; }
 
@@ -56,7 +63,7 @@ class ClassicSource : public Source {
     if (ec || size < need)
       throw RunError(format("%s holds %ju bytes, fewer than the %ju that %d rows of %d samples need", path.c_str(),
                             static_cast<std::uintmax_t>(ec ? 0 : size), need, rows_, cols_));
-    nodata_ = o.nodata.value_or(ival_for(itype_));
+    nodata_ = nodata_match_ = o.nodata.value_or(ival_for(itype_));
     if (!is_int32(nodata_)) throw RunError("--nodata must be a whole number for a classic data set");
     type_name_ = itype_ == 0 ? "UInt16" : "Int32";
   }
@@ -107,6 +114,12 @@ class RasterSource : public Source {
     const GDALDataType dt = GDALGetRasterDataType(band_);
     type_name_ = GDALGetDataTypeName(dt);
     if (GDALDataTypeIsComplex(dt)) throw RunError(path + ": complex samples (" + type_name_ + ") hold no altitude");
+    if (o.nodata && GDALDataTypeIsInteger(dt) && !(std::isfinite(*o.nodata) && *o.nodata == std::trunc(*o.nodata)))
+      throw RunError("--nodata " + message_number(*o.nodata) + ": the samples of " + path + " are whole numbers (" +
+                     type_name_ + "), so none can equal it: give a whole number");
+    // A Float32 band stores its no-data value as a float: a sample equals
+    // the value rounded to single precision, never the decimal as given.
+    nodata_match_ = dt == GDT_Float32 ? as_stored_float(nodata_) : nodata_;
     const int bits = GDALGetDataTypeSizeBits(dt);
     const bool int_samples = GDALDataTypeIsInteger(dt) && (bits <= 16 || (bits == 32 && GDALDataTypeIsSigned(dt)));
     int has_scale = 0, has_offset = 0;
@@ -173,7 +186,7 @@ void Source::read_altitudes(int i, double* altitudes) {
   read_row(i, altitudes);
   for (int j = 0; j < cols_; ++j) {
     const double v = altitudes[j];
-    altitudes[j] = (std::isnan(v) || v == nodata_) ? std::numeric_limits<double>::quiet_NaN() : v * scale_ + offset_;
+    altitudes[j] = (std::isnan(v) || v == nodata_match_) ? std::numeric_limits<double>::quiet_NaN() : v * scale_ + offset_;
   }
 }
 

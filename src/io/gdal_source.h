@@ -81,6 +81,7 @@ class Source {
   int rows_ = 0;
   int cols_ = 0;
   double nodata_ = 0;
+  double nodata_match_ = 0;  // nodata_ as a sample holds it
   bool raw_ = true;
   double scale_ = 1.0, offset_ = 0.0;
   std::string type_name_;
