@@ -64,7 +64,7 @@ void write_raster(const Options& o, const std::string& cmd, const Destination& d
                   const IntGrid& internal, const gdal::Resolution& res, int threads, const std::string& path,
                   gdal::TermProgress& progress, std::optional<double>& nodata, std::vector<std::string>& notes,
                   const ByteGrid* inside) {
-  const gdal::ValueSummary sum = gdal::summarise(internal, res, src.nodata(), d.type.type == "Float32");
+  const gdal::ValueSummary sum = gdal::summarise(internal, res, src.nodata(), d.type.type == "Float32", inside);
   const std::string type = gdal::settle_type(d.type, d.format, sum.min, sum.max);
   nodata = gdal::choose_nodata(type, src.nodata(), sum);
   if (sum.nodata_hits > 0 && gdal::type_holds(type, src.nodata())) {
