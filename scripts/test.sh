@@ -17,13 +17,13 @@ tesk_install_deps "${TESK_BUILD_PACKAGES[@]}" "${TESK_TEST_PACKAGES[@]}"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== Release build and tests"
-tesk_configure build/release Release -DTESK_BUILD_TESTS=ON -DTESK_PYTHON=ON
+tesk_configure build/release Release -DTESK_BUILD_TESTS=ON -DTESK_PYTHON=ON -DTESK_FAULT_INJECTION=ON
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 # -O1 keeps the instrumented suite quick; without -DNDEBUG, asserts stay on.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
-tesk_configure build/sanitize RelWithDebInfo -DTESK_BUILD_TESTS=ON -DTESK_SANITIZE=ON \
+tesk_configure build/sanitize RelWithDebInfo -DTESK_BUILD_TESTS=ON -DTESK_SANITIZE=ON -DTESK_FAULT_INJECTION=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -144,8 +144,8 @@ void check_numbers(const Options& o) {
 
 int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress, std::vector<std::string>& notes) {
   check_numbers(o);
-  check_outputs(o);
   const Destination dest = plan_destination(o);
+  check_outputs(o, dest);
   if (dest.classic && o.mask) throw RunError("--mask does not apply to a classic output set, which has no no-data value");
   if (!dest.classic) gdal::check_creation_options(dest.format.driver, o.creation);
   if (o.threads == 0) warn_about_thread_variable(progress);
@@ -208,10 +208,16 @@ int run_batch(int argc, char** argv) {
   gdal::set_warning_sink([&progress](const std::string& text) { progress.warn(text); });
   std::vector<std::string> notes;
   std::string failure;
+  // Every failure ends here, the temporary files gone with the unwinding:
+  // one line, and the exit status.
   try {
     const int status = run(o, command_line(argc, argv), progress, notes);
     gdal::set_warning_sink(nullptr);
     for (const auto& n : notes) std::fprintf(stderr, "%s\n", n.c_str());
+    if (const int s = stop_signal()) {  // taken while the outputs were renamed, which it never cuts short
+      std::fprintf(stderr, "tesk: signal %d (%s) arrived once every output was written\n", s, strsignal(s));
+      return 128 + s;
+    }
     return status;
   } catch (const RunError& e) {
     failure = e.what();
@@ -223,6 +229,10 @@ int run_batch(int argc, char** argv) {
     failure = e.what();
   } catch (const std::system_error& e) {  // from the start of a thread
     failure = "--threads " + std::to_string(o.threads) + ": cannot start the threads (" + e.what() + ")";
+  } catch (const std::exception& e) {
+    failure = std::string("unexpected failure: ") + e.what();
+  } catch (...) {
+    failure = "unexpected failure";
   }
   gdal::set_warning_sink(nullptr);
   const char* line = progress.open() ? "\n" : "";

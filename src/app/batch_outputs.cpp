@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <unistd.h>
 #include <filesystem>
 #include <optional>
 
@@ -17,45 +18,92 @@
 namespace tesk {
 namespace {
 
-// TESK_FAULT=NAME makes the run fail at a chosen point, so that the tests
-// can check what a failure leaves behind without racing the program:
-// "signal-while-writing" sends the process a SIGINT while it writes the
-// destination, "fail-before-rename" fails once every output is written.
+// Builds made for the tests (TESK_FAULT_INJECTION) read TESK_FAULT=NAME and
+// fail at a chosen point, so that the tests can check what a failure
+// leaves behind without racing the program: "signal-while-writing" sends
+// the process a SIGINT while it writes the destination,
+// "two-signals-while-writing" sends two and then hangs, as a stuck write
+// would, "fail-before-rename" fails once every output is written.  Every
+// other build ignores the variable.
 bool fault(const char* name) {
+#ifdef TESK_FAULT_INJECTION
   const char* f = std::getenv("TESK_FAULT");
   return f && std::strcmp(f, name) == 0;
+#else
+  (void)name;
+  return false;
+#endif
+}
+
+// Sends the process signal s, and waits until the watcher has seen it.
+void send_signal(int s, int seen) {
+  ::kill(::getpid(), s);
+  for (int k = 0; k < 5000 && stop_signals_received() < seen; ++k) ::usleep(1000);
 }
 
 // Polled while the outputs are written: true once the run must stop.
 bool stop_requested() {
   static bool raised = false;
-  if (!raised && fault("signal-while-writing")) raised = true, std::raise(SIGINT);
+  if (!raised && fault("signal-while-writing")) raised = true, send_signal(SIGINT, 1);
+  if (!raised && fault("two-signals-while-writing")) {
+    raised = true, send_signal(SIGINT, 1), send_signal(SIGINT, 2);
+    for (;;) ::pause();
+  }
   return stop_signal() != 0;
 }
 
 // Checked before anything is computed, with or without --overwrite: no
-// output is the source (or a classic source's header) or another output;
-// every output's directory exists; and no output exists unless
-// --overwrite.
-void check_names(const std::string& src, const std::vector<std::pair<std::string, std::string>>& outputs,
-                 bool overwrite) {
+// output (nor a file beside one) is the source (or a classic source's
+// header) or another output; every output's directory exists; and without
+// --overwrite, no output exists, nor any file an older output of its name
+// may have left beside it.
+struct Named {
+  std::string what, file;
+  std::vector<std::string> beside;
+};
+void check_names(const std::string& src, const std::vector<Named>& outputs, bool overwrite) {
   std::vector<std::string> sources = {src};
   if (gdal::is_classic_source(src)) sources.push_back(src.substr(0, src.size() - 4) + ".txt");
   for (std::size_t k = 0; k < outputs.size(); ++k) {
-    const auto& [what, f] = outputs[k];
-    for (const auto& s : sources)
+    const auto& [what, f, beside] = outputs[k];
+    for (const auto& s : sources) {
       if (same_file(f, s)) throw RunError(what + " " + f + " is the source: an output never replaces its source");
+      for (const auto& b : beside)
+        if (same_file(b, s))
+          throw RunError(what + " " + f + " would replace " + b + " beside it, which is the source: name the output "
+                         "otherwise");
+    }
     for (std::size_t l = 0; l < k; ++l)
-      if (same_file(f, outputs[l].second))
-        throw RunError(what + " " + f + " is also " + outputs[l].first + ": give each output a name of its own");
+      if (same_file(f, outputs[l].file))
+        throw RunError(what + " " + f + " is also " + outputs[l].what + ": give each output a name of its own");
   }
-  for (const auto& [what, f] : outputs) {
+  for (const auto& [what, f, beside] : outputs) {
     if (std::filesystem::is_directory(f)) throw RunError(what + " " + f + " is a directory: name a file");
     const auto dir = std::filesystem::path(f).parent_path();
     if (!dir.empty() && !std::filesystem::is_directory(dir))
       throw RunError("cannot write " + f + ": the directory " + dir.string() + " does not exist");
-    if (!overwrite && std::filesystem::exists(f)) throw RunError(f + " already exists: add --overwrite to replace it");
+    if (overwrite) continue;
+    if (std::filesystem::exists(f)) throw RunError(f + " already exists: add --overwrite to replace it");
+    for (const auto& b : beside)
+      if (std::filesystem::exists(std::filesystem::symlink_status(b)))
+        throw RunError(b + " already exists beside " + what + " " + f + ", and would describe another raster: "
+                       "add --overwrite to replace it");
   }
+}
+
+// Every file an output consists of, and those an older one may have left
+// beside it.
+std::vector<Named> named_outputs(const Options& o, const Destination& d) {
+  std::vector<Named> outputs;
+  if (d.classic) {
+    for (const auto& f : gdal::classic_set_files(o.dst)) outputs.push_back({"the destination", f, {}});
+    outputs.front().beside = {o.dst + ".aux.xml"};
+  } else {
+    outputs.push_back({"the destination", o.dst, gdal::sidecar_files(d.format.driver, o.dst)});
+  }
+  if (o.preview) outputs.push_back({"--preview", *o.preview, gdal::sidecar_files("PNG", *o.preview)});
+  if (o.hillshade) outputs.push_back({"--hillshade", *o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)});
+  return outputs;
 }
 
 // The GDAL destination under its temporary name: its type settled on the
@@ -91,28 +139,22 @@ void write_staged(const Options& o, const std::string& cmd, const Destination& d
       h = *src.classic_header();
     else if (src.georef().has_transform)
       h.taille_pix = static_cast<int>(std::lround(std::fabs(src.georef().transform[1])));
-    gdal::write_classic_set(staging.add(o.dst), h, g.tab, g.itab1);
+    gdal::write_classic_set(staging.add(o.dst, {o.dst + ".aux.xml"}), h, g.tab, g.itab1);
   } else {
     res.whole = d.type.whole;
-    write_raster(o, cmd, d, src, g.itab, res, p.threads, staging.add(o.dst), progress, nodata, notes, inside);
+    const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst));
+    write_raster(o, cmd, d, src, g.itab, res, p.threads, at, progress, nodata, notes, inside);
   }
   progress.report(0.96);
-  if (o.preview) gdal::write_png(staging.add(*o.preview), g.tab);
+  if (o.preview) gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), g.tab);
   if (o.hillshade)
-    gdal::write_hillshade(staging.add(*o.hillshade), g.itab, res, src.georef(), nodata, o.hillshade_z, inside);
+    gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)), g.itab, res,
+                          src.georef(), nodata, o.hillshade_z, inside);
 }
 
 }  // namespace
 
-void check_outputs(const Options& o) {
-  const bool classic_out = !o.format && gdal::is_classic_destination(o.dst);
-  std::vector<std::pair<std::string, std::string>> outputs;
-  for (const auto& f : classic_out ? gdal::classic_set_files(o.dst) : std::vector{o.dst})
-    outputs.emplace_back("the destination", f);
-  if (o.preview) outputs.emplace_back("--preview", *o.preview);
-  if (o.hillshade) outputs.emplace_back("--hillshade", *o.hillshade);
-  check_names(o.src, outputs, o.overwrite);
-}
+void check_outputs(const Options& o, const Destination& d) { check_names(o.src, named_outputs(o, d), o.overwrite); }
 
 Destination plan_destination(const Options& o) {
   Destination d;
@@ -151,12 +193,7 @@ void write_outputs(const Options& o, const std::string& cmd, const Destination& 
   }
   if (fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
   if (stop_signal()) throw Cancelled();
-  StopSignalsHeld held;
-  try {
-    staging.commit();
-  } catch (const RunError& e) {
-    throw RunError(staging.final_names(e.what()));
-  }
+  staging.commit();
 }
 
 }  // namespace tesk

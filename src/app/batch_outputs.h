@@ -14,12 +14,6 @@
 
 namespace tesk {
 
-// Refuses (RunError), with or without --overwrite, an output that is the
-// source or another output (same resolved path, or same inode); then an
-// output whose directory does not exist, or that exists without
-// --overwrite.
-void check_outputs(const Options& o);
-
 // What is decided about the destination before the computation: a classic
 // set, or a GDAL format and the plan of its type (a warning on standard
 // error when the format stores no floating-point values).
@@ -29,6 +23,14 @@ struct Destination {
   gdal::TypePlan type;
 };
 Destination plan_destination(const Options& o);
+
+// Refuses (RunError), with or without --overwrite, an output that is the
+// source or another output (same resolved path, or same inode), or whose
+// sidecar files would replace the source; then an output whose directory
+// does not exist, or that exists without --overwrite, or beside which a
+// file an older output of its name may have left exists without
+// --overwrite (a header, a projection, statistics, ...).
+void check_outputs(const Options& o, const Destination& d);
 
 // Writes every output of the finished run (g.itab: the result in internal
 // units; g.itab1 and g.tab: the classic whole units and the preview) and

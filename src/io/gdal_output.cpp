@@ -102,6 +102,22 @@ void check_creation_options(const std::string& driver, const std::vector<std::st
   CPLSetConfigOption("GDAL_VALIDATE_CREATION_OPTIONS", "NO");
 }
 
+std::vector<std::string> sidecar_files(const std::string& driver, const std::string& path) {
+  std::vector<std::string> files = {path + ".aux.xml", path + ".ovr"};
+  const std::filesystem::path p(path);
+  const std::string stem = p.has_extension() ? std::filesystem::path(p).replace_extension().string() : path;
+  auto add = [&](std::initializer_list<const char*> exts) {
+    for (const char* e : exts)
+      if (stem + e != path) files.push_back(stem + e);
+  };
+  if (driver == "EHdr") add({".hdr", ".prj", ".stx", ".clr"});
+  if (driver == "ENVI") add({".hdr"}), files.push_back(path + ".hdr");
+  if (driver == "GTiff") add({".tfw"});
+  if (driver == "AAIGrid" || driver == "XYZ") add({".prj"});
+  if (driver == "PNG" || driver == "GIF" || driver == "JPEG" || driver == "BMP") add({".wld"});
+  return files;
+}
+
 bool is_classic_destination(const std::string& path) { return ends_with(path, "_m2.raw") || ends_with(path, "_m4.raw"); }
 
 std::vector<std::string> classic_set_files(const std::string& path) {
