@@ -16,6 +16,7 @@
 
 #include "core/run_error.h"
 #include "io/gdal_shared.h"
+#include "io/gdal_warnings.h"
 #include "io/raster.h"
 
 namespace tesk::gdal {
@@ -53,13 +54,24 @@ void write_bytes(const std::string& path, const std::string& what, const void* d
   if (!ok) throw RunError("cannot write " + what + " " + path);
 }
 
-// The creation options: the user's, and for GeoTIFF tiles, DEFLATE, the
-// floating-point predictor and compression on the run's threads unless
-// the user set them.
+// The creation options: the user's; lossless writing for the formats that
+// compress lossily by default, unless the user chose a quality; and for
+// GeoTIFF tiles, DEFLATE, the floating-point predictor and compression on
+// the run's threads unless the user set them.
 CPLStringList creation_options(const RasterDestination& dst) {
   CPLStringList options;
   for (const auto& o : dst.options) options.AddString(o.c_str());
-  if (dst.format.driver != "GTiff") return options;
+  const std::string& driver = dst.format.driver;
+  if (driver == "JP2OpenJPEG") {
+    if (!has_key(dst.options, "REVERSIBLE")) options.AddString("REVERSIBLE=YES");
+    if (!has_key(dst.options, "QUALITY")) options.AddString("QUALITY=100");
+  }
+  if (driver == "WEBP" && !has_key(dst.options, "LOSSLESS") && !has_key(dst.options, "QUALITY"))
+    options.AddString("LOSSLESS=YES");
+  if (driver != "GTiff") return options;
+  const char* given = options.FetchNameValue("COMPRESS");
+  if (given && EQUAL(given, "WEBP") && !has_key(dst.options, "WEBP_LOSSLESS") && !has_key(dst.options, "WEBP_LEVEL"))
+    options.AddString("WEBP_LOSSLESS=YES");
   if (!has_key(dst.options, "TILED")) options.AddString("TILED=YES");
   if (!has_key(dst.options, "COMPRESS")) options.AddString("COMPRESS=DEFLATE");
   const char* compress = options.FetchNameValue("COMPRESS");
@@ -87,6 +99,86 @@ void fill_band(GDALRasterBandH band, const IntGrid& internal, const Resolution& 
       throw RunError(with_gdal_reason("cannot write " + path));
     if (!step.report(static_cast<double>(i + n) / rows)) throw RunError("the writing of " + path + " was stopped");
   }
+}
+
+// The first creation option by which the user asks for lossy writing, or
+// "": a quality below 100, a tolerated error above 0, lossless writing
+// turned off.
+std::string lossy_choice(const std::vector<std::string>& options) {
+  for (const auto& o : options) {
+    const auto eq = o.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = o.substr(0, eq), value = o.substr(eq + 1);
+    const double number = std::atof(value.c_str());
+    if ((EQUAL(key.c_str(), "QUALITY") || EQUAL(key.c_str(), "WEBP_LEVEL")) && number < 100) return o;
+    if (EQUAL(key.c_str(), "MAX_Z_ERROR") && number > 0) return o;
+    for (const char* k : {"LOSSLESS", "JXL_LOSSLESS", "WEBP_LOSSLESS", "REVERSIBLE"})
+      if (EQUAL(key.c_str(), k) && !CPLTestBool(value.c_str())) return o;
+  }
+  return "";
+}
+
+// True when the format and its options are known to give back every value
+// written: GeoTIFF with a lossless compression and no lossy option.
+bool known_lossless(const std::string& driver, const CPLStringList& options, const std::string& lossy) {
+  if (driver != "GTiff" || !lossy.empty()) return false;
+  const char* c = options.FetchNameValue("COMPRESS");
+  if (!c) return true;
+  for (const char* lossless : {"NONE", "DEFLATE", "LZW", "ZSTD", "LZMA", "PACKBITS", "LERC", "LERC_DEFLATE", "LERC_ZSTD"})
+    if (EQUAL(c, lossless)) return true;
+  return false;
+}
+
+// How the file written differs from the values meant for it.
+struct Difference {
+  std::int64_t pixels = 0;
+  double largest = 0;
+};
+
+// Reads the written raster back and compares it, pixel by pixel, with the
+// values meant for it in its own type.
+Difference compare_written(const RasterDestination& dst, const IntGrid& internal, const Resolution& r,
+                           const ByteGrid* inside) {
+  DatasetPtr ds(GDALOpen(dst.path.c_str(), GA_ReadOnly));
+  if (!ds) throw RunError(with_gdal_reason("cannot read back " + dst.path));
+  GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
+  const int rows = internal.rows(), cols = internal.cols();
+  const bool single = dst.type == "Float32";
+  auto stored = [&](double v) { return single ? static_cast<double>(static_cast<float>(v)) : v; };
+  const double nodata = stored(dst.nodata.value_or(0));
+  std::vector<double> row(static_cast<std::size_t>(cols));
+  Difference d;
+  for (int i = 0; i < rows; ++i) {
+    if (!band || GDALRasterIO(band, GF_Read, 0, i, cols, 1, row.data(), cols, 1, GDT_Float64, 0, 0) != CE_None)
+      throw RunError(with_gdal_reason("cannot read back " + dst.path));
+    for (int j = 0; j < cols; ++j) {
+      const double want = inside && !(*inside)[i][j] ? nodata : stored(altitude_of(internal[i][j], r));
+      const double got = row[static_cast<std::size_t>(j)];
+      if (got == want || (std::isnan(got) && std::isnan(want))) continue;
+      ++d.pixels;
+      d.largest = std::max(d.largest, std::isnan(got - want) ? std::numeric_limits<double>::infinity()
+                                                             : std::fabs(got - want));
+    }
+  }
+  return d;
+}
+
+// A format or options that do not give back the values: refused, unless
+// the user asked for lossy writing, which is then a warning.
+void check_written(const RasterDestination& dst, const CPLStringList& options, const IntGrid& internal,
+                   const Resolution& r, const ByteGrid* inside) {
+  const std::string lossy = lossy_choice(dst.options);
+  if (known_lossless(dst.format.driver, options, lossy)) return;
+  const Difference d = compare_written(dst, internal, r, inside);
+  const std::string found = std::to_string(d.pixels) + " pixel" + (d.pixels == 1 ? "" : "s") +
+                            " differ from the computed values, by up to " + message_number(d.largest);
+  if (!lossy.empty()) {
+    warn("-co " + lossy + " writes lossily: read back, " + found);
+    return;
+  }
+  if (d.pixels > 0)
+    throw RunError("the format " + dst.format.driver + " did not keep the DEM's values: read back, " + found +
+                   "; write a GeoTIFF, or ask for lossy writing with a creation option");
 }
 
 }  // namespace
@@ -153,6 +245,7 @@ void write_raster(const RasterDestination& dst, const IntGrid& internal, const R
   }
   ds.reset();  // closing flushes the file
   if (CPLGetLastErrorType() >= CE_Failure) throw RunError(with_gdal_reason("cannot write " + dst.path));
+  check_written(dst, options, internal, r, inside);
   step.report(1);
 }
 

@@ -42,6 +42,7 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
       {{"-co", "COMPRESS=JPEG"}, "", 1, "JPEG compression is lossy"},
       {{"-of", "VRT"}, "", 1, "-of VRT"},
       {{"-of", "MEM"}, "", 1, "-of MEM"},
+      {{"-of", "AAIGrid", "-co", "DECIMAL_PRECISION=1"}, "", 1, "AAIGrid did not keep the DEM's values: read back, "},
       {{}, "fail-before-rename", 1, "TESK_FAULT"},
       {{}, "fail-mid-rename", 1, "no output written, every existing file as it was"},
       {{}, "signal-while-writing", 130, "stopped by signal 2"},
@@ -72,6 +73,22 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
   EXPECT_EQ(read_file(tmp / "c_m2.txt"), "344 \n403 \n0 \n0 \n0 \n90");
   EXPECT_FALSE(file_exists(tmp / "c_m2.raw.aux.xml"));
   EXPECT_EQ(temporary_files(tmp.path()), 0);
+}
+
+// Formats lossy by default write losslessly: JPEG 2000 gives the GeoTIFF's
+// values; a lossy option the user gives is written, with a warning.
+TEST(BatchOutputs, LossyFormatsKeepTheValuesUnlessAsked) {
+  TempDir tmp;
+  const Args run = {kSrc, "-i", "20", "-m", "3", "-q", "-ot", "UInt16"};
+  auto with = [&](Args more) { return (more.insert(more.begin(), run.begin(), run.end()), tesk(more)); };
+  ASSERT_EQ(with({tmp / "ref.tif"}).status, 0);
+  const ProcessResult r = with({tmp / "a.jp2"});
+  EXPECT_TRUE(r.status == 0 && r.err.empty()) << r.err;
+  EXPECT_TRUE(read_raster(tmp / "a.jp2").v == read_raster(tmp / "ref.tif").v);
+  const ProcessResult lossy = with({tmp / "b.jp2", "-co", "QUALITY=5", "-co", "REVERSIBLE=NO"});
+  EXPECT_EQ(lossy.status, 0);
+  EXPECT_NE(lossy.err.find("Warning: -co QUALITY=5 writes lossily: read back, "), std::string::npos) << lossy.err;
+  EXPECT_NE(lossy.err.find(" differ from the computed values, by up to "), std::string::npos) << lossy.err;
 }
 
 // A set is whole or refused: any file of it, or beside it that an older
