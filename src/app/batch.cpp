@@ -153,6 +153,7 @@ int run(const Options& o, const std::string& cmd, gdal::TermProgress& progress, 
   gdal::SourceOptions so = o.source;
   so.nodata = o.nodata;
   so.run_bytes_per_pixel = RunGrids::bytes_per_pixel(false);
+  so.threads = resolve_threads(o.threads);
   auto src = gdal::open_source(o.src, so);
   progress.report(0);
 

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <gdal.h>
 
 #include "core/run_error.h"
@@ -202,7 +203,12 @@ std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions
   if (!std::filesystem::exists(path, ec) && path.rfind("/vsi", 0) != 0)
     throw RunError("source " + path + " does not exist");
   CPLErrorReset();
-  DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+  // A GeoTIFF decodes its blocks on the run's threads.
+  CPLStringList open_options;
+  GDALDriverH driver = GDALIdentifyDriverEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr);
+  if (driver && EQUAL(GDALGetDriverShortName(driver), "GTiff") && o.threads > 1)
+    open_options.SetNameValue("NUM_THREADS", std::to_string(o.threads).c_str());
+  DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, open_options.List(), nullptr));
   if (!ds) throw RunError(with_gdal_reason("cannot read " + path + ": not a raster or vector format GDAL knows"));
   if (GDALGetRasterCount(ds.get()) > 0) {
     refuse_vector_options(path, o);

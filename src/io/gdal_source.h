@@ -47,6 +47,8 @@ struct SourceOptions {
   // Bytes a pixel that the run needs beside a burnt grid: a burn that the
   // memory cannot hold with them is refused before it starts.
   std::uint64_t run_bytes_per_pixel = 0;
+  int threads = 1;  // a GeoTIFF's blocks are decoded on as many
+
 };
 
 class Source {
