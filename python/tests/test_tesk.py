@@ -193,8 +193,9 @@ def test_gil_released_during_the_run():
     assert during >= 20
 
 
-def test_readme_example_writes_into_the_folder_given(tmp_path):
+def test_readme_example_writes_the_command_lines_dem(tmp_path):  # rioxarray in, rio.to_raster out
     subprocess.run([sys.executable, str(ROOT / "scripts" / "python_example.py"), str(tmp_path)], check=True)
     dem, src = gdal.Open(str(tmp_path / "jacksboro_dem.tif")), gdal.Open(str(DEMO / "jacksboro_i20_c.tif"))
-    assert dem.GetGeoTransform() == src.GetGeoTransform() and dem.GetProjection() == src.GetProjection()
+    assert np.array_equal(dem.ReadAsArray(), cli(tmp_path, DEMO / "jacksboro_i20_c.tif", "-i", "20", "-m", "3"))
+    assert dem.GetGeoTransform() == src.GetGeoTransform() and dem.GetSpatialRef().IsSame(src.GetSpatialRef())
     assert (tmp_path / "python_example.png").stat().st_size > 10000
