@@ -24,6 +24,11 @@ __all__ = ["fill", "preview", "Stats", "__version__"]
 Progress = Optional[Callable[[float], object]]
 
 
+def _is_dataarray(a) -> bool:
+    xr = sys.modules.get("xarray")  # a DataArray's module is loaded; tesk never loads it itself
+    return xr is not None and isinstance(a, xr.DataArray)
+
+
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
@@ -119,17 +124,16 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
     """
     args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
                 progress=progress)
-    xr = sys.modules.get("xarray")
-    if xr is not None and isinstance(contours, xr.DataArray):
+    if _is_dataarray(contours):
         from .xarray import fill_dataarray
         dem, stats = fill_dataarray(contours, **args)
     else:
-        dem, stats = _core.fill(contours, **args)
+        dem, stats = _core.fill(np.asarray(contours), **args)
     return (dem, stats) if return_stats else dem
 
 
-def preview(dem: npt.ArrayLike) -> npt.NDArray[np.uint8]:
-    """The 8-bit preview of a 2-D array (uint8, same shape).
+def preview(dem: Union[npt.ArrayLike, xarray.DataArray]) -> npt.NDArray[np.uint8]:
+    """The 8-bit preview of a 2-D array (uint8, same shape; of a DataArray's plane, rows by columns).
 
     Floating-point samples are taken at their whole part.  Without holes,
     the array is stretched from its minimum (0) to its maximum (255): the
@@ -145,4 +149,7 @@ def preview(dem: npt.ArrayLike) -> npt.NDArray[np.uint8]:
     ValueError
         Not 2-D, or a finite value beyond the int range.
     """
-    return _core.preview(dem)
+    if _is_dataarray(dem):
+        from .xarray import plane_values
+        dem = plane_values(dem)
+    return _core.preview(np.asarray(dem))

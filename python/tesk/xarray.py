@@ -52,6 +52,12 @@ def _integer_nodata(values, dtype, wanted):
     return info.max if info.max > values.max() else None
 
 
+def plane_values(da):
+    """The values of the DataArray's plane of rows by columns, for tesk.preview."""
+    _require_rioxarray()
+    return _plane(da)[0].values
+
+
 def fill_dataarray(da, *, nodata, **args):
     """tesk.fill's work on a DataArray: returns (DataArray, Stats)."""
     _require_rioxarray()

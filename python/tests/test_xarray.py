@@ -28,6 +28,7 @@ def test_dataarray_keeps_dims_coords_and_georeferencing(masked, dtype, view, nod
     assert dem.rio.transform() == da.rio.transform() and dem.attrs.get("AREA_OR_POINT") == "Area"
     assert not {"scale_factor", "add_offset"} & dem.attrs.keys() and "_FillValue" not in dem.encoding
     assert dem.rio.nodata == nodata or np.isnan(dem.rio.nodata) and np.isnan(nodata)
+    assert np.array_equal(tesk.preview(dem), tesk.preview(expected))
 
 
 def test_dataarray_errors(monkeypatch):
