@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "core/memory.h"
+#include "core/run_error.h"
 #include "core/units.h"
 #include "stages/conversion.h"
+#include "stages/masking.h"
 #include "stages/quantisation.h"
 
 namespace tesk::pyfill {
@@ -32,12 +34,6 @@ void with_type(Sample t, F&& f) {
     case Sample::kFloat32: return f(float{});
     case Sample::kFloat64: return f(double{});
   }
-}
-
-const char* type_name(Sample t) {
-  static const char* const names[] = {"int8",  "uint8", "int16",  "uint16",  "int32",
-                                      "uint32", "int64", "uint64", "float32", "float64"};
-  return names[static_cast<int>(t)];
 }
 
 // Row i of s, each sample converted to U (the array may be unaligned).
@@ -97,45 +93,44 @@ class Observer : public FractionObserver {
   IntGrid& keep_;
 };
 
-// An internal value in whole altitude units as the command line writes
-// them (exact in an int64).
-std::int64_t whole_altitude(std::int32_t w, int interval) {
-  return static_cast<std::int64_t>(whole_units(w, interval));
+// An internal value as the command line writes it in a sample of type T:
+// full resolution, w x interval / 512 in double, rounded once into a
+// float; whole units in an integer type.  Monotonic in w (reversed by a
+// negative interval).
+template <class T>
+double out_value(std::int32_t w, int interval) {
+  if constexpr (std::numeric_limits<T>::is_integer) return whole_units(w, interval);
+  return static_cast<double>(static_cast<T>(static_cast<double>(w) * interval / 512.0));
 }
 
-// The internal surface at full resolution: value x interval / 512.
-void write_real(const IntGrid& internal, int interval, double* out, CancelCheck cancel) {
-  for (int i = 0; i < internal.rows(); ++i) {
-    cancel.at_row(i, internal.cols());
-    const std::int32_t* src = internal[i];
-    for (int j = 0; j < internal.cols(); ++j) *out++ = static_cast<double>(src[j]) * interval / 512.0;
-  }
-}
-
-// The whole-unit result in the samples' type, which must hold it (the
-// command line refuses such an -ot the same way); never clipped.
-void write_whole(const IntGrid& internal, int interval, Sample type, void* out, const FillStats& stats,
-                 CancelCheck cancel) {
-  with_type(type, [&](auto t) {
-    using T = decltype(t);
-    if constexpr (std::numeric_limits<T>::is_integer) {
-      if (stats.minimum < static_cast<std::int64_t>(std::numeric_limits<T>::min()) ||
-          (stats.maximum > 0 && static_cast<std::uint64_t>(stats.maximum) > std::numeric_limits<T>::max()))
-        throw FillError(std::string("contours of dtype ") + type_name(type) +
-                        " cannot hold the result, whose values run from " + std::to_string(stats.minimum) + " to " +
-                        std::to_string(stats.maximum) + ": pass a wider type, or full_resolution=True");
-    }
-    T* dst = static_cast<T*>(out);
-    for (int i = 0; i < internal.rows(); ++i) {
-      cancel.at_row(i, internal.cols());
-      const std::int32_t* src = internal[i];
-      for (int j = 0; j < internal.cols(); ++j) *dst++ = static_cast<T>(whole_altitude(src[j], interval));
-    }
+// The integers an integer type holds: lo <= v < end (bounds exact in a
+// double, even for 64 bits).
+struct IntRange {
+  double lo, end;
+  bool holds(double v) const { return lo <= v && v < end; }
+};
+IntRange int_range(Sample t) {
+  IntRange r{0, 0};
+  with_type(t, [&](auto v) {
+    using L = std::numeric_limits<decltype(v)>;
+    r = {L::is_signed ? -std::ldexp(1.0, L::digits) : 0.0, std::ldexp(1.0, L::digits)};
   });
+  return r;
 }
 
-// The range of the whole-unit result.
-void whole_range(const IntGrid& internal, int interval, FillStats& stats, CancelCheck cancel) {
+// The narrowest integer type that holds min..max, unsigned before signed
+// at one width; float64 when none does.
+Sample narrowest(double min, double max) {
+  for (Sample t : {Sample::kUInt8, Sample::kInt8, Sample::kUInt16, Sample::kInt16, Sample::kUInt32, Sample::kInt32,
+                   Sample::kUInt64, Sample::kInt64})
+    if (int_range(t).holds(min) && int_range(t).holds(max)) return t;
+  return Sample::kFloat64;
+}
+
+// The range of the result in type T: the values of the smallest and the
+// largest internal value.
+template <class T>
+void result_range(const IntGrid& internal, int interval, FillStats& stats, CancelCheck cancel) {
   std::int32_t lo = internal[0][0], hi = lo;
   for (int i = 0; i < internal.rows(); ++i) {
     cancel.at_row(i, internal.cols());
@@ -143,10 +138,32 @@ void whole_range(const IntGrid& internal, int interval, FillStats& stats, Cancel
     lo = std::min(lo, *a);
     hi = std::max(hi, *b);
   }
-  // The conversion is monotonic in w; a negative interval reverses it.
-  const std::int64_t x = whole_altitude(lo, interval), y = whole_altitude(hi, interval);
+  const double x = out_value<T>(lo, interval), y = out_value<T>(hi, interval);
   stats.minimum = std::min(x, y);
   stats.maximum = std::max(x, y);
+  stats.whole = std::numeric_limits<T>::is_integer;
+}
+
+// The result in p.out's type, which must hold it (the command line refuses
+// such an -ot the same way): never clipped.
+void write_result(const IntGrid& internal, int interval, Sample type, void* out, FillStats& stats,
+                  CancelCheck cancel) {
+  with_type(type, [&](auto t) {
+    using T = decltype(t);
+    result_range<T>(internal, interval, stats, cancel);
+    if (std::numeric_limits<T>::is_integer &&
+        !(int_range(type).holds(stats.minimum) && int_range(type).holds(stats.maximum)))
+      throw FillError(std::string("dtype=") + type_name(type) + " cannot hold the result, whose values run from " +
+                      message_number(stats.minimum) + " to " + message_number(stats.maximum) +
+                      ": choose a wider type (dtype=" + type_name(narrowest(stats.minimum, stats.maximum)) +
+                      " holds it)");
+    T* dst = static_cast<T*>(out);
+    for (int i = 0; i < internal.rows(); ++i) {
+      cancel.at_row(i, internal.cols());
+      const std::int32_t* src = internal[i];
+      for (int j = 0; j < internal.cols(); ++j) *dst++ = static_cast<T>(out_value<T>(src[j], interval));
+    }
+  });
 }
 
 }  // namespace
@@ -154,17 +171,20 @@ void whole_range(const IntGrid& internal, int interval, FillStats& stats, Cancel
 bool raw_samples(Sample t) { return t <= Sample::kInt32; }
 bool is_real(Sample t) { return t == Sample::kFloat32 || t == Sample::kFloat64; }
 
+const char* type_name(Sample t) {
+  static const char* const names[] = {"int8",  "uint8", "int16",  "uint16",  "int32",
+                                      "uint32", "int64", "uint64", "float32", "float64"};
+  return names[static_cast<int>(t)];
+}
+
 bool representable(double v, Sample type) {
-  bool ok = false;
-  with_type(type, [&](auto t) {
-    using T = decltype(t);
-    if constexpr (std::numeric_limits<T>::is_integer)
-      ok = std::isfinite(v) && v == std::trunc(v) && v >= static_cast<double>(std::numeric_limits<T>::min()) &&
-           v <= static_cast<double>(std::numeric_limits<T>::max());
-    else
-      ok = std::isnan(v) || static_cast<double>(static_cast<T>(v)) == v;
-  });
-  return ok;
+  if (type == Sample::kFloat64) return true;
+  if (type == Sample::kFloat32) return !std::isfinite(v) || std::fabs(v) <= std::numeric_limits<float>::max();
+  return std::isfinite(v) && v == std::trunc(v) && int_range(type).holds(v);
+}
+
+double as_sample(double v, Sample type) {
+  return type == Sample::kFloat32 ? static_cast<double>(static_cast<float>(v)) : v;
 }
 
 void check_fill_memory(const Samples& s, std::uint64_t out_bytes_per_pixel) {
@@ -184,7 +204,8 @@ FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& co
   rp.threads = p.threads;
   rp.internal_input = !raw;
   rp.ival = raw ? static_cast<int>(*p.nodata) : kIval32;
-  const double nodata = p.nodata.value_or(std::numeric_limits<double>::quiet_NaN());
+  // Compared as a sample of the array's type holds it.
+  const double nodata = as_sample(p.nodata.value_or(std::numeric_limits<double>::quiet_NaN()), s.type);
   const int rows = static_cast<int>(s.rows), cols = static_cast<int>(s.cols);
   RunGrids g;
   try {
@@ -215,11 +236,7 @@ FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& co
     throw FillError(too_large(e.fault.value, e.fault.row, e.fault.col, p.interval));
   }
   control.fraction = 0.90;
-  whole_range(g.itab, p.interval, stats, cancel);
-  if (p.full_resolution)
-    write_real(g.itab, p.interval, static_cast<double*>(out), cancel);
-  else
-    write_whole(g.itab, p.interval, s.type, out, stats, cancel);
+  write_result(g.itab, p.interval, p.out, out, stats, cancel);
   control.fraction = 1.0;
   return stats;
 }
@@ -227,22 +244,23 @@ FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& co
 void preview(const Samples& s, std::uint8_t* out) {
   if (s.rows == 0 || s.cols == 0) return;
   IntGrid itab(static_cast<int>(s.rows), static_cast<int>(s.cols));
-  std::vector<std::uint8_t> hole(itab.size());  // the pixels without a finite value
+  ByteGrid inside(itab.rows(), itab.cols());  // 1 for the pixels with a finite value
   std::vector<double> row(static_cast<std::size_t>(s.cols));
+  bool holes = false;
   int lo = INT_MAX, hi = INT_MIN;
   with_type(s.type, [&](auto t) {
     for (int i = 0; i < itab.rows(); ++i) {
       read_row<decltype(t)>(s, i, row.data());
       for (int j = 0; j < itab.cols(); ++j) {
         const double v = std::trunc(row[static_cast<std::size_t>(j)]);
-        const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(itab.cols()) + j;
-        hole[k] = !std::isfinite(v);
-        if (hole[k]) {
+        inside[i][j] = std::isfinite(v);
+        holes |= !inside[i][j];
+        if (!inside[i][j]) {
           itab[i][j] = 0;
           continue;
         }
         if (!(v >= INT_MIN && v <= INT_MAX))
-          throw FillError("dem: the value " + std::to_string(row[static_cast<std::size_t>(j)]) + " at row " +
+          throw FillError("dem: the value " + message_number(row[static_cast<std::size_t>(j)]) + " at row " +
                           std::to_string(i) + ", column " + std::to_string(j) + " is not within the int range");
         itab[i][j] = static_cast<std::int32_t>(v);
         lo = std::min(lo, itab[i][j]);
@@ -250,10 +268,12 @@ void preview(const Samples& s, std::uint8_t* out) {
       }
     }
   });
-  if (lo > hi) lo = hi = 0;  // no finite value: a flat preview, all 0
   ByteGrid tab(itab.rows(), itab.cols());
-  quantise(itab, tab, lo, hi);
-  for (std::size_t k = 0; k < tab.size(); ++k) out[k] = hole[k] ? 0 : tab.data()[k];
+  if (holes)
+    quantise_inside(itab, inside, tab);
+  else
+    quantise(itab, tab, lo, hi);
+  std::copy(tab.begin(), tab.end(), out);
 }
 
 }  // namespace tesk::pyfill

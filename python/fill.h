@@ -4,9 +4,10 @@
 // library: integer samples of at most 32 bits (unsigned: 16) raw, with the
 // no-data value as the run's marker; every other type (floating point,
 // wider integers) row by row as doubles into internal units, NaN and the
-// no-data value off the contours.  The whole-unit result is what the
-// command line writes, and the full-resolution one what it writes with
-// -ot Float64.
+// no-data value off the contours.  The result takes the type asked for,
+// with the values the command line writes with -ot of that type: full
+// resolution in float32 (its default) and float64, whole units in an
+// integer type.
 #pragma once
 
 #include <atomic>
@@ -33,8 +34,13 @@ struct Samples {
 // Whether the samples go into the run raw (the integer types that fit an int).
 bool raw_samples(Sample type);
 bool is_real(Sample type);
-// Whether v is a value of the type (NaN is one of the floating types').
+const char* type_name(Sample type);
+// Whether v is a value of the type: for an integer type an integer within
+// its range; for float32 any value within its range, which a sample holds
+// rounded; every value for float64.
 bool representable(double v, Sample type);
+// v as a sample of the type compares: rounded to float32 for float32.
+double as_sample(double v, Sample type);
 
 struct FillParams {
   int interval = 1;
@@ -42,7 +48,7 @@ struct FillParams {
   int window = 1;
   bool overlay = true;
   int threads = 1;
-  bool full_resolution = false;
+  Sample out = Sample::kFloat32;  // the result's type: full resolution when real, else whole units
 };
 
 // Bad input, in the command line's words (the Python parameter's name in
@@ -68,26 +74,28 @@ struct FillControl {
   std::atomic<bool> cancel{false};
 };
 
-// What a fill did: the run's passes and sweeps, and the true range of the
-// whole-unit result (wider than an int: 32-bit samples with a large
-// interval reach far beyond it).
+// What a fill did: the run's passes and sweeps, and the range of the
+// result as its type holds it (whole units reach beyond the int range:
+// 32-bit samples with a large interval; exact in a double all the same).
 struct FillStats {
   RunStats run;
-  std::int64_t minimum = 0;
-  std::int64_t maximum = 0;
+  double minimum = 0;
+  double maximum = 0;
+  bool whole = false;  // the result holds whole units (an integer type)
 };
 
 // Runs the computation and writes the result into out, a C-ordered buffer
-// of s's shape: s's type in whole units, or float64 at full resolution.
-// Throws FillError, FillMemoryError, and Cancelled once control.cancel is
-// raised; out is then partly written.
+// of s's shape and p.out's type.  Throws FillError (also for an integer
+// type that cannot hold the result: never clipped), FillMemoryError, and
+// Cancelled once control.cancel is raised; out is then partly written.
 FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control);
 
-// The 8-bit preview of any array, stretched from its minimum to its
-// maximum as the command line's preview is; real samples are taken at
-// their whole part.  Pixels without a finite value (NaN, infinities) are
-// holes: 0, and left out of the stretch.  Throws FillError for a finite
-// sample beyond the int range.
+// The 8-bit preview of any array; real samples are taken at their whole
+// part.  Without holes, stretched from its minimum to its maximum as the
+// command line's preview is.  Pixels without a finite value (NaN,
+// infinities) are holes: 0, the others stretched over 1..255 as the
+// command line's preview over an area of interest is.  Throws FillError
+// for a finite sample beyond the int range.
 void preview(const Samples& s, std::uint8_t* out);
 
 }  // namespace tesk::pyfill
