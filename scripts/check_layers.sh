@@ -4,6 +4,7 @@
 #
 #   core                 core
 #   stages, io           core and themselves (neither includes the other)
+#   tiles                core, stages and itself
 #   console              core, stages, io, console
 #   app                  everything
 #
@@ -15,8 +16,9 @@ declare -A may_include=(
   [core]="core"
   [stages]="core stages"
   [io]="core io"
+  [tiles]="core stages tiles"
   [console]="core stages io console"
-  [app]="core stages io console app"
+  [app]="core stages io console tiles app"
 )
 
 bad=0
