@@ -39,23 +39,49 @@ void chessboard_transform(IntGrid& d, CancelCheck cancel) {
   sweep(d, -1, cancel);
 }
 
-void growth_layers(const IntGrid& written_at, int pass, IntGrid& layer, CancelCheck cancel) {
-  const int rows = written_at.rows(), cols = written_at.cols();
-  const auto data = [&](int i, int j) { return written_at[i][j] < pass; };
-  // 0 at the data pixels and at the first layer, the growth's sources from
-  // its second sweep on.
-  for (int i = 0; i < rows; ++i) {
-    cancel.at_row(i, cols);
-    for (int j = 0; j < cols; ++j) {
-      const bool source = data(i, j) || (i > 0 && data(i - 1, j)) || (j > 0 && data(i, j - 1)) ||
-                          (j + 1 < cols && data(i, j + 1)) || (i + 1 < rows && data(i + 1, j));
-      layer[i][j] = source ? 0 : kFar;
+void growth_layers(const ByteGrid& data, const std::vector<std::size_t>& nodata, IntGrid& layer,
+                   std::vector<std::size_t>& front, std::vector<std::size_t>& next, CancelCheck cancel) {
+  const int rows = data.rows(), cols = data.cols();
+  const std::uint8_t* d = data.data();
+  std::int32_t* l = layer.data();
+  const auto w = static_cast<std::size_t>(cols);
+  // Layers 1 and 2 from the data pixels around; the others unreached.
+  front.clear();
+  next.clear();
+  for (std::size_t n = 0; n < nodata.size(); ++n) {
+    if (n % static_cast<std::size_t>(CancelCheck::kPixels) == 0) cancel.poll();
+    const std::size_t x = nodata[n];
+    const int i = static_cast<int>(x / w), j = static_cast<int>(x % w);
+    const bool up = i > 0, down = i + 1 < rows, left = j > 0, right = j + 1 < cols;
+    if ((up && d[x - w]) || (left && d[x - 1]) || (right && d[x + 1]) || (down && d[x + w])) {
+      l[x] = 1;
+      front.push_back(x);
+    } else if ((up && left && d[x - w - 1]) || (up && right && d[x - w + 1]) || (down && left && d[x + w - 1]) ||
+               (down && right && d[x + w + 1])) {
+      l[x] = 2;
+      next.push_back(x);
+    } else {
+      l[x] = kFar;
     }
   }
-  chessboard_transform(layer, cancel);
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j)
-      if (!data(i, j)) layer[i][j] += 1;
+  // Then ring by ring from the layer-1 pixels: layer 2 also takes their
+  // unreached ring neighbours, each later layer those of the one before.
+  for (std::int32_t layer_of_next = 2; !front.empty() || !next.empty(); ++layer_of_next) {
+    cancel.poll();
+    for (const std::size_t x : front) {
+      const int i = static_cast<int>(x / w), j = static_cast<int>(x % w);
+      for (int k = std::max(i - 1, 0); k <= std::min(i + 1, rows - 1); ++k)
+        for (int m = std::max(j - 1, 0); m <= std::min(j + 1, cols - 1); ++m) {
+          const std::size_t y = static_cast<std::size_t>(k) * w + static_cast<std::size_t>(m);
+          if (!d[y] && l[y] == kFar) {
+            l[y] = layer_of_next;
+            next.push_back(y);
+          }
+        }
+    }
+    front.swap(next);
+    next.clear();
+  }
 }
 
 }  // namespace tesk
