@@ -26,6 +26,7 @@ int run_batch(int argc, char** argv) {
   hooks.cancel = [] { return stop_signal() != 0; };
   hooks.progress = [&progress](double f) { progress.report(f); };
   hooks.warn = [&progress](const std::string& text) { progress.warn(text); };
+  if (!o.quiet) hooks.note = [&progress](const std::string& text) { progress.note(text); };
   std::string failure;
   // Every failure ends here, the temporary files gone with the unwinding:
   // one line, and the exit status.

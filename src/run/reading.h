@@ -10,6 +10,7 @@
 
 #include "core/function_ref.h"
 #include "core/grid.h"
+#include "run/run_hooks.h"
 #include "stages/contour_survey.h"
 #include "stages/pipeline.h"
 
@@ -37,6 +38,11 @@ std::string too_large_message(const std::string& name, double v, int row, int co
 // hold, and Cancelled.
 void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row, double nodata, int equid,
                         const std::string& name, ContourSurvey* survey, CancelCheck cancel);
+
+// What the contour values say about the interval, as remarks: values that
+// are not multiples of it come back lower, and a range of a few intervals
+// gives a result of a few values.
+void warn_about_interval(const ContourSurvey& s, int equid, const std::string& name, const RunHooks& hooks);
 
 // Throws RunError when every value of itab is `off`: "NAME holds no
 // contour pixel: every sample is the no-data value".
