@@ -82,9 +82,9 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
   p.threads = threads;
   p.internal_input = !src->raw();
   p.ival = src->raw() ? static_cast<int>(src->nodata()) : kIval32;
-  if (runs_by_tiles(o, *src)) return run_tiled(o, dest, *src, p, hooks);
+  if (runs_by_tiles(o, *src, p.threads)) return run_tiled(o, dest, *src, p, hooks);
   RunGrids g;
-  allocate_run(g, src->rows(), src->cols(), p.threads, o.src, gdal::cache_bytes());
+  allocate_run(g, src->rows(), src->cols(), p.threads, o.src, gdal::cache_bytes() + run_overhead_bytes(p.threads));
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src->rows(), src->cols(), src->georef());
   const auto stop = [&hooks] { return hooks.cancelled(); };

@@ -22,6 +22,12 @@ namespace tesk {
 void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t extra_bytes_per_pixel,
                       const std::string& name, std::uint64_t reserved_bytes = 0);
 
+// Memory a run of files uses beside its grids and GDAL's block cache: the
+// threads' stacks, the buffers of the reading and the writing.
+inline std::uint64_t run_overhead_bytes(int threads) {
+  return (std::uint64_t{32} << 20) + static_cast<std::uint64_t>(threads) * (std::uint64_t{8} << 20);
+}
+
 // Allocates the grids of a run (threads > 1: their pages mapped early).
 // Throws MemoryRefusal.
 void allocate_run(RunGrids& g, int rows, int cols, int threads, const std::string& name,

@@ -41,10 +41,10 @@ std::uint64_t tile_bytes(std::int64_t tile, std::int64_t halo) {
 }
 
 // The memory the tiles may use: what the run may use, less GDAL's block
-// cache and the mask (held whole, a byte a pixel).
-std::uint64_t tile_budget(const RunOptions& o, const gdal::Source& src) {
+// cache, the run's overhead and the mask (held whole, a byte a pixel).
+std::uint64_t tile_budget(const RunOptions& o, const gdal::Source& src, int threads) {
   const auto avail = available_memory().value_or(std::uint64_t{1} << 40);
-  std::uint64_t reserved = gdal::cache_bytes();
+  std::uint64_t reserved = gdal::cache_bytes() + run_overhead_bytes(threads);
   if (o.mask) reserved += static_cast<std::uint64_t>(src.rows()) * static_cast<std::uint64_t>(src.cols());
   return avail > reserved ? avail - reserved : 0;
 }
@@ -205,9 +205,12 @@ void run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const T
 
 }  // namespace
 
-bool runs_by_tiles(const RunOptions& o, const gdal::Source& src) {
+bool runs_by_tiles(const RunOptions& o, const gdal::Source& src, int threads) {
   if (o.tile_size) return true;
-  return !check_memory(src.rows(), src.cols(), RunGrids::bytes_per_pixel(false), gdal::cache_bytes()).fits;
+  const std::uint64_t mask = o.mask ? 1 : 0;
+  return !check_memory(src.rows(), src.cols(), RunGrids::bytes_per_pixel(false) + mask,
+                       gdal::cache_bytes() + run_overhead_bytes(threads))
+              .fits;
 }
 
 FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Source& src, const RunParams& p,
@@ -218,7 +221,7 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   if (!dest.format.create)
     throw RunError("-of " + dest.format.driver + ": GDAL writes this format only whole, which a run by tiles cannot "
                    "do: write a GeoTIFF (-of GTiff)");
-  const std::uint64_t budget = tile_budget(o, src);
+  const std::uint64_t budget = tile_budget(o, src, p.threads);
   if (tile_bytes(kTileStep, 0) > budget)
     throw MemoryRefusal("not enough memory even for tiles: a tile of " + std::to_string(kTileStep) + " x " +
                         std::to_string(kTileStep) + " pixels needs " + mib(tile_bytes(kTileStep, 0)) + ", " +
@@ -230,16 +233,18 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   const Survey survey = survey_source(src, p, o.src, cancel);
   if (!survey.any) throw RunError(o.src + " holds no contour pixel: every sample is the no-data value");
   warn_about_interval(survey.contours, p.equid, o.src, hooks);
-  // A first halo on the scale of the widest gap between contour pixels.
-  const int halo = o.halo.value_or(std::clamp((survey.longest_gap + 15) / 16 * 16, 16, 1024));
-  int tile = o.tile_size.value_or(0);
-  if (tile <= 0) {
-    tile = kTileStep;
-    while (tile < std::max(src.rows(), src.cols()) && tile_bytes(2 * tile, halo) <= budget) tile *= 2;
-  }
+  int tile = o.tile_size.value_or(kTileStep);
   if (tile_bytes(tile, 0) > budget)
     throw MemoryRefusal("--tile-size " + std::to_string(tile) + ": a tile of that size needs " +
                         mib(tile_bytes(tile, 0)) + ", " + mib(budget) + " available (" + o.src + ")");
+  // A first halo on the scale of the distance from a pixel to the nearest
+  // contour: half the widest gap between contour pixels along a row or a
+  // column, as much of it as the memory allows; a tile that needs more
+  // gets it doubled.
+  int halo = o.halo.value_or(std::clamp((survey.longest_gap / 2 + 15) / 16 * 16, 16, 1024));
+  while (halo > 0 && tile_bytes(tile, halo) > budget) halo /= 2;
+  if (!o.tile_size)  // the largest tile the memory holds with that halo
+    while (tile < std::max(src.rows(), src.cols()) && tile_bytes(2 * tile, halo) <= budget) tile *= 2;
   if (!o.tile_size)
     hooks.tell(o.src + " does not fit the memory whole (" + std::to_string(src.rows()) + " x " +
                  std::to_string(src.cols()) + " pixels): it runs by tiles of " + std::to_string(tile) +

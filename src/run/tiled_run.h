@@ -22,8 +22,9 @@
 namespace tesk {
 
 // Whether the run of src goes by tiles: --tile-size, or a whole run that
-// does not fit the memory (less GDAL's block cache and the mask).
-bool runs_by_tiles(const RunOptions& o, const gdal::Source& src);
+// does not fit the memory (less GDAL's block cache, the run's overhead and
+// the mask).
+bool runs_by_tiles(const RunOptions& o, const gdal::Source& src, int threads);
 
 // The run by tiles.  Throws as run_file does; MemoryRefusal before any work
 // when not even a tile of 256 pixels fits, FileSystemFault when the
