@@ -43,7 +43,7 @@ bool check_tiles(const IntGrid& raster, const RunParams& p, int tr, int tc, int 
   }
   for (int r0 = 0; r0 < raster.rows(); r0 += tr)
     for (int c0 = 0; c0 < raster.cols(); c0 += tc) {
-      const TileSpec s{raster.rows(), raster.cols(),
+      const TileRequest s{raster.rows(), raster.cols(),
                        {r0, c0, std::min(tr, raster.rows() - r0), std::min(tc, raster.cols() - c0)}, halo};
       const TileResult res = run_tile(s, p, window_reader(raster));
       ++t.tiles;
