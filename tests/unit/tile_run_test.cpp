@@ -149,7 +149,7 @@ TEST(TileRun, DemoRasterInTilesOf64) {
   RunParams p = params(20, 3, true);
   p.threads = 2;
   Tally t;
-  ASSERT_TRUE(check_tiles(raster, p, 64, 64, 24, t, "demo"));  // 23 is the least that proves every tile
+  ASSERT_TRUE(check_tiles(raster, p, 64, 64, 24, t, "demo"));  // the least halo that proves every tile
   EXPECT_EQ(t.certified, t.tiles);
 }
 
