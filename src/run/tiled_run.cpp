@@ -28,8 +28,8 @@ namespace tesk {
 namespace {
 
 // Bytes a pixel of a tile's extent needs: the run's grids, the record of
-// the passes, the certificate's grids and the tile's results.
-constexpr std::uint64_t kTileBytesPerPixel = 32;
+// the passes, the certificate's grids at their peak and the tile's results.
+constexpr std::uint64_t kTileBytesPerPixel = 64;
 // The smallest tile, and the step of tile sizes (GeoTIFF blocks).
 constexpr int kTileStep = 256;
 
@@ -161,10 +161,10 @@ std::optional<ByteGrid> mask_of(const std::optional<ByteGrid>& inside, const Win
 
 // One tile, its halo doubled until its core is proven (or the memory ends
 // the doubling); its results go into the store and the totals.
-void run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const TileSpec& first,
+void run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const TileRequest& first,
              std::uint64_t budget, const Destination& dest, const std::optional<ByteGrid>& inside,
              gdal::TileStore& store, Totals& t, const RunHooks& hooks) {
-  TileSpec spec = first;
+  TileRequest spec = first;
   const TileWatch watch(hooks);
   const int largest = std::max(src.rows(), src.cols());
   for (;;) {
