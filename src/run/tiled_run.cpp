@@ -160,10 +160,11 @@ std::optional<ByteGrid> mask_of(const std::optional<ByteGrid>& inside, const Win
 }
 
 // One tile, its halo doubled until its core is proven (or the memory ends
-// the doubling); its results go into the store and the totals.
-void run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const TileRequest& first,
-             std::uint64_t budget, const Destination& dest, const std::optional<ByteGrid>& inside,
-             gdal::TileStore& store, Totals& t, const RunHooks& hooks) {
+// the doubling); its results go into the store and the totals.  Returns
+// the halo it needed.
+int run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const TileRequest& first,
+            std::uint64_t budget, const Destination& dest, const std::optional<ByteGrid>& inside,
+            gdal::TileStore& store, Totals& t, const RunHooks& hooks) {
   TileRequest spec = first;
   const TileWatch watch(hooks);
   const int largest = std::max(src.rows(), src.cols());
@@ -199,7 +200,7 @@ void run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const T
     t.stats.growth_sweeps += r.stats.growth_sweeps;
     t.stats.gap_sweeps = std::max(t.stats.gap_sweeps, r.stats.gap_sweeps);
     store.put(r.core.row0, r.core.col0, r.internal);
-    return;
+    return spec.halo;
   }
 }
 
@@ -258,10 +259,15 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), p.threads);
   Totals totals;
   const int down = (src.rows() + tile - 1) / tile, across = (src.cols() + tile - 1) / tile;
+  // A tile starts with the halo its predecessor needed: neighbours share
+  // their holes.  Proven cores do not depend on the halo, so neither do the
+  // bytes.
+  int next = halo;
   for (int ti = 0; ti < down; ++ti)
     for (int tj = 0; tj < across; ++tj) {
       const Window core{ti * tile, tj * tile, std::min(tile, src.rows() - ti * tile), std::min(tile, src.cols() - tj * tile)};
-      run_one(o, src, p, {src.rows(), src.cols(), core, halo}, budget, dest, inside, store, totals, hooks);
+      next = std::max(halo, run_one(o, src, p, {src.rows(), src.cols(), core, next}, budget, dest, inside, store,
+                                    totals, hooks));
       hooks.report(0.05 + 0.80 * (ti * across + tj + 1) / (down * across));
     }
   store.finish();
