@@ -215,7 +215,7 @@ bool runs_by_tiles(const RunOptions& o, const gdal::Source& src, int threads) {
 }
 
 FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Source& src, const RunParams& p,
-                        const RunHooks& hooks) {
+                        const RunHooks& hooks, Staging& staging) {
   if (dest.classic)
     throw RunError("a classic output set is written whole, which a run by tiles cannot do: name a GeoTIFF "
                    "destination (.tif)");
@@ -254,7 +254,6 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
 
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src.rows(), src.cols(), src.georef());
-  Staging staging(o.overwrite);
   const std::string scratch = staging.scratch(o.dst);
   gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), p.threads);
   Totals totals;
