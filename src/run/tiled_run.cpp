@@ -143,6 +143,7 @@ struct Totals {
   int lo = std::numeric_limits<int>::max(), hi = std::numeric_limits<int>::min();  // the result grid's extremes (the preview's)
   std::int64_t uncertain = 0;
   std::vector<std::string> uncertain_tiles;
+  int largest_halo = 0, first_sufficed = 0;
   RunStats stats;
 };
 
@@ -265,11 +266,17 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   for (int ti = 0; ti < down; ++ti)
     for (int tj = 0; tj < across; ++tj) {
       const Window core{ti * tile, tj * tile, std::min(tile, src.rows() - ti * tile), std::min(tile, src.cols() - tj * tile)};
-      next = std::max(halo, run_one(o, src, p, {src.rows(), src.cols(), core, next}, budget, dest, inside, store,
-                                    totals, hooks));
+      const int needed = run_one(o, src, p, {src.rows(), src.cols(), core, next}, budget, dest, inside, store,
+                                 totals, hooks);
+      totals.largest_halo = std::max(totals.largest_halo, needed);
+      totals.first_sufficed += needed <= halo;
+      next = std::max(halo, needed);
       hooks.report(0.05 + 0.80 * (ti * across + tj + 1) / (down * across));
     }
   store.finish();
+  hooks.tell(std::to_string(down * across) + " tiles of " + std::to_string(tile) + " pixels; the first halo, " +
+             std::to_string(halo) + " pixels, sufficed for " + std::to_string(totals.first_sufficed) +
+             ", the largest needed was " + std::to_string(totals.largest_halo));
 
   FileRunResult result;
   result.stats.run = totals.stats;
