@@ -113,7 +113,7 @@ def main():
         fill = best(lambda: tesk.fill(raster, interval=10, nodata=65500, window=3))
 
         def write():
-            d = gdal.GetDriverByName("GTiff").Create(out, a.size, a.size, 1, gdal.GDT_UInt16, ["TILED=YES", "COMPRESS=DEFLATE"])
+            d = gdal.GetDriverByName("GTiff").Create(out, a.size, a.size, 1, gdal.GDT_Float32, ["TILED=YES", "COMPRESS=DEFLATE"])
             d.GetRasterBand(1).SetNoDataValue(65500)
             d.GetRasterBand(1).WriteArray(dem)
         write_t = best(write)

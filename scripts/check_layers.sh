@@ -5,6 +5,7 @@
 #   core                 core
 #   stages, io           core and themselves (neither includes the other)
 #   tiles                core, stages and itself
+#   run                  core, stages, io, tiles, run (the run API every front end calls)
 #   console              core, stages, io, console
 #   app                  everything
 #
@@ -17,8 +18,9 @@ declare -A may_include=(
   [stages]="core stages"
   [io]="core io"
   [tiles]="core stages tiles"
+  [run]="core stages io tiles run"
   [console]="core stages io console"
-  [app]="core stages io console tiles app"
+  [app]="core stages io tiles run console app"
 )
 
 bad=0

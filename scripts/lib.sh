@@ -6,11 +6,13 @@
 # line through GDAL and CLI11).
 TESK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgdal-dev libcli11-dev)
 # What the tests add: GoogleTest, GDAL's tools (the tests draw and burn
-# contour lines with gdal_contour and gdal_rasterize); the Python module and
-# its tests (pytest, GDAL's Python bindings and matplotlib for the README's
-# example).
+# contour lines with gdal_contour and gdal_rasterize); the Python package and
+# its tests (pytest, GDAL's Python bindings, xarray and rioxarray for
+# georeferenced arrays, matplotlib for the README's example, and what pip's
+# offline build in a virtual environment needs).
 TESK_TEST_PACKAGES=(libgtest-dev gdal-bin
-  python3-dev python3-numpy pybind11-dev python3-pytest python3-gdal python3-matplotlib)
+  python3-dev python3-numpy pybind11-dev python3-pytest python3-gdal python3-matplotlib python3-xarray
+  python3-rioxarray python3-venv python3-pip python3-setuptools python3-wheel)
 # What the benchmark adds.
 TESK_BENCH_PACKAGES=(libbenchmark-dev)
 
@@ -40,5 +42,5 @@ tesk_configure() {
   shift 2
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
     -DTESK_BUILD_TESTS=OFF -DTESK_BUILD_BENCH=OFF \
-    -DTESK_WITH_GDAL=ON -DTESK_SANITIZE=OFF -DTESK_TSAN=OFF -DTESK_CPU_KERNELS=ON -DTESK_PYTHON=OFF "$@" > /dev/null
+    -DTESK_WITH_GDAL=ON -DTESK_SANITIZE=OFF -DTESK_TSAN=OFF -DTESK_CPU_KERNELS=ON -DTESK_PYTHON=OFF -DTESK_FAULT_INJECTION=OFF "$@" > /dev/null
 }

@@ -1,6 +1,7 @@
-"""The module against the command line (TESK_EXE) on the demo rasters, its errors, threads and signals."""
+"""The package against the command line (TESK_EXE) on the demo rasters, its errors, threads and signals."""
 import os
 import pathlib
+import re
 import signal
 import subprocess
 import sys
@@ -18,10 +19,17 @@ DEMO = ROOT / "images" / "demo"
 gdal.UseExceptions()
 
 
-def cli(tmp_path, src, *options):
+def cli(tmp_path, src, *options, check=True):  # the DEM it writes, NaN where a real one holds its no-data value
     out = tmp_path / "out.tif"
-    subprocess.run([os.environ["TESK_EXE"], "-q", "--overwrite", *options, str(src), str(out)], check=True)
-    return gdal.Open(str(out)).ReadAsArray()
+    run = subprocess.run([os.environ["TESK_EXE"], "-q", "--overwrite", *options, str(src), str(out)], check=check,
+                         capture_output=True, text=True)
+    if run.returncode:
+        return run.stderr.strip().removeprefix("tesk: ")
+    ds = gdal.Open(str(out))
+    dem, nodata = ds.ReadAsArray(), ds.GetRasterBand(1).GetNoDataValue()
+    if dem.dtype.kind == "f" and nodata is not None:
+        dem[dem == nodata] = np.nan
+    return dem
 
 
 def classic(name):
@@ -39,20 +47,40 @@ def test_classic_samples_give_the_classic_m2_bytes(tmp_path, name, interval, win
     out = tmp_path / "x_m2.raw"
     subprocess.run([os.environ["TESK_EXE"], "-q", "-i", str(interval), "-m", str(window), str(DEMO / f"{name}_c2.raw"),
                     str(out)], check=True)
-    dem = tesk.fill(classic(name), interval=interval, nodata=65500, window=window)
-    assert dem.dtype == np.uint16 and dem.astype("<u2").tobytes() == out.read_bytes()
+    dem = tesk.fill(classic(name), interval=interval, nodata=65500, window=window, dtype=np.uint16)
+    assert dem.astype("<u2").tobytes() == out.read_bytes()
 
 
-@pytest.mark.parametrize("window, overlay", [(1, True), (3, False)])
-def test_geotiff_full_resolution_and_preview_as_the_command_line(tmp_path, window, overlay):
-    src = DEMO / "jacksboro_i20_c.tif"
-    contours = gdal.Open(str(src)).ReadAsArray()
-    opts = ["-i", "20", "-m", str(window)] + ([] if overlay else ["--no-overlay"])
-    real = tesk.fill(contours, interval=20, nodata=65500, window=window, overlay=overlay, full_resolution=True)
-    assert real.dtype == np.float64 and np.array_equal(real, cli(tmp_path, src, "-ot", "Float64", *opts))
-    dem = tesk.fill(contours, interval=20, nodata=65500, window=window, overlay=overlay)
-    assert np.array_equal(dem, cli(tmp_path, src, "-ot", "UInt16", "--preview", str(tmp_path / "p.png"), *opts))
-    assert np.array_equal(tesk.preview(dem), gdal.Open(str(tmp_path / "p.png")).ReadAsArray())
+def numpy_name(gdal_type):
+    return np.dtype(gdal_array.GDALTypeCodeToNumericTypeCode(gdal.GetDataTypeByName(gdal_type))).name
+
+
+@pytest.mark.parametrize("dtype, ot, window, overlay", [
+    (None, None, 1, True), (np.float64, "Float64", 3, False), (np.uint16, "UInt16", 5, True), ("int32", "Int32", 3, True),
+    (np.uint8, "Byte", 3, True)])  # refused by both: 240 to 1060
+def test_dtype_gives_what_ot_writes_and_the_preview_its_bytes(tmp_path, dtype, ot, window, overlay):
+    src, png = DEMO / "jacksboro_i20_c.tif", tmp_path / "p.png"
+    opts = ["-i", "20", "-m", str(window), "--preview", str(png)] + ["-ot", ot] * bool(ot) + ["--no-overlay"] * (not overlay)
+    fill = lambda: tesk.fill(gdal.Open(str(src)).ReadAsArray(), interval=20, nodata=65500, window=window,
+                             overlay=overlay, dtype=dtype, return_stats=True)
+    expected = cli(tmp_path, src, *opts, check=False)
+    if isinstance(expected, str):  # refused: the same words, the parameter in place of the option
+        words = re.sub(r"-ot (\w+)", lambda m: "dtype=" + numpy_name(m[1]), expected)
+        with pytest.raises(ValueError, match="^" + re.escape(words) + "$"):
+            fill()
+        return
+    dem, stats = fill()
+    assert dem.dtype == np.dtype(dtype or np.float32) == expected.dtype and np.array_equal(dem, expected)
+    assert (stats.minimum, stats.maximum) == (dem.min(), dem.max()) and type(stats.minimum) is type(dem.min().item())
+    assert np.array_equal(tesk.preview(dem), gdal.Open(str(png)).ReadAsArray())
+
+
+def test_preview_of_holes_is_the_masked_preview(tmp_path):
+    png, mask = tmp_path / "p.png", DEMO / "jacksboro_valleys.geojson"
+    dem = cli(tmp_path, DEMO / "jacksboro_i20_c.tif", "-i", "20", "--mask", str(mask), "--preview", str(png))
+    assert np.isnan(dem).any() and np.array_equal(tesk.preview(dem), gdal.Open(str(png)).ReadAsArray())
+    assert tesk.preview(np.array([[np.nan, 1, 3, 5]])).tolist() == [[0, 1, 128, 255]]
+    assert tesk.preview(np.array([[np.inf, 7.9]])).tolist() == [[0, 1]] and not tesk.preview(np.full((2, 2), np.nan)).any()
 
 
 def test_float_with_nan_fortran_order_and_strided_views(tmp_path):
@@ -61,7 +89,7 @@ def test_float_with_nan_fortran_order_and_strided_views(tmp_path):
     contours[3, 4] = -1.0  # the nodata value, beside NaN
     src = tmp_path / "f.tif"
     gdal.Translate(str(src), gdal_array.OpenArray(contours), noData=-1.0)
-    expected = cli(tmp_path, src, "-i", "5", "-m", "3", "-ot", "Int32")
+    expected = cli(tmp_path, src, "-i", "5", "-m", "3")
     big = np.full((2 * contours.shape[0], 3 * contours.shape[1]), 7.0, np.float32)
     big[1::2, ::3] = contours
     for array in (contours, np.asfortranarray(contours), big[1::2, ::3], contours[::-1, ::-1].copy()[::-1, ::-1]):
@@ -69,7 +97,18 @@ def test_float_with_nan_fortran_order_and_strided_views(tmp_path):
         dem = tesk.fill(array, interval=5, nodata=-1.0, window=3)
         assert np.array_equal(array, before, equal_nan=True)
         assert dem.dtype == np.float32 and np.array_equal(dem, expected)
-    assert tesk.preview(np.array([[np.nan, 1, 3, 5]])).tolist() == [[0, 0, 128, 255]] and not tesk.preview(big * np.nan).any()
+
+
+def test_nodata_compared_as_a_sample_of_the_dtype():
+    contours = classic("volcano_i5").astype(np.float32)
+    holes = contours.copy()
+    holes[contours == 65500] = np.nan
+    contours[contours == 65500] = 0.1  # stored as np.float32(0.1)
+    expected = tesk.fill(holes, interval=5)
+    assert np.array_equal(tesk.fill(contours, interval=5, nodata=0.1), expected)
+    wide = contours.astype(np.float64)  # float64 compares in double: 0.1 is not np.float32(0.1)
+    assert np.array_equal(tesk.fill(wide, interval=5, nodata=np.float32(0.1)), expected)
+    assert not np.array_equal(tesk.fill(wide, interval=5, nodata=0.1), expected)
 
 
 def u16(*shape):
@@ -90,8 +129,13 @@ def u16(*shape):
     ((u16(2, 2),), {"threads": 1025}, ValueError, "threads must lie between 1 and 1024"),
     ((u16(2, 2),), {"threads": 2 ** 40}, ValueError, "threads must lie between 1 and 1024"),
     ((u16(2, 2),), {"nodata": None}, ValueError, "contours has no no-data value: give the value that marks the pixels"),
-    ((u16(2, 2),), {"nodata": 70000}, ValueError, "nodata=70000 is not a value of the contours' dtype"),
-    ((np.zeros((2, 2), np.float32),), {"nodata": 0.1}, ValueError, "nodata=0.1 is not a value"),
+    ((u16(2, 2),), {"nodata": 70000}, ValueError, "nodata=70000 is not a value of the contours' dtype uint16"),
+    ((u16(2, 2),), {"nodata": 0.5}, ValueError, "nodata=0.5 is not a value of the contours' dtype uint16"),
+    ((np.zeros((2, 2), np.uint64),), {"nodata": 2.0 ** 64}, ValueError, "is not a value of the contours' dtype uint64"),
+    ((np.zeros((2, 2), np.float32),), {"nodata": 1e39}, ValueError, "nodata=1e+39 is not a value"),
+    ((u16(2, 2),), {"nodata": "x"}, TypeError, "nodata='x': the no-data value must be a number or None"),
+    ((u16(2, 2),), {"dtype": np.float16}, TypeError, "dtype=float16 holds no altitude: None or float32"),
+    ((u16(2, 2),), {"dtype": "nonsense"}, TypeError, "dtype='nonsense' is not a numpy dtype"),
     ((u16(2, 2),), {}, ValueError, "contours holds no contour pixel: every sample is the no-data value"),
     ((np.array([[0, 0, 0], [0, 0, 5000000]], np.int32),), {"interval": 1, "nodata": 0}, ValueError,
      "contours: the value 5000000 at row 1, column 2 is too large for the interval 1"),
@@ -99,7 +143,7 @@ def u16(*shape):
     ((np.broadcast_to(np.uint16(1), (10 ** 6, 10 ** 6)),), {}, MemoryError, "not enough memory: a grid of 1000000 x"),
 ])
 def test_errors(args, kwargs, error, words):
-    with pytest.raises(error, match=words.replace("(", r"\(")):
+    with pytest.raises(error, match=re.escape(words)):
         tesk.fill(*args, **{"interval": 10, "nodata": 65500, **kwargs})
 
 
@@ -107,7 +151,7 @@ def test_uint32_beyond_the_int_range_as_the_command_line(tmp_path):
     i = np.indices((60, 50))[0]  # a contour every 15th row, 1000 apart, all above 2^31
     contours = np.where(i % 15 == 0, 3 * 10 ** 9 + i // 15 * 1000, 7).astype(np.uint32)
     gdal.Translate(str(tmp_path / "c.tif"), gdal_array.OpenArray(contours), noData=7)
-    dem, stats = tesk.fill(contours, interval=1000, nodata=7, window=3, return_stats=True)
+    dem, stats = tesk.fill(contours, interval=1000, nodata=7, window=3, dtype=np.uint32, return_stats=True)
     expected = cli(tmp_path, tmp_path / "c.tif", "-i", "1000", "-m", "3", "-ot", "UInt32")
     assert np.array_equal(dem, expected) and (stats.minimum, stats.maximum) == (expected.min(), expected.max())
 
@@ -149,8 +193,9 @@ def test_gil_released_during_the_run():
     assert during >= 20
 
 
-def test_readme_example_writes_into_the_folder_given(tmp_path):
+def test_readme_example_writes_the_command_lines_dem(tmp_path):  # rioxarray in, rio.to_raster out
     subprocess.run([sys.executable, str(ROOT / "scripts" / "python_example.py"), str(tmp_path)], check=True)
     dem, src = gdal.Open(str(tmp_path / "jacksboro_dem.tif")), gdal.Open(str(DEMO / "jacksboro_i20_c.tif"))
-    assert dem.GetGeoTransform() == src.GetGeoTransform() and dem.GetProjection() == src.GetProjection()
+    assert np.array_equal(dem.ReadAsArray(), cli(tmp_path, DEMO / "jacksboro_i20_c.tif", "-i", "20", "-m", "3"))
+    assert dem.GetGeoTransform() == src.GetGeoTransform() and dem.GetSpatialRef().IsSame(src.GetSpatialRef())
     assert (tmp_path / "python_example.png").stat().st_size > 10000

@@ -1,37 +1,55 @@
 #include "app/stop_signals.h"
 
+#include <pthread.h>
 #include <signal.h>
 
-#include <csignal>
-#include <initializer_list>
+#include <atomic>
+#include <thread>
+
+#include "io/staged_output.h"
 
 namespace tesk {
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
-volatile std::sig_atomic_t g_held = 0;
+// Polled by the run's threads: atomics that never take a lock, unlike a
+// volatile sig_atomic_t, which two threads may not share.
+std::atomic<int> g_stop{0};
+std::atomic<int> g_count{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void on_stop(int s) {
-  if (g_stop != 0 && g_held == 0) {  // asked twice: no more waiting
-    std::signal(s, SIG_DFL);
-    std::raise(s);
-    return;
+sigset_t stop_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
+  return set;
+}
+
+[[noreturn]] void watch(sigset_t set) {
+  for (;;) {
+    int s = 0;
+    if (sigwait(&set, &s) != 0) continue;
+    int none = 0;
+    g_stop.compare_exchange_strong(none, s);
+    if (g_count.fetch_add(1) + 1 < 2) continue;
+    // Asked twice: no more waiting for the run.
+    Staging::discard_all();
+    signal(s, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(s);
+    for (;;) pause();
   }
-  if (g_stop == 0) g_stop = s;
 }
 
 }  // namespace
 
 void catch_stop_signals() {
-  struct sigaction sa {};
-  sa.sa_handler = on_stop;
-  sigemptyset(&sa.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+  const sigset_t set = stop_set();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread(watch, set).detach();
 }
 
-int stop_signal() { return g_stop; }
+int stop_signal() { return g_stop.load(); }
 
-StopSignalsHeld::StopSignalsHeld() { g_held = 1; }
-StopSignalsHeld::~StopSignalsHeld() { g_held = 0; }
+int stop_signals_received() { return g_count.load(); }
 
 }  // namespace tesk

@@ -15,7 +15,9 @@
 #include <ogr_srs_api.h>
 
 #include "core/run_error.h"
+#include "core/thread_pool.h"
 #include "io/gdal_shared.h"
+#include "io/gdal_warnings.h"
 #include "io/raster.h"
 
 namespace tesk::gdal {
@@ -53,15 +55,31 @@ void write_bytes(const std::string& path, const std::string& what, const void* d
   if (!ok) throw RunError("cannot write " + what + " " + path);
 }
 
-// The creation options: the user's, and for GeoTIFF tiles, DEFLATE, the
-// floating-point predictor and compression on the run's threads unless
-// the user set them.
+// The creation options: the user's; lossless writing for the formats that
+// compress lossily by default, unless the user chose a quality; and for
+// GeoTIFF tiles, DEFLATE, the floating-point predictor and compression on
+// the run's threads unless the user set them.
 CPLStringList creation_options(const RasterDestination& dst) {
   CPLStringList options;
   for (const auto& o : dst.options) options.AddString(o.c_str());
-  if (dst.format.driver != "GTiff") return options;
+  const std::string& driver = dst.format.driver;
+  if (driver == "JP2OpenJPEG") {
+    if (!has_key(dst.options, "REVERSIBLE")) options.AddString("REVERSIBLE=YES");
+    if (!has_key(dst.options, "QUALITY")) options.AddString("QUALITY=100");
+  }
+  if (driver == "WEBP" && !has_key(dst.options, "LOSSLESS") && !has_key(dst.options, "QUALITY"))
+    options.AddString("LOSSLESS=YES");
+  if (driver != "GTiff") return options;
+  const char* given = options.FetchNameValue("COMPRESS");
+  if (given && EQUAL(given, "WEBP") && !has_key(dst.options, "WEBP_LOSSLESS") && !has_key(dst.options, "WEBP_LEVEL"))
+    options.AddString("WEBP_LOSSLESS=YES");
   if (!has_key(dst.options, "TILED")) options.AddString("TILED=YES");
-  if (!has_key(dst.options, "COMPRESS")) options.AddString("COMPRESS=DEFLATE");
+  // DEFLATE at its quickest level: the level by default costs twice the
+  // time for a file 8 % smaller (docs/performance.md).
+  if (!has_key(dst.options, "COMPRESS")) {
+    options.AddString("COMPRESS=DEFLATE");
+    if (!has_key(dst.options, "ZLEVEL")) options.AddString("ZLEVEL=1");
+  }
   const char* compress = options.FetchNameValue("COMPRESS");
   const bool predicts = compress && (EQUAL(compress, "DEFLATE") || EQUAL(compress, "LZW") || EQUAL(compress, "ZSTD") ||
                                      EQUAL(compress, "LZMA"));
@@ -70,23 +88,124 @@ CPLStringList creation_options(const RasterDestination& dst) {
   return options;
 }
 
-// The altitudes into the band, a block of rows at a time, the progress
-// reported after each.
-void fill_band(GDALRasterBandH band, const IntGrid& internal, const Resolution& r, const StepProgress& step,
-               const std::string& path, const ByteGrid* inside, double nodata) {
+// The altitudes of rows [i, i + n) into values, as T (float for a Float32
+// band, which stores exactly the float nearest to each double), shared
+// among the pool's threads.
+template <class T>
+void altitudes(std::vector<T>& values, const IntGrid& internal, int i, int n, const Resolution& r,
+               const ByteGrid* inside, double nodata, ThreadPool& pool) {
+  const int cols = internal.cols();
+  pool.for_range(0, n, 16, [&](std::int64_t k0, std::int64_t k1, int) {
+    for (auto k = k0; k < k1; ++k) {
+      const std::int32_t* w = internal[i + static_cast<int>(k)];
+      const std::uint8_t* in = inside ? (*inside)[i + static_cast<int>(k)] : nullptr;
+      T* v = values.data() + k * cols;
+      for (int j = 0; j < cols; ++j) v[j] = static_cast<T>(in && !in[j] ? nodata : altitude_of(w[j], r));
+    }
+  });
+}
+
+// The altitudes into the band, whole rows of blocks at a time (so that
+// each write completes blocks, which GDAL compresses on its threads), the
+// progress reported after each.
+template <class T>
+void fill_band(GDALRasterBandH band, GDALDataType buffer_type, const IntGrid& internal, const Resolution& r,
+               const StepProgress& step, const std::string& path, const ByteGrid* inside, double nodata, int threads) {
   const int rows = internal.rows(), cols = internal.cols();
-  const int chunk = std::max(1, std::min(rows, (1 << 20) / std::max(cols, 1)));
-  std::vector<double> values(static_cast<std::size_t>(chunk) * static_cast<std::size_t>(cols));
+  int block_cols = 0, block_rows = 0;
+  GDALGetBlockSize(band, &block_cols, &block_rows);
+  block_rows = std::clamp(block_rows, 1, rows);
+  const int blocks = std::max(1, (1 << 20) / std::max(1, cols) / block_rows);
+  const int chunk = std::min(rows, blocks * block_rows);
+  std::vector<T> values(static_cast<std::size_t>(chunk) * static_cast<std::size_t>(cols));
+  ThreadPool pool(threads);
   for (int i = 0; i < rows; i += chunk) {
     const int n = std::min(chunk, rows - i);
-    for (int k = 0; k < n; ++k)
-      for (int j = 0; j < cols; ++j)
-        values[static_cast<std::size_t>(k) * cols + j] =
-            inside && !(*inside)[i + k][j] ? nodata : altitude_of(internal[i + k][j], r);
-    if (GDALRasterIO(band, GF_Write, 0, i, cols, n, values.data(), cols, n, GDT_Float64, 0, 0) != CE_None)
+    altitudes(values, internal, i, n, r, inside, nodata, pool);
+    if (GDALRasterIO(band, GF_Write, 0, i, cols, n, values.data(), cols, n, buffer_type, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot write " + path));
     if (!step.report(static_cast<double>(i + n) / rows)) throw RunError("the writing of " + path + " was stopped");
   }
+}
+
+// The first creation option by which the user asks for lossy writing, or
+// "": a quality below 100, a tolerated error above 0, lossless writing
+// turned off.
+std::string lossy_choice(const std::vector<std::string>& options) {
+  for (const auto& o : options) {
+    const auto eq = o.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = o.substr(0, eq), value = o.substr(eq + 1);
+    const double number = std::atof(value.c_str());
+    if ((EQUAL(key.c_str(), "QUALITY") || EQUAL(key.c_str(), "WEBP_LEVEL")) && number < 100) return o;
+    if (EQUAL(key.c_str(), "MAX_Z_ERROR") && number > 0) return o;
+    for (const char* k : {"LOSSLESS", "JXL_LOSSLESS", "WEBP_LOSSLESS", "REVERSIBLE"})
+      if (EQUAL(key.c_str(), k) && !CPLTestBool(value.c_str())) return o;
+  }
+  return "";
+}
+
+// True when the format and its options are known to give back every value
+// written: GeoTIFF with a lossless compression and no lossy option.
+bool known_lossless(const std::string& driver, const CPLStringList& options, const std::string& lossy) {
+  if (driver != "GTiff" || !lossy.empty()) return false;
+  const char* c = options.FetchNameValue("COMPRESS");
+  if (!c) return true;
+  for (const char* lossless : {"NONE", "DEFLATE", "LZW", "ZSTD", "LZMA", "PACKBITS", "LERC", "LERC_DEFLATE", "LERC_ZSTD"})
+    if (EQUAL(c, lossless)) return true;
+  return false;
+}
+
+// How the file written differs from the values meant for it.
+struct Difference {
+  std::int64_t pixels = 0;
+  double largest = 0;
+};
+
+// Reads the written raster back and compares it, pixel by pixel, with the
+// values meant for it in its own type.
+Difference compare_written(const RasterDestination& dst, const IntGrid& internal, const Resolution& r,
+                           const ByteGrid* inside) {
+  DatasetPtr ds(GDALOpen(dst.path.c_str(), GA_ReadOnly));
+  if (!ds) throw RunError(with_gdal_reason("cannot read back " + dst.path));
+  GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
+  const int rows = internal.rows(), cols = internal.cols();
+  const bool single = dst.type == "Float32";
+  auto stored = [&](double v) { return single ? static_cast<double>(static_cast<float>(v)) : v; };
+  const double nodata = stored(dst.nodata.value_or(0));
+  std::vector<double> row(static_cast<std::size_t>(cols));
+  Difference d;
+  for (int i = 0; i < rows; ++i) {
+    if (!band || GDALRasterIO(band, GF_Read, 0, i, cols, 1, row.data(), cols, 1, GDT_Float64, 0, 0) != CE_None)
+      throw RunError(with_gdal_reason("cannot read back " + dst.path));
+    for (int j = 0; j < cols; ++j) {
+      const double want = inside && !(*inside)[i][j] ? nodata : stored(altitude_of(internal[i][j], r));
+      const double got = row[static_cast<std::size_t>(j)];
+      if (got == want || (std::isnan(got) && std::isnan(want))) continue;
+      ++d.pixels;
+      d.largest = std::max(d.largest, std::isnan(got - want) ? std::numeric_limits<double>::infinity()
+                                                             : std::fabs(got - want));
+    }
+  }
+  return d;
+}
+
+// A format or options that do not give back the values: refused, unless
+// the user asked for lossy writing, which is then a warning.
+void check_written(const RasterDestination& dst, const CPLStringList& options, const IntGrid& internal,
+                   const Resolution& r, const ByteGrid* inside) {
+  const std::string lossy = lossy_choice(dst.options);
+  if (known_lossless(dst.format.driver, options, lossy)) return;
+  const Difference d = compare_written(dst, internal, r, inside);
+  const std::string found = std::to_string(d.pixels) + " pixel" + (d.pixels == 1 ? "" : "s") +
+                            " differ from the computed values, by up to " + message_number(d.largest);
+  if (!lossy.empty()) {
+    warn("-co " + lossy + " writes lossily: read back, " + found);
+    return;
+  }
+  if (d.pixels > 0)
+    throw RunError("the format " + dst.format.driver + " did not keep the DEM's values: read back, " + found +
+                   "; write a GeoTIFF, or ask for lossy writing with a creation option");
 }
 
 }  // namespace
@@ -99,7 +218,23 @@ void check_creation_options(const std::string& driver, const std::vector<std::st
   for (const auto& o : options) list.AddString(o.c_str());
   GDALValidateCreationOptions(d, list.List());  // each fault as a GDAL warning
   // GDAL would check them again when it creates the file: once is enough.
-  CPLSetConfigOption("GDAL_VALIDATE_CREATION_OPTIONS", "NO");
+  if (Session* s = current_session()) s->set_option("GDAL_VALIDATE_CREATION_OPTIONS", "NO");
+}
+
+std::vector<std::string> sidecar_files(const std::string& driver, const std::string& path) {
+  std::vector<std::string> files = {path + ".aux.xml", path + ".ovr"};
+  const std::filesystem::path p(path);
+  const std::string stem = p.has_extension() ? std::filesystem::path(p).replace_extension().string() : path;
+  auto add = [&](std::initializer_list<const char*> exts) {
+    for (const char* e : exts)
+      if (stem + e != path) files.push_back(stem + e);
+  };
+  if (driver == "EHdr") add({".hdr", ".prj", ".stx", ".clr"});
+  if (driver == "ENVI") add({".hdr"}), files.push_back(path + ".hdr");
+  if (driver == "GTiff") add({".tfw"});
+  if (driver == "AAIGrid" || driver == "XYZ") add({".prj"});
+  if (driver == "PNG" || driver == "GIF" || driver == "JPEG" || driver == "BMP") add({".wld"});
+  return files;
 }
 
 bool is_classic_destination(const std::string& path) { return ends_with(path, "_m2.raw") || ends_with(path, "_m4.raw"); }
@@ -129,7 +264,11 @@ void write_raster(const RasterDestination& dst, const IntGrid& internal, const R
   GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
   if (dst.nodata) GDALSetRasterNoDataValue(band, *dst.nodata);
   GDALSetMetadataItem(ds.get(), "TESK_COMMAND_LINE", dst.command_line.c_str(), nullptr);
-  fill_band(band, internal, r, step.part(0, direct ? 0.9 : 0.5), dst.path, inside, dst.nodata.value_or(0));
+  const StepProgress filling = step.part(0, direct ? 0.9 : 0.5);
+  if (dst.type == "Float32")
+    fill_band<float>(band, GDT_Float32, internal, r, filling, dst.path, inside, dst.nodata.value_or(0), dst.threads);
+  else
+    fill_band<double>(band, GDT_Float64, internal, r, filling, dst.path, inside, dst.nodata.value_or(0), dst.threads);
   if (!direct) {
     StepProgress copying = step.part(0.5, 1);
     DatasetPtr copy(GDALCreateCopy(driver, dst.path.c_str(), ds.get(), FALSE, options.List(), step_progress, &copying));
@@ -137,6 +276,7 @@ void write_raster(const RasterDestination& dst, const IntGrid& internal, const R
   }
   ds.reset();  // closing flushes the file
   if (CPLGetLastErrorType() >= CE_Failure) throw RunError(with_gdal_reason("cannot write " + dst.path));
+  check_written(dst, options, internal, r, inside);
   step.report(1);
 }
 

@@ -23,6 +23,12 @@ bool is_classic_destination(const std::string& path);
 // raster first.
 std::vector<std::string> classic_set_files(const std::string& path);
 
+// The files a raster of `driver` named path may have beside it, which an
+// older output of that name may have left: GDAL's auxiliary metadata and
+// overviews for every format, and the headers, projections, statistics and
+// world files of the formats that write them.
+std::vector<std::string> sidecar_files(const std::string& driver, const std::string& path);
+
 struct RasterDestination {
   std::string path;                   // the file to write
   Format format;

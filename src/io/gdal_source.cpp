@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <gdal.h>
 
 #include "core/run_error.h"
@@ -29,6 +30,13 @@ std::string format(const char* fmt, auto... args) {
   return s;
 }
 
+// v as a Float32 sample holds it; a value beyond the float range matches
+// no finite sample, so it stays as it is.
+double as_stored_float(double v) {
+  if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) return v;
+  return static_cast<double>(static_cast<float>(v));
+}
+
 // A no-data value the integer reading can compare samples with.
 bool is_int32(double v) { return std::isfinite(v) && v == std::trunc(v) && v >= INT32_MIN && v <= INT32_MAX; }
 
@@ -39,7 +47,7 @@ class ClassicSource : public Source {
   ClassicSource(const std::string& path, const SourceOptions& o) : path_(path) {
     itype_ = ends_with(path, "_c2.raw") ? 0 : 1;
     const std::string header_path = path.substr(0, path.size() - 4) + ".txt";
-    if (!std::filesystem::is_regular_file(path)) throw RunError("source " + path + " does not exist");
+    if (!std::filesystem::is_regular_file(path)) throw FileSystemFault("source " + path + " does not exist");
     std::FILE* hf = std::fopen(header_path.c_str(), "r");
     if (!hf) throw RunError("header " + header_path + " not found: it gives the size of " + path);
     header_ = read_header(hf);
@@ -56,7 +64,7 @@ class ClassicSource : public Source {
     if (ec || size < need)
       throw RunError(format("%s holds %ju bytes, fewer than the %ju that %d rows of %d samples need", path.c_str(),
                             static_cast<std::uintmax_t>(ec ? 0 : size), need, rows_, cols_));
-    nodata_ = o.nodata.value_or(ival_for(itype_));
+    nodata_ = nodata_match_ = o.nodata.value_or(ival_for(itype_));
     if (!is_int32(nodata_)) throw RunError("--nodata must be a whole number for a classic data set");
     type_name_ = itype_ == 0 ? "UInt16" : "Int32";
   }
@@ -107,6 +115,12 @@ class RasterSource : public Source {
     const GDALDataType dt = GDALGetRasterDataType(band_);
     type_name_ = GDALGetDataTypeName(dt);
     if (GDALDataTypeIsComplex(dt)) throw RunError(path + ": complex samples (" + type_name_ + ") hold no altitude");
+    if (o.nodata && GDALDataTypeIsInteger(dt) && !(std::isfinite(*o.nodata) && *o.nodata == std::trunc(*o.nodata)))
+      throw RunError("--nodata " + message_number(*o.nodata) + ": the samples of " + path + " are whole numbers (" +
+                     type_name_ + "), so none can equal it: give a whole number");
+    // A Float32 band stores its no-data value as a float: a sample equals
+    // the value rounded to single precision, never the decimal as given.
+    nodata_match_ = dt == GDT_Float32 ? as_stored_float(nodata_) : nodata_;
     const int bits = GDALGetDataTypeSizeBits(dt);
     const bool int_samples = GDALDataTypeIsInteger(dt) && (bits <= 16 || (bits == 32 && GDALDataTypeIsSigned(dt)));
     int has_scale = 0, has_offset = 0;
@@ -158,10 +172,12 @@ void refuse_vector_options(const std::string& path, const SourceOptions& o) {
 
 void init() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    GDALAllRegister();
-    install_error_handler();
-  });
+  std::call_once(once, [] { GDALAllRegister(); });
+}
+
+std::uint64_t cache_bytes() {
+  const GIntBig max = GDALGetCacheMax64();
+  return max > 0 ? static_cast<std::uint64_t>(max) : 0;
 }
 
 std::string last_error() {
@@ -173,7 +189,7 @@ void Source::read_altitudes(int i, double* altitudes) {
   read_row(i, altitudes);
   for (int j = 0; j < cols_; ++j) {
     const double v = altitudes[j];
-    altitudes[j] = (std::isnan(v) || v == nodata_) ? std::numeric_limits<double>::quiet_NaN() : v * scale_ + offset_;
+    altitudes[j] = (std::isnan(v) || v == nodata_match_) ? std::numeric_limits<double>::quiet_NaN() : v * scale_ + offset_;
   }
 }
 
@@ -187,9 +203,14 @@ std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions
   }
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && path.rfind("/vsi", 0) != 0)
-    throw RunError("source " + path + " does not exist");
+    throw FileSystemFault("source " + path + " does not exist");
   CPLErrorReset();
-  DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+  // A GeoTIFF decodes its blocks on the run's threads.
+  CPLStringList open_options;
+  GDALDriverH driver = GDALIdentifyDriverEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr);
+  if (driver && EQUAL(GDALGetDriverShortName(driver), "GTiff") && o.threads > 1)
+    open_options.SetNameValue("NUM_THREADS", std::to_string(o.threads).c_str());
+  DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, open_options.List(), nullptr));
   if (!ds) throw RunError(with_gdal_reason("cannot read " + path + ": not a raster or vector format GDAL knows"));
   if (GDALGetRasterCount(ds.get()) > 0) {
     refuse_vector_options(path, o);

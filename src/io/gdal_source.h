@@ -21,10 +21,13 @@
 
 namespace tesk::gdal {
 
-// Registers GDAL's drivers (once) and routes GDAL's own error messages away
-// from the console (the batch mode reports failures in its own words), its
-// warnings to gdal::warn().
+// Registers GDAL's drivers (once).  GDAL's messages reach a run through the
+// handler its gdal::Session pushes.
 void init();
+
+// The memory GDAL's block cache may take, which a run leaves as it is and
+// counts in the memory it may use.
+std::uint64_t cache_bytes();
 
 // The last message GDAL gave, or "" (for error reports).
 std::string last_error();
@@ -47,6 +50,8 @@ struct SourceOptions {
   // Bytes a pixel that the run needs beside a burnt grid: a burn that the
   // memory cannot hold with them is refused before it starts.
   std::uint64_t run_bytes_per_pixel = 0;
+  int threads = 1;  // a GeoTIFF's blocks are decoded on as many
+
 };
 
 class Source {
@@ -81,6 +86,7 @@ class Source {
   int rows_ = 0;
   int cols_ = 0;
   double nodata_ = 0;
+  double nodata_match_ = 0;  // nodata_ as a sample holds it
   bool raw_ = true;
   double scale_ = 1.0, offset_ = 0.0;
   std::string type_name_;

@@ -145,17 +145,18 @@ std::string settle_type(const TypePlan& plan, const Format& f, double min, doubl
 }
 
 double altitude_of(std::int32_t w, const Resolution& r) {
-  if (!r.whole) return static_cast<double>(w) * r.equid / 512.0;
-  return whole_units(w, r.equid);
+  return r.whole ? whole_units(w, r.equid) : full_resolution(w, r.equid);
 }
 
-ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32) {
+ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32,
+                       const ByteGrid* inside) {
   ValueSummary s;
   s.min = std::numeric_limits<double>::infinity();
   s.max = -s.min;
   const double nd = nodata && as_float32 ? static_cast<double>(static_cast<float>(*nodata)) : nodata.value_or(NAN);
-  for (const std::int32_t w : internal) {
-    double v = altitude_of(w, r);
+  for (std::size_t k = 0; k < internal.size(); ++k) {
+    if (inside && !inside->data()[k]) continue;
+    double v = altitude_of(internal.data()[k], r);
     if (as_float32) v = static_cast<double>(static_cast<float>(v));
     s.min = std::min(s.min, v);
     s.max = std::max(s.max, v);

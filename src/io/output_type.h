@@ -63,12 +63,15 @@ double altitude_of(std::int32_t w, const Resolution& r);
 
 // What the values of a result are, in the output's type: their range and
 // how many equal a given no-data value once stored as Float32 (as_float32)
-// or as they are.
+// or as they are.  With `inside`, only the pixels where it is not 0 count:
+// the others are written as no-data anyway.  No pixel counted: min is
+// +infinity, max -infinity.
 struct ValueSummary {
   double min = 0, max = 0;
   std::int64_t nodata_hits = 0;
 };
-ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32);
+ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32,
+                       const ByteGrid* inside = nullptr);
 
 // The no-data value of an output of `type` holding the summarised values:
 // the wanted one when the type holds it and no value equals it; when a

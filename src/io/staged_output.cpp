@@ -1,15 +1,16 @@
 #include "io/staged_output.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "core/run_error.h"
@@ -20,6 +21,29 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string join(const std::string& dir, const std::string& name) { return dir.empty() ? name : dir + "/" + name; }
+
+bool exists_here(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Builds for the tests (TESK_FAULT_INJECTION) fail the second move of a
+// commit under TESK_FAULT=fail-mid-rename, so that the tests see a set
+// put back; every other build ignores the variable.
+bool fail_this_move(std::size_t k) {
+#ifdef TESK_FAULT_INJECTION
+  const char* f = std::getenv("TESK_FAULT");
+  return k == 1 && f && std::strcmp(f, "fail-mid-rename") == 0;
+#else
+  (void)k;
+  return false;
+#endif
+}
 
 // rename() that never replaces an existing file: renameat2's
 // RENAME_NOREPLACE, else (a file system or kernel without it) a hard link
@@ -33,36 +57,59 @@ int rename_no_replace(const std::string& from, const std::string& to) {
   if (::link(from.c_str(), to.c_str()) == 0) return ::unlink(from.c_str()) == 0 ? 0 : errno;
   if (errno == EEXIST) return EEXIST;
   // No hard links here either: the last resort checks, then renames.
-  struct stat st;
-  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  if (exists_here(to)) return EEXIST;
   return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-// Holds SIGINT, SIGTERM and SIGHUP back while it lives: they are delivered
-// when it goes.
-class HeldSignals {
- public:
-  HeldSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
-    pthread_sigmask(SIG_BLOCK, &set, &old_);
-  }
-  ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+int plain_rename(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
 
- private:
-  sigset_t old_;
-};
+// The stagings alive in the process, for discard_all(); its lock also
+// keeps a commit whole.
+std::mutex g_lock;
+std::vector<Staging*> g_live;
+
+// Marks the files kept aside in a private directory, apart from the new
+// output's own.
+constexpr const char* kKept = ".tesk-kept-";
 
 }  // namespace
 
-Staging::~Staging() {
-  if (committed_) return;
-  for (const auto& o : outputs_)
-    for (const auto& f : files_of(o)) ::unlink(join(o.dir, f).c_str());
+// One file moved by a commit: a new file into place (`kept`: where the file
+// it replaces is kept meanwhile, "" when none), or a stale sidecar aside
+// (`aside`).
+struct Staging::Move {
+  std::string from, to, kept;
+  bool aside = false;
+};
+
+Staging::Staging(bool overwrite) : overwrite_(overwrite) {
+  std::lock_guard lock(g_lock);
+  g_live.push_back(this);
 }
 
-std::string Staging::add(const std::string& path) {
+Staging::~Staging() {
+  std::lock_guard lock(g_lock);
+  discard();
+  g_live.erase(std::find(g_live.begin(), g_live.end(), this));
+}
+
+void Staging::discard() {
+  if (finished_) return;
+  finished_ = true;
+  for (const auto& o : outputs_) {
+    std::error_code ec;
+    fs::remove_all(o.staging, ec);
+  }
+}
+
+void Staging::discard_all() {
+  std::lock_guard lock(g_lock);
+  for (Staging* s : g_live) s->discard();
+}
+
+std::string Staging::add(const std::string& path, const std::vector<std::string>& sidecars) {
   // An output named through a symbolic link replaces the file it points to,
   // as writing through the link would, and the link stays.
   std::error_code ec;
@@ -71,68 +118,121 @@ std::string Staging::add(const std::string& path) {
     const fs::path target = fs::weakly_canonical(p, ec);
     if (!ec) p = target;
   }
-  Output o{p.parent_path().string(), ".tesk-tmp-" + std::to_string(::getpid()) + "-" +
-                                         std::to_string(outputs_.size()) + "-",
-           p.filename().string()};
-  for (const auto& f : files_of(o)) ::unlink(join(o.dir, f).c_str());
+  Output o{p.parent_path().string(), "", p.filename().string(), sidecars};
+  std::string tmpl = join(o.dir, ".tesk-XXXXXX");
+  if (!::mkdtemp(tmpl.data()))
+    throw FileSystemFault("cannot write " + path + ": no temporary directory can be made beside it (" +
+                   std::strerror(errno) + ")");
+  o.staging = tmpl;
   outputs_.push_back(o);
-  return join(o.dir, o.prefix + o.name);
+  return join(o.staging, o.name);
 }
 
 std::string Staging::final_names(std::string text) const {
-  for (const auto& o : outputs_)
-    for (std::size_t at; (at = text.find(o.prefix)) != std::string::npos;) text.erase(at, o.prefix.size());
+  for (const auto& o : outputs_) {
+    const std::string priv = fs::path(o.staging).filename().string() + "/";
+    for (std::size_t at; (at = text.find(priv)) != std::string::npos;) text.erase(at, priv.size());
+  }
   return text;
 }
 
-std::vector<std::string> Staging::files_of(const Output& o) const {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(o.dir.empty() ? "." : o.dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string n = it->path().filename().string();
-    if (n.compare(0, o.prefix.size(), o.prefix) == 0) names.push_back(n);
+// What the commit does, in order: the stale sidecars aside, then the new
+// files into place, each output's main file last, so that a reader never
+// meets a new main file beside old sidecars.  Throws RunError, having
+// moved nothing, when a final name is taken without overwrite.
+void Staging::plan(std::vector<Move>& moves) const {
+  std::vector<Move> asides;
+  for (const auto& o : outputs_) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (fs::directory_iterator it(o.staging, ec), end; !ec && it != end; it.increment(ec))
+      files.push_back(it->path().filename().string());
+    if (ec) throw RunError("cannot read the temporary directory " + o.staging + ": " + ec.message());
+    std::sort(files.begin(), files.end(), [&](const std::string& a, const std::string& b) {
+      return (a == o.name) != (b == o.name) ? b == o.name : a < b;
+    });
+    for (const auto& f : files) {
+      Move m{join(o.staging, f), join(o.dir, f), "", false};
+      if (is_directory(m.to)) throw FileSystemFault("cannot write " + m.to + ": a directory of that name is in the way");
+      if (exists_here(m.to)) {
+        if (!overwrite_)
+          throw OutputExists(m.to + " appeared during the run: it is left as it is and no output is written "
+                                "(add --overwrite to replace it)");
+        m.kept = join(o.staging, kKept + f);
+      }
+      moves.push_back(m);
+    }
+    for (const auto& s : o.sidecars) {
+      const std::string name = fs::path(s).filename().string();
+      if (std::find(files.begin(), files.end(), name) != files.end() || !exists_here(s) || is_directory(s)) continue;
+      if (!overwrite_)
+        throw OutputExists(s + " appeared during the run: it would describe another output, so it is left as it is "
+                           "and no output is written (add --overwrite to replace it)");
+      asides.push_back({s, join(o.staging, kKept + name), "", true});
+    }
   }
-  // The main file first, the sidecars after it in a fixed order.
-  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
-    const bool ma = a.size() == o.prefix.size() + o.name.size(), mb = b.size() == o.prefix.size() + o.name.size();
-    return ma != mb ? ma : a < b;
-  });
-  return names;
+  moves.insert(moves.begin(), asides.begin(), asides.end());
 }
 
-void Staging::rename_into_place(const Output& o) {
-  const auto files = files_of(o);
-  for (const auto& f : files) {
-    const std::string from = join(o.dir, f), to = join(o.dir, f.substr(o.prefix.size()));
-    // Without overwrite no file may replace another, but for the sidecars
-    // GDAL keeps beside a raster: once the main file has its name, those
-    // follow it, over any an older output of that name left.
-    const bool sidecar = f.ends_with(".aux.xml") || f.ends_with(".ovr");
-    const bool claim = !overwrite_ && (&f == &files.front() || !sidecar);
-    const int err = claim ? rename_no_replace(from, to) : (std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno);
-    if (err == EEXIST)
-      throw RunError(to + " appeared during the run: it is left as it is and the new result is dropped "
-                          "(add --overwrite to replace it)");
-    if (err != 0) throw RunError("cannot rename " + from + " to " + to + ": " + std::strerror(err));
-  }
-  // Sidecars of an older output of that name would describe the old data.
-  for (const char* ext : {".aux.xml", ".ovr"}) {
-    const std::string side = o.name + ext;
-    if (std::find(files.begin(), files.end(), o.prefix + side) == files.end()) ::unlink(join(o.dir, side).c_str());
+// Puts back the first `done` moves, latest first; what cannot be put back
+// is named in `left`.
+void Staging::undo(const std::vector<Move>& moves, std::size_t done, std::string& left) const {
+  for (std::size_t k = done; k-- > 0;) {
+    const Move& m = moves[k];
+    int err = 0;
+    if (m.aside)
+      err = plain_rename(m.to, m.from);
+    else if (!m.kept.empty() && exists_here(m.kept))
+      err = plain_rename(m.kept, m.to);
+    else if (::unlink(m.to.c_str()) != 0)
+      err = errno;
+    if (err != 0) left += (left.empty() ? "" : ", ") + (m.aside ? m.from : m.to);
   }
 }
 
 void Staging::commit() {
-  HeldSignals held;
-  committed_ = true;
-  for (const auto& o : outputs_) {
-    try {
-      rename_into_place(o);
-    } catch (...) {
-      committed_ = false;  // the destructor removes what is left
-      throw;
+  std::lock_guard lock(g_lock);
+  if (finished_) throw RunError("the outputs were removed before they could be renamed into place");
+  std::vector<Move> moves;
+  plan(moves);
+  std::size_t done = 0;
+  std::string failure;
+  for (; done < moves.size(); ++done) {
+    const Move& m = moves[done];
+    int err = 0;
+    if (fail_this_move(done)) {
+      err = EIO;
+    } else if (m.aside) {
+      err = plain_rename(m.from, m.to);
+    } else if (!m.kept.empty()) {
+      // Kept through a hard link, so that the new file replaces it in one
+      // rename; a file system without hard links moves it aside instead.
+      if (::link(m.to.c_str(), m.kept.c_str()) != 0 && (err = plain_rename(m.to, m.kept)) != 0) {
+        failure = "cannot keep " + m.to + " while it is replaced: " + std::strerror(err);
+        break;
+      }
+      if ((err = plain_rename(m.from, m.to)) != 0) ++done;  // the kept file goes back with the others
+    } else {
+      err = rename_no_replace(m.from, m.to);
+    }
+    if (err == EEXIST) {
+      failure = m.to + " appeared during the run: it is left as it is";
+      break;
+    }
+    if (err != 0) {
+      failure = "cannot rename " + m.from + " to " + m.to + ": " + std::strerror(err);
+      break;
     }
   }
+  if (done == moves.size() && failure.empty()) {
+    discard();  // the private directories, with the files kept aside
+    return;
+  }
+  std::string left;
+  undo(moves, done, left);
+  discard();
+  if (left.empty()) throw FileSystemFault(final_names(failure) + "; no output written, every existing file as it was");
+  throw FileSystemFault(final_names(failure) + "; the older files could not all be put back: " + left);
 }
 
 bool same_file(const std::string& a, const std::string& b) {

@@ -1,18 +1,21 @@
 // Outputs that appear whole or not at all.
 //
-// Every output of a run is written under a temporary name in its own
-// directory, ".tesk-tmp-<pid>-<k>-NAME" (NAME keeps its extension, so that
-// a driver that writes sidecar files beside its main file names them after
-// it: ".tesk-tmp-<pid>-<k>-NAME.hdr", "...NAME.aux.xml").  Only when the
-// whole run has succeeded does commit() rename every file of every output
-// into place; until then, and whatever ends the run early, an existing
-// file of the final name is left exactly as it was.  Dropping the staging
-// without a commit removes the temporary files.
+// Every output of a run is written into a private directory of its own,
+// made with mkdtemp beside the output (".tesk-XXXXXX"), under the output's
+// own file name, so that the files a driver adds beside its main file get
+// the names they will have (EHdr's "dem.hdr" beside "dem.bil", GeoTIFF's
+// "dem.tif.aux.xml").  Only when the whole run has succeeded does commit()
+// move every file of every output into place.  Until then, and whatever
+// ends the run early, the files of the final names are left exactly as
+// they were, and dropping the staging removes the private directories.
 //
-// A single-file output replaces an older one atomically (rename).  The
-// files of a multi-file output, and the several outputs of one run, are
-// renamed one after the other: a reader may meet a mixed set for that
-// moment, but never a half-written file.
+// The commit is whole or nothing.  Each file being replaced is first kept
+// under a hard link in the private directory, then the new file is renamed
+// over it, so that a single file is replaced atomically; the stale
+// sidecars of an older output are moved aside likewise.  When a rename
+// fails midway, every file already moved is put back and the older set is
+// as it was.  Only files the staging made, and with overwrite the stale
+// sidecars of the outputs it replaces, are ever removed.
 #pragma once
 
 #include <string>
@@ -22,43 +25,51 @@ namespace tesk {
 
 class Staging {
  public:
-  // overwrite: an output may replace an existing file of its name;
-  // otherwise commit() refuses to, even for a file that appeared during the
-  // run.
-  explicit Staging(bool overwrite) : overwrite_(overwrite) {}
+  // overwrite: an output may replace existing files of its names;
+  // otherwise commit() refuses to, even for a file that appeared during
+  // the run.
+  explicit Staging(bool overwrite);
   ~Staging();
   Staging(const Staging&) = delete;
   Staging& operator=(const Staging&) = delete;
 
-  // The temporary name under which to write the output `path` (and
-  // beside which its sidecars go); for a symbolic link, beside the file it
-  // points to, which the commit replaces.  Leftovers of that exact name (a process
-  // of the same id killed before it could clean up) are removed.
-  std::string add(const std::string& path);
+  // The name under which to write the output `path`, in a new private
+  // directory beside it; for a symbolic link, beside the file it points to,
+  // which the commit replaces (the link stays).  `sidecars` are the files
+  // an older output of that name may have left beside it (absolute or
+  // relative like path): with overwrite, those the new output does not
+  // write are removed with the commit.  Throws RunError when the directory
+  // cannot be made.
+  std::string add(const std::string& path, const std::vector<std::string>& sidecars = {});
 
-  // text with the temporary names of the outputs turned into their final
-  // names (for messages).
+  // text with the private directories of the outputs turned into the
+  // final directories (for messages).
   std::string final_names(std::string text) const;
 
-  // Renames the files of every output into place, the main file of each
-  // first, with SIGINT, SIGTERM and SIGHUP held back meanwhile; then
-  // removes the sidecars (.aux.xml, .ovr) an older output of that name left
-  // and the new one does not replace.  Throws RunError when a file cannot
-  // be renamed (without overwrite: one that now exists); the outputs
-  // renamed before it stay.
+  // Moves every file of every output into place, whole or not at all.
+  // Throws RunError, saying what is on disk, when a file cannot be moved
+  // (without overwrite: when a file of a final name exists).
   void commit();
+
+  // Removes every private directory of every staging not yet committed,
+  // from any thread; a commit under way finishes first.  For the end of a
+  // process stopped by a second signal.
+  static void discard_all();
 
  private:
   struct Output {
-    std::string dir;     // "" for the current directory
-    std::string prefix;  // of every temporary file of the output
-    std::string name;    // final file name, without the directory
+    std::string dir;      // the final directory, "" for the current one
+    std::string staging;  // the private directory
+    std::string name;     // the main file's name
+    std::vector<std::string> sidecars;
   };
-  std::vector<std::string> files_of(const Output& o) const;  // temporary names, main file first
-  void rename_into_place(const Output& o);
+  struct Move;
+  void discard();  // with the registry's lock held
+  void plan(std::vector<Move>& moves) const;
+  void undo(const std::vector<Move>& moves, std::size_t done, std::string& left) const;
 
   bool overwrite_;
-  bool committed_ = false;
+  bool finished_ = false;
   std::vector<Output> outputs_;
 };
 

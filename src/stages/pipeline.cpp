@@ -5,8 +5,8 @@
 #include "core/memory.h"
 
 #include "stages/conversion_fast.h"
-#include "stages/dilation.h"
-#include "stages/dilation_fast.h"
+#include "stages/dilation_literal.h"
+#include "stages/dilation/dilation_fast.h"
 #include "stages/gap_filling.h"
 #include "stages/gap_filling_fast.h"
 #include "core/thread_pool.h"

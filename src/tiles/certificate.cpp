@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "stages/dilation.h"
+#include "stages/dilation_literal.h"
 #include "stages/smoothing.h"
 #include "tiles/distances.h"
 

@@ -13,7 +13,7 @@ namespace tesk {
 
 // The pixels (1) of a tile whose values after the dilation and the gap
 // filling are proven equal to the whole run's, from the tile's record of
-// its passes (stages/dilation.h) and their count, the last one writing
+// its passes (stages/dilation_literal.h) and their count, the last one writing
 // nothing.  cut names the sides beyond which the raster goes on.
 ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel = {});
 

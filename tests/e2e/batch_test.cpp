@@ -107,16 +107,24 @@ TEST(BatchOutputType, ValuesOfAllContourRasters) {
   EXPECT_TRUE(n.status == 1 && n.err.find("_m4.raw") != std::string::npos) << n.err;
   run_ok({tmp / "neg.tif", tmp / "neg_m4.raw", "-i", "1", "-q"});
   EXPECT_EQ(read_file(tmp / "neg_m4.raw"), le32({-5, 7}));
-  // Float samples give the DEM of their integer twins, NaN as no-data too.
+  // Float samples give the DEM of their integer twins, NaN as no-data too;
+  // a Float32 band's no-data value matches as the band stores it, whether
+  // the band or --nodata gives it.
   const Raster src = read_raster(kSrc);
-  std::vector<double> with_nan = src.v;
-  for (double& v : with_nan) v = v == 65500 ? NAN : v;
-  write_tif(tmp / "f32.tif", "Float32", src.rows, src.cols, src.v, 65500);
-  write_tif(tmp / "f64.tif", "Float64", src.rows, src.cols, with_nan, NAN);
+  auto marked = [&](double nd) {
+    std::vector<double> v = src.v;
+    for (double& x : v) x = x == 65500 ? nd : x;
+    return v;
+  };
+  write_tif(tmp / "f32.tif", "Float32", src.rows, src.cols, marked(-9999.9), -9999.9);
+  write_tif(tmp / "f32n.tif", "Float32", src.rows, src.cols, marked(0.1), std::nullopt);
+  write_tif(tmp / "f64.tif", "Float64", src.rows, src.cols, marked(NAN), NAN);
   run_ok({kSrc, tmp / "u16.tif", "-i", "20", "-m", "3", "-q"});
-  for (const std::string& name : {std::string("f32"), std::string("f64")}) {
-    run_ok({tmp / (name + ".tif"), tmp / (name + "_out.tif"), "-i", "20", "-m", "3", "-q"});
-    EXPECT_TRUE(read_raster(tmp / (name + "_out.tif")).v == read_raster(tmp / "u16.tif").v) << name;
+  for (const Args& extra : {Args{"f32"}, Args{"f32", "--nodata", "-9999.9"}, Args{"f32n", "--nodata", "0.1"}, Args{"f64"}}) {
+    Args args = {tmp / (extra[0] + ".tif"), tmp / "f_out.tif", "-i", "20", "-m", "3", "-q", "--overwrite"};
+    args.insert(args.end(), extra.begin() + 1, extra.end());
+    const ProcessResult r = run_ok(args);
+    EXPECT_TRUE(r.err.empty() && read_raster(tmp / "f_out.tif").v == read_raster(tmp / "u16.tif").v) << extra[0] << r.err;
   }
 }
 
@@ -190,6 +198,7 @@ TEST(BatchRefuses, WithAClearMessage) {
       {{"@/bare.tif", "@/out.tif", "-i", "20"}, {"bare.tif", "no no-data value", "--nodata"}},
       {{"@/empty.tif", "@/out.tif", "-i", "20"}, {"empty.tif", "no contour pixel"}},
       {{kSrc, "@/out.tif", "-i", "20", "-b", "2"}, {"band 2 does not exist", "1 band"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--nodata", "0.5"}, {"--nodata 0.5", "UInt16", "whole number"}},
       {{kSrc, "@/kept.tif", "-i", "20"}, {"kept.tif", "already exists", "--overwrite"}},
       {{kSrc, "@/no/out.tif", "-i", "20"}, {"directory", "does not exist"}},
       {{kSrc, "@/out.tif", "-i", "20", "-ot", "Int128"}, {"Int128", "not an output type"}},

@@ -174,6 +174,15 @@ TEST(InputsMask, OutsideNoDataInsideUnchangedWhateverTheMask) {
     run("r_" + mask, {"--mask", tmp / mask});
     EXPECT_TRUE(read_raster(tmp / ("r_" + mask + ".tif")).v == dem.v) << mask;
   }
+  // Only the inside settles the type and the no-data value: outside lie
+  // -100 (no UInt16) and 0, the no-data value, both written as no-data.
+  write_tif(tmp / "s.tif", "Int16", 3, 4, {400, 400, 400, 400, 0, 0, 0, 0, -100, 0, 0, 100}, 0);
+  write_tif(tmp / "top.tif", "Byte", 3, 4, {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0}, std::nullopt);
+  const ProcessResult r = run_ok({tmp / "s.tif", tmp / "s_out.tif", "-i", "100", "-q", "-ot", "UInt16", "--mask", tmp / "top.tif"});
+  const Raster out = read_raster(tmp / "s_out.tif");
+  EXPECT_EQ(std::tuple(r.err, out.type, out.nodata, out.v),
+            std::tuple(std::string(), std::string("UInt16"), 0.0,
+                       std::vector<double>{400, 400, 400, 400, 150, 125, 325, 250, 0, 0, 0, 0}));
 }
 
 }  // namespace

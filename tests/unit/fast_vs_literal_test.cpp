@@ -11,8 +11,8 @@
 
 #include "core/thread_pool.h"
 #include "stages/conversion.h"
-#include "stages/dilation.h"
-#include "stages/dilation_fast.h"
+#include "stages/dilation_literal.h"
+#include "stages/dilation/dilation_fast.h"
 #include "stages/gap_filling.h"
 #include "stages/gap_filling_fast.h"
 #include "stages/pipeline.h"

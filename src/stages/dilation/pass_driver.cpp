@@ -1,5 +1,5 @@
 // The pass loop of the fast dilation: which walks each pass takes, and the
-// flood after it.  See stages/dilation_fast.h for how a pass works.
+// flood after it.  See stages/dilation/dilation_fast.h for how a pass works.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -11,7 +11,7 @@
 #include "stages/dilation/states.h"
 #include "stages/dilation/tiles.h"
 #include "stages/dilation/walker.h"
-#include "stages/dilation_fast.h"
+#include "stages/dilation/dilation_fast.h"
 
 namespace tesk {
 namespace {

@@ -1,4 +1,4 @@
-#include "stages/dilation.h"
+#include "stages/dilation_literal.h"
 
 #include <algorithm>
 #include <climits>

@@ -44,7 +44,7 @@
 #include <cstdint>
 
 #include "core/grid.h"
-#include "stages/dilation.h"
+#include "stages/dilation_literal.h"
 #include "stages/progress.h"
 
 namespace tesk {

@@ -1,0 +1,272 @@
+"""TESK: digital elevation models from rasters of contour lines.
+
+`fill` turns the contours, a numpy array or an ``xarray.DataArray``, into a
+DEM with the values the ``tesk`` command line writes; `preview` gives the
+8-bit preview of a DEM; `run` does in-process, from files to files, what
+``tesk SRC DST`` does.  xarray and rioxarray are needed only for
+DataArrays, and imported only then.
+"""
+from __future__ import annotations
+
+import os
+import sys
+from typing import TYPE_CHECKING, Callable, Literal, Mapping, Optional, Sequence, Tuple, Union, overload
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _core
+from ._core import Stats, __version__
+
+if TYPE_CHECKING:
+    import xarray
+
+__all__ = ["fill", "preview", "run", "Stats", "__version__"]
+
+Progress = Optional[Callable[[float], object]]
+
+
+def _is_dataarray(a) -> bool:
+    xr = sys.modules.get("xarray")  # a DataArray's module is loaded; tesk never loads it itself
+    return xr is not None and isinstance(a, xr.DataArray)
+
+
+@overload
+def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
+         overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
+         return_stats: Literal[False] = False) -> xarray.DataArray: ...
+@overload
+def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
+         overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
+         return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
+@overload
+def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
+         overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
+         return_stats: Literal[False] = False) -> np.ndarray: ...
+@overload
+def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
+         overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
+         return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
+
+
+def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None, threads=None, progress=None,
+         return_stats=False):
+    """Turn a raster of contour lines into a digital elevation model.
+
+    Parameters
+    ----------
+    contours : 2-D array or xarray.DataArray
+        The contour pixels hold their altitude, every other pixel the no-data
+        value.  Any integer type, float32 or float64, in any memory layout (C
+        or Fortran order, strided views); never modified.  A DataArray may
+        have one band dimension of size 1 besides its two spatial ones
+        (needs rioxarray).
+    interval : int
+        The contour interval, in the altitude units of the samples (not 0).
+    nodata : number, optional
+        The value of the pixels off the contours, compared as a sample of the
+        array's dtype holds it (``nodata=0.1`` on float32 matches
+        ``np.float32(0.1)``).  Required for integer arrays, where it must be
+        an integer of the dtype.  In floating-point arrays NaN is always
+        no-data, and nodata adds one more value.  For a DataArray, None
+        takes ``contours.rio.nodata`` (its ``_FillValue``).
+    window : int
+        Smoothing window, 1 to 33: 1 does not smooth, any larger m smooths
+        with a Bernstein window of m+1 by m+1 pixels.
+    overlay : bool
+        Lay the contour pixels back on the result.
+    dtype : numpy dtype, optional
+        The result's type, and the values the command line writes with
+        ``-ot`` of that type.  None or float32 (the command line's
+        default): full resolution, internal value x interval / 512 rounded
+        to float32.  float64: the same in double.  An integer type: whole
+        units; ValueError when the type cannot hold them (never clipped).
+    threads : int, optional
+        Worker threads, 1 to 1024; None: every core (or TESK_THREADS).  The
+        result does not depend on it.
+    progress : callable, optional
+        Called with the fraction done, from 0 to 1, on the calling thread.
+        An exception it raises stops the run and goes on to the caller.
+    return_stats : bool
+        Also return a `Stats`: passes, growth sweeps, gap sweeps, and the
+        result's minimum and maximum in its units.
+
+    Returns
+    -------
+    dem : numpy.ndarray or xarray.DataArray
+        A new array of the contours' shape and of type `dtype`.  From a
+        DataArray, a DataArray with its dims, coords, CRS and transform and
+        the attributes that still hold (no ``_FillValue``, scale or
+        statistics of the contours); ``rio.nodata`` is NaN for a
+        floating-point dtype and, for an integer one, the no-data value
+        where no result equals it, else the dtype's bound beyond the values
+        (None when neither is free), as the command line chooses it.
+    stats : Stats
+        Only with ``return_stats=True``.
+
+    Raises
+    ------
+    TypeError
+        A dtype that holds no altitude (bool, float16, complex, object), for
+        the contours or the result.
+    ValueError
+        A bad argument, an array without contour pixel, a value too large
+        for the interval (with its row and column), or an integer dtype that
+        cannot hold the result.
+    MemoryError
+        The raster is too large for the memory; raised before anything is
+        allocated.
+    ImportError
+        A DataArray without rioxarray installed.
+
+    Notes
+    -----
+    The GIL is released while the computation runs; Ctrl-C stops it within
+    about 50 ms and no array is returned.
+    """
+    args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
+                progress=progress)
+    if _is_dataarray(contours):
+        from .xarray import fill_dataarray
+        dem, stats = fill_dataarray(contours, **args)
+    else:
+        dem, stats = _core.fill(np.asarray(contours), **args)
+    return (dem, stats) if return_stats else dem
+
+
+def preview(dem: Union[npt.ArrayLike, xarray.DataArray]) -> npt.NDArray[np.uint8]:
+    """The 8-bit preview of a 2-D array (uint8, same shape; of a DataArray's plane, rows by columns).
+
+    Floating-point samples are taken at their whole part.  Without holes,
+    the array is stretched from its minimum (0) to its maximum (255): the
+    bytes the command line's ``--preview`` writes for that DEM.  NaN and
+    infinite pixels are holes: they are 0 and the other pixels are
+    stretched over 1..255, as the command line's preview over an area of
+    interest (``--mask``) is; an array of holes only gives zeros.
+
+    Raises
+    ------
+    TypeError
+        A dtype that holds no altitude.
+    ValueError
+        Not 2-D, or a finite value beyond the int range.
+    """
+    if _is_dataarray(dem):
+        from .xarray import plane_values
+        dem = plane_values(dem)
+    return _core.preview(np.asarray(dem))
+
+
+PathLike = Union[str, "os.PathLike[str]"]
+
+
+def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay: bool = True,
+        nodata: Optional[float] = None, band: Optional[int] = None, attribute: Optional[str] = None,
+        layer: Optional[str] = None, pixel_size: Union[float, Tuple[float, float], None] = None,
+        size: Optional[Tuple[int, int]] = None, extent: Optional[Tuple[float, float, float, float]] = None,
+        mask: Optional[PathLike] = None, output_type: Optional[str] = None, format: Optional[str] = None,
+        creation_options: Union[Sequence[str], Mapping[str, object], None] = None,
+        preview: Optional[PathLike] = None, hillshade: Optional[PathLike] = None, hillshade_z: float = 1,
+        overwrite: bool = False, threads: Optional[int] = None, progress: Progress = None) -> Stats:
+    """Turn a contour file into a DEM file, in-process, as ``tesk SRC DST`` does.
+
+    Each parameter is the command line's option of that meaning, and the
+    outputs are value for value what the command line writes with them:
+    pixels, georeferencing, type, no-data value and creation options.  The
+    DEM's ``TESK_COMMAND_LINE`` metadata item records the equivalent
+    command.  Every output appears whole or not at all.
+
+    Parameters
+    ----------
+    src : path
+        A raster with a no-data value, vector contour lines or spot
+        heights, or a classic ``NAME_c2.raw`` / ``NAME_c4.raw``.
+    dst : path
+        The DEM: any raster format GDAL writes (GeoTIFF by default, or from
+        the extension), or a classic ``NAME_m2.raw`` / ``NAME_m4.raw`` set.
+    interval : int
+        The contour interval (``-i``), not 0.
+    window : int
+        Smoothing window (``-m``), 1 (no smoothing) to 33.
+    overlay : bool
+        Lay the contour values back over the result (False: ``--no-overlay``).
+    nodata : float, optional
+        The source's no-data value, overriding its own (``--nodata``).
+    band : int, optional
+        The band of a raster source (``-b``), from 1.
+    attribute, layer : str, optional
+        A vector source's altitude attribute (``-a``) and layer (``-l``).
+    pixel_size, size, extent : optional
+        A vector source's grid: pixel size (``-tr``, one number or a pair),
+        size in pixels (``-ts``, width and height), extent (``-te``, xmin,
+        ymin, xmax, ymax).
+    mask : path, optional
+        Area of interest (``--mask``): a raster's valid non-zero pixels, or
+        polygons; outside it the DEM is no-data.
+    output_type, format : str, optional
+        ``-ot`` (Float32 by default) and ``-of`` (GDAL's short name).
+    creation_options : sequence of "NAME=VALUE", or a mapping, optional
+        ``-co``, for the DEM's format.
+    preview, hillshade : path, optional
+        Also write the 8-bit preview and a shaded relief as PNG.
+    hillshade_z : float
+        Vertical exaggeration of the shaded relief.
+    overwrite : bool
+        Replace existing outputs (``--overwrite``).
+    threads : int, optional
+        Worker threads, 1 to 1024; None: every core (or TESK_THREADS).
+    progress : callable, optional
+        Called with the fraction done, 0 to 1, on the calling thread; an
+        exception it raises stops the run.
+
+    Returns
+    -------
+    Stats
+        Passes and sweeps, and the DEM's range in its units.
+
+    Raises
+    ------
+    FileExistsError
+        An output exists and overwrite is False.
+    ValueError, TypeError
+        A bad argument or source, in the command line's words with the
+        parameter's name in place of the option.
+    OSError
+        A file that cannot be read or written.
+    MemoryError
+        The raster is too large for the memory; raised before the run.
+
+    Warnings
+    --------
+    What the command line prints as ``Warning: ...`` comes as a
+    ``UserWarning``.
+
+    Notes
+    -----
+    The GIL is released while the run goes on.  Ctrl-C (KeyboardInterrupt)
+    stops it, removes its temporary files and leaves every existing file as
+    it was.
+    """
+    if not hasattr(_core, "run"):
+        raise ImportError("this tesk was built without GDAL, which tesk.run needs")
+
+    def path(name, v):
+        if v is None:
+            return None
+        try:
+            return os.fspath(v)
+        except TypeError:
+            raise TypeError(f"{name} must be a path (str or os.PathLike), not {type(v).__name__}") from None
+
+    if isinstance(pixel_size, (int, float)):
+        pixel_size = (pixel_size, pixel_size)
+    if isinstance(creation_options, Mapping):
+        creation_options = [f"{k}={v}" for k, v in creation_options.items()]
+    elif isinstance(creation_options, str):
+        creation_options = [creation_options]
+    return _core.run(path("src", src), path("dst", dst), interval=interval, window=window, overlay=overlay,
+                     nodata=nodata, band=band, attribute=attribute or "", layer=layer or "", pixel_size=pixel_size,
+                     size=size, extent=extent, mask=path("mask", mask), output_type=output_type, format=format,
+                     creation_options=list(creation_options or []), preview=path("preview", preview),
+                     hillshade=path("hillshade", hillshade), hillshade_z=hillshade_z, overwrite=overwrite,
+                     threads=threads, progress=progress)

@@ -1,0 +1,77 @@
+"""tesk.fill on an xarray.DataArray: the plane of contours through the numpy
+core, and back into a DataArray that keeps the source's dims, coords, CRS,
+transform and the attributes that still hold.  Needs xarray and rioxarray,
+imported only here."""
+import numpy as np
+
+from . import _core
+
+# Attributes that describe the contours' values, not the DEM's: their
+# no-data value, scaling and statistics.
+_STALE = {"_FillValue", "missing_value", "fill_value", "nodata", "nodatavals", "scale_factor", "add_offset",
+          "scales", "offsets", "valid_range", "valid_min", "valid_max", "actual_range"}
+
+
+def _require_rioxarray():
+    try:
+        import rioxarray  # noqa: F401  (registers the .rio accessor)
+    except ImportError as e:
+        raise ImportError("tesk.fill on an xarray.DataArray needs rioxarray: pip install rioxarray "
+                          "(on Debian: apt install python3-rioxarray)") from e
+
+
+def _plane(da):
+    """The 2-D plane of contours (rows, columns) and the band dim around it (None for a 2-D array)."""
+    try:
+        spatial = (da.rio.y_dim, da.rio.x_dim)
+    except Exception:  # no dims rioxarray recognises: the last two are the rows and columns
+        spatial = da.dims[-2:]
+    others = [d for d in da.dims if d not in spatial]
+    if len(others) > 1 or len(spatial) < 2:
+        raise ValueError(f"contours must be a 2-D DataArray or have one band dimension, not dims {da.dims}")
+    if not others:
+        return da.transpose(*spatial), None
+    band = others[0]
+    if da.sizes[band] != 1:
+        raise ValueError(f"contours has {da.sizes[band]} bands along {band!r}: select one, "
+                         f"for example contours.isel({band}=[0])")
+    return da.isel({band: 0}).transpose(*spatial), band
+
+
+def _integer_nodata(values, dtype, wanted):
+    """The no-data value of an integer result, chosen as the command line chooses it: the wanted one when
+    the dtype holds it and no value equals it; else the dtype's lowest, then its highest, value when it lies
+    beyond the values; else none."""
+    info = np.iinfo(dtype)
+    if wanted is None or np.isnan(wanted) or wanted != int(wanted) or not info.min <= wanted <= info.max:
+        return None
+    if not (values == wanted).any():
+        return int(wanted)
+    if info.min < values.min():
+        return info.min
+    return info.max if info.max > values.max() else None
+
+
+def plane_values(da):
+    """The values of the DataArray's plane of rows by columns, for tesk.preview."""
+    _require_rioxarray()
+    return _plane(da)[0].values
+
+
+def fill_dataarray(da, *, nodata, **args):
+    """tesk.fill's work on a DataArray: returns (DataArray, Stats)."""
+    _require_rioxarray()
+    plane, band = _plane(da)
+    # The file's no-data value: a masked array (NaN holes) keeps it in its encoding.
+    wanted = nodata if nodata is not None else plane.rio.encoded_nodata
+    values, stats = _core.fill(plane.values, nodata=plane.rio.nodata if nodata is None else nodata, **args)
+    dem = plane.copy(data=values)
+    dem.encoding = {}
+    dem.attrs = {k: v for k, v in plane.attrs.items() if k not in _STALE and not k.startswith("STATISTICS_")}
+    if np.issubdtype(values.dtype, np.floating):
+        dem.rio.write_nodata(np.nan, encoded=False, inplace=True)
+    else:
+        dem.rio.write_nodata(_integer_nodata(values, values.dtype, plane.rio.nodata if wanted is None else wanted), encoded=False, inplace=True)
+    if band is not None:
+        dem = dem.expand_dims(band)
+    return dem.transpose(*da.dims), stats

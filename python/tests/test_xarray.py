@@ -1,0 +1,40 @@
+"""tesk.fill on xarray.DataArrays read with rioxarray: the values of the numpy path, the georeferencing kept."""
+import os
+import pathlib
+import sys
+
+import numpy as np
+import pytest
+import rioxarray
+
+import tesk
+
+SRC = pathlib.Path(os.environ.get("TESK_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2])) / "images" / "demo" / "jacksboro_i20_c.tif"
+
+
+@pytest.mark.parametrize("masked, dtype, view, nodata", [
+    (False, None, lambda da: da, np.nan),  # band, y, x; _FillValue 65500 in the attributes
+    (True, np.uint16, lambda da: da.isel(band=0), 65500),  # y, x; NaN holes, 65500 in the encoding
+    (False, np.int32, lambda da: da.transpose("x", "band", "y"), 65500),
+    (True, np.int16, lambda da: da.isel(band=0).transpose(), None)])  # x, y; int16 cannot hold 65500
+def test_dataarray_keeps_dims_coords_and_georeferencing(masked, dtype, view, nodata):
+    da = view(rioxarray.open_rasterio(SRC, mask_and_scale=masked))
+    plain = rioxarray.open_rasterio(SRC).values[0]
+    dem = tesk.fill(da, interval=20, window=3, dtype=dtype)
+    expected = tesk.fill(plain, interval=20, nodata=65500, window=3, dtype=dtype)
+    assert dem.dims == da.dims and dem.dtype == expected.dtype
+    assert np.array_equal(dem.transpose(..., "y", "x").values.reshape(expected.shape), expected)
+    assert all(dem[c].equals(da[c]) for c in da.coords) and dem.rio.crs == da.rio.crs
+    assert dem.rio.transform() == da.rio.transform() and dem.attrs.get("AREA_OR_POINT") == "Area"
+    assert not {"scale_factor", "add_offset"} & dem.attrs.keys() and "_FillValue" not in dem.encoding
+    assert dem.rio.nodata == nodata or np.isnan(dem.rio.nodata) and np.isnan(nodata)
+    assert np.array_equal(tesk.preview(dem), tesk.preview(expected))
+
+
+def test_dataarray_errors(monkeypatch):
+    da = rioxarray.open_rasterio(SRC)
+    with pytest.raises(ValueError, match=r"contours has 2 bands along 'band': select one"):
+        tesk.fill(da.isel(band=[0, 0]), interval=20)
+    monkeypatch.setitem(sys.modules, "rioxarray", None)
+    with pytest.raises(ImportError, match="needs rioxarray: pip install rioxarray"):
+        tesk.fill(da, interval=20)

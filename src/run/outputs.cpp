@@ -1,0 +1,210 @@
+#include "run/outputs.h"
+
+#include <csignal>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <unistd.h>
+#include <filesystem>
+#include <optional>
+#include <algorithm>
+
+#include "core/run_error.h"
+#include "io/gdal_output.h"
+#include "io/staged_output.h"
+#include "stages/progress.h"
+
+namespace tesk {
+namespace {
+
+// Builds made for the tests (TESK_FAULT_INJECTION) read TESK_FAULT=NAME and
+// fail at a chosen point, so that the tests can check what a failure
+// leaves behind without racing the program: "signal-while-writing" sends
+// the process a SIGINT while it writes the destination,
+// "two-signals-while-writing" sends two and then hangs, as a stuck write
+// would, "fail-before-rename" fails once every output is written.  Every
+// other build ignores the variable.
+bool fault(const char* name) {
+#ifdef TESK_FAULT_INJECTION
+  const char* f = std::getenv("TESK_FAULT");
+  return f && std::strcmp(f, name) == 0;
+#else
+  (void)name;
+  return false;
+#endif
+}
+
+// Sends the process signal s (the test builds' faults), and waits until the
+// run has seen it.
+void send_signal(int s, const RunHooks& hooks) {
+  ::kill(::getpid(), s);
+  for (int k = 0; k < 5000 && !hooks.cancelled(); ++k) ::usleep(1000);
+}
+
+// Polled while the outputs are written: true once the run must stop.
+bool stop_requested(const RunHooks& hooks) {
+  static bool raised = false;
+  if (!raised && fault("signal-while-writing")) raised = true, send_signal(SIGINT, hooks);
+  if (!raised && fault("two-signals-while-writing")) {
+    raised = true, send_signal(SIGINT, hooks), ::kill(::getpid(), SIGINT);
+    for (;;) ::pause();
+  }
+  return hooks.cancelled();
+}
+
+// Checked before anything is computed, with or without --overwrite: no
+// output (nor a file beside one) is the source (or a classic source's
+// header) or another output; every output's directory exists; and without
+// --overwrite, no output exists, nor any file an older output of its name
+// may have left beside it.
+struct Named {
+  std::string what, file;
+  std::vector<std::string> beside;
+};
+void check_names(const std::string& src, const std::vector<Named>& outputs, bool overwrite) {
+  std::vector<std::string> sources = {src};
+  if (gdal::is_classic_source(src)) sources.push_back(src.substr(0, src.size() - 4) + ".txt");
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    const auto& [what, f, beside] = outputs[k];
+    for (const auto& s : sources) {
+      if (same_file(f, s)) throw RunError(what + " " + f + " is the source: an output never replaces its source");
+      for (const auto& b : beside)
+        if (same_file(b, s))
+          throw RunError(what + " " + f + " would replace " + b + " beside it, which is the source: name the output "
+                         "otherwise");
+    }
+    for (std::size_t l = 0; l < k; ++l)
+      if (same_file(f, outputs[l].file))
+        throw RunError(what + " " + f + " is also " + outputs[l].what + ": give each output a name of its own");
+  }
+  for (const auto& [what, f, beside] : outputs) {
+    if (std::filesystem::is_directory(f)) throw RunError(what + " " + f + " is a directory: name a file");
+    const auto dir = std::filesystem::path(f).parent_path();
+    if (!dir.empty() && !std::filesystem::is_directory(dir))
+      throw FileSystemFault("cannot write " + f + ": the directory " + dir.string() + " does not exist");
+    if (overwrite) continue;
+    if (std::filesystem::exists(f)) throw OutputExists(f + " already exists: add --overwrite to replace it");
+    for (const auto& b : beside)
+      if (std::filesystem::exists(std::filesystem::symlink_status(b)))
+        throw OutputExists(b + " already exists beside " + what + " " + f + ", and would describe another raster: "
+                       "add --overwrite to replace it");
+  }
+}
+
+// Every file an output consists of, and those an older one may have left
+// beside it.
+std::vector<Named> named_outputs(const RunOptions& o, const Destination& d) {
+  std::vector<Named> outputs;
+  if (d.classic) {
+    for (const auto& f : gdal::classic_set_files(o.dst)) outputs.push_back({"the destination", f, {}});
+    outputs.front().beside = {o.dst + ".aux.xml"};
+  } else {
+    outputs.push_back({"the destination", o.dst, gdal::sidecar_files(d.format.driver, o.dst)});
+  }
+  if (o.preview) outputs.push_back({"--preview", *o.preview, gdal::sidecar_files("PNG", *o.preview)});
+  if (o.hillshade) outputs.push_back({"--hillshade", *o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)});
+  return outputs;
+}
+
+// The GDAL destination under its temporary name: its type settled on the
+// range of the result (inside the mask), its no-data value moved off the
+// values.
+Written write_raster(const RunOptions& o, const Destination& d, const gdal::Source& src, const IntGrid& internal,
+                     const gdal::Resolution& res, int threads, const std::string& path, const RunHooks& hooks,
+                     std::optional<double>& nodata, std::vector<std::string>& notes, const ByteGrid* inside) {
+  const gdal::ValueSummary sum = gdal::summarise(internal, res, src.nodata(), d.type.type == "Float32", inside);
+  const std::string type = gdal::settle_type(d.type, d.format, sum.min, sum.max);
+  nodata = gdal::choose_nodata(type, src.nodata(), sum);
+  if (sum.nodata_hits > 0 && gdal::type_holds(type, src.nodata())) {
+    char text[300];
+    std::snprintf(text, sizeof text, "%lld pixel%s of the result equal%s the no-data value %.17g: ",
+                  static_cast<long long>(sum.nodata_hits), sum.nodata_hits == 1 ? "" : "s",
+                  sum.nodata_hits == 1 ? "s" : "", src.nodata());
+    char moved[80];
+    std::snprintf(moved, sizeof moved, "the output's no-data value is %.17g instead", nodata.value_or(0));
+    notes.push_back(text + (nodata ? std::string(moved) : std::string("the output has no no-data value")));
+  }
+  gdal::RasterDestination rd{path, d.format, o.creation, type, nodata, o.command, threads};
+  const auto stop = [&hooks] { return stop_requested(hooks); };
+  gdal::write_raster(rd, internal, res, src.georef(), gdal::StepProgress{hooks.progress, 0.90, 0.96, stop}, inside);
+  return {sum.min, sum.max, res.whole};
+}
+
+Written write_staged(const RunOptions& o, const Destination& d, const gdal::Source& src, const RunGrids& g,
+                     const RunParams& p, const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging,
+                     const ByteGrid* inside) {
+  gdal::Resolution res{p.equid, true};
+  std::optional<double> nodata;
+  Written w;
+  if (d.classic) {
+    Header h{src.rows(), src.cols(), 0, 0, 0, 0};
+    if (src.classic_header())
+      h = *src.classic_header();
+    else if (src.georef().has_transform)
+      h.taille_pix = static_cast<int>(std::lround(std::fabs(src.georef().transform[1])));
+    gdal::write_classic_set(staging.add(o.dst, {o.dst + ".aux.xml"}), h, g.tab, g.itab1);
+    w = {static_cast<double>(*std::min_element(g.itab1.begin(), g.itab1.end())),
+         static_cast<double>(*std::max_element(g.itab1.begin(), g.itab1.end())), true};
+  } else {
+    res.whole = d.type.whole;
+    const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst));
+    w = write_raster(o, d, src, g.itab, res, p.threads, at, hooks, nodata, notes, inside);
+  }
+  hooks.report(0.96);
+  if (o.preview) gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), g.tab);
+  if (o.hillshade)
+    gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)), g.itab, res,
+                          src.georef(), nodata, o.hillshade_z, inside);
+  return w;
+}
+
+}  // namespace
+
+void check_outputs(const RunOptions& o, const Destination& d) {
+  check_names(o.src, named_outputs(o, d), o.overwrite);
+}
+
+Destination plan_destination(const RunOptions& o, const RunHooks& hooks) {
+  Destination d;
+  d.classic = !o.format && gdal::is_classic_destination(o.dst);
+  if (d.classic) {
+    if (o.type || !o.creation.empty()) throw RunError("-ot and -co do not apply to a classic output set");
+    return d;
+  }
+  d.format = gdal::format_for(o.format, o.dst);
+  for (const auto& c : o.creation)
+    if (strcasecmp(c.c_str(), "COMPRESS=JPEG") == 0)
+      throw RunError("-co " + c + ": JPEG compression is lossy, so the file would not hold the DEM's values; "
+                     "choose DEFLATE, LZW or ZSTD");
+  d.type = gdal::plan_type(d.format, o.type);
+  if (d.type.fallback) {
+    std::string types;
+    for (const auto& t : d.format.types) types += (types.empty() ? "" : ", ") + t;
+    hooks.remark("the format " + d.format.driver + " stores no floating-point values: the DEM is written in whole "
+                 "units, in the narrowest of its types (" + types + ") that holds them");
+  }
+  return d;
+}
+
+// Every output into its private directory, then, the run complete, moved
+// into place: the destination (a classic set or a GDAL raster), the
+// preview and the shaded relief.
+Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const RunGrids& g,
+                      const RunParams& p, const RunHooks& hooks, std::vector<std::string>& notes,
+                      const ByteGrid* inside) {
+  Staging staging(o.overwrite);
+  Written w;
+  try {
+    w = write_staged(o, d, src, g, p, hooks, notes, staging, inside);
+  } catch (const RunError& e) {
+    rethrow_as(e, staging.final_names(e.what()));  // messages name the outputs, not their temporary files
+  }
+  if (fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
+  if (hooks.cancelled()) throw Cancelled();
+  staging.commit();
+  return w;
+}
+
+}  // namespace tesk
