@@ -31,26 +31,33 @@ def _is_dataarray(a) -> bool:
     return xr is not None and isinstance(a, xr.DataArray)
 
 
+def _is_dask(a) -> bool:
+    if _is_dataarray(a):
+        return a.chunks is not None
+    dask_array = sys.modules.get("dask.array")
+    return dask_array is not None and isinstance(a, dask_array.Array)
+
+
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         return_stats: Literal[False] = False) -> xarray.DataArray: ...
+         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[False] = False) -> xarray.DataArray: ...
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
+         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         return_stats: Literal[False] = False) -> np.ndarray: ...
+         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[False] = False) -> np.ndarray: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
+         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
 
 
 def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None, threads=None, progress=None,
-         return_stats=False):
+         halo=None, max_halo=None, return_stats=False):
     """Turn a raster of contour lines into a digital elevation model.
 
     Parameters
@@ -126,9 +133,20 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
     """
     args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
                 progress=progress)
+    if _is_dask(contours):
+        if return_stats:
+            raise ValueError("return_stats=True: a fill over dask blocks has no Stats (each block's run has its "
+                             "own passes); compute the array in memory for them")
+        if progress is not None:
+            raise ValueError("progress: a fill over dask blocks reports no progress of its own; use dask's "
+                             "diagnostics (dask.diagnostics.ProgressBar, or the distributed dashboard)")
     if _is_dataarray(contours):
         from .xarray import fill_dataarray
-        dem, stats = fill_dataarray(contours, **args)
+        dem, stats = fill_dataarray(contours, halo=halo, max_halo=max_halo, **args)
+    elif _is_dask(contours):
+        from .dask import fill_dask
+        dem = fill_dask(contours, interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype,
+                        halo=halo, max_halo=max_halo)[0]
     else:
         dem, stats = _core.fill(np.asarray(contours), **args)
     return (dem, stats) if return_stats else dem
