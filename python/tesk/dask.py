@@ -30,10 +30,6 @@ log = logging.getLogger("tesk")
 DEFAULT_MAX_HALO = 2048
 
 
-def is_dask_array(a) -> bool:
-    return isinstance(a, da.Array)
-
-
 def _cell(value):
     """value in a 1 x 1 object array: one block's result in an array of blocks."""
     out = np.empty((1, 1), dtype=object)
@@ -98,6 +94,8 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, halo=None, max_hal
     # The arguments checked before any work, on a block without pixels.
     _core.survey(np.empty((0, 0), x.dtype), row0=0, col0=0, **params)
     raster = tuple(int(n) for n in x.shape)
+    if max(raster) > 2**31 - 1:
+        raise ValueError(f"contours has more than {2**31 - 1} rows or columns")
     if max_halo is None:
         max_halo = DEFAULT_MAX_HALO
     for name, v in (("halo", halo), ("max_halo", max_halo)):
@@ -129,17 +127,17 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, halo=None, max_hal
     redone, h = len(failing), halo
     while failing:
         # Ends: a halo that reaches the raster's edges on every side leaves nothing unproven.
-        h = max(1, 2 * h)
-        if h > max_halo:
+        if h >= max_halo:
             i, j = failing[0]
             r0, c0, rows, cols = _core_of(starts, i, j)
             raise ValueError(
                 f"tesk.fill: {len(failing)} block(s) not proven to equal the whole run with a halo of "
-                f"{h // 2} pixels (max_halo={max_halo}), the first of rows {r0}..{r0 + rows - 1}, columns "
+                f"{h} pixels (max_halo={max_halo}), the first of rows {r0}..{r0 + rows - 1}, columns "
                 f"{c0}..{c0 + cols - 1} with {certificates[i, j][1]} pixels unproven: give a larger max_halo, "
                 "or larger chunks, or compute the array in memory")
         log.info("tesk.fill: %d of %d blocks not proven with a halo of %d pixels, run again with %d",
-                 len(failing), certificates.size, h // 2, h)
+                 len(failing), certificates.size, h, min(max(1, 2 * h), max_halo))
+        h = min(max(1, 2 * h), max_halo)
         runs = {}
         for i, j in failing:
             core = _core_of(starts, i, j)
