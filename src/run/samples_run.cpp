@@ -262,7 +262,7 @@ BlockSurvey survey_block(const Samples& s, const FillParams& p, std::int64_t row
   return b;
 }
 
-TileFill fill_tile(const Samples& block, const TileSpec& spec, const FillParams& p, void* out) {
+TileFill fill_tile(const Samples& block, const TileRequest& spec, const FillParams& p, void* out) {
   const Window extent = tile_extent(spec);
   if (!valid(spec) || block.rows != extent.rows || block.cols != extent.cols)
     throw std::invalid_argument("fill_tile: the block must be the tile's core with its halo, clipped to the raster");
