@@ -1,6 +1,6 @@
 """The compiled core of the Python package, tesk._core, built by the project's CMake for the Python that runs
 pip (pyproject.toml says why setuptools drives CMake here).  The build goes to build/pip and builds the
-module's target only: no tests, no benchmarks, no GDAL.  CMAKE_BUILD_PARALLEL_LEVEL sets its jobs (2 unless
+module's target only (with GDAL, for tesk.run): no tests, no benchmarks.  CMAKE_BUILD_PARALLEL_LEVEL sets its jobs (2 unless
 given)."""
 import os
 import pathlib
@@ -21,8 +21,9 @@ class CMakeBuild(build_ext):
         build = ROOT / "build" / "pip"
         generator = ["-G", "Ninja"] if shutil.which("ninja") else []
         subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), *generator, "-DCMAKE_BUILD_TYPE=Release",
-                        f"-DPython3_EXECUTABLE={sys.executable}", "-DTESK_PYTHON=ON", "-DTESK_WITH_GDAL=OFF",
-                        "-DTESK_BUILD_TESTS=OFF", "-DTESK_BUILD_BENCH=OFF", "-DTESK_SANITIZE=OFF", "-DTESK_TSAN=OFF"],
+                        f"-DPython3_EXECUTABLE={sys.executable}", "-DTESK_PYTHON=ON", "-DTESK_WITH_GDAL=ON",
+                        "-DTESK_BUILD_TESTS=OFF", "-DTESK_BUILD_BENCH=OFF", "-DTESK_SANITIZE=OFF", "-DTESK_TSAN=OFF",
+                        "-DTESK_FAULT_INJECTION=OFF"],
                        check=True)
         env = dict(os.environ, CMAKE_BUILD_PARALLEL_LEVEL=os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2"))
         subprocess.run(["cmake", "--build", str(build), "--target", "tesk_python"], check=True, env=env)

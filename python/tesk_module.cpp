@@ -1,25 +1,33 @@
 // tesk._core, the compiled core of the Python package tesk: numpy arrays
-// in and out of the computation in fill.h (python/tesk/__init__.py holds
-// the public functions and their documentation).  The arguments are checked here, before anything is allocated,
+// in and out of the run from samples (run/samples_run.h), and files in and
+// out of the run from files (run/file_run.h); python/tesk/__init__.py
+// holds the public functions and their documentation.  The arguments are checked here, before anything is allocated,
 // in the command line's words; the computation runs on a thread of its own
 // while the calling thread, which holds the GIL only between waits, reports
 // the progress and watches for signals, and stops the run on an exception.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "core/run_error.h"
 #include "core/threads.h"
-#include "fill.h"
+#include "run/samples_run.h"
 #include "stages/smoothing.h"
+#ifdef TESK_WITH_GDAL
+#include "run/file_run.h"
+#endif
 
 namespace py = pybind11;
 using namespace tesk;
-using namespace tesk::pyfill;
 
 namespace {
 
@@ -124,18 +132,62 @@ FillParams params_of(const Samples& s, int interval, const py::object& nodata, i
   return p;
 }
 
+// Where a run on its own thread stands, for the calling thread: the
+// fraction done, the request to stop, the warnings not yet given.
+struct Control {
+  std::atomic<double> fraction{0.0};
+  std::atomic<bool> cancel{false};
+  std::mutex lock;
+  std::vector<std::string> warnings;
+
+  RunHooks hooks() {
+    RunHooks h;
+    h.cancel = [this] { return cancel.load(std::memory_order_relaxed); };
+    h.progress = [this](double f) { fraction.store(f, std::memory_order_relaxed); };
+    h.warn = [this](const std::string& text) {
+      const std::lock_guard<std::mutex> guard(lock);
+      warnings.push_back(text);
+    };
+    return h;
+  }
+  // The warnings received so far, as Python warnings.
+  void give_warnings() {
+    std::vector<std::string> ws;
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      ws.swap(warnings);
+    }
+    for (const auto& w : ws)
+      if (PyErr_WarnEx(PyExc_UserWarning, w.c_str(), 2) != 0) throw py::error_already_set();
+  }
+};
+
+// The run's failures as Python's exceptions, the message of each in the
+// words of the front end (rename: the option names turned into parameter
+// names).
+template <class Rename>
+[[noreturn]] void raise_failure(const RunError& e, Rename rename) {
+  const std::string text = rename(e.what());
+  if (dynamic_cast<const MemoryRefusal*>(&e)) PyErr_SetString(PyExc_MemoryError, text.c_str());
+  else if (dynamic_cast<const OutputExists*>(&e)) PyErr_SetString(PyExc_FileExistsError, text.c_str());
+  else if (dynamic_cast<const FileSystemFault*>(&e)) PyErr_SetString(PyExc_OSError, text.c_str());
+  else PyErr_SetString(PyExc_ValueError, text.c_str());
+  throw py::error_already_set();
+}
+
 // Runs work on a thread of its own; meanwhile, every 50 ms, calls progress
-// with the fraction done and checks for signals.  On an exception there
-// (KeyboardInterrupt, or one raised by progress) the run is asked to stop,
-// and the exception goes on once the thread has ended.
+// with the fraction done, gives the warnings and checks for signals.  On an
+// exception there (KeyboardInterrupt, or one raised by progress) the run is
+// asked to stop, and the exception goes on once the thread has ended (its
+// temporary files removed).
 template <class R, class F>
-R run_beside(F work, FillControl& control, const py::object& progress) {
+R run_beside(F work, Control& control, const py::object& progress) {
   std::packaged_task<R()> task(std::move(work));
   std::future<R> result = task.get_future();
   std::thread worker(std::move(task));
   struct Joiner {
     std::thread& t;
-    FillControl& c;
+    Control& c;
     ~Joiner() {
       c.cancel = true;
       py::gil_scoped_release nogil;
@@ -144,6 +196,7 @@ R run_beside(F work, FillControl& control, const py::object& progress) {
   } joiner{worker, control};
   double reported = -1.0;
   for (bool done = false;;) {
+    control.give_warnings();
     const double f = control.fraction.load();
     if (!progress.is_none() && f != reported) {
       reported = f;
@@ -162,26 +215,99 @@ py::tuple fill_py(py::array contours, int interval, const py::object& nodata, in
   const Samples s = samples_of(contours, "contours");
   const py::dtype out_type = result_dtype(dtype);
   const FillParams p = params_of(s, interval, nodata, window, overlay, threads, out_type);
+  const auto same = [](const std::string& t) { return t; };
   try {
     check_fill_memory(s, static_cast<std::uint64_t>(out_type.itemsize()));
-  } catch (const FillMemoryError& e) {
-    PyErr_SetString(PyExc_MemoryError, e.what());
-    throw py::error_already_set();
+  } catch (const RunError& e) {
+    raise_failure(e, same);
   }
   py::array out(out_type, {s.rows, s.cols});
   void* buffer = out.mutable_data();
-  FillControl control;
-  FillStats stats;
+  Control control;
+  const RunHooks hooks = control.hooks();
+  ResultStats stats;
   try {
-    stats = run_beside<FillStats>([&] { return tesk::pyfill::fill(s, p, buffer, control); }, control, progress);
-  } catch (const FillError& e) {
-    throw py::value_error(e.what());
-  } catch (const FillMemoryError& e) {
-    PyErr_SetString(PyExc_MemoryError, e.what());
-    throw py::error_already_set();
+    stats = run_beside<ResultStats>([&] { return tesk::fill(s, p, buffer, hooks); }, control, progress);
+  } catch (const RunError& e) {
+    raise_failure(e, same);
   }
   return py::make_tuple(out, stats);
 }
+
+#ifdef TESK_WITH_GDAL
+// A message of the run in the Python parameters' words: each option, where
+// it stands as a word of its own, becomes the parameter's name.
+std::string parameter_words(std::string text) {
+  static const std::pair<const char*, const char*> names[] = {
+      {"-i/--interval", "interval"}, {"-m/--window", "window"}, {"--no-overlay", "overlay=False"},
+      {"--nodata", "nodata"}, {"-b", "band"}, {"-a FIELD", "attribute"}, {"-a", "attribute"}, {"-l", "layer"},
+      {"-tr", "pixel_size"}, {"-ts", "size"}, {"-te", "extent"}, {"--mask", "mask"}, {"-ot", "output_type"},
+      {"-of", "format"}, {"-co", "creation_options"}, {"--preview", "preview"}, {"--hillshade-z", "hillshade_z"},
+      {"--hillshade", "hillshade"}, {"--overwrite", "overwrite=True"}, {"--threads", "threads"},
+      {"-i", "interval"}, {"-m", "window"}};
+  const auto boundary = [&](std::size_t at) {
+    return at >= text.size() || std::string(" :,)/").find(text[at]) != std::string::npos;
+  };
+  for (const auto& [option, name] : names) {
+    const std::string o = option;
+    for (std::size_t at = text.find(o); at != std::string::npos; at = text.find(o, at + 1)) {
+      const bool starts = at == 0 || text[at - 1] == ' ' || text[at - 1] == '(';
+      if (!starts || !boundary(at + o.size())) continue;
+      text.replace(at, o.size(), name);
+    }
+  }
+  return text;
+}
+
+template <class T, std::size_t N>
+std::optional<std::array<T, N>> tuple_of(const py::object& v) {
+  if (v.is_none()) return std::nullopt;
+  return v.cast<std::array<T, N>>();
+}
+
+ResultStats run_py(const std::string& src, const std::string& dst, int interval, int window, bool overlay,
+                   const py::object& nodata, const py::object& band, const std::string& attribute,
+                   const std::string& layer, const py::object& pixel_size, const py::object& size,
+                   const py::object& extent, const py::object& mask, const py::object& output_type,
+                   const py::object& format, const std::vector<std::string>& creation_options,
+                   const py::object& preview, const py::object& hillshade, double hillshade_z, bool overwrite,
+                   const py::object& threads, const py::object& progress) {
+  RunOptions o;
+  o.src = src;
+  o.dst = dst;
+  o.interval = interval;
+  o.window = window;
+  o.no_overlay = !overlay;
+  if (!nodata.is_none()) o.nodata = nodata.cast<double>();
+  if (!band.is_none()) o.source.band = band.cast<int>();
+  o.source.field = attribute;
+  o.source.layer = layer;
+  o.source.tr = tuple_of<double, 2>(pixel_size);
+  o.source.ts = tuple_of<int, 2>(size);
+  o.source.te = tuple_of<double, 4>(extent);
+  if (!mask.is_none()) o.mask = mask.cast<std::string>();
+  if (!output_type.is_none()) o.type = output_type.cast<std::string>();
+  if (!format.is_none()) o.format = format.cast<std::string>();
+  o.creation = creation_options;
+  if (!preview.is_none()) o.preview = preview.cast<std::string>();
+  if (!hillshade.is_none()) o.hillshade = hillshade.cast<std::string>();
+  o.hillshade_z = hillshade_z;
+  o.overwrite = overwrite;
+  o.threads = threads_of(threads);
+  o.command = equivalent_command(o);
+  Control control;
+  const RunHooks hooks = control.hooks();
+  FileRunResult r;
+  try {
+    r = run_beside<FileRunResult>([&] { return run_file(o, hooks); }, control, progress);
+  } catch (const RunError& e) {
+    raise_failure(e, parameter_words);
+  }
+  for (const auto& n : r.notes)
+    if (PyErr_WarnEx(PyExc_UserWarning, n.c_str(), 1) != 0) throw py::error_already_set();
+  return r.stats;
+}
+#endif
 
 py::array preview_py(py::array dem) {
   const Samples s = samples_of(dem, "dem");
@@ -189,15 +315,15 @@ py::array preview_py(py::array dem) {
   std::uint8_t* buffer = out.mutable_data();
   try {
     py::gil_scoped_release nogil;
-    tesk::pyfill::preview(s, buffer);
-  } catch (const FillError& e) {
+    tesk::preview(s, buffer);
+  } catch (const RunError& e) {
     throw py::value_error(e.what());
   }
   return out;
 }
 
 // A range bound in the result's units: an int for whole units.
-py::object range_bound(const FillStats& s, double v) {
+py::object range_bound(const ResultStats& s, double v) {
   if (s.whole) return py::int_(static_cast<long long>(v));
   return py::float_(v);
 }
@@ -207,18 +333,18 @@ py::object range_bound(const FillStats& s, double v) {
 PYBIND11_MODULE(_core, m) {
   m.doc() = "The compiled core of tesk: tesk.fill and tesk.preview document it.";
   m.attr("__version__") = TESK_VERSION;
-  py::class_<FillStats>(m, "Stats", "What a fill did: its passes and sweeps, and the range of its result.")
-      .def_property_readonly("passes", [](const FillStats& s) { return s.run.passes; },
+  py::class_<ResultStats>(m, "Stats", "What a fill did: its passes and sweeps, and the range of its result.")
+      .def_property_readonly("passes", [](const ResultStats& s) { return s.run.passes; },
                              "dilation passes, the last one writing nothing")
-      .def_property_readonly("growth_sweeps", [](const FillStats& s) { return s.run.growth_sweeps; },
+      .def_property_readonly("growth_sweeps", [](const ResultStats& s) { return s.run.growth_sweeps; },
                              "growth sweeps over the grid, all passes")
-      .def_property_readonly("gap_sweeps", [](const FillStats& s) { return s.run.gap_sweeps; },
+      .def_property_readonly("gap_sweeps", [](const ResultStats& s) { return s.run.gap_sweeps; },
                              "sweeps of the residual gap filling")
-      .def_property_readonly("minimum", [](const FillStats& s) { return range_bound(s, s.minimum); },
+      .def_property_readonly("minimum", [](const ResultStats& s) { return range_bound(s, s.minimum); },
                              "smallest value of the result, in its units (an int for an integer dtype)")
-      .def_property_readonly("maximum", [](const FillStats& s) { return range_bound(s, s.maximum); },
+      .def_property_readonly("maximum", [](const ResultStats& s) { return range_bound(s, s.maximum); },
                              "largest value of the result, in its units (an int for an integer dtype)")
-      .def("__repr__", [](const FillStats& s) {
+      .def("__repr__", [](const ResultStats& s) {
         return "Stats(passes=" + std::to_string(s.run.passes) + ", growth_sweeps=" +
                std::to_string(s.run.growth_sweeps) + ", gap_sweeps=" + std::to_string(s.run.gap_sweeps) +
                ", minimum=" + py::repr(range_bound(s, s.minimum)).cast<std::string>() +
@@ -228,4 +354,11 @@ PYBIND11_MODULE(_core, m) {
         py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"),
         py::arg("threads"), py::arg("progress"));
   m.def("preview", &preview_py, "tesk.preview on a numpy array.", py::arg("dem"));
+#ifdef TESK_WITH_GDAL
+  m.def("run", &run_py, "tesk.run from files to files: returns the stats.", py::arg("src"), py::arg("dst"),
+        py::kw_only(), py::arg("interval"), py::arg("window"), py::arg("overlay"), py::arg("nodata"), py::arg("band"),
+        py::arg("attribute"), py::arg("layer"), py::arg("pixel_size"), py::arg("size"), py::arg("extent"),
+        py::arg("mask"), py::arg("output_type"), py::arg("format"), py::arg("creation_options"), py::arg("preview"),
+        py::arg("hillshade"), py::arg("hillshade_z"), py::arg("overwrite"), py::arg("threads"), py::arg("progress"));
+#endif
 }

@@ -4,6 +4,7 @@
 #
 #   core                 core
 #   stages, io           core and themselves (neither includes the other)
+#   run                  core, stages, io, run (the run API every front end calls)
 #   console              core, stages, io, console
 #   app                  everything
 #
@@ -15,8 +16,9 @@ declare -A may_include=(
   [core]="core"
   [stages]="core stages"
   [io]="core io"
+  [run]="core stages io run"
   [console]="core stages io console"
-  [app]="core stages io console app"
+  [app]="core stages io run console app"
 )
 
 bad=0

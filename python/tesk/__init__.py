@@ -2,13 +2,15 @@
 
 `fill` turns the contours, a numpy array or an ``xarray.DataArray``, into a
 DEM with the values the ``tesk`` command line writes; `preview` gives the
-8-bit preview of a DEM.  xarray and rioxarray are needed only for
+8-bit preview of a DEM; `run` does in-process, from files to files, what
+``tesk SRC DST`` does.  xarray and rioxarray are needed only for
 DataArrays, and imported only then.
 """
 from __future__ import annotations
 
+import os
 import sys
-from typing import TYPE_CHECKING, Callable, Literal, Optional, Tuple, Union, overload
+from typing import TYPE_CHECKING, Callable, Literal, Mapping, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -19,7 +21,7 @@ from ._core import Stats, __version__
 if TYPE_CHECKING:
     import xarray
 
-__all__ = ["fill", "preview", "Stats", "__version__"]
+__all__ = ["fill", "preview", "run", "Stats", "__version__"]
 
 Progress = Optional[Callable[[float], object]]
 
@@ -153,3 +155,118 @@ def preview(dem: Union[npt.ArrayLike, xarray.DataArray]) -> npt.NDArray[np.uint8
         from .xarray import plane_values
         dem = plane_values(dem)
     return _core.preview(np.asarray(dem))
+
+
+PathLike = Union[str, "os.PathLike[str]"]
+
+
+def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay: bool = True,
+        nodata: Optional[float] = None, band: Optional[int] = None, attribute: Optional[str] = None,
+        layer: Optional[str] = None, pixel_size: Union[float, Tuple[float, float], None] = None,
+        size: Optional[Tuple[int, int]] = None, extent: Optional[Tuple[float, float, float, float]] = None,
+        mask: Optional[PathLike] = None, output_type: Optional[str] = None, format: Optional[str] = None,
+        creation_options: Union[Sequence[str], Mapping[str, object], None] = None,
+        preview: Optional[PathLike] = None, hillshade: Optional[PathLike] = None, hillshade_z: float = 1,
+        overwrite: bool = False, threads: Optional[int] = None, progress: Progress = None) -> Stats:
+    """Turn a contour file into a DEM file, in-process, as ``tesk SRC DST`` does.
+
+    Each parameter is the command line's option of that meaning, and the
+    outputs are value for value what the command line writes with them:
+    pixels, georeferencing, type, no-data value and creation options.  The
+    DEM's ``TESK_COMMAND_LINE`` metadata item records the equivalent
+    command.  Every output appears whole or not at all.
+
+    Parameters
+    ----------
+    src : path
+        A raster with a no-data value, vector contour lines or spot
+        heights, or a classic ``NAME_c2.raw`` / ``NAME_c4.raw``.
+    dst : path
+        The DEM: any raster format GDAL writes (GeoTIFF by default, or from
+        the extension), or a classic ``NAME_m2.raw`` / ``NAME_m4.raw`` set.
+    interval : int
+        The contour interval (``-i``), not 0.
+    window : int
+        Smoothing window (``-m``), 1 (no smoothing) to 33.
+    overlay : bool
+        Lay the contour values back over the result (False: ``--no-overlay``).
+    nodata : float, optional
+        The source's no-data value, overriding its own (``--nodata``).
+    band : int, optional
+        The band of a raster source (``-b``), from 1.
+    attribute, layer : str, optional
+        A vector source's altitude attribute (``-a``) and layer (``-l``).
+    pixel_size, size, extent : optional
+        A vector source's grid: pixel size (``-tr``, one number or a pair),
+        size in pixels (``-ts``, width and height), extent (``-te``, xmin,
+        ymin, xmax, ymax).
+    mask : path, optional
+        Area of interest (``--mask``): a raster's valid non-zero pixels, or
+        polygons; outside it the DEM is no-data.
+    output_type, format : str, optional
+        ``-ot`` (Float32 by default) and ``-of`` (GDAL's short name).
+    creation_options : sequence of "NAME=VALUE", or a mapping, optional
+        ``-co``, for the DEM's format.
+    preview, hillshade : path, optional
+        Also write the 8-bit preview and a shaded relief as PNG.
+    hillshade_z : float
+        Vertical exaggeration of the shaded relief.
+    overwrite : bool
+        Replace existing outputs (``--overwrite``).
+    threads : int, optional
+        Worker threads, 1 to 1024; None: every core (or TESK_THREADS).
+    progress : callable, optional
+        Called with the fraction done, 0 to 1, on the calling thread; an
+        exception it raises stops the run.
+
+    Returns
+    -------
+    Stats
+        Passes and sweeps, and the DEM's range in its units.
+
+    Raises
+    ------
+    FileExistsError
+        An output exists and overwrite is False.
+    ValueError, TypeError
+        A bad argument or source, in the command line's words with the
+        parameter's name in place of the option.
+    OSError
+        A file that cannot be read or written.
+    MemoryError
+        The raster is too large for the memory; raised before the run.
+
+    Warnings
+    --------
+    What the command line prints as ``Warning: ...`` comes as a
+    ``UserWarning``.
+
+    Notes
+    -----
+    The GIL is released while the run goes on.  Ctrl-C (KeyboardInterrupt)
+    stops it, removes its temporary files and leaves every existing file as
+    it was.
+    """
+    if not hasattr(_core, "run"):
+        raise ImportError("this tesk was built without GDAL, which tesk.run needs")
+
+    def path(name, v):
+        if v is None:
+            return None
+        try:
+            return os.fspath(v)
+        except TypeError:
+            raise TypeError(f"{name} must be a path (str or os.PathLike), not {type(v).__name__}") from None
+
+    if isinstance(pixel_size, (int, float)):
+        pixel_size = (pixel_size, pixel_size)
+    if isinstance(creation_options, Mapping):
+        creation_options = [f"{k}={v}" for k, v in creation_options.items()]
+    elif isinstance(creation_options, str):
+        creation_options = [creation_options]
+    return _core.run(path("src", src), path("dst", dst), interval=interval, window=window, overlay=overlay,
+                     nodata=nodata, band=band, attribute=attribute or "", layer=layer or "", pixel_size=pixel_size,
+                     size=size, extent=extent, mask=path("mask", mask), output_type=output_type, format=format,
+                     creation_options=list(creation_options or []), preview=path("preview", preview),
+                     hillshade=path("hillshade", hillshade), hillshade_z=hillshade_z, overwrite=overwrite,
+                     threads=threads, progress=progress)

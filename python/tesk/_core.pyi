@@ -1,5 +1,5 @@
 """The compiled core of tesk; the package's fill and preview document it."""
-from typing import Callable, Optional, Tuple, Union
+from typing import Callable, List, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -23,3 +23,9 @@ def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float], win
          dtype: npt.DTypeLike, threads: Optional[int],
          progress: Optional[Callable[[float], object]]) -> Tuple[np.ndarray, Stats]: ...
 def preview(dem: npt.ArrayLike) -> npt.NDArray[np.uint8]: ...
+def run(src: str, dst: str, *, interval: int, window: int, overlay: bool, nodata: Optional[float],
+        band: Optional[int], attribute: str, layer: str, pixel_size: Optional[Tuple[float, float]],
+        size: Optional[Tuple[int, int]], extent: Optional[Tuple[float, float, float, float]], mask: Optional[str],
+        output_type: Optional[str], format: Optional[str], creation_options: List[str], preview: Optional[str],
+        hillshade: Optional[str], hillshade_z: float, overwrite: bool, threads: Optional[int],
+        progress: Optional[Callable[[float], object]]) -> Stats: ...

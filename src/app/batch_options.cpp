@@ -133,18 +133,6 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
   return std::nullopt;
 }
 
-std::string command_line(int argc, char** argv) {
-  std::string s;
-  for (int k = 0; k < argc; ++k) {
-    std::string a = argv[k];
-    if (a.empty() || a.find_first_of(" \t\n'\"\\$`*?;&|<>()") != std::string::npos) {
-      std::string q = "'";
-      for (char c : a) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-      a = q + "'";
-    }
-    s += (k ? " " : "") + a;
-  }
-  return s;
-}
+std::string command_line(int argc, char** argv) { return shell_quoted(std::vector<std::string>(argv, argv + argc)); }
 
 }  // namespace tesk

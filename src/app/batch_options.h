@@ -6,22 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "io/gdal_source.h"
+#include "run/file_run.h"
 
 namespace tesk {
 
-struct Options {
-  std::string src, dst;
-  int interval = 0;
-  int window = 1;
-  bool no_overlay = false;
-  std::optional<std::string> format, type, preview, hillshade, mask;
-  std::vector<std::string> creation;
-  std::optional<double> nodata;
-  gdal::SourceOptions source;
-  bool quiet = false, overwrite = false;
-  int threads = 0;
-  double hillshade_z = 1;  // vertical exaggeration of the hillshade
+// The run's options, and what only the command line has.
+struct Options : RunOptions {
+  bool quiet = false;
 };
 
 // Parses argv into o.  Returns nothing when the run should go on, else the

@@ -119,10 +119,12 @@ std::optional<std::uint64_t> grid_bytes(std::int64_t rows, std::int64_t cols, st
   return static_cast<std::uint64_t>(n);
 }
 
-MemoryCheck check_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel) {
+MemoryCheck check_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel,
+                         std::uint64_t reserved_bytes) {
   MemoryCheck c;
   const auto need = grid_bytes(rows, cols, bytes_per_pixel);
-  const auto avail = available_memory();
+  auto avail = available_memory();
+  if (avail) *avail = *avail > reserved_bytes ? *avail - reserved_bytes : 0;
   const auto bytes = static_cast<unsigned __int128>(static_cast<std::uint64_t>(rows < 0 ? 0 : rows)) *
                      static_cast<std::uint64_t>(cols < 0 ? 0 : cols) * bytes_per_pixel;
   c.need_mib = static_cast<unsigned long long>(bytes >> 20);

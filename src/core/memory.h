@@ -28,13 +28,15 @@ std::uint64_t peak_resident_memory();
 std::optional<std::uint64_t> grid_bytes(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel);
 
 // Whether grids of rows x cols pixels at bytes_per_pixel fit the memory the
-// run may use, with the figures a refusal gives (in MiB; exact even when the
-// byte count leaves 64 bits).
+// run may use, less reserved_bytes kept for other uses (a library's cache),
+// with the figures a refusal gives (in MiB; exact even when the byte count
+// leaves 64 bits).
 struct MemoryCheck {
   bool fits = true;
   unsigned long long need_mib = 0;
   unsigned long long avail_mib = 0;
 };
-MemoryCheck check_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel);
+MemoryCheck check_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel,
+                         std::uint64_t reserved_bytes = 0);
 
 }  // namespace tesk

@@ -19,6 +19,30 @@ class RunError : public std::runtime_error {
   bool wait_key_;
 };
 
+// Failures a front end may tell apart (Python raises MemoryError,
+// FileExistsError and OSError for them); the command line prints them all
+// alike.
+class MemoryRefusal : public RunError {  // more memory than the run may use
+ public:
+  using RunError::RunError;
+};
+class OutputExists : public RunError {  // an output exists, and may not be replaced
+ public:
+  using RunError::RunError;
+};
+class FileSystemFault : public RunError {  // a file or directory cannot be read or written
+ public:
+  using RunError::RunError;
+};
+
+// Throws an error of e's kind with another message.
+[[noreturn]] inline void rethrow_as(const RunError& e, const std::string& message) {
+  if (dynamic_cast<const MemoryRefusal*>(&e)) throw MemoryRefusal(message);
+  if (dynamic_cast<const OutputExists*>(&e)) throw OutputExists(message);
+  if (dynamic_cast<const FileSystemFault*>(&e)) throw FileSystemFault(message);
+  throw RunError(message, e.wait_key());
+}
+
 // A number as messages show it: at most 15 significant digits, so that a
 // value typed as 0.1 reads 0.1.
 inline std::string message_number(double v) {

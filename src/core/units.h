@@ -30,6 +30,11 @@ inline std::int32_t trunc_to_int(double v) {
   return static_cast<std::int32_t>(v);
 }
 
+// An internal value at the full resolution of the computation, in
+// altitude units: w x interval / 512 in double (the product rounded once,
+// the division by a power of two exact).
+inline double full_resolution(std::int32_t w, int equid) { return static_cast<double>(w) * equid / 512.0; }
+
 // An internal value in whole altitude units, as the classic result holds
 // it but free of the int limits: trunc(single(w x 1/512 x interval)), the
 // product in double.  At most 2^53 in magnitude, so exact in a double.

@@ -167,7 +167,7 @@ void check_grid(const std::array<double, 2>& size, const std::string& path, cons
                    " pixels over " + path + ": give a smaller pixel size");
   const bool huge = w > 2147483647.0 || h > 2147483647.0;
   const MemoryCheck m = check_memory(huge ? 2147483647 : static_cast<std::int64_t>(h),
-                                     huge ? 2147483647 : static_cast<std::int64_t>(w), 8 + o.run_bytes_per_pixel);
+                                     huge ? 2147483647 : static_cast<std::int64_t>(w), 8 + o.run_bytes_per_pixel, cache_bytes());
   if (huge || !m.fits)
     throw RunError("not enough memory: burning " + path + " onto a grid of " + message_number(w) + " x " +
                    message_number(h) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +

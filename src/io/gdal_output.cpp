@@ -218,7 +218,7 @@ void check_creation_options(const std::string& driver, const std::vector<std::st
   for (const auto& o : options) list.AddString(o.c_str());
   GDALValidateCreationOptions(d, list.List());  // each fault as a GDAL warning
   // GDAL would check them again when it creates the file: once is enough.
-  CPLSetConfigOption("GDAL_VALIDATE_CREATION_OPTIONS", "NO");
+  if (Session* s = current_session()) s->set_option("GDAL_VALIDATE_CREATION_OPTIONS", "NO");
 }
 
 std::vector<std::string> sidecar_files(const std::string& driver, const std::string& path) {

@@ -32,7 +32,7 @@ void TermProgress::warn(const std::string& text) {
 }
 
 bool StepProgress::report(double fraction) const {
-  if (line) line->report(from + (to - from) * fraction);
+  if (line) line(from + (to - from) * fraction);
   return !(stop && stop());
 }
 

@@ -40,7 +40,7 @@ class TermProgress {
 // writes maps GDAL's fraction onto the line and returns FALSE (GDAL then
 // stops with an error) once `stop` says so.
 struct StepProgress {
-  TermProgress* line = nullptr;
+  std::function<void(double)> line;  // the whole run's fraction
   double from = 0, to = 1;
   std::function<bool()> stop;
 

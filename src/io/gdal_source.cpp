@@ -47,7 +47,7 @@ class ClassicSource : public Source {
   ClassicSource(const std::string& path, const SourceOptions& o) : path_(path) {
     itype_ = ends_with(path, "_c2.raw") ? 0 : 1;
     const std::string header_path = path.substr(0, path.size() - 4) + ".txt";
-    if (!std::filesystem::is_regular_file(path)) throw RunError("source " + path + " does not exist");
+    if (!std::filesystem::is_regular_file(path)) throw FileSystemFault("source " + path + " does not exist");
     std::FILE* hf = std::fopen(header_path.c_str(), "r");
     if (!hf) throw RunError("header " + header_path + " not found: it gives the size of " + path);
     header_ = read_header(hf);
@@ -172,10 +172,12 @@ void refuse_vector_options(const std::string& path, const SourceOptions& o) {
 
 void init() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    GDALAllRegister();
-    install_error_handler();
-  });
+  std::call_once(once, [] { GDALAllRegister(); });
+}
+
+std::uint64_t cache_bytes() {
+  const GIntBig max = GDALGetCacheMax64();
+  return max > 0 ? static_cast<std::uint64_t>(max) : 0;
 }
 
 std::string last_error() {
@@ -201,7 +203,7 @@ std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions
   }
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && path.rfind("/vsi", 0) != 0)
-    throw RunError("source " + path + " does not exist");
+    throw FileSystemFault("source " + path + " does not exist");
   CPLErrorReset();
   // A GeoTIFF decodes its blocks on the run's threads.
   CPLStringList open_options;

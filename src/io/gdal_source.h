@@ -21,10 +21,13 @@
 
 namespace tesk::gdal {
 
-// Registers GDAL's drivers (once) and routes GDAL's own error messages away
-// from the console (the batch mode reports failures in its own words), its
-// warnings to gdal::warn().
+// Registers GDAL's drivers (once).  GDAL's messages reach a run through the
+// handler its gdal::Session pushes.
 void init();
+
+// The memory GDAL's block cache may take, which a run leaves as it is and
+// counts in the memory it may use.
+std::uint64_t cache_bytes();
 
 // The last message GDAL gave, or "" (for error reports).
 std::string last_error();

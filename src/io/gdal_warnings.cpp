@@ -1,21 +1,14 @@
 #include "io/gdal_warnings.h"
 
 #include <cstdio>
-#include <mutex>
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 
 namespace tesk::gdal {
 namespace {
 
-std::mutex& lock() {
-  static std::mutex m;
-  return m;
-}
-std::function<void(const std::string&)>& sink() {
-  static std::function<void(const std::string&)> s;
-  return s;
-}
+thread_local Session* g_session = nullptr;
 
 void CPL_STDCALL handler(CPLErr kind, CPLErrorNum, const char* message) {
   if (kind == CE_Warning && message) warn(message);
@@ -23,21 +16,33 @@ void CPL_STDCALL handler(CPLErr kind, CPLErrorNum, const char* message) {
 
 }  // namespace
 
-void set_warning_sink(std::function<void(const std::string&)> s) {
-  const std::lock_guard<std::mutex> guard(lock());
-  sink() = std::move(s);
+Session::Session(std::function<void(const std::string&)> sink) : sink_(std::move(sink)), outer_(g_session) {
+  g_session = this;
+  CPLPushErrorHandler(handler);
 }
 
+Session::~Session() {
+  CPLPopErrorHandler();
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+    CPLSetThreadLocalConfigOption(it->first.c_str(), it->second ? it->second->c_str() : nullptr);
+  g_session = outer_;
+}
+
+void Session::set_option(const char* key, const char* value) {
+  const char* old = CPLGetThreadLocalConfigOption(key, nullptr);
+  saved_.emplace_back(key, old ? std::optional<std::string>(old) : std::nullopt);
+  CPLSetThreadLocalConfigOption(key, value);
+}
+
+Session* current_session() { return g_session; }
+
 void warn(const std::string& text) {
-  const std::lock_guard<std::mutex> guard(lock());
-  if (sink()) {
-    sink()(text);
+  if (g_session && g_session->sink_) {
+    g_session->sink_(text);
   } else {
     std::fprintf(stderr, "Warning: %s\n", text.c_str());
     std::fflush(stderr);
   }
 }
-
-void install_error_handler() { CPLSetErrorHandler(handler); }
 
 }  // namespace tesk::gdal

@@ -1,24 +1,47 @@
-// Warnings of the batch mode: remarks that do not change the result, on
-// standard error in the form GDAL's utilities give them ("Warning: ...").
-// GDAL's own warnings come this way too, once init() has installed the
-// error handler; its errors stay quiet, kept for the run's own messages.
+// Warnings of the runs that use GDAL: remarks that do not change the
+// result, GDAL's own warnings among them.  GDAL's errors stay quiet, kept
+// as its last message for the run's own reports.
+//
+// Nothing here is process-wide: a Session pushes an error handler on the
+// thread that runs (GDAL keeps a stack of handlers per thread) and sets
+// GDAL's configuration options for that thread alone, so that a run inside
+// a host (Python with rasterio, QGIS) leaves the host's GDAL as it was.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tesk::gdal {
 
-// Where warnings go: the sink gets the text without "Warning: " and
-// without a line end.  Process-wide; an empty sink restores the default,
-// which prints "Warning: TEXT" on standard error.
-void set_warning_sink(std::function<void(const std::string&)> sink);
+class Session {
+ public:
+  // Warnings of this thread go to sink (without "Warning: " and without a
+  // line end) while the session lives; an empty sink prints them on
+  // standard error as "Warning: TEXT".
+  explicit Session(std::function<void(const std::string&)> sink);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  friend void warn(const std::string& text);
 
-// Hands text to the sink; safe to call from any thread (one at a time).
+  // Sets GDAL's configuration option for this thread until the session
+  // ends, when the value it had is restored.
+  void set_option(const char* key, const char* value);
+
+ private:
+  std::function<void(const std::string&)> sink_;
+  Session* outer_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Hands text to the sink of this thread's session (standard error without
+// one).
 void warn(const std::string& text);
 
-// The handler init() gives GDAL: CE_Warning goes to warn(), the rest stays
-// quiet.
-void install_error_handler();
+// The session of this thread, or null.
+Session* current_session();
 
 }  // namespace tesk::gdal

@@ -145,8 +145,7 @@ std::string settle_type(const TypePlan& plan, const Format& f, double min, doubl
 }
 
 double altitude_of(std::int32_t w, const Resolution& r) {
-  if (!r.whole) return static_cast<double>(w) * r.equid / 512.0;
-  return whole_units(w, r.equid);
+  return r.whole ? whole_units(w, r.equid) : full_resolution(w, r.equid);
 }
 
 ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32,

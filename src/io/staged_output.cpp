@@ -121,7 +121,7 @@ std::string Staging::add(const std::string& path, const std::vector<std::string>
   Output o{p.parent_path().string(), "", p.filename().string(), sidecars};
   std::string tmpl = join(o.dir, ".tesk-XXXXXX");
   if (!::mkdtemp(tmpl.data()))
-    throw RunError("cannot write " + path + ": no temporary directory can be made beside it (" +
+    throw FileSystemFault("cannot write " + path + ": no temporary directory can be made beside it (" +
                    std::strerror(errno) + ")");
   o.staging = tmpl;
   outputs_.push_back(o);
@@ -153,10 +153,10 @@ void Staging::plan(std::vector<Move>& moves) const {
     });
     for (const auto& f : files) {
       Move m{join(o.staging, f), join(o.dir, f), "", false};
-      if (is_directory(m.to)) throw RunError("cannot write " + m.to + ": a directory of that name is in the way");
+      if (is_directory(m.to)) throw FileSystemFault("cannot write " + m.to + ": a directory of that name is in the way");
       if (exists_here(m.to)) {
         if (!overwrite_)
-          throw RunError(m.to + " appeared during the run: it is left as it is and no output is written "
+          throw OutputExists(m.to + " appeared during the run: it is left as it is and no output is written "
                                 "(add --overwrite to replace it)");
         m.kept = join(o.staging, kKept + f);
       }
@@ -166,7 +166,7 @@ void Staging::plan(std::vector<Move>& moves) const {
       const std::string name = fs::path(s).filename().string();
       if (std::find(files.begin(), files.end(), name) != files.end() || !exists_here(s) || is_directory(s)) continue;
       if (!overwrite_)
-        throw RunError(s + " appeared during the run: it would describe another output, so it is left as it is "
+        throw OutputExists(s + " appeared during the run: it would describe another output, so it is left as it is "
                            "and no output is written (add --overwrite to replace it)");
       asides.push_back({s, join(o.staging, kKept + name), "", true});
     }
@@ -231,8 +231,8 @@ void Staging::commit() {
   std::string left;
   undo(moves, done, left);
   discard();
-  if (left.empty()) throw RunError(final_names(failure) + "; no output written, every existing file as it was");
-  throw RunError(final_names(failure) + "; the older files could not all be put back: " + left);
+  if (left.empty()) throw FileSystemFault(final_names(failure) + "; no output written, every existing file as it was");
+  throw FileSystemFault(final_names(failure) + "; the older files could not all be put back: " + left);
 }
 
 bool same_file(const std::string& a, const std::string& b) {

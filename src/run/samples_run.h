@@ -1,6 +1,6 @@
-// The computation behind the Python module, free of Python: a contour
+// A run from samples in memory to a grid, free of any front end: a contour
 // array of any sample type and memory layout in, the DEM written into a
-// caller's buffer.  The samples take the command line's paths through the
+// caller's buffer (the Python package's tesk.fill).  The samples take the command line's paths through the
 // library: integer samples of at most 32 bits (unsigned: 16) raw, with the
 // no-data value as the run's marker; every other type (floating point,
 // wider integers) row by row as doubles into internal units, NaN and the
@@ -10,16 +10,16 @@
 // integer type.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "run/run_hooks.h"
 #include "stages/pipeline.h"
 
-namespace tesk::pyfill {
+namespace tesk {
 
 enum class Sample { kInt8, kUInt8, kInt16, kUInt16, kInt32, kUInt32, kInt64, kUInt64, kFloat32, kFloat64 };
 
@@ -51,33 +51,14 @@ struct FillParams {
   Sample out = Sample::kFloat32;  // the result's type: full resolution when real, else whole units
 };
 
-// Bad input, in the command line's words (the Python parameter's name in
-// place of the option): a ValueError in Python.
-class FillError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-// More memory than the run may have: a MemoryError in Python.
-class FillMemoryError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Throws FillMemoryError when the run's grids and out_bytes_per_pixel more
+// Throws MemoryRefusal when the run's grids and out_bytes_per_pixel more
 // cannot be held; allocates nothing.
 void check_fill_memory(const Samples& s, std::uint64_t out_bytes_per_pixel);
 
-// Where a fill stands, for the thread that reports it: a fraction from 0 to
-// 1 (as the command line's percentage line), and the request to stop.
-struct FillControl {
-  std::atomic<double> fraction{0.0};
-  std::atomic<bool> cancel{false};
-};
-
-// What a fill did: the run's passes and sweeps, and the range of the
-// result as its type holds it (whole units reach beyond the int range:
-// 32-bit samples with a large interval; exact in a double all the same).
-struct FillStats {
+// What a run did: its passes and sweeps, and the range of the result as
+// its type holds it (whole units reach beyond the int range: 32-bit
+// samples with a large interval; exact in a double all the same).
+struct ResultStats {
   RunStats run;
   double minimum = 0;
   double maximum = 0;
@@ -85,17 +66,19 @@ struct FillStats {
 };
 
 // Runs the computation and writes the result into out, a C-ordered buffer
-// of s's shape and p.out's type.  Throws FillError (also for an integer
-// type that cannot hold the result: never clipped), FillMemoryError, and
-// Cancelled once control.cancel is raised; out is then partly written.
-FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control);
+// of s's shape and p.out's type.  Bad input, in the command line's words
+// with the Python parameter's name in place of the option, throws RunError
+// (also for an integer type that cannot hold the result: never clipped),
+// MemoryRefusal, and Cancelled once hooks.cancel says so; out is then
+// partly written.
+ResultStats fill(const Samples& s, const FillParams& p, void* out, const RunHooks& hooks);
 
 // The 8-bit preview of any array; real samples are taken at their whole
 // part.  Without holes, stretched from its minimum to its maximum as the
 // command line's preview is.  Pixels without a finite value (NaN,
 // infinities) are holes: 0, the others stretched over 1..255 as the
-// command line's preview over an area of interest is.  Throws FillError
+// command line's preview over an area of interest is.  Throws RunError
 // for a finite sample beyond the int range.
 void preview(const Samples& s, std::uint8_t* out);
 
-}  // namespace tesk::pyfill
+}  // namespace tesk

@@ -1,4 +1,4 @@
-// The outputs of a batch run: checked before anything is computed,
+// The outputs of a file run: checked before anything is computed,
 // written under temporary names once the computation is done, renamed into
 // place when every one of them is complete.
 #pragma once
@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_options.h"
-#include "io/gdal_progress.h"
 #include "io/gdal_source.h"
 #include "io/output_type.h"
+#include "run/file_run.h"
 #include "stages/pipeline.h"
 
 namespace tesk {
@@ -22,7 +21,7 @@ struct Destination {
   gdal::Format format;
   gdal::TypePlan type;
 };
-Destination plan_destination(const Options& o);
+Destination plan_destination(const RunOptions& o, const RunHooks& hooks);
 
 // Refuses (RunError), with or without --overwrite, an output that is the
 // source or another output (same resolved path, or same inode), or whose
@@ -30,16 +29,21 @@ Destination plan_destination(const Options& o);
 // does not exist, or that exists without --overwrite, or beside which a
 // file an older output of its name may have left exists without
 // --overwrite (a header, a projection, statistics, ...).
-void check_outputs(const Options& o, const Destination& d);
+void check_outputs(const RunOptions& o, const Destination& d);
 
 // Writes every output of the finished run (g.itab: the result in internal
 // units; g.itab1 and g.tab: the classic whole units and the preview) and
-// renames them into place; with `inside`, the DEM and the hillshade are
-// no-data where it is 0.  Warnings for after the progress line go to
-// notes.  Throws RunError, or Cancelled after a stop signal; either way the
-// temporary files are gone and existing files are untouched.
-void write_outputs(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
-                   const RunGrids& g, const RunParams& p, gdal::TermProgress& progress,
-                   std::vector<std::string>& notes, const ByteGrid* inside);
+// moves them into place; with `inside`, the DEM and the hillshade are
+// no-data where it is 0.  Returns the DEM's range in its units, and puts
+// the remarks for after the progress into notes.  Throws RunError, or
+// Cancelled once hooks.cancel says so; either way the temporary files are
+// gone and existing files are untouched.
+struct Written {
+  double minimum = 0, maximum = 0;
+  bool whole = false;
+};
+Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const RunGrids& g,
+                      const RunParams& p, const RunHooks& hooks, std::vector<std::string>& notes,
+                      const ByteGrid* inside);
 
 }  // namespace tesk

@@ -1,4 +1,4 @@
-#include "app/batch_outputs.h"
+#include "run/outputs.h"
 
 #include <csignal>
 #include <cmath>
@@ -9,11 +9,12 @@
 #include <unistd.h>
 #include <filesystem>
 #include <optional>
+#include <algorithm>
 
-#include "app/stop_signals.h"
 #include "core/run_error.h"
 #include "io/gdal_output.h"
 #include "io/staged_output.h"
+#include "stages/progress.h"
 
 namespace tesk {
 namespace {
@@ -35,21 +36,22 @@ bool fault(const char* name) {
 #endif
 }
 
-// Sends the process signal s, and waits until the watcher has seen it.
-void send_signal(int s, int seen) {
+// Sends the process signal s (the test builds' faults), and waits until the
+// run has seen it.
+void send_signal(int s, const RunHooks& hooks) {
   ::kill(::getpid(), s);
-  for (int k = 0; k < 5000 && stop_signals_received() < seen; ++k) ::usleep(1000);
+  for (int k = 0; k < 5000 && !hooks.cancelled(); ++k) ::usleep(1000);
 }
 
 // Polled while the outputs are written: true once the run must stop.
-bool stop_requested() {
+bool stop_requested(const RunHooks& hooks) {
   static bool raised = false;
-  if (!raised && fault("signal-while-writing")) raised = true, send_signal(SIGINT, 1);
+  if (!raised && fault("signal-while-writing")) raised = true, send_signal(SIGINT, hooks);
   if (!raised && fault("two-signals-while-writing")) {
-    raised = true, send_signal(SIGINT, 1), send_signal(SIGINT, 2);
+    raised = true, send_signal(SIGINT, hooks), ::kill(::getpid(), SIGINT);
     for (;;) ::pause();
   }
-  return stop_signal() != 0;
+  return hooks.cancelled();
 }
 
 // Checked before anything is computed, with or without --overwrite: no
@@ -81,19 +83,19 @@ void check_names(const std::string& src, const std::vector<Named>& outputs, bool
     if (std::filesystem::is_directory(f)) throw RunError(what + " " + f + " is a directory: name a file");
     const auto dir = std::filesystem::path(f).parent_path();
     if (!dir.empty() && !std::filesystem::is_directory(dir))
-      throw RunError("cannot write " + f + ": the directory " + dir.string() + " does not exist");
+      throw FileSystemFault("cannot write " + f + ": the directory " + dir.string() + " does not exist");
     if (overwrite) continue;
-    if (std::filesystem::exists(f)) throw RunError(f + " already exists: add --overwrite to replace it");
+    if (std::filesystem::exists(f)) throw OutputExists(f + " already exists: add --overwrite to replace it");
     for (const auto& b : beside)
       if (std::filesystem::exists(std::filesystem::symlink_status(b)))
-        throw RunError(b + " already exists beside " + what + " " + f + ", and would describe another raster: "
+        throw OutputExists(b + " already exists beside " + what + " " + f + ", and would describe another raster: "
                        "add --overwrite to replace it");
   }
 }
 
 // Every file an output consists of, and those an older one may have left
 // beside it.
-std::vector<Named> named_outputs(const Options& o, const Destination& d) {
+std::vector<Named> named_outputs(const RunOptions& o, const Destination& d) {
   std::vector<Named> outputs;
   if (d.classic) {
     for (const auto& f : gdal::classic_set_files(o.dst)) outputs.push_back({"the destination", f, {}});
@@ -107,32 +109,35 @@ std::vector<Named> named_outputs(const Options& o, const Destination& d) {
 }
 
 // The GDAL destination under its temporary name: its type settled on the
-// result's range, its no-data value moved off the result's values.
-void write_raster(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
-                  const IntGrid& internal, const gdal::Resolution& res, int threads, const std::string& path,
-                  gdal::TermProgress& progress, std::optional<double>& nodata, std::vector<std::string>& notes,
-                  const ByteGrid* inside) {
+// range of the result (inside the mask), its no-data value moved off the
+// values.
+Written write_raster(const RunOptions& o, const Destination& d, const gdal::Source& src, const IntGrid& internal,
+                     const gdal::Resolution& res, int threads, const std::string& path, const RunHooks& hooks,
+                     std::optional<double>& nodata, std::vector<std::string>& notes, const ByteGrid* inside) {
   const gdal::ValueSummary sum = gdal::summarise(internal, res, src.nodata(), d.type.type == "Float32", inside);
   const std::string type = gdal::settle_type(d.type, d.format, sum.min, sum.max);
   nodata = gdal::choose_nodata(type, src.nodata(), sum);
   if (sum.nodata_hits > 0 && gdal::type_holds(type, src.nodata())) {
     char text[300];
-    std::snprintf(text, sizeof text, "Warning: %lld pixel%s of the result equal%s the no-data value %.17g: ",
+    std::snprintf(text, sizeof text, "%lld pixel%s of the result equal%s the no-data value %.17g: ",
                   static_cast<long long>(sum.nodata_hits), sum.nodata_hits == 1 ? "" : "s",
                   sum.nodata_hits == 1 ? "s" : "", src.nodata());
     char moved[80];
     std::snprintf(moved, sizeof moved, "the output's no-data value is %.17g instead", nodata.value_or(0));
     notes.push_back(text + (nodata ? std::string(moved) : std::string("the output has no no-data value")));
   }
-  gdal::RasterDestination rd{path, d.format, o.creation, type, nodata, cmd, threads};
-  gdal::write_raster(rd, internal, res, src.georef(), gdal::StepProgress{&progress, 0.90, 0.96, stop_requested}, inside);
+  gdal::RasterDestination rd{path, d.format, o.creation, type, nodata, o.command, threads};
+  const auto stop = [&hooks] { return stop_requested(hooks); };
+  gdal::write_raster(rd, internal, res, src.georef(), gdal::StepProgress{hooks.progress, 0.90, 0.96, stop}, inside);
+  return {sum.min, sum.max, res.whole};
 }
 
-void write_staged(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
-                  const RunGrids& g, const RunParams& p, gdal::TermProgress& progress, std::vector<std::string>& notes,
-                  Staging& staging, const ByteGrid* inside) {
+Written write_staged(const RunOptions& o, const Destination& d, const gdal::Source& src, const RunGrids& g,
+                     const RunParams& p, const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging,
+                     const ByteGrid* inside) {
   gdal::Resolution res{p.equid, true};
   std::optional<double> nodata;
+  Written w;
   if (d.classic) {
     Header h{src.rows(), src.cols(), 0, 0, 0, 0};
     if (src.classic_header())
@@ -140,23 +145,28 @@ void write_staged(const Options& o, const std::string& cmd, const Destination& d
     else if (src.georef().has_transform)
       h.taille_pix = static_cast<int>(std::lround(std::fabs(src.georef().transform[1])));
     gdal::write_classic_set(staging.add(o.dst, {o.dst + ".aux.xml"}), h, g.tab, g.itab1);
+    w = {static_cast<double>(*std::min_element(g.itab1.begin(), g.itab1.end())),
+         static_cast<double>(*std::max_element(g.itab1.begin(), g.itab1.end())), true};
   } else {
     res.whole = d.type.whole;
     const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst));
-    write_raster(o, cmd, d, src, g.itab, res, p.threads, at, progress, nodata, notes, inside);
+    w = write_raster(o, d, src, g.itab, res, p.threads, at, hooks, nodata, notes, inside);
   }
-  progress.report(0.96);
+  hooks.report(0.96);
   if (o.preview) gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), g.tab);
   if (o.hillshade)
     gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)), g.itab, res,
                           src.georef(), nodata, o.hillshade_z, inside);
+  return w;
 }
 
 }  // namespace
 
-void check_outputs(const Options& o, const Destination& d) { check_names(o.src, named_outputs(o, d), o.overwrite); }
+void check_outputs(const RunOptions& o, const Destination& d) {
+  check_names(o.src, named_outputs(o, d), o.overwrite);
+}
 
-Destination plan_destination(const Options& o) {
+Destination plan_destination(const RunOptions& o, const RunHooks& hooks) {
   Destination d;
   d.classic = !o.format && gdal::is_classic_destination(o.dst);
   if (d.classic) {
@@ -172,28 +182,29 @@ Destination plan_destination(const Options& o) {
   if (d.type.fallback) {
     std::string types;
     for (const auto& t : d.format.types) types += (types.empty() ? "" : ", ") + t;
-    std::fprintf(stderr, "Warning: the format %s stores no floating-point values: the DEM is written in whole "
-                         "units, in the narrowest of its types (%s) that holds them\n",
-                 d.format.driver.c_str(), types.c_str());
+    hooks.remark("the format " + d.format.driver + " stores no floating-point values: the DEM is written in whole "
+                 "units, in the narrowest of its types (" + types + ") that holds them");
   }
   return d;
 }
 
-// Every output under a temporary name, then, the run complete, renamed
+// Every output into its private directory, then, the run complete, moved
 // into place: the destination (a classic set or a GDAL raster), the
 // preview and the shaded relief.
-void write_outputs(const Options& o, const std::string& cmd, const Destination& d, const gdal::Source& src,
-                   const RunGrids& g, const RunParams& p, gdal::TermProgress& progress,
-                   std::vector<std::string>& notes, const ByteGrid* inside) {
+Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const RunGrids& g,
+                      const RunParams& p, const RunHooks& hooks, std::vector<std::string>& notes,
+                      const ByteGrid* inside) {
   Staging staging(o.overwrite);
+  Written w;
   try {
-    write_staged(o, cmd, d, src, g, p, progress, notes, staging, inside);
+    w = write_staged(o, d, src, g, p, hooks, notes, staging, inside);
   } catch (const RunError& e) {
-    throw RunError(staging.final_names(e.what()));  // messages name the outputs, not their temporary files
+    rethrow_as(e, staging.final_names(e.what()));  // messages name the outputs, not their temporary files
   }
   if (fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
-  if (stop_signal()) throw Cancelled();
+  if (hooks.cancelled()) throw Cancelled();
   staging.commit();
+  return w;
 }
 
 }  // namespace tesk

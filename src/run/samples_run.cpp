@@ -1,4 +1,4 @@
-#include "fill.h"
+#include "run/samples_run.h"
 
 #include <algorithm>
 #include <climits>
@@ -13,10 +13,11 @@
 #include "core/run_error.h"
 #include "core/units.h"
 #include "stages/conversion.h"
+#include "run/reading.h"
 #include "stages/masking.h"
 #include "stages/quantisation.h"
 
-namespace tesk::pyfill {
+namespace tesk {
 namespace {
 
 // Calls f with a value of the sample type's C++ type.
@@ -57,39 +58,21 @@ void read_raw(const Samples& s, IntGrid& itab, CancelCheck cancel) {
   });
 }
 
-std::string too_large(double value, int row, int col, int interval) {
-  return "contours: " + too_large_text(value, row, col, interval);
-}
-
-// Every other type row by row into internal units, as the command line
-// reads floating-point rasters: NaN and nodata off the contours.
-void read_internal(const Samples& s, double nodata, int interval, IntGrid& itab, CancelCheck cancel) {
-  std::vector<double> row(static_cast<std::size_t>(s.cols));
-  with_type(s.type, [&](auto t) {
-    for (int i = 0; i < itab.rows(); ++i) {
-      cancel.at_row(i, itab.cols());
-      read_row<decltype(t)>(s, i, row.data());
-      if (auto j = convert_row_to_internal(row.data(), itab.cols(), nodata, interval, itab[i]))
-        throw FillError(too_large(row[static_cast<std::size_t>(*j)], i, *j, interval));
-    }
-  });
-}
-
 // The run's reports as a fraction, mapped as the command line's percentage
 // line maps them; the finished surface in internal units kept in keep (the
 // input's grid, free by then) for the conversion back.
 class Observer : public FractionObserver {
  public:
-  Observer(FillControl& c, int rows, IntGrid& keep) : FractionObserver(rows), c_(c), keep_(keep) {}
-  bool cancel_requested() const override { return c_.cancel.load(std::memory_order_relaxed); }
+  Observer(const RunHooks& h, int rows, IntGrid& keep) : FractionObserver(rows), h_(h), keep_(keep) {}
+  bool cancel_requested() const override { return h_.cancelled(); }
   void before_conversion_back(const IntGrid& itab1) override {
     const auto stop = [this] { return cancel_requested(); };
     copy_grid(itab1, keep_, CancelCheck(stop));
   }
-  void fraction(double f) override { c_.fraction.store(f, std::memory_order_relaxed); }
+  void fraction(double f) override { h_.report(f); }
 
  private:
-  FillControl& c_;
+  const RunHooks& h_;
   IntGrid& keep_;
 };
 
@@ -100,7 +83,7 @@ class Observer : public FractionObserver {
 template <class T>
 double out_value(std::int32_t w, int interval) {
   if constexpr (std::numeric_limits<T>::is_integer) return whole_units(w, interval);
-  return static_cast<double>(static_cast<T>(static_cast<double>(w) * interval / 512.0));
+  return static_cast<double>(static_cast<T>(full_resolution(w, interval)));
 }
 
 // The integers an integer type holds: lo <= v < end (bounds exact in a
@@ -130,7 +113,7 @@ Sample narrowest(double min, double max) {
 // The range of the result in type T: the values of the smallest and the
 // largest internal value.
 template <class T>
-void result_range(const IntGrid& internal, int interval, FillStats& stats, CancelCheck cancel) {
+void result_range(const IntGrid& internal, int interval, ResultStats& stats, CancelCheck cancel) {
   std::int32_t lo = internal[0][0], hi = lo;
   for (int i = 0; i < internal.rows(); ++i) {
     cancel.at_row(i, internal.cols());
@@ -146,14 +129,14 @@ void result_range(const IntGrid& internal, int interval, FillStats& stats, Cance
 
 // The result in p.out's type, which must hold it (the command line refuses
 // such an -ot the same way): never clipped.
-void write_result(const IntGrid& internal, int interval, Sample type, void* out, FillStats& stats,
+void write_result(const IntGrid& internal, int interval, Sample type, void* out, ResultStats& stats,
                   CancelCheck cancel) {
   with_type(type, [&](auto t) {
     using T = decltype(t);
     result_range<T>(internal, interval, stats, cancel);
     if (std::numeric_limits<T>::is_integer &&
         !(int_range(type).holds(stats.minimum) && int_range(type).holds(stats.maximum)))
-      throw FillError(std::string("dtype=") + type_name(type) + " cannot hold the result, whose values run from " +
+      throw RunError(std::string("dtype=") + type_name(type) + " cannot hold the result, whose values run from " +
                       message_number(stats.minimum) + " to " + message_number(stats.maximum) +
                       ": choose a wider type (dtype=" + type_name(narrowest(stats.minimum, stats.maximum)) +
                       " holds it)");
@@ -188,14 +171,10 @@ double as_sample(double v, Sample type) {
 }
 
 void check_fill_memory(const Samples& s, std::uint64_t out_bytes_per_pixel) {
-  const MemoryCheck m = check_memory(s.rows, s.cols, RunGrids::bytes_per_pixel(false) + out_bytes_per_pixel);
-  if (!m.fits)
-    throw FillMemoryError("not enough memory: a grid of " + std::to_string(s.rows) + " x " + std::to_string(s.cols) +
-                          " pixels needs " + std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) +
-                          " MiB available");
+  check_run_memory(s.rows, s.cols, out_bytes_per_pixel, "contours");
 }
 
-FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& control) {
+ResultStats fill(const Samples& s, const FillParams& p, void* out, const RunHooks& hooks) {
   const bool raw = raw_samples(s.type);
   RunParams rp;
   rp.equid = p.interval;
@@ -208,36 +187,30 @@ FillStats fill(const Samples& s, const FillParams& p, void* out, FillControl& co
   const double nodata = as_sample(p.nodata.value_or(std::numeric_limits<double>::quiet_NaN()), s.type);
   const int rows = static_cast<int>(s.rows), cols = static_cast<int>(s.cols);
   RunGrids g;
-  try {
-    g.allocate(rows, cols, false, p.threads > 1);
-  } catch (const std::bad_alloc&) {
-    throw FillMemoryError("not enough memory for a grid of " + std::to_string(rows) + " x " + std::to_string(cols) +
-                          " pixels");
-  }
-  const auto stop = [&control] { return control.cancel.load(std::memory_order_relaxed); };
+  allocate_run(g, rows, cols, p.threads, "contours");
+  const auto stop = [&hooks] { return hooks.cancelled(); };
   const CancelCheck cancel(stop);
   auto read = [&](IntGrid& itab) {
-    if (raw)
-      read_raw(s, itab, cancel);
-    else
-      read_internal(s, nodata, p.interval, itab, cancel);
+    if (raw) return read_raw(s, itab, cancel);
+    with_type(s.type, [&](auto t) {
+      read_into_internal(itab, [&](int i, double* row) { read_row<decltype(t)>(s, i, row); }, nodata, p.interval,
+                         "contours", nullptr, cancel);
+    });
   };
   read(g.itab);
-  const std::int32_t off = raw ? rp.ival : kNoData;
-  if (std::find_if(g.itab.begin(), g.itab.end(), [&](std::int32_t v) { return v != off; }) == g.itab.end())
-    throw FillError("contours holds no contour pixel: every sample is the no-data value");
-  control.fraction = 0.05;
+  refuse_without_contours(g.itab, raw ? rp.ival : kNoData, "contours");
+  hooks.report(0.05);
 
-  Observer observer(control, rows, g.itab);
-  FillStats stats;
+  Observer observer(hooks, rows, g.itab);
+  ResultStats stats;
   try {
     stats.run = compute_dem(g, rp, read, observer);
   } catch (const ConversionError& e) {
-    throw FillError(too_large(e.fault.value, e.fault.row, e.fault.col, p.interval));
+    throw RunError(too_large_message("contours", e.fault.value, e.fault.row, e.fault.col, p.interval));
   }
-  control.fraction = 0.90;
+  hooks.report(0.90);
   write_result(g.itab, p.interval, p.out, out, stats, cancel);
-  control.fraction = 1.0;
+  hooks.report(1.0);
   return stats;
 }
 
@@ -260,7 +233,7 @@ void preview(const Samples& s, std::uint8_t* out) {
           continue;
         }
         if (!(v >= INT_MIN && v <= INT_MAX))
-          throw FillError("dem: the value " + message_number(row[static_cast<std::size_t>(j)]) + " at row " +
+          throw RunError("dem: the value " + message_number(row[static_cast<std::size_t>(j)]) + " at row " +
                           std::to_string(i) + ", column " + std::to_string(j) + " is not within the int range");
         itab[i][j] = static_cast<std::int32_t>(v);
         lo = std::min(lo, itab[i][j]);
@@ -276,4 +249,4 @@ void preview(const Samples& s, std::uint8_t* out) {
   std::copy(tab.begin(), tab.end(), out);
 }
 
-}  // namespace tesk::pyfill
+}  // namespace tesk

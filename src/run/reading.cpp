@@ -1,0 +1,63 @@
+#include "run/reading.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "core/memory.h"
+#include "core/run_error.h"
+#include "stages/conversion.h"
+
+namespace tesk {
+namespace {
+
+std::string size_text(std::int64_t rows, std::int64_t cols) {
+  return std::to_string(rows) + " x " + std::to_string(cols) + " pixels";
+}
+
+}  // namespace
+
+void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t extra_bytes_per_pixel,
+                      const std::string& name, std::uint64_t reserved_bytes) {
+  const MemoryCheck m =
+      check_memory(rows, cols, RunGrids::bytes_per_pixel(false) + extra_bytes_per_pixel, reserved_bytes);
+  if (!m.fits)
+    throw MemoryRefusal("not enough memory: a grid of " + size_text(rows, cols) + " needs " +
+                        std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) + " MiB available (" +
+                        name + ")");
+}
+
+void allocate_run(RunGrids& g, int rows, int cols, int threads, const std::string& name,
+                  std::uint64_t reserved_bytes) {
+  check_run_memory(rows, cols, 0, name, reserved_bytes);
+  try {
+    g.allocate(rows, cols, false, threads > 1);
+  } catch (const std::bad_alloc&) {
+    throw MemoryRefusal("not enough memory for a grid of " + size_text(rows, cols) + " (" + name + ")");
+  }
+}
+
+std::string too_large_message(const std::string& name, double v, int row, int col, int equid) {
+  return name + ": " + too_large_text(v, row, col, equid);
+}
+
+void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row, double nodata, int equid,
+                        const std::string& name, ContourSurvey* survey, CancelCheck cancel) {
+  std::vector<double> row(static_cast<std::size_t>(itab.cols()));
+  for (int i = 0; i < itab.rows(); ++i) {
+    cancel.at_row(i, itab.cols());
+    read_row(i, row.data());
+    if (survey)
+      for (const double v : row)
+        if (!std::isnan(v) && v != nodata) survey->add(v, equid);
+    if (auto j = convert_row_to_internal(row.data(), itab.cols(), nodata, equid, itab[i]))
+      throw RunError(too_large_message(name, row[static_cast<std::size_t>(*j)], i, *j, equid));
+  }
+}
+
+void refuse_without_contours(const IntGrid& itab, std::int32_t off, const std::string& name) {
+  if (std::find_if(itab.begin(), itab.end(), [&](std::int32_t v) { return v != off; }) == itab.end())
+    throw RunError(name + " holds no contour pixel: every sample is the no-data value");
+}
+
+}  // namespace tesk

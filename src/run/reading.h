@@ -1,0 +1,45 @@
+// The first steps every run shares, whatever its front end: the grids
+// allocated (or refused, with the figures), the samples read into internal
+// units row by row, the refusal of a source without a contour pixel, and
+// the report of a value internal units cannot hold.  `name` names the
+// source in messages (a path, or a Python parameter).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/function_ref.h"
+#include "core/grid.h"
+#include "stages/contour_survey.h"
+#include "stages/pipeline.h"
+
+namespace tesk {
+
+// Throws MemoryRefusal when the grids of a run of rows x cols, and
+// extra_bytes_per_pixel more, do not fit the memory the run may use less
+// reserved_bytes (GDAL's block cache, for a run that reads files).
+void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t extra_bytes_per_pixel,
+                      const std::string& name, std::uint64_t reserved_bytes = 0);
+
+// Allocates the grids of a run (threads > 1: their pages mapped early).
+// Throws MemoryRefusal.
+void allocate_run(RunGrids& g, int rows, int cols, int threads, const std::string& name,
+                  std::uint64_t reserved_bytes = 0);
+
+// The message for a contour value v at (row, col) that internal units
+// cannot hold: "NAME: ...".
+std::string too_large_message(const std::string& name, double v, int row, int col, int equid);
+
+// Fills itab with the samples in internal units: read_row(i, row) gives
+// row i as doubles, NaN or a value equal to nodata (as compared there) off
+// the contours.  The contour values go into survey when one is given.
+// Throws RunError (too_large_message) for a value internal units cannot
+// hold, and Cancelled.
+void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row, double nodata, int equid,
+                        const std::string& name, ContourSurvey* survey, CancelCheck cancel);
+
+// Throws RunError when every value of itab is `off`: "NAME holds no
+// contour pixel: every sample is the no-data value".
+void refuse_without_contours(const IntGrid& itab, std::int32_t off, const std::string& name);
+
+}  // namespace tesk
