@@ -6,8 +6,11 @@ vector as a file OGR reads and a layer name (a memory or filtered layer is writt
 first).  The run is ``tesk.run`` in this process: its progress goes to the feedback, the feedback's cancel
 stops it, and its errors become QgsProcessingException with the command line's words.
 """
+import contextlib
 import os
 import shlex
+import threading
+import warnings
 
 from qgis.core import (QgsMapLayerType, QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException,
                        QgsProcessingParameterBand, QgsProcessingParameterBoolean,
@@ -179,20 +182,52 @@ class ContoursToDem(QgsProcessingAlgorithm):
             if path:
                 options[option] = results[name] = path
 
-        def progress(fraction):
+        def progress(fraction):  # the run stops on the exception, removing its temporary files
+            if feedback.isCanceled():
+                raise _Canceled
             feedback.setProgress(100 * fraction)
-            return not feedback.isCanceled()
 
         feedback.pushCommandInfo(_command_line(src, dst, options))
         try:
-            tesk.run(src, dst, progress=progress, **options)
-        except KeyboardInterrupt:
-            if not feedback.isCanceled():
-                raise
-            raise QgsProcessingException(_tr("Canceled: no output was written"))
+            with _warnings_to(feedback):
+                tesk.run(src, dst, progress=progress, **options)
+        except _Canceled:
+            raise QgsProcessingException(_tr("Canceled: no output was written")) from None
         except (ValueError, TypeError, OSError, MemoryError) as e:
             raise QgsProcessingException(str(e)) from e
         return results
+
+
+class _Canceled(Exception):
+    pass
+
+
+# The run gives its warnings (the command line's "Warning: ..." lines) as UserWarning on the thread that
+# runs it.  While it runs, those of that thread go to its feedback, each time they come (not once per place,
+# Python's default); every other warning goes where it went before.
+_feedbacks = {}
+_show_elsewhere = None
+
+
+def _show(message, category, filename, lineno, file=None, line=None):
+    feedback = _feedbacks.get(threading.get_ident())
+    if feedback is not None and issubclass(category, UserWarning):
+        feedback.pushWarning(str(message))
+    else:
+        _show_elsewhere(message, category, filename, lineno, file, line)
+
+
+@contextlib.contextmanager
+def _warnings_to(feedback):
+    global _show_elsewhere
+    if warnings.showwarning is not _show:
+        _show_elsewhere, warnings.showwarning = warnings.showwarning, _show
+        warnings.filterwarnings("always", category=UserWarning, module=r"tesk(_processing)?(\.|$)")
+    _feedbacks[threading.get_ident()] = feedback
+    try:
+        yield
+    finally:
+        del _feedbacks[threading.get_ident()]
 
 
 def _command_line(src, dst, options):
