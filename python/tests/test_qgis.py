@@ -39,9 +39,12 @@ def raster(tmp_path_factory):  # a copy: QGIS leaves its statistics beside the r
 
 
 @pytest.fixture(scope="module")
-def lines(tmp_path_factory):
-    path = tmp_path_factory.mktemp("lines") / "lines.gpkg"
-    subprocess.run(["gdal_contour", "-q", "-a", "ELEV", "-i", "20", str(DEMO / "jacksboro_true.tif"), str(path)], check=True)
+def lines(tmp_path_factory):  # a GeoPackage of two layers: contours every 20 m, and those above 900 m
+    path = str(tmp_path_factory.mktemp("lines") / "lines.gpkg")
+    subprocess.run(["gdal_contour", "-q", "-a", "ELEV", "-i", "20", "-nln", "c20", str(DEMO / "jacksboro_true.tif"), path],
+                   check=True)
+    subprocess.run(["ogr2ogr", "-update", "-nln", "high", "-sql", "SELECT * FROM c20 WHERE ELEV > 900", path, path],
+                   check=True)
     return path
 
 
@@ -76,8 +79,9 @@ def test_qgis_process_lists_and_runs_it_as_the_command_line(profile, lines, rast
     qgis_process = lambda *args: subprocess.run(["qgis_process.bin", *args], check=True, capture_output=True, text=True)
     assert "tesk:contourstodem\tContours to DEM" in qgis_process("list").stdout
     for src, params, options in [(raster, [], []),
-                                 (lines, ["FIELD=ELEV", "PIXEL_SIZE=90", "WINDOW=3"], ["-a", "ELEV", "-tr", 90, 90, "-m", 3])]:
-        qgis_process("run", "tesk:contourstodem", "--", f"INPUT={src}", "INTERVAL=20", *params, f"OUTPUT={tmp_path}/q.tif")
+                                 (lines, ["FIELD=ELEV", "PIXEL_SIZE=90", "WINDOW=3"], ["-l", "c20", "-a", "ELEV", "-tr", 90, 90, "-m", 3])]:
+        layer = "|layername=c20" * (src == lines)
+        qgis_process("run", "tesk:contourstodem", "--", f"INPUT={src}{layer}", "INTERVAL=20", *params, f"OUTPUT={tmp_path}/q.tif")
         assert_same_raster(tmp_path / "q.tif", cli(tmp_path / "c.tif", src, "-i", 20, *options))
 
 
@@ -140,6 +144,15 @@ def test_warnings_go_to_the_feedback_on_every_run(qgis, raster, tmp_path):
         qgis.run("tesk:contourstodem", {"INPUT": str(raster), "INTERVAL": 30, "OUTPUT": str(tmp_path / "q.tif")},
                  feedback=feedback)
     assert len(warned) == 2 and "not multiples of -i 30" in warned[1]
+
+
+def test_the_loaded_dem_has_the_crs_of_the_input_layer_when_its_file_has_none(qgis, raster, tmp_path):
+    from qgis.core import QgsCoordinateReferenceSystem, QgsProject, QgsRasterLayer
+    gdal.Translate(str(tmp_path / "c.tif"), str(raster)).SetProjection("")
+    layer = QgsRasterLayer(str(tmp_path / "c.tif"), "c")
+    layer.setCrs(QgsCoordinateReferenceSystem("EPSG:32616"))
+    qgis.runAndLoadResults("tesk:contourstodem", {"INPUT": layer, "INTERVAL": 20, "OUTPUT": str(tmp_path / "q.tif")})
+    assert [d.crs().authid() for d in QgsProject.instance().mapLayersByName("DEM")] == ["EPSG:32616"]
 
 
 def test_zip_holds_the_plugin_and_says_to_install_tesk_first(tmp_path):

@@ -12,7 +12,7 @@ import shlex
 import threading
 import warnings
 
-from qgis.core import (QgsMapLayerType, QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException,
+from qgis.core import (QgsMapLayerType, QgsProcessingLayerPostProcessorInterface, QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException,
                        QgsProcessingParameterBand, QgsProcessingParameterBoolean,
                        QgsProcessingParameterDefinition, QgsProcessingParameterEnum, QgsProcessingParameterExtent,
                        QgsProcessingParameterField, QgsProcessingParameterFileDestination,
@@ -195,7 +195,28 @@ class ContoursToDem(QgsProcessingAlgorithm):
             raise QgsProcessingException(_tr("Canceled: no output was written")) from None
         except (ValueError, TypeError, OSError, MemoryError) as e:
             raise QgsProcessingException(str(e)) from e
+        if context.willLoadLayerOnCompletion(dst):  # run from the GUI: the DEM is loaded into the project
+            context.layerToLoadOnCompletionDetails(dst).setPostProcessor(_SourceCrs.create(layer.crs()))
         return results
+
+
+class _SourceCrs(QgsProcessingLayerPostProcessorInterface):
+    """Gives the loaded DEM the input layer's CRS when its file holds none (a classic source, or a CRS set
+    in QGIS only)."""
+    instance = None  # QGIS does not own the object: it lives here until the next run's replaces it
+
+    def __init__(self, crs):
+        super().__init__()
+        self.crs = crs
+
+    def postProcessLayer(self, layer, context, feedback):  # noqa: N802
+        if not layer.crs().isValid() and self.crs.isValid():
+            layer.setCrs(self.crs)
+
+    @staticmethod
+    def create(crs):
+        _SourceCrs.instance = _SourceCrs(crs)
+        return _SourceCrs.instance
 
 
 class _Canceled(Exception):
