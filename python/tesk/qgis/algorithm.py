@@ -12,30 +12,28 @@ import shlex
 import threading
 import warnings
 
-from qgis.core import (QgsMapLayerType, QgsProcessingLayerPostProcessorInterface, QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException,
-                       QgsProcessingParameterBand, QgsProcessingParameterBoolean,
-                       QgsProcessingParameterDefinition, QgsProcessingParameterEnum, QgsProcessingParameterExtent,
-                       QgsProcessingParameterField, QgsProcessingParameterFileDestination,
+from qgis.core import (QgsMapLayerType, QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException,
+                       QgsProcessingLayerPostProcessorInterface, QgsProcessingParameterBand,
+                       QgsProcessingParameterBoolean, QgsProcessingParameterDefinition, QgsProcessingParameterEnum,
+                       QgsProcessingParameterExtent, QgsProcessingParameterFileDestination,
                        QgsProcessingParameterMapLayer, QgsProcessingParameterNumber,
-                       QgsProcessingParameterRasterDestination, QgsVectorFileWriter)
-from qgis.PyQt.QtCore import QCoreApplication, QVariant
-
+                       QgsProcessingParameterRasterDestination, QgsProcessingParameterString, QgsVectorFileWriter)
+from qgis.PyQt.QtCore import QCoreApplication
 
 # The output types of -ot, in the order of GDAL's own algorithms; Float32 is the command line's default.
 TYPES = ["Byte", "Int16", "UInt16", "UInt32", "Int32", "Float32", "Float64"]
 DEFAULT_TYPE = TYPES.index("Float32")
 ICON = os.path.join(os.path.dirname(__file__), "icon.svg")
 
-HELP = """Turns contour lines into a digital elevation model (DEM), with the values the command line
-<code>tesk SRC DST -i INTERVAL</code> writes for the same options: the contour values are grown outward
-pass after pass, a new line is drawn halfway in value wherever two grown values meet, the holes left are
-filled by averaging, the surface is optionally smoothed and the contours are laid back on top.
-
-The input is a raster whose no-data value marks the pixels off the contours, or a vector layer of contour
-lines or spot heights with their altitude in an attribute, burnt onto a grid as gdal_rasterize would.
-
-Each parameter says which option of the command line it stands for; <code>tesk --help</code> and
-<code>man tesk</code> say more."""
+HELP = "\n\n".join([
+    "Turns contour lines into a digital elevation model (DEM), with the values the command line <code>tesk SRC DST "
+    "-i INTERVAL</code> writes for the same options: the contour values are grown outward pass after pass, a new "
+    "line is drawn halfway in value wherever two grown values meet, the holes left are filled by averaging, the "
+    "surface is optionally smoothed and the contours are laid back on top.",
+    "The input is a raster whose no-data value marks the pixels off the contours, or a vector layer of contour "
+    "lines or spot heights with their altitude in a field, burnt onto a grid as gdal_rasterize would.",
+    "Each parameter's help names the option of the command line it stands for; <code>tesk --help</code> and "
+    "<code>man tesk</code> say more."])
 
 
 def _tr(text):
@@ -86,9 +84,10 @@ class ContoursToDem(QgsProcessingAlgorithm):
             "heights.")
         add(QgsProcessingParameterBand(self.BAND, _tr("Band"), 1, self.INPUT, optional=True),
             "-b: the band of a raster input (default 1).")
-        add(QgsProcessingParameterField(self.FIELD, _tr("Altitude field"), None, self.INPUT,
-                                        QgsProcessingParameterField.Any, optional=True),
-            "-a: the attribute of a vector input that holds the altitude; features whose value is NULL or "
+        # A name, not a field parameter: with INPUT as its parent, QGIS 3.22's field widget crashes QGIS when
+        # INPUT holds a raster, and without a parent it offers no field at all.
+        add(QgsProcessingParameterString(self.FIELD, _tr("Altitude field (vector input)"), optional=True),
+            "-a: the name of the field of a vector input that holds the altitude; features whose value is NULL or "
             "not a number are left out, with a warning.")
         add(QgsProcessingParameterNumber(self.INTERVAL, _tr("Contour interval"), QgsProcessingParameterNumber.Integer),
             "-i: the contour interval, a whole number in the altitude units of the input (not 0).")
@@ -97,10 +96,9 @@ class ContoursToDem(QgsProcessingAlgorithm):
             "-m: 1 does not smooth; any larger m smooths with a Bernstein window of m+1 by m+1 pixels.")
         add(QgsProcessingParameterBoolean(self.OVERLAY, _tr("Lay the contours back over the result"), True),
             "Unchecked: --no-overlay, the smoothed values stay on the contour pixels.")
-        nodata = QgsProcessingParameterNumber(self.NODATA, _tr("No-data value of the input"),
-                                              QgsProcessingParameterNumber.Double, optional=True)
-        nodata.setGuiDefaultValueOverride(QVariant(QVariant.Double))
-        add(nodata, "--nodata: the value of the pixels off the contours, in place of the raster's own.")
+        add(QgsProcessingParameterNumber(self.NODATA, _tr("No-data value of the input"),
+                                         QgsProcessingParameterNumber.Double, optional=True),
+            "--nodata: the value of the pixels off the contours, in place of the raster's own.")
         add(QgsProcessingParameterNumber(self.PIXEL_SIZE, _tr("Pixel size (vector input)"),
                                          QgsProcessingParameterNumber.Double, optional=True, minValue=0),
             "-tr SIZE SIZE: the size of the square pixels a vector input is burnt onto, in its CRS's units; "
@@ -125,8 +123,8 @@ class ContoursToDem(QgsProcessingAlgorithm):
                                                   optional=True, createByDefault=False),
             "--hillshade: a shaded relief of the DEM, as gdaldem hillshade draws it.")
 
-    def _given(self, parameters, name):
-        return parameters.get(name) is not None
+    def _given(self, parameters, name):  # the GUI gives NULL or "" for a parameter left empty
+        return parameters.get(name) not in (None, "")  # NULL == None
 
     def _vector_path(self, parameters, name, context, feedback, multi_layer):
         formats = QgsVectorFileWriter.supportedFormatExtensions()
@@ -155,11 +153,12 @@ class ContoursToDem(QgsProcessingAlgorithm):
         else:
             src, name = self._vector_path(parameters, self.INPUT, context, feedback, True)
             options["layer"] = name or None
-            if not self._given(parameters, self.PIXEL_SIZE):
-                raise QgsProcessingException(_tr("PIXEL_SIZE is required for a vector input"))
+            for name in (self.FIELD, self.PIXEL_SIZE):
+                if not self._given(parameters, name):
+                    raise QgsProcessingException(_tr("{} is required for a vector input").format(name))
         # Given for a raster input, these reach the run, which refuses them in the command line's words.
         if self._given(parameters, self.FIELD):
-            options["attribute"] = self.parameterAsString(parameters, self.FIELD, context) or None
+            options["attribute"] = self.parameterAsString(parameters, self.FIELD, context)
         if self._given(parameters, self.PIXEL_SIZE):
             size = self.parameterAsDouble(parameters, self.PIXEL_SIZE, context)
             options["pixel_size"] = (size, size)
