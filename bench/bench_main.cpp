@@ -33,7 +33,7 @@
 #include "io/header.h"
 #include "io/raster.h"
 #include "stages/conversion_fast.h"
-#include "stages/dilation_fast.h"
+#include "stages/dilation/dilation_fast.h"
 #include "stages/gap_filling_fast.h"
 #include "core/thread_pool.h"
 #include "stages/pipeline.h"

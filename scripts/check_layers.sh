@@ -4,7 +4,8 @@
 #
 #   core                 core
 #   stages, io           core and themselves (neither includes the other)
-#   run                  core, stages, io, run (the run API every front end calls)
+#   tiles                core, stages and itself
+#   run                  core, stages, io, tiles, run (the run API every front end calls)
 #   console              core, stages, io, console
 #   app                  everything
 #
@@ -16,9 +17,10 @@ declare -A may_include=(
   [core]="core"
   [stages]="core stages"
   [io]="core io"
-  [run]="core stages io run"
+  [tiles]="core stages tiles"
+  [run]="core stages io tiles run"
   [console]="core stages io console"
-  [app]="core stages io run console app"
+  [app]="core stages io tiles run console app"
 )
 
 bad=0

@@ -23,24 +23,6 @@
 namespace tesk::gdal {
 namespace {
 
-// A one-band dataset in memory over an existing buffer (no copy).
-DatasetPtr wrap(void* data, GDALDataType type, int rows, int cols) {
-  GDALDriverH mem = GDALGetDriverByName("MEM");
-  DatasetPtr ds(GDALCreate(mem, "", cols, rows, 0, GDT_Byte, nullptr));
-  if (!ds) throw RunError(with_gdal_reason("cannot make a grid in memory"));
-  char pointer[64];
-  std::snprintf(pointer, sizeof pointer, "%p", data);
-  CPLStringList opts;
-  opts.SetNameValue("DATAPOINTER", pointer);
-  if (GDALAddBand(ds.get(), type, opts.List()) != CE_None) throw RunError(with_gdal_reason("cannot make a band"));
-  return ds;
-}
-
-void set_georef(GDALDatasetH ds, const Georef& g) {
-  if (g.has_transform) GDALSetGeoTransform(ds, const_cast<double*>(g.transform.data()));
-  if (!g.projection.empty()) GDALSetProjection(ds, g.projection.c_str());
-}
-
 bool has_key(const std::vector<std::string>& options, const char* key) {
   const std::size_t n = std::strlen(key);
   for (const auto& o : options)
@@ -88,19 +70,19 @@ CPLStringList creation_options(const RasterDestination& dst) {
   return options;
 }
 
-// The altitudes of rows [i, i + n) into values, as T (float for a Float32
-// band, which stores exactly the float nearest to each double), shared
-// among the pool's threads.
+// The altitudes of n rows of internal values w into values, as T (float
+// for a Float32 band, which stores exactly the float nearest to each
+// double), shared among the pool's threads; in (null: no mask) is the
+// mask's first row of them.
 template <class T>
-void altitudes(std::vector<T>& values, const IntGrid& internal, int i, int n, const Resolution& r,
-               const ByteGrid* inside, double nodata, ThreadPool& pool) {
-  const int cols = internal.cols();
+void altitudes(std::vector<T>& values, const std::int32_t* w, const std::uint8_t* in, int n, int cols,
+               const Resolution& r, double nodata, ThreadPool& pool) {
   pool.for_range(0, n, 16, [&](std::int64_t k0, std::int64_t k1, int) {
     for (auto k = k0; k < k1; ++k) {
-      const std::int32_t* w = internal[i + static_cast<int>(k)];
-      const std::uint8_t* in = inside ? (*inside)[i + static_cast<int>(k)] : nullptr;
+      const std::int32_t* wk = w + k * cols;
+      const std::uint8_t* ik = in ? in + k * cols : nullptr;
       T* v = values.data() + k * cols;
-      for (int j = 0; j < cols; ++j) v[j] = static_cast<T>(in && !in[j] ? nodata : altitude_of(w[j], r));
+      for (int j = 0; j < cols; ++j) v[j] = static_cast<T>(ik && !ik[j] ? nodata : altitude_of(wk[j], r));
     }
   });
 }
@@ -109,9 +91,9 @@ void altitudes(std::vector<T>& values, const IntGrid& internal, int i, int n, co
 // each write completes blocks, which GDAL compresses on its threads), the
 // progress reported after each.
 template <class T>
-void fill_band(GDALRasterBandH band, GDALDataType buffer_type, const IntGrid& internal, const Resolution& r,
+void fill_band(GDALRasterBandH band, GDALDataType buffer_type, const ResultRows& internal, const Resolution& r,
                const StepProgress& step, const std::string& path, const ByteGrid* inside, double nodata, int threads) {
-  const int rows = internal.rows(), cols = internal.cols();
+  const int rows = internal.rows, cols = internal.cols;
   int block_cols = 0, block_rows = 0;
   GDALGetBlockSize(band, &block_cols, &block_rows);
   block_rows = std::clamp(block_rows, 1, rows);
@@ -121,7 +103,7 @@ void fill_band(GDALRasterBandH band, GDALDataType buffer_type, const IntGrid& in
   ThreadPool pool(threads);
   for (int i = 0; i < rows; i += chunk) {
     const int n = std::min(chunk, rows - i);
-    altitudes(values, internal, i, n, r, inside, nodata, pool);
+    altitudes(values, internal.at(i, n), inside ? (*inside)[i] : nullptr, n, cols, r, nodata, pool);
     if (GDALRasterIO(band, GF_Write, 0, i, cols, n, values.data(), cols, n, buffer_type, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot write " + path));
     if (!step.report(static_cast<double>(i + n) / rows)) throw RunError("the writing of " + path + " was stopped");
@@ -164,12 +146,12 @@ struct Difference {
 
 // Reads the written raster back and compares it, pixel by pixel, with the
 // values meant for it in its own type.
-Difference compare_written(const RasterDestination& dst, const IntGrid& internal, const Resolution& r,
+Difference compare_written(const RasterDestination& dst, const ResultRows& internal, const Resolution& r,
                            const ByteGrid* inside) {
   DatasetPtr ds(GDALOpen(dst.path.c_str(), GA_ReadOnly));
   if (!ds) throw RunError(with_gdal_reason("cannot read back " + dst.path));
   GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
-  const int rows = internal.rows(), cols = internal.cols();
+  const int rows = internal.rows, cols = internal.cols;
   const bool single = dst.type == "Float32";
   auto stored = [&](double v) { return single ? static_cast<double>(static_cast<float>(v)) : v; };
   const double nodata = stored(dst.nodata.value_or(0));
@@ -178,8 +160,9 @@ Difference compare_written(const RasterDestination& dst, const IntGrid& internal
   for (int i = 0; i < rows; ++i) {
     if (!band || GDALRasterIO(band, GF_Read, 0, i, cols, 1, row.data(), cols, 1, GDT_Float64, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read back " + dst.path));
+    const std::int32_t* w = internal.at(i, 1);
     for (int j = 0; j < cols; ++j) {
-      const double want = inside && !(*inside)[i][j] ? nodata : stored(altitude_of(internal[i][j], r));
+      const double want = inside && !(*inside)[i][j] ? nodata : stored(altitude_of(w[j], r));
       const double got = row[static_cast<std::size_t>(j)];
       if (got == want || (std::isnan(got) && std::isnan(want))) continue;
       ++d.pixels;
@@ -192,7 +175,7 @@ Difference compare_written(const RasterDestination& dst, const IntGrid& internal
 
 // A format or options that do not give back the values: refused, unless
 // the user asked for lossy writing, which is then a warning.
-void check_written(const RasterDestination& dst, const CPLStringList& options, const IntGrid& internal,
+void check_written(const RasterDestination& dst, const CPLStringList& options, const ResultRows& internal,
                    const Resolution& r, const ByteGrid* inside) {
   const std::string lossy = lossy_choice(dst.options);
   if (known_lossless(dst.format.driver, options, lossy)) return;
@@ -247,6 +230,11 @@ std::vector<std::string> classic_set_files(const std::string& path) {
 
 void write_raster(const RasterDestination& dst, const IntGrid& internal, const Resolution& r, const Georef& georef,
                   const StepProgress& step, const ByteGrid* inside) {
+  write_raster(dst, ResultRows::of(internal), r, georef, step, inside);
+}
+
+void write_raster(const RasterDestination& dst, const ResultRows& internal, const Resolution& r, const Georef& georef,
+                  const StepProgress& step, const ByteGrid* inside) {
   init();
   if (inside && !dst.nodata)
     throw RunError("--mask: the output type " + dst.type + " has no value left for no-data, which marks the pixels "
@@ -254,7 +242,7 @@ void write_raster(const RasterDestination& dst, const IntGrid& internal, const R
   GDALDriverH driver = GDALGetDriverByName(dst.format.driver.c_str());
   const CPLStringList options = creation_options(dst);
   const GDALDataType type = GDALGetDataTypeByName(dst.type.c_str());
-  const int rows = internal.rows(), cols = internal.cols();
+  const int rows = internal.rows, cols = internal.cols;
   const bool direct = dst.format.create;
   CPLErrorReset();
   DatasetPtr ds(direct ? GDALCreate(driver, dst.path.c_str(), cols, rows, 1, type, options.List())
@@ -300,60 +288,6 @@ void write_classic_set(const std::string& path, const Header& header, const Byte
   const std::string text = format_header(header);
   write_bytes(files[1], "the header", text.data(), text.size());
   write_bytes(files[3], "the header", text.data(), text.size());
-}
-
-void write_png(const std::string& path, const ByteGrid& tab, std::optional<double> nodata) {
-  init();
-  DatasetPtr mem = wrap(const_cast<std::uint8_t*>(tab.data()), GDT_Byte, tab.rows(), tab.cols());
-  if (nodata) GDALSetRasterNoDataValue(GDALGetRasterBand(mem.get(), 1), *nodata);
-  CPLErrorReset();
-  DatasetPtr png(GDALCreateCopy(GDALGetDriverByName("PNG"), path.c_str(), mem.get(), FALSE, nullptr, nullptr,
-                                nullptr));
-  if (!png) throw RunError(with_gdal_reason("cannot write " + path));
-  png.reset();
-  if (CPLGetLastErrorType() >= CE_Failure) throw RunError(with_gdal_reason("cannot write " + path));
-}
-
-void write_hillshade(const std::string& path, const IntGrid& internal, const Resolution& r, const Georef& georef,
-                     std::optional<double> nodata, double z, const ByteGrid* inside) {
-  init();
-  // Single precision is what gdaldem computes in.
-  Grid<float> surface(internal.rows(), internal.cols());
-  for (std::size_t k = 0; k < internal.size(); ++k)
-    surface.data()[k] = static_cast<float>(altitude_of(internal.data()[k], r));
-  DatasetPtr dem = wrap(surface.data(), GDT_Float32, surface.rows(), surface.cols());
-  set_georef(dem.get(), georef);
-  if (nodata) GDALSetRasterNoDataValue(GDALGetRasterBand(dem.get(), 1), *nodata);
-  bool geographic = false;
-  if (!georef.projection.empty()) {
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(georef.projection.c_str());
-    geographic = srs && OSRIsGeographic(srs);
-    if (srs) OSRDestroySpatialReference(srs);
-  }
-  // Into memory; the PNG is written from the bytes so that no
-  // georeferencing sidecar lands beside the picture.
-  char zs[40];
-  std::snprintf(zs, sizeof zs, "%.17g", z);
-  CPLStringList args;
-  for (const char* a : {"-of", "MEM", "-alg", "Horn", "-az", "315", "-alt", "45", "-z", static_cast<const char*>(zs),
-                        "-s", geographic ? "111120" : "1"})
-    args.AddString(a);
-  GDALDEMProcessingOptions* opts = GDALDEMProcessingOptionsNew(args.List(), nullptr);
-  if (!opts) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path + ": GDAL refused its options"));
-  int usage_error = 0;
-  CPLErrorReset();
-  DatasetPtr shade(GDALDEMProcessing("", dem.get(), "hillshade", nullptr, opts, &usage_error));
-  GDALDEMProcessingOptionsFree(opts);
-  if (!shade) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path));
-  ByteGrid bytes(internal.rows(), internal.cols());
-  if (GDALRasterIO(GDALGetRasterBand(shade.get(), 1), GF_Read, 0, 0, bytes.cols(), bytes.rows(), bytes.data(),
-                   bytes.cols(), bytes.rows(), GDT_Byte, 0, 0) != CE_None)
-    throw RunError(with_gdal_reason("cannot compute the hillshade for " + path));
-  if (!inside) return write_png(path, bytes);
-  // Shaded over the whole surface, then 0 (the shade's no-data) outside.
-  for (std::size_t k = 0; k < bytes.size(); ++k)
-    if (!inside->data()[k]) bytes.data()[k] = 0;
-  write_png(path, bytes, 0.0);
 }
 
 }  // namespace tesk::gdal

@@ -12,6 +12,7 @@
 #include "io/gdal_source.h"
 #include "io/header.h"
 #include "io/output_type.h"
+#include "io/result_rows.h"
 
 namespace tesk::gdal {
 
@@ -47,6 +48,9 @@ struct RasterDestination {
 // to `step` and stops when it says so.  Throws RunError.
 void write_raster(const RasterDestination& dst, const IntGrid& internal, const Resolution& r, const Georef& georef,
                   const StepProgress& step, const ByteGrid* inside = nullptr);
+// The same from a result read a block of rows at a time.
+void write_raster(const RasterDestination& dst, const ResultRows& internal, const Resolution& r, const Georef& georef,
+                  const StepProgress& step, const ByteGrid* inside = nullptr);
 
 // Checks creation options against what the driver declares: each unknown
 // option or invalid value is a GDAL warning (see gdal::warn).  GDAL's own
@@ -57,18 +61,5 @@ void check_creation_options(const std::string& driver, const std::vector<std::st
 // (16-bit when the name ends in _m2.raw: every value must lie in 0..65535)
 // and the header text, the same in both header files.  Throws RunError.
 void write_classic_set(const std::string& path, const Header& header, const ByteGrid& tab, const IntGrid& itab1);
-
-// An 8-bit grey PNG of the bytes of tab, with nodata when given.  Throws
-// RunError.
-void write_png(const std::string& path, const ByteGrid& tab, std::optional<double> nodata = std::nullopt);
-
-// GDAL's hillshade of the surface (`internal` at resolution r) as an 8-bit
-// grey PNG: gdaldem's defaults (Horn's method, azimuth 315, altitude 45),
-// the relief exaggerated z times, and on a geographic grid the degrees
-// taken as 111120 m (gdaldem's -s 111120).  The pixel size comes from the
-// georeferencing.  With `inside`, the pixels where it is 0 are 0, the
-// shade's no-data value (the PNG says so).  Throws RunError.
-void write_hillshade(const std::string& path, const IntGrid& internal, const Resolution& r, const Georef& georef,
-                     std::optional<double> nodata, double z, const ByteGrid* inside = nullptr);
 
 }  // namespace tesk::gdal

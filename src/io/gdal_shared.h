@@ -30,4 +30,10 @@ struct DatasetCloser {
 };
 using DatasetPtr = std::unique_ptr<void, DatasetCloser>;
 
+// Places a dataset as g says.
+inline void set_georef(GDALDatasetH ds, const Georef& g) {
+  if (g.has_transform) GDALSetGeoTransform(ds, const_cast<double*>(g.transform.data()));
+  if (!g.projection.empty()) GDALSetProjection(ds, g.projection.c_str());
+}
+
 }  // namespace tesk::gdal

@@ -13,6 +13,7 @@
 
 #include "core/run_error.h"
 #include "io/gdal_output.h"
+#include "io/gdal_pictures.h"
 #include "io/staged_output.h"
 #include "stages/progress.h"
 
@@ -155,7 +156,8 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
   hooks.report(0.96);
   if (o.preview) gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), g.tab);
   if (o.hillshade)
-    gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)), g.itab, res,
+    gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)),
+                          gdal::ResultRows::of(g.itab), res,
                           src.georef(), nodata, o.hillshade_z, inside);
   return w;
 }

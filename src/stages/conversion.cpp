@@ -8,12 +8,6 @@
 
 namespace tesk {
 
-std::optional<std::int32_t> to_internal(std::int32_t v, int equid) {
-  const float fval = static_cast<float>(static_cast<double>(v) / static_cast<double>(equid) * 512.0);
-  if (!(std::fabs(fval) < 2147483648.0f)) return std::nullopt;
-  return static_cast<std::int32_t>(fval);
-}
-
 std::optional<std::int32_t> to_internal_real(double v, int equid) {
   const double d = v / static_cast<double>(equid) * 512.0;
   if (!(std::fabs(d) < 4294967296.0)) return std::nullopt;  // also NaN; keeps the float store defined

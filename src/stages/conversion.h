@@ -7,6 +7,7 @@
 // store in double precision.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,9 +30,24 @@ struct ConversionFault {
 // column C is too large for the interval E (...)".
 std::string too_large_text(double value, int row, int col, int equid);
 
-// One value into internal units; nullopt when it does not fit an int.
-// equid must not be 0.
-std::optional<std::int32_t> to_internal(std::int32_t v, int equid);
+// One value into internal units; ok is cleared (and 0 returned) when it
+// does not fit an int.  Inline, so that the fast conversion's loops
+// vectorise it.  equid must not be 0.
+inline std::int32_t internal_value(std::int32_t v, int equid, bool& ok) {
+  const float fval = static_cast<float>(static_cast<double>(v) / static_cast<double>(equid) * 512.0);
+  if (!(std::fabs(fval) < 2147483648.0f)) {
+    ok = false;
+    return 0;
+  }
+  return static_cast<std::int32_t>(fval);
+}
+
+// The same, nullopt when it does not fit an int.
+inline std::optional<std::int32_t> to_internal(std::int32_t v, int equid) {
+  bool ok = true;
+  const std::int32_t w = internal_value(v, equid, ok);
+  return ok ? std::optional<std::int32_t>(w) : std::nullopt;
+}
 
 // One internal value back into altitude units, saturating at the int limits.
 std::int32_t to_altitude(std::int32_t w, int equid);

@@ -30,17 +30,6 @@ class FirstFault {
   std::optional<ConversionFault> fault_;
 };
 
-// One value into internal units, as to_internal; ok is cleared when it does
-// not fit an int.
-inline std::int32_t internal_value(std::int32_t v, int equid, bool& ok) {
-  const float fval = static_cast<float>(static_cast<double>(v) / static_cast<double>(equid) * 512.0);
-  if (!(std::fabs(fval) < 2147483648.0f)) {
-    ok = false;
-    return 0;
-  }
-  return static_cast<std::int32_t>(fval);
-}
-
 // x held within [INT_MIN, INT_MAX], so that its conversion truncates or
 // saturates as trunc_to_int does (x is never NaN here).  The choice is made
 // on the bits: compilers do not turn a choice between doubles into vector

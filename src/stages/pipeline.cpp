@@ -5,8 +5,8 @@
 #include "core/memory.h"
 
 #include "stages/conversion_fast.h"
-#include "stages/dilation.h"
-#include "stages/dilation_fast.h"
+#include "stages/dilation_literal.h"
+#include "stages/dilation/dilation_fast.h"
 #include "stages/gap_filling.h"
 #include "stages/gap_filling_fast.h"
 #include "core/thread_pool.h"
@@ -17,6 +17,9 @@
 namespace tesk {
 namespace {
 
+// The record of the passes, when the caller asked for one.
+IntGrid* record(RunGrids& g) { return g.written_at.same_shape(g.itab) ? &g.written_at : nullptr; }
+
 // The literal stages: one sweep over the grid after another, one thread,
 // the dilation's own scratch grid itab2.
 struct LiteralStages {
@@ -26,7 +29,7 @@ struct LiteralStages {
     return convert_to_internal(g.itab, ival, equid, cancel);
   }
   void dilate(const PassCallback& on_pass, RunStats& stats) {
-    const DilationStats d = dilate_literal(g.itab, g.itab1, g.itab2, on_pass, cancel);
+    const DilationStats d = dilate_literal(g.itab, g.itab1, g.itab2, on_pass, cancel, record(g));
     stats.passes = d.passes;
     stats.growth_sweeps = d.growth_sweeps;
     // Every growth sweep, plus the midpoint and commit sweeps of each pass.
@@ -58,7 +61,7 @@ struct FastStages {
     return convert_to_internal_fast(g.itab, ival, equid, pool, cancel);
   }
   void dilate(const PassCallback& on_pass, RunStats& stats) {
-    const FastDilationStats d = dilate_fast(g.itab, g.itab1, g.tab, on_pass, {}, &pool, cancel);
+    const FastDilationStats d = dilate_fast(g.itab, g.itab1, g.tab, on_pass, {}, &pool, cancel, record(g));
     stats.passes = d.passes;
     stats.growth_sweeps = d.growth_sweeps;
     stats.dilation_visits = d.pixels_visited;

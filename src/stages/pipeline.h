@@ -92,6 +92,10 @@ struct RunGrids {
   IntGrid itab;   // working surface; holds the raw input on entry
   IntGrid itab1;  // result, in altitude units on return
   IntGrid itab2;  // scratch of the literal dilation
+  // Optional: given itab's shape before the run, the dilation keeps in it
+  // the record of its passes (stages/dilation.h).  A tiled run proves its
+  // result from it.
+  IntGrid written_at;
 
   // Bytes per pixel the grids of a run need.
   static std::uint64_t bytes_per_pixel(bool literal);

@@ -28,9 +28,9 @@ void Min_max(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row
   }
 }
 
-Stretch stretch_line(int min_al, int max_al) {
-  const float iy1 = 0.0f;
-  const float iy2 = 255.0f;
+Stretch stretch_line(int min_al, int max_al, float low, float high) {
+  const float iy1 = low;
+  const float iy2 = high;
   const float ix1 = static_cast<float>(min_al);
   const float ix2 = static_cast<float>(max_al);
   Stretch s;

@@ -17,15 +17,17 @@ int arrondi(double valeur);
 // on_row (may be empty) is called before each row.
 void Min_max(int* Minv, int* maxv, const IntGrid& tab, const RowCallback& on_row, CancelCheck cancel = {});
 
-// The slope a and intercept b of the stretching line through (min_al, 0) and
-// (max_al, 255), each held in single precision.  flat is set when the two
-// ends coincide in single precision (no line exists).
+// The slope a and intercept b of the stretching line through (min_al, low)
+// and (max_al, high), each held in single precision: the whole preview
+// stretches onto 0..255, a preview over an area of interest onto 1..255.
+// flat is set when the two ends coincide in single precision (no line
+// exists).
 struct Stretch {
   float a = 0.0f;
   float b = 0.0f;
   bool flat = false;
 };
-Stretch stretch_line(int min_al, int max_al);
+Stretch stretch_line(int min_al, int max_al, float low = 0.0f, float high = 255.0f);
 
 // One preview byte: the low 8 bits of arrondi(v * a + b), formed in double.
 inline std::uint8_t stretch_byte(std::int32_t v, const Stretch& s) {

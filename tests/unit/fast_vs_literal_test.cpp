@@ -11,8 +11,8 @@
 
 #include "core/thread_pool.h"
 #include "stages/conversion.h"
-#include "stages/dilation.h"
-#include "stages/dilation_fast.h"
+#include "stages/dilation_literal.h"
+#include "stages/dilation/dilation_fast.h"
 #include "stages/gap_filling.h"
 #include "stages/gap_filling_fast.h"
 #include "stages/pipeline.h"
@@ -41,14 +41,16 @@ std::string show(const FastDilationLimits& l) {
 void expect_same_dilation(const IntGrid& start, const FastDilationLimits& limits, ThreadPool& pool,
                           const std::string& what) {
   const int r = start.rows(), c = start.cols();
-  IntGrid lit = copy_of(start), l1(r, c), l2(r, c), fast = copy_of(start), grown(r, c);
+  IntGrid lit = copy_of(start), l1(r, c), l2(r, c), fast = copy_of(start), grown(r, c), lw(r, c), fw(r, c);
   ByteGrid state(r, c);
   std::vector<std::string> lr, fr;
-  const DilationStats ls = dilate_literal(lit, l1, l2, [&](const PassReport& p) { lr.push_back(pass_line(p)); });
-  const FastDilationStats fs =
-      dilate_fast(fast, grown, state, [&](const PassReport& p) { fr.push_back(pass_line(p)); }, limits, &pool);
+  const DilationStats ls =
+      dilate_literal(lit, l1, l2, [&](const PassReport& p) { lr.push_back(pass_line(p)); }, {}, &lw);
+  const FastDilationStats fs = dilate_fast(
+      fast, grown, state, [&](const PassReport& p) { fr.push_back(pass_line(p)); }, limits, &pool, {}, &fw);
   const std::string w = what + show(limits) + " threads " + std::to_string(pool.size());
   ASSERT_TRUE(same(lit, fast)) << w;
+  ASSERT_TRUE(same(lw, fw)) << w << ": the records of the passes differ";
   ASSERT_EQ(std::tuple(ls.passes, ls.growth_sweeps, lr), std::tuple(fs.passes, fs.growth_sweeps, fr)) << w;
   if (pool.size() > 1 && limits.stack_capacity == 0 && start.size() <= 4096) {  // the work does not depend on threads
     IntGrid one = copy_of(start);

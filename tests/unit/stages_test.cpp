@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "stages/conversion.h"
-#include "stages/dilation.h"
+#include "stages/dilation_literal.h"
 #include "stages/dilation/keys.h"
 #include "stages/gap_filling.h"
 #include "stages/pipeline.h"

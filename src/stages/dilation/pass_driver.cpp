@@ -1,5 +1,5 @@
 // The pass loop of the fast dilation: which walks each pass takes, and the
-// flood after it.  See stages/dilation_fast.h for how a pass works.
+// flood after it.  See stages/dilation/dilation_fast.h for how a pass works.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -11,7 +11,7 @@
 #include "stages/dilation/states.h"
 #include "stages/dilation/tiles.h"
 #include "stages/dilation/walker.h"
-#include "stages/dilation_fast.h"
+#include "stages/dilation/dilation_fast.h"
 
 namespace tesk {
 namespace {
@@ -125,6 +125,15 @@ class PassDriver {
 
   const Tally& tally() const { return tally_; }
 
+  // The pixels the pass just done wrote into the record: those holding data
+  // by their state (settled already or not) that it does not hold yet.
+  void record(IntGrid& written_at, int pass) const {
+    constexpr std::uint64_t kWritten = kDataStates | state_bit(kCommit);
+    std::int32_t* w = written_at.data();
+    for (std::size_t x = 0; x < written_at.size(); ++x)
+      if (w[x] == kNeverWritten && (kWritten >> g_.st(x) & 1)) w[x] = pass;
+  }
+
  private:
   // The rest of a pass walked with straight-line code, after its first
   // sweep: one walk the other way with the second sweep and the midpoints.
@@ -197,8 +206,9 @@ class PassDriver {
 }  // namespace
 
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
-                              FastDilationLimits limits, ThreadPool* pool, CancelCheck cancel) {
+                              FastDilationLimits limits, ThreadPool* pool, CancelCheck cancel, IntGrid* written_at) {
   FastDilationStats stats;
+  if (written_at) start_record(itab, *written_at);
   PassDriver driver(itab, grown, state, limits, pool, cancel);
   std::int64_t nodata = driver.setup();
   std::int64_t modif = 1;
@@ -211,6 +221,7 @@ FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, co
     ++stats.passes;
     modif = driver.pass(stats.growth_sweeps);
     nodata -= modif;
+    if (written_at && modif > 0) driver.record(*written_at, stats.passes);
   }
   driver.finish();
   stats.pixels_visited = driver.tally().visited;

@@ -20,7 +20,7 @@
 #include "stages/dilation/lanes.h"
 #include "stages/dilation/states.h"
 #include "stages/dilation/tiles.h"
-#include "stages/dilation_fast.h"
+#include "stages/dilation/dilation_fast.h"
 
 namespace tesk {
 class ThreadPool;

@@ -1,4 +1,4 @@
-#include "stages/dilation.h"
+#include "stages/dilation_literal.h"
 
 #include <algorithm>
 #include <climits>
@@ -78,6 +78,11 @@ std::int32_t midpoint(const IntGrid& itab2, int i, int j) {
 
 }  // namespace
 
+void start_record(const IntGrid& itab, IntGrid& written_at) {
+  std::transform(itab.begin(), itab.end(), written_at.begin(),
+                 [](std::int32_t v) { return v == kNoData ? kNeverWritten : 0; });
+}
+
 std::int64_t tesklette(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, std::int64_t* sweeps, CancelCheck cancel) {
   // 1. Snapshot.
   std::copy(itab.begin(), itab.end(), itab1.begin());
@@ -118,8 +123,9 @@ std::int64_t tesklette(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, std::int64
 }
 
 DilationStats dilate_literal(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, const PassCallback& on_pass,
-                             CancelCheck cancel) {
+                             CancelCheck cancel, IntGrid* written_at) {
   DilationStats stats;
+  if (written_at) start_record(itab, *written_at);
   std::int64_t modif = 1;
   while (modif > 0) {
     PassReport report;
@@ -132,6 +138,9 @@ DilationStats dilate_literal(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, cons
     if (on_pass) on_pass(report);
     ++stats.passes;
     modif = tesklette(itab, itab1, itab2, &stats.growth_sweeps, cancel);
+    if (written_at && modif > 0)
+      for (std::size_t x = 0; x < itab.size(); ++x)
+        if (written_at->data()[x] == kNeverWritten && itab.data()[x] != kNoData) written_at->data()[x] = stats.passes;
   }
   return stats;
 }

@@ -44,7 +44,7 @@
 #include <cstdint>
 
 #include "core/grid.h"
-#include "stages/dilation.h"
+#include "stages/dilation_literal.h"
 #include "stages/progress.h"
 
 namespace tesk {
@@ -107,7 +107,10 @@ class ThreadPool;
 // straight-line walks among its threads (same result at every count).
 // cancel is polled by every thread; once it asks, every lane of a walk
 // stops (none is left waiting for another) and Cancelled is thrown.
+// written_at, when given, receives the record of the passes that
+// dilate_literal keeps (one more scan of the states after each pass).
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
-                              FastDilationLimits limits = {}, ThreadPool* pool = nullptr, CancelCheck cancel = {});
+                              FastDilationLimits limits = {}, ThreadPool* pool = nullptr, CancelCheck cancel = {},
+                              IntGrid* written_at = nullptr);
 
 }  // namespace tesk

@@ -1,0 +1,203 @@
+#include "tiles/certificate.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "stages/dilation_literal.h"
+#include "stages/smoothing.h"
+#include "tiles/distances.h"
+
+namespace tesk {
+namespace {
+
+// Whether an uncertain pixel lies within distance r of the rectangle of
+// tile rows i0..i1 and columns j0..j1: one of the set, or one beyond a cut
+// side.
+bool near_uncertain(const SetCounts& u, CutSides cut, int rows, int cols, int i0, int i1, int j0, int j1,
+                    std::int32_t r) {
+  return (cut.top && i0 < r) || (cut.bottom && rows - 1 - i1 < r) || (cut.left && j0 < r) ||
+         (cut.right && cols - 1 - j1 < r) || u.near(i0, i1, j0, j1, r);
+}
+
+// How far from a no-data pixel of layer d a pass reads to decide what it
+// writes there.  Its grown value comes from within d of it.  Its midpoint
+// needs the grown values of the cross neighbours that may be greater: one
+// of layer d - 1 or d grows from within that layer of it, so within d + 1
+// of the pixel; one of layer d + 1 grows from the pixel itself among
+// others, is never greater, and needs only to be known to lie in layer
+// d + 1: no data within d of it.  layer is framed (0 in the frame, as at
+// data pixels); x is the pixel's index there.
+std::int32_t reach(const IntGrid& layer, std::size_t x) {
+  const std::int32_t* l = layer.data();
+  const auto w = static_cast<std::size_t>(layer.cols());
+  const std::int32_t d = l[x];
+  const std::int32_t beside = std::max(std::max(l[x - w], l[x - 1]), std::max(l[x + 1], l[x + w]));
+  return std::max(d, std::min(beside, d) + 1);
+}
+
+// The holes the dilation leaves: sets of pixels that no pass writes,
+// connected through their cross, grouped in `pixels` (hole h from ends[h -
+// 1] to ends[h]).  settled gives at their pixels the first pass before
+// which every pixel around the hole holds data: from then on the hole is
+// grown alike by every pass (its layers no longer change).
+struct Holes {
+  std::vector<Pixel> pixels;
+  std::vector<std::size_t> ends;
+  std::vector<std::int32_t> settles;  // of each hole
+  IntGrid settled;
+};
+
+// A settled hole while the certificate follows the passes: its pixels'
+// reaches, their rectangle and the largest reach.
+struct SettledHole {
+  std::size_t first = 0, end = 0;
+  int i0 = 0, i1 = 0, j0 = 0, j1 = 0;
+  std::int32_t reach = 0;
+};
+
+Holes find_holes(const IntGrid& written_at, CancelCheck cancel) {
+  const int rows = written_at.rows(), cols = written_at.cols();
+  Holes h;
+  h.settled = IntGrid(rows, cols);
+  ByteGrid seen(rows, cols);
+  const auto open = [&](int i, int j) { return written_at[i][j] == kNeverWritten && !seen[i][j]; };
+  for (int i0 = 0; i0 < rows; ++i0) {
+    cancel.at_row(i0, cols);
+    for (int j0 = 0; j0 < cols; ++j0) {
+      if (!open(i0, j0)) continue;
+      seen[i0][j0] = 1;
+      const std::size_t first = h.pixels.size();
+      h.pixels.push_back({i0, j0});
+      std::int32_t last_write = 0;
+      for (std::size_t n = first; n < h.pixels.size(); ++n) {
+        const int i = h.pixels[n].i, j = h.pixels[n].j;
+        const auto visit = [&](int k, int l) {
+          if (open(k, l)) {
+            seen[k][l] = 1;
+            h.pixels.push_back({k, l});
+          } else if (written_at[k][l] != kNeverWritten) {
+            last_write = std::max(last_write, written_at[k][l]);
+          }
+        };
+        if (i > 0) visit(i - 1, j);
+        if (j > 0) visit(i, j - 1);
+        if (j + 1 < cols) visit(i, j + 1);
+        if (i + 1 < rows) visit(i + 1, j);
+      }
+      for (std::size_t n = first; n < h.pixels.size(); ++n) h.settled[h.pixels[n].i][h.pixels[n].j] = last_write + 1;
+      h.settles.push_back(last_write + 1);
+      h.ends.push_back(h.pixels.size());
+    }
+  }
+  return h;
+}
+
+}  // namespace
+
+ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel) {
+  const int rows = written_at.rows(), cols = written_at.cols();
+  const auto w = static_cast<std::size_t>(cols) + 2;
+  const auto at = [w](Pixel p) { return static_cast<std::size_t>(p.i + 1) * w + static_cast<std::size_t>(p.j + 1); };
+  // Framed grids (tiles/distances.h).
+  ByteGrid uncertain(rows + 2, cols + 2), data(rows + 2, cols + 2);
+  IntGrid layer(rows + 2, cols + 2);
+  SetCounts counts;
+  counts.build(uncertain);
+  const Holes holes = find_holes(written_at, cancel);
+  // The no-data pixels still grown anew by each pass, and the settled
+  // holes with how far each pass reads for their pixels.
+  std::vector<Pixel> nodata;
+  std::vector<std::size_t> front, next;
+  std::vector<SettledHole> settled;
+  std::vector<std::int32_t> hole_reach(holes.pixels.size());
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      if (written_at[i][j] == 0)
+        data[i + 1][j + 1] = 1;
+      else
+        nodata.push_back({i, j});
+    }
+  for (int k = 1; k <= passes; ++k) {
+    // What the last pass wrote holds data from now on; the holes settled
+    // keep the layers it gave them.
+    std::size_t kept = 0;
+    for (const Pixel p : nodata) {
+      const std::int32_t written = written_at[p.i][p.j];
+      if (written < k)
+        data.data()[at(p)] = 1, layer.data()[at(p)] = 0;
+      else if (written != kNeverWritten || holes.settled[p.i][p.j] >= k)
+        nodata[kept++] = p;
+    }
+    nodata.resize(kept);
+    for (std::size_t h = 0, first = 0; h < holes.ends.size(); first = holes.ends[h++]) {
+      if (holes.settles[h] != k - 1) continue;
+      SettledHole s{first, holes.ends[h], rows, -1, cols, -1, 0};
+      for (std::size_t n = first; n < s.end; ++n) {
+        const Pixel p = holes.pixels[n];
+        hole_reach[n] = reach(layer, at(p));
+        s.reach = std::max(s.reach, hole_reach[n]);
+        s.i0 = std::min(s.i0, p.i), s.i1 = std::max(s.i1, p.i), s.j0 = std::min(s.j0, p.j), s.j1 = std::max(s.j1, p.j);
+      }
+      settled.push_back(s);
+    }
+    growth_layers(data, nodata, layer, front, next, cancel);
+    // A no-data pixel stays certain through the pass only when everything
+    // the pass reads for it is certain; a data pixel never changes.  The
+    // counts are those from before the pass.
+    bool grew = false;
+    const auto check = [&](Pixel p, std::int32_t r) {
+      std::uint8_t& u = uncertain.data()[at(p)];
+      if (!u && near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) u = 1, grew = true;
+    };
+    for (const Pixel p : nodata) check(p, reach(layer, at(p)));
+    for (const SettledHole& s : settled) {
+      if (!near_uncertain(counts, cut, rows, cols, s.i0, s.i1, s.j0, s.j1, s.reach)) continue;
+      for (std::size_t n = s.first; n < s.end; ++n) check(holes.pixels[n], hole_reach[n]);
+    }
+    // Layers only shrink as data comes, and with them what a pass reads: a
+    // pass that makes no pixel uncertain is followed by none that does.
+    if (!grew) break;
+    counts.build(uncertain);
+  }
+  // What the dilation wrote, where certain; the holes certain throughout.
+  ByteGrid certain(rows, cols);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) certain[i][j] = !uncertain[i + 1][j + 1] && written_at[i][j] != kNeverWritten;
+  std::size_t first = 0;
+  for (const std::size_t end : holes.ends) {
+    const auto from = holes.pixels.begin() + static_cast<std::ptrdiff_t>(first);
+    const auto to = holes.pixels.begin() + static_cast<std::ptrdiff_t>(end);
+    if (std::none_of(from, to, [&](Pixel p) { return uncertain.data()[at(p)] != 0; }))
+      std::for_each(from, to, [&](Pixel p) { certain[p.i][p.j] = 1; });
+    first = end;
+  }
+  return certain;
+}
+
+ByteGrid certain_after_smoothing(const ByteGrid& certain, const Window& tile, int raster_rows, int raster_cols,
+                                 int maille) {
+  const int rows = certain.rows(), cols = certain.cols(), n = maille;
+  // Along the rows: whether the window's columns are certain in each row.
+  ByteGrid across(rows, cols);
+  std::vector<int> before(static_cast<std::size_t>(cols) + 1);
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < cols; ++j) before[j + 1] = before[j] + !certain[i][j];
+    for (int j = 0; j < cols; ++j) {
+      const int c = window_first(tile.col0 + j, n, raster_cols) - tile.col0;
+      across[i][j] = c >= 0 && c + n < cols && before[c + n + 1] == before[c];
+    }
+  }
+  // Then down the columns, over the window's rows.
+  IntGrid above(rows + 1, cols);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) above[i + 1][j] = above[i][j] + !across[i][j];
+  ByteGrid out(rows, cols);
+  for (int i = 0; i < rows; ++i) {
+    const int r = window_first(tile.row0 + i, n, raster_rows) - tile.row0;
+    if (r < 0 || r + n >= rows) continue;
+    for (int j = 0; j < cols; ++j) out[i][j] = above[r + n + 1][j] == above[r][j];
+  }
+  return out;
+}
+
+}  // namespace tesk

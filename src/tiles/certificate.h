@@ -1,0 +1,28 @@
+// Which pixels of a tile run are proven to hold the whole run's values.
+// tiles/README.md gives the argument; in short, a pixel is uncertain from
+// the moment something it depends on may differ from the whole run.
+#pragma once
+
+#include <cstdint>
+
+#include "core/grid.h"
+#include "stages/progress.h"
+#include "tiles/window.h"
+
+namespace tesk {
+
+// The pixels (1) of a tile whose values after the dilation and the gap
+// filling are proven equal to the whole run's, from the tile's record of
+// its passes (stages/dilation_literal.h) and their count, the last one writing
+// nothing.  cut names the sides beyond which the raster goes on.
+ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel = {});
+
+// The pixels proven after the smoothing of degree maille: those whose
+// window, placed as the whole raster places it, holds only pixels proven
+// before it.  tile is where the tile lies in the raster, whose size must
+// hold the window (window_fits): whether to smooth is the whole raster's
+// decision.
+ByteGrid certain_after_smoothing(const ByteGrid& certain, const Window& tile, int raster_rows, int raster_cols,
+                                 int maille);
+
+}  // namespace tesk

@@ -1,0 +1,106 @@
+#include "tiles/distances.h"
+
+#include <algorithm>
+
+namespace tesk {
+namespace {
+
+// The layers of every pixel by sweeps over the whole framed grid, cheaper
+// than the search while most pixels are no-data: 0 at the growth's sources
+// (data and layer 1), the chessboard distance to them by one sweep down
+// and one up, then the layers from it.
+void layers_by_sweeps(const ByteGrid& data, IntGrid& layer, CancelCheck cancel) {
+  const int rows = data.rows(), cols = data.cols();
+  for (int i = 1; i + 1 < rows; ++i) {
+    cancel.at_row(i, cols);
+    const std::uint8_t *up = data[i - 1], *d = data[i], *down = data[i + 1];
+    std::int32_t* l = layer[i];
+    for (int j = 1; j + 1 < cols; ++j) l[j] = (d[j] | up[j] | down[j] | d[j - 1] | d[j + 1]) ? 0 : kFar;
+    l[0] = l[cols - 1] = kFar;
+  }
+  std::fill(layer[0], layer[0] + cols, kFar);
+  std::fill(layer[rows - 1], layer[rows - 1] + cols, kFar);
+  for (int dir : {1, -1}) {
+    for (int n = 1; n < rows; ++n) {
+      cancel.at_row(n, cols);
+      const int i = dir > 0 ? n : rows - 1 - n;
+      std::int32_t* l = layer[i];
+      const std::int32_t* p = layer[i - dir];
+      for (int j = 1; j + 1 < cols; ++j) l[j] = std::min(l[j], std::min(std::min(p[j - 1], p[j]), p[j + 1]) + 1);
+      if (dir > 0)
+        for (int j = 1; j < cols; ++j) l[j] = std::min(l[j], l[j - 1] + 1);
+      else
+        for (int j = cols - 2; j >= 0; --j) l[j] = std::min(l[j], l[j + 1] + 1);
+    }
+  }
+  for (int i = 0; i < rows; ++i) {
+    const std::uint8_t* d = data[i];
+    std::int32_t* l = layer[i];
+    const bool frame_row = i == 0 || i + 1 == rows;
+    for (int j = 0; j < cols; ++j) l[j] = (frame_row || j == 0 || j + 1 == cols || d[j]) ? 0 : l[j] + 1;
+  }
+}
+
+}  // namespace
+
+void growth_layers(const ByteGrid& data, const std::vector<Pixel>& nodata, IntGrid& layer,
+                   std::vector<std::size_t>& front, std::vector<std::size_t>& next, CancelCheck cancel) {
+  if (nodata.size() > data.size() / 2) return layers_by_sweeps(data, layer, cancel);
+  const std::uint8_t* d = data.data();
+  std::int32_t* l = layer.data();
+  const auto w = static_cast<std::size_t>(data.cols());
+  // Layers 1 and 2 from the data pixels around (the frame holds none); the
+  // others unreached.
+  front.clear();
+  next.clear();
+  for (std::size_t n = 0; n < nodata.size(); ++n) {
+    if (n % static_cast<std::size_t>(CancelCheck::kPixels) == 0) cancel.poll();
+    const std::size_t x = static_cast<std::size_t>(nodata[n].i + 1) * w + static_cast<std::size_t>(nodata[n].j + 1);
+    if (d[x - w] | d[x - 1] | d[x + 1] | d[x + w]) {
+      l[x] = 1;
+      front.push_back(x);
+    } else if (d[x - w - 1] | d[x - w + 1] | d[x + w - 1] | d[x + w + 1]) {
+      l[x] = 2;
+      next.push_back(x);
+    } else {
+      l[x] = kFar;
+    }
+  }
+  // Then ring by ring from the layer-1 pixels: layer 2 also takes their
+  // unreached ring neighbours, each later layer those of the one before.
+  // The frame holds 0: never unreached.
+  const std::ptrdiff_t sw = static_cast<std::ptrdiff_t>(w);
+  const std::ptrdiff_t ring[8] = {-sw - 1, -sw, -sw + 1, -1, 1, sw - 1, sw, sw + 1};
+  for (std::int32_t depth = 2; !front.empty() || !next.empty(); ++depth) {
+    cancel.poll();
+    for (const std::size_t x : front)
+      for (const std::ptrdiff_t o : ring) {
+        const std::size_t y = x + static_cast<std::size_t>(o);
+        if (l[y] == kFar) {
+          l[y] = depth;
+          next.push_back(y);
+        }
+      }
+    front.swap(next);
+    next.clear();
+  }
+}
+
+void SetCounts::build(const ByteGrid& flags) {
+  rows_ = flags.rows() - 2;
+  cols_ = flags.cols() - 2;
+  const auto w = static_cast<std::size_t>(cols_) + 1;
+  sums_.assign((static_cast<std::size_t>(rows_) + 1) * w, 0);
+  for (int i = 0; i < rows_; ++i) {
+    const std::uint8_t* f = flags[i + 1] + 1;
+    const std::uint32_t* above = &sums_[static_cast<std::size_t>(i) * w];
+    std::uint32_t* row = &sums_[static_cast<std::size_t>(i + 1) * w];
+    std::uint32_t run = 0;
+    for (int j = 0; j < cols_; ++j) {
+      run += f[j] != 0;
+      row[j + 1] = above[j + 1] + run;
+    }
+  }
+}
+
+}  // namespace tesk

@@ -1,0 +1,58 @@
+// A tile run: one window (the core) of a raster computed with a halo
+// around it by the same stages as a whole run, and a certificate that says
+// whether every core pixel is proven to hold the whole run's value.
+//
+// The certificate is sound: when it says yes, the core's bytes are the
+// whole run's.  It may say no when it cannot tell; a larger halo then
+// helps, unless a hole reaches beyond it (tiles/README.md says why).
+//
+// What a whole run decides from the whole raster stays the caller's, done
+// once: the check that the source holds a contour pixel, the warnings about
+// the interval, the first contour value internal units cannot hold (a tile
+// reports only its own), the preview's extremes, the output type.  Whether
+// the smoothing window fits is decided here from the raster's size, never
+// the tile's.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "core/grid.h"
+#include "stages/pipeline.h"
+#include "tiles/window.h"
+
+namespace tesk {
+
+// Fills out (already of the window's size) with the input samples of a
+// window of the raster, as compute_dem takes them: raw samples, or internal
+// units when the run's internal_input is set.  Called twice, the second
+// time for the overlay.
+using WindowReader = std::function<void(const Window&, IntGrid& out)>;
+
+// A reader of the windows of a raster held whole in memory.
+WindowReader window_reader(const IntGrid& raster);
+
+struct TileResult {
+  Window core;
+  // The core's finished surface in internal units, after the overlay: what
+  // RunObserver::before_conversion_back shows of a whole run.
+  IntGrid internal;
+  // The core in altitude units: the whole run's result grid (itab1) there.
+  IntGrid altitude;
+  // 1 where the core pixel is proven to hold the whole run's value.
+  ByteGrid certain;
+  std::int64_t uncertain = 0;  // core pixels not proven
+  bool certified = false;      // every core pixel proven
+  // The tile's own run, a report: its pass count and extremes are the
+  // tile's, not the whole run's.
+  RunStats stats;
+};
+
+// Computes the tile of spec (valid(spec) must hold, or invalid_argument
+// is thrown) with the parameters of the whole run.  Throws what
+// compute_dem throws; a ConversionError names the raster's row and column.
+// observer, when given, is asked whether to stop.
+TileResult run_tile(const TileSpec& spec, const RunParams& p, const WindowReader& read,
+                    const RunObserver* observer = nullptr);
+
+}  // namespace tesk

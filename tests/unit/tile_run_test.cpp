@@ -1,0 +1,152 @@
+// Tile runs against the whole run: every pixel a tile proves must hold the
+// whole run's bytes, on random grids cut into small tiles with small halos,
+// on tiny tiles, holes and summits across tile borders, the largest
+// smoothing window, a channel whose passes outlast the tile's, and the demo
+// raster.  A certificate that (almost) never says yes fails too.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "stages/pipeline.h"
+#include "support/test_support.h"
+#include "tiles/tile_run.h"
+
+namespace tesk {
+namespace {
+
+using namespace testing;
+
+struct Whole : RunObserver {
+  IntGrid internal, altitude;
+  void before_conversion_back(const IntGrid& g) override { internal = copy_of(g); }
+};
+
+struct Tally {
+  int tiles = 0, certified = 0;
+  std::int64_t pixels = 0, proven = 0;
+};
+
+// Cuts raster into cores of tr x tc with the given halo and checks every
+// proven pixel against the whole run; false when the whole run refuses it.
+bool check_tiles(const IntGrid& raster, const RunParams& p, int tr, int tc, int halo, Tally& t,
+                 const std::string& what) {
+  Whole w;
+  RunGrids g;
+  g.allocate(raster.rows(), raster.cols(), p.literal);
+  std::copy(raster.begin(), raster.end(), g.itab.begin());
+  try {
+    compute_dem(g, p, [&](IntGrid& a) { std::copy(raster.begin(), raster.end(), a.begin()); }, w);
+  } catch (const ConversionError&) {
+    return false;
+  }
+  for (int r0 = 0; r0 < raster.rows(); r0 += tr)
+    for (int c0 = 0; c0 < raster.cols(); c0 += tc) {
+      const TileSpec s{raster.rows(), raster.cols(),
+                       {r0, c0, std::min(tr, raster.rows() - r0), std::min(tc, raster.cols() - c0)}, halo};
+      const TileResult res = run_tile(s, p, window_reader(raster));
+      ++t.tiles;
+      t.certified += res.certified;
+      for (int i = 0; i < s.core.rows; ++i)
+        for (int j = 0; j < s.core.cols; ++j) {
+          ++t.pixels;
+          if (!res.certain[i][j]) continue;
+          ++t.proven;
+          const bool same_px = res.internal[i][j] == w.internal[r0 + i][c0 + j] &&
+                               res.altitude[i][j] == g.itab1[r0 + i][c0 + j];
+          EXPECT_TRUE(same_px) << what << ": tile at " << r0 << "," << c0 << " halo " << halo
+                               << " proves pixel " << r0 + i << "," << c0 + j;
+          if (!same_px) return true;
+        }
+    }
+  return true;
+}
+
+RunParams params(int equid, int maille, bool overlay, int itype = 0) {
+  RunParams p;
+  p.ival = ival_for(itype);
+  p.equid = equid;
+  p.maille = maille;
+  p.overlay = overlay;
+  return p;
+}
+
+TEST(TileRun, ProvenPixelsOfRandomGridsHoldTheWholeRunsBytes) {
+  const std::uint32_t seed = base_seed() + 20;
+  Rng rng(seed);
+  const int equids[] = {1, 3, 20, -7, 512};
+  Tally t;
+  for (int c = 0; c < 400 && !HasFailure(); ++c) {
+    const Shape s{uniform(rng, 1, 48), uniform(rng, 1, 48)};
+    const int itype = uniform(rng, 0, 1);
+    RunParams p = params(equids[uniform(rng, 0, 4)], c % 3 == 0 ? 1 : uniform(rng, 2, 6), c % 2 == 0, itype);
+    p.literal = c % 5 == 0;
+    const IntGrid raster = random_raw_grid(rng, s, itype);
+    check_tiles(raster, p, uniform(rng, 1, 20), uniform(rng, 1, 20), uniform(rng, 0, 12), t, describe(seed, c, s));
+  }
+  // A certificate that says no to nearly everything proves nothing.
+  EXPECT_GT(t.certified, t.tiles / 5) << t.certified << " of " << t.tiles << " tiles certified";
+  EXPECT_GT(t.proven, t.pixels / 2) << t.proven << " of " << t.pixels << " pixels proven";
+}
+
+// A terrain with a summit and a wide flat hole, each crossing the borders of
+// 17 x 23 tiles; halos from 0 to a few pixels, the largest window.
+IntGrid summits_and_holes(int rows, int cols) {
+  IntGrid g(rows, cols);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const double hill = 900.0 / (1 + ((i - 20) * (i - 20) + (j - 30) * (j - 30)) / 200.0);
+      const double flat = (i - 50) * (i - 50) + (j - 60) * (j - 60) < 400 ? 300.0 : 0.0;
+      const int l = static_cast<int>((hill + flat) / 20), r = static_cast<int>((hill + flat) / 20 + 0.6);
+      g[i][j] = l != r && (i + j) % 5 ? l * 20 : 65500;
+    }
+  g[20][30] = 920;  // the summit
+  return g;
+}
+
+TEST(TileRun, TinyTilesAcrossSummitsAndFlatHoles) {
+  const IntGrid raster = summits_and_holes(75, 90);
+  Tally t;
+  for (const int maille : {1, 3, 33})
+    for (int halo = 0; halo <= 5; ++halo)
+      check_tiles(raster, params(20, maille, maille != 3), 17, 23, halo, t, "maille " + std::to_string(maille));
+  EXPECT_GT(t.proven, t.pixels / 3) << t.proven << " of " << t.pixels;
+  Tally wide;  // halos that hold every hole certify every tile
+  check_tiles(raster, params(20, 3, true), 17, 23, 40, wide, "halo 40");
+  EXPECT_EQ(wide.certified, wide.tiles);
+}
+
+// Walls of 0 left of column 10 and of 1024 right of it along a channel: the
+// tile of columns 0 to 9 stops after one pass, while the whole run writes
+// 1, 2, ..., 512 along the channel in ten more.  Nothing of it is proven.
+TEST(TileRun, PassesThatOutlastTheTileAreNotProven) {
+  IntGrid g(3, 16);
+  for (int j = 0; j < 16; ++j) g[0][j] = g[2][j] = j < 10 ? 0 : 1024, g[1][j] = 65500;
+  for (const bool overlay : {true, false}) {
+    const TileResult r = run_tile({3, 16, {0, 0, 3, 10}, 0}, params(512, 1, overlay), window_reader(g));
+    EXPECT_FALSE(r.certified);
+    for (int j = 0; j < 10; ++j) EXPECT_EQ(r.certain[1][j], 0) << "channel column " << j;
+    Tally t;
+    check_tiles(g, params(512, 1, overlay), 3, 10, 6, t, "halo 6");
+    EXPECT_EQ(t.certified, t.tiles);
+  }
+}
+
+// The demo raster (344 x 403, 16-bit, contours every 20) in tiles of 64:
+// every tile proven, every pixel the whole run's.
+TEST(TileRun, DemoRasterInTilesOf64) {
+  std::ifstream in(std::string(TESK_SOURCE_DIR) + "/images/demo/jacksboro_i20_c2.raw", std::ios::binary);
+  IntGrid raster(344, 403);
+  std::vector<unsigned char> b(raster.size() * 2);
+  ASSERT_TRUE(in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size())));
+  for (std::size_t x = 0; x < raster.size(); ++x) raster.data()[x] = b[2 * x] | b[2 * x + 1] << 8;
+  RunParams p = params(20, 3, true);
+  p.threads = 2;
+  Tally t;
+  ASSERT_TRUE(check_tiles(raster, p, 64, 64, 48, t, "demo"));
+  EXPECT_EQ(t.certified, t.tiles);
+}
+
+}  // namespace
+}  // namespace tesk
