@@ -154,11 +154,16 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
     w = write_raster(o, d, src, g.itab, res, p.threads, at, hooks, nodata, notes, inside);
   }
   hooks.report(0.96);
-  if (o.preview) gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), g.tab);
+  // The pictures report their progress, and stop on request, as the DEM's writing does.
+  const auto stop = [&hooks] { return stop_requested(hooks); };
+  const gdal::StepProgress pictures{hooks.progress, 0.96, 0.995, stop};  // 1 once every output is in place
+  if (o.preview)
+    gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), g.tab,
+                    pictures.part(0, o.hillshade ? 0.2 : 1));
   if (o.hillshade)
     gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)),
-                          gdal::ResultRows::of(g.itab), res,
-                          src.georef(), nodata, o.hillshade_z, inside);
+                          gdal::ResultRows::of(g.itab), res, src.georef(), nodata, o.hillshade_z, inside, "",
+                          pictures.part(o.preview ? 0.2 : 0, 1));
   return w;
 }
 
