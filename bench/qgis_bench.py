@@ -35,7 +35,8 @@ def main():
                           QT_QPA_PLATFORM="offscreen")
         subprocess.run([sys.executable, "-m", "tesk.qgis", "install"], check=True, capture_output=True)
         src, out = os.path.join(tmp, "c.tif"), os.path.join(tmp, "dem.tif")
-        ds = gdal.GetDriverByName("GTiff").Create(src, a.size, a.size, 1, gdal.GDT_UInt16, ["TILED=YES", "COMPRESS=DEFLATE"])
+        ds = gdal.GetDriverByName("GTiff").Create(src, a.size, a.size, 1, gdal.GDT_UInt16,
+                                                  ["TILED=YES", "COMPRESS=DEFLATE"])
         ds.GetRasterBand(1).SetNoDataValue(65500)
         ds.GetRasterBand(1).WriteArray(contours(a.size))
         ds = None
@@ -48,7 +49,8 @@ def main():
         from qgis.core import QgsApplication, QgsProcessingException, QgsProcessingFeedback
         app = QgsApplication([], False)
         app.initQgis()
-        sys.path[:0] = ["/usr/share/qgis/python/plugins", os.path.join(tmp, "data/QGIS/QGIS3/profiles/default/python/plugins")]
+        plugins = os.path.join(tmp, "data", "QGIS", "QGIS3", "profiles", "default", "python", "plugins")
+        sys.path[:0] = ["/usr/share/qgis/python/plugins", plugins]
         from processing.core.Processing import Processing
         Processing.initialize()
         import processing

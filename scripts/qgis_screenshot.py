@@ -28,9 +28,11 @@ def start_qgis(picture):
                    TESK_WORK=tmp, TESK_ROOT=str(ROOT))
         env.pop("QT_QPA_PLATFORM", None)
         profile = pathlib.Path(tmp, "profiles", "profiles", "default")
-        subprocess.run([sys.executable, "-m", "tesk.qgis", "install", "--profile-dir", str(profile)], env=env, check=True)
+        subprocess.run([sys.executable, "-m", "tesk.qgis", "install", "--profile-dir", str(profile)], env=env,
+                       check=True)
         subprocess.run(["xvfb-run", "-a", "-s", f"-screen 0 {SIZE[0]}x{SIZE[1]}x24", "qgis.bin", "--nologo",
-                        "--profiles-path", os.path.join(tmp, "profiles"), "--code", str(ROOT / "scripts" / "qgis_screenshot.py")], env=env, check=True)
+                        "--profiles-path", os.path.join(tmp, "profiles"), "--code",
+                        str(ROOT / "scripts" / "qgis_screenshot.py")], env=env, check=True)
     print(f"wrote {picture}")
 
 
@@ -50,7 +52,8 @@ def inside_qgis(iface):
             dock.searchBox.setText("contours to dem")
     window.setGeometry(0, 0, *SIZE)
     window.showMaximized()
-    source = shutil.copy(ROOT / "images" / "demo" / "jacksboro_i20_c.tif", os.environ["TESK_WORK"])  # QGIS writes beside it
+    # A copy: QGIS leaves its statistics beside the rasters it opens.
+    source = shutil.copy(ROOT / "images" / "demo" / "jacksboro_i20_c.tif", os.environ["TESK_WORK"])
     contours = QgsRasterLayer(source, "jacksboro_i20_c")
     QgsProject.instance().addMapLayer(contours)
     dem_path = os.path.join(os.environ["TESK_WORK"], "jacksboro_dem.tif")

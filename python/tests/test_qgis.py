@@ -41,8 +41,8 @@ def raster(tmp_path_factory):  # a copy: QGIS leaves its statistics beside the r
 @pytest.fixture(scope="module")
 def lines(tmp_path_factory):  # a GeoPackage of two layers: contours every 20 m, and those above 900 m
     path = str(tmp_path_factory.mktemp("lines") / "lines.gpkg")
-    subprocess.run(["gdal_contour", "-q", "-a", "ELEV", "-i", "20", "-nln", "c20", str(DEMO / "jacksboro_true.tif"), path],
-                   check=True)
+    subprocess.run(["gdal_contour", "-q", "-a", "ELEV", "-i", "20", "-nln", "c20", str(DEMO / "jacksboro_true.tif"),
+                    path], check=True)
     subprocess.run(["ogr2ogr", "-update", "-nln", "high", "-sql", "SELECT * FROM c20 WHERE ELEV > 900", path, path],
                    check=True)
     return path
@@ -78,10 +78,11 @@ def assert_same_raster(a, b):
 def test_qgis_process_lists_and_runs_it_as_the_command_line(profile, lines, raster, tmp_path):
     qgis_process = lambda *args: subprocess.run(["qgis_process.bin", *args], check=True, capture_output=True, text=True)
     assert "tesk:contourstodem\tContours to DEM" in qgis_process("list").stdout
-    for src, params, options in [(raster, [], []),
-                                 (lines, ["FIELD=ELEV", "PIXEL_SIZE=90", "WINDOW=3"], ["-l", "c20", "-a", "ELEV", "-tr", 90, 90, "-m", 3])]:
-        layer = "|layername=c20" * (src == lines)
-        qgis_process("run", "tesk:contourstodem", "--", f"INPUT={src}{layer}", "INTERVAL=20", *params, f"OUTPUT={tmp_path}/q.tif")
+    vector = ["FIELD=ELEV", "PIXEL_SIZE=90", "WINDOW=3"], ["-l", "c20", "-a", "ELEV", "-tr", 90, 90, "-m", 3]
+    integers = ["OUTPUT_TYPE=2", "OVERLAY=false"], ["-ot", "UInt16", "--no-overlay"]
+    for src, layer, (params, options) in [(raster, "", integers), (lines, "|layername=c20", vector)]:
+        qgis_process("run", "tesk:contourstodem", "--", f"INPUT={src}{layer}", "INTERVAL=20", *params,
+                     f"OUTPUT={tmp_path}/q.tif")
         assert_same_raster(tmp_path / "q.tif", cli(tmp_path / "c.tif", src, "-i", 20, *options))
 
 
@@ -134,8 +135,9 @@ def test_cancel_stops_the_run_within_a_second_and_leaves_nothing(qgis, large, tm
             feedback.cancel()
     feedback.progressChanged.connect(cancel)
     with pytest.raises(QgsProcessingException, match="Canceled"):
-        qgis.run("tesk:contourstodem", {"INPUT": str(large), "INTERVAL": 10, "WINDOW": 3, "OUTPUT": str(tmp_path / "dem.tif"),
-                                        "HILLSHADE": str(tmp_path / "h.png")}, feedback=feedback)
+        qgis.run("tesk:contourstodem", {"INPUT": str(large), "INTERVAL": 10, "WINDOW": 3,
+                                        "OUTPUT": str(tmp_path / "dem.tif"), "HILLSHADE": str(tmp_path / "h.png")},
+                 feedback=feedback)
     assert canceled and time.monotonic() - canceled[0] < 1 and list(tmp_path.iterdir()) == []
 
 
@@ -165,6 +167,6 @@ def test_zip_holds_the_plugin_and_says_to_install_tesk_first(tmp_path):
     assert subprocess.run(zip_command, capture_output=True).returncode != 0  # no --overwrite
     with zipfile.ZipFile(tmp_path / "p.zip") as z:
         metadata, readme = (z.read(f"tesk_processing/{n}").decode() for n in ("metadata.txt", "README.txt"))
-        assert {"tesk_processing/__init__.py", "tesk_processing/algorithm.py", "tesk_processing/icon.svg"} < set(z.namelist())
+        assert {f"tesk_processing/{n}" for n in ("__init__.py", "algorithm.py", "icon.svg")} < set(z.namelist())
     assert f"\nversion={tesk.__version__}\n" in metadata and "\nhasProcessingProvider=yes\n" in metadata
     assert "Install the tesk Python package first" in readme
