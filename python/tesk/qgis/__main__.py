@@ -40,12 +40,22 @@ def default_profile():
     return pathlib.Path(data, "QGIS", "QGIS3", "profiles", "default")
 
 
-def replace_file(path, text):
-    """Writes path whole: a temporary file beside it, renamed over it."""
-    fd, tmp = tempfile.mkstemp(dir=path.parent, prefix=f".{path.name}.")
+def write_whole(path, write):
+    """Writes path whole: write(name) fills a temporary file beside it, which then replaces it, with the
+    older file's permissions (or the umask's)."""
     try:
-        with os.fdopen(fd, "w", encoding="utf-8") as f:
-            f.write(text)
+        fd, tmp = tempfile.mkstemp(dir=path.resolve().parent, prefix=f".{path.name}.")
+    except OSError as e:
+        raise OSError(f"cannot write {path}: {e.strerror}") from e
+    os.close(fd)
+    try:
+        write(tmp)
+        if path.exists():
+            shutil.copymode(path, tmp)
+        else:
+            umask = os.umask(0)
+            os.umask(umask)
+            os.chmod(tmp, 0o666 & ~umask)
         os.replace(tmp, path)
     except BaseException:
         os.unlink(tmp)
@@ -68,7 +78,7 @@ def enable(profile):
         while keep and not keep[-1].strip():
             keep.pop()
         lines[start:end] = [entry] + keep + [""] * (end < len(lines))
-    replace_file(ini, "\n".join(lines) + "\n")
+    write_whole(ini, lambda tmp: pathlib.Path(tmp).write_text("\n".join(lines) + "\n", encoding="utf-8"))
 
 
 def is_ours(path):
@@ -126,17 +136,13 @@ def install(profile, copy):
 def make_zip(output, overwrite):
     if output.exists() and not overwrite:
         sys.exit(f"{output} exists: use --overwrite to replace it")
-    fd, tmp = tempfile.mkstemp(dir=output.resolve().parent, prefix=f".{output.name}.")
-    os.close(fd)
-    try:
+
+    def write(tmp):
         with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
             for name in FILES:
                 z.write(HERE / name, f"{PLUGIN}/{name}")
             z.writestr(f"{PLUGIN}/README.txt", README)
-        os.replace(tmp, output)
-    except BaseException:
-        os.unlink(tmp)
-        raise
+    write_whole(output, write)
     print(f"Wrote {output}: install the tesk package first (README.txt inside says how), then use QGIS's "
           "Plugins > Manage and Install Plugins > Install from ZIP")
 
@@ -152,10 +158,13 @@ def main(argv=None):
     p.add_argument("-o", "--output", type=pathlib.Path, default=pathlib.Path(f"{PLUGIN}.zip"))
     p.add_argument("--overwrite", action="store_true", help="replace an existing zip")
     args = parser.parse_args(argv)
-    if args.command == "install":
-        install(args.profile_dir or default_profile(), args.copy)
-    else:
-        make_zip(args.output, args.overwrite)
+    try:
+        if args.command == "install":
+            install(args.profile_dir or default_profile(), args.copy)
+        else:
+            make_zip(args.output, args.overwrite)
+    except OSError as e:  # a folder that cannot be made or written, in one line
+        sys.exit(f"{parser.prog} {args.command}: {e}")
 
 
 if __name__ == "__main__":

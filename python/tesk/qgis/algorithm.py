@@ -104,8 +104,8 @@ class ContoursToDem(QgsProcessingAlgorithm):
             "-tr SIZE SIZE: the size of the square pixels a vector input is burnt onto, in its CRS's units; "
             "required for a vector input.")
         add(QgsProcessingParameterExtent(self.EXTENT, _tr("Extent (vector input)"), optional=True),
-            "-te: the extent of the grid of a vector input; unset, the extent of its features, in whole "
-            "pixels.", advanced=True)
+            "-te: the extent of the grid of a vector input; unset, the layer's extent widened by half a pixel "
+            "on every side, as gdal_rasterize does.", advanced=True)
         add(QgsProcessingParameterMapLayer(self.MASK, _tr("Area of interest"), optional=True,
                                            types=[QgsProcessing.TypeRaster, QgsProcessing.TypeVectorPolygon]),
             "--mask: a raster (its valid, non-zero pixels) or polygons; outside it the DEM and the hillshade "
