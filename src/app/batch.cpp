@@ -1,7 +1,10 @@
 #include "app/batch.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+
+#include <gdal.h>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -9,6 +12,7 @@
 
 #include "app/batch_options.h"
 #include "app/stop_signals.h"
+#include "core/memory.h"
 #include "core/run_error.h"
 #include "io/gdal_progress.h"
 #include "run/file_run.h"
@@ -21,11 +25,17 @@ int run_batch(int argc, char** argv) {
   if (auto status = parse_options(argc, argv, o)) return *status;
   catch_stop_signals();
   o.command = command_line(argc, argv);
+  // GDAL's block cache follows the physical memory and ignores the
+  // process's limits: keep it within what the run may use (which counts it).
+  GDALAllRegister();
+  if (const auto avail = available_memory())
+    GDALSetCacheMax64(std::min<GIntBig>(GDALGetCacheMax64(), static_cast<GIntBig>(*avail / 8)));
   gdal::TermProgress progress(o.quiet ? nullptr : stderr);
   RunHooks hooks;
   hooks.cancel = [] { return stop_signal() != 0; };
   hooks.progress = [&progress](double f) { progress.report(f); };
   hooks.warn = [&progress](const std::string& text) { progress.warn(text); };
+  if (!o.quiet) hooks.note = [&progress](const std::string& text) { progress.note(text); };
   std::string failure;
   // Every failure ends here, the temporary files gone with the unwinding:
   // one line, and the exit status.

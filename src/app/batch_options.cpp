@@ -91,6 +91,18 @@ void declare(CLI::App& app, Options& o) {
   app.add_option("--hillshade-z", o.hillshade_z, "Vertical exaggeration of the hillshade (above 0)")
       ->capture_default_str()
       ->transform(kReal);
+  app.add_option("--tile-size", o.tile_size, "Run by tiles of this many pixels a side (64 or more), to bound the "
+                                            "memory; without it, a raster too large for the memory runs by tiles "
+                                            "by itself. The result is the same")
+      ->type_name("PIXELS")
+      ->transform(kWhole);
+  app.add_option("--halo", o.halo, "By tiles: the first halo, in pixels, computed around each tile (default: "
+                                   "estimated from the source); doubled for a tile that needs more")
+      ->type_name("PIXELS")
+      ->transform(kWhole);
+  app.add_flag("--accept-uncertain", o.accept_uncertain,
+               "By tiles: keep the pixels no halo within the memory can prove equal to a whole run's as the tile "
+               "computes them (reported), instead of failing");
   app.add_flag("-q,--quiet", o.quiet, "No progress (warnings are still printed)");
   app.add_flag("--overwrite", o.overwrite, "Replace existing output files");
   app.add_option("--threads", o.threads,

@@ -20,14 +20,14 @@ void TermProgress::report(double fraction) {
   std::fflush(out_);
 }
 
-void TermProgress::warn(const std::string& text) {
+void TermProgress::line(const char* kind, const std::string& text) {
   if (open()) {
     std::fputc('\n', out_);
     std::fflush(out_);
     clean_ = true;
   }
   if (!notes_) return;
-  std::fprintf(notes_, "Warning: %s\n", text.c_str());
+  std::fprintf(notes_, "%s%s\n", kind, text.c_str());
   std::fflush(notes_);
 }
 

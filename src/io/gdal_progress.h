@@ -26,9 +26,13 @@ class TermProgress {
 
   // "Warning: TEXT" on a line of its own: an open progress line is ended
   // first, and the marks go on on the next line.
-  void warn(const std::string& text);
+  void warn(const std::string& text) { line("Warning: ", text); }
+  // "Note: TEXT" likewise: how the run goes, which -q silences.
+  void note(const std::string& text) { line("Note: ", text); }
 
  private:
+  void line(const char* kind, const std::string& text);
+
   std::FILE* out_;
   std::FILE* notes_;
   bool clean_ = false;  // nothing printed on the current line since the last warning

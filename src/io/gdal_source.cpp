@@ -69,23 +69,30 @@ class ClassicSource : public Source {
     type_name_ = itype_ == 0 ? "UInt16" : "Int32";
   }
 
-  void read_raw(IntGrid& itab) override {
+  void read_raw_window(int row0, int col0, IntGrid& out) override {
     std::FILE* f = std::fopen(path_.c_str(), "rb");
-    const bool ok = f && lecture(f, itype_, itab);
+    bool ok = f != nullptr;
+    if (ok && col0 == 0 && out.cols() == cols_) {  // whole rows: one read
+      ok = std::fseek(f, offset(row0, 0), SEEK_SET) == 0 && lecture(f, itype_, out);
+    } else {
+      IntGrid row(1, out.cols());
+      for (int i = 0; ok && i < out.rows(); ++i) {
+        ok = std::fseek(f, offset(row0 + i, col0), SEEK_SET) == 0 && lecture(f, itype_, row);
+        std::copy(row.begin(), row.end(), out[i]);
+      }
+    }
     if (f) std::fclose(f);
     if (!ok) throw RunError("cannot read " + path_);
   }
-  void read_row(int i, double* samples) override {
-    IntGrid row(1, cols_);
-    std::FILE* f = std::fopen(path_.c_str(), "rb");
-    const auto offset = static_cast<long>(i) * cols_ * sample_bytes(itype_);
-    const bool ok = f && std::fseek(f, offset, SEEK_SET) == 0 && lecture(f, itype_, row);
-    if (f) std::fclose(f);
-    if (!ok) throw RunError("cannot read " + path_);
+  void read_row(int i, int col0, int n, double* samples) override {
+    IntGrid row(1, n);
+    read_raw_window(i, col0, row);
     std::copy(row.begin(), row.end(), samples);
   }
 
  private:
+  long offset(int row, int col) const { return (static_cast<long>(row) * cols_ + col) * sample_bytes(itype_); }
+
   std::string path_;
   int itype_ = 0;
 };
@@ -132,13 +139,14 @@ class RasterSource : public Source {
     if (const char* wkt = GDALGetProjectionRef(ds_.get())) georef_.projection = wkt;
   }
 
-  void read_raw(IntGrid& itab) override {
-    if (GDALRasterIO(band_, GF_Read, 0, 0, cols_, rows_, itab.data(), cols_, rows_, GDT_Int32, 0, 0) != CE_None)
+  void read_raw_window(int row0, int col0, IntGrid& out) override {
+    if (GDALRasterIO(band_, GF_Read, col0, row0, out.cols(), out.rows(), out.data(), out.cols(), out.rows(),
+                     GDT_Int32, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read " + path_));
   }
 
-  void read_row(int i, double* samples) override {
-    if (GDALRasterIO(band_, GF_Read, 0, i, cols_, 1, samples, cols_, 1, GDT_Float64, 0, 0) != CE_None)
+  void read_row(int i, int col0, int n, double* samples) override {
+    if (GDALRasterIO(band_, GF_Read, col0, i, n, 1, samples, n, 1, GDT_Float64, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read " + path_));
   }
 
@@ -185,9 +193,9 @@ std::string last_error() {
   return msg ? msg : "";
 }
 
-void Source::read_altitudes(int i, double* altitudes) {
-  read_row(i, altitudes);
-  for (int j = 0; j < cols_; ++j) {
+void Source::read_altitudes(int i, int col0, int n, double* altitudes) {
+  read_row(i, col0, n, altitudes);
+  for (int j = 0; j < n; ++j) {
     const double v = altitudes[j];
     altitudes[j] = (std::isnan(v) || v == nodata_match_) ? std::numeric_limits<double>::quiet_NaN() : v * scale_ + offset_;
   }

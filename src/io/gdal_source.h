@@ -70,14 +70,20 @@ class Source {
   const std::optional<Header>& classic_header() const { return header_; }
 
   // The samples as they are (raw() sources only).  Throws RunError.
-  virtual void read_raw(IntGrid& itab) = 0;
-  // Row i (from 0) of the samples as doubles, cols() of them (any source).
-  // Throws RunError.
-  virtual void read_row(int i, double* samples) = 0;
-  // Row i as altitudes, the way to read a source that is not raw(): each
-  // sample times the band's scale plus its offset, in double; a sample
-  // equal to the no-data value, or NaN, as NaN.  Throws RunError.
-  void read_altitudes(int i, double* altitudes);
+  void read_raw(IntGrid& itab) { read_raw_window(0, 0, itab); }
+  // The samples of rows row0.. and columns col0.. as they are, as many as
+  // out holds (raw() sources only).  Throws RunError.
+  virtual void read_raw_window(int row0, int col0, IntGrid& out) = 0;
+  // n samples of row i (from 0), from column col0, as doubles (any
+  // source).  Throws RunError.
+  virtual void read_row(int i, int col0, int n, double* samples) = 0;
+  // Row i (or n of its samples from col0) as altitudes, the way to read a
+  // source that is not raw(): each sample times the band's scale plus its
+  // offset, in double; a sample equal to the no-data value as the band
+  // stores it (rounded to single precision for Float32 samples), or NaN,
+  // as NaN.  Throws RunError.
+  void read_altitudes(int i, double* altitudes) { read_altitudes(i, 0, cols_, altitudes); }
+  void read_altitudes(int i, int col0, int n, double* altitudes);
   // True when the band has a scale other than 1 or an offset other than 0
   // (such a source is never raw()).
   bool scaled() const { return scale_ != 1.0 || offset_ != 0.0; }

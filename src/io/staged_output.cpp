@@ -96,12 +96,22 @@ Staging::~Staging() {
 }
 
 void Staging::discard() {
+  std::error_code ec;
+  for (const auto& d : scratch_) fs::remove_all(d, ec);
+  scratch_.clear();
   if (finished_) return;
   finished_ = true;
-  for (const auto& o : outputs_) {
-    std::error_code ec;
-    fs::remove_all(o.staging, ec);
-  }
+  for (const auto& o : outputs_) fs::remove_all(o.staging, ec);
+}
+
+std::string Staging::scratch(const std::string& path) {
+  std::string tmpl = join(fs::path(path).parent_path().string(), ".tesk-XXXXXX");
+  if (!::mkdtemp(tmpl.data()))
+    throw FileSystemFault("cannot write beside " + path + ": no temporary directory can be made there (" +
+                          std::strerror(errno) + ")");
+  std::lock_guard lock(g_lock);
+  scratch_.push_back(tmpl);
+  return tmpl;
 }
 
 void Staging::discard_all() {

@@ -42,6 +42,11 @@ class Staging {
   // cannot be made.
   std::string add(const std::string& path, const std::vector<std::string>& sidecars = {});
 
+  // A private directory beside path for the run's own temporary files,
+  // which no commit moves: it goes with the staging, whatever ends the run.
+  // Throws RunError when it cannot be made.
+  std::string scratch(const std::string& path);
+
   // text with the private directories of the outputs turned into the
   // final directories (for messages).
   std::string final_names(std::string text) const;
@@ -71,6 +76,7 @@ class Staging {
   bool overwrite_;
   bool finished_ = false;
   std::vector<Output> outputs_;
+  std::vector<std::string> scratch_;
 };
 
 // True when a and b name the same file: the same resolved path, or (when

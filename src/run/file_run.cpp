@@ -13,6 +13,8 @@
 #include "io/gdal_warnings.h"
 #include "run/outputs.h"
 #include "run/reading.h"
+#include "run/tiled_run.h"
+#include "io/staged_output.h"
 #include "stages/conversion.h"
 #include "stages/masking.h"
 #include "stages/smoothing.h"
@@ -45,21 +47,6 @@ class FileObserver : public FractionObserver {
   IntGrid& keep_;
 };
 
-// What the contour values say about the interval: values that are not
-// multiples of it come back lower, and a range of a few intervals gives a
-// result of a few values.
-void warn_about_interval(const ContourSurvey& s, int equid, const std::string& src, const RunHooks& hooks) {
-  if (s.off_interval > 0)
-    hooks.remark(std::to_string(s.off_interval) + " contour pixels of " + src +
-                 " hold values that are not multiples of -i " + std::to_string(equid) + " (for example " +
-                 message_number(s.example) + "): such values come back lower, by up to one unit in whole units");
-  constexpr double kFewIntervals = 3;
-  if (s.pixels > 0 && s.intervals(equid) < kFewIntervals)
-    hooks.remark("the contour values of " + src + " run from " + message_number(s.lo) + " to " +
-                 message_number(s.hi) + ", fewer than " + message_number(kFewIntervals) + " intervals of -i " +
-                 std::to_string(equid) + ": the result holds few distinct values; give the spacing of the contours");
-}
-
 void check_numbers(const RunOptions& o) {
   if (o.interval == 0) throw RunError("-i/--interval must not be 0");
   if (o.window < 1 || o.window > kMaxMaille)
@@ -67,6 +54,8 @@ void check_numbers(const RunOptions& o) {
   if (!(std::isfinite(o.hillshade_z) && o.hillshade_z > 0)) throw RunError("--hillshade-z must be a number above 0");
   if (o.threads < 0 || o.threads > kMaxThreads)
     throw RunError("--threads must lie between 0 and " + std::to_string(kMaxThreads));
+  if (o.tile_size && *o.tile_size < 64) throw RunError("--tile-size must be 64 pixels or more");
+  if (o.halo && *o.halo < 0) throw RunError("--halo must not be negative");
 }
 
 FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
@@ -93,8 +82,9 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
   p.threads = threads;
   p.internal_input = !src->raw();
   p.ival = src->raw() ? static_cast<int>(src->nodata()) : kIval32;
+  if (runs_by_tiles(o, *src, p.threads)) return run_tiled(o, dest, *src, p, hooks);
   RunGrids g;
-  allocate_run(g, src->rows(), src->cols(), p.threads, o.src, gdal::cache_bytes());
+  allocate_run(g, src->rows(), src->cols(), p.threads, o.src, gdal::cache_bytes() + run_overhead_bytes(p.threads));
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src->rows(), src->cols(), src->georef());
   const auto stop = [&hooks] { return hooks.cancelled(); };
@@ -129,7 +119,21 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
   // Outside the area of interest the preview is 0, the inside stretched
   // over 1..255 on its own.
   if (inside) quantise_inside(g.itab1, *inside, g.tab);
-  const Written w = write_outputs(o, dest, *src, g, p, hooks, result.notes, inside ? &*inside : nullptr);
+  Finished f;
+  f.internal = gdal::ResultRows::of(g.itab);
+  f.equid = p.equid;
+  f.threads = p.threads;
+  f.inside = inside ? &*inside : nullptr;
+  if (!dest.classic)
+    f.summary = gdal::summarise(g.itab, {p.equid, dest.type.whole}, src->nodata(), dest.type.type == "Float32",
+                                f.inside);
+  f.preview = [&g](int i, int n, std::uint8_t* out) {
+    std::copy(g.tab[i], g.tab[i] + static_cast<std::ptrdiff_t>(n) * g.tab.cols(), out);
+  };
+  f.classic = &g.itab1;
+  f.classic_preview = &g.tab;
+  Staging staging(o.overwrite);
+  const Written w = write_outputs(o, dest, *src, f, hooks, result.notes, staging);
   result.stats.minimum = w.minimum;
   result.stats.maximum = w.maximum;
   result.stats.whole = w.whole;

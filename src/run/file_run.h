@@ -32,6 +32,11 @@ struct RunOptions {
   bool overwrite = false;
   int threads = 0;         // 0: TESK_THREADS, else every core
   double hillshade_z = 1;  // vertical exaggeration of the hillshade
+  // By tiles: the tile size (forces tiling), the first halo (else
+  // estimated from the source), and whether pixels no halo the memory
+  // allows can prove are kept as their tile computes them.
+  std::optional<int> tile_size, halo;
+  bool accept_uncertain = false;
   // Recorded in the DEM's metadata (TESK_COMMAND_LINE): the command line
   // as typed, or equivalent_command() for the other front ends.
   std::string command;

@@ -112,10 +112,10 @@ std::vector<Named> named_outputs(const RunOptions& o, const Destination& d) {
 // The GDAL destination under its temporary name: its type settled on the
 // range of the result (inside the mask), its no-data value moved off the
 // values.
-Written write_raster(const RunOptions& o, const Destination& d, const gdal::Source& src, const IntGrid& internal,
-                     const gdal::Resolution& res, int threads, const std::string& path, const RunHooks& hooks,
-                     std::optional<double>& nodata, std::vector<std::string>& notes, const ByteGrid* inside) {
-  const gdal::ValueSummary sum = gdal::summarise(internal, res, src.nodata(), d.type.type == "Float32", inside);
+Written write_raster(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
+                     const gdal::Resolution& res, const std::string& path, const RunHooks& hooks,
+                     std::optional<double>& nodata, std::vector<std::string>& notes) {
+  const gdal::ValueSummary& sum = f.summary;
   const std::string type = gdal::settle_type(d.type, d.format, sum.min, sum.max);
   nodata = gdal::choose_nodata(type, src.nodata(), sum);
   if (sum.nodata_hits > 0 && gdal::type_holds(type, src.nodata())) {
@@ -127,16 +127,16 @@ Written write_raster(const RunOptions& o, const Destination& d, const gdal::Sour
     std::snprintf(moved, sizeof moved, "the output's no-data value is %.17g instead", nodata.value_or(0));
     notes.push_back(text + (nodata ? std::string(moved) : std::string("the output has no no-data value")));
   }
-  gdal::RasterDestination rd{path, d.format, o.creation, type, nodata, o.command, threads};
+  gdal::RasterDestination rd{path, d.format, o.creation, type, nodata, o.command, f.threads};
   const auto stop = [&hooks] { return stop_requested(hooks); };
-  gdal::write_raster(rd, internal, res, src.georef(), gdal::StepProgress{hooks.progress, 0.90, 0.96, stop}, inside);
+  gdal::write_raster(rd, f.internal, res, src.georef(), gdal::StepProgress{hooks.progress, f.from, f.from + 0.06, stop},
+                     f.inside);
   return {sum.min, sum.max, res.whole};
 }
 
-Written write_staged(const RunOptions& o, const Destination& d, const gdal::Source& src, const RunGrids& g,
-                     const RunParams& p, const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging,
-                     const ByteGrid* inside) {
-  gdal::Resolution res{p.equid, true};
+Written write_staged(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
+                     const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging) {
+  gdal::Resolution res{f.equid, true};
   std::optional<double> nodata;
   Written w;
   if (d.classic) {
@@ -145,24 +145,25 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
       h = *src.classic_header();
     else if (src.georef().has_transform)
       h.taille_pix = static_cast<int>(std::lround(std::fabs(src.georef().transform[1])));
-    gdal::write_classic_set(staging.add(o.dst, {o.dst + ".aux.xml"}), h, g.tab, g.itab1);
-    w = {static_cast<double>(*std::min_element(g.itab1.begin(), g.itab1.end())),
-         static_cast<double>(*std::max_element(g.itab1.begin(), g.itab1.end())), true};
+    gdal::write_classic_set(staging.add(o.dst, {o.dst + ".aux.xml"}), h, *f.classic_preview, *f.classic);
+    w = {static_cast<double>(*std::min_element(f.classic->begin(), f.classic->end())),
+         static_cast<double>(*std::max_element(f.classic->begin(), f.classic->end())), true};
   } else {
     res.whole = d.type.whole;
     const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst));
-    w = write_raster(o, d, src, g.itab, res, p.threads, at, hooks, nodata, notes, inside);
+    w = write_raster(o, d, src, f, res, at, hooks, nodata, notes);
   }
-  hooks.report(0.96);
+  hooks.report(f.from + 0.06);
+  const int rows = f.internal.rows, cols = f.internal.cols;
   // The pictures report their progress, and stop on request, as the DEM's writing does.
   const auto stop = [&hooks] { return stop_requested(hooks); };
-  const gdal::StepProgress pictures{hooks.progress, 0.96, 0.995, stop};  // 1 once every output is in place
+  const gdal::StepProgress pictures{hooks.progress, f.from + 0.06, 0.995, stop};  // 1 once every output is in place
   if (o.preview)
-    gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), g.tab,
-                    pictures.part(0, o.hillshade ? 0.2 : 1));
+    gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), rows, cols, f.preview,
+                    std::nullopt, f.scratch, pictures.part(0, o.hillshade ? 0.2 : 1));
   if (o.hillshade)
-    gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)),
-                          gdal::ResultRows::of(g.itab), res, src.georef(), nodata, o.hillshade_z, inside, "",
+    gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)), f.internal, res,
+                          src.georef(), nodata, o.hillshade_z, f.inside, f.scratch,
                           pictures.part(o.preview ? 0.2 : 0, 1));
   return w;
 }
@@ -195,16 +196,11 @@ Destination plan_destination(const RunOptions& o, const RunHooks& hooks) {
   return d;
 }
 
-// Every output into its private directory, then, the run complete, moved
-// into place: the destination (a classic set or a GDAL raster), the
-// preview and the shaded relief.
-Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const RunGrids& g,
-                      const RunParams& p, const RunHooks& hooks, std::vector<std::string>& notes,
-                      const ByteGrid* inside) {
-  Staging staging(o.overwrite);
+Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
+                      const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging) {
   Written w;
   try {
-    w = write_staged(o, d, src, g, p, hooks, notes, staging, inside);
+    w = write_staged(o, d, src, f, hooks, notes, staging);
   } catch (const RunError& e) {
     rethrow_as(e, staging.final_names(e.what()));  // messages name the outputs, not their temporary files
   }

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "io/gdal_source.h"
+#include "io/gdal_pictures.h"
 #include "io/output_type.h"
+#include "io/result_rows.h"
+#include "io/staged_output.h"
 #include "run/file_run.h"
 #include "stages/pipeline.h"
 
@@ -31,19 +34,32 @@ Destination plan_destination(const RunOptions& o, const RunHooks& hooks);
 // --overwrite (a header, a projection, statistics, ...).
 void check_outputs(const RunOptions& o, const Destination& d);
 
-// Writes every output of the finished run (g.itab: the result in internal
-// units; g.itab1 and g.tab: the classic whole units and the preview) and
-// moves them into place; with `inside`, the DEM and the hillshade are
-// no-data where it is 0.  Returns the DEM's range in its units, and puts
-// the remarks for after the progress into notes.  Throws RunError, or
-// Cancelled once hooks.cancel says so; either way the temporary files are
-// gone and existing files are untouched.
+// A finished run, as the writers take it, whether it was run whole or by
+// tiles.
+struct Finished {
+  gdal::ResultRows internal;   // the result in internal units
+  int equid = 1;
+  int threads = 1;
+  gdal::ValueSummary summary;  // its values in the planned type, inside the mask
+  gdal::PictureRows preview;   // the preview's bytes
+  const ByteGrid* inside = nullptr;           // the mask, when one is given
+  const IntGrid* classic = nullptr;           // for a classic set: the whole units (itab1)
+  const ByteGrid* classic_preview = nullptr;  // and its preview
+  std::string scratch;         // where the pictures' rasters go ("": in memory)
+  double from = 0.90;          // the progress when the writing starts
+};
+
+// Writes every output of the finished run into staging and moves them into
+// place; with `inside`, the DEM and the hillshade are no-data where it is 0.
+// Returns the DEM's range in its units, and puts the remarks for after the
+// progress into notes.  Throws RunError, or Cancelled once hooks.cancel
+// says so; either way the temporary files are gone and existing files are
+// untouched.
 struct Written {
   double minimum = 0, maximum = 0;
   bool whole = false;
 };
-Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const RunGrids& g,
-                      const RunParams& p, const RunHooks& hooks, std::vector<std::string>& notes,
-                      const ByteGrid* inside);
+Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
+                      const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging);
 
 }  // namespace tesk

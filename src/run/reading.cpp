@@ -55,6 +55,18 @@ void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row,
   }
 }
 
+void warn_about_interval(const ContourSurvey& s, int equid, const std::string& name, const RunHooks& hooks) {
+  if (s.off_interval > 0)
+    hooks.remark(std::to_string(s.off_interval) + " contour pixels of " + name +
+                 " hold values that are not multiples of -i " + std::to_string(equid) + " (for example " +
+                 message_number(s.example) + "): such values come back lower, by up to one unit in whole units");
+  constexpr double kFewIntervals = 3;
+  if (s.pixels > 0 && s.intervals(equid) < kFewIntervals)
+    hooks.remark("the contour values of " + name + " run from " + message_number(s.lo) + " to " +
+                 message_number(s.hi) + ", fewer than " + message_number(kFewIntervals) + " intervals of -i " +
+                 std::to_string(equid) + ": the result holds few distinct values; give the spacing of the contours");
+}
+
 void refuse_without_contours(const IntGrid& itab, std::int32_t off, const std::string& name) {
   if (std::find_if(itab.begin(), itab.end(), [&](std::int32_t v) { return v != off; }) == itab.end())
     throw RunError(name + " holds no contour pixel: every sample is the no-data value");

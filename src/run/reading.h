@@ -10,6 +10,7 @@
 
 #include "core/function_ref.h"
 #include "core/grid.h"
+#include "run/run_hooks.h"
 #include "stages/contour_survey.h"
 #include "stages/pipeline.h"
 
@@ -20,6 +21,12 @@ namespace tesk {
 // reserved_bytes (GDAL's block cache, for a run that reads files).
 void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t extra_bytes_per_pixel,
                       const std::string& name, std::uint64_t reserved_bytes = 0);
+
+// Memory a run of files uses beside its grids and GDAL's block cache: the
+// threads' stacks, the buffers of the reading and the writing.
+inline std::uint64_t run_overhead_bytes(int threads) {
+  return (std::uint64_t{32} << 20) + static_cast<std::uint64_t>(threads) * (std::uint64_t{8} << 20);
+}
 
 // Allocates the grids of a run (threads > 1: their pages mapped early).
 // Throws MemoryRefusal.
@@ -37,6 +44,11 @@ std::string too_large_message(const std::string& name, double v, int row, int co
 // hold, and Cancelled.
 void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row, double nodata, int equid,
                         const std::string& name, ContourSurvey* survey, CancelCheck cancel);
+
+// What the contour values say about the interval, as remarks: values that
+// are not multiples of it come back lower, and a range of a few intervals
+// gives a result of a few values.
+void warn_about_interval(const ContourSurvey& s, int equid, const std::string& name, const RunHooks& hooks);
 
 // Throws RunError when every value of itab is `off`: "NAME holds no
 // contour pixel: every sample is the no-data value".

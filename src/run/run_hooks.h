@@ -20,12 +20,19 @@ struct RunHooks {
   // the thread that called the run.
   std::function<void(const std::string&)> warn;
 
+  // A note on how the run goes (it runs by tiles), which does not change
+  // the result; the command line's -q silences it.
+  std::function<void(const std::string&)> note;
+
   bool cancelled() const { return cancel && cancel(); }
   void report(double fraction) const {
     if (progress) progress(fraction);
   }
   void remark(const std::string& text) const {
     if (warn) warn(text);
+  }
+  void tell(const std::string& text) const {
+    if (note) note(text);
   }
 };
 

@@ -26,6 +26,14 @@ struct ContourSurvey {
     if (v > hi) hi = v;
     if (std::fmod(v, static_cast<double>(equid)) != 0.0 && off_interval++ == 0) example = v;
   }
+  // Adds another part of the same source, read after this one.
+  void merge(const ContourSurvey& o) {
+    if (off_interval == 0 && o.off_interval > 0) example = o.example;
+    pixels += o.pixels;
+    off_interval += o.off_interval;
+    if (o.lo < lo) lo = o.lo;
+    if (o.hi > hi) hi = o.hi;
+  }
   // Intervals between the lowest and the highest value (0 without pixels).
   double intervals(int equid) const;
 };

@@ -89,7 +89,7 @@ void convert_to_altitude(IntGrid& itab1, int ival, int equid, CancelCheck cancel
   for (int i = 0; i < itab1.rows(); ++i) {
     cancel.at_row(i, itab1.cols());
     std::int32_t* row = itab1[i];
-    for (int j = 0; j < itab1.cols(); ++j) row[j] = (row[j] == kNoData) ? ival : to_altitude(row[j], equid);
+    for (int j = 0; j < itab1.cols(); ++j) row[j] = altitude_value(row[j], ival, equid);
   }
 }
 

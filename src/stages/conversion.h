@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/grid.h"
+#include "core/units.h"
 #include "stages/progress.h"
 
 namespace tesk {
@@ -51,6 +52,12 @@ inline std::optional<std::int32_t> to_internal(std::int32_t v, int equid) {
 
 // One internal value back into altitude units, saturating at the int limits.
 std::int32_t to_altitude(std::int32_t w, int equid);
+
+// A pixel of the result grid after its conversion back: the marker ival
+// where no value was found, else to_altitude.
+inline std::int32_t altitude_value(std::int32_t w, int ival, int equid) {
+  return w == kNoData ? ival : to_altitude(w, equid);
+}
 
 // A real-valued source sample (floating-point rasters, wide integer types)
 // into internal units by the same formula, v taken as a double:

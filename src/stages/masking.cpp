@@ -16,15 +16,8 @@ std::int64_t quantise_inside(const IntGrid& itab1, const ByteGrid& inside, ByteG
     lo = std::min(lo, itab1.data()[k]);
     hi = std::max(hi, itab1.data()[k]);
   }
-  const Stretch s = stretch_line(lo, hi, 1.0f, 255.0f);
-  for (std::size_t k = 0; k < itab1.size(); ++k) {
-    if (!inside.data()[k]) {
-      tab.data()[k] = 0;
-      continue;
-    }
-    const int v = s.flat ? 1 : arrondi(static_cast<double>(itab1.data()[k]) * s.a + static_cast<double>(s.b));
-    tab.data()[k] = static_cast<std::uint8_t>(std::clamp(v, 1, 255));
-  }
+  const Stretch s = inside_line(lo, hi);
+  for (std::size_t k = 0; k < itab1.size(); ++k) tab.data()[k] = inside_byte(itab1.data()[k], inside.data()[k], s);
   return count;
 }
 

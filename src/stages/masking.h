@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/grid.h"
+#include "stages/quantisation.h"
 
 namespace tesk {
 
@@ -16,5 +17,14 @@ namespace tesk {
 // is 1 throughout.  Returns the number of inside pixels.  All three grids
 // have the same shape.
 std::int64_t quantise_inside(const IntGrid& itab1, const ByteGrid& inside, ByteGrid& tab);
+
+// The line of the preview over an area whose values run from lo to hi, and
+// one byte of it: 0 outside, 1..255 inside.
+inline Stretch inside_line(int lo, int hi) { return stretch_line(lo, hi, 1.0f, 255.0f); }
+inline std::uint8_t inside_byte(std::int32_t v, bool in, const Stretch& s) {
+  if (!in) return 0;
+  const int b = s.flat ? 1 : arrondi(static_cast<double>(v) * s.a + static_cast<double>(s.b));
+  return static_cast<std::uint8_t>(b < 1 ? 1 : b > 255 ? 255 : b);
+}
 
 }  // namespace tesk

@@ -41,10 +41,10 @@ WindowReader window_reader(const IntGrid& raster) {
   };
 }
 
-TileResult run_tile(const TileSpec& spec, const RunParams& p, const WindowReader& read, const RunObserver* observer) {
-  if (!valid(spec)) throw std::invalid_argument("run_tile: the core must lie inside the raster and the halo be >= 0");
-  const Window tile = tile_extent(spec);
-  const Window& core = spec.core;
+TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowReader& read, const RunObserver* observer) {
+  if (!valid(req)) throw std::invalid_argument("run_tile: the core must lie inside the raster and the halo be >= 0");
+  const Window tile = tile_extent(req);
+  const Window& core = req.core;
   TileResult res;
   res.core = core;
   res.internal = IntGrid(core.rows, core.cols);
@@ -57,7 +57,7 @@ TileResult run_tile(const TileSpec& spec, const RunParams& p, const WindowReader
   read(tile, g.itab);
   // The whole raster decides whether to smooth; a tile too small for the
   // window then leaves its pixels unsmoothed, and the certificate unproven.
-  const bool smooth = p.maille > 1 && window_fits(spec.raster_rows, spec.raster_cols, p.maille);
+  const bool smooth = p.maille > 1 && window_fits(req.raster_rows, req.raster_cols, p.maille);
   RunParams tp = p;
   if (!smooth) tp.maille = 1;
   TileObserver watch(observer, core, tile, res.internal);
@@ -71,9 +71,9 @@ TileResult run_tile(const TileSpec& spec, const RunParams& p, const WindowReader
 
   const auto stop = [observer] { return observer && observer->cancel_requested(); };
   const CancelCheck cancel(stop);
-  ByteGrid certain =
-      certain_after_gap_filling(g.written_at, res.stats.passes, cut_sides(tile, spec.raster_rows, spec.raster_cols), cancel);
-  if (smooth) certain = certain_after_smoothing(certain, tile, spec.raster_rows, spec.raster_cols, p.maille);
+  const CutSides cut = cut_sides(tile, req.raster_rows, req.raster_cols);
+  ByteGrid certain = certain_after_gap_filling(g.written_at, res.stats.passes, cut, cancel);
+  if (smooth) certain = certain_after_smoothing(certain, tile, req.raster_rows, req.raster_cols, p.maille);
 
   for (int i = 0; i < core.rows; ++i) {
     const int ti = core.row0 - tile.row0 + i, tj = core.col0 - tile.col0;

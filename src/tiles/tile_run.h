@@ -48,11 +48,11 @@ struct TileResult {
   RunStats stats;
 };
 
-// Computes the tile of spec (valid(spec) must hold, or invalid_argument
+// Computes the tile of req (valid(req) must hold, or invalid_argument
 // is thrown) with the parameters of the whole run.  Throws what
 // compute_dem throws; a ConversionError names the raster's row and column.
 // observer, when given, is asked whether to stop.
-TileResult run_tile(const TileSpec& spec, const RunParams& p, const WindowReader& read,
+TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowReader& read,
                     const RunObserver* observer = nullptr);
 
 }  // namespace tesk

@@ -18,7 +18,7 @@ struct Window {
 // A tile of a raster of raster_rows x raster_cols pixels: the core, inside
 // the raster, and the halo computed with it on every side that is not an
 // edge of the raster.
-struct TileSpec {
+struct TileRequest {
   int raster_rows = 0;
   int raster_cols = 0;
   Window core;
@@ -27,7 +27,7 @@ struct TileSpec {
 
 // Whether the core lies inside the raster, holds a pixel, and the halo is
 // not negative.
-inline bool valid(const TileSpec& s) {
+inline bool valid(const TileRequest& s) {
   const Window& c = s.core;
   return s.halo >= 0 && c.rows > 0 && c.cols > 0 && c.row0 >= 0 && c.col0 >= 0 && c.rows <= s.raster_rows - c.row0 &&
          c.cols <= s.raster_cols - c.col0;
@@ -35,7 +35,7 @@ inline bool valid(const TileSpec& s) {
 
 // The rectangle a tile run computes: the core and its halo, clipped to the
 // raster.
-inline Window tile_extent(const TileSpec& s) {
+inline Window tile_extent(const TileRequest& s) {
   const Window& c = s.core;
   const auto reach = [&](int first, int size, int total, int& a, int& b) {
     a = std::max(0, first - s.halo);

@@ -184,7 +184,7 @@ TEST(BatchRefuses, WithAClearMessage) {
   write_file(tmp / "short_c2.txt", "2 2 0 0 0 1");
   write_file(tmp / "l.geojson", R"({"type": "FeatureCollection", "features": [{"type": "Feature",
     "properties": {"ELEV": 100}, "geometry": {"type": "LineString", "coordinates": [[0, 0], [10, 10]]}}]})");
-  gdal_tool({"/usr/bin/gdal_create", "-q", "-outsize", "200000", "200000", "-ot", "UInt16", "-a_nodata", "65500", "-co",
+  gdal_tool({"/usr/bin/gdal_create", "-q", "-outsize", "1000000", "1000000", "-ot", "UInt16", "-a_nodata", "65500", "-co",
              "TILED=YES", "-co", "SPARSE_OK=TRUE", tmp / "huge.tif"});
   const std::string burn = "not enough memory: burning " + tmp / "l.geojson" + " onto a grid of 200000 x 200000 pixels";
   const std::pair<Args, Args> cases[] = {
@@ -205,7 +205,9 @@ TEST(BatchRefuses, WithAClearMessage) {
       {{kSrc, "@/out.tif", "-i", "20", "-ot", "Byte"}, {"Byte cannot hold", "240 to 1060"}},
       {{"@/l.geojson", "@/out.tif", "-i", "20", "-tr", "90", "90"}, {"-a FIELD"}},
       {{"@/l.geojson", "@/out.tif", "-i", "20", "-a", "ELEV"}, {"-tr", "-ts"}},
-      {{"@/huge.tif", "@/out.tif", "-i", "10"}, {"not enough memory: a grid of 200000 x 200000 pixels needs 381469"}},
+      {{"@/huge.tif", "@/out.tif", "-i", "10"}, {"not enough disk space: a run of 1000000 x 1000000 pixels by tiles"}},
+      {{kSrc, "@/out.png", "-i", "20", "--tile-size", "64"}, {"-of PNG", "only whole", "-of GTiff"}},
+      {{kSrc, "@/out_m2.raw", "-i", "20", "--tile-size", "64"}, {"classic output set", "whole"}},
       {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-ts", "200000", "200000"}, {burn}},
       {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00005", "0.00005"}, {"burning", "200001 x 200001"}},
   };

@@ -1,0 +1,45 @@
+#include "io/tile_store.h"
+
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <gdal.h>
+
+#include "core/run_error.h"
+
+namespace tesk::gdal {
+
+TileStore::TileStore(const std::string& path, int rows, int cols, int threads) : path_(path), rows_(rows), cols_(cols) {
+  init();
+  CPLStringList options;
+  for (const char* o : {"TILED=YES", "COMPRESS=DEFLATE", "ZLEVEL=1", "PREDICTOR=2", "BIGTIFF=IF_SAFER"})
+    options.AddString(o);
+  options.SetNameValue("NUM_THREADS", std::to_string(threads).c_str());
+  ds_.reset(GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), cols, rows, 1, GDT_Int32, options.List()));
+  if (!ds_) throw FileSystemFault(with_gdal_reason("cannot make the temporary raster " + path));
+}
+
+void TileStore::put(int row0, int col0, const IntGrid& values) {
+  GDALRasterBandH band = GDALGetRasterBand(ds_.get(), 1);
+  if (GDALRasterIO(band, GF_Write, col0, row0, values.cols(), values.rows(), const_cast<std::int32_t*>(values.data()),
+                   values.cols(), values.rows(), GDT_Int32, 0, 0) != CE_None)
+    throw FileSystemFault(with_gdal_reason("cannot write the temporary raster " + path_));
+}
+
+void TileStore::finish() {
+  CPLErrorReset();
+  GDALFlushCache(ds_.get());
+  if (CPLGetLastErrorType() >= CE_Failure)
+    throw FileSystemFault(with_gdal_reason("cannot write the temporary raster " + path_));
+}
+
+ResultRows TileStore::rows() {
+  return {rows_, cols_, [this](int i, int n) {
+            block_.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(cols_));
+            if (GDALRasterIO(GDALGetRasterBand(ds_.get(), 1), GF_Read, 0, i, cols_, n, block_.data(), cols_, n,
+                             GDT_Int32, 0, 0) != CE_None)
+              throw FileSystemFault(with_gdal_reason("cannot read the temporary raster " + path_));
+            return static_cast<const std::int32_t*>(block_.data());
+          }};
+}
+
+}  // namespace tesk::gdal

@@ -1,0 +1,65 @@
+// Runs by tiles: the outputs of a whole run, value for value and byte for
+// byte, whatever forces the tiling.
+#include "support/test_support.h"
+
+namespace tesk::e2e {
+namespace {
+
+using Args = std::vector<std::string>;
+
+// What a DEM holds, but for the command recorded in it.
+auto held(const Raster& r) { return std::tuple(r.v, r.type, r.has_nodata, r.nodata, r.transform, r.projection); }
+
+// --tile-size 64 with a halo of 1 (every tile's halo doubles): the DEM, the
+// preview and the hillshade of the whole run, with and without mask,
+// overlay, smoothing at its largest, an integer type, a vector source.
+TEST(Tiles, TheOutputsOfAWholeRun) {
+  TempDir tmp;
+  gdal_tool({"gdal_contour", "-q", "-a", "ELEV", "-i", "20", demo("jacksboro_true.tif"), tmp / "lines.gpkg"});
+  const std::string raster = demo("jacksboro_i20_c.tif"), mask = demo("jacksboro_valleys.geojson");
+  const std::pair<std::string, Args> cases[] = {
+      {raster, {"-m", "3"}},
+      {raster, {"-m", "5", "--no-overlay", "--mask", mask}},
+      {raster, {"-m", "33", "-ot", "UInt16"}},
+      {tmp / "lines.gpkg", {"-m", "3", "-a", "ELEV", "-tr", "90", "90", "--mask", mask}},
+  };
+  for (const auto& [src, options] : cases) {
+    SCOPED_TRACE(options[1] + " " + src);
+    for (const char* tiles : {"whole", "tiled"}) {
+      Args args = {src, tmp / (std::string(tiles) + ".tif"), "-i", "20", "-q", "--overwrite",
+                   "--preview", tmp / (std::string(tiles) + ".png"), "--hillshade", tmp / (std::string(tiles) + "_hs.png")};
+      args.insert(args.end(), options.begin(), options.end());
+      if (*tiles == 't') args.insert(args.end(), {"--tile-size", "64", "--halo", "1"});
+      const ProcessResult r = tesk(args);
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+    EXPECT_EQ(held(read_raster(tmp / "tiled.tif")), held(read_raster(tmp / "whole.tif")));
+    EXPECT_TRUE(read_file(tmp / "tiled.png") == read_file(tmp / "whole.png"));
+    EXPECT_TRUE(read_file(tmp / "tiled_hs.png") == read_file(tmp / "whole_hs.png"));
+  }
+}
+
+// Under a data limit that the whole run does not fit, the run goes by
+// tiles by itself, says so, and writes the whole run's DEM.
+TEST(Tiles, AMemoryLimitTilesTheRun) {
+  if (kUnderAsan) GTEST_SKIP() << "AddressSanitizer's shadow memory counts against the data limit";
+  TempDir tmp;
+  const int n = 2000;
+  std::vector<double> v(static_cast<std::size_t>(n) * n, 65500);
+  for (int i = 0; i < n; ++i)  // a tilted plane, a contour every 9 pixels
+    for (int j = 0; j < n; ++j)
+      if ((i + 2 * j) % 9 == 0) v[static_cast<std::size_t>(i) * n + j] = (i + 2 * j) / 9 * 10;
+  write_tif(tmp / "src.tif", "UInt16", n, n, v, 65500);
+  const ProcessResult whole = tesk({tmp / "src.tif", tmp / "whole.tif", "-i", "10", "-m", "3", "-q"});
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  Args limited = {"/usr/bin/prlimit", "--data=" + std::to_string(95 << 20), TESK_EXE, tmp / "src.tif", tmp / "t.tif",
+                  "-i", "10", "-m", "3", "--threads", "2"};
+  const ProcessResult r = run_process(limited, "");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Note: " + tmp / "src.tif" + " does not fit the memory whole (2000 x 2000 pixels): it runs by tiles"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(held(read_raster(tmp / "t.tif")), held(read_raster(tmp / "whole.tif")));
+}
+
+}  // namespace
+}  // namespace tesk::e2e
