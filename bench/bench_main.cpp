@@ -11,6 +11,7 @@
 //    other arguments go to Google Benchmark).
 //
 // Options: --sizes 1024,2048,... --literal-max N --seed S --threads T
+//          --write N PATH (only writes the N x N raster as PATH_c2.raw)
 //          --repeat R (fast runs a size, the median reported; 3)
 //          --no-gbench --no-samples
 #include <benchmark/benchmark.h>
@@ -380,6 +381,19 @@ int main(int argc, char** argv) {
       gbench = false;
     } else if (a == "--no-samples") {
       samples = false;
+    } else if (a == "--write" && k + 2 < argc) {
+      // A generated raster as a classic data set (PATH_c2.raw and its
+      // header), for the command line's runs, then nothing else.
+      const int n = std::atoi(argv[++k]);
+      const std::string base = argv[++k];
+      auto raster = bench::make_contour_raster(n, n, seed + static_cast<std::uint32_t>(n), 10);
+      write_samples(base + "_c2.raw", raster.samples);
+      std::FILE* h = std::fopen((base + "_c2.txt").c_str(), "w");
+      if (!h) return 1;
+      std::fprintf(h, "%d %d 0 0 0 10", n, n);
+      std::fclose(h);
+      std::printf("%s_c2.raw: %d x %d, contour pixels %.2f %%\n", base.c_str(), n, n, 100 * raster.contour_share);
+      return 0;
     } else {
       rest.push_back(argv[k]);
     }

@@ -9,6 +9,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -20,6 +21,7 @@
 
 #include "core/run_error.h"
 #include "core/threads.h"
+#include "run/reading.h"
 #include "run/samples_run.h"
 #include "stages/smoothing.h"
 #ifdef TESK_WITH_GDAL
@@ -234,6 +236,65 @@ py::tuple fill_py(py::array contours, int interval, const py::object& nodata, in
   return py::make_tuple(out, stats);
 }
 
+// One tile of a run over a raster held in blocks (tesk/dask.py): block is
+// the core with its halo, clipped to the raster, as dask's map_overlap
+// hands it.  Returns (values of the core or None when the integer dtype
+// cannot hold them, certified, uncertain pixels, minimum, maximum).
+py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core,
+                       int halo, int interval, const py::object& nodata, int window, bool overlay,
+                       const py::object& dtype) {
+  const Samples s = samples_of(block, "contours");
+  const py::dtype out_type = result_dtype(dtype);
+  const FillParams p = params_of(s, interval, nodata, window, overlay, py::int_(1), out_type);
+  for (const std::int64_t v : {raster[0], raster[1], core[0], core[1], core[2], core[3]})
+    if (v < 0 || v > INT_MAX) throw py::value_error("fill_tile: a size or position beyond the int range");
+  const TileRequest spec{static_cast<int>(raster[0]), static_cast<int>(raster[1]),
+                      Window{static_cast<int>(core[0]), static_cast<int>(core[1]), static_cast<int>(core[2]),
+                             static_cast<int>(core[3])},
+                      halo};
+  py::array out(out_type, {core[2], core[3]});
+  void* buffer = out.mutable_data();
+  TileFill f;
+  try {
+    py::gil_scoped_release nogil;
+    f = fill_tile(s, spec, p, buffer);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  } catch (const RunError& e) {
+    raise_failure(e, [](const std::string& t) { return t; });
+  }
+  return py::make_tuple(f.written ? py::object(out) : py::none(), f.certified, f.uncertain, f.minimum, f.maximum);
+}
+
+// The survey of one block before a run over blocks: (holds a contour pixel,
+// None or (row, column, message) of its first value too large for the
+// interval, longest run of no-data along a row or column).
+// The other parameters of the run are checked too.
+py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int interval, const py::object& nodata,
+                    int window, bool overlay, const py::object& dtype) {
+  const Samples s = samples_of(block, "contours");
+  const FillParams p = params_of(s, interval, nodata, window, overlay, py::int_(1), result_dtype(dtype));
+  BlockSurvey b;
+  {
+    py::gil_scoped_release nogil;
+    b = survey_block(s, p, row0, col0);
+  }
+  py::object fault = py::none();
+  if (b.fault)
+    fault = py::make_tuple(b.fault->row, b.fault->col,
+                           too_large_message("contours", b.fault->value, static_cast<int>(b.fault->row),
+                                             static_cast<int>(b.fault->col), interval));
+  return py::make_tuple(b.contour, fault, b.longest_gap);
+}
+
+void check_result_type_py(double minimum, double maximum, const py::object& dtype) {
+  try {
+    check_result_type(*sample_of(result_dtype(dtype)), minimum, maximum);
+  } catch (const RunError& e) {
+    throw py::value_error(e.what());
+  }
+}
+
 #ifdef TESK_WITH_GDAL
 // A message of the run in the Python parameters' words: each option, where
 // it stands as a word of its own, becomes the parameter's name.
@@ -353,6 +414,14 @@ PYBIND11_MODULE(_core, m) {
   m.def("fill", &fill_py, "tesk.fill on a numpy array: returns (dem, stats).", py::arg("contours"), py::kw_only(),
         py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"),
         py::arg("threads"), py::arg("progress"));
+  m.def("fill_tile", &fill_tile_py, "One tile of tesk.fill over blocks: (values, certified, uncertain, min, max).",
+        py::arg("block"), py::kw_only(), py::arg("raster"), py::arg("core"), py::arg("halo"), py::arg("interval"),
+        py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"));
+  m.def("survey", &survey_py, "A block's survey: (contour, first fault or None, longest no-data run).",
+        py::arg("block"), py::kw_only(), py::arg("row0"), py::arg("col0"), py::arg("interval"), py::arg("nodata"),
+        py::arg("window"), py::arg("overlay"), py::arg("dtype"));
+  m.def("check_result_type", &check_result_type_py, "ValueError when an integer dtype cannot hold min..max.",
+        py::arg("minimum"), py::arg("maximum"), py::arg("dtype"));
   m.def("preview", &preview_py, "tesk.preview on a numpy array.", py::arg("dem"));
 #ifdef TESK_WITH_GDAL
   m.def("run", &run_py, "tesk.run from files to files: returns the stats.", py::arg("src"), py::arg("dst"),

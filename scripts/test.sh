@@ -33,7 +33,7 @@ trap 'rm -rf "$venv"' EXIT
 "$venv/bin/python" -m pip install -q --no-index --no-cache-dir --no-build-isolation .
 (cd "$venv" && "$venv/bin/python" -c '
 import os, sys, numpy as np, tesk
-assert tesk.__file__.startswith("'"$venv"'") and "xarray" not in sys.modules and hasattr(tesk._core, "run"), tesk.__file__
+assert tesk.__file__.startswith("'"$venv"'") and not {"xarray", "dask"} & sys.modules.keys() and hasattr(tesk._core, "run"), tesk.__file__
 assert os.path.isfile(os.path.join(os.path.dirname(tesk.__file__), "qgis", "metadata.txt"))  # the QGIS plugin
 c = np.full((50, 40), 65500, np.uint16); c[10], c[40] = 100, 140
 print(tesk.__file__, tesk.fill(c, interval=20, nodata=65500)[::10, 0])')

@@ -31,36 +31,45 @@ def _is_dataarray(a) -> bool:
     return xr is not None and isinstance(a, xr.DataArray)
 
 
+def _is_dask(a) -> bool:
+    if _is_dataarray(a):
+        return a.chunks is not None
+    dask_array = sys.modules.get("dask.array")
+    return dask_array is not None and isinstance(a, dask_array.Array)
+
+
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         return_stats: Literal[False] = False) -> xarray.DataArray: ...
+         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[False] = False) -> xarray.DataArray: ...
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
+         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         return_stats: Literal[False] = False) -> np.ndarray: ...
+         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[False] = False) -> np.ndarray: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
+         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
 
 
 def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None, threads=None, progress=None,
-         return_stats=False):
+         halo=None, max_halo=None, return_stats=False):
     """Turn a raster of contour lines into a digital elevation model.
 
     Parameters
     ----------
-    contours : 2-D array or xarray.DataArray
+    contours : 2-D array, dask array or xarray.DataArray
         The contour pixels hold their altitude, every other pixel the no-data
         value.  Any integer type, float32 or float64, in any memory layout (C
         or Fortran order, strided views); never modified.  A DataArray may
         have one band dimension of size 1 besides its two spatial ones
-        (needs rioxarray).
+        (needs rioxarray).  A dask array, or a DataArray backed by one
+        (``rioxarray.open_rasterio(path, chunks=...)``), is computed block by
+        block: see Notes.
     interval : int
         The contour interval, in the altitude units of the samples (not 0).
     nodata : number, optional
@@ -83,17 +92,26 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
         units; ValueError when the type cannot hold them (never clipped).
     threads : int, optional
         Worker threads, 1 to 1024; None: every core (or TESK_THREADS).  The
-        result does not depend on it.
+        result does not depend on it.  Ignored for dask arrays, whose blocks
+        run on one thread each.
     progress : callable, optional
         Called with the fraction done, from 0 to 1, on the calling thread.
         An exception it raises stops the run and goes on to the caller.
+        Not for dask arrays (ValueError): use dask's diagnostics.
+    halo : int, optional
+        Dask arrays only: the halo of the blocks' first run, in pixels.
+        None estimates it from the contours (see Notes).
+    max_halo : int, optional
+        Dask arrays only: the largest halo a block runs again with; None:
+        2048.
     return_stats : bool
         Also return a `Stats`: passes, growth sweeps, gap sweeps, and the
-        result's minimum and maximum in its units.
+        result's minimum and maximum in its units.  Not for dask arrays
+        (ValueError).
 
     Returns
     -------
-    dem : numpy.ndarray or xarray.DataArray
+    dem : numpy.ndarray, dask array or xarray.DataArray
         A new array of the contours' shape and of type `dtype`.  From a
         DataArray, a DataArray with its dims, coords, CRS and transform and
         the attributes that still hold (no ``_FillValue``, scale or
@@ -123,12 +141,46 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
     -----
     The GIL is released while the computation runs; Ctrl-C stops it within
     about 50 ms and no array is returned.
+
+    A dask array is computed on dask's scheduler (a ``dask.distributed``
+    Client when one is active) before fill returns, and the result is a
+    persisted dask array (or DataArray backed by one) of the same shape,
+    whose values are bit for bit those of the whole array in memory:
+
+    1. Every block is surveyed first: the refusal of an array without
+       contour pixel, and of a value too large for the interval (the first
+       in row order, with its row and column), come from the whole array,
+       and the halo from the longest run of no-data pixels along a row or a
+       column, halved and rounded up to a power of two.
+    2. ``map_overlap`` (``boundary='none'``) runs every block with that
+       halo, where blocks smaller than it are first merged with their
+       neighbours (the result's chunks then differ from the input's).  Each
+       block comes with a certificate: a proof that each of its pixels
+       holds the whole run's value.
+    3. A block that cannot be proven runs again with twice the halo, and
+       again, up to ``max_halo``; beyond it the call raises ValueError
+       naming the block and how many of its pixels stay unproven (a flat
+       or a sea wider than the halo: give a larger max_halo or compute in
+       memory).  Never is an unproven block returned.  The logger "tesk"
+       tells at level INFO which blocks ran again.
+    4. An integer dtype is checked against the range of all blocks.
     """
     args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
                 progress=progress)
+    if _is_dask(contours):
+        if return_stats:
+            raise ValueError("return_stats=True: a fill over dask blocks has no Stats (each block's run has its "
+                             "own passes); compute the array in memory for them")
+        if progress is not None:
+            raise ValueError("progress: a fill over dask blocks reports no progress of its own; use dask's "
+                             "diagnostics (dask.diagnostics.ProgressBar, or the distributed dashboard)")
     if _is_dataarray(contours):
         from .xarray import fill_dataarray
-        dem, stats = fill_dataarray(contours, **args)
+        dem, stats = fill_dataarray(contours, halo=halo, max_halo=max_halo, **args)
+    elif _is_dask(contours):
+        from .dask import fill_dask
+        dem = fill_dask(contours, interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype,
+                        halo=halo, max_halo=max_halo)[0]
     else:
         dem, stats = _core.fill(np.asarray(contours), **args)
     return (dem, stats) if return_stats else dem

@@ -38,18 +38,18 @@ def _plane(da):
     return da.isel({band: 0}).transpose(*spatial), band
 
 
-def _integer_nodata(values, dtype, wanted):
-    """The no-data value of an integer result, chosen as the command line chooses it: the wanted one when
-    the dtype holds it and no value equals it; else the dtype's lowest, then its highest, value when it lies
-    beyond the values; else none."""
-    info = np.iinfo(dtype)
+def _integer_nodata(values, lo, hi, wanted):
+    """The no-data value of an integer result whose values run from lo to hi, chosen as the command line
+    chooses it: the wanted one when the dtype holds it and no value equals it; else the dtype's lowest, then
+    its highest, value when it lies beyond the values; else none."""
+    info = np.iinfo(values.dtype)
     if wanted is None or np.isnan(wanted) or wanted != int(wanted) or not info.min <= wanted <= info.max:
         return None
-    if not (values == wanted).any():
+    if not lo <= wanted <= hi or not bool((values == wanted).any()):
         return int(wanted)
-    if info.min < values.min():
+    if info.min < lo:
         return info.min
-    return info.max if info.max > values.max() else None
+    return info.max if info.max > hi else None
 
 
 def plane_values(da):
@@ -58,20 +58,29 @@ def plane_values(da):
     return _plane(da)[0].values
 
 
-def fill_dataarray(da, *, nodata, **args):
-    """tesk.fill's work on a DataArray: returns (DataArray, Stats)."""
+def fill_dataarray(da, *, nodata, halo, max_halo, **args):
+    """tesk.fill's work on a DataArray: returns (DataArray, Stats); Stats is None for a dask-backed one."""
     _require_rioxarray()
     plane, band = _plane(da)
     # The file's no-data value: a masked array (NaN holes) keeps it in its encoding.
     wanted = nodata if nodata is not None else plane.rio.encoded_nodata
-    values, stats = _core.fill(plane.values, nodata=plane.rio.nodata if nodata is None else nodata, **args)
+    nodata = plane.rio.nodata if nodata is None else nodata
+    if plane.chunks is not None:
+        from .dask import fill_dask
+        del args["threads"], args["progress"]
+        values, (lo, hi), _, _ = fill_dask(plane.data, nodata=nodata, halo=halo, max_halo=max_halo, **args)
+        stats = None
+    else:
+        values, stats = _core.fill(plane.values, nodata=nodata, **args)
+        lo, hi = stats.minimum, stats.maximum
     dem = plane.copy(data=values)
     dem.encoding = {}
     dem.attrs = {k: v for k, v in plane.attrs.items() if k not in _STALE and not k.startswith("STATISTICS_")}
     if np.issubdtype(values.dtype, np.floating):
         dem.rio.write_nodata(np.nan, encoded=False, inplace=True)
     else:
-        dem.rio.write_nodata(_integer_nodata(values, values.dtype, plane.rio.nodata if wanted is None else wanted), encoded=False, inplace=True)
+        dem.rio.write_nodata(_integer_nodata(values, lo, hi, plane.rio.nodata if wanted is None else wanted),
+                             encoded=False, inplace=True)
     if band is not None:
         dem = dem.expand_dims(band)
     return dem.transpose(*da.dims), stats

@@ -1,10 +1,13 @@
 #include "io/gdal_burn.h"
 
+#include <sys/statvfs.h>
+
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -159,8 +162,9 @@ std::array<double, 2> grid_size(const std::array<double, 4>& e, const SourceOpti
 
 // Refuses a grid without a pixel, and one that the memory cannot hold
 // beside the run's own grids (the burnt grid takes 8 bytes a pixel), before
-// GDAL allocates it.
-void check_grid(const std::array<double, 2>& size, const std::string& path, const SourceOptions& o) {
+// GDAL allocates it, unless it may go to disk.  Returns whether it fits the
+// memory.
+bool check_grid(const std::array<double, 2>& size, const std::string& path, const SourceOptions& o) {
   const double w = size[0], h = size[1];
   if (!(w >= 1 && h >= 1))
     throw RunError("-tr " + numbers(*o.tr) + " makes a grid of " + message_number(w) + " x " + message_number(h) +
@@ -168,10 +172,25 @@ void check_grid(const std::array<double, 2>& size, const std::string& path, cons
   const bool huge = w > 2147483647.0 || h > 2147483647.0;
   const MemoryCheck m = check_memory(huge ? 2147483647 : static_cast<std::int64_t>(h),
                                      huge ? 2147483647 : static_cast<std::int64_t>(w), 8 + o.run_bytes_per_pixel, cache_bytes());
-  if (huge || !m.fits)
+  if (huge || (!m.fits && !o.burn_dir))
     throw RunError("not enough memory: burning " + path + " onto a grid of " + message_number(w) + " x " +
                    message_number(h) + " pixels needs " + std::to_string(m.need_mib) + " MiB, " +
                    std::to_string(m.avail_mib) + " MiB available");
+  return m.fits;
+}
+
+// Refuses a burn onto disk that the free space there cannot hold (the
+// grid uncompressed, 8 bytes a pixel, at worst).
+void check_disk(const std::array<double, 2>& size, const std::string& path, const std::string& file) {
+  struct statvfs fs {};
+  const std::string dir = std::filesystem::path(file).parent_path().string();
+  if (::statvfs(dir.c_str(), &fs) != 0) return;
+  const double need = size[0] * size[1] * 8, free = static_cast<double>(fs.f_bavail) * fs.f_frsize;
+  if (need > free)
+    throw FileSystemFault("not enough memory or disk space: burning " + path + " onto a grid of " +
+                          message_number(size[0]) + " x " + message_number(size[1]) + " pixels needs " +
+                          message_number(std::floor(need / 1048576)) + " MiB, more than the memory holds and the " +
+                          message_number(std::floor(free / 1048576)) + " MiB free beside the destination");
 }
 
 }  // namespace
@@ -200,7 +219,7 @@ DatasetPtr burn_vector(GDALDatasetH vector, const std::string& path, const Sourc
     throw RunError(what + " holds polygons: give contour lines or spot heights (an area of interest goes to "
                           "--mask)");
   const std::array<double, 4> extent = grid_extent(layer, what, o);
-  check_grid(grid_size(extent, o), path, o);
+  const bool in_memory = check_grid(grid_size(extent, o), path, o);
   const Scan scan = scan_features(layer, what, o.field);
   if (scan.skipped > 0)
     warn(std::to_string(scan.skipped) + " feature" + (scan.skipped == 1 ? "" : "s") + " of " + what +
@@ -226,12 +245,19 @@ DatasetPtr burn_vector(GDALDatasetH vector, const std::string& path, const Sourc
   if (o.te || scan.kept) add("-te", extent);
   add("-a_nodata", std::array<double, 1>{nodata});
   add("-init", std::array<double, 1>{nodata});
-  for (const char* a : {"-ot", "Float64", "-of", "MEM"}) args.AddString(a);
+  // Into memory, or, too large for it, into a temporary raster on disk,
+  // which GDAL burns a window at a time.
+  const std::string file = in_memory ? "" : o.burn_dir() + "/burnt.tif";
+  if (!in_memory) check_disk(grid_size(extent, o), path, file);
+  for (const char* a : {"-ot", "Float64", "-of", in_memory ? "MEM" : "GTiff"}) args.AddString(a);
+  if (!in_memory)
+    for (const char* c : {"TILED=YES", "COMPRESS=DEFLATE", "ZLEVEL=1", "BIGTIFF=IF_SAFER"})
+      args.AddString("-co"), args.AddString(c);
   GDALRasterizeOptions* opts = GDALRasterizeOptionsNew(args.List(), nullptr);
   if (!opts) throw RunError(with_gdal_reason("bad rasterization options for " + path));
   int usage_error = 0;
   CPLErrorReset();
-  GDALDatasetH grid = GDALRasterize("", nullptr, scan.kept ? scan.kept.get() : vector, opts, &usage_error);
+  GDALDatasetH grid = GDALRasterize(file.c_str(), nullptr, scan.kept ? scan.kept.get() : vector, opts, &usage_error);
   GDALRasterizeOptionsFree(opts);
   if (!grid) throw RunError(with_gdal_reason("cannot burn the contour lines of " + path));
   return DatasetPtr(grid);

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,9 @@ struct SourceOptions {
   // memory cannot hold with them is refused before it starts.
   std::uint64_t run_bytes_per_pixel = 0;
   int threads = 1;  // a GeoTIFF's blocks are decoded on as many
+  // Where a vector source too large for the memory is burnt (a temporary
+  // directory, made when asked for); empty: such a source is refused.
+  std::function<std::string()> burn_dir;
 
 };
 

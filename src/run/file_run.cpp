@@ -68,7 +68,9 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
     if (auto fault = thread_variable_fault()) hooks.remark(*fault);
 
   const int threads = resolve_threads(o.threads);
+  Staging staging(o.overwrite);
   gdal::SourceOptions so = o.source;
+  so.burn_dir = [&staging, &o] { return staging.scratch(o.dst); };
   so.nodata = o.nodata;
   so.run_bytes_per_pixel = RunGrids::bytes_per_pixel(false);
   so.threads = threads;
@@ -82,7 +84,7 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
   p.threads = threads;
   p.internal_input = !src->raw();
   p.ival = src->raw() ? static_cast<int>(src->nodata()) : kIval32;
-  if (runs_by_tiles(o, *src, p.threads)) return run_tiled(o, dest, *src, p, hooks);
+  if (runs_by_tiles(o, *src, p.threads)) return run_tiled(o, dest, *src, p, hooks, staging);
   RunGrids g;
   allocate_run(g, src->rows(), src->cols(), p.threads, o.src, gdal::cache_bytes() + run_overhead_bytes(p.threads));
   std::optional<ByteGrid> inside;
@@ -132,7 +134,6 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
   };
   f.classic = &g.itab1;
   f.classic_preview = &g.tab;
-  Staging staging(o.overwrite);
   const Written w = write_outputs(o, dest, *src, f, hooks, result.notes, staging);
   result.stats.minimum = w.minimum;
   result.stats.maximum = w.maximum;

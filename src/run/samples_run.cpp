@@ -16,6 +16,7 @@
 #include "run/reading.h"
 #include "stages/masking.h"
 #include "stages/quantisation.h"
+#include "tiles/tile_run.h"
 
 namespace tesk {
 namespace {
@@ -55,6 +56,33 @@ void read_raw(const Samples& s, IntGrid& itab, CancelCheck cancel) {
       cancel.at_row(i, itab.cols());
       read_row<decltype(t)>(s, i, itab[i]);
     }
+  });
+}
+
+// The parameters of the run of the samples s.
+RunParams run_params(const Samples& s, const FillParams& p) {
+  RunParams rp;
+  rp.equid = p.interval;
+  rp.maille = p.window;
+  rp.overlay = p.overlay;
+  rp.threads = p.threads;
+  rp.internal_input = !raw_samples(s.type);
+  rp.ival = raw_samples(s.type) ? static_cast<int>(*p.nodata) : kIval32;
+  return rp;
+}
+
+// The no-data value compared as a sample of s's type holds it (NaN: none
+// besides NaN).
+double sample_nodata(const Samples& s, const FillParams& p) {
+  return as_sample(p.nodata.value_or(std::numeric_limits<double>::quiet_NaN()), s.type);
+}
+
+// The samples into itab as the run takes them: raw, or in internal units.
+void read_samples(const Samples& s, const FillParams& p, IntGrid& itab, CancelCheck cancel) {
+  if (raw_samples(s.type)) return read_raw(s, itab, cancel);
+  with_type(s.type, [&](auto t) {
+    read_into_internal(itab, [&](int i, double* row) { read_row<decltype(t)>(s, i, row); }, sample_nodata(s, p),
+                       p.interval, "contours", nullptr, cancel);
   });
 }
 
@@ -134,12 +162,7 @@ void write_result(const IntGrid& internal, int interval, Sample type, void* out,
   with_type(type, [&](auto t) {
     using T = decltype(t);
     result_range<T>(internal, interval, stats, cancel);
-    if (std::numeric_limits<T>::is_integer &&
-        !(int_range(type).holds(stats.minimum) && int_range(type).holds(stats.maximum)))
-      throw RunError(std::string("dtype=") + type_name(type) + " cannot hold the result, whose values run from " +
-                      message_number(stats.minimum) + " to " + message_number(stats.maximum) +
-                      ": choose a wider type (dtype=" + type_name(narrowest(stats.minimum, stats.maximum)) +
-                      " holds it)");
+    check_result_type(type, stats.minimum, stats.maximum);
     T* dst = static_cast<T*>(out);
     for (int i = 0; i < internal.rows(); ++i) {
       cancel.at_row(i, internal.cols());
@@ -170,35 +193,27 @@ double as_sample(double v, Sample type) {
   return type == Sample::kFloat32 ? static_cast<double>(static_cast<float>(v)) : v;
 }
 
+void check_result_type(Sample type, double minimum, double maximum) {
+  if (is_real(type) || (int_range(type).holds(minimum) && int_range(type).holds(maximum))) return;
+  throw RunError(std::string("dtype=") + type_name(type) + " cannot hold the result, whose values run from " +
+                 message_number(minimum) + " to " + message_number(maximum) + ": choose a wider type (dtype=" +
+                 type_name(narrowest(minimum, maximum)) + " holds it)");
+}
+
 void check_fill_memory(const Samples& s, std::uint64_t out_bytes_per_pixel) {
   check_run_memory(s.rows, s.cols, out_bytes_per_pixel, "contours");
 }
 
 ResultStats fill(const Samples& s, const FillParams& p, void* out, const RunHooks& hooks) {
-  const bool raw = raw_samples(s.type);
-  RunParams rp;
-  rp.equid = p.interval;
-  rp.maille = p.window;
-  rp.overlay = p.overlay;
-  rp.threads = p.threads;
-  rp.internal_input = !raw;
-  rp.ival = raw ? static_cast<int>(*p.nodata) : kIval32;
-  // Compared as a sample of the array's type holds it.
-  const double nodata = as_sample(p.nodata.value_or(std::numeric_limits<double>::quiet_NaN()), s.type);
+  const RunParams rp = run_params(s, p);
   const int rows = static_cast<int>(s.rows), cols = static_cast<int>(s.cols);
   RunGrids g;
   allocate_run(g, rows, cols, p.threads, "contours");
   const auto stop = [&hooks] { return hooks.cancelled(); };
   const CancelCheck cancel(stop);
-  auto read = [&](IntGrid& itab) {
-    if (raw) return read_raw(s, itab, cancel);
-    with_type(s.type, [&](auto t) {
-      read_into_internal(itab, [&](int i, double* row) { read_row<decltype(t)>(s, i, row); }, nodata, p.interval,
-                         "contours", nullptr, cancel);
-    });
-  };
+  auto read = [&](IntGrid& itab) { read_samples(s, p, itab, cancel); };
   read(g.itab);
-  refuse_without_contours(g.itab, raw ? rp.ival : kNoData, "contours");
+  refuse_without_contours(g.itab, raw_samples(s.type) ? rp.ival : kNoData, "contours");
   hooks.report(0.05);
 
   Observer observer(hooks, rows, g.itab);
@@ -212,6 +227,72 @@ ResultStats fill(const Samples& s, const FillParams& p, void* out, const RunHook
   write_result(g.itab, p.interval, p.out, out, stats, cancel);
   hooks.report(1.0);
   return stats;
+}
+
+BlockSurvey survey_block(const Samples& s, const FillParams& p, std::int64_t row0, std::int64_t col0) {
+  BlockSurvey b;
+  const int rows = static_cast<int>(s.rows), cols = static_cast<int>(s.cols);
+  // One row at a time in internal units, as the run converts it; a contour
+  // is what is not the no-data marker.
+  std::vector<std::int32_t> row(static_cast<std::size_t>(cols));
+  std::vector<double> real(static_cast<std::size_t>(cols));
+  const double nodata = sample_nodata(s, p);
+  const std::int32_t off = raw_samples(s.type) ? static_cast<std::int32_t>(*p.nodata) : kNoData;
+  std::vector<int> down(static_cast<std::size_t>(cols), 0);  // no-data run ending at this row, per column
+  for (int i = 0; i < rows; ++i) {
+    with_type(s.type, [&](auto t) {
+      if (raw_samples(s.type)) return read_row<decltype(t)>(s, i, row.data());
+      read_row<decltype(t)>(s, i, real.data());
+      if (auto j = convert_row_to_internal(real.data(), cols, nodata, p.interval, row.data()))
+        b.fault = BlockSurvey::Fault{row0 + i, col0 + *j, real[static_cast<std::size_t>(*j)]};
+    });
+    int across = 0;
+    for (int j = 0; j < cols; ++j) {
+      const bool contour = row[static_cast<std::size_t>(j)] != off;
+      if (contour && raw_samples(s.type) && !b.fault && !to_internal(row[static_cast<std::size_t>(j)], p.interval))
+        b.fault = BlockSurvey::Fault{row0 + i, col0 + j, static_cast<double>(row[static_cast<std::size_t>(j)])};
+      b.contour |= contour;
+      int& d = down[static_cast<std::size_t>(j)];
+      across = contour ? 0 : across + 1;
+      d = contour ? 0 : d + 1;
+      b.longest_gap = std::max({b.longest_gap, across, d});
+    }
+    if (b.fault) return b;
+  }
+  return b;
+}
+
+TileFill fill_tile(const Samples& block, const TileRequest& spec, const FillParams& p, void* out) {
+  const Window extent = tile_extent(spec);
+  if (!valid(spec) || block.rows != extent.rows || block.cols != extent.cols)
+    throw std::invalid_argument("fill_tile: the block must be the tile's core with its halo, clipped to the raster");
+  check_fill_memory(block, 0);
+  FillParams one = p;
+  one.threads = 1;
+  const RunParams rp = run_params(block, one);
+  const WindowReader read = [&](const Window& w, IntGrid& itab) {
+    Samples part = block;
+    part.data += (w.row0 - extent.row0) * block.row_stride + (w.col0 - extent.col0) * block.col_stride;
+    part.rows = w.rows;
+    part.cols = w.cols;
+    read_samples(part, one, itab, {});
+  };
+  TileResult t;
+  try {
+    t = run_tile(spec, rp, read);
+  } catch (const ConversionError& e) {
+    throw RunError(too_large_message("contours", e.fault.value, e.fault.row, e.fault.col, p.interval));
+  }
+  TileFill f;
+  f.certified = t.certified;
+  f.uncertain = t.uncertain;
+  ResultStats stats;
+  with_type(p.out, [&](auto v) { result_range<decltype(v)>(t.internal, p.interval, stats, {}); });
+  f.minimum = stats.minimum;
+  f.maximum = stats.maximum;
+  f.written = is_real(p.out) || (int_range(p.out).holds(f.minimum) && int_range(p.out).holds(f.maximum));
+  if (f.written) write_result(t.internal, p.interval, p.out, out, stats, {});
+  return f;
 }
 
 void preview(const Samples& s, std::uint8_t* out) {

@@ -18,6 +18,7 @@
 
 #include "run/run_hooks.h"
 #include "stages/pipeline.h"
+#include "tiles/window.h"
 
 namespace tesk {
 
@@ -72,6 +73,44 @@ struct ResultStats {
 // MemoryRefusal, and Cancelled once hooks.cancel says so; out is then
 // partly written.
 ResultStats fill(const Samples& s, const FillParams& p, void* out, const RunHooks& hooks);
+
+// Throws RunError when type, an integer type, cannot hold the values
+// minimum..maximum of a result (the message names a type that can).
+void check_result_type(Sample type, double minimum, double maximum);
+
+// What a run decides from the whole raster before it starts, surveyed one
+// block at a time (a block's first row and column in the raster: row0,
+// col0): whether a contour pixel is there, the first contour value in
+// row-major order that internal units cannot hold (the survey stops
+// there), and the longest run of no-data pixels along a row or a column of
+// the block, runs cut by its edges included.
+struct BlockSurvey {
+  struct Fault {
+    std::int64_t row = 0, col = 0;  // in the raster
+    double value = 0;
+  };
+  bool contour = false;
+  std::optional<Fault> fault;
+  int longest_gap = 0;
+};
+BlockSurvey survey_block(const Samples& s, const FillParams& p, std::int64_t row0, std::int64_t col0);
+
+// A tile of the run of a raster too large to be held whole, the raster's
+// decisions made before by the caller from the survey of every block: the
+// contour pixel exists and no value is too large.  block holds the tile's
+// extent (the core with its halo, clipped to the raster:
+// tiles/window.h's tile_extent), on one thread.  The core's values go into
+// out (C order, p.out's type) exactly as fill writes them there in a whole
+// run, when certified; when the type is an integer one that cannot hold
+// them, nothing is written, and the caller refuses the run once it knows
+// the range of all tiles (check_result_type).
+struct TileFill {
+  bool certified = false;      // every core pixel proven to be the whole run's
+  std::int64_t uncertain = 0;  // the core pixels not proven
+  double minimum = 0, maximum = 0;  // the core's range in p.out's type
+  bool written = false;
+};
+TileFill fill_tile(const Samples& block, const TileRequest& spec, const FillParams& p, void* out);
 
 // The 8-bit preview of any array; real samples are taken at their whole
 // part.  Without holes, stretched from its minimum to its maximum as the

@@ -143,6 +143,7 @@ struct Totals {
   int lo = std::numeric_limits<int>::max(), hi = std::numeric_limits<int>::min();  // the result grid's extremes (the preview's)
   std::int64_t uncertain = 0;
   std::vector<std::string> uncertain_tiles;
+  int largest_halo = 0, first_sufficed = 0;
   RunStats stats;
 };
 
@@ -215,7 +216,7 @@ bool runs_by_tiles(const RunOptions& o, const gdal::Source& src, int threads) {
 }
 
 FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Source& src, const RunParams& p,
-                        const RunHooks& hooks) {
+                        const RunHooks& hooks, Staging& staging) {
   if (dest.classic)
     throw RunError("a classic output set is written whole, which a run by tiles cannot do: name a GeoTIFF "
                    "destination (.tif)");
@@ -254,7 +255,6 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
 
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src.rows(), src.cols(), src.georef());
-  Staging staging(o.overwrite);
   const std::string scratch = staging.scratch(o.dst);
   gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), p.threads);
   Totals totals;
@@ -266,11 +266,17 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   for (int ti = 0; ti < down; ++ti)
     for (int tj = 0; tj < across; ++tj) {
       const Window core{ti * tile, tj * tile, std::min(tile, src.rows() - ti * tile), std::min(tile, src.cols() - tj * tile)};
-      next = std::max(halo, run_one(o, src, p, {src.rows(), src.cols(), core, next}, budget, dest, inside, store,
-                                    totals, hooks));
+      const int needed = run_one(o, src, p, {src.rows(), src.cols(), core, next}, budget, dest, inside, store,
+                                 totals, hooks);
+      totals.largest_halo = std::max(totals.largest_halo, needed);
+      totals.first_sufficed += needed <= halo;
+      next = std::max(halo, needed);
       hooks.report(0.05 + 0.80 * (ti * across + tj + 1) / (down * across));
     }
   store.finish();
+  hooks.tell(std::to_string(down * across) + " tiles of " + std::to_string(tile) + " pixels; the first halo, " +
+             std::to_string(halo) + " pixels, sufficed for " + std::to_string(totals.first_sufficed) +
+             ", the largest needed was " + std::to_string(totals.largest_halo));
 
   FileRunResult result;
   result.stats.run = totals.stats;

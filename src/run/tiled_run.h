@@ -15,6 +15,7 @@
 #pragma once
 
 #include "io/gdal_source.h"
+#include "io/staged_output.h"
 #include "run/file_run.h"
 #include "run/outputs.h"
 #include "stages/pipeline.h"
@@ -30,6 +31,6 @@ bool runs_by_tiles(const RunOptions& o, const gdal::Source& src, int threads);
 // when not even a tile of 256 pixels fits, FileSystemFault when the
 // temporary and output rasters exceed the free disk space.
 FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Source& src, const RunParams& p,
-                        const RunHooks& hooks);
+                        const RunHooks& hooks, Staging& staging);
 
 }  // namespace tesk

@@ -186,7 +186,7 @@ TEST(BatchRefuses, WithAClearMessage) {
     "properties": {"ELEV": 100}, "geometry": {"type": "LineString", "coordinates": [[0, 0], [10, 10]]}}]})");
   gdal_tool({"/usr/bin/gdal_create", "-q", "-outsize", "1000000", "1000000", "-ot", "UInt16", "-a_nodata", "65500", "-co",
              "TILED=YES", "-co", "SPARSE_OK=TRUE", tmp / "huge.tif"});
-  const std::string burn = "not enough memory: burning " + tmp / "l.geojson" + " onto a grid of 200000 x 200000 pixels";
+  const std::string burn = "not enough memory or disk space: burning " + tmp / "l.geojson" + " onto a grid of 1000000 x 1000000 pixels";
   const std::pair<Args, Args> cases[] = {
       {{kSrc, "@/out.tif", "-i", "20", "--frobnicate"}, {"frobnicate", "--help"}},
       {{kSrc, "@/out.tif"}, {"--interval", "required"}},
@@ -208,8 +208,8 @@ TEST(BatchRefuses, WithAClearMessage) {
       {{"@/huge.tif", "@/out.tif", "-i", "10"}, {"not enough disk space: a run of 1000000 x 1000000 pixels by tiles"}},
       {{kSrc, "@/out.png", "-i", "20", "--tile-size", "64"}, {"-of PNG", "only whole", "-of GTiff"}},
       {{kSrc, "@/out_m2.raw", "-i", "20", "--tile-size", "64"}, {"classic output set", "whole"}},
-      {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-ts", "200000", "200000"}, {burn}},
-      {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00005", "0.00005"}, {"burning", "200001 x 200001"}},
+      {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-ts", "1000000", "1000000"}, {burn}},
+      {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00001", "0.00001"}, {"burning", "1000001 x 1000001"}},
   };
   for (const auto& [args, pieces] : cases) {
     Args argv;

@@ -1,0 +1,65 @@
+"""tesk.fill on dask-backed DataArrays, computed on a cluster of worker processes: the bytes of the numpy path."""
+import logging
+import os
+import pathlib
+
+import numpy as np
+import pytest
+import rioxarray
+
+import tesk
+
+distributed = pytest.importorskip("dask.distributed")
+SRC = pathlib.Path(os.environ.get("TESK_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2])) / "images" / "demo" / "jacksboro_i20_c.tif"
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as c:
+        yield c
+
+
+def same_bits(a, b):
+    return a.dtype == b.dtype and np.array_equal(a.view(f"u{a.itemsize}"), b.view(f"u{b.itemsize}"))
+
+
+@pytest.mark.parametrize("chunks, halo, max_halo, dtype, redone", [
+    (64, None, None, None, None),  # the halo estimated from the survey (16: a few blocks run again at 32)
+    (100, 2, None, np.int16, True),  # too small a first halo: blocks run again with a doubled one
+    (128, 2, 4, None, "rows 0..127, columns 0..127")])  # refused at max_halo, naming the block
+def test_blocks_on_a_cluster_equal_the_whole_run(client, tmp_path, caplog, chunks, halo, max_halo, dtype, redone):
+    whole = tesk.fill(rioxarray.open_rasterio(SRC), interval=20, window=3, dtype=dtype)
+    blocks = rioxarray.open_rasterio(SRC, chunks={"x": chunks, "y": chunks})
+    caplog.set_level(logging.INFO, logger="tesk")
+    if isinstance(redone, str):
+        with pytest.raises(ValueError, match=f"not proven .* halo of 4 pixels .*{redone}"):
+            tesk.fill(blocks, interval=20, window=3, halo=halo, max_halo=max_halo)
+        return
+    dem = tesk.fill(blocks, interval=20, window=3, dtype=dtype, halo=halo)
+    assert dem.chunks is not None and (redone is None or ("run again" in caplog.text) == redone)
+    assert same_bits(dem.compute().values, whole.values)
+    assert all(dem[c].equals(whole[c]) for c in whole.coords) and dem.rio.crs == whole.rio.crs
+    assert dem.rio.nodata == whole.rio.nodata or np.isnan(dem.rio.nodata) and np.isnan(whole.rio.nodata)
+    dem.rio.to_raster(tmp_path / "blocks.tif", lock=distributed.Lock("rio", client=client), tiled=True)
+    whole.rio.to_raster(tmp_path / "whole.tif")
+    assert same_bits(rioxarray.open_rasterio(tmp_path / "blocks.tif").values,
+                     rioxarray.open_rasterio(tmp_path / "whole.tif").values)
+
+
+def test_decisions_for_the_whole_raster(client):
+    """What the whole array decides comes once, in the numpy path's words, whichever block holds it."""
+    dask_array = pytest.importorskip("dask.array")
+    c = np.full((300, 200), -1, np.int32)
+    c[::40], c[130, 150], c[140, 10] = 100, 5_000_000, 5_000_000  # too large for interval 1: the first in row order
+    for a, args in [(c, dict(interval=1)), (c.astype(np.float64), dict(interval=1)),
+                    (c, dict(interval=20, dtype=np.uint8)), (np.full_like(c, -1), dict(interval=20))]:
+        with pytest.raises(ValueError) as whole:
+            tesk.fill(a, nodata=-1, **args)
+        with pytest.raises(ValueError) as tiled:
+            tesk.fill(dask_array.from_array(a, chunks=64), nodata=-1, **args)
+        assert str(tiled.value) == str(whole.value)
+    dem = tesk.fill(dask_array.from_array(c, chunks=64), interval=20, nodata=-1)
+    assert isinstance(dem, dask_array.Array) and same_bits(dem.compute(), tesk.fill(c, interval=20, nodata=-1))
+    with pytest.raises(ValueError, match="no Stats"):
+        tesk.fill(dask_array.from_array(c), interval=20, nodata=-1, return_stats=True)
