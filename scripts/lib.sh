@@ -9,11 +9,13 @@ TESK_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgdal-dev libcli11-dev)
 # contour lines with gdal_contour and gdal_rasterize); the Python package and
 # its tests (pytest, GDAL's Python bindings, xarray and rioxarray for
 # georeferenced arrays, dask and dask.distributed for arrays in blocks,
-# matplotlib for the README's example, and what pip's
-# offline build in a virtual environment needs).
+# matplotlib for the README's example, and what pip's offline build in a
+# virtual environment needs); QGIS and its Python for the Processing
+# plugin's tests (qgis_process and PyQGIS, headless).
 TESK_TEST_PACKAGES=(libgtest-dev gdal-bin
   python3-dev python3-numpy pybind11-dev python3-pytest python3-gdal python3-matplotlib python3-xarray
-  python3-rioxarray python3-dask python3-distributed python3-venv python3-pip python3-setuptools python3-wheel)
+  python3-rioxarray python3-dask python3-distributed python3-venv python3-pip python3-setuptools python3-wheel
+  qgis python3-qgis)
 # What the benchmark adds.
 TESK_BENCH_PACKAGES=(libbenchmark-dev)
 

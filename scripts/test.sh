@@ -23,16 +23,18 @@ cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 # Offline, as a user of Debian's Python would: a virtual environment that
-# sees Debian's packages, pip's build of the package (CMake in build/pip),
-# and one fill with the package it installed, away from the source tree.
+# sees Debian's packages, pip's build of the package (CMake in build/pip)
+# with its QGIS plugin, and one fill with the package it installed, away
+# from the source tree.
 echo "== pip install in a virtual environment"
 venv=$(mktemp -d)
 trap 'rm -rf "$venv"' EXIT
 /usr/bin/python3 -m venv --system-site-packages "$venv"
 "$venv/bin/python" -m pip install -q --no-index --no-cache-dir --no-build-isolation .
 (cd "$venv" && "$venv/bin/python" -c '
-import sys, numpy as np, tesk
+import os, sys, numpy as np, tesk
 assert tesk.__file__.startswith("'"$venv"'") and not {"xarray", "dask"} & sys.modules.keys() and hasattr(tesk._core, "run"), tesk.__file__
+assert os.path.isfile(os.path.join(os.path.dirname(tesk.__file__), "qgis", "metadata.txt"))  # the QGIS plugin
 c = np.full((50, 40), 65500, np.uint16); c[10], c[40] = 100, 140
 print(tesk.__file__, tesk.fill(c, interval=20, nodata=65500)[::10, 0])')
 

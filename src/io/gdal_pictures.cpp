@@ -36,6 +36,11 @@ void write_rows(GDALRasterBandH band, int i, int n, int cols, void* data, GDALDa
     throw RunError(with_gdal_reason("cannot write " + path));
 }
 
+// Reports the share done of a picture's step; throws once the run must stop.
+void report(const StepProgress& step, double fraction, const std::string& path) {
+  if (!step.report(fraction)) throw RunError("the writing of " + path + " was stopped");
+}
+
 bool geographic(const Georef& georef) {
   if (georef.projection.empty()) return false;
   OGRSpatialReferenceH srs = OSRNewSpatialReference(georef.projection.c_str());
@@ -47,7 +52,7 @@ bool geographic(const Georef& georef) {
 }  // namespace
 
 void write_png(const std::string& path, int rows, int cols, const PictureRows& bytes, std::optional<double> nodata,
-               const std::string& scratch) {
+               const std::string& scratch, const StepProgress& step) {
   init();
   DatasetPtr picture = scratch_raster(scratch, "picture.tif", rows, cols, GDT_Byte);
   GDALRasterBandH band = GDALGetRasterBand(picture.get(), 1);
@@ -57,25 +62,29 @@ void write_png(const std::string& path, int rows, int cols, const PictureRows& b
     const int n = std::min(chunk, rows - i);
     bytes(i, n, block.data());
     write_rows(band, i, n, cols, block.data(), GDT_Byte, path);
+    report(step, 0.5 * (i + n) / rows, path);
   }
   if (nodata) GDALSetRasterNoDataValue(band, *nodata);
   CPLErrorReset();
-  DatasetPtr png(GDALCreateCopy(GDALGetDriverByName("PNG"), path.c_str(), picture.get(), FALSE, nullptr, nullptr,
-                                nullptr));
+  const StepProgress copying = step.part(0.5, 1);
+  DatasetPtr png(GDALCreateCopy(GDALGetDriverByName("PNG"), path.c_str(), picture.get(), FALSE, nullptr, step_progress,
+                                const_cast<StepProgress*>(&copying)));
+  report(step, 1, path);
   if (!png) throw RunError(with_gdal_reason("cannot write " + path));
   png.reset();
   if (CPLGetLastErrorType() >= CE_Failure) throw RunError(with_gdal_reason("cannot write " + path));
 }
 
-void write_png(const std::string& path, const ByteGrid& tab, std::optional<double> nodata) {
+void write_png(const std::string& path, const ByteGrid& tab, const StepProgress& step) {
   write_png(
       path, tab.rows(), tab.cols(),
       [&tab](int i, int n, std::uint8_t* out) { std::copy(tab[i], tab[i] + static_cast<std::ptrdiff_t>(n) * tab.cols(), out); },
-      nodata);
+      std::nullopt, "", step);
 }
 
 void write_hillshade(const std::string& path, const ResultRows& internal, const Resolution& r, const Georef& georef,
-                     std::optional<double> nodata, double z, const ByteGrid* inside, const std::string& scratch) {
+                     std::optional<double> nodata, double z, const ByteGrid* inside, const std::string& scratch,
+                     const StepProgress& step) {
   init();
   const int rows = internal.rows, cols = internal.cols, chunk = chunk_rows(rows, cols);
   // The surface in single precision, which gdaldem computes in.
@@ -89,6 +98,7 @@ void write_hillshade(const std::string& path, const ResultRows& internal, const 
       for (std::size_t k = 0; k < static_cast<std::size_t>(n) * cols; ++k)
         block[k] = static_cast<float>(altitude_of(w[k], r));
       write_rows(band, i, n, cols, block.data(), GDT_Float32, path);
+      report(step, 0.2 * (i + n) / rows, path);
     }
     if (nodata) GDALSetRasterNoDataValue(band, *nodata);
   }
@@ -102,11 +112,14 @@ void write_hillshade(const std::string& path, const ResultRows& internal, const 
   if (!scratch.empty()) args.AddString("-co"), args.AddString("TILED=YES");
   GDALDEMProcessingOptions* opts = GDALDEMProcessingOptionsNew(args.List(), nullptr);
   if (!opts) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path + ": GDAL refused its options"));
+  const StepProgress shading = step.part(0.2, 0.7);
+  GDALDEMProcessingOptionsSetProgress(opts, step_progress, const_cast<StepProgress*>(&shading));
   int usage_error = 0;
   CPLErrorReset();
   const std::string shade_path = scratch.empty() ? "" : scratch + "/shade.tif";
   DatasetPtr shade(GDALDEMProcessing(shade_path.c_str(), dem.get(), "hillshade", nullptr, opts, &usage_error));
   GDALDEMProcessingOptionsFree(opts);
+  report(step, 0.7, path);
   if (!shade) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path));
   // Shaded over the whole surface, then 0 (the shade's no-data) outside;
   // no georeferencing goes with the picture, so no sidecar lands beside it.
@@ -118,7 +131,7 @@ void write_hillshade(const std::string& path, const ResultRows& internal, const 
       for (std::size_t k = 0; k < static_cast<std::size_t>(n) * cols; ++k)
         if (!(*inside)[i][k]) out[k] = 0;
   };
-  write_png(path, rows, cols, bytes, inside ? std::optional<double>(0.0) : std::nullopt, scratch);
+  write_png(path, rows, cols, bytes, inside ? std::optional<double>(0.0) : std::nullopt, scratch, step.part(0.7, 1));
 }
 
 }  // namespace tesk::gdal

@@ -155,12 +155,16 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
   }
   hooks.report(f.from + 0.06);
   const int rows = f.internal.rows, cols = f.internal.cols;
+  // The pictures report their progress, and stop on request, as the DEM's writing does.
+  const auto stop = [&hooks] { return stop_requested(hooks); };
+  const gdal::StepProgress pictures{hooks.progress, f.from + 0.06, 0.995, stop};  // 1 once every output is in place
   if (o.preview)
     gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), rows, cols, f.preview,
-                    std::nullopt, f.scratch);
+                    std::nullopt, f.scratch, pictures.part(0, o.hillshade ? 0.2 : 1));
   if (o.hillshade)
     gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)), f.internal, res,
-                          src.georef(), nodata, o.hillshade_z, f.inside, f.scratch);
+                          src.georef(), nodata, o.hillshade_z, f.inside, f.scratch,
+                          pictures.part(o.preview ? 0.2 : 0, 1));
   return w;
 }
 
