@@ -213,13 +213,21 @@ std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions
   if (!std::filesystem::exists(path, ec) && path.rfind("/vsi", 0) != 0)
     throw FileSystemFault("source " + path + " does not exist");
   CPLErrorReset();
-  // A GeoTIFF decodes its blocks on the run's threads.
-  CPLStringList open_options;
-  GDALDriverH driver = GDALIdentifyDriverEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr);
-  if (driver && EQUAL(GDALGetDriverShortName(driver), "GTiff") && o.threads > 1)
-    open_options.SetNameValue("NUM_THREADS", std::to_string(o.threads).c_str());
-  DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, open_options.List(), nullptr));
+  DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
   if (!ds) throw RunError(with_gdal_reason("cannot read " + path + ": not a raster or vector format GDAL knows"));
+  // A tiled GeoTIFF decodes its blocks on the run's threads, in half the
+  // time; one of single-row strips takes longer so (docs/performance.md).
+  if (o.threads > 1 && GDALGetRasterCount(ds.get()) > 0 &&
+      EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(ds.get())), "GTiff")) {
+    int bx = 0, by = 0;
+    GDALGetBlockSize(GDALGetRasterBand(ds.get(), 1), &bx, &by);
+    if (by > 1) {
+      CPLStringList threaded;
+      threaded.SetNameValue("NUM_THREADS", std::to_string(o.threads).c_str());
+      DatasetPtr again(GDALOpenEx(path.c_str(), GDAL_OF_RASTER, nullptr, threaded.List(), nullptr));
+      if (again) ds = std::move(again);
+    }
+  }
   if (GDALGetRasterCount(ds.get()) > 0) {
     refuse_vector_options(path, o);
     return std::make_unique<RasterSource>(std::move(ds), path, o);
