@@ -259,18 +259,13 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), p.threads);
   Totals totals;
   const int down = (src.rows() + tile - 1) / tile, across = (src.cols() + tile - 1) / tile;
-  // A tile starts with the halo its predecessor needed: neighbours share
-  // their holes.  Proven cores do not depend on the halo, so neither do the
-  // bytes.
-  int next = halo;
   for (int ti = 0; ti < down; ++ti)
     for (int tj = 0; tj < across; ++tj) {
       const Window core{ti * tile, tj * tile, std::min(tile, src.rows() - ti * tile), std::min(tile, src.cols() - tj * tile)};
-      const int needed = run_one(o, src, p, {src.rows(), src.cols(), core, next}, budget, dest, inside, store,
+      const int needed = run_one(o, src, p, {src.rows(), src.cols(), core, halo}, budget, dest, inside, store,
                                  totals, hooks);
       totals.largest_halo = std::max(totals.largest_halo, needed);
       totals.first_sufficed += needed <= halo;
-      next = std::max(halo, needed);
       hooks.report(0.05 + 0.80 * (ti * across + tj + 1) / (down * across));
     }
   store.finish();
