@@ -66,7 +66,8 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
   const Args classic = {kSrc, tmp / "c_m2.raw", "-i", "20", "-q", "--overwrite"};
   for (const char* f : {"c_m2.raw", "c_m2.txt", "c_m1.raw", "c_m1.txt", "c_m2.raw.aux.xml"}) write_file(tmp / f, f);
   for (const char* fault : {"fail-before-rename", "fail-mid-rename"}) {
-    EXPECT_EQ(tesk(classic, {std::string("TESK_FAULT=") + fault}).status, kFaults ? 1 : 0);
+    if (!kFaults) break;
+    EXPECT_EQ(tesk(classic, {std::string("TESK_FAULT=") + fault}).status, 1);
     for (const char* f : {"c_m2.raw", "c_m2.txt", "c_m1.raw", "c_m1.txt"}) EXPECT_EQ(read_file(tmp / f), f);
   }
   EXPECT_EQ(tesk(classic).status, 0);
