@@ -14,6 +14,7 @@
 #include <gdal_utils.h>
 #include <ogr_srs_api.h>
 
+#include "core/cancelled.h"
 #include "core/run_error.h"
 #include "core/thread_pool.h"
 #include "io/gdal_shared.h"
@@ -106,7 +107,7 @@ void fill_band(GDALRasterBandH band, GDALDataType buffer_type, const ResultRows&
     altitudes(values, internal.at(i, n), inside ? (*inside)[i] : nullptr, n, cols, r, nodata, pool);
     if (GDALRasterIO(band, GF_Write, 0, i, cols, n, values.data(), cols, n, buffer_type, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot write " + path));
-    if (!step.report(static_cast<double>(i + n) / rows)) throw RunError("the writing of " + path + " was stopped");
+    if (!step.report(static_cast<double>(i + n) / rows)) throw Cancelled();
   }
 }
 
@@ -121,6 +122,8 @@ std::string lossy_choice(const std::vector<std::string>& options) {
     const double number = std::atof(value.c_str());
     if ((EQUAL(key.c_str(), "QUALITY") || EQUAL(key.c_str(), "WEBP_LEVEL")) && number < 100) return o;
     if (EQUAL(key.c_str(), "MAX_Z_ERROR") && number > 0) return o;
+    // Fewer bits a sample (half-precision floats), low bits dropped.
+    if (EQUAL(key.c_str(), "NBITS") || EQUAL(key.c_str(), "DISCARD_LSB")) return o;
     for (const char* k : {"LOSSLESS", "JXL_LOSSLESS", "WEBP_LOSSLESS", "REVERSIBLE"})
       if (EQUAL(key.c_str(), k) && !CPLTestBool(value.c_str())) return o;
   }

@@ -10,6 +10,7 @@
 #include <gdal_utils.h>
 #include <ogr_srs_api.h>
 
+#include "core/cancelled.h"
 #include "core/run_error.h"
 #include "io/gdal_shared.h"
 
@@ -37,8 +38,8 @@ void write_rows(GDALRasterBandH band, int i, int n, int cols, void* data, GDALDa
 }
 
 // Reports the share done of a picture's step; throws once the run must stop.
-void report(const StepProgress& step, double fraction, const std::string& path) {
-  if (!step.report(fraction)) throw RunError("the writing of " + path + " was stopped");
+void report(const StepProgress& step, double fraction) {
+  if (!step.report(fraction)) throw Cancelled();
 }
 
 bool geographic(const Georef& georef) {
@@ -62,14 +63,14 @@ void write_png(const std::string& path, int rows, int cols, const PictureRows& b
     const int n = std::min(chunk, rows - i);
     bytes(i, n, block.data());
     write_rows(band, i, n, cols, block.data(), GDT_Byte, path);
-    report(step, 0.5 * (i + n) / rows, path);
+    report(step, 0.5 * (i + n) / rows);
   }
   if (nodata) GDALSetRasterNoDataValue(band, *nodata);
   CPLErrorReset();
   const StepProgress copying = step.part(0.5, 1);
   DatasetPtr png(GDALCreateCopy(GDALGetDriverByName("PNG"), path.c_str(), picture.get(), FALSE, nullptr, step_progress,
                                 const_cast<StepProgress*>(&copying)));
-  report(step, 1, path);
+  report(step, 1);
   if (!png) throw RunError(with_gdal_reason("cannot write " + path));
   png.reset();
   if (CPLGetLastErrorType() >= CE_Failure) throw RunError(with_gdal_reason("cannot write " + path));
@@ -98,7 +99,7 @@ void write_hillshade(const std::string& path, const ResultRows& internal, const 
       for (std::size_t k = 0; k < static_cast<std::size_t>(n) * cols; ++k)
         block[k] = static_cast<float>(altitude_of(w[k], r));
       write_rows(band, i, n, cols, block.data(), GDT_Float32, path);
-      report(step, 0.2 * (i + n) / rows, path);
+      report(step, 0.2 * (i + n) / rows);
     }
     if (nodata) GDALSetRasterNoDataValue(band, *nodata);
   }
@@ -119,7 +120,7 @@ void write_hillshade(const std::string& path, const ResultRows& internal, const 
   const std::string shade_path = scratch.empty() ? "" : scratch + "/shade.tif";
   DatasetPtr shade(GDALDEMProcessing(shade_path.c_str(), dem.get(), "hillshade", nullptr, opts, &usage_error));
   GDALDEMProcessingOptionsFree(opts);
-  report(step, 0.7, path);
+  report(step, 0.7);
   if (!shade) throw RunError(with_gdal_reason("cannot compute the hillshade for " + path));
   // Shaded over the whole surface, then 0 (the shade's no-data) outside;
   // no georeferencing goes with the picture, so no sidecar lands beside it.

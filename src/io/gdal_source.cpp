@@ -201,6 +201,19 @@ void Source::read_altitudes(int i, int col0, int n, double* altitudes) {
   }
 }
 
+std::vector<std::string> dataset_files(const std::string& path) {
+  init();
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  DatasetPtr ds(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+  CPLPopErrorHandler();
+  std::vector<std::string> files;
+  if (!ds) return files;
+  char** list = GDALGetFileList(ds.get());
+  for (char** f = list; f && *f; ++f) files.emplace_back(*f);
+  CSLDestroy(list);
+  return files;
+}
+
 bool is_classic_source(const std::string& path) { return ends_with(path, "_c2.raw") || ends_with(path, "_c4.raw"); }
 
 std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions& o) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/grid.h"
 #include "io/header.h"
@@ -103,6 +104,11 @@ class Source {
   Georef georef_;
   std::optional<Header> header_;
 };
+
+// The files GDAL reads for the dataset at path (its main file and the
+// headers, projections and other files beside it); empty when GDAL cannot
+// open it.
+std::vector<std::string> dataset_files(const std::string& path);
 
 // True for a path that names a classic contour raster (NAME_c2.raw or
 // NAME_c4.raw).

@@ -105,11 +105,12 @@ void Staging::discard() {
 }
 
 std::string Staging::scratch(const std::string& path) {
+  std::lock_guard lock(g_lock);  // made and registered as one, before a second signal's discard_all
+  if (finished_) throw RunError("the run is stopping: no temporary directory is made");
   std::string tmpl = join(fs::path(path).parent_path().string(), ".tesk-XXXXXX");
   if (!::mkdtemp(tmpl.data()))
     throw FileSystemFault("cannot write beside " + path + ": no temporary directory can be made there (" +
                           std::strerror(errno) + ")");
-  std::lock_guard lock(g_lock);
   scratch_.push_back(tmpl);
   return tmpl;
 }
@@ -129,10 +130,12 @@ std::string Staging::add(const std::string& path, const std::vector<std::string>
     if (!ec) p = target;
   }
   Output o{p.parent_path().string(), "", p.filename().string(), sidecars};
+  std::lock_guard lock(g_lock);  // made and registered as one, before a second signal's discard_all
+  if (finished_) throw RunError("the run is stopping: no output is written");
   std::string tmpl = join(o.dir, ".tesk-XXXXXX");
   if (!::mkdtemp(tmpl.data()))
     throw FileSystemFault("cannot write " + path + ": no temporary directory can be made beside it (" +
-                   std::strerror(errno) + ")");
+                          std::strerror(errno) + ")");
   o.staging = tmpl;
   outputs_.push_back(o);
   return join(o.staging, o.name);
@@ -212,6 +215,9 @@ void Staging::commit() {
     int err = 0;
     if (fail_this_move(done)) {
       err = EIO;
+    } else if (is_directory(m.aside ? m.from : m.to)) {  // never moved, never removed
+      failure = "cannot write " + (m.aside ? m.from : m.to) + ": a directory of that name appeared during the run";
+      break;
     } else if (m.aside) {
       err = plain_rename(m.from, m.to);
     } else if (!m.kept.empty()) {
@@ -240,9 +246,17 @@ void Staging::commit() {
   }
   std::string left;
   undo(moves, done, left);
-  discard();
-  if (left.empty()) throw FileSystemFault(final_names(failure) + "; no output written, every existing file as it was");
-  throw FileSystemFault(final_names(failure) + "; the older files could not all be put back: " + left);
+  if (left.empty()) {
+    discard();
+    throw FileSystemFault(final_names(failure) + "; no output written, every existing file as it was");
+  }
+  // The older files that could not be put back are still in the private
+  // directories, kept as .tesk-kept-NAME: they stay there for the user.
+  finished_ = true;
+  std::string dirs;
+  for (const auto& o : outputs_) dirs += (dirs.empty() ? "" : ", ") + o.staging;
+  throw FileSystemFault(final_names(failure) + "; the older files could not all be put back: " + left +
+                        " (each is kept as .tesk-kept-NAME in " + dirs + ")");
 }
 
 bool same_file(const std::string& a, const std::string& b) {

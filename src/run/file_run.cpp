@@ -31,11 +31,7 @@ class FileObserver : public FractionObserver {
       : FractionObserver(rows), hooks_(hooks), rows_(rows), cols_(cols), keep_(keep) {}
 
   bool cancel_requested() const override { return hooks_.cancelled(); }
-  void smoothing_skipped(int maille) override {
-    hooks_.remark("-m " + std::to_string(maille) + ": the smoothing window needs more than " +
-                  std::to_string(maille) + " rows and columns, and the raster has " + std::to_string(rows_) + " x " +
-                  std::to_string(cols_) + " pixels: the result is not smoothed");
-  }
+  void smoothing_skipped(int maille) override { warn_smoothing_skipped(maille, rows_, cols_, hooks_); }
   void before_conversion_back(const IntGrid& itab1) override { copy_grid(itab1, keep_); }
 
  private:
@@ -54,8 +50,11 @@ void check_numbers(const RunOptions& o) {
   if (!(std::isfinite(o.hillshade_z) && o.hillshade_z > 0)) throw RunError("--hillshade-z must be a number above 0");
   if (o.threads < 0 || o.threads > kMaxThreads)
     throw RunError("--threads must lie between 0 and " + std::to_string(kMaxThreads));
-  if (o.tile_size && *o.tile_size < 64) throw RunError("--tile-size must be 64 pixels or more");
-  if (o.halo && *o.halo < 0) throw RunError("--halo must not be negative");
+  constexpr int kLargest = 1 << 20;  // a side beyond any raster a run can hold
+  if (o.tile_size && (*o.tile_size < 64 || *o.tile_size > kLargest))
+    throw RunError("--tile-size must lie between 64 and " + std::to_string(kLargest) + " pixels");
+  if (o.halo && (*o.halo < 0 || *o.halo > kLargest))
+    throw RunError("--halo must lie between 0 and " + std::to_string(kLargest) + " pixels");
 }
 
 FileRunResult run(const RunOptions& o, const RunHooks& hooks) {

@@ -64,17 +64,27 @@ struct Named {
   std::string what, file;
   std::vector<std::string> beside;
 };
-void check_names(const std::string& src, const std::vector<Named>& outputs, bool overwrite) {
+void check_names(const std::string& src, const std::optional<std::string>& mask, const std::vector<Named>& outputs,
+                 bool overwrite) {
+  // The source and the mask, with every file GDAL reads for them (a
+  // header, a projection beside a raw raster): no output may replace one.
   std::vector<std::string> sources = {src};
   if (gdal::is_classic_source(src)) sources.push_back(src.substr(0, src.size() - 4) + ".txt");
+  else for (const auto& f : gdal::dataset_files(src)) sources.push_back(f);
+  if (mask) {
+    sources.push_back(*mask);
+    for (const auto& f : gdal::dataset_files(*mask)) sources.push_back(f);
+  }
   for (std::size_t k = 0; k < outputs.size(); ++k) {
     const auto& [what, f, beside] = outputs[k];
     for (const auto& s : sources) {
-      if (same_file(f, s)) throw RunError(what + " " + f + " is the source: an output never replaces its source");
+      if (same_file(f, s))
+        throw RunError(what + " " + f + (s == src ? " is the source" : " is a file of the source or the mask " + s) +
+                       ": an output never replaces its source");
       for (const auto& b : beside)
         if (same_file(b, s))
-          throw RunError(what + " " + f + " would replace " + b + " beside it, which is the source: name the output "
-                         "otherwise");
+          throw RunError(what + " " + f + " would replace " + b + " beside it, which belongs to the source or the "
+                         "mask: name the output otherwise");
     }
     for (std::size_t l = 0; l < k; ++l)
       if (same_file(f, outputs[l].file))
@@ -171,7 +181,7 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
 }  // namespace
 
 void check_outputs(const RunOptions& o, const Destination& d) {
-  check_names(o.src, named_outputs(o, d), o.overwrite);
+  check_names(o.src, o.mask, named_outputs(o, d), o.overwrite);
 }
 
 Destination plan_destination(const RunOptions& o, const RunHooks& hooks) {

@@ -67,6 +67,12 @@ void warn_about_interval(const ContourSurvey& s, int equid, const std::string& n
                  std::to_string(equid) + ": the result holds few distinct values; give the spacing of the contours");
 }
 
+void warn_smoothing_skipped(int maille, int rows, int cols, const RunHooks& hooks) {
+  hooks.remark("-m " + std::to_string(maille) + ": the smoothing window needs more than " + std::to_string(maille) +
+               " rows and columns, and the raster has " + std::to_string(rows) + " x " + std::to_string(cols) +
+               " pixels: the result is not smoothed");
+}
+
 void refuse_without_contours(const IntGrid& itab, std::int32_t off, const std::string& name) {
   if (std::find_if(itab.begin(), itab.end(), [&](std::int32_t v) { return v != off; }) == itab.end())
     throw RunError(name + " holds no contour pixel: every sample is the no-data value");

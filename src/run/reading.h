@@ -50,6 +50,10 @@ void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row,
 // gives a result of a few values.
 void warn_about_interval(const ContourSurvey& s, int equid, const std::string& name, const RunHooks& hooks);
 
+// The remark that a smoothing window of degree maille does not fit a
+// raster of rows x cols pixels, which is then not smoothed.
+void warn_smoothing_skipped(int maille, int rows, int cols, const RunHooks& hooks);
+
 // Throws RunError when every value of itab is `off`: "NAME holds no
 // contour pixel: every sample is the no-data value".
 void refuse_without_contours(const IntGrid& itab, std::int32_t off, const std::string& name);

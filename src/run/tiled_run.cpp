@@ -22,6 +22,7 @@
 #include "stages/conversion.h"
 #include "stages/masking.h"
 #include "stages/quantisation.h"
+#include "stages/smoothing.h"
 #include "tiles/tile_run.h"
 
 namespace tesk {
@@ -36,8 +37,9 @@ constexpr int kTileStep = 256;
 std::string mib(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
 
 std::uint64_t tile_bytes(std::int64_t tile, std::int64_t halo) {
-  const auto side = static_cast<std::uint64_t>(tile + 2 * halo);
-  return side * side * kTileBytesPerPixel;
+  const double side = static_cast<double>(tile) + 2.0 * static_cast<double>(halo);
+  const double bytes = side * side * static_cast<double>(kTileBytesPerPixel);
+  return bytes >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(bytes);
 }
 
 // The memory the tiles may use: what the run may use, less GDAL's block
@@ -235,6 +237,8 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   const Survey survey = survey_source(src, p, o.src, cancel);
   if (!survey.any) throw RunError(o.src + " holds no contour pixel: every sample is the no-data value");
   warn_about_interval(survey.contours, p.equid, o.src, hooks);
+  if (p.maille > 1 && !window_fits(src.rows(), src.cols(), p.maille))
+    warn_smoothing_skipped(p.maille, src.rows(), src.cols(), hooks);
   int tile = o.tile_size.value_or(kTileStep);
   if (tile_bytes(tile, 0) > budget)
     throw MemoryRefusal("--tile-size " + std::to_string(tile) + ": a tile of that size needs " +

@@ -4,6 +4,8 @@
 // percentage.
 #pragma once
 
+#include "core/cancelled.h"
+
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -22,13 +24,6 @@ struct PassReport {
   std::int64_t previous_modified = 0;  // pixels written by the previous pass (modif); 0 before pass 1
 };
 using PassCallback = std::function<void(const PassReport&)>;
-
-// Thrown out of a run whose observer asked it to stop (a signal, Ctrl-C in
-// Python): nothing the run was computing is usable.
-class Cancelled : public std::exception {
- public:
-  const char* what() const noexcept override { return "cancelled"; }
-};
 
 // How a stage asks whether its run is to stop: a reference to a callable
 // returning true once the run must end, which the caller keeps alive.  A
