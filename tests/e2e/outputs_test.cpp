@@ -154,6 +154,7 @@ TEST(BatchOutputs, AnOutputThatIsTheSourceOrAnotherOutputIsRefused) {
       {{"@/src.tif", "@/n.tif", "--preview", "@/src.tif"}, "--preview @/src.tif is the source"},
       {{"@/src.tif", "@/./src.tif"}, "the destination @/./src.tif is the source"},
       {{"@/src.tif", "@/n_m2.raw", "--preview", "@/n_m1.raw"}, "--preview @/n_m1.raw is also the destination"},
+      {{"@/src.tif", "@/a.tif", "--mask", "@/a.tif"}, "the destination @/a.tif is a file of the source or the mask @/a.tif"},
   };
   for (const auto& [args, message] : cases) {
     for (const bool overwrite : {false, true}) {
