@@ -43,10 +43,13 @@ std::uint64_t tile_bytes(std::int64_t tile, std::int64_t halo) {
 }
 
 // The memory the tiles may use: what the run may use, less GDAL's block
-// cache, the run's overhead and the mask (held whole, a byte a pixel).
+// cache, the run's overhead, the mask (held whole, a byte a pixel) and the
+// writers' buffers (a row of GeoTIFF blocks across the raster, read from the
+// tiles' results and converted for the DEM: 12 bytes a pixel).
 std::uint64_t tile_budget(const RunOptions& o, const gdal::Source& src, int threads) {
   const auto avail = available_memory().value_or(std::uint64_t{1} << 40);
-  std::uint64_t reserved = gdal::cache_bytes() + run_overhead_bytes(threads);
+  std::uint64_t reserved = gdal::cache_bytes() + run_overhead_bytes(threads) +
+                           std::uint64_t{kTileStep} * static_cast<std::uint64_t>(src.cols()) * 12;
   if (o.mask) reserved += static_cast<std::uint64_t>(src.rows()) * static_cast<std::uint64_t>(src.cols());
   return avail > reserved ? avail - reserved : 0;
 }
