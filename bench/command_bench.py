@@ -31,12 +31,12 @@ CONFIGS = {
 }
 
 
-def source(spec, tmp):
-    if not spec.startswith("gen:"):
-        return pathlib.Path(spec)
+def source(source_name, tmp):
+    if not source_name.startswith("gen:"):
+        return pathlib.Path(source_name)
     sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
     from python_bench import contours
-    n = int(spec[4:])
+    n = int(source_name[4:])
     path = tmp / f"gen{n}.tif"
     ds = gdal.GetDriverByName("GTiff").Create(str(path), n, n, 1, gdal.GDT_UInt16, ["TILED=YES", "COMPRESS=DEFLATE"])
     ds.GetRasterBand(1).WriteArray(contours(n))
@@ -53,8 +53,8 @@ def main():
     a = ap.parse_args()
     with tempfile.TemporaryDirectory() as d:
         tmp = pathlib.Path(d)
-        for spec in a.sources:
-            src = source(spec, tmp)
+        for source_name in a.sources:
+            src = source(source_name, tmp)
             info = gdal.Open(str(src))
             diagonal = math.ceil(math.hypot(info.RasterXSize, info.RasterYSize))
             f32 = tmp / "f32.tif"
@@ -71,7 +71,7 @@ def main():
                     subprocess.run(runs[name], check=True)
                     best[name] = min(best[name], time.perf_counter() - t)
             none, fill = best["-co COMPRESS=NONE"], best["gdal_fillnodata.py"]
-            print(f"\n{spec}: {info.RasterXSize} x {info.RasterYSize}, best of {a.runs}")
+            print(f"\n{source_name}: {info.RasterXSize} x {info.RasterYSize}, best of {a.runs}")
             print(f"| {'run':36s} | time (s) | size (MB) | / uncompressed | / gdal_fillnodata |")
             print(f"|{'-' * 38}|---------:|----------:|---------------:|------------------:|")
             for k, name in enumerate(runs):

@@ -248,7 +248,7 @@ py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std:
   const FillParams p = params_of(s, interval, nodata, window, overlay, py::int_(1), out_type);
   for (const std::int64_t v : {raster[0], raster[1], core[0], core[1], core[2], core[3]})
     if (v < 0 || v > INT_MAX) throw py::value_error("fill_tile: a size or position beyond the int range");
-  const TileRequest spec{static_cast<int>(raster[0]), static_cast<int>(raster[1]),
+  const TileRequest request{static_cast<int>(raster[0]), static_cast<int>(raster[1]),
                       Window{static_cast<int>(core[0]), static_cast<int>(core[1]), static_cast<int>(core[2]),
                              static_cast<int>(core[3])},
                       halo};
@@ -257,7 +257,7 @@ py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std:
   TileFill f;
   try {
     py::gil_scoped_release nogil;
-    f = fill_tile(s, spec, p, buffer);
+    f = fill_tile(s, request, p, buffer);
   } catch (const std::invalid_argument& e) {
     throw py::value_error(e.what());
   } catch (const RunError& e) {

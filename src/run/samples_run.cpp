@@ -262,9 +262,9 @@ BlockSurvey survey_block(const Samples& s, const FillParams& p, std::int64_t row
   return b;
 }
 
-TileFill fill_tile(const Samples& block, const TileRequest& spec, const FillParams& p, void* out) {
-  const Window extent = tile_extent(spec);
-  if (!valid(spec) || block.rows != extent.rows || block.cols != extent.cols)
+TileFill fill_tile(const Samples& block, const TileRequest& request, const FillParams& p, void* out) {
+  const Window extent = tile_extent(request);
+  if (!valid(request) || block.rows != extent.rows || block.cols != extent.cols)
     throw std::invalid_argument("fill_tile: the block must be the tile's core with its halo, clipped to the raster");
   check_fill_memory(block, 0);
   FillParams one = p;
@@ -279,7 +279,7 @@ TileFill fill_tile(const Samples& block, const TileRequest& spec, const FillPara
   };
   TileResult t;
   try {
-    t = run_tile(spec, rp, read);
+    t = run_tile(request, rp, read);
   } catch (const ConversionError& e) {
     throw RunError(too_large_message("contours", e.fault.value, e.fault.row, e.fault.col, p.interval));
   }

@@ -110,7 +110,7 @@ struct TileFill {
   double minimum = 0, maximum = 0;  // the core's range in p.out's type
   bool written = false;
 };
-TileFill fill_tile(const Samples& block, const TileRequest& spec, const FillParams& p, void* out);
+TileFill fill_tile(const Samples& block, const TileRequest& request, const FillParams& p, void* out);
 
 // The 8-bit preview of any array; real samples are taken at their whole
 // part.  Without holes, stretched from its minimum to its maximum as the

@@ -171,26 +171,26 @@ std::optional<ByteGrid> mask_of(const std::optional<ByteGrid>& inside, const Win
 int run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const TileRequest& first,
             std::uint64_t budget, const Destination& dest, const std::optional<ByteGrid>& inside,
             gdal::TileStore& store, Totals& t, const RunHooks& hooks) {
-  TileRequest spec = first;
+  TileRequest request = first;
   const TileWatch watch(hooks);
   const int largest = std::max(src.rows(), src.cols());
   for (;;) {
-    TileResult r = run_tile(spec, p, [&](const Window& w, IntGrid& out) { read_window(src, p, w, out); }, &watch);
-    const bool whole = spec.halo >= largest;
-    const bool room = tile_bytes(std::max(spec.core.rows, spec.core.cols), 2 * std::int64_t{spec.halo}) <= budget;
+    TileResult r = run_tile(request, p, [&](const Window& w, IntGrid& out) { read_window(src, p, w, out); }, &watch);
+    const bool whole = request.halo >= largest;
+    const bool room = tile_bytes(std::max(request.core.rows, request.core.cols), 2 * std::int64_t{request.halo}) <= budget;
     if (!r.certified && !whole && room) {
-      spec.halo = std::max(1, spec.halo * 2);
+      request.halo = std::max(1, request.halo * 2);
       continue;
     }
     if (!r.certified) {
       if (!o.accept_uncertain)
-        throw RunError("the tile of " + where(spec.core) + " cannot be proven equal to a whole run, even with a halo " +
-                       "of " + std::to_string(spec.halo) + " pixels, the most the memory allows: " +
+        throw RunError("the tile of " + where(request.core) + " cannot be proven equal to a whole run, even with a halo " +
+                       "of " + std::to_string(request.halo) + " pixels, the most the memory allows: " +
                        std::to_string(r.uncertain) + " of its pixels depend on more of the raster (a hole larger " +
                        "than the tile, such as a sea beyond the outermost contour); add --accept-uncertain to keep " +
                        "them as the tile computes them, or give the run more memory");
       t.uncertain += r.uncertain;
-      t.uncertain_tiles.push_back(where(spec.core) + " (" + std::to_string(r.uncertain) + ")");
+      t.uncertain_tiles.push_back(where(request.core) + " (" + std::to_string(r.uncertain) + ")");
     }
     const auto m = mask_of(inside, r.core);
     const gdal::Resolution res{p.equid, dest.type.whole};
@@ -206,7 +206,7 @@ int run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const Ti
     t.stats.growth_sweeps += r.stats.growth_sweeps;
     t.stats.gap_sweeps = std::max(t.stats.gap_sweeps, r.stats.gap_sweeps);
     store.put(r.core.row0, r.core.col0, r.internal);
-    return spec.halo;
+    return request.halo;
   }
 }
 
