@@ -123,13 +123,10 @@ void check_disk(const RunOptions& o, const gdal::Source& src) {
 }
 
 // Fills out with the samples of window w as compute_dem takes them.
-void read_window(gdal::Source& src, const RunParams& p, const Window& w, IntGrid& out) {
+void read_window(gdal::Source& src, const RunParams& p, const std::string& name, const Window& w, IntGrid& out) {
   if (!p.internal_input) return src.read_raw_window(w.row0, w.col0, out);
-  std::vector<double> row(static_cast<std::size_t>(w.cols));
-  for (int i = 0; i < w.rows; ++i) {
-    src.read_altitudes(w.row0 + i, w.col0, w.cols, row.data());
-    convert_row_to_internal(row.data(), w.cols, std::numeric_limits<double>::quiet_NaN(), p.equid, out[i]);
-  }
+  read_into_internal(out, [&](int i, double* row) { src.read_altitudes(w.row0 + i, w.col0, w.cols, row); },
+                     std::numeric_limits<double>::quiet_NaN(), p.equid, name, nullptr, {});
 }
 
 // Asks the hooks whether to stop, for the stages of a tile.
@@ -175,7 +172,7 @@ int run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const Ti
   const TileWatch watch(hooks);
   const int largest = std::max(src.rows(), src.cols());
   for (;;) {
-    TileResult r = run_tile(request, p, [&](const Window& w, IntGrid& out) { read_window(src, p, w, out); }, &watch);
+    TileResult r = run_tile(request, p, [&](const Window& w, IntGrid& out) { read_window(src, p, o.src, w, out); }, &watch);
     const bool whole = request.halo >= largest;
     const bool room = tile_bytes(std::max(request.core.rows, request.core.cols), 2 * std::int64_t{request.halo}) <= budget;
     if (!r.certified && !whole && room) {
