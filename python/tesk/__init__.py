@@ -41,23 +41,27 @@ def _is_dask(a) -> bool:
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[False] = False) -> xarray.DataArray: ...
+         method: str = "classic", halo: Optional[int] = None, max_halo: Optional[int] = None,
+         accept_uncertain: bool = False, return_stats: Literal[False] = False) -> xarray.DataArray: ...
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
+         method: str = "classic", halo: Optional[int] = None, max_halo: Optional[int] = None,
+         accept_uncertain: bool = False, return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[False] = False) -> np.ndarray: ...
+         method: str = "classic", halo: Optional[int] = None, max_halo: Optional[int] = None,
+         accept_uncertain: bool = False, return_stats: Literal[False] = False) -> np.ndarray: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         halo: Optional[int] = None, max_halo: Optional[int] = None, return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
+         method: str = "classic", halo: Optional[int] = None, max_halo: Optional[int] = None,
+         accept_uncertain: bool = False, return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
 
 
 def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None, threads=None, progress=None,
-         halo=None, max_halo=None, return_stats=False):
+         method="classic", halo=None, max_halo=None, accept_uncertain=False, return_stats=False):
     """Turn a raster of contour lines into a digital elevation model.
 
     Parameters
@@ -91,19 +95,26 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
         to float32.  float64: the same in double.  An integer type: whole
         units; ValueError when the type cannot hold them (never clipped).
     threads : int, optional
-        Worker threads, 1 to 1024; None: every core (or TESK_THREADS).  The
-        result does not depend on it.  Ignored for dask arrays, whose blocks
-        run on one thread each.
+        Worker threads, 1 to 1024; None or 0: every core (or TESK_THREADS).
+        The result does not depend on it.  Ignored for dask arrays, whose
+        blocks run on one thread each.
     progress : callable, optional
         Called with the fraction done, from 0 to 1, on the calling thread.
         An exception it raises stops the run and goes on to the caller.
         Not for dask arrays (ValueError): use dask's diagnostics.
+    method : str
+        How the surface is made: "classic" (the command line's ``--method``;
+        the only one so far), grown from the contours, exact to the bit.
     halo : int, optional
         Dask arrays only: the halo of the blocks' first run, in pixels.
         None estimates it from the contours (see Notes).
     max_halo : int, optional
         Dask arrays only: the largest halo a block runs again with; None:
         2048.
+    accept_uncertain : bool
+        Dask arrays only: keep the blocks that no halo up to max_halo
+        proves as they were computed, with a warning that names them,
+        instead of raising ValueError.
     return_stats : bool
         Also return a `Stats`: passes, growth sweeps, gap sweeps, and the
         result's minimum and maximum in its units.  Not for dask arrays
@@ -149,9 +160,11 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
 
     1. Every block is surveyed first: the refusal of an array without
        contour pixel, and of a value too large for the interval (the first
-       in row order, with its row and column), come from the whole array,
-       and the halo from the longest run of no-data pixels along a row or a
-       column, halved and rounded up to a power of two.
+       in row order, with its row and column), and the warnings on the
+       interval, come from the whole array, as the command line's run by
+       tiles decides them; so does the halo, from the longest run of no-data
+       pixels along a row or a column, halved and rounded up to a multiple
+       of 16, between 16 and 1024.
     2. ``map_overlap`` (``boundary='none'``) runs every block with that
        halo, where blocks smaller than it are first merged with their
        neighbours (the result's chunks then differ from the input's).  Each
@@ -161,12 +174,12 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
        again, up to ``max_halo``; beyond it the call raises ValueError
        naming the block and how many of its pixels stay unproven (a flat
        or a sea wider than the halo: give a larger max_halo or compute in
-       memory).  Never is an unproven block returned.  The logger "tesk"
-       tells at level INFO which blocks ran again.
+       memory), unless ``accept_uncertain=True`` keeps it with a warning.
+       The logger "tesk" tells at level INFO which blocks ran again.
     4. An integer dtype is checked against the range of all blocks.
     """
     args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
-                progress=progress)
+                progress=progress, method=method)
     if _is_dask(contours):
         if return_stats:
             raise ValueError("return_stats=True: a fill over dask blocks has no Stats (each block's run has its "
@@ -175,12 +188,12 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
             raise ValueError("progress: a fill over dask blocks reports no progress of its own; use dask's "
                              "diagnostics (dask.diagnostics.ProgressBar, or the distributed dashboard)")
     if _is_dataarray(contours):
-        from .xarray import fill_dataarray
-        dem, stats = fill_dataarray(contours, halo=halo, max_halo=max_halo, **args)
+        from ._dataarray import fill_dataarray
+        dem, stats = fill_dataarray(contours, halo=halo, max_halo=max_halo, accept_uncertain=accept_uncertain, **args)
     elif _is_dask(contours):
-        from .dask import fill_dask
+        from ._blocks import fill_dask
         dem = fill_dask(contours, interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype,
-                        halo=halo, max_halo=max_halo)[0]
+                        method=method, halo=halo, max_halo=max_halo, accept_uncertain=accept_uncertain)[0]
     else:
         dem, stats = _core.fill(np.asarray(contours), **args)
     return (dem, stats) if return_stats else dem
@@ -204,7 +217,7 @@ def preview(dem: Union[npt.ArrayLike, xarray.DataArray]) -> npt.NDArray[np.uint8
         Not 2-D, or a finite value beyond the int range.
     """
     if _is_dataarray(dem):
-        from .xarray import plane_values
+        from ._dataarray import plane_values
         dem = plane_values(dem)
     return _core.preview(np.asarray(dem))
 
@@ -219,7 +232,9 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
         mask: Optional[PathLike] = None, output_type: Optional[str] = None, format: Optional[str] = None,
         creation_options: Union[Sequence[str], Mapping[str, object], None] = None,
         preview: Optional[PathLike] = None, hillshade: Optional[PathLike] = None, hillshade_z: float = 1,
-        overwrite: bool = False, threads: Optional[int] = None, progress: Progress = None) -> Stats:
+        overwrite: bool = False, threads: Optional[int] = None, method: str = "classic",
+        tile_size: Optional[int] = None, halo: Optional[int] = None, accept_uncertain: bool = False,
+        progress: Progress = None) -> Stats:
     """Turn a contour file into a DEM file, in-process, as ``tesk SRC DST`` does.
 
     Each parameter is the command line's option of that meaning, and the
@@ -266,7 +281,18 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
     overwrite : bool
         Replace existing outputs (``--overwrite``).
     threads : int, optional
-        Worker threads, 1 to 1024; None: every core (or TESK_THREADS).
+        Worker threads, 1 to 1024; None or 0: every core (or TESK_THREADS).
+    method : str
+        How the surface is made (``--method``): "classic".
+    tile_size, halo : int, optional
+        Run by tiles of tile_size pixels a side (``--tile-size``, 64 or
+        more), with a first halo of halo pixels (``--halo``; None: estimated
+        from the contours).  A raster too large for the memory runs by tiles
+        by itself; the result is the same.
+    accept_uncertain : bool
+        By tiles: keep the pixels that no halo the memory allows can prove
+        equal to a whole run's as their tile computes them, with a warning
+        (``--accept-uncertain``), instead of raising ValueError.
     progress : callable, optional
         Called with the fraction done, 0 to 1, on the calling thread; an
         exception it raises stops the run.
@@ -299,26 +325,49 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
     stops it, removes its temporary files and leaves every existing file as
     it was.
     """
-    if not hasattr(_core, "run"):
-        raise ImportError("this tesk was built without GDAL, which tesk.run needs")
+    return _run(src, dst, None, progress, interval=interval, window=window, overlay=overlay, nodata=nodata,
+                band=band, attribute=attribute, layer=layer, pixel_size=pixel_size, size=size, extent=extent, mask=mask,
+                output_type=output_type, format=format, creation_options=creation_options, preview=preview,
+                hillshade=hillshade, hillshade_z=hillshade_z, overwrite=overwrite, threads=threads, method=method,
+                tile_size=tile_size, halo=halo, accept_uncertain=accept_uncertain)
 
+
+_PATHS = ("mask", "preview", "hillshade")
+
+
+def _options(src, dst, options):
+    """src, dst and tesk.run's options as the compiled run takes them: paths as str, a pixel size as a pair,
+    creation options as a list of NAME=VALUE; options left at None are left out."""
     def path(name, v):
-        if v is None:
-            return None
         try:
             return os.fspath(v)
         except TypeError:
             raise TypeError(f"{name} must be a path (str or os.PathLike), not {type(v).__name__}") from None
 
-    if isinstance(pixel_size, (int, float)):
-        pixel_size = (pixel_size, pixel_size)
-    if isinstance(creation_options, Mapping):
-        creation_options = [f"{k}={v}" for k, v in creation_options.items()]
-    elif isinstance(creation_options, str):
-        creation_options = [creation_options]
-    return _core.run(path("src", src), path("dst", dst), interval=interval, window=window, overlay=overlay,
-                     nodata=nodata, band=band, attribute=attribute or "", layer=layer or "", pixel_size=pixel_size,
-                     size=size, extent=extent, mask=path("mask", mask), output_type=output_type, format=format,
-                     creation_options=list(creation_options or []), preview=path("preview", preview),
-                     hillshade=path("hillshade", hillshade), hillshade_z=hillshade_z, overwrite=overwrite,
-                     threads=threads, progress=progress)
+    options = {k: v for k, v in options.items() if v is not None}
+    for name in _PATHS:
+        if name in options:
+            options[name] = path(name, options[name])
+    if isinstance(options.get("pixel_size"), (int, float)):
+        options["pixel_size"] = (options["pixel_size"], options["pixel_size"])
+    creation = options.get("creation_options")
+    if isinstance(creation, Mapping):
+        options["creation_options"] = [f"{k}={v}" for k, v in creation.items()]
+    elif isinstance(creation, str):
+        options["creation_options"] = [creation]
+    elif creation is not None:
+        options["creation_options"] = list(creation)
+    return path("src", src), path("dst", dst), options
+
+
+def _run(src, dst, words, progress, **options):
+    """tesk.run, its messages' options spelt by words(key, form, value) when given (the QGIS algorithm's)."""
+    if not hasattr(_core, "run"):
+        raise ImportError("this tesk was built without GDAL, which tesk.run needs")
+    src, dst, options = _options(src, dst, options)
+    return _core.run(src, dst, options, words=words, progress=progress)
+
+
+def _command_line(src, dst, **options):
+    """The tesk command line that does what tesk.run(src, dst, **options) does."""
+    return _core.command_line(*_options(src, dst, options))

@@ -1,13 +1,16 @@
-"""The compiled core of tesk; the package's fill and preview document it."""
-from typing import Callable, List, Optional, Tuple, Union
+"""The compiled core of tesk; the package's fill, preview and run document it."""
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
 
 __version__: str
 
+Words = Optional[Callable[[str, str, str], str]]  # (parameter, form, value) -> how a message spells it
+Survey = Tuple[Any, ...]  # a block's survey, plain values
+
 class Stats:
-    """What a fill did: its passes and sweeps, and the range of its result."""
+    """What a run did: its passes and sweeps, and the range of its result."""
     @property
     def passes(self) -> int: """Dilation passes, the last one writing nothing."""
     @property
@@ -20,18 +23,21 @@ class Stats:
     def maximum(self) -> Union[int, float]: """Largest value of the result, in its units (int for an integer dtype)."""
 
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float], window: int, overlay: bool,
-         dtype: npt.DTypeLike, threads: Optional[int],
+         dtype: npt.DTypeLike, threads: Optional[int], method: Optional[str],
          progress: Optional[Callable[[float], object]]) -> Tuple[np.ndarray, Stats]: ...
-def fill_tile(block: np.ndarray, *, raster: Tuple[int, int], core: Tuple[int, int, int, int], halo: int,
-              interval: int, nodata: Optional[float], window: int, overlay: bool,
-              dtype: npt.DTypeLike) -> Tuple[Optional[np.ndarray], bool, int, float, float]: ...
-def survey(block: np.ndarray, *, row0: int, col0: int, interval: int, nodata: Optional[float], window: int,
-           overlay: bool, dtype: npt.DTypeLike) -> Tuple[bool, Optional[Tuple[int, int, str]], int]: ...
-def check_result_type(minimum: float, maximum: float, dtype: npt.DTypeLike) -> None: ...
 def preview(dem: npt.ArrayLike) -> npt.NDArray[np.uint8]: ...
-def run(src: str, dst: str, *, interval: int, window: int, overlay: bool, nodata: Optional[float],
-        band: Optional[int], attribute: str, layer: str, pixel_size: Optional[Tuple[float, float]],
-        size: Optional[Tuple[int, int]], extent: Optional[Tuple[float, float, float, float]], mask: Optional[str],
-        output_type: Optional[str], format: Optional[str], creation_options: List[str], preview: Optional[str],
-        hillshade: Optional[str], hillshade_z: float, overwrite: bool, threads: Optional[int],
+def survey(block: np.ndarray, *, row0: int, col0: int, interval: int, nodata: Optional[float], window: int,
+           overlay: bool, dtype: npt.DTypeLike, method: Optional[str]) -> Survey: ...
+def plan_blocks(surveys: List[Survey], *, raster: Tuple[int, int], halo: Optional[int], max_halo: int, interval: int,
+                window: int) -> int: ...
+def next_halo(halo: int, *, raster: Tuple[int, int], max_halo: int) -> Optional[int]: ...
+def unproven_message(core: Tuple[int, int, int, int], *, uncertain: int, halo: int, max_halo: int) -> str: ...
+def uncertain_note(blocks: Sequence[Tuple[Tuple[int, int, int, int], int]]) -> str: ...
+def tile_extent(raster: Tuple[int, int], core: Tuple[int, int, int, int], halo: int) -> Tuple[int, int, int, int]: ...
+def fill_tile(block: np.ndarray, *, raster: Tuple[int, int], core: Tuple[int, int, int, int], halo: int,
+              interval: int, nodata: Optional[float], window: int, overlay: bool, dtype: npt.DTypeLike,
+              method: Optional[str]) -> Tuple[Optional[np.ndarray], bool, int, float, float]: ...
+def check_result_type(minimum: float, maximum: float, dtype: npt.DTypeLike) -> None: ...
+def run(src: str, dst: str, options: Dict[str, Any], *, words: Words,
         progress: Optional[Callable[[float], object]]) -> Stats: ...
+def command_line(src: str, dst: str, options: Dict[str, Any]) -> str: ...

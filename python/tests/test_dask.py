@@ -27,13 +27,19 @@ def same_bits(a, b):
 @pytest.mark.parametrize("chunks, halo, max_halo, dtype, redone", [
     (64, None, None, None, None),  # the halo estimated from the survey (16: a few blocks run again at 32)
     (100, 2, None, np.int16, True),  # too small a first halo: blocks run again with a doubled one
-    (128, 2, 4, None, "rows 0..127, columns 0..127")])  # refused at max_halo, naming the block
+    (128, 2, 4, None, "rows 0 to 127, columns 0 to 127"),  # refused at max_halo, naming the block
+    (128, 2, 4, None, "kept")])  # or kept, with a warning that names them
 def test_blocks_on_a_cluster_equal_the_whole_run(client, tmp_path, caplog, chunks, halo, max_halo, dtype, redone):
     whole = tesk.fill(rioxarray.open_rasterio(SRC), interval=20, window=3, dtype=dtype)
     blocks = rioxarray.open_rasterio(SRC, chunks={"x": chunks, "y": chunks})
     caplog.set_level(logging.INFO, logger="tesk")
+    if redone == "kept":
+        with pytest.warns(UserWarning, match=r"pixels in \d+ tiles are kept .* \(accept_uncertain=True\): rows 0 to"):
+            tesk.fill(blocks, interval=20, window=3, halo=halo, max_halo=max_halo, accept_uncertain=True)
+        return
     if isinstance(redone, str):
-        with pytest.raises(ValueError, match=f"not proven .* halo of 4 pixels .*{redone}"):
+        with pytest.raises(ValueError, match=rf"{redone} cannot be proven .* halo of 4 pixels, the largest allowed "
+                                             r"\(max_halo=4\).*add accept_uncertain=True"):
             tesk.fill(blocks, interval=20, window=3, halo=halo, max_halo=max_halo)
         return
     dem = tesk.fill(blocks, interval=20, window=3, dtype=dtype, halo=halo)

@@ -61,8 +61,8 @@ def test_errors_in_the_parameters_words(tmp_path):
         (dict(interval=20), FileExistsError, f"{dst} already exists: add overwrite=True to replace it"),
         (dict(interval=0, overwrite=True), ValueError, "interval must not be 0"),
         (dict(interval=20, window=40, overwrite=True), ValueError, "window must lie between 1 and 33"),
-        (dict(interval=20, nodata=0.5, overwrite=True), ValueError, "nodata 0.5: the samples of"),
-        (dict(interval=20, output_type="Byte", overwrite=True), ValueError, "output_type Byte cannot hold the result"),
+        (dict(interval=20, nodata=0.5, overwrite=True), ValueError, "nodata=0.5: the samples of"),
+        (dict(interval=20, output_type="Byte", overwrite=True), ValueError, "output_type=Byte cannot hold the result"),
         (dict(interval=20, attribute="ELEV", overwrite=True), ValueError, "attribute: "),
     ]
     for kwargs, error, words in cases:

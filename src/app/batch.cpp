@@ -13,6 +13,7 @@
 #include "app/batch_options.h"
 #include "app/stop_signals.h"
 #include "core/memory.h"
+#include "core/mention.h"
 #include "core/run_error.h"
 #include "io/gdal_progress.h"
 #include "run/file_run.h"
@@ -34,14 +35,14 @@ int run_batch(int argc, char** argv) {
   RunHooks hooks;
   hooks.cancel = [] { return stop_signal() != 0; };
   hooks.progress = [&progress](double f) { progress.report(f); };
-  hooks.warn = [&progress](const std::string& text) { progress.warn(text); };
-  if (!o.quiet) hooks.note = [&progress](const std::string& text) { progress.note(text); };
+  hooks.warn = [&progress](const std::string& text) { progress.warn(render(text)); };
+  if (!o.quiet) hooks.note = [&progress](const std::string& text) { progress.note(render(text)); };
   std::string failure;
   // Every failure ends here, the temporary files gone with the unwinding:
   // one line, and the exit status.
   try {
     const FileRunResult r = run_file(o, hooks);
-    for (const auto& n : r.notes) std::fprintf(stderr, "Warning: %s\n", n.c_str());
+    for (const auto& n : r.notes) std::fprintf(stderr, "Warning: %s\n", render(n).c_str());
     if (const int s = stop_signal()) {  // taken while the outputs were moved in, which it never cuts short
       std::fprintf(stderr, "tesk: signal %d (%s) arrived once every output was written\n", s, strsignal(s));
       return 128 + s;

@@ -10,6 +10,8 @@
 #include <gdal.h>
 
 #include "core/threads.h"
+#include "run/command_line.h"
+#include "run/method.h"
 #include "stages/smoothing.h"
 
 #ifndef TESK_VERSION
@@ -55,6 +57,13 @@ const CLI::Validator kReal(
     },
     "", "decimal number");
 
+// The names of the methods, for the parser.
+std::vector<std::string> method_list() {
+  std::vector<std::string> names;
+  for (const auto& m : methods()) names.push_back(m.name);
+  return names;
+}
+
 // Every option, declared once: the parser and --help both come from here.
 void declare(CLI::App& app, Options& o) {
   app.formatter(std::make_shared<GdalStyleFormatter>());
@@ -62,26 +71,30 @@ void declare(CLI::App& app, Options& o) {
                                "or a classic NAME_c2.raw / NAME_c4.raw")->required();
   app.add_option("dst", o.dst, "Destination DEM (GDAL raster, or a classic NAME_m2.raw / NAME_m4.raw set)")
       ->required();
-  app.add_option("-i,--interval", o.interval, "Contour interval, in the altitude units of the source (not 0)")
+  app.add_option("-i,--interval", o.surface.interval, "Contour interval, in the altitude units of the source (not 0)")
       ->required()
       ->transform(kWhole);
-  app.add_option("-m,--window", o.window,
+  app.add_option("-m,--window", o.surface.window,
                  "Smoothing window, 1 to " + std::to_string(kMaxMaille) +
                      ": 1 does not smooth, any larger m smooths with a Bernstein window of m+1 by m+1 pixels")
       ->capture_default_str()
       ->transform(kWhole);
+  app.add_option("--method", o.method, "How the surface is made: " + method_names() +
+                                           " (the default: grown from the contours, exact to the bit)")
+      ->capture_default_str()
+      ->check(CLI::IsMember(method_list()).description(""));
   app.add_flag("--no-overlay", o.no_overlay, "Do not lay the contour values back over the result");
   app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
-  app.add_option("--co", o.creation, "Creation option NAME=VALUE for the output format (repeatable)");
-  app.add_option("--ot", o.type, "Output type: Float32 (the default) or Float64, at full resolution (1/512 of "
+  app.add_option("--co", o.creation_options, "Creation option NAME=VALUE for the output format (repeatable)");
+  app.add_option("--ot", o.output_type, "Output type: Float32 (the default) or Float64, at full resolution (1/512 of "
                                  "the interval); Byte, UInt16, Int16, UInt32, Int32 in whole units. A format "
                                  "without floating point gets whole units in the narrowest type that holds them");
   app.add_option("--nodata", o.nodata, "No-data value of the source, overriding its own")->transform(kReal);
   app.add_option("-b,--band", o.source.band, "Band of a raster source (default 1)")->transform(kWhole);
-  app.add_option("-a", o.source.field, "Vector source: the attribute that holds the altitude");
-  app.add_option("--tr", o.source.tr, "Vector source: pixel size of the grid")->type_name("XRES YRES")->transform(kReal);
-  app.add_option("--ts", o.source.ts, "Vector source: grid size in pixels")->type_name("WIDTH HEIGHT")->transform(kWhole);
-  app.add_option("--te", o.source.te, "Vector source: grid extent")->type_name("XMIN YMIN XMAX YMAX")->transform(kReal);
+  app.add_option("-a", o.source.attribute, "Vector source: the attribute that holds the altitude");
+  app.add_option("--tr", o.source.pixel_size, "Vector source: pixel size of the grid")->type_name("XRES YRES")->transform(kReal);
+  app.add_option("--ts", o.source.size, "Vector source: grid size in pixels")->type_name("WIDTH HEIGHT")->transform(kWhole);
+  app.add_option("--te", o.source.extent, "Vector source: grid extent")->type_name("XMIN YMIN XMAX YMAX")->transform(kReal);
   app.add_option("-l", o.source.layer, "Vector source: the layer that holds the contour lines or spot heights "
                                        "(needed when the source has several)");
   app.add_option("--mask", o.mask, "Area of interest: a raster (its valid, non-zero pixels) or polygons; outside "
@@ -91,16 +104,16 @@ void declare(CLI::App& app, Options& o) {
   app.add_option("--hillshade-z", o.hillshade_z, "Vertical exaggeration of the hillshade (above 0)")
       ->capture_default_str()
       ->transform(kReal);
-  app.add_option("--tile-size", o.tile_size, "Run by tiles of this many pixels a side (64 or more), to bound the "
+  app.add_option("--tile-size", o.tiles.tile_size, "Run by tiles of this many pixels a side (64 or more), to bound the "
                                             "memory; without it, a raster too large for the memory runs by tiles "
                                             "by itself. The result is the same")
       ->type_name("PIXELS")
       ->transform(kWhole);
-  app.add_option("--halo", o.halo, "By tiles: the first halo, in pixels, computed around each tile (default: "
+  app.add_option("--halo", o.tiles.halo, "By tiles: the first halo, in pixels, computed around each tile (default: "
                                    "estimated from the source); doubled for a tile that needs more")
       ->type_name("PIXELS")
       ->transform(kWhole);
-  app.add_flag("--accept-uncertain", o.accept_uncertain,
+  app.add_flag("--accept-uncertain", o.tiles.accept_uncertain,
                "By tiles: keep the pixels no halo within the memory can prove equal to a whole run's as the tile "
                "computes them (reported), instead of failing");
   app.add_flag("-q,--quiet", o.quiet, "No progress (warnings are still printed)");
@@ -142,6 +155,8 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
     std::fprintf(stderr, "tesk: %s\nRun 'tesk --help' for the options.\n", e.what());
     return 1;
   }
+  o.surface.overlay = !o.no_overlay;
+  o.surface.method = *method_named(o.method);
   return std::nullopt;
 }
 

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "run/file_run.h"
+#include "run/run_options.h"
 
 namespace tesk {
 
 // The run's options, and what only the command line has.
 struct Options : RunOptions {
   bool quiet = false;
+  bool no_overlay = false;  // surface.overlay, the other way round
+  std::string method = "classic";
 };
 
 // Parses argv into o.  Returns nothing when the run should go on, else the

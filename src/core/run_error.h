@@ -1,21 +1,29 @@
 // A run that cannot go on: the message to show (one line), and whether the
 // classic dialogue waits for a key before it ends (output files that cannot
 // be created).  The process then ends with exit status 1.
+//
+// The message may mention options (core/mention.h): what() spells them as
+// the command line does, raw() keeps the mentions for a front end that
+// names its parameters otherwise.
 #pragma once
 
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 
+#include "core/mention.h"
+
 namespace tesk {
 
 class RunError : public std::runtime_error {
  public:
   explicit RunError(const std::string& message, bool wait_key = false)
-      : std::runtime_error(message), wait_key_(wait_key) {}
+      : std::runtime_error(render(message)), raw_(message), wait_key_(wait_key) {}
   bool wait_key() const { return wait_key_; }
+  const std::string& raw() const { return raw_; }
 
  private:
+  std::string raw_;
   bool wait_key_;
 };
 

@@ -17,6 +17,7 @@
 #include <ogr_api.h>
 
 #include "core/memory.h"
+#include "core/mention.h"
 #include "core/run_error.h"
 #include "io/gdal_warnings.h"
 
@@ -28,11 +29,11 @@ OGRLayerH choose_layer(GDALDatasetH vector, const std::string& path, const std::
   const int count = GDALDatasetGetLayerCount(vector);
   if (!name.empty()) {
     if (OGRLayerH l = GDALDatasetGetLayerByName(vector, name.c_str())) return l;
-    throw RunError("-l " + name + ": " + path + " has no such layer; its layers are " + layer_names(vector));
+    throw RunError(mention(Opt::layer, name) + ": " + path + " has no such layer; its layers are " + layer_names(vector));
   }
   if (count == 1) return GDALDatasetGetLayer(vector, 0);
   throw RunError(path + " has " + std::to_string(count) + " layers (" + layer_names(vector) +
-                 "): choose the one that holds the contours with -l LAYER");
+                 "): choose the one that holds the contours with " + mention(Opt::layer, Form::usage));
 }
 
 // The altitude of a feature, or nothing when its attribute is NULL, unset
@@ -69,7 +70,7 @@ Scan scan_features(OGRLayerH layer, const std::string& what, const std::string& 
     std::string names;
     for (int k = 0; k < OGR_FD_GetFieldCount(defn); ++k)
       names += (k ? ", " : "") + std::string(OGR_Fld_GetNameRef(OGR_FD_GetFieldDefn(defn, k)));
-    throw RunError("-a " + field + ": " + what + " has no such attribute; its attributes are " +
+    throw RunError(mention(Opt::attribute, field) + ": " + what + " has no such attribute; its attributes are " +
                    (names.empty() ? "none" : names));
   }
   const OGRFieldType type = OGR_Fld_GetType(OGR_FD_GetFieldDefn(defn, index));
@@ -79,8 +80,8 @@ Scan scan_features(OGRLayerH layer, const std::string& what, const std::string& 
     OGRGeometryH g = OGR_F_GetGeometryRef(f);
     if (g && is_area_type(OGR_G_GetGeometryType(g))) {
       OGR_F_Destroy(f);
-      throw RunError(what + " holds polygons: give contour lines or spot heights (an area of interest goes to "
-                            "--mask)");
+      throw RunError(what + " holds polygons: give contour lines or spot heights (an area of interest goes to " +
+                     mention(Opt::mask) + ")");
     }
     if (!altitude(f, index, type)) ++s.skipped;
   }
@@ -125,16 +126,16 @@ std::string numbers(const std::array<double, N>& values) {
 
 std::array<double, 4> grid_extent(OGRLayerH layer, const std::string& what, const SourceOptions& o) {
   if (o.tr && !(std::isfinite((*o.tr)[0]) && std::isfinite((*o.tr)[1]) && (*o.tr)[0] > 0 && (*o.tr)[1] > 0))
-    throw RunError("-tr " + numbers(*o.tr) +
+    throw RunError(mention(Opt::pixel_size, numbers(*o.tr)) +
                    ": give the pixel size as two positive numbers, in the units of the source's coordinates");
   if (o.ts && !((*o.ts)[0] > 0 && (*o.ts)[1] > 0))
-    throw RunError("-ts " + std::to_string((*o.ts)[0]) + " " + std::to_string((*o.ts)[1]) +
+    throw RunError(mention(Opt::size, std::to_string((*o.ts)[0]) + " " + std::to_string((*o.ts)[1])) +
                    ": give the grid size as two whole numbers of pixels above 0");
   if (o.te) {
     const auto& e = *o.te;
     const bool finite = std::isfinite(e[0]) && std::isfinite(e[1]) && std::isfinite(e[2]) && std::isfinite(e[3]);
     if (!finite || !(e[0] < e[2] && e[1] < e[3]))
-      throw RunError("-te " + numbers(e) +
+      throw RunError(mention(Opt::extent, numbers(e)) +
                      ": give the extent as XMIN YMIN XMAX YMAX, finite numbers with XMIN < XMAX and YMIN < YMAX");
     return e;
   }
@@ -143,10 +144,11 @@ std::array<double, 4> grid_extent(OGRLayerH layer, const std::string& what, cons
     throw RunError(what + " holds no feature with coordinates: nothing to burn");
   std::array<double, 4> e{env.MinX, env.MinY, env.MaxX, env.MaxY};
   for (double v : e)
-    if (!std::isfinite(v)) throw RunError(what + " has an extent that is not finite: give the grid extent with -te");
+    if (!std::isfinite(v)) throw RunError(what + " has an extent that is not finite: give the grid extent with " + mention(Opt::extent));
   if (o.ts && !(e[0] < e[2] && e[1] < e[3]))
     throw RunError(what + " spans no " + (e[0] < e[2] ? "height" : "width") + " (its extent is " + numbers(e) +
-                   "): give the grid extent with -te XMIN YMIN XMAX YMAX, or the pixel size with -tr instead of -ts");
+                   "): give the grid extent with " + mention(Opt::extent, Form::usage) + ", or the pixel size with " +
+                   mention(Opt::pixel_size) + " instead of " + mention(Opt::size));
   if (o.tr) {
     e[0] -= (*o.tr)[0] / 2, e[2] += (*o.tr)[0] / 2;
     e[1] -= (*o.tr)[1] / 2, e[3] += (*o.tr)[1] / 2;
@@ -167,7 +169,7 @@ std::array<double, 2> grid_size(const std::array<double, 4>& e, const SourceOpti
 bool check_grid(const std::array<double, 2>& size, const std::string& path, const SourceOptions& o) {
   const double w = size[0], h = size[1];
   if (!(w >= 1 && h >= 1))
-    throw RunError("-tr " + numbers(*o.tr) + " makes a grid of " + message_number(w) + " x " + message_number(h) +
+    throw RunError(mention(Opt::pixel_size, numbers(*o.tr)) + " makes a grid of " + message_number(w) + " x " + message_number(h) +
                    " pixels over " + path + ": give a smaller pixel size");
   const bool huge = w > 2147483647.0 || h > 2147483647.0;
   const MemoryCheck m = check_memory(huge ? 2147483647 : static_cast<std::int64_t>(h),
@@ -209,15 +211,16 @@ std::string layer_names(GDALDatasetH vector) {
 }
 
 DatasetPtr burn_vector(GDALDatasetH vector, const std::string& path, const SourceOptions& o, double nodata) {
-  if (o.field.empty()) throw RunError(path + " holds vector data: name its altitude attribute with -a FIELD");
+  if (o.field.empty()) throw RunError(path + " holds vector data: name its altitude attribute with " + mention(Opt::attribute, Form::usage));
   if (o.tr.has_value() == o.ts.has_value())
-    throw RunError(path + " holds vector data: give the grid with either -tr XRES YRES or -ts WIDTH HEIGHT");
+    throw RunError(path + " holds vector data: give the grid with either " + mention(Opt::pixel_size, Form::usage) +
+                   " or " + mention(Opt::size, Form::usage));
   OGRLayerH layer = choose_layer(vector, path, o.layer);
   const std::string name = OGR_L_GetName(layer);
   const std::string what = GDALDatasetGetLayerCount(vector) > 1 ? "layer '" + name + "' of " + path : path;
   if (is_area_type(OGR_L_GetGeomType(layer)))
-    throw RunError(what + " holds polygons: give contour lines or spot heights (an area of interest goes to "
-                          "--mask)");
+    throw RunError(what + " holds polygons: give contour lines or spot heights (an area of interest goes to " +
+                   mention(Opt::mask) + ")");
   const std::array<double, 4> extent = grid_extent(layer, what, o);
   const bool in_memory = check_grid(grid_size(extent, o), path, o);
   const Scan scan = scan_features(layer, what, o.field);

@@ -11,6 +11,7 @@
 #include <gdal_utils.h>
 #include <ogr_api.h>
 
+#include "core/mention.h"
 #include "core/run_error.h"
 #include "io/gdal_burn.h"
 #include "io/gdal_shared.h"
@@ -99,7 +100,7 @@ ByteGrid polygon_mask(GDALDatasetH ds, const std::string& what, int rows, int co
 
 ByteGrid read_mask(const std::string& path, int rows, int cols, const Georef& georef) {
   init();
-  const std::string what = "--mask " + path;
+  const std::string what = mention(Opt::mask, path);
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && path.rfind("/vsi", 0) != 0) throw RunError(what + ": no such file");
   CPLErrorReset();

@@ -15,6 +15,7 @@
 #include <ogr_srs_api.h>
 
 #include "core/cancelled.h"
+#include "core/mention.h"
 #include "core/run_error.h"
 #include "core/thread_pool.h"
 #include "io/gdal_shared.h"
@@ -186,7 +187,7 @@ void check_written(const RasterDestination& dst, const CPLStringList& options, c
   const std::string found = std::to_string(d.pixels) + " pixel" + (d.pixels == 1 ? "" : "s") +
                             " differ from the computed values, by up to " + message_number(d.largest);
   if (!lossy.empty()) {
-    warn("-co " + lossy + " writes lossily: read back, " + found);
+    warn(mention(Opt::creation_options, lossy) + " writes lossily: read back, " + found);
     return;
   }
   if (d.pixels > 0)
@@ -240,8 +241,8 @@ void write_raster(const RasterDestination& dst, const ResultRows& internal, cons
                   const StepProgress& step, const ByteGrid* inside) {
   init();
   if (inside && !dst.nodata)
-    throw RunError("--mask: the output type " + dst.type + " has no value left for no-data, which marks the pixels "
-                   "outside the mask: choose a wider -ot");
+    throw RunError(mention(Opt::mask) + ": the output type " + dst.type + " has no value left for no-data, which marks the pixels " +
+                   "outside the mask: choose a wider " + mention(Opt::output_type));
   GDALDriverH driver = GDALGetDriverByName(dst.format.driver.c_str());
   const CPLStringList options = creation_options(dst);
   const GDALDataType type = GDALGetDataTypeByName(dst.type.c_str());

@@ -12,6 +12,7 @@
 #include <cpl_string.h>
 #include <gdal.h>
 
+#include "core/mention.h"
 #include "core/run_error.h"
 #include "core/units.h"
 #include "io/gdal_burn.h"
@@ -65,7 +66,7 @@ class ClassicSource : public Source {
       throw RunError(format("%s holds %ju bytes, fewer than the %ju that %d rows of %d samples need", path.c_str(),
                             static_cast<std::uintmax_t>(ec ? 0 : size), need, rows_, cols_));
     nodata_ = nodata_match_ = o.nodata.value_or(ival_for(itype_));
-    if (!is_int32(nodata_)) throw RunError("--nodata must be a whole number for a classic data set");
+    if (!is_int32(nodata_)) throw RunError(mention(Opt::nodata) + " must be a whole number for a classic data set");
     type_name_ = itype_ == 0 ? "UInt16" : "Int32";
   }
 
@@ -117,13 +118,13 @@ class RasterSource : public Source {
       nodata_ = own;
     } else {
       throw RunError(path + " has no no-data value: give the value that marks the pixels off the contours "
-                            "with --nodata VALUE");
+                            "with " + mention(Opt::nodata, Form::usage));
     }
     const GDALDataType dt = GDALGetRasterDataType(band_);
     type_name_ = GDALGetDataTypeName(dt);
     if (GDALDataTypeIsComplex(dt)) throw RunError(path + ": complex samples (" + type_name_ + ") hold no altitude");
     if (o.nodata && GDALDataTypeIsInteger(dt) && !(std::isfinite(*o.nodata) && *o.nodata == std::trunc(*o.nodata)))
-      throw RunError("--nodata " + message_number(*o.nodata) + ": the samples of " + path + " are whole numbers (" +
+      throw RunError(mention(Opt::nodata, message_number(*o.nodata)) + ": the samples of " + path + " are whole numbers (" +
                      type_name_ + "), so none can equal it: give a whole number");
     // A Float32 band stores its no-data value as a float: a sample equals
     // the value rounded to single precision, never the decimal as given.
@@ -163,10 +164,10 @@ constexpr double kBurnNoData = kIval32;
 // The options that only a vector source uses, as the user gave them.
 std::string vector_options(const SourceOptions& o) {
   std::string given;
-  for (const auto& [name, set] : {std::pair{"-a", !o.field.empty()}, std::pair{"-tr", o.tr.has_value()},
-                                  std::pair{"-ts", o.ts.has_value()}, std::pair{"-te", o.te.has_value()},
-                                  std::pair{"-l", !o.layer.empty()}})
-    if (set) given += (given.empty() ? "" : ", ") + std::string(name);
+  for (const auto& [opt, set] : {std::pair{Opt::attribute, !o.field.empty()}, std::pair{Opt::pixel_size, o.tr.has_value()},
+                                 std::pair{Opt::size, o.ts.has_value()}, std::pair{Opt::extent, o.te.has_value()},
+                                 std::pair{Opt::layer, !o.layer.empty()}})
+    if (set) given += (given.empty() ? "" : ", ") + mention(opt);
   return given;
 }
 
@@ -246,7 +247,8 @@ std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions
     return std::make_unique<RasterSource>(std::move(ds), path, o);
   }
   if (GDALDatasetGetLayerCount(ds.get()) > 0) {
-    if (o.band) throw RunError("-b: " + path + " is a vector source, and -b applies to raster sources only: drop it");
+    if (o.band) throw RunError(mention(Opt::band) + ": " + path + " is a vector source, and " + mention(Opt::band) +
+                               " applies to raster sources only: drop it");
     DatasetPtr grid = burn_vector(ds.get(), path, o, o.nodata.value_or(kBurnNoData));
     SourceOptions band1 = o;
     band1.band = 1;

@@ -9,29 +9,24 @@
 #include <cpl_string.h>
 #include <gdal.h>
 
+#include "core/mention.h"
 #include "core/run_error.h"
+#include "core/sample_type.h"
 #include "core/units.h"
 #include "io/gdal_source.h"
 
 namespace tesk::gdal {
 namespace {
 
-struct Range {
-  double lo, hi;
-};
-
 // The values a sample of an integer type holds; nothing for the others.
-std::optional<Range> int_range(const std::string& type) {
-  const GDALDataType t = GDALGetDataTypeByName(type.c_str());
-  if (!GDALDataTypeIsInteger(t) || GDALDataTypeIsComplex(t)) return std::nullopt;
-  const int bits = GDALGetDataTypeSizeBits(t);
-  if (GDALDataTypeIsSigned(t)) return Range{-std::ldexp(1.0, bits - 1), std::ldexp(1.0, bits - 1) - 1};
-  return Range{0, std::ldexp(1.0, bits) - 1};
+std::optional<IntRange> int_range(const std::string& type) {
+  const auto t = type_of_gdal_name(type);
+  return t ? tesk::int_range(*t) : std::nullopt;
 }
 
 bool range_holds(const std::string& type, double min, double max) {
   const auto r = int_range(type);
-  return r && min >= r->lo && max <= r->hi;
+  return r && r->holds(min) && r->holds(max);
 }
 
 std::string values_text(double min, double max) {
@@ -41,16 +36,11 @@ std::string values_text(double min, double max) {
 // The narrowest integer type of `types` that holds min..max ("" for none),
 // unsigned before signed at one width.
 std::string narrowest(const std::vector<std::string>& types, double min, double max) {
-  std::string best;
-  int best_bits = 0;
-  for (const auto& t : types) {
-    if (!range_holds(t, min, max)) continue;
-    const int bits = GDALGetDataTypeSizeBits(GDALGetDataTypeByName(t.c_str()));
-    const bool wins = best.empty() || bits < best_bits ||
-                      (bits == best_bits && !GDALDataTypeIsSigned(GDALGetDataTypeByName(t.c_str())));
-    if (wins) best = t, best_bits = bits;
-  }
-  return best;
+  std::vector<SampleType> among;
+  for (const auto& t : types)
+    if (const auto st = type_of_gdal_name(t)) among.push_back(*st);
+  const auto best = tesk::narrowest(min, max, among);
+  return best ? info(*best).gdal : "";
 }
 
 std::string listed(const std::vector<std::string>& types) {
@@ -85,20 +75,20 @@ Format format_for(const std::optional<std::string>& of, const std::string& path)
   }
   GDALDriverH d = GDALGetDriverByName(name.c_str());
   if (!d || !GDALGetMetadataItem(d, GDAL_DCAP_RASTER, nullptr))
-    throw RunError("-of " + name + ": not a raster format GDAL knows");
+    throw RunError(mention(Opt::format, name) + ": not a raster format GDAL knows");
   Format f;
   f.driver = GDALGetDriverShortName(d);
   f.create = GDALGetMetadataItem(d, GDAL_DCAP_CREATE, nullptr) != nullptr;
   if (!f.create && !GDALGetMetadataItem(d, GDAL_DCAP_CREATECOPY, nullptr))
-    throw RunError("-of " + f.driver + ": GDAL cannot write this format");
+    throw RunError(mention(Opt::format, f.driver) + ": GDAL cannot write this format");
   // Lossy compression would not give back the values written.
   if (f.driver == "JPEG")
-    throw RunError("-of JPEG: its compression is lossy, so the file would not hold the DEM's values; write a "
-                   "GeoTIFF (-of GTiff) or a PNG");
+    throw RunError(mention(Opt::format, "JPEG") + ": its compression is lossy, so the file would not hold the " +
+                   "DEM's values; write a GeoTIFF (" + mention(Opt::format, "GTiff") + ") or a PNG");
   // A format that writes through GDAL's file layer makes a file; MEM makes
   // none, and a VRT written from memory would point at nothing.
   if (!GDALGetMetadataItem(d, GDAL_DCAP_VIRTUALIO, nullptr) || f.driver == "VRT")
-    throw RunError("-of " + f.driver + ": this format writes no standalone raster file; choose one that does, "
+    throw RunError(mention(Opt::format, f.driver) + ": this format writes no standalone raster file; choose one that does, "
                    "such as GTiff");
   if (const char* types = GDALGetMetadataItem(d, GDAL_DMD_CREATIONDATATYPES, nullptr)) {
     const CPLStringList list(CSLTokenizeString(types));
@@ -111,7 +101,7 @@ std::string type_name(const std::string& requested) {
   init();
   const GDALDataType t = GDALGetDataTypeByName(requested.c_str());
   if (t == GDT_Unknown || GDALDataTypeIsComplex(t))
-    throw RunError("-ot " + requested + ": not an output type (Byte, UInt16, Int16, UInt32, Int32, Float32, "
+    throw RunError(mention(Opt::output_type, requested) + ": not an output type (Byte, UInt16, Int16, UInt32, Int32, Float32, "
                    "Float64, ...)");
   return GDALGetDataTypeName(t);
 }
@@ -121,7 +111,7 @@ bool is_real_type(const std::string& type) { return type == "Float32" || type ==
 TypePlan plan_type(const Format& f, const std::optional<std::string>& requested) {
   if (requested) {
     const std::string t = type_name(*requested);
-    if (!f.stores(t)) throw RunError("-ot " + t + ": the format " + f.driver + " stores " + listed(f.types) + " only");
+    if (!f.stores(t)) throw RunError(mention(Opt::output_type, t) + ": the format " + f.driver + " stores " + listed(f.types) + " only");
     return {t, !is_real_type(t), false};
   }
   if (f.stores("Float32")) return {"Float32", false, false};
@@ -134,14 +124,16 @@ std::string settle_type(const TypePlan& plan, const Format& f, double min, doubl
     const std::string t = narrowest(f.types, min, max);
     if (t.empty())
       throw RunError("the format " + f.driver + " (" + listed(f.types) + ") cannot hold the result, " +
-                     values_text(min, max) + ": write it as a GeoTIFF (-of GTiff, or a .tif name)");
+                     values_text(min, max) + ": write it as a GeoTIFF (" + mention(Opt::format, "GTiff") +
+                     ", or a .tif name)");
     return t;
   }
   if (is_real_type(plan.type) || range_holds(plan.type, min, max)) return plan.type;
   std::string wider = narrowest(f.types, min, max);
   if (wider.empty()) wider = f.stores("Float32") ? "Float32" : "";
-  throw RunError("-ot " + plan.type + " cannot hold the result, " + values_text(min, max) + ": choose a wider type" +
-                 (wider.empty() ? std::string(" or another format") : " (-ot " + wider + " holds it)"));
+  throw RunError(mention(Opt::output_type, plan.type) + " cannot hold the result, " + values_text(min, max) +
+                 ": choose a wider type" +
+                 (wider.empty() ? std::string(" or another format") : " (" + mention(Opt::output_type, wider) + " holds it)"));
 }
 
 double altitude_of(std::int32_t w, const Resolution& r) {
@@ -166,10 +158,8 @@ ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::option
 }
 
 bool type_holds(const std::string& type, double v) {
-  if (type == "Float64") return true;
-  if (type == "Float32") return !std::isfinite(v) || std::fabs(v) <= std::numeric_limits<float>::max();
-  const auto r = int_range(type);
-  return r && std::isfinite(v) && v == std::trunc(v) && v >= r->lo && v <= r->hi;
+  const auto t = type_of_gdal_name(type);
+  return t && holds_value(*t, v);
 }
 
 std::optional<double> choose_nodata(const std::string& type, std::optional<double> wanted, const ValueSummary& s) {
@@ -177,7 +167,7 @@ std::optional<double> choose_nodata(const std::string& type, std::optional<doubl
   if (s.nodata_hits == 0) return wanted;
   const auto r = int_range(type);
   const double lo = r ? r->lo : -static_cast<double>(std::numeric_limits<float>::max());
-  const double hi = r ? r->hi : static_cast<double>(std::numeric_limits<float>::max());
+  const double hi = r ? r->hi() : static_cast<double>(std::numeric_limits<float>::max());
   if (lo < s.min) return type == "Float64" ? -std::numeric_limits<double>::max() : lo;
   if (hi > s.max) return type == "Float64" ? std::numeric_limits<double>::max() : hi;
   return std::nullopt;

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "core/injected_faults.h"
 #include "core/run_error.h"
 
 namespace tesk {
@@ -32,18 +33,9 @@ bool is_directory(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Builds for the tests (TESK_FAULT_INJECTION) fail the second move of a
-// commit under TESK_FAULT=fail-mid-rename, so that the tests see a set
-// put back; every other build ignores the variable.
-bool fail_this_move(std::size_t k) {
-#ifdef TESK_FAULT_INJECTION
-  const char* f = std::getenv("TESK_FAULT");
-  return k == 1 && f && std::strcmp(f, "fail-mid-rename") == 0;
-#else
-  (void)k;
-  return false;
-#endif
-}
+// The test builds fail the second move of a commit at the point
+// fail-mid-rename, so that the tests see a set put back.
+bool fail_this_move(std::size_t k) { return k == 1 && injected::fault("fail-mid-rename"); }
 
 // rename() that never replaces an existing file: renameat2's
 // RENAME_NOREPLACE, else (a file system or kernel without it) a hard link

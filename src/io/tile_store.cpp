@@ -4,6 +4,9 @@
 #include <cpl_string.h>
 #include <gdal.h>
 
+#include <memory>
+#include <vector>
+
 #include "core/run_error.h"
 
 namespace tesk::gdal {
@@ -33,12 +36,15 @@ void TileStore::finish() {
 }
 
 ResultRows TileStore::rows() {
-  return {rows_, cols_, [this](int i, int n) {
-            block_.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(cols_));
-            if (GDALRasterIO(GDALGetRasterBand(ds_.get(), 1), GF_Read, 0, i, cols_, n, block_.data(), cols_, n,
+  // Each reader its own buffer: the DEM's writer and the pictures' may read
+  // blocks of rows in turn without spoiling each other's.
+  auto block = std::make_shared<std::vector<std::int32_t>>();
+  return {rows_, cols_, [this, block](int i, int n) {
+            block->resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(cols_));
+            if (GDALRasterIO(GDALGetRasterBand(ds_.get(), 1), GF_Read, 0, i, cols_, n, block->data(), cols_, n,
                              GDT_Int32, 0, 0) != CE_None)
               throw FileSystemFault(with_gdal_reason("cannot read the temporary raster " + path_));
-            return static_cast<const std::int32_t*>(block_.data());
+            return static_cast<const std::int32_t*>(block->data());
           }};
 }
 

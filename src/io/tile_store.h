@@ -23,14 +23,14 @@ class TileStore {
   void put(int row0, int col0, const IntGrid& values);
   // Every tile is in: the raster is flushed for reading.
   void finish();
-  // The stored result, a block of rows at a time.
+  // The stored result, a block of rows at a time (each reader with a
+  // buffer of its own).
   ResultRows rows();
 
  private:
   std::string path_;
   int rows_, cols_;
   DatasetPtr ds_;
-  std::vector<std::int32_t> block_;
 };
 
 }  // namespace tesk::gdal

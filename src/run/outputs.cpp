@@ -1,59 +1,25 @@
 #include "run/outputs.h"
 
-#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
-#include <unistd.h>
 #include <filesystem>
 #include <optional>
 #include <algorithm>
 
+#include "core/injected_faults.h"
+#include "core/mention.h"
 #include "core/run_error.h"
 #include "io/gdal_output.h"
 #include "io/gdal_pictures.h"
 #include "io/staged_output.h"
+#include "run/command_line.h"
 #include "stages/progress.h"
 
 namespace tesk {
 namespace {
-
-// Builds made for the tests (TESK_FAULT_INJECTION) read TESK_FAULT=NAME and
-// fail at a chosen point, so that the tests can check what a failure
-// leaves behind without racing the program: "signal-while-writing" sends
-// the process a SIGINT while it writes the destination,
-// "two-signals-while-writing" sends two and then hangs, as a stuck write
-// would, "fail-before-rename" fails once every output is written.  Every
-// other build ignores the variable.
-bool fault(const char* name) {
-#ifdef TESK_FAULT_INJECTION
-  const char* f = std::getenv("TESK_FAULT");
-  return f && std::strcmp(f, name) == 0;
-#else
-  (void)name;
-  return false;
-#endif
-}
-
-// Sends the process signal s (the test builds' faults), and waits until the
-// run has seen it.
-void send_signal(int s, const RunHooks& hooks) {
-  ::kill(::getpid(), s);
-  for (int k = 0; k < 5000 && !hooks.cancelled(); ++k) ::usleep(1000);
-}
-
-// Polled while the outputs are written: true once the run must stop.
-bool stop_requested(const RunHooks& hooks) {
-  static bool raised = false;
-  if (!raised && fault("signal-while-writing")) raised = true, send_signal(SIGINT, hooks);
-  if (!raised && fault("two-signals-while-writing")) {
-    raised = true, send_signal(SIGINT, hooks), ::kill(::getpid(), SIGINT);
-    for (;;) ::pause();
-  }
-  return hooks.cancelled();
-}
 
 // Checked before anything is computed, with or without --overwrite: no
 // output (nor a file beside one) is the source (or a classic source's
@@ -96,11 +62,12 @@ void check_names(const std::string& src, const std::optional<std::string>& mask,
     if (!dir.empty() && !std::filesystem::is_directory(dir))
       throw FileSystemFault("cannot write " + f + ": the directory " + dir.string() + " does not exist");
     if (overwrite) continue;
-    if (std::filesystem::exists(f)) throw OutputExists(f + " already exists: add --overwrite to replace it");
+    if (std::filesystem::exists(f))
+      throw OutputExists(f + " already exists: add " + mention(Opt::overwrite, "True") + " to replace it");
     for (const auto& b : beside)
       if (std::filesystem::exists(std::filesystem::symlink_status(b)))
         throw OutputExists(b + " already exists beside " + what + " " + f + ", and would describe another raster: "
-                       "add --overwrite to replace it");
+                       "add " + mention(Opt::overwrite, "True") + " to replace it");
   }
 }
 
@@ -114,16 +81,32 @@ std::vector<Named> named_outputs(const RunOptions& o, const Destination& d) {
   } else {
     outputs.push_back({"the destination", o.dst, gdal::sidecar_files(d.format.driver, o.dst)});
   }
-  if (o.preview) outputs.push_back({"--preview", *o.preview, gdal::sidecar_files("PNG", *o.preview)});
-  if (o.hillshade) outputs.push_back({"--hillshade", *o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)});
+  if (o.preview) outputs.push_back({mention(Opt::preview), *o.preview, gdal::sidecar_files("PNG", *o.preview)});
+  if (o.hillshade)
+    outputs.push_back({mention(Opt::hillshade), *o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)});
   return outputs;
 }
+
+// Polled while the outputs are written: true once the run must stop (the
+// test builds may send the process a signal from here first).
+class WriteStop {
+ public:
+  explicit WriteStop(const RunHooks& hooks) : hooks_(hooks) {}
+  bool operator()() {
+    signals_.poll([this] { return hooks_.cancelled(); });
+    return hooks_.cancelled();
+  }
+
+ private:
+  const RunHooks& hooks_;
+  injected::Signals signals_;
+};
 
 // The GDAL destination under its temporary name: its type settled on the
 // range of the result (inside the mask), its no-data value moved off the
 // values.
 Written write_raster(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
-                     const gdal::Resolution& res, const std::string& path, const RunHooks& hooks,
+                     const gdal::Resolution& res, const std::string& path, const RunHooks& hooks, WriteStop& stop,
                      std::optional<double>& nodata, std::vector<std::string>& notes) {
   const gdal::ValueSummary& sum = f.summary;
   const std::string type = gdal::settle_type(d.type, d.format, sum.min, sum.max);
@@ -137,10 +120,10 @@ Written write_raster(const RunOptions& o, const Destination& d, const gdal::Sour
     std::snprintf(moved, sizeof moved, "the output's no-data value is %.17g instead", nodata.value_or(0));
     notes.push_back(text + (nodata ? std::string(moved) : std::string("the output has no no-data value")));
   }
-  gdal::RasterDestination rd{path, d.format, o.creation, type, nodata, o.command, f.threads};
-  const auto stop = [&hooks] { return stop_requested(hooks); };
-  gdal::write_raster(rd, f.internal, res, src.georef(), gdal::StepProgress{hooks.progress, f.from, f.from + 0.06, stop},
-                     f.inside);
+  const std::string command = o.command.empty() ? equivalent_command(o) : o.command;
+  gdal::RasterDestination rd{path, d.format, o.creation_options, type, nodata, command, f.threads};
+  gdal::write_raster(rd, f.internal, res, src.georef(),
+                     gdal::StepProgress{hooks.progress, f.from, f.from + 0.06, [&stop] { return stop(); }}, f.inside);
   return {sum.min, sum.max, res.whole};
 }
 
@@ -148,6 +131,7 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
                      const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging) {
   gdal::Resolution res{f.equid, true};
   std::optional<double> nodata;
+  WriteStop stop(hooks);
   Written w;
   if (d.classic) {
     Header h{src.rows(), src.cols(), 0, 0, 0, 0};
@@ -161,13 +145,13 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
   } else {
     res.whole = d.type.whole;
     const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst));
-    w = write_raster(o, d, src, f, res, at, hooks, nodata, notes);
+    w = write_raster(o, d, src, f, res, at, hooks, stop, nodata, notes);
   }
   hooks.report(f.from + 0.06);
   const int rows = f.internal.rows, cols = f.internal.cols;
-  // The pictures report their progress, and stop on request, as the DEM's writing does.
-  const auto stop = [&hooks] { return stop_requested(hooks); };
-  const gdal::StepProgress pictures{hooks.progress, f.from + 0.06, 0.995, stop};  // 1 once every output is in place
+  // The pictures report their progress, and stop on request, as the DEM's
+  // writing does; 1 once every output is in place.
+  const gdal::StepProgress pictures{hooks.progress, f.from + 0.06, 0.995, [&stop] { return stop(); }};
   if (o.preview)
     gdal::write_png(staging.add(*o.preview, gdal::sidecar_files("PNG", *o.preview)), rows, cols, f.preview,
                     std::nullopt, f.scratch, pictures.part(0, o.hillshade ? 0.2 : 1));
@@ -188,15 +172,17 @@ Destination plan_destination(const RunOptions& o, const RunHooks& hooks) {
   Destination d;
   d.classic = !o.format && gdal::is_classic_destination(o.dst);
   if (d.classic) {
-    if (o.type || !o.creation.empty()) throw RunError("-ot and -co do not apply to a classic output set");
+    if (o.output_type || !o.creation_options.empty())
+      throw RunError(mention(Opt::output_type) + " and " + mention(Opt::creation_options) +
+                     " do not apply to a classic output set");
     return d;
   }
   d.format = gdal::format_for(o.format, o.dst);
-  for (const auto& c : o.creation)
+  for (const auto& c : o.creation_options)
     if (strcasecmp(c.c_str(), "COMPRESS=JPEG") == 0)
-      throw RunError("-co " + c + ": JPEG compression is lossy, so the file would not hold the DEM's values; "
+      throw RunError(mention(Opt::creation_options, c) + ": JPEG compression is lossy, so the file would not hold the DEM's values; "
                      "choose DEFLATE, LZW or ZSTD");
-  d.type = gdal::plan_type(d.format, o.type);
+  d.type = gdal::plan_type(d.format, o.output_type);
   if (d.type.fallback) {
     std::string types;
     for (const auto& t : d.format.types) types += (types.empty() ? "" : ", ") + t;
@@ -212,9 +198,9 @@ Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Sou
   try {
     w = write_staged(o, d, src, f, hooks, notes, staging);
   } catch (const RunError& e) {
-    rethrow_as(e, staging.final_names(e.what()));  // messages name the outputs, not their temporary files
+    rethrow_as(e, staging.final_names(e.raw()));  // messages name the outputs, not their temporary files
   }
-  if (fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
+  if (injected::fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
   if (hooks.cancelled()) throw Cancelled();
   staging.commit();
   return w;

@@ -11,14 +11,15 @@
 #include "io/output_type.h"
 #include "io/result_rows.h"
 #include "io/staged_output.h"
-#include "run/file_run.h"
+#include "run/run_hooks.h"
+#include "run/run_options.h"
 #include "stages/pipeline.h"
 
 namespace tesk {
 
 // What is decided about the destination before the computation: a classic
-// set, or a GDAL format and the plan of its type (a warning on standard
-// error when the format stores no floating-point values).
+// set, or a GDAL format and the plan of its type (a remark to the hooks
+// when the format stores no floating-point values).
 struct Destination {
   bool classic = false;
   gdal::Format format;

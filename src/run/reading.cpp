@@ -5,8 +5,11 @@
 #include <vector>
 
 #include "core/memory.h"
+#include "core/mention.h"
 #include "core/run_error.h"
 #include "stages/conversion.h"
+#include "stages/smoothing.h"
+#include "tiles/plan.h"
 
 namespace tesk {
 namespace {
@@ -17,19 +20,18 @@ std::string size_text(std::int64_t rows, std::int64_t cols) {
 
 }  // namespace
 
-void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t extra_bytes_per_pixel,
-                      const std::string& name, std::uint64_t reserved_bytes) {
-  const MemoryCheck m =
-      check_memory(rows, cols, RunGrids::bytes_per_pixel(false) + extra_bytes_per_pixel, reserved_bytes);
+void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel, const std::string& name,
+                      std::uint64_t reserved_bytes) {
+  const MemoryCheck m = check_memory(rows, cols, bytes_per_pixel, reserved_bytes);
   if (!m.fits)
     throw MemoryRefusal("not enough memory: a grid of " + size_text(rows, cols) + " needs " +
                         std::to_string(m.need_mib) + " MiB, " + std::to_string(m.avail_mib) + " MiB available (" +
                         name + ")");
 }
 
-void allocate_run(RunGrids& g, int rows, int cols, int threads, const std::string& name,
-                  std::uint64_t reserved_bytes) {
-  check_run_memory(rows, cols, 0, name, reserved_bytes);
+void allocate_run(RunGrids& g, int rows, int cols, int threads, const std::string& name, std::uint64_t reserved_bytes,
+                  std::uint64_t bytes_per_pixel) {
+  check_run_memory(rows, cols, bytes_per_pixel, name, reserved_bytes);
   try {
     g.allocate(rows, cols, false, threads > 1);
   } catch (const std::bad_alloc&) {
@@ -58,24 +60,35 @@ void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row,
 void warn_about_interval(const ContourSurvey& s, int equid, const std::string& name, const RunHooks& hooks) {
   if (s.off_interval > 0)
     hooks.remark(std::to_string(s.off_interval) + " contour pixels of " + name +
-                 " hold values that are not multiples of -i " + std::to_string(equid) + " (for example " +
+                 " hold values that are not multiples of " + mention(Opt::interval, std::to_string(equid)) + " (for example " +
                  message_number(s.example) + "): such values come back lower, by up to one unit in whole units");
   constexpr double kFewIntervals = 3;
   if (s.pixels > 0 && s.intervals(equid) < kFewIntervals)
     hooks.remark("the contour values of " + name + " run from " + message_number(s.lo) + " to " +
-                 message_number(s.hi) + ", fewer than " + message_number(kFewIntervals) + " intervals of -i " +
-                 std::to_string(equid) + ": the result holds few distinct values; give the spacing of the contours");
+                 message_number(s.hi) + ", fewer than " + message_number(kFewIntervals) + " intervals of " +
+                 mention(Opt::interval, std::to_string(equid)) +
+                 ": the result holds few distinct values; give the spacing of the contours");
 }
 
 void warn_smoothing_skipped(int maille, int rows, int cols, const RunHooks& hooks) {
-  hooks.remark("-m " + std::to_string(maille) + ": the smoothing window needs more than " + std::to_string(maille) +
+  hooks.remark(mention(Opt::window, std::to_string(maille)) + ": the smoothing window needs more than " + std::to_string(maille) +
                " rows and columns, and the raster has " + std::to_string(rows) + " x " + std::to_string(cols) +
                " pixels: the result is not smoothed");
 }
 
+void settle_survey(const RasterSurvey& s, int rows, int cols, const SurfaceOptions& o, const std::string& name,
+                   const RunHooks& hooks) {
+  if (s.fault)
+    throw RunError(too_large_message(name, s.fault->value, static_cast<int>(s.fault->at.row),
+                                     static_cast<int>(s.fault->at.col), o.interval));
+  if (!s.any) throw RunError(no_contour_message(name));
+  warn_about_interval(s.contours, o.interval, name, hooks);
+  if (o.window > 1 && !window_fits(rows, cols, o.window)) warn_smoothing_skipped(o.window, rows, cols, hooks);
+}
+
 void refuse_without_contours(const IntGrid& itab, std::int32_t off, const std::string& name) {
   if (std::find_if(itab.begin(), itab.end(), [&](std::int32_t v) { return v != off; }) == itab.end())
-    throw RunError(name + " holds no contour pixel: every sample is the no-data value");
+    throw RunError(no_contour_message(name));
 }
 
 }  // namespace tesk

@@ -12,15 +12,17 @@
 #include "core/grid.h"
 #include "run/run_hooks.h"
 #include "stages/contour_survey.h"
+#include "run/run_options.h"
 #include "stages/pipeline.h"
+#include "tiles/plan.h"
 
 namespace tesk {
 
-// Throws MemoryRefusal when the grids of a run of rows x cols, and
-// extra_bytes_per_pixel more, do not fit the memory the run may use less
-// reserved_bytes (GDAL's block cache, for a run that reads files).
-void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t extra_bytes_per_pixel,
-                      const std::string& name, std::uint64_t reserved_bytes = 0);
+// Throws MemoryRefusal when bytes_per_pixel for each of rows x cols pixels
+// do not fit the memory the run may use less reserved_bytes (GDAL's block
+// cache, for a run that reads files).
+void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_per_pixel, const std::string& name,
+                      std::uint64_t reserved_bytes = 0);
 
 // Memory a run of files uses beside its grids and GDAL's block cache: the
 // threads' stacks, the buffers of the reading and the writing.
@@ -28,10 +30,11 @@ inline std::uint64_t run_overhead_bytes(int threads) {
   return (std::uint64_t{32} << 20) + static_cast<std::uint64_t>(threads) * (std::uint64_t{8} << 20);
 }
 
-// Allocates the grids of a run (threads > 1: their pages mapped early).
-// Throws MemoryRefusal.
-void allocate_run(RunGrids& g, int rows, int cols, int threads, const std::string& name,
-                  std::uint64_t reserved_bytes = 0);
+// Allocates the grids of a run (threads > 1: their pages mapped early),
+// once check_run_memory has passed for bytes_per_pixel.  Throws
+// MemoryRefusal.
+void allocate_run(RunGrids& g, int rows, int cols, int threads, const std::string& name, std::uint64_t reserved_bytes,
+                  std::uint64_t bytes_per_pixel);
 
 // The message for a contour value v at (row, col) that internal units
 // cannot hold: "NAME: ...".
@@ -54,8 +57,14 @@ void warn_about_interval(const ContourSurvey& s, int equid, const std::string& n
 // raster of rows x cols pixels, which is then not smoothed.
 void warn_smoothing_skipped(int maille, int rows, int cols, const RunHooks& hooks);
 
-// Throws RunError when every value of itab is `off`: "NAME holds no
-// contour pixel: every sample is the no-data value".
+// What the survey of a whole raster of rows x cols, run by tiles or in
+// blocks, refuses (its first value internal units cannot hold, no contour
+// pixel at all) and remarks (the interval, a smoothing window larger than
+// the raster) before any tile runs, as a whole run would.
+void settle_survey(const RasterSurvey& s, int rows, int cols, const SurfaceOptions& o, const std::string& name,
+                   const RunHooks& hooks);
+
+// Throws RunError (no_contour_message) when every value of itab is `off`.
 void refuse_without_contours(const IntGrid& itab, std::int32_t off, const std::string& name);
 
 }  // namespace tesk

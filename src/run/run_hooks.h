@@ -17,11 +17,12 @@ struct RunHooks {
   // that called the run.
   std::function<void(double)> progress;
   // A remark that does not change the result (without "Warning: "), from
-  // the thread that called the run.
+  // the thread that called the run.  Its text mentions options: the front
+  // end spells them with render() (core/mention.h).
   std::function<void(const std::string&)> warn;
 
   // A note on how the run goes (it runs by tiles), which does not change
-  // the result; the command line's -q silences it.
+  // the result; the command line's -q silences it.  Mentions as for warn.
   std::function<void(const std::string&)> note;
 
   bool cancelled() const { return cancel && cancel(); }

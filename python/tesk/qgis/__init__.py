@@ -1,9 +1,10 @@
 """TESK in QGIS: a Processing provider whose algorithm tesk:contourstodem runs `tesk.run` in QGIS's process.
 
-This folder is a QGIS plugin.  ``python3 -m tesk.qgis install`` puts it into a QGIS profile as the plugin
-``tesk_processing`` (a name that never shadows the package itself) and ``python3 -m tesk.qgis zip`` packs it
-for QGIS's "Install from ZIP".  QGIS itself is imported only when QGIS loads the plugin, so that those
-commands run without it.
+``python3 -m tesk.qgis install`` writes a QGIS plugin ``tesk_processing`` (a name that never shadows the
+package itself) into a QGIS profile, and ``python3 -m tesk.qgis zip`` packs it for QGIS's "Install from ZIP":
+its metadata, its icon and a module whose classFactory is this one, so that the code runs from here, under
+the one name tesk.qgis.  QGIS itself is imported only when QGIS loads the plugin, so that those commands run
+without it.
 """
 
 

@@ -1,8 +1,12 @@
-"""python3 -m tesk.qgis install [--profile-dir DIR] [--copy] | zip [-o FILE] [--overwrite]
+"""python3 -m tesk.qgis install [--profile-dir DIR] | zip [-o FILE] [--overwrite]
 
-``install`` links (or with --copy, copies) this folder into a QGIS profile as the plugin tesk_processing and
-enables it; the profile is the user's default one, made if QGIS has never run, unless --profile-dir names
-another (the folder that holds python/plugins).  ``zip`` packs the plugin for QGIS's "Install from ZIP".
+``install`` writes the plugin tesk_processing into a QGIS profile and enables it; the profile is the user's
+default one, made if QGIS has never run, unless --profile-dir names another (the folder that holds
+python/plugins).  ``zip`` packs the same plugin for QGIS's "Install from ZIP".
+
+The plugin is a small folder (its metadata, its icon and a module that loads this package's tesk.qgis): the
+algorithm's code stays in the installed tesk package, so that it loads under one name, tesk.qgis, and a new
+version of the package is the plugin's new version.
 """
 import argparse
 import os
@@ -15,7 +19,19 @@ import zipfile
 
 PLUGIN = "tesk_processing"
 HERE = pathlib.Path(__file__).resolve().parent
-FILES = ["__init__.py", "plugin.py", "provider.py", "algorithm.py", "metadata.txt", "icon.svg"]
+FILES = ["metadata.txt", "icon.svg"]
+# The plugin's module: QGIS imports it as tesk_processing, and it hands over to tesk.qgis.
+LOADER = '''"""The QGIS plugin TESK: the Processing provider of the tesk package, loaded from tesk.qgis."""
+
+
+def classFactory(iface):  # noqa: N802 - the name QGIS calls
+    try:
+        from tesk.qgis import classFactory as factory
+    except ImportError as e:
+        raise ImportError(f"The TESK plugin needs the tesk Python package where QGIS's Python imports from ({e}): "
+                          "install it with cmake --install, or with pip and --break-system-packages") from e
+    return factory(iface)
+'''
 README = """\
 TESK for QGIS: the Processing provider TESK, with the algorithm "Contours to DEM" (tesk:contourstodem).
 
@@ -96,7 +112,14 @@ def remove(path):
         shutil.rmtree(path)
 
 
-def install(profile, copy):
+def write_plugin(folder):
+    """The plugin's files into folder."""
+    for name in FILES:
+        shutil.copy2(HERE / name, folder / name)
+    (folder / "__init__.py").write_text(LOADER, encoding="utf-8")
+
+
+def install(profile):
     plugins = profile / "python" / "plugins"
     plugins.mkdir(parents=True, exist_ok=True)
     target = plugins / PLUGIN
@@ -104,12 +127,7 @@ def install(profile, copy):
         sys.exit(f"{target} exists and is not the TESK plugin: remove it first")
     new = pathlib.Path(tempfile.mkdtemp(dir=plugins, prefix=f".{PLUGIN}-"))
     try:
-        if copy:
-            for name in FILES:
-                shutil.copy2(HERE / name, new / name)
-        else:
-            new.rmdir()
-            new.symlink_to(HERE, target_is_directory=True)
+        write_plugin(new)
     except BaseException:
         remove(new)
         raise
@@ -125,7 +143,7 @@ def install(profile, copy):
         raise
     remove(old)
     enable(profile)
-    print(f"{'Copied' if copy else 'Linked'} {HERE} to {target} and enabled it; restart QGIS, then find "
+    print(f"Wrote the plugin {target}, which loads {HERE}, and enabled it; restart QGIS, then find "
           "TESK > Contours to DEM in the Processing toolbox")
     if sys.prefix != sys.base_prefix:
         print(f"Warning: this tesk comes from the virtual environment {sys.prefix}, which QGIS's Python does "
@@ -141,6 +159,7 @@ def make_zip(output, overwrite):
         with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
             for name in FILES:
                 z.write(HERE / name, f"{PLUGIN}/{name}")
+            z.writestr(f"{PLUGIN}/__init__.py", LOADER)
             z.writestr(f"{PLUGIN}/README.txt", README)
     write_whole(output, write)
     print(f"Wrote {output}: install the tesk package first (README.txt inside says how), then use QGIS's "
@@ -150,17 +169,16 @@ def make_zip(output, overwrite):
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python3 -m tesk.qgis", description=__doc__.split("\n\n")[1])
     commands = parser.add_subparsers(dest="command", required=True)
-    p = commands.add_parser("install", help="link the plugin into a QGIS profile and enable it")
+    p = commands.add_parser("install", help="write the plugin into a QGIS profile and enable it")
     p.add_argument("--profile-dir", type=pathlib.Path, default=None,
                    help="the profile folder, the one that holds python/plugins (default: the default profile)")
-    p.add_argument("--copy", action="store_true", help="copy the plugin's files instead of linking its folder")
     p = commands.add_parser("zip", help='make a zip for QGIS\'s "Install from ZIP"')
     p.add_argument("-o", "--output", type=pathlib.Path, default=pathlib.Path(f"{PLUGIN}.zip"))
     p.add_argument("--overwrite", action="store_true", help="replace an existing zip")
     args = parser.parse_args(argv)
     try:
         if args.command == "install":
-            install(args.profile_dir or default_profile(), args.copy)
+            install(args.profile_dir or default_profile())
         else:
             make_zip(args.output, args.overwrite)
     except OSError as e:  # a folder that cannot be made or written, in one line

@@ -8,7 +8,6 @@ stops it, and its errors become QgsProcessingException with the command line's w
 """
 import contextlib
 import os
-import shlex
 import threading
 import warnings
 
@@ -36,6 +35,13 @@ HELP = "\n\n".join([
     "<code>man tesk</code> say more."])
 
 
+# The parameter of each option of the run, by tesk.run's name of it.
+_PARAMETERS = {"interval": "INTERVAL", "window": "WINDOW", "overlay": "OVERLAY", "nodata": "NODATA", "band": "BAND",
+               "attribute": "FIELD", "pixel_size": "PIXEL_SIZE", "extent": "EXTENT", "mask": "MASK",
+               "output_type": "OUTPUT_TYPE", "preview": "PREVIEW", "hillshade": "HILLSHADE", "tile_size": "TILE_SIZE",
+               "halo": "HALO", "accept_uncertain": "ACCEPT_UNCERTAIN"}
+
+
 def _tr(text):
     return QCoreApplication.translate("ContoursToDem", text)
 
@@ -43,6 +49,7 @@ def _tr(text):
 class ContoursToDem(QgsProcessingAlgorithm):
     INPUT, BAND, FIELD, INTERVAL, WINDOW, OVERLAY = "INPUT", "BAND", "FIELD", "INTERVAL", "WINDOW", "OVERLAY"
     NODATA, PIXEL_SIZE, EXTENT, MASK, OUTPUT_TYPE = "NODATA", "PIXEL_SIZE", "EXTENT", "MASK", "OUTPUT_TYPE"
+    TILE_SIZE, HALO, ACCEPT_UNCERTAIN = "TILE_SIZE", "HALO", "ACCEPT_UNCERTAIN"
     OUTPUT, PREVIEW, HILLSHADE = "OUTPUT", "PREVIEW", "HILLSHADE"
 
     def createInstance(self):  # noqa: N802 - QGIS's names throughout
@@ -113,6 +120,17 @@ class ContoursToDem(QgsProcessingAlgorithm):
         add(QgsProcessingParameterEnum(self.OUTPUT_TYPE, _tr("Output data type"), TYPES, defaultValue=DEFAULT_TYPE),
             "-ot: Float32 (the default) or Float64 at full resolution (1/512 of the interval); an integer type "
             "in whole units, refused when it cannot hold the result.", advanced=True)
+        add(QgsProcessingParameterNumber(self.TILE_SIZE, _tr("Tile size"), QgsProcessingParameterNumber.Integer,
+                                         optional=True, minValue=64),
+            "--tile-size: run by tiles of this many pixels a side, to bound the memory; unset, a raster too large for "
+            "the memory runs by tiles by itself. The result is the same.", advanced=True)
+        add(QgsProcessingParameterNumber(self.HALO, _tr("First halo of the tiles"), QgsProcessingParameterNumber.Integer,
+                                         optional=True, minValue=0),
+            "--halo: by tiles, the pixels computed around each tile at first (unset: estimated from the contours); "
+            "doubled for a tile that needs more.", advanced=True)
+        add(QgsProcessingParameterBoolean(self.ACCEPT_UNCERTAIN, _tr("Keep pixels no tile can prove"), False),
+            "--accept-uncertain: by tiles, keep the pixels that no halo the memory allows proves equal to a whole "
+            "run's as their tile computes them (the log says where), instead of failing.", advanced=True)
         add(QgsProcessingParameterRasterDestination(self.OUTPUT, _tr("DEM")),
             "DST: the DEM, with the input's grid, georeferencing and no-data value; the format comes from the "
             "extension.")
@@ -122,6 +140,18 @@ class ContoursToDem(QgsProcessingAlgorithm):
         add(QgsProcessingParameterFileDestination(self.HILLSHADE, _tr("Hillshade"), _tr("PNG files (*.png)"),
                                                   optional=True, createByDefault=False),
             "--hillshade: a shaded relief of the DEM, as gdaldem hillshade draws it.")
+
+    def _words(self, key, form, value):
+        """How the run's messages name an option: by the label of its parameter here (tesk.run's name for
+        those that have none), with its value; form is "n" (the option), "l" (the same), "v" (with a value) or
+        "u" (with the kind of value it takes)."""
+        name = _PARAMETERS.get(key)
+        parameter = self.parameterDefinition(name) if name else None
+        label = parameter.description() if parameter else key
+        if isinstance(parameter, QgsProcessingParameterBoolean):
+            checked = value == "True" if form == "v" and value else key != "overlay"
+            return f"{label} ({_tr('checked') if checked else _tr('unchecked')})"
+        return f"{label} {value}" if form == "v" and value else label
 
     def _given(self, parameters, name):  # the GUI gives NULL or "" for a parameter left empty
         return parameters.get(name) not in (None, "")  # NULL == None
@@ -171,6 +201,11 @@ class ContoursToDem(QgsProcessingAlgorithm):
         if mask is not None:
             options["mask"] = (mask.source() if mask.type() == QgsMapLayerType.RasterLayer else
                                self._vector_path(parameters, self.MASK, context, feedback, False)[0])
+        for name, option in ((self.TILE_SIZE, "tile_size"), (self.HALO, "halo")):
+            if self._given(parameters, name):
+                options[option] = self.parameterAsInt(parameters, name, context)
+        if self.parameterAsBoolean(parameters, self.ACCEPT_UNCERTAIN, context):
+            options["accept_uncertain"] = True
         output_type = self.parameterAsEnum(parameters, self.OUTPUT_TYPE, context)
         if output_type != DEFAULT_TYPE:
             options["output_type"] = TYPES[output_type]
@@ -186,10 +221,10 @@ class ContoursToDem(QgsProcessingAlgorithm):
                 raise _Canceled
             feedback.setProgress(100 * fraction)
 
-        feedback.pushCommandInfo(_command_line(src, dst, options))
+        feedback.pushCommandInfo(tesk._command_line(src, dst, **options))
         try:
             with _warnings_to(feedback):
-                tesk.run(src, dst, progress=progress, **options)
+                tesk._run(src, dst, self._words, progress, **options)
         except _Canceled:
             raise QgsProcessingException(_tr("Canceled: no output was written")) from None
         except (ValueError, TypeError, OSError, MemoryError) as e:
@@ -248,17 +283,3 @@ def _warnings_to(feedback):
         yield
     finally:
         del _feedbacks[threading.get_ident()]
-
-
-def _command_line(src, dst, options):
-    """The tesk command line of the same run, for the log."""
-    flags = {"interval": "-i", "window": "-m", "band": "-b", "attribute": "-a", "layer": "-l", "pixel_size": "-tr",
-             "extent": "-te", "nodata": "--nodata", "mask": "--mask", "output_type": "-ot", "preview": "--preview",
-             "hillshade": "--hillshade"}
-    words = ["tesk", src, dst]
-    for key, flag in flags.items():
-        value = options.get(key)
-        if value is not None:
-            words += [flag, *map(str, value if isinstance(value, tuple) else [value])]
-    words += [] if options["overlay"] else ["--no-overlay"]
-    return shlex.join(words + ["--overwrite"])

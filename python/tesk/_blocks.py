@@ -1,21 +1,24 @@
 """tesk.fill on a dask array: the raster computed block by block, each block with a halo around it, and every
 block's result proven to be the whole run's before the array is returned.
 
-The steps, all on dask's current scheduler (a dask.distributed Client when one is active):
+The plan is the command line's for a raster run by tiles (the compiled core's tiles/plan), on dask's current
+scheduler (a dask.distributed Client when one is active):
 
-1. A survey of every block decides what a whole run decides from the whole raster: that a contour pixel exists,
-   the first value too large for the interval (with its row and column), and an estimate of the halo from the
-   longest run of no-data pixels along a row or a column.
+1. A survey of every block, merged, decides what a whole run decides from the whole raster: that a contour pixel
+   exists, the first value too large for the interval (with its row and column), the remarks on the interval
+   and the smoothing window, and the first halo from the longest run of no-data pixels along a row or a column.
 2. ``map_overlap`` with ``boundary='none'`` runs every block with that halo through the core's tile run, on one
    thread, and the results are persisted.  Each comes with a certificate: whether every pixel of the block is
    proven to hold the whole run's value.
-3. The blocks whose certificate fails run again with the halo doubled, until they are proven or the halo
-   passes max_halo, which refuses the run naming the block.
+3. The blocks whose certificate fails run again with a larger halo, until they are proven or the halo reaches
+   max_halo; then the run is refused naming the block, unless accept_uncertain keeps such blocks as computed
+   (with a warning).
 4. An integer dtype is checked against the range of all blocks.
 
 Needs dask, imported only here.
 """
 import logging
+import warnings
 
 import dask
 import dask.array as da
@@ -69,26 +72,16 @@ def _values(cell):
     return cell[0, 0][0]
 
 
-def _extent(raster, core, halo):
-    """The rows and columns a tile of that core computes: its halo clipped to the raster."""
-    r0, c0, rows, cols = core
-    return (slice(max(0, r0 - halo), min(raster[0], r0 + rows + halo)),
-            slice(max(0, c0 - halo), min(raster[1], c0 + cols + halo)))
+def _halo_argument(name, v):
+    if v is not None and (not isinstance(v, (int, np.integer)) or isinstance(v, bool) or v < 0):
+        raise ValueError(f"{name} must be an integer >= 0, not {v!r}")
 
 
-def _first_halo(surveys):
-    """The halo of the first run of every block, from the survey: half the longest run of no-data pixels
-    (between contour pixels, or cut by a block's edge) rounded up to a power of two, at least 8.  Half a run
-    is the distance to a contour at its middle; on the demo raster and the benchmark's generated one the blocks
-    that needed more than that were one in five or fewer, and needed twice that."""
-    gap = max(s[2] for s in surveys.flat)
-    return max(8, 1 << max(0, (gap + 1) // 2 - 1).bit_length())
-
-
-def fill_dask(x, *, interval, nodata, window, overlay, dtype, halo=None, max_halo=None):
+def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, halo=None, max_halo=None,
+              accept_uncertain=False):
     """The whole run's result over the dask array x (2-D): returns (the persisted dask array, (minimum,
     maximum) of its values, the first halo, how many blocks ran again)."""
-    params = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype)
+    params = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, method=method)
     if x.ndim != 2:
         raise ValueError(f"contours must be a 2-D array, not {x.ndim}-D")
     # The arguments checked before any work, on a block without pixels.
@@ -96,21 +89,14 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, halo=None, max_hal
     raster = tuple(int(n) for n in x.shape)
     if max(raster) > 2**31 - 1:
         raise ValueError(f"contours has more than {2**31 - 1} rows or columns")
-    if max_halo is None:
-        max_halo = DEFAULT_MAX_HALO
-    for name, v in (("halo", halo), ("max_halo", max_halo)):
-        if v is not None and (not isinstance(v, (int, np.integer)) or isinstance(v, bool) or v < 0):
-            raise ValueError(f"{name} must be an integer >= 0, not {v!r}")
+    _halo_argument("halo", halo)
+    _halo_argument("max_halo", max_halo)
+    max_halo = DEFAULT_MAX_HALO if max_halo is None else int(max_halo)
 
     counts = ((1,) * len(x.chunks[0]), (1,) * len(x.chunks[1]))
     surveys = x.map_blocks(_survey, dtype=object, chunks=counts, meta=np.empty((0, 0), object), params=params).compute()
-    faults = [s[1] for s in surveys.flat if s[1] is not None]
-    if faults:
-        raise ValueError(min(faults)[2])
-    if not any(s[0] for s in surveys.flat):
-        raise ValueError("contours holds no contour pixel: every sample is the no-data value")
-    if halo is None:
-        halo = min(_first_halo(surveys), max_halo)
+    halo = _core.plan_blocks(list(surveys.flat), raster=raster, halo=halo, max_halo=max_halo, interval=interval,
+                             window=window)
 
     # Every block at least as large as the halo (map_overlap takes its halo from the neighbouring blocks only).
     depth = {0: min(halo, raster[0]), 1: min(halo, raster[1])}
@@ -124,31 +110,33 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, halo=None, max_hal
 
     cells = [[tiles[i:i + 1, j:j + 1] for j in range(len(counts[1]))] for i in range(len(counts[0]))]
     failing = [(i, j) for (i, j), c in np.ndenumerate(certificates) if not c[0]]
-    redone, h = len(failing), halo
+    redone, h, kept = len(failing), halo, []
     while failing:
-        # Ends: a halo that reaches the raster's edges on every side leaves nothing unproven.
-        if h >= max_halo:
-            i, j = failing[0]
-            r0, c0, rows, cols = _core_of(starts, i, j)
-            raise ValueError(
-                f"tesk.fill: {len(failing)} block(s) not proven to equal the whole run with a halo of "
-                f"{h} pixels (max_halo={max_halo}), the first of rows {r0}..{r0 + rows - 1}, columns "
-                f"{c0}..{c0 + cols - 1} with {certificates[i, j][1]} pixels unproven: give a larger max_halo, "
-                "or larger chunks, or compute the array in memory")
+        following = _core.next_halo(h, raster=raster, max_halo=max_halo)
+        if following is None:
+            if not accept_uncertain:
+                i, j = failing[0]
+                raise ValueError(_core.unproven_message(_core_of(starts, i, j), uncertain=certificates[i, j][1],
+                                                        halo=h, max_halo=max_halo))
+            kept = failing
+            break
         log.info("tesk.fill: %d of %d blocks not proven with a halo of %d pixels, run again with %d",
-                 len(failing), certificates.size, h, min(max(1, 2 * h), max_halo))
-        h = min(max(1, 2 * h), max_halo)
+                 len(failing), certificates.size, h, following)
+        h = following
         runs = {}
         for i, j in failing:
             core = _core_of(starts, i, j)
-            rows, cols = _extent(raster, core, h)
-            runs[i, j] = dask.delayed(_tile)(x[rows, cols], raster, core, h, params)
+            r0, c0, rows, cols = _core.tile_extent(raster, core, h)
+            runs[i, j] = dask.delayed(_tile)(x[r0:r0 + rows, c0:c0 + cols], raster, core, h, params)
         runs = dict(zip(runs, dask.persist(*runs.values())))
         done = dask.compute(*[dask.delayed(_certificate)(dask.delayed(_cell)(r)) for r in runs.values()])
         for (i, j), c in zip(runs, done):
             certificates[i, j] = c[0, 0]
             cells[i][j] = da.from_delayed(dask.delayed(_cell)(runs[i, j]), shape=(1, 1), dtype=object)
         failing = [k for k, c in zip(runs, done) if not c[0, 0][0]]
+    if kept:
+        warnings.warn(_core.uncertain_note([(_core_of(starts, i, j), certificates[i, j][1]) for i, j in kept]),
+                      UserWarning, stacklevel=3)
 
     lo = min(c[2] for c in certificates.flat)
     hi = max(c[3] for c in certificates.flat)

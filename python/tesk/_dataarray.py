@@ -1,7 +1,7 @@
 """tesk.fill on an xarray.DataArray: the plane of contours through the numpy
-core, and back into a DataArray that keeps the source's dims, coords, CRS,
-transform and the attributes that still hold.  Needs xarray and rioxarray,
-imported only here."""
+core (or, backed by dask, its blocks), and back into a DataArray that keeps
+the source's dims, coords, CRS, transform and the attributes that still
+hold.  Needs xarray and rioxarray, imported only here."""
 import numpy as np
 
 from . import _core
@@ -58,7 +58,7 @@ def plane_values(da):
     return _plane(da)[0].values
 
 
-def fill_dataarray(da, *, nodata, halo, max_halo, **args):
+def fill_dataarray(da, *, nodata, halo, max_halo, accept_uncertain, **args):
     """tesk.fill's work on a DataArray: returns (DataArray, Stats); Stats is None for a dask-backed one."""
     _require_rioxarray()
     plane, band = _plane(da)
@@ -66,9 +66,10 @@ def fill_dataarray(da, *, nodata, halo, max_halo, **args):
     wanted = nodata if nodata is not None else plane.rio.encoded_nodata
     nodata = plane.rio.nodata if nodata is None else nodata
     if plane.chunks is not None:
-        from .dask import fill_dask
+        from ._blocks import fill_dask
         del args["threads"], args["progress"]
-        values, (lo, hi), _, _ = fill_dask(plane.data, nodata=nodata, halo=halo, max_halo=max_halo, **args)
+        values, (lo, hi), _, _ = fill_dask(plane.data, nodata=nodata, halo=halo, max_halo=max_halo,
+                                           accept_uncertain=accept_uncertain, **args)
         stats = None
     else:
         values, stats = _core.fill(plane.values, nodata=nodata, **args)

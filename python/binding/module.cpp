@@ -1,0 +1,343 @@
+// tesk._core, the compiled core of the Python package tesk: numpy arrays in
+// and out of the run from samples (run/fill.h), a dask array's blocks
+// (run/blocks.h, tiles/plan.h), and files in and out of the run from files
+// (run/file_run.h); python/tesk/__init__.py holds the public functions and
+// their documentation.  Python's types are checked here; every value is
+// checked by the run, whose messages come back in the words of the function
+// called (words.h).
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <climits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "arrays.h"
+#include "core/run_error.h"
+#include "run/blocks.h"
+#include "run/fill.h"
+#include "run/preview.h"
+#include "run/reading.h"
+#include "words.h"
+#ifdef TESK_WITH_GDAL
+#include "run/command_line.h"
+#include "run/file_run.h"
+#endif
+
+namespace py = pybind11;
+using namespace tesk;
+using namespace tesk::py_binding;
+
+namespace {
+
+const Words kFillWords{true};
+
+py::tuple fill_py(py::array contours, int interval, const py::object& nodata, int window, bool overlay,
+                  const py::object& dtype, const py::object& threads, const py::object& method,
+                  const py::object& progress) {
+  const Samples s = samples_of(contours, "contours");
+  const py::dtype out_type = result_dtype(dtype);
+  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, threads, method);
+  try {
+    check_fill(s, o, static_cast<std::uint64_t>(out_type.itemsize()));
+  } catch (const RunError& e) {
+    raise_failure(e, kFillWords);
+  }
+  py::array out(out_type, {s.rows, s.cols});
+  void* buffer = out.mutable_data();
+  Control control;
+  const RunHooks hooks = control.hooks();
+  const ResultStats stats =
+      run_beside<ResultStats>([&] { return tesk::fill(s, o, buffer, hooks); }, control, progress, kFillWords);
+  return py::make_tuple(out, stats);
+}
+
+py::array preview_py(py::array dem) {
+  const Samples s = samples_of(dem, "dem");
+  py::array_t<std::uint8_t> out({s.rows, s.cols});
+  std::uint8_t* buffer = out.mutable_data();
+  try {
+    py::gil_scoped_release nogil;
+    tesk::preview(s, buffer);
+  } catch (const RunError& e) {
+    throw py::value_error("dem: " + std::string(e.what()));
+  }
+  return out;
+}
+
+// ---- A dask array's blocks (tesk/_blocks.py).
+
+// A survey as a tuple of plain values, which dask moves between processes.
+py::tuple survey_tuple(const RasterSurvey& s) {
+  const ContourSurvey& c = s.contours;
+  py::object fault = py::none();
+  if (s.fault) fault = py::make_tuple(s.fault->at.row, s.fault->at.col, s.fault->value);
+  return py::make_tuple(s.any, s.longest_gap, fault,
+                        py::make_tuple(c.pixels, c.off_interval, c.example, s.example.row, s.example.col, c.lo, c.hi));
+}
+
+RasterSurvey survey_of(const py::handle& t) {
+  const auto v = t.cast<py::tuple>();
+  RasterSurvey s;
+  s.any = v[0].cast<bool>();
+  s.longest_gap = v[1].cast<int>();
+  if (!v[2].is_none()) {
+    const auto f = v[2].cast<py::tuple>();
+    s.fault = RasterSurvey::Fault{{f[0].cast<std::int64_t>(), f[1].cast<std::int64_t>()}, f[2].cast<double>()};
+  }
+  const auto c = v[3].cast<py::tuple>();
+  s.contours.pixels = c[0].cast<std::int64_t>();
+  s.contours.off_interval = c[1].cast<std::int64_t>();
+  s.contours.example = c[2].cast<double>();
+  s.example = {c[3].cast<std::int64_t>(), c[4].cast<std::int64_t>()};
+  s.contours.lo = c[5].cast<double>();
+  s.contours.hi = c[6].cast<double>();
+  return s;
+}
+
+// One block's survey; the options are checked on the first call (an empty
+// block is surveyed before any work).
+py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int interval, const py::object& nodata,
+                    int window, bool overlay, const py::object& dtype, const py::object& method) {
+  const Samples s = samples_of(block, "contours");
+  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method);
+  try {
+    check_fill(s, o, 0);
+  } catch (const RunError& e) {
+    raise_failure(e, kFillWords);
+  }
+  RasterSurvey r;
+  {
+    py::gil_scoped_release nogil;
+    r = survey_samples(s, o, row0, col0);
+  }
+  return survey_tuple(r);
+}
+
+// The surveys of every block merged: what the whole raster decides, raised
+// or warned in tesk.fill's words; returns the first halo.
+int plan_blocks_py(const py::list& surveys, std::array<int, 2> raster, const py::object& halo, int max_halo,
+                   int interval, int window) {
+  RasterSurvey whole;
+  for (const auto& s : surveys) whole.merge(survey_of(s));
+  Control control;
+  const RunHooks hooks = control.hooks();
+  SurfaceOptions o;
+  o.interval = interval;
+  o.window = window;
+  try {
+    settle_survey(whole, raster[0], raster[1], o, "contours", hooks);
+  } catch (const RunError& e) {
+    raise_failure(e, kFillWords);
+  }
+  control.give_warnings(kFillWords);
+  const auto given = integer_of(halo, "halo");
+  return first_halo(whole, given ? std::optional<int>(static_cast<int>(*given)) : std::nullopt, max_halo);
+}
+
+std::optional<int> next_halo_py(int halo, std::array<int, 2> raster, int max_halo) {
+  return next_halo(halo, raster[0], raster[1], max_halo);
+}
+
+std::string unproven_message_py(std::array<int, 4> core, std::int64_t uncertain, int halo, int max_halo) {
+  const Window w{core[0], core[1], core[2], core[3]};
+  return kFillWords(unproven_message(w, uncertain, halo, "the largest allowed (max_halo=" + std::to_string(max_halo) +
+                                                             ")",
+                                     "give a larger max_halo, or larger chunks, or compute the array in memory"));
+}
+
+std::string uncertain_note_py(const std::vector<std::pair<std::array<int, 4>, std::int64_t>>& blocks) {
+  std::vector<Unproven> tiles;
+  for (const auto& [c, pixels] : blocks) tiles.push_back({Window{c[0], c[1], c[2], c[3]}, pixels});
+  return kFillWords(uncertain_note(tiles));
+}
+
+TileRequest request_of(std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core, int halo) {
+  for (const std::int64_t v : {raster[0], raster[1], core[0], core[1], core[2], core[3]})
+    if (v < 0 || v > INT_MAX) throw py::value_error("a tile's size or place beyond the int range");
+  TileRequest r{static_cast<int>(raster[0]), static_cast<int>(raster[1]),
+                Window{static_cast<int>(core[0]), static_cast<int>(core[1]), static_cast<int>(core[2]),
+                       static_cast<int>(core[3])},
+                halo};
+  if (!valid(r)) throw py::value_error("the tile's core must lie inside the raster and its halo be 0 or more");
+  return r;
+}
+
+py::tuple tile_extent_py(std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core, int halo) {
+  const Window w = tile_extent(request_of(raster, core, halo));
+  return py::make_tuple(w.row0, w.col0, w.rows, w.cols);
+}
+
+// One tile of a run over blocks: block is the core with its halo, clipped to
+// the raster, as dask's map_overlap hands it.  Returns (values of the core
+// or None when the integer dtype cannot hold them, certified, uncertain
+// pixels, minimum, maximum).
+py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core,
+                       int halo, int interval, const py::object& nodata, int window, bool overlay,
+                       const py::object& dtype, const py::object& method) {
+  const Samples s = samples_of(block, "contours");
+  const py::dtype out_type = result_dtype(dtype);
+  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method);
+  const TileRequest request = request_of(raster, core, halo);
+  py::array out(out_type, {core[2], core[3]});
+  void* buffer = out.mutable_data();
+  TileFill f;
+  try {
+    py::gil_scoped_release nogil;
+    f = fill_tile(s, request, o, buffer);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  } catch (const RunError& e) {
+    raise_failure(e, kFillWords);
+  }
+  return py::make_tuple(f.written ? py::object(out) : py::none(), f.certified, f.uncertain, f.minimum, f.maximum);
+}
+
+void check_result_type_py(double minimum, double maximum, const py::object& dtype) {
+  try {
+    check_result_type(*sample_of(result_dtype(dtype)), minimum, maximum);
+  } catch (const RunError& e) {
+    raise_failure(e, kFillWords);
+  }
+}
+
+// ---- Files (tesk.run).
+#ifdef TESK_WITH_GDAL
+
+// A value of the options dict, as T; TypeError naming the parameter.
+template <class T>
+std::optional<T> get(const py::dict& d, const char* name) {
+  if (!d.contains(name) || d[name].is_none()) return std::nullopt;
+  try {
+    return d[name].cast<T>();
+  } catch (const py::cast_error&) {
+    throw py::type_error(std::string(name) + "=" + py::repr(d[name]).cast<std::string>() + " is not of the type " +
+                         name + " takes");
+  }
+}
+
+std::optional<int> int_option(const py::dict& d, const char* name) {
+  if (!d.contains(name)) return std::nullopt;
+  const auto v = integer_of(d[name], name);
+  if (v && (*v < INT_MIN || *v > INT_MAX)) throw py::value_error(std::string(name) + " is beyond the int range");
+  return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
+}
+
+// tesk.run's parameters (a dict of the given ones) as the run's options.
+RunOptions run_options(const std::string& src, const std::string& dst, const py::dict& d) {
+  static const char* const known[] = {"interval", "window", "overlay", "nodata", "band", "attribute", "layer",
+                                      "pixel_size", "size", "extent", "mask", "output_type", "format",
+                                      "creation_options", "preview", "hillshade", "hillshade_z", "overwrite",
+                                      "threads", "tile_size", "halo", "accept_uncertain", "method"};
+  for (const auto& [k, v] : d) {
+    const std::string name = k.cast<std::string>();
+    if (std::find(std::begin(known), std::end(known), name) == std::end(known))
+      throw py::type_error("run() got an unexpected keyword argument '" + name + "'");
+  }
+  RunOptions o;
+  o.src = src;
+  o.dst = dst;
+  o.surface.method = method_of(d.contains("method") ? py::object(d["method"]) : py::none());
+  o.surface.interval = int_option(d, "interval").value_or(0);
+  o.surface.window = int_option(d, "window").value_or(1);
+  o.surface.overlay = get<bool>(d, "overlay").value_or(true);
+  o.nodata = get<double>(d, "nodata");
+  o.source.band = int_option(d, "band");
+  o.source.attribute = get<std::string>(d, "attribute").value_or("");
+  o.source.layer = get<std::string>(d, "layer").value_or("");
+  o.source.pixel_size = get<std::array<double, 2>>(d, "pixel_size");
+  o.source.size = get<std::array<int, 2>>(d, "size");
+  o.source.extent = get<std::array<double, 4>>(d, "extent");
+  o.mask = get<std::string>(d, "mask");
+  o.output_type = get<std::string>(d, "output_type");
+  o.format = get<std::string>(d, "format");
+  o.creation_options = get<std::vector<std::string>>(d, "creation_options").value_or(std::vector<std::string>{});
+  o.preview = get<std::string>(d, "preview");
+  o.hillshade = get<std::string>(d, "hillshade");
+  o.hillshade_z = get<double>(d, "hillshade_z").value_or(1);
+  o.overwrite = get<bool>(d, "overwrite").value_or(false);
+  o.threads = int_option(d, "threads").value_or(0);
+  o.tiles.tile_size = int_option(d, "tile_size");
+  o.tiles.halo = int_option(d, "halo");
+  o.tiles.accept_uncertain = get<bool>(d, "accept_uncertain").value_or(false);
+  return o;
+}
+
+ResultStats run_py(const std::string& src, const std::string& dst, const py::dict& options, const py::object& words,
+                   const py::object& progress) {
+  const RunOptions o = run_options(src, dst, options);
+  const Words w{false, words};
+  Control control;
+  const RunHooks hooks = control.hooks();
+  const FileRunResult r = run_beside<FileRunResult>([&] { return run_file(o, hooks); }, control, progress, w);
+  for (const auto& n : r.notes)
+    if (PyErr_WarnEx(PyExc_UserWarning, w(n).c_str(), 1) != 0) throw py::error_already_set();
+  return r.stats;
+}
+
+std::string command_line_py(const std::string& src, const std::string& dst, const py::dict& options) {
+  return equivalent_command(run_options(src, dst, options));
+}
+#endif
+
+// A range bound in the result's units: an int for whole units.
+py::object range_bound(const ResultStats& s, double v) {
+  if (s.whole) return py::int_(static_cast<long long>(v));
+  return py::float_(v);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "The compiled core of tesk: tesk.fill, tesk.preview and tesk.run document it.";
+  m.attr("__version__") = TESK_VERSION;
+  py::class_<ResultStats>(m, "Stats", "What a run did: its passes and sweeps, and the range of its result.")
+      .def_property_readonly("passes", [](const ResultStats& s) { return s.run.passes; },
+                             "dilation passes, the last one writing nothing")
+      .def_property_readonly("growth_sweeps", [](const ResultStats& s) { return s.run.growth_sweeps; },
+                             "growth sweeps over the grid, all passes")
+      .def_property_readonly("gap_sweeps", [](const ResultStats& s) { return s.run.gap_sweeps; },
+                             "sweeps of the residual gap filling")
+      .def_property_readonly("minimum", [](const ResultStats& s) { return range_bound(s, s.minimum); },
+                             "smallest value of the result, in its units (an int for an integer dtype)")
+      .def_property_readonly("maximum", [](const ResultStats& s) { return range_bound(s, s.maximum); },
+                             "largest value of the result, in its units (an int for an integer dtype)")
+      .def("__repr__", [](const ResultStats& s) {
+        return "Stats(passes=" + std::to_string(s.run.passes) + ", growth_sweeps=" +
+               std::to_string(s.run.growth_sweeps) + ", gap_sweeps=" + std::to_string(s.run.gap_sweeps) +
+               ", minimum=" + py::repr(range_bound(s, s.minimum)).cast<std::string>() +
+               ", maximum=" + py::repr(range_bound(s, s.maximum)).cast<std::string>() + ")";
+      });
+  m.def("fill", &fill_py, "tesk.fill on a numpy array: returns (dem, stats).", py::arg("contours"), py::kw_only(),
+        py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"),
+        py::arg("threads"), py::arg("method"), py::arg("progress"));
+  m.def("preview", &preview_py, "tesk.preview on a numpy array.", py::arg("dem"));
+  m.def("survey", &survey_py, "A block's survey, as a tuple of plain values.", py::arg("block"), py::kw_only(),
+        py::arg("row0"), py::arg("col0"), py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"),
+        py::arg("dtype"), py::arg("method"));
+  m.def("plan_blocks", &plan_blocks_py, "The blocks' surveys merged: refusals and warnings; returns the first halo.",
+        py::arg("surveys"), py::kw_only(), py::arg("raster"), py::arg("halo"), py::arg("max_halo"),
+        py::arg("interval"), py::arg("window"));
+  m.def("next_halo", &next_halo_py, "The halo after one that did not prove a block, or None.", py::arg("halo"),
+        py::kw_only(), py::arg("raster"), py::arg("max_halo"));
+  m.def("unproven_message", &unproven_message_py, "The refusal of a block no halo up to max_halo proves.",
+        py::arg("core"), py::kw_only(), py::arg("uncertain"), py::arg("halo"), py::arg("max_halo"));
+  m.def("uncertain_note", &uncertain_note_py, "The warning on blocks kept unproven: [(core, pixels), ...].",
+        py::arg("blocks"));
+  m.def("tile_extent", &tile_extent_py, "The rows and columns a tile computes: (row0, col0, rows, cols).",
+        py::arg("raster"), py::arg("core"), py::arg("halo"));
+  m.def("fill_tile", &fill_tile_py, "One tile of tesk.fill over blocks: (values, certified, uncertain, min, max).",
+        py::arg("block"), py::kw_only(), py::arg("raster"), py::arg("core"), py::arg("halo"), py::arg("interval"),
+        py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"), py::arg("method"));
+  m.def("check_result_type", &check_result_type_py, "ValueError when an integer dtype cannot hold min..max.",
+        py::arg("minimum"), py::arg("maximum"), py::arg("dtype"));
+#ifdef TESK_WITH_GDAL
+  m.def("run", &run_py, "tesk.run from files to files: returns the stats.", py::arg("src"), py::arg("dst"),
+        py::arg("options"), py::kw_only(), py::arg("words"), py::arg("progress"));
+  m.def("command_line", &command_line_py, "The tesk command line that does what tesk.run(src, dst, **options) does.",
+        py::arg("src"), py::arg("dst"), py::arg("options"));
+#endif
+}

@@ -1,0 +1,59 @@
+// The methods that make a surface from the contours, and what each one
+// supports.  Every run, whole, by tiles or in blocks, reaches the stages
+// through here and never through one method's stages directly, so that a
+// run refuses, with a message, what its method does not support (a method
+// without a proof of its tiles never runs by tiles).
+//
+// classic: the stages of src/stages (conversion, dilation, gap filling,
+// smoothing, overlay), exact to the bit; by tiles, each tile comes with the
+// certificate of src/tiles, which proves it equal to the whole run.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "run/run_options.h"
+#include "stages/pipeline.h"
+#include "tiles/tile_run.h"
+
+namespace tesk {
+
+struct MethodTraits {
+  Method method;
+  const char* name;    // as the options spell it
+  bool tiles;          // runs by tiles, each tile proven equal to the whole run
+  bool classic_set;    // writes the classic output set (NAME_m2.raw)
+};
+const MethodTraits& traits(Method m);
+std::span<const MethodTraits> methods();
+std::optional<Method> method_named(std::string_view name);
+// The names of every method, "a, b or c", for messages.
+std::string method_names();
+
+// Bytes a pixel the grids of a whole run of the method need.
+std::uint64_t bytes_per_pixel(Method m);
+
+// The parameters of the stages for the surface options: raw_nodata is the
+// marker of raw integer samples, or nothing for samples the reading puts in
+// internal units.
+RunParams stage_params(const SurfaceOptions& o, int threads, std::optional<std::int32_t> raw_nodata);
+
+// Throws RunError when the method cannot run by tiles: `why` says why the
+// run would tile (a forced tile size, or a raster larger than the memory).
+void check_tiles(Method m, const std::string& why);
+
+// The whole raster's surface: g.itab holds the contours (raw, or internal
+// units), reread fills a grid with them again for the overlay.  Throws
+// what compute_dem throws.
+RunStats compute_surface(Method m, RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
+                         RunObserver& observer);
+
+// One tile with the proof of its core (check_tiles must have passed).
+TileResult compute_tile(Method m, const TileRequest& request, const RunParams& p, const WindowReader& read,
+                        const RunObserver* observer = nullptr);
+
+}  // namespace tesk

@@ -1,0 +1,44 @@
+#include "run/run_options.h"
+
+#include <cmath>
+
+#include "core/mention.h"
+#include "core/run_error.h"
+#include "core/threads.h"
+#include "stages/smoothing.h"
+
+namespace tesk {
+namespace {
+
+// A side beyond any raster a run can hold.
+constexpr int kLargest = 1 << 20;
+
+}  // namespace
+
+void check_options(const SurfaceOptions& o) {
+  if (o.interval == 0) throw RunError(mention(Opt::interval, Form::long_name) + " must not be 0");
+  if (o.window < 1 || o.window > kMaxMaille)
+    throw RunError(mention(Opt::window, Form::long_name) + " must lie between 1 and " + std::to_string(kMaxMaille));
+}
+
+void check_options(const TileOptions& o) {
+  if (o.tile_size && (*o.tile_size < 64 || *o.tile_size > kLargest))
+    throw RunError(mention(Opt::tile_size) + " must lie between 64 and " + std::to_string(kLargest) + " pixels");
+  if (o.halo && (*o.halo < 0 || *o.halo > kLargest))
+    throw RunError(mention(Opt::halo) + " must lie between 0 and " + std::to_string(kLargest) + " pixels");
+}
+
+void check_threads(int threads) {
+  if (threads < 0 || threads > kMaxThreads)
+    throw RunError(mention(Opt::threads) + " must lie between 0 and " + std::to_string(kMaxThreads));
+}
+
+void check_options(const RunOptions& o) {
+  check_options(o.surface);
+  if (!(std::isfinite(o.hillshade_z) && o.hillshade_z > 0))
+    throw RunError(mention(Opt::hillshade_z) + " must be a number above 0");
+  check_threads(o.threads);
+  check_options(o.tiles);
+}
+
+}  // namespace tesk

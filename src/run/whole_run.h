@@ -1,0 +1,53 @@
+// The run of a whole raster held in memory, the one every front end's run
+// goes through when the raster fits (the command line's, tesk.run's,
+// tesk.fill's): the grids allocated or refused with the figures, the
+// contours read, a raster without contour refused, the remarks on the
+// interval and the smoothing window given, the surface computed by the
+// method chosen, a value internal units cannot hold reported with its row
+// and column, the progress reported and a request to stop obeyed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/grid.h"
+#include "run/run_hooks.h"
+#include "run/run_options.h"
+#include "run/run_result.h"
+#include "stages/contour_survey.h"
+#include "stages/pipeline.h"
+
+namespace tesk {
+
+// The contours of a raster as a run reads them.
+struct ContourReader {
+  int rows = 0, cols = 0;
+  std::string name;  // the source in messages: a path, or the parameter that holds the array
+  // The no-data marker of raw integer samples; nothing when read() gives
+  // internal units.
+  std::optional<std::int32_t> raw_nodata;
+  // Fills itab with every sample: raw, or in internal units (throwing
+  // RunError, too_large_message, for a value they cannot hold); survey,
+  // when given, receives the contour values of internal-unit readings.
+  // Called a second time for the overlay.
+  std::function<void(IntGrid& itab, ContourSurvey* survey, CancelCheck cancel)> read;
+};
+
+// What the run may use of the memory: reserved bytes kept for others (GDAL's
+// block cache, the run's overhead), extra bytes a pixel beside the grids.
+struct MemoryShare {
+  std::uint64_t reserved_bytes = 0;
+  std::uint64_t extra_bytes_per_pixel = 0;
+};
+
+// Runs the whole raster into g: afterwards g.itab holds the finished surface
+// in internal units (after the overlay), g.itab1 in the whole units of the
+// classic output, g.tab its preview.  Reports progress from 0.05 (the
+// reading done) to 0.90.  Throws RunError (MemoryRefusal before any
+// allocation) and Cancelled.
+RunStats run_whole(RunGrids& g, const ContourReader& in, const SurfaceOptions& o, int threads, const RunHooks& hooks,
+                   const MemoryShare& share = {});
+
+}  // namespace tesk
