@@ -65,6 +65,12 @@ def test_decisions_for_the_whole_raster(client):
         with pytest.raises(ValueError) as tiled:
             tesk.fill(dask_array.from_array(a, chunks=64), nodata=-1, **args)
         assert str(tiled.value) == str(whole.value)
+    said = []  # the remarks on the interval, in tesk.fill's words, once for the whole array
+    for a in (c, dask_array.from_array(c, chunks=64)):
+        with pytest.warns(UserWarning) as seen:
+            tesk.fill(a, interval=30, nodata=-1)
+        said.append([str(w.message) for w in seen])
+    assert said[0] == said[1] and "not multiples of interval=30 (for example 100)" in said[0][0]
     dem = tesk.fill(dask_array.from_array(c, chunks=64), interval=20, nodata=-1)
     assert isinstance(dem, dask_array.Array) and same_bits(dem.compute(), tesk.fill(c, interval=20, nodata=-1))
     with pytest.raises(ValueError, match="no Stats"):
