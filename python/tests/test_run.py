@@ -95,3 +95,18 @@ def test_an_interrupt_while_writing_leaves_every_file_as_it_was(tmp_path):
                  creation_options=["ZLEVEL=9"], preview=tmp_path / "p.png", overwrite=True, progress=progress)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["d.tif", "p.png", "src.tif"]
     assert all((tmp_path / n).read_bytes() == b"old" for n in ("d.tif", "p.png")) and seen[-1] < 1
+
+
+@pytest.mark.parametrize("options, words", [
+    (dict(interval=20), "-i 20"),
+    (dict(interval=20, window=3, overlay=False, nodata=0.5, band=2, mask="m.tif", output_type="UInt16",
+          creation_options={"A": 1, "B": "x y"}, preview="p.png", hillshade="h.png", hillshade_z=2, tile_size=512,
+          halo=32, accept_uncertain=True, overwrite=True, threads=2),
+     "-i 20 -m 3 --no-overlay --nodata 0.5 -b 2 --mask m.tif -ot UInt16 -co A=1 -co 'B=x y' --preview p.png "
+     "--hillshade h.png --hillshade-z 2 --tile-size 512 --halo 32 --accept-uncertain --overwrite --threads 2"),
+    (dict(interval=-5, attribute="ELEV", layer="c 20", pixel_size=90, size=(10, 20), extent=(0, 1, 2.5, 3),
+          format="GTiff", method="classic", window=1, overlay=True, hillshade_z=1, threads=0),
+     "-i -5 -a ELEV -l 'c 20' -tr 90 90 -ts 10 20 -te 0 1 2.5 3 -of GTiff"),
+])
+def test_the_equivalent_command_line_holds_every_option_given(options, words):
+    assert tesk._command_line("s.tif", pathlib.Path("d.tif"), **options) == "tesk s.tif d.tif " + words
