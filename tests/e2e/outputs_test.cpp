@@ -70,6 +70,16 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
     EXPECT_EQ(tesk(classic, {std::string("TESK_FAULT=") + fault}).status, 1);
     for (const char* f : {"c_m2.raw", "c_m2.txt", "c_m1.raw", "c_m1.txt"}) EXPECT_EQ(read_file(tmp / f), f);
   }
+  // A move that fails after its link, the new file then at both names, is
+  // put back with the others (the older destination, the new previews).
+  if (kFaults) {
+    write_file(tmp / "a.tif", "old"), fs::remove(tmp / "p.png"), fs::remove(tmp / "h.png");
+    const ProcessResult r = tesk({kSrc, tmp / "a.tif", "-i", "20", "--overwrite", "--preview", tmp / "p.png", "--hillshade",
+                                  tmp / "h.png"}, {"TESK_FAULT=fail-unlink-after-link"});
+    EXPECT_TRUE(r.status == 1 && r.err.ends_with("; no output written, every existing file as it was\n")) << r.err;
+    EXPECT_TRUE(read_file(tmp / "a.tif") == "old" && !file_exists(tmp / "p.png") && !file_exists(tmp / "h.png"));
+    EXPECT_EQ(temporary_files(tmp.path()), 0);
+  }
   EXPECT_EQ(tesk(classic).status, 0);
   EXPECT_EQ(read_file(tmp / "c_m2.txt"), "344 \n403 \n0 \n0 \n0 \n90");
   EXPECT_FALSE(file_exists(tmp / "c_m2.raw.aux.xml"));
