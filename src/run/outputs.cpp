@@ -173,7 +173,7 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
                     std::nullopt, f.scratch, pictures.part(0, o.hillshade ? 0.2 : 1));
   if (o.hillshade)
     gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)), f.internal, res,
-                          src.georef(), nodata, o.hillshade_z, f.inside, f.scratch,
+                          src.georef(), o.hillshade_z, f.inside, f.scratch,
                           pictures.part(o.preview ? 0.2 : 0, 1));
   return w;
 }
