@@ -141,7 +141,7 @@ class TileWatch : public RunObserver {
 
 // What the tiles found, for the decisions made once for the whole raster.
 struct Totals {
-  gdal::ValueSummary dem{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(), 0};
+  gdal::ValueSummary dem;
   int lo = std::numeric_limits<int>::max(), hi = std::numeric_limits<int>::min();  // the result grid's extremes (the preview's)
   std::int64_t uncertain = 0;
   std::vector<std::string> uncertain_tiles;
@@ -193,9 +193,7 @@ int run_one(const RunOptions& o, gdal::Source& src, const RunParams& p, const Ti
     const gdal::Resolution res{p.equid, dest.type.whole};
     const gdal::ValueSummary s =
         gdal::summarise(r.internal, res, src.nodata(), dest.type.type == "Float32", m ? &*m : nullptr);
-    t.dem.min = std::min(t.dem.min, s.min);
-    t.dem.max = std::max(t.dem.max, s.max);
-    t.dem.nodata_hits += s.nodata_hits;
+    t.dem.merge(s);
     for (int i = 0; i < r.core.rows; ++i)
       for (int j = 0; j < r.core.cols; ++j)
         if (!m || (*m)[i][j]) t.lo = std::min(t.lo, r.altitude[i][j]), t.hi = std::max(t.hi, r.altitude[i][j]);

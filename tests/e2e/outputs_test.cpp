@@ -194,8 +194,8 @@ TEST(BatchOutputs, TheOutputTypeHoldsEveryValue) {
           {"Int32", {1001, -1001}, -9999, "3", {"-ot", "float64"}, "Float64", {k, -k}, -9999, ""},
           {"Int32", {1001, -1001}, -9999, "3", {"-ot", "int16"}, "Int16", {1000, -1000}, -9999, ""},
           {"UInt32", {3e9, 1, 4e9}, 1, "1000", {"-ot", "UInt32"}, "UInt32", {3e9, 3.5e9, 4e9}, 1, ""},
-          {"Int16", {5, 300}, -9999, "1", {"-of", "PNG"}, "UInt16", {5, 300}, std::nullopt, "Warning: the format PNG"},
-          {"Int16", {5, 200}, -9999, "1", {"-of", "PNG"}, "Byte", {5, 200}, std::nullopt, "Warning: the format PNG"},
+          {"Int16", {5, 300}, -9999, "1", {"-of", "PNG"}, "UInt16", {5, 300}, 0, "Warning: the format PNG"},
+          {"Int16", {5, 200}, -9999, "1", {"-of", "PNG"}, "Byte", {5, 200}, 0, "cannot hold the no-data value -9999: the output's no-data value is 0 instead"},
           {"Int16", {-5, 300}, -9999, "1", {"-of", "PNG"}, "", {}, {}, "PNG (Byte, UInt16) cannot hold the result, whose values run from -5 to 300: write it as a GeoTIFF (-of GTiff"},
           {"Int16", {5, 300}, -9999, "1", {"-of", "GIF"}, "", {}, {}, "GIF (Byte) cannot hold"},
           {"Int16", {5, 300}, -9999, "1", {"-ot", "Byte"}, "", {}, {}, "-ot Byte cannot hold the result, whose values run from 5 to 300: choose a wider type (-ot UInt16 holds it)"},
@@ -222,6 +222,47 @@ TEST(BatchOutputs, TheOutputTypeHoldsEveryValue) {
     const Raster o = read_raster(tmp / "out");
     EXPECT_EQ(std::tuple(o.type, o.v, o.has_nodata), std::tuple(out_type, out, out_nodata.has_value()));
     EXPECT_EQ(o.nodata, out_nodata.value_or(o.nodata));
+  }
+}
+
+// The output's no-data value is one no pixel inside takes: the source's
+// when the type holds it, else the type's lowest, its highest, or the
+// first value the result leaves free, with a warning; with --mask, refused
+// only when the inside takes every value of the type; the same through
+// tiles; without a mask, none left is a warning.  Each pixel is a contour
+// at -i 1, so the result is the source: lo..hi but `gap`, and with the mask
+// one pixel outside it.
+TEST(BatchOutputs, TheNoDataValueIsOneNoPixelTakes) {
+  const std::string moved = "Warning: the output type Byte cannot hold the no-data value 65500: the output's no-data value is ";
+  const std::tuple<const char*, double, double, double, double, bool, Args, std::optional<double>, std::string> cases[] = {
+      {"UInt16", 65500, 10, 200, -1, true, {"-ot", "Byte"}, 0, moved + "0 instead"},
+      {"UInt16", 65500, 0, 200, -1, true, {"-ot", "Byte"}, 255, moved + "255 instead"},
+      {"UInt16", 65500, 0, 255, 17, true, {"-ot", "Byte"}, 17, moved + "17 instead"},
+      {"UInt16", 65500, 0, 255, 200, true, {"-ot", "Byte", "--tile-size", "64", "--halo", "0"}, 200, moved + "200 instead"},
+      {"UInt16", 65500, 0, 255, -1, true, {"-ot", "Byte"}, {}, "tesk: --mask: the result inside the mask takes every value of the output type Byte, so no value is left for no-data"},
+      {"UInt16", 65500, 0, 255, -1, false, {"-ot", "Byte"}, {}, "Warning: the output type Byte cannot hold the no-data value 65500: the output has no no-data value"},
+      {"UInt16", 65500, 10, 200, -1, false, {"-ot", "Byte"}, 0, moved + "0 instead"},
+      {"Float64", 1e300, 10, 200, -1, true, {}, -3.4028234663852886e38, "the output type Float32 cannot hold the no-data value 1.0000000000000001e+300: the output's no-data value is -3.4028234663852886e+38 instead"},
+  };
+  for (const auto& [type, nodata, lo, hi, gap, masked, extra, out_nodata, message] : cases) {
+    SCOPED_TRACE(message + (extra.size() > 2 ? " (tiles)" : ""));
+    TempDir tmp;
+    std::vector<double> v, in;
+    for (double x = lo; x <= hi; ++x) v.push_back(x == gap ? x + 1 : x), in.push_back(1);
+    if (masked) v.push_back(100), in.push_back(0);
+    write_tif(tmp / "src.tif", type, 1, static_cast<int>(v.size()), v, nodata);
+    write_tif(tmp / "in.tif", "Byte", 1, static_cast<int>(v.size()), in, std::nullopt);
+    Args args = {tmp / "src.tif", tmp / "out.tif", "-i", "1", "-q"};
+    if (masked) args.insert(args.end(), {"--mask", tmp / "in.tif"});
+    args.insert(args.end(), extra.begin(), extra.end());
+    const ProcessResult r = tesk(args);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    const bool written = out_nodata || !masked;
+    EXPECT_EQ(r.status, written ? 0 : 1);
+    if (!written) continue;
+    const Raster o = read_raster(tmp / "out.tif");
+    if (masked) v.back() = *out_nodata;
+    EXPECT_EQ(std::tuple(o.v, o.has_nodata, o.nodata), std::tuple(v, out_nodata.has_value(), out_nodata.value_or(o.nodata)));
   }
 }
 
