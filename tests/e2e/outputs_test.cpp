@@ -10,7 +10,7 @@
 namespace tesk::e2e {
 namespace {
 
-const std::string kSrc = demo("jacksboro_i20_c.tif");
+const std::string kSrc = demo("jacksboro_i20_c.tif"), kValleys = demo("jacksboro_valleys.geojson");
 using Args = std::vector<std::string>;
 
 std::string at(std::string s, const TempDir& tmp) {  // '@' stands for the scratch directory, '%' for it relative
@@ -31,10 +31,11 @@ constexpr bool kFaults = false;  // TESK_FAULT is ignored: the rows that need it
 #endif
 
 // Runs with --overwrite that fail once the work has begun (a creation
-// option GDAL refuses, a format that writes no file, a failure just before
-// the renaming, a SIGINT while the destination is written, through Create
-// and through CreateCopy): every existing output keeps its bytes, no
-// temporary file stays, and the message names the output.
+// option GDAL refuses, a format that writes no file, a format that drops
+// or changes the no-data value the pixels outside a mask need, a failure
+// just before the renaming, a SIGINT while the destination is written,
+// through Create and through CreateCopy): every existing output keeps its
+// bytes, no temporary file stays, and the message names the output.
 TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
   TempDir tmp;
   const std::tuple<Args, const char*, int, const char*> cases[] = {
@@ -43,6 +44,8 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
       {{"-of", "VRT"}, "", 1, "-of VRT"},
       {{"-of", "MEM"}, "", 1, "-of MEM"},
       {{"-of", "AAIGrid", "-co", "DECIMAL_PRECISION=1"}, "", 1, "AAIGrid did not keep the DEM's values: read back, "},
+      {{"-of", "XYZ", "--mask", kValleys}, "", 1, "XYZ gave the file no no-data value instead of 65500: read back, 117820 pixels outside the mask read as altitudes"},
+      {{"-of", "GSBG", "--mask", kValleys}, "", 1, "GSBG gave the file the no-data value 1.70141000918783e+38 instead of 65500: read back, 117820 pixels outside"},
       {{}, "fail-before-rename", 1, "TESK_FAULT"},
       {{}, "fail-mid-rename", 1, "no output written, every existing file as it was"},
       {{}, "signal-while-writing", 130, "stopped by signal 2"},
@@ -87,7 +90,9 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
 }
 
 // Formats lossy by default write losslessly: JPEG 2000 gives the GeoTIFF's
-// values; a lossy option the user gives is written, with a warning.
+// values, and its no-data value outside a mask; a lossy option the user
+// gives is written, with a warning; so is a format that keeps no no-data
+// value (XYZ) when no pixel needs one.
 TEST(BatchOutputs, LossyFormatsKeepTheValuesUnlessAsked) {
   TempDir tmp;
   const Args run = {kSrc, "-i", "20", "-m", "3", "-q", "-ot", "UInt16"};
@@ -100,6 +105,12 @@ TEST(BatchOutputs, LossyFormatsKeepTheValuesUnlessAsked) {
   EXPECT_EQ(lossy.status, 0);
   EXPECT_NE(lossy.err.find("Warning: -co QUALITY=5 writes lossily: read back, "), std::string::npos) << lossy.err;
   EXPECT_NE(lossy.err.find(" differ from the computed values, by up to "), std::string::npos) << lossy.err;
+  ASSERT_EQ(with({tmp / "ref_m.tif", "--mask", kValleys}).status, 0);
+  EXPECT_EQ(with({tmp / "m.jp2", "--mask", kValleys}).err, "");
+  const Raster jp2 = read_raster(tmp / "m.jp2"), ref = read_raster(tmp / "ref_m.tif");
+  EXPECT_TRUE(jp2.v == ref.v && jp2.has_nodata && jp2.nodata == ref.nodata);
+  const ProcessResult xyz = with({tmp / "a.xyz"});
+  EXPECT_EQ(std::pair(xyz.status, xyz.err), std::pair(0, std::string("Warning: the format XYZ gave the file no no-data value instead of 65500: read back, every pixel still reads as meant\n")));
 }
 
 // A set is whole or refused: any file of it, or beside it that an older
