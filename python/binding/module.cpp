@@ -11,6 +11,8 @@
 
 #include <array>
 #include <climits>
+#include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "run/reading.h"
 #include "words.h"
 #ifdef TESK_WITH_GDAL
+#include "io/output_type.h"
 #include "run/command_line.h"
 #include "run/file_run.h"
 #endif
@@ -281,6 +284,51 @@ ResultStats run_py(const std::string& src, const std::string& dst, const py::dic
 std::string command_line_py(const std::string& src, const std::string& dst, const py::dict& options) {
   return equivalent_command(run_options(src, dst, options));
 }
+
+// ---- The no-data value of an integer result (tesk/_dataarray.py).
+
+// The summary of a block of integer values, as plain values: (min, max,
+// hits of wanted, the census of the values -32768..65535 as bytes).
+py::tuple value_summary_py(py::array values, const py::object& wanted) {
+  Samples s = samples_of(values, "values");
+  gdal::ValueSummary summary(true);
+  const double nd = wanted.is_none() ? std::numeric_limits<double>::quiet_NaN() : wanted.cast<double>();
+  std::vector<double> row(static_cast<std::size_t>(s.cols));
+  with_type(s.type, [&](auto t) {
+    for (std::int64_t i = 0; i < s.rows; ++i) {
+      read_row<decltype(t)>(s, i, row.data());
+      for (const double v : row) summary.add(v, nd);
+    }
+  });
+  const auto* bytes = reinterpret_cast<const char*>(summary.taken.data());
+  return py::make_tuple(summary.min, summary.max, summary.nodata_hits,
+                        py::bytes(bytes, summary.taken.size() * sizeof(std::uint64_t)));
+}
+
+// The no-data value the command line gives an output of dtype holding the
+// summarised blocks, and its note ("" when it is wanted itself).
+py::tuple choose_nodata_py(const py::object& dtype, const py::object& wanted, const py::list& summaries) {
+  gdal::ValueSummary whole(true);
+  for (const auto& item : summaries) {
+    const auto t = item.cast<py::tuple>();
+    gdal::ValueSummary part(true);
+    part.min = t[0].cast<double>();
+    part.max = t[1].cast<double>();
+    part.nodata_hits = t[2].cast<std::int64_t>();
+    const std::string bytes = t[3].cast<std::string>();
+    part.taken.assign(bytes.size() / sizeof(std::uint64_t), 0);
+    std::memcpy(part.taken.data(), bytes.data(), part.taken.size() * sizeof(std::uint64_t));
+    whole.merge(part);
+  }
+  const SampleType type = *sample_of(result_dtype(dtype));
+  const std::optional<double> w = wanted.is_none() ? std::nullopt : std::optional<double>(wanted.cast<double>());
+  try {
+    const gdal::NodataChoice c = gdal::choose_nodata(info(type).gdal, w, whole);
+    return py::make_tuple(c.value ? py::object(py::float_(*c.value)) : py::none(), kFillWords(c.note));
+  } catch (const RunError& e) {
+    raise_failure(e, kFillWords);
+  }
+}
 #endif
 
 // A range bound in the result's units: an int for whole units.
@@ -337,6 +385,10 @@ PYBIND11_MODULE(_core, m) {
 #ifdef TESK_WITH_GDAL
   m.def("run", &run_py, "tesk.run from files to files: returns the stats.", py::arg("src"), py::arg("dst"),
         py::arg("options"), py::kw_only(), py::arg("words"), py::arg("progress"));
+  m.def("value_summary", &value_summary_py, "A block of integer values summarised for choose_nodata.",
+        py::arg("values"), py::arg("wanted"));
+  m.def("choose_nodata", &choose_nodata_py, "(no-data value or None, note) of an integer result, as the command line "
+        "chooses it.", py::arg("dtype"), py::arg("wanted"), py::arg("summaries"));
   m.def("command_line", &command_line_py, "The tesk command line that does what tesk.run(src, dst, **options) does.",
         py::arg("src"), py::arg("dst"), py::arg("options"));
 #endif

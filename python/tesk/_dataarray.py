@@ -2,6 +2,8 @@
 core (or, backed by dask, its blocks), and back into a DataArray that keeps
 the source's dims, coords, CRS, transform and the attributes that still
 hold.  Needs xarray and rioxarray, imported only here."""
+import warnings
+
 import numpy as np
 
 from . import _core
@@ -38,18 +40,28 @@ def _plane(da):
     return da.isel({band: 0}).transpose(*spatial), band
 
 
-def _integer_nodata(values, lo, hi, wanted):
-    """The no-data value of an integer result whose values run from lo to hi, chosen as the command line
-    chooses it: the wanted one when the dtype holds it and no value equals it; else the dtype's lowest, then
-    its highest, value when it lies beyond the values; else none."""
-    info = np.iinfo(values.dtype)
-    if wanted is None or np.isnan(wanted) or wanted != int(wanted) or not info.min <= wanted <= info.max:
+def _integer_nodata(values, wanted):
+    """The no-data value of an integer result, chosen by the command line's rule (the wanted one when the
+    dtype holds it and no value takes it, else a value no pixel takes), with its warning when it is not the
+    wanted one; None when none is wanted."""
+    if wanted is None:
         return None
-    if not lo <= wanted <= hi or not bool((values == wanted).any()):
-        return int(wanted)
-    if info.min < lo:
-        return info.min
-    return info.max if info.max > hi else None
+    if isinstance(values, np.ndarray):
+        summaries = [_core.value_summary(values, wanted)]
+    else:  # a dask array: each block summarised where it lies
+        summaries = list(values.map_blocks(_summary_block_of, dtype=object, wanted=wanted,
+                                           chunks=((1,) * len(values.chunks[0]), (1,) * len(values.chunks[1])),
+                                           meta=np.empty((0, 0), object)).compute().flat)
+    value, note = _core.choose_nodata(values.dtype, wanted, summaries)
+    if note:
+        warnings.warn(note, UserWarning, stacklevel=4)
+    return None if value is None else values.dtype.type(value).item()
+
+
+def _summary_block_of(block, *, wanted):
+    out = np.empty((1, 1), dtype=object)
+    out[0, 0] = _core.value_summary(block, wanted)
+    return out
 
 
 def plane_values(da):
@@ -68,19 +80,18 @@ def fill_dataarray(da, *, nodata, halo, max_halo, accept_uncertain, **args):
     if plane.chunks is not None:
         from ._blocks import fill_dask
         del args["threads"], args["progress"]
-        values, (lo, hi), _, _ = fill_dask(plane.data, nodata=nodata, halo=halo, max_halo=max_halo,
+        values, _, _, _ = fill_dask(plane.data, nodata=nodata, halo=halo, max_halo=max_halo,
                                            accept_uncertain=accept_uncertain, **args)
         stats = None
     else:
         values, stats = _core.fill(plane.values, nodata=nodata, **args)
-        lo, hi = stats.minimum, stats.maximum
     dem = plane.copy(data=values)
     dem.encoding = {}
     dem.attrs = {k: v for k, v in plane.attrs.items() if k not in _STALE and not k.startswith("STATISTICS_")}
     if np.issubdtype(values.dtype, np.floating):
         dem.rio.write_nodata(np.nan, encoded=False, inplace=True)
     else:
-        dem.rio.write_nodata(_integer_nodata(values, lo, hi, plane.rio.nodata if wanted is None else wanted),
+        dem.rio.write_nodata(_integer_nodata(values, plane.rio.nodata if wanted is None else wanted),
                              encoded=False, inplace=True)
     if band is not None:
         dem = dem.expand_dims(band)

@@ -2,6 +2,7 @@
 import os
 import pathlib
 import sys
+import warnings
 
 import numpy as np
 import pytest
@@ -16,11 +17,15 @@ SRC = pathlib.Path(os.environ.get("TESK_SOURCE_DIR", pathlib.Path(__file__).reso
     (False, None, lambda da: da, np.nan),  # band, y, x; _FillValue 65500 in the attributes
     (True, np.uint16, lambda da: da.isel(band=0), 65500),  # y, x; NaN holes, 65500 in the encoding
     (False, np.int32, lambda da: da.transpose("x", "band", "y"), 65500),
-    (True, np.int16, lambda da: da.isel(band=0).transpose(), None)])  # x, y; int16 cannot hold 65500
+    (True, np.int16, lambda da: da.isel(band=0).transpose(), -32768)])  # x, y; int16 cannot hold 65500: its lowest
 def test_dataarray_keeps_dims_coords_and_georeferencing(masked, dtype, view, nodata):
     da = view(rioxarray.open_rasterio(SRC, mask_and_scale=masked))
     plain = rioxarray.open_rasterio(SRC).values[0]
-    dem = tesk.fill(da, interval=20, window=3, dtype=dtype)
+    with warnings.catch_warnings(record=True) as said:
+        warnings.simplefilter("always")
+        dem = tesk.fill(da, interval=20, window=3, dtype=dtype)
+    assert [str(w.message) for w in said] == ([] if nodata in (65500, None) or np.isnan(nodata) else [
+        "the output type Int16 cannot hold the no-data value 65500: the output's no-data value is -32768 instead"])
     expected = tesk.fill(plain, interval=20, nodata=65500, window=3, dtype=dtype)
     assert dem.dims == da.dims and dem.dtype == expected.dtype
     assert np.array_equal(dem.transpose(..., "y", "x").values.reshape(expected.shape), expected)

@@ -9,6 +9,7 @@
 // The points:
 //   fail-before-rename         a run fails once every output is written
 //   fail-mid-rename            the second move of a commit fails
+//   fail-unlink-after-link     the second move of a commit leaves its file at both names
 //   signal-while-writing       a SIGINT arrives while the DEM is written
 //   two-signals-while-writing  two SIGINTs, then the write hangs as a stuck one would
 #pragma once

@@ -142,33 +142,50 @@ bool known_lossless(const std::string& driver, const CPLStringList& options, con
   return false;
 }
 
-// How the file written differs from the values meant for it.
+// The no-data value of the band as the file gives it back, none for none.
+std::optional<double> nodata_of(GDALRasterBandH band) {
+  int has = 0;
+  const double v = GDALGetRasterNoDataValue(band, &has);
+  return has ? std::optional<double>(v) : std::nullopt;
+}
+
+// How the file written differs from what was meant for it: its values, and
+// which pixels its no-data value marks.
 struct Difference {
-  std::int64_t pixels = 0;
+  std::int64_t pixels = 0;            // altitudes changed
   double largest = 0;
+  std::int64_t outside_as_data = 0;   // no-data pixels that read as altitudes
+  std::int64_t inside_as_nodata = 0;  // altitudes that read as no-data
 };
 
-// Reads the written raster back and compares it, pixel by pixel, with the
-// values meant for it in its own type.
-Difference compare_written(const RasterDestination& dst, const ResultRows& internal, const Resolution& r,
-                           const ByteGrid* inside) {
-  DatasetPtr ds(GDALOpen(dst.path.c_str(), GA_ReadOnly));
-  if (!ds) throw RunError(with_gdal_reason("cannot read back " + dst.path));
-  GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
+// Reads the written raster back and compares it, pixel by pixel, with what
+// was meant for it in its own type: each altitude as it is, each pixel
+// outside the mask as one the file's no-data value marks.
+Difference compare_written(GDALRasterBandH band, const RasterDestination& dst, const ResultRows& internal,
+                           const Resolution& r, const ByteGrid* inside, std::optional<double> file_nodata) {
   const int rows = internal.rows, cols = internal.cols;
   const bool single = dst.type == "Float32";
-  auto stored = [&](double v) { return single ? static_cast<double>(static_cast<float>(v)) : v; };
-  const double nodata = stored(dst.nodata.value_or(0));
+  auto stored = [&](double v) { return single ? as_stored_float(v) : v; };
+  auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+  const double marked = stored(file_nodata.value_or(NAN));
   std::vector<double> row(static_cast<std::size_t>(cols));
   Difference d;
   for (int i = 0; i < rows; ++i) {
-    if (!band || GDALRasterIO(band, GF_Read, 0, i, cols, 1, row.data(), cols, 1, GDT_Float64, 0, 0) != CE_None)
+    if (GDALRasterIO(band, GF_Read, 0, i, cols, 1, row.data(), cols, 1, GDT_Float64, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read back " + dst.path));
     const std::int32_t* w = internal.at(i, 1);
     for (int j = 0; j < cols; ++j) {
-      const double want = inside && !(*inside)[i][j] ? nodata : stored(altitude_of(w[j], r));
       const double got = row[static_cast<std::size_t>(j)];
-      if (got == want || (std::isnan(got) && std::isnan(want))) continue;
+      const bool got_nodata = file_nodata && same(got, marked);
+      if (inside && !(*inside)[i][j]) {
+        d.outside_as_data += !got_nodata;
+        continue;
+      }
+      const double want = stored(altitude_of(w[j], r));
+      if (same(got, want)) {
+        d.inside_as_nodata += got_nodata;
+        continue;
+      }
       ++d.pixels;
       d.largest = std::max(d.largest, std::isnan(got - want) ? std::numeric_limits<double>::infinity()
                                                              : std::fabs(got - want));
@@ -177,22 +194,52 @@ Difference compare_written(const RasterDestination& dst, const ResultRows& inter
   return d;
 }
 
-// A format or options that do not give back the values: refused, unless
-// the user asked for lossy writing, which is then a warning.
+std::string pixels(std::int64_t n) { return std::to_string(n) + (n == 1 ? " pixel" : " pixels"); }
+
+// "the no-data value W instead of V", "no no-data value instead of V", ...
+std::string nodata_change(std::optional<double> got, std::optional<double> meant) {
+  return (got ? "the no-data value " + message_number(*got) : std::string("no no-data value")) +
+         (meant ? " instead of " + message_number(*meant) : std::string(" where none was meant"));
+}
+
+// A file that does not give back what was meant for it: refused, unless
+// the user asked for lossy writing, which is then a warning for the
+// altitudes.  Whatever the options, every pixel outside the mask must read
+// as no-data and no altitude as no-data.  A file whose no-data value is not
+// the one meant (a format that stores none, or one of its own) while every
+// pixel reads as meant is a warning.
 void check_written(const RasterDestination& dst, const CPLStringList& options, const ResultRows& internal,
                    const Resolution& r, const ByteGrid* inside) {
+  DatasetPtr ds(GDALOpen(dst.path.c_str(), GA_ReadOnly));
+  GDALRasterBandH band = ds ? GDALGetRasterBand(ds.get(), 1) : nullptr;
+  if (!band) throw RunError(with_gdal_reason("cannot read back " + dst.path));
+  const std::optional<double> file_nodata = nodata_of(band);
+  // Compared as the band stores them: a Float32 band's in single precision.
+  auto stored = [&](std::optional<double> v) {
+    return v && dst.type == "Float32" ? std::optional<double>(as_stored_float(*v)) : v;
+  };
+  const auto a = stored(dst.nodata), b = stored(file_nodata);
+  const bool kept = a.has_value() == b.has_value() && (!a || *a == *b || (std::isnan(*a) && std::isnan(*b)));
   const std::string lossy = lossy_choice(dst.options);
-  if (known_lossless(dst.format.driver, options, lossy)) return;
-  const Difference d = compare_written(dst, internal, r, inside);
-  const std::string found = std::to_string(d.pixels) + " pixel" + (d.pixels == 1 ? "" : "s") +
-                            " differ from the computed values, by up to " + message_number(d.largest);
-  if (!lossy.empty()) {
+  if (kept && known_lossless(dst.format.driver, options, lossy)) return;
+  const Difference d = compare_written(band, dst, internal, r, inside, file_nodata);
+  const std::string format = "the format " + dst.format.driver;
+  const std::string gave = format + " gave the file " + nodata_change(file_nodata, dst.nodata);
+  if (d.outside_as_data > 0)
+    throw RunError((kept ? format + " did not keep the pixels outside the mask as no-data" : gave) + ": read back, " +
+                   pixels(d.outside_as_data) + " outside the mask read as altitudes; write a GeoTIFF (" +
+                   mention(Opt::format, "GTiff") + ")");
+  if (d.inside_as_nodata > 0)
+    throw RunError(gave + ": read back, " + pixels(d.inside_as_nodata) + " of the DEM read as no-data; write a " +
+                   "GeoTIFF (" + mention(Opt::format, "GTiff") + ")");
+  const std::string found =
+      pixels(d.pixels) + " differ from the computed values, by up to " + message_number(d.largest);
+  if (!lossy.empty())
     warn(mention(Opt::creation_options, lossy) + " writes lossily: read back, " + found);
-    return;
-  }
-  if (d.pixels > 0)
-    throw RunError("the format " + dst.format.driver + " did not keep the DEM's values: read back, " + found +
+  else if (d.pixels > 0)
+    throw RunError(format + " did not keep the DEM's values: read back, " + found +
                    "; write a GeoTIFF, or ask for lossy writing with a creation option");
+  if (!kept) warn(gave + ": read back, every pixel still reads as meant");
 }
 
 }  // namespace
@@ -240,9 +287,9 @@ void write_raster(const RasterDestination& dst, const IntGrid& internal, const R
 void write_raster(const RasterDestination& dst, const ResultRows& internal, const Resolution& r, const Georef& georef,
                   const StepProgress& step, const ByteGrid* inside) {
   init();
-  if (inside && !dst.nodata)
-    throw RunError(mention(Opt::mask) + ": the output type " + dst.type + " has no value left for no-data, which marks the pixels " +
-                   "outside the mask: choose a wider " + mention(Opt::output_type));
+  if (inside && !dst.nodata && std::find(inside->begin(), inside->end(), 0) != inside->end())
+    throw RunError(mention(Opt::mask) + ": the output type " + dst.type + " has no value left for no-data, which " +
+                   "marks the pixels outside the mask: choose a wider " + mention(Opt::output_type));
   GDALDriverH driver = GDALGetDriverByName(dst.format.driver.c_str());
   const CPLStringList options = creation_options(dst);
   const GDALDataType type = GDALGetDataTypeByName(dst.type.c_str());

@@ -84,8 +84,7 @@ void write_png(const std::string& path, const ByteGrid& tab, const StepProgress&
 }
 
 void write_hillshade(const std::string& path, const ResultRows& internal, const Resolution& r, const Georef& georef,
-                     std::optional<double> nodata, double z, const ByteGrid* inside, const std::string& scratch,
-                     const StepProgress& step) {
+                     double z, const ByteGrid* inside, const std::string& scratch, const StepProgress& step) {
   init();
   const int rows = internal.rows, cols = internal.cols, chunk = chunk_rows(rows, cols);
   // The surface in single precision, which gdaldem computes in.
@@ -101,7 +100,6 @@ void write_hillshade(const std::string& path, const ResultRows& internal, const 
       write_rows(band, i, n, cols, block.data(), GDT_Float32, path);
       report(step, 0.2 * (i + n) / rows);
     }
-    if (nodata) GDALSetRasterNoDataValue(band, *nodata);
   }
   set_georef(dem.get(), georef);
   char zs[40];

@@ -33,11 +33,13 @@ void write_png(const std::string& path, const ByteGrid& tab, const StepProgress&
 // grey PNG: gdaldem's defaults (Horn's method, azimuth 315, altitude 45),
 // the relief exaggerated z times, and on a geographic grid the degrees
 // taken as 111120 m (gdaldem's -s 111120).  The pixel size comes from the
-// georeferencing.  With `inside`, the pixels where it is 0 are 0, the
-// shade's no-data value (the PNG says so).  scratch and step as for
-// write_png.  Throws RunError.
+// georeferencing.  Every pixel of the surface is an altitude, those outside
+// a mask too, so that the shade inside is the one of the whole surface;
+// with `inside`, the pixels where it is 0 are then 0, the shade's no-data
+// value (the PNG says so).  scratch and step as for write_png.  Throws
+// RunError.
 void write_hillshade(const std::string& path, const ResultRows& internal, const Resolution& r, const Georef& georef,
-                     std::optional<double> nodata, double z, const ByteGrid* inside = nullptr,
-                     const std::string& scratch = "", const StepProgress& step = {});
+                     double z, const ByteGrid* inside = nullptr, const std::string& scratch = "",
+                     const StepProgress& step = {});
 
 }  // namespace tesk::gdal

@@ -18,6 +18,7 @@
 #include "io/gdal_burn.h"
 #include "io/gdal_shared.h"
 #include "io/gdal_warnings.h"
+#include "io/output_type.h"
 #include "io/raster.h"
 
 namespace tesk::gdal {
@@ -29,13 +30,6 @@ std::string format(const char* fmt, auto... args) {
   std::snprintf(s.data(), s.size(), fmt, args...);
   s.resize(static_cast<std::size_t>(n));
   return s;
-}
-
-// v as a Float32 sample holds it; a value beyond the float range matches
-// no finite sample, so it stays as it is.
-double as_stored_float(double v) {
-  if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) return v;
-  return static_cast<double>(static_cast<float>(v));
 }
 
 // A no-data value the integer reading can compare samples with.

@@ -49,6 +49,21 @@ std::string listed(const std::vector<std::string>& types) {
   return s;
 }
 
+// The values -32768..65535 whose occurrence a summary of whole units
+// records: every value of the 8- and 16-bit types.
+constexpr double kTakenLow = -32768, kTakenHigh = 65535;
+
+bool is_taken(const std::vector<std::uint64_t>& taken, double v) {
+  const auto b = static_cast<std::size_t>(v - kTakenLow);
+  return (taken[b >> 6] >> (b & 63)) & 1;
+}
+
+std::string exact_number(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return text;
+}
+
 }  // namespace
 
 bool Format::stores(const std::string& type) const {
@@ -140,21 +155,55 @@ double altitude_of(std::int32_t w, const Resolution& r) {
   return r.whole ? whole_units(w, r.equid) : full_resolution(w, r.equid);
 }
 
+ValueSummary::ValueSummary(bool whole) {
+  if (whole) taken.assign(static_cast<std::size_t>(kTakenHigh - kTakenLow) / 64 + 1, 0);
+}
+
+void ValueSummary::add(double v, double nodata) {
+  min = std::min(min, v);
+  max = std::max(max, v);
+  nodata_hits += v == nodata;
+  if (!taken.empty() && v >= kTakenLow && v <= kTakenHigh) {
+    const auto b = static_cast<std::size_t>(v - kTakenLow);
+    taken[b >> 6] |= std::uint64_t{1} << (b & 63);
+  }
+}
+
 ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32,
                        const ByteGrid* inside) {
-  ValueSummary s;
-  s.min = std::numeric_limits<double>::infinity();
-  s.max = -s.min;
-  const double nd = nodata && as_float32 ? static_cast<double>(static_cast<float>(*nodata)) : nodata.value_or(NAN);
+  ValueSummary s(r.whole);
+  const double nd = nodata && as_float32 ? as_stored_float(*nodata) : nodata.value_or(NAN);
   for (std::size_t k = 0; k < internal.size(); ++k) {
-    if (inside && !inside->data()[k]) continue;
+    if (inside && !inside->data()[k]) {
+      ++s.outside;
+      continue;
+    }
     double v = altitude_of(internal.data()[k], r);
     if (as_float32) v = static_cast<double>(static_cast<float>(v));
-    s.min = std::min(s.min, v);
-    s.max = std::max(s.max, v);
-    s.nodata_hits += v == nd;
+    s.add(v, nd);
   }
   return s;
+}
+
+void ValueSummary::merge(const ValueSummary& other) {
+  // A summary without pixels takes the other's census; two with pixels
+  // keep one only when both counted.
+  const bool empty = !(min <= max), other_empty = !(other.min <= other.max);
+  if (empty) {
+    taken = other.taken;
+  } else if (!other_empty) {
+    if (taken.size() != other.taken.size()) taken.clear();
+    for (std::size_t k = 0; k < taken.size(); ++k) taken[k] |= other.taken[k];
+  }
+  min = std::min(min, other.min);
+  max = std::max(max, other.max);
+  nodata_hits += other.nodata_hits;
+  outside += other.outside;
+}
+
+double as_stored_float(double v) {
+  if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) return v;
+  return static_cast<double>(static_cast<float>(v));
 }
 
 bool type_holds(const std::string& type, double v) {
@@ -162,15 +211,32 @@ bool type_holds(const std::string& type, double v) {
   return t && holds_value(*t, v);
 }
 
-std::optional<double> choose_nodata(const std::string& type, std::optional<double> wanted, const ValueSummary& s) {
-  if (!wanted || !type_holds(type, *wanted)) return std::nullopt;
-  if (s.nodata_hits == 0) return wanted;
+NodataChoice choose_nodata(const std::string& type, std::optional<double> wanted, const ValueSummary& s) {
+  if (!wanted) return {};
+  const bool held = type_holds(type, *wanted);
+  if (held && s.nodata_hits == 0) return {wanted, ""};
+  // The type's extremes first: a no-data value beyond the altitudes.
   const auto r = int_range(type);
-  const double lo = r ? r->lo : -static_cast<double>(std::numeric_limits<float>::max());
-  const double hi = r ? r->hi() : static_cast<double>(std::numeric_limits<float>::max());
-  if (lo < s.min) return type == "Float64" ? -std::numeric_limits<double>::max() : lo;
-  if (hi > s.max) return type == "Float64" ? std::numeric_limits<double>::max() : hi;
-  return std::nullopt;
+  const double top = type == "Float64" ? std::numeric_limits<double>::max() : std::numeric_limits<float>::max();
+  const double lo = r ? r->lo : -top, hi = r ? r->hi() : top;
+  const bool census = r && r->lo >= kTakenLow && r->hi() <= kTakenHigh && !s.taken.empty();
+  std::optional<double> free;
+  if (lo < s.min) free = lo;
+  else if (hi > s.max) free = hi;
+  for (double v = lo; census && !free && v <= hi; ++v)
+    if (!is_taken(s.taken, v)) free = v;
+  const std::string hits = std::to_string(s.nodata_hits) +
+                           (s.nodata_hits == 1 ? " pixel of the result equals" : " pixels of the result equal");
+  const std::string why = (held ? hits : "the output type " + type + " cannot hold") + " the no-data value " +
+                          exact_number(*wanted);
+  if (free) return {free, why + ": the output's no-data value is " + exact_number(*free) + " instead"};
+  if (s.outside > 0)
+    throw RunError(mention(Opt::mask) + ": the result inside the mask takes " +
+                   std::string(census ? "every value" : "both the lowest and the highest value") +
+                   " of the output type " + type +
+                   ", so no value is left for no-data, which marks the pixels outside it: choose a wider " +
+                   mention(Opt::output_type));
+  return {std::nullopt, why + ": the output has no no-data value"};
 }
 
 }  // namespace tesk::gdal

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,26 +62,49 @@ struct Resolution {
 };
 double altitude_of(std::int32_t w, const Resolution& r);
 
-// What the values of a result are, in the output's type: their range and
-// how many equal a given no-data value once stored as Float32 (as_float32)
-// or as they are.  With `inside`, only the pixels where it is not 0 count:
-// the others are written as no-data anyway.  No pixel counted: min is
-// +infinity, max -infinity.
+// What the values of a result are, in the output's type: their range, how
+// many equal a given no-data value once stored as Float32 (as_float32) or
+// as they are, and for whole units which of the values of the 8- and
+// 16-bit types occur.  With `inside`, only the pixels where it is not 0
+// count: the others are written as no-data anyway, and are counted apart.
+// A summary without any pixel counted, the empty one too, has min
+// +infinity and max -infinity.
 struct ValueSummary {
-  double min = 0, max = 0;
+  // whole: the values are whole units, whose occurrence is recorded.
+  explicit ValueSummary(bool whole = false);
+  // One pixel's value in the output's type; nodata as that type holds it.
+  void add(double v, double nodata);
+
+  double min = std::numeric_limits<double>::infinity(), max = -std::numeric_limits<double>::infinity();
   std::int64_t nodata_hits = 0;
+  std::int64_t outside = 0;          // pixels written as no-data
+  std::vector<std::uint64_t> taken;  // bit v + 32768 for v in -32768..65535; empty: not counted
+  // The summary of this result and other's pixels together (the tiles of
+  // one raster).
+  void merge(const ValueSummary& other);
 };
 ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32,
                        const ByteGrid* inside = nullptr);
 
-// The no-data value of an output of `type` holding the summarised values:
-// the wanted one when the type holds it and no value equals it; when a
-// value does, the type's lowest value, else its highest, when they lie
-// outside the values; else none.
-std::optional<double> choose_nodata(const std::string& type, std::optional<double> wanted, const ValueSummary& s);
+// The no-data value of an output of `type` holding the summarised values,
+// and the note that says why it is not the wanted one ("" when it is).
+// The wanted one when the type holds it and no value equals it; else a
+// value that no pixel takes: the type's lowest, else its highest, else (an
+// 8- or 16-bit type in whole units) the lowest value between them that the
+// result leaves free; else none.  Throws RunError when none is left and
+// some pixels are to be written as no-data (outside a mask).
+struct NodataChoice {
+  std::optional<double> value;
+  std::string note;
+};
+NodataChoice choose_nodata(const std::string& type, std::optional<double> wanted, const ValueSummary& s);
 
 // True when a sample of `type` holds v exactly (Float32: any finite v
 // within its range, rounded).
 bool type_holds(const std::string& type, double v);
+
+// v as a Float32 sample holds it; a value beyond the float range matches
+// no finite sample, so it stays as it is.
+double as_stored_float(double v);
 
 }  // namespace tesk::gdal

@@ -33,20 +33,30 @@ bool is_directory(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The test builds fail the second move of a commit at the point
-// fail-mid-rename, so that the tests see a set put back.
-bool fail_this_move(std::size_t k) { return k == 1 && injected::fault("fail-mid-rename"); }
+// The test builds fail the second move of a commit, so that the tests see
+// a set put back: at the point fail-mid-rename before it, at
+// fail-unlink-after-link (a new file with no older one of its name) once
+// its link is made, the old name left in place.
+bool injected_at(const char* point, std::size_t k) { return k == 1 && injected::fault(point); }
 
 // rename() that never replaces an existing file: renameat2's
 // RENAME_NOREPLACE, else (a file system or kernel without it) a hard link
 // to the new name, which fails on an existing one, and the removal of the
 // old name.  Returns 0 or the errno of the failure (EEXIST: to exists).
-int rename_no_replace(const std::string& from, const std::string& to) {
+// `both` tells a failure that left the file at both names (the link made,
+// the old name not removed): to must be removed like a file moved.
+// unlink_fails: the test builds' fault.
+int rename_no_replace(const std::string& from, const std::string& to, bool& both, bool unlink_fails) {
+  both = false;
 #ifdef RENAME_NOREPLACE
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  if (!unlink_fails && ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (!unlink_fails && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
 #endif
-  if (::link(from.c_str(), to.c_str()) == 0) return ::unlink(from.c_str()) == 0 ? 0 : errno;
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    const int err = unlink_fails ? EIO : ::unlink(from.c_str()) == 0 ? 0 : errno;
+    both = err != 0;
+    return err;
+  }
   if (errno == EEXIST) return EEXIST;
   // No hard links here either: the last resort checks, then renames.
   if (exists_here(to)) return EEXIST;
@@ -179,19 +189,22 @@ void Staging::plan(std::vector<Move>& moves) const {
   moves.insert(moves.begin(), asides.begin(), asides.end());
 }
 
-// Puts back the first `done` moves, latest first; what cannot be put back
-// is named in `left`.
-void Staging::undo(const std::vector<Move>& moves, std::size_t done, std::string& left) const {
+// Puts back the first `done` moves, latest first: what cannot be put back
+// is named in `not_back` (an older file, kept in the private directory),
+// or in `not_removed` (a new file left under its final name).
+void Staging::undo(const std::vector<Move>& moves, std::size_t done, std::string& not_back,
+                   std::string& not_removed) const {
   for (std::size_t k = done; k-- > 0;) {
     const Move& m = moves[k];
+    std::string* left = &not_back;
     int err = 0;
     if (m.aside)
       err = plain_rename(m.to, m.from);
     else if (!m.kept.empty() && exists_here(m.kept))
       err = plain_rename(m.kept, m.to);
     else if (::unlink(m.to.c_str()) != 0)
-      err = errno;
-    if (err != 0) left += (left.empty() ? "" : ", ") + (m.aside ? m.from : m.to);
+      err = errno, left = &not_removed;
+    if (err != 0) *left += (left->empty() ? "" : ", ") + (m.aside ? m.from : m.to);
   }
 }
 
@@ -205,7 +218,7 @@ void Staging::commit() {
   for (; done < moves.size(); ++done) {
     const Move& m = moves[done];
     int err = 0;
-    if (fail_this_move(done)) {
+    if (injected_at("fail-mid-rename", done)) {
       err = EIO;
     } else if (is_directory(m.aside ? m.from : m.to)) {  // never moved, never removed
       failure = "cannot write " + (m.aside ? m.from : m.to) + ": a directory of that name appeared during the run";
@@ -221,7 +234,9 @@ void Staging::commit() {
       }
       if ((err = plain_rename(m.from, m.to)) != 0) ++done;  // the kept file goes back with the others
     } else {
-      err = rename_no_replace(m.from, m.to);
+      bool both = false;
+      err = rename_no_replace(m.from, m.to, both, injected_at("fail-unlink-after-link", done));
+      if (both) ++done;  // the new name goes with the others
     }
     if (err == EEXIST) {
       failure = m.to + " appeared during the run: it is left as it is";
@@ -236,18 +251,24 @@ void Staging::commit() {
     discard();  // the private directories, with the files kept aside
     return;
   }
-  std::string left;
-  undo(moves, done, left);
-  if (left.empty()) {
+  std::string not_back, not_removed;
+  undo(moves, done, not_back, not_removed);
+  if (not_back.empty() && not_removed.empty()) {
     discard();
     throw FileSystemFault(final_names(failure) + "; no output written, every existing file as it was");
+  }
+  std::string text = final_names(failure);
+  if (!not_removed.empty()) text += "; new files could not be removed from their final names: " + not_removed;
+  if (not_back.empty()) {
+    discard();
+    throw FileSystemFault(text);
   }
   // The older files that could not be put back are still in the private
   // directories, kept as .tesk-kept-NAME: they stay there for the user.
   finished_ = true;
   std::string dirs;
   for (const auto& o : outputs_) dirs += (dirs.empty() ? "" : ", ") + o.staging;
-  throw FileSystemFault(final_names(failure) + "; the older files could not all be put back: " + left +
+  throw FileSystemFault(text + "; the older files could not all be put back: " + not_back +
                         " (each is kept as .tesk-kept-NAME in " + dirs + ")");
 }
 

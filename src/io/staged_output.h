@@ -14,7 +14,9 @@
 // over it, so that a single file is replaced atomically; the stale
 // sidecars of an older output are moved aside likewise.  When a rename
 // fails midway, every file already moved is put back and the older set is
-// as it was.  Only files the staging made, and with overwrite the stale
+// as it was; a move that failed after putting the new file under its final
+// name (a hard link made, the old name not removed) counts as made, and is
+// undone with the others.  Only files the staging made, and with overwrite the stale
 // sidecars of the outputs it replaces, are ever removed.
 #pragma once
 
@@ -71,7 +73,7 @@ class Staging {
   struct Move;
   void discard();  // with the registry's lock held
   void plan(std::vector<Move>& moves) const;
-  void undo(const std::vector<Move>& moves, std::size_t done, std::string& left) const;
+  void undo(const std::vector<Move>& moves, std::size_t done, std::string& not_back, std::string& not_removed) const;
 
   bool overwrite_;
   bool finished_ = false;

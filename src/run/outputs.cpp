@@ -1,7 +1,6 @@
 #include "run/outputs.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -103,25 +102,17 @@ class WriteStop {
 };
 
 // The GDAL destination under its temporary name: its type settled on the
-// range of the result (inside the mask), its no-data value moved off the
-// values.
+// range of the result (inside the mask), its no-data value one that no
+// pixel inside takes.
 Written write_raster(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
                      const gdal::Resolution& res, const std::string& path, const RunHooks& hooks, WriteStop& stop,
-                     std::optional<double>& nodata, std::vector<std::string>& notes) {
+                     std::vector<std::string>& notes) {
   const gdal::ValueSummary& sum = f.summary;
   const std::string type = gdal::settle_type(d.type, d.format, sum.min, sum.max);
-  nodata = gdal::choose_nodata(type, src.nodata(), sum);
-  if (sum.nodata_hits > 0 && gdal::type_holds(type, src.nodata())) {
-    char text[300];
-    std::snprintf(text, sizeof text, "%lld pixel%s of the result equal%s the no-data value %.17g: ",
-                  static_cast<long long>(sum.nodata_hits), sum.nodata_hits == 1 ? "" : "s",
-                  sum.nodata_hits == 1 ? "s" : "", src.nodata());
-    char moved[80];
-    std::snprintf(moved, sizeof moved, "the output's no-data value is %.17g instead", nodata.value_or(0));
-    notes.push_back(text + (nodata ? std::string(moved) : std::string("the output has no no-data value")));
-  }
+  gdal::NodataChoice choice = gdal::choose_nodata(type, src.nodata(), sum);
+  if (!choice.note.empty()) notes.push_back(std::move(choice.note));
   const std::string command = o.command.empty() ? equivalent_command(o) : o.command;
-  gdal::RasterDestination rd{path, d.format, o.creation_options, type, nodata, command, f.threads};
+  gdal::RasterDestination rd{path, d.format, o.creation_options, type, choice.value, command, f.threads};
   gdal::write_raster(rd, f.internal, res, src.georef(),
                      gdal::StepProgress{hooks.progress, f.from, f.from + 0.06, [&stop] { return stop(); }}, f.inside);
   return {sum.min, sum.max, res.whole};
@@ -130,7 +121,6 @@ Written write_raster(const RunOptions& o, const Destination& d, const gdal::Sour
 Written write_staged(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
                      const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging) {
   gdal::Resolution res{f.equid, true};
-  std::optional<double> nodata;
   WriteStop stop(hooks);
   Written w;
   if (d.classic) {
@@ -145,7 +135,7 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
   } else {
     res.whole = d.type.whole;
     const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst));
-    w = write_raster(o, d, src, f, res, at, hooks, stop, nodata, notes);
+    w = write_raster(o, d, src, f, res, at, hooks, stop, notes);
   }
   hooks.report(f.from + 0.06);
   const int rows = f.internal.rows, cols = f.internal.cols;
@@ -157,7 +147,7 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
                     std::nullopt, f.scratch, pictures.part(0, o.hillshade ? 0.2 : 1));
   if (o.hillshade)
     gdal::write_hillshade(staging.add(*o.hillshade, gdal::sidecar_files("PNG", *o.hillshade)), f.internal, res,
-                          src.georef(), nodata, o.hillshade_z, f.inside, f.scratch,
+                          src.georef(), o.hillshade_z, f.inside, f.scratch,
                           pictures.part(o.preview ? 0.2 : 0, 1));
   return w;
 }

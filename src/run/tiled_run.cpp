@@ -206,9 +206,7 @@ class TiledRun {
     const gdal::Resolution res{params_.equid, dest.type.whole};
     const gdal::ValueSummary s =
         gdal::summarise(r.internal, res, src_.nodata(), dest.type.type == "Float32", m ? &*m : nullptr);
-    summary_.min = std::min(summary_.min, s.min);
-    summary_.max = std::max(summary_.max, s.max);
-    summary_.nodata_hits += s.nodata_hits;
+    summary_.merge(s);
     for (int i = 0; i < r.core.rows; ++i)
       for (int j = 0; j < r.core.cols; ++j)
         if (!m || (*m)[i][j]) lo_ = std::min(lo_, r.altitude[i][j]), hi_ = std::max(hi_, r.altitude[i][j]);
@@ -235,7 +233,7 @@ class TiledRun {
   const WindowReader read_;
   const Watch watch_{hooks_};
   int tile_ = kTileStep, halo_ = 0;
-  gdal::ValueSummary summary_{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(), 0};
+  gdal::ValueSummary summary_;
   int lo_ = std::numeric_limits<int>::max(), hi_ = std::numeric_limits<int>::min();  // the preview's extremes
   std::vector<Unproven> unproven_;
   int largest_needed_ = 0, first_sufficed_ = 0;

@@ -183,6 +183,23 @@ TEST(InputsMask, OutsideNoDataInsideUnchangedWhateverTheMask) {
   EXPECT_EQ(std::tuple(r.err, out.type, out.nodata, out.v),
             std::tuple(std::string(), std::string("UInt16"), 0.0,
                        std::vector<double>{400, 400, 400, 400, 150, 125, 325, 250, 0, 0, 0, 0}));
+  // Outside, a pixel may equal the no-data value (710 here, which no pixel
+  // inside takes): the hillshade inside stays the unmasked one all the same.
+  Raster src = read_raster(kSrc);
+  for (double& v : src.v) v = v == 65500 ? 710 : v;
+  gdal_tool({"gdal_translate", "-q", "-a_nodata", "710", kSrc, tmp / "710.tif"});
+  GDALDatasetH ds = GDALOpen((tmp / "710.tif").c_str(), GA_Update);
+  const CPLErr written = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, src.cols, src.rows, src.v.data(), src.cols,
+                                     src.rows, GDT_Float64, 0, 0);
+  GDALClose(ds);
+  ASSERT_EQ(written, CE_None);
+  run_ok({tmp / "710.tif", tmp / "w710.tif", "-i", "20", "-ot", "UInt16", "-q", "--hillshade", tmp / "w710.png"});
+  run_ok({tmp / "710.tif", tmp / "m710.tif", "-i", "20", "-ot", "UInt16", "-q", "--hillshade", tmp / "m710.png", "--mask", kValleys});
+  const Raster m710 = read_raster(tmp / "m710.tif"), hs710 = read_raster(tmp / "m710.png"), hs_w = read_raster(tmp / "w710.png");
+  ASSERT_EQ(m710.nodata, 710);
+  int differ = 0;
+  for (std::size_t k = 0; k < hs710.v.size(); ++k) differ += m710.v[k] != 710 && hs710.v[k] != hs_w.v[k];
+  EXPECT_EQ(differ, 0);
 }
 
 }  // namespace

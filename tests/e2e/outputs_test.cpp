@@ -10,7 +10,7 @@
 namespace tesk::e2e {
 namespace {
 
-const std::string kSrc = demo("jacksboro_i20_c.tif");
+const std::string kSrc = demo("jacksboro_i20_c.tif"), kValleys = demo("jacksboro_valleys.geojson");
 using Args = std::vector<std::string>;
 
 std::string at(std::string s, const TempDir& tmp) {  // '@' stands for the scratch directory, '%' for it relative
@@ -31,10 +31,11 @@ constexpr bool kFaults = false;  // TESK_FAULT is ignored: the rows that need it
 #endif
 
 // Runs with --overwrite that fail once the work has begun (a creation
-// option GDAL refuses, a format that writes no file, a failure just before
-// the renaming, a SIGINT while the destination is written, through Create
-// and through CreateCopy): every existing output keeps its bytes, no
-// temporary file stays, and the message names the output.
+// option GDAL refuses, a format that writes no file, a format that drops
+// or changes the no-data value the pixels outside a mask need, a failure
+// just before the renaming, a SIGINT while the destination is written,
+// through Create and through CreateCopy): every existing output keeps its
+// bytes, no temporary file stays, and the message names the output.
 TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
   TempDir tmp;
   const std::tuple<Args, const char*, int, const char*> cases[] = {
@@ -43,6 +44,8 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
       {{"-of", "VRT"}, "", 1, "-of VRT"},
       {{"-of", "MEM"}, "", 1, "-of MEM"},
       {{"-of", "AAIGrid", "-co", "DECIMAL_PRECISION=1"}, "", 1, "AAIGrid did not keep the DEM's values: read back, "},
+      {{"-of", "XYZ", "--mask", kValleys}, "", 1, "XYZ gave the file no no-data value instead of 65500: read back, 117820 pixels outside the mask read as altitudes"},
+      {{"-of", "GSBG", "--mask", kValleys}, "", 1, "GSBG gave the file the no-data value 1.70141000918783e+38 instead of 65500: read back, 117820 pixels outside"},
       {{}, "fail-before-rename", 1, "TESK_FAULT"},
       {{}, "fail-mid-rename", 1, "no output written, every existing file as it was"},
       {{}, "signal-while-writing", 130, "stopped by signal 2"},
@@ -70,6 +73,16 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
     EXPECT_EQ(tesk(classic, {std::string("TESK_FAULT=") + fault}).status, 1);
     for (const char* f : {"c_m2.raw", "c_m2.txt", "c_m1.raw", "c_m1.txt"}) EXPECT_EQ(read_file(tmp / f), f);
   }
+  // A move that fails after its link, the new file then at both names, is
+  // put back with the others (the older destination, the new previews).
+  if (kFaults) {
+    write_file(tmp / "a.tif", "old"), fs::remove(tmp / "p.png"), fs::remove(tmp / "h.png");
+    const ProcessResult r = tesk({kSrc, tmp / "a.tif", "-i", "20", "--overwrite", "--preview", tmp / "p.png", "--hillshade",
+                                  tmp / "h.png"}, {"TESK_FAULT=fail-unlink-after-link"});
+    EXPECT_TRUE(r.status == 1 && r.err.ends_with("; no output written, every existing file as it was\n")) << r.err;
+    EXPECT_TRUE(read_file(tmp / "a.tif") == "old" && !file_exists(tmp / "p.png") && !file_exists(tmp / "h.png"));
+    EXPECT_EQ(temporary_files(tmp.path()), 0);
+  }
   EXPECT_EQ(tesk(classic).status, 0);
   EXPECT_EQ(read_file(tmp / "c_m2.txt"), "344 \n403 \n0 \n0 \n0 \n90");
   EXPECT_FALSE(file_exists(tmp / "c_m2.raw.aux.xml"));
@@ -77,7 +90,9 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
 }
 
 // Formats lossy by default write losslessly: JPEG 2000 gives the GeoTIFF's
-// values; a lossy option the user gives is written, with a warning.
+// values, and its no-data value outside a mask; a lossy option the user
+// gives is written, with a warning; so is a format that keeps no no-data
+// value (XYZ) when no pixel needs one.
 TEST(BatchOutputs, LossyFormatsKeepTheValuesUnlessAsked) {
   TempDir tmp;
   const Args run = {kSrc, "-i", "20", "-m", "3", "-q", "-ot", "UInt16"};
@@ -90,6 +105,12 @@ TEST(BatchOutputs, LossyFormatsKeepTheValuesUnlessAsked) {
   EXPECT_EQ(lossy.status, 0);
   EXPECT_NE(lossy.err.find("Warning: -co QUALITY=5 writes lossily: read back, "), std::string::npos) << lossy.err;
   EXPECT_NE(lossy.err.find(" differ from the computed values, by up to "), std::string::npos) << lossy.err;
+  ASSERT_EQ(with({tmp / "ref_m.tif", "--mask", kValleys}).status, 0);
+  EXPECT_EQ(with({tmp / "m.jp2", "--mask", kValleys}).err, "");
+  const Raster jp2 = read_raster(tmp / "m.jp2"), ref = read_raster(tmp / "ref_m.tif");
+  EXPECT_TRUE(jp2.v == ref.v && jp2.has_nodata && jp2.nodata == ref.nodata);
+  const ProcessResult xyz = with({tmp / "a.xyz"});
+  EXPECT_EQ(std::pair(xyz.status, xyz.err), std::pair(0, std::string("Warning: the format XYZ gave the file no no-data value instead of 65500: read back, every pixel still reads as meant\n")));
 }
 
 // A set is whole or refused: any file of it, or beside it that an older
@@ -184,8 +205,8 @@ TEST(BatchOutputs, TheOutputTypeHoldsEveryValue) {
           {"Int32", {1001, -1001}, -9999, "3", {"-ot", "float64"}, "Float64", {k, -k}, -9999, ""},
           {"Int32", {1001, -1001}, -9999, "3", {"-ot", "int16"}, "Int16", {1000, -1000}, -9999, ""},
           {"UInt32", {3e9, 1, 4e9}, 1, "1000", {"-ot", "UInt32"}, "UInt32", {3e9, 3.5e9, 4e9}, 1, ""},
-          {"Int16", {5, 300}, -9999, "1", {"-of", "PNG"}, "UInt16", {5, 300}, std::nullopt, "Warning: the format PNG"},
-          {"Int16", {5, 200}, -9999, "1", {"-of", "PNG"}, "Byte", {5, 200}, std::nullopt, "Warning: the format PNG"},
+          {"Int16", {5, 300}, -9999, "1", {"-of", "PNG"}, "UInt16", {5, 300}, 0, "Warning: the format PNG"},
+          {"Int16", {5, 200}, -9999, "1", {"-of", "PNG"}, "Byte", {5, 200}, 0, "cannot hold the no-data value -9999: the output's no-data value is 0 instead"},
           {"Int16", {-5, 300}, -9999, "1", {"-of", "PNG"}, "", {}, {}, "PNG (Byte, UInt16) cannot hold the result, whose values run from -5 to 300: write it as a GeoTIFF (-of GTiff"},
           {"Int16", {5, 300}, -9999, "1", {"-of", "GIF"}, "", {}, {}, "GIF (Byte) cannot hold"},
           {"Int16", {5, 300}, -9999, "1", {"-ot", "Byte"}, "", {}, {}, "-ot Byte cannot hold the result, whose values run from 5 to 300: choose a wider type (-ot UInt16 holds it)"},
@@ -212,6 +233,47 @@ TEST(BatchOutputs, TheOutputTypeHoldsEveryValue) {
     const Raster o = read_raster(tmp / "out");
     EXPECT_EQ(std::tuple(o.type, o.v, o.has_nodata), std::tuple(out_type, out, out_nodata.has_value()));
     EXPECT_EQ(o.nodata, out_nodata.value_or(o.nodata));
+  }
+}
+
+// The output's no-data value is one no pixel inside takes: the source's
+// when the type holds it, else the type's lowest, its highest, or the
+// first value the result leaves free, with a warning; with --mask, refused
+// only when the inside takes every value of the type; the same through
+// tiles; without a mask, none left is a warning.  Each pixel is a contour
+// at -i 1, so the result is the source: lo..hi but `gap`, and with the mask
+// one pixel outside it.
+TEST(BatchOutputs, TheNoDataValueIsOneNoPixelTakes) {
+  const std::string moved = "Warning: the output type Byte cannot hold the no-data value 65500: the output's no-data value is ";
+  const std::tuple<const char*, double, double, double, double, bool, Args, std::optional<double>, std::string> cases[] = {
+      {"UInt16", 65500, 10, 200, -1, true, {"-ot", "Byte"}, 0, moved + "0 instead"},
+      {"UInt16", 65500, 0, 200, -1, true, {"-ot", "Byte"}, 255, moved + "255 instead"},
+      {"UInt16", 65500, 0, 255, 17, true, {"-ot", "Byte"}, 17, moved + "17 instead"},
+      {"UInt16", 65500, 0, 255, 200, true, {"-ot", "Byte", "--tile-size", "64", "--halo", "0"}, 200, moved + "200 instead"},
+      {"UInt16", 65500, 0, 255, -1, true, {"-ot", "Byte"}, {}, "tesk: --mask: the result inside the mask takes every value of the output type Byte, so no value is left for no-data"},
+      {"UInt16", 65500, 0, 255, -1, false, {"-ot", "Byte"}, {}, "Warning: the output type Byte cannot hold the no-data value 65500: the output has no no-data value"},
+      {"UInt16", 65500, 10, 200, -1, false, {"-ot", "Byte"}, 0, moved + "0 instead"},
+      {"Float64", 1e300, 10, 200, -1, true, {}, -3.4028234663852886e38, "the output type Float32 cannot hold the no-data value 1.0000000000000001e+300: the output's no-data value is -3.4028234663852886e+38 instead"},
+  };
+  for (const auto& [type, nodata, lo, hi, gap, masked, extra, out_nodata, message] : cases) {
+    SCOPED_TRACE(message + (extra.size() > 2 ? " (tiles)" : ""));
+    TempDir tmp;
+    std::vector<double> v, in;
+    for (double x = lo; x <= hi; ++x) v.push_back(x == gap ? x + 1 : x), in.push_back(1);
+    if (masked) v.push_back(100), in.push_back(0);
+    write_tif(tmp / "src.tif", type, 1, static_cast<int>(v.size()), v, nodata);
+    write_tif(tmp / "in.tif", "Byte", 1, static_cast<int>(v.size()), in, std::nullopt);
+    Args args = {tmp / "src.tif", tmp / "out.tif", "-i", "1", "-q"};
+    if (masked) args.insert(args.end(), {"--mask", tmp / "in.tif"});
+    args.insert(args.end(), extra.begin(), extra.end());
+    const ProcessResult r = tesk(args);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    const bool written = out_nodata || !masked;
+    EXPECT_EQ(r.status, written ? 0 : 1);
+    if (!written) continue;
+    const Raster o = read_raster(tmp / "out.tif");
+    if (masked) v.back() = *out_nodata;
+    EXPECT_EQ(std::tuple(o.v, o.has_nodata, o.nodata), std::tuple(v, out_nodata.has_value(), out_nodata.value_or(o.nodata)));
   }
 }
 
