@@ -3,7 +3,8 @@
     accuracy_montage.py OUT.png LABEL=RASTER ...
 
 Each raster (an 8-bit hillshade, as gdaldem writes it) is shown pixel for
-pixel, in grey, two panels a row.  Run by scripts/accuracy_table.sh.
+pixel, in grey: up to three panels in a row, four in two rows of two.  The
+picture is written as an 8-bit grey PNG.  Run by scripts/accuracy_table.sh.
 """
 import sys
 
@@ -11,7 +12,9 @@ import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
+import numpy as np  # noqa: E402
 from osgeo import gdal  # noqa: E402
+from PIL import Image  # noqa: E402
 
 
 def main(out, panels):
@@ -22,7 +25,7 @@ def main(out, panels):
         images.append((label, ds.GetRasterBand(1).ReadAsArray()))
         ds = None
     height, width = images[0][1].shape
-    cols = min(2, len(images))
+    cols = 2 if len(images) == 4 else len(images)
     rows = (len(images) + cols - 1) // cols
     title = 28  # pixels of label above each panel
     dpi = 100
@@ -38,7 +41,9 @@ def main(out, panels):
         ax.set_axis_off()
         fig.text(left + 0.5 / cols, bottom + height / (rows * (height + title)) + 4 / (rows * (height + title)),
                  label, ha="center", va="bottom", fontsize=14)
-    fig.savefig(out, dpi=dpi)
+    fig.canvas.draw()
+    grey = np.asarray(fig.canvas.buffer_rgba())[:, :, 0]  # the picture is grey: R = G = B
+    Image.fromarray(np.ascontiguousarray(grey), "L").save(out, optimize=True)
 
 
 if __name__ == "__main__":

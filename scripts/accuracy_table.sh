@@ -307,11 +307,9 @@ version_of() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo "not insta
 {
   echo "Made by \`scripts/accuracy_table.sh\` on $(date -u +%Y-%m-%d) ($(nproc) cores)."
   echo
-  echo "Versions: $("$TESK" --version | head -1) (commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown));"
-  if [ "$PEERS" = 1 ]; then
-    echo "SAGA $(version_of saga) (\`saga\`), GRASS $(version_of grass-core) (\`grass-core\`),"
-    echo "GDAL $(version_of gdal-bin) (\`gdal-bin\`, \`python3-gdal\` $(version_of python3-gdal)), Debian $(cat /etc/debian_version)."
-  fi
+  echo "Versions: $("$TESK" --version | head -1), commit $(git describe --always --dirty 2>/dev/null || echo unknown);"
+  echo "SAGA $(version_of saga) (\`saga\`), GRASS $(version_of grass-core) (\`grass-core\`),"
+  echo "GDAL $(version_of gdal-bin) (\`gdal-bin\`, \`python3-gdal\` $(version_of python3-gdal)), Debian $(cat /etc/debian_version)."
   echo
   awk -F'\t' -v sets="$ALL_SETS" -f scripts/accuracy_tables.awk "$results"
   if [ -s "$notes" ]; then
@@ -341,7 +339,7 @@ fi
 # Hillshades of one crop of jacksboro8x_i10, side by side: the classic
 # method, the spline (when it ran), SAGA, and the truth.
 if [ "$PICTURE" = 1 ] && [ -f "$top/runs/jacksboro8x_i10/tesk_TESK_classic__m_1.tif" ]; then
-  crop=(${CROP:-1500 1700 600 600})  # column row width height
+  crop=(${CROP:-2400 1700 600 600})  # column row width height
   runs=$top/runs/jacksboro8x_i10
   pics=$top/picture
   mkdir -p "$pics"
