@@ -353,7 +353,7 @@ if [ "$PICTURE" = 1 ] && [ -f "$top/runs/jacksboro8x_i10/tesk_TESK_classic__m_1.
     panels+=("$1=$name.hs.tif")
   }
   add_panel "TESK classic (-m 1)" "$runs/tesk_TESK_classic__m_1.tif"
-  add_panel "TESK spline (defaults)" "$runs/tesk_TESK_spline_defaults.tif"
+  [ "$has_spline" = 1 ] && add_panel "TESK spline (defaults)" "$runs/tesk_TESK_spline_defaults.tif"
   add_panel "SAGA multilevel B-spline" "$runs/saga.sdat"
   add_panel "truth" "$data/jacksboro8x_true.tif"
   /usr/bin/python3 scripts/accuracy_montage.py docs/accuracy_hillshade.png "${panels[@]}"
