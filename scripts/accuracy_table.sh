@@ -26,8 +26,8 @@
 # does not list its first option.
 #
 # Times are wall clock of the whole command (reading and writing included),
-# the best of 3 runs when the first takes under 10 s, of 2 under 300 s, else
-# of 1 (TIMING_RUNS=1 runs everything once).
+# and its CPU time, each the best of 3 runs when the first takes under 10 s,
+# of 2 under 60 s, else of 1 (TIMING_RUNS=N runs everything N times).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -165,35 +165,36 @@ if [ -f "$results" ]; then
   awk -F'\t' -v sets=" $SETS " -v peers="$PEERS" \
     'NR > 1 && !(index(sets, " " $1 " ") && ($2 ~ /^TESK/ || peers == 1))' "$results" > "$kept"
 fi
-printf 'set\tmethod\tparameters\tseconds\t%s\n' "$("$SCORE" --tsv-header)" > "$results"
+printf 'set\tmethod\tparameters\tseconds\t%s\tcpu_seconds\n' "$("$SCORE" --tsv-header)" > "$results"
 
 note() { echo "$*"; echo "$*" >> "$notes"; }
 
-# timed LOG CMD...: runs CMD (output to LOG), prints the best wall-clock
-# seconds; fails when a run fails.
+# timed LOG CMD...: runs CMD (output to LOG) and prints two figures, the
+# best wall-clock seconds and the best CPU seconds (user + system, every
+# thread and child process) of its runs; fails when a run fails.
 timed() {
-  local log=$1 best="" runs=${TIMING_RUNS:-0} i t0 t1 t
+  local log=$1 best="" best_cpu="" runs=${TIMING_RUNS:-0} i out TIMEFORMAT='%R %U %S'
   shift
   for ((i = 1; ; i++)); do
-    t0=$(date +%s.%N)
-    "$@" > "$log" 2>&1 || return 1
-    t1=$(date +%s.%N)
-    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.2f", b - a}')
-    best=$(awk -v a="$best" -v b="$t" 'BEGIN {print (a == "" || b < a) ? b : a}')
+    out=$( { time "$@" > "$log" 2>&1; } 2>&1 ) || return 1
+    read -r best best_cpu < <(echo "$out" | tail -1 |
+      awk -v b="$best" -v c="$best_cpu" '{w = $1; u = $2 + $3
+        printf "%.2f %.2f\n", (b == "" || w < b) ? w : b, (c == "" || u < c) ? u : c}')
     if [ "$i" = 1 ] && [ "$runs" = 0 ]; then
-      runs=$(awk -v t="$t" 'BEGIN {print t < 10 ? 3 : t < 300 ? 2 : 1}')
+      runs=$(awk -v t="$best" 'BEGIN {print t < 10 ? 3 : t < 60 ? 2 : 1}')
     fi
     [ "$i" -ge "$runs" ] && break
   done
-  echo "$best"
+  echo "$best $best_cpu"
 }
 
 # record SET METHOD PARAMETERS RESULT SECONDS: scores RESULT, appends a line.
-record() {
-  local set=$1 method=$2 params=$3 result=$4 seconds=$5 score
+record() {  # SET METHOD PARAMETERS RESULT "WALL CPU"
+  local set=$1 method=$2 params=$3 result=$4 wall=${5% *} cpu=${5#* } score
   score=$("$SCORE" --interval "$(set_interval "$set")" --tsv "$result" "$(set_truth "$set")" "$(set_contours "$set")")
-  printf '%s\t%s\t%s\t%s\t%s\n' "$set" "$method" "$params" "$seconds" "$score" >> "$results"
-  printf '  %-26s %-28s %8s s  %s\n' "$method" "$params" "$seconds" "$(echo "$score" | cut -f4,5,6,8,9)"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$set" "$method" "$params" "$wall" "$score" "$cpu" >> "$results"
+  printf '  %-26s %-28s %8s s (CPU %s s)  %s\n' "$method" "$params" "$wall" "$cpu" \
+    "$(echo "$score" | cut -f4,5,6,8,9)"
 }
 
 failed() {  # SET METHOD PARAMETERS LOG
@@ -269,6 +270,7 @@ run_fillnodata() {  # SET F32
   fi
 }
 
+note "load average at the start of the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 has_spline=0
 "$TESK" --help | grep -q -- --method && has_spline=1
 [ "$has_spline" = 1 ] || note "tesk --help lists no --method: the spline rows are skipped"
@@ -299,6 +301,7 @@ for set in $SETS; do
     run_fillnodata "$set" "$f32"
   fi
 done
+note "load average at the end of the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 cat "$kept" >> "$results"
 rm -f "$kept"
 
