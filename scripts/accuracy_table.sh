@@ -11,14 +11,16 @@
 # Python bindings, matplotlib, saga, grass-core), builds TESK, makes the data
 # sets under build/accuracy/data from images/demo (see make_data), runs every
 # method on every set under build/accuracy/runs, and writes:
-#   build/accuracy/results.tsv  one line a run: set, method, parameters, seconds, the score
-#   build/accuracy/tables.md    the tables, the versions and the commands
+#   build/accuracy/results.tsv  one line a run: set, method, parameters, seconds, the score, CPU seconds
+#   build/accuracy/tables.md    the versions, the tables and the notes of the run
 #   docs/accuracy_hillshade.png hillshades of a crop of jacksboro8x (unless --no-picture)
 # --write-docs replaces the generated part of docs/accuracy.md with tables.md.
 # --compare-with DIR checks that the data sets made here equal, value for
-# value, the files of the same name in DIR (where they were first made).
+# value, the files of the same name in DIR (where they were first made), and
+# that jacksboro_i20 made the same way equals images/demo/jacksboro_i20_c.tif.
 # --sets runs only the named sets (jacksboro_i10 jacksboro_i20 jacksboro4x_i10
-# jacksboro8x_i10 volcano_i5); --no-peers runs TESK alone.
+# jacksboro8x_i10 volcano_i5); --no-peers runs TESK alone.  The lines of an
+# earlier run that a run does not redo stay in results.tsv and the tables.
 #
 # The spline rows run when `tesk --help` lists --method: at its defaults, and
 # once for each entry of SPLINE_SWEEP (a ';'-separated list of option sets,
@@ -45,6 +47,9 @@ while [ $# -gt 0 ]; do
     *) echo "usage: $0 [--sets \"NAME ...\"] [--no-peers] [--no-picture] [--write-docs] [--compare-with DIR]" >&2
        exit 1 ;;
   esac
+done
+for set in $SETS; do
+  [[ " $ALL_SETS " == *" $set "* ]] || { echo "$0: unknown set $set (known: $ALL_SETS)" >&2; exit 1; }
 done
 SPLINE_SWEEP=${SPLINE_SWEEP:-"--smoothing 0.03;--smoothing 0.1;--smoothing 0.3;--smoothing 1;--smoothing 3"}
 
@@ -130,6 +135,9 @@ compare_data() {  # DIR
   done
   printf '%-24s against %s: ' volcano_true.tif "$1/volcano_true.tif"
   "$SCORE" --equal "$demo/volcano_true.tif" "$1/volcano_true.tif" || status=1
+  burn_contours "$demo/jacksboro_true.tif" 20 "$data/jacksboro_i20_c.tif"
+  printf '%-24s against %s: ' jacksboro_i20_c.tif "$demo/jacksboro_i20_c.tif"
+  "$SCORE" --equal "$data/jacksboro_i20_c.tif" "$demo/jacksboro_i20_c.tif" || status=1
   return $status
 }
 
