@@ -41,8 +41,8 @@ constexpr std::array<Spelling, 25> kOptions = {{
     {Opt::halo, "halo", "--halo", nullptr, "PIXELS"},
     {Opt::accept_uncertain, "accept_uncertain", "--accept-uncertain", nullptr, nullptr},
     {Opt::method, "method", "--method", nullptr, "METHOD"},
-    {Opt::spline_lambda, "spline_lambda", "--spline-lambda", nullptr, "LAMBDA"},
-    {Opt::spline_tension, "spline_tension", "--spline-tension", nullptr, "TENSION"},
+    {Opt::smoothing, "smoothing", "--smoothing", nullptr, "LAMBDA"},
+    {Opt::tension, "tension", "--tension", nullptr, "TENSION"},
 }};
 
 constexpr bool in_order() {

@@ -20,7 +20,7 @@ namespace tesk {
 enum class Opt : std::uint8_t {
   interval, window, overlay, nodata, band, attribute, layer, pixel_size, size, extent, mask, output_type, format,
   creation_options, preview, hillshade, hillshade_z, overwrite, threads, tile_size, halo, accept_uncertain,
-  method, spline_lambda, spline_tension,
+  method, smoothing, tension,
 };
 
 // How an option is mentioned.

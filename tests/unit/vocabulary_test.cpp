@@ -33,9 +33,9 @@ TEST(Mention, EachFrontEndSpellsTheOptionsItsWay) {
   const Naming python = [](Opt o, Form f, std::string_view v) {
     return std::string(key(o)) + (f == Form::value ? "=" + std::string(v) : "");
   };
-  EXPECT_EQ(render(mention(Opt::tile_size, "64") + " and " + mention(Opt::spline_lambda), python),
-            "tile_size=64 and spline_lambda");
-  for (int k = 0; k <= static_cast<int>(Opt::spline_tension); ++k)
+  EXPECT_EQ(render(mention(Opt::tile_size, "64") + " and " + mention(Opt::smoothing), python),
+            "tile_size=64 and smoothing");
+  for (int k = 0; k <= static_cast<int>(Opt::tension); ++k)
     EXPECT_EQ(opt_of_key(key(static_cast<Opt>(k))), static_cast<Opt>(k)) << key(static_cast<Opt>(k));
 }
 
