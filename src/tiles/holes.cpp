@@ -65,20 +65,36 @@ void extend(Edge& e, std::int32_t label, std::int32_t value) {
   e.push_back({1, label, value});
 }
 
-}  // namespace
+// The labelling of a block up to its final labels: label holds each
+// pixel's provisional label (0 at data pixels), number the final label of
+// each provisional one (number[0] = 0).
+struct Scan {
+  IntGrid label;
+  std::vector<std::int32_t> number;
+  int edge_labels = 0;
+  std::vector<HoleBorder> borders;
+};
 
-BlockLabels label_block(const IntGrid& block) {
+Scan scan(const IntGrid& block) {
   const int rows = block.rows(), cols = block.cols();
-  BlockLabels out;
+  Scan out;
   out.label = IntGrid(rows, cols);
   IntGrid& label = out.label;
   // Each run of no-data pixels along a row gets a provisional label (its
-  // index + 1), united with the runs of the row above that share a column.
+  // index + 1), is united with the runs of the row above that share a
+  // column, and gathers the border it sees: the data pixels at its ends and
+  // those facing it in the rows above and below.
   Runs runs;
+  std::vector<HoleBorder> seen;
+  struct Span {
+    int first, end;
+    std::int32_t id;
+  };
+  std::vector<Span> above, here;
   for (int i = 0; i < rows; ++i) {
     const std::int32_t* v = block[i];
     std::int32_t* l = label[i];
-    const std::int32_t* above = i > 0 ? label[i - 1] : nullptr;
+    here.clear();
     for (int j = 0; j < cols;) {
       if (v[j] != kNoData) {
         ++j;
@@ -88,20 +104,49 @@ BlockLabels label_block(const IntGrid& block) {
         throw std::length_error("label_block: too many runs of no-data pixels");
       const auto id = static_cast<std::int32_t>(runs.parent.size());
       runs.parent.push_back(id);
-      for (const int s = j; j < cols && v[j] == kNoData; ++j) {
-        l[j] = id + 1;
-        if (above && above[j] != 0 && (j == s || above[j] != above[j - 1])) runs.unite(id, above[j] - 1);
-      }
+      HoleBorder& b = seen.emplace_back();
+      const int first = j;
+      while (j < cols && v[j] == kNoData) ++j;
+      std::fill(l + first, l + j, id + 1);
+      if (first > 0) b.add(v[first - 1]);
+      if (j < cols) b.add(v[j]);
+      here.push_back({first, j, id});
     }
+    if (i == 0) {
+      std::swap(above, here);
+      continue;
+    }
+    const std::int32_t* u = block[i - 1];
+    std::size_t a = 0;
+    for (const Span& h : here) {
+      HoleBorder& b = seen[static_cast<std::size_t>(h.id)];
+      for (int j = h.first; j < h.end; ++j)
+        if (u[j] != kNoData) b.add(u[j]);
+      while (a < above.size() && above[a].end <= h.first) ++a;
+      for (std::size_t k = a; k < above.size() && above[k].first < h.end; ++k) runs.unite(h.id, above[k].id);
+    }
+    for (const Span& h : above) {
+      HoleBorder& b = seen[static_cast<std::size_t>(h.id)];
+      for (int j = h.first; j < h.end; ++j)
+        if (v[j] != kNoData) b.add(v[j]);
+    }
+    std::swap(above, here);
   }
+  // Each set's border at its root (the set's first run).
+  for (std::size_t r = 0; r < seen.size(); ++r)
+    if (const auto root = static_cast<std::size_t>(runs.find(static_cast<std::int32_t>(r))); root != r)
+      seen[root].merge(seen[r]);
   // Final labels: the sets met along the edges first, then the others in
   // the order of their first run.
-  std::vector<std::int32_t> number(runs.parent.size(), 0);
+  std::vector<std::int32_t> number(seen.size(), 0);
   std::int32_t next = 1;
   const auto meet = [&](std::int32_t l) {
     if (l == 0) return;
-    std::int32_t& n = number[static_cast<std::size_t>(runs.find(l - 1))];
-    if (n == 0) n = next++;
+    const auto root = static_cast<std::size_t>(runs.find(l - 1));
+    if (number[root] == 0) {
+      number[root] = next++;
+      out.borders.push_back(seen[root]);
+    }
   };
   if (rows > 0 && cols > 0) {
     for (int j = 0; j < cols; ++j) meet(label[0][j]);
@@ -110,25 +155,24 @@ BlockLabels label_block(const IntGrid& block) {
     for (int i = 0; i < rows; ++i) meet(label[i][cols - 1]);
   }
   out.edge_labels = next - 1;
-  for (std::size_t r = 0; r < number.size(); ++r) meet(static_cast<std::int32_t>(r) + 1);
-  for (std::size_t r = 0; r < number.size(); ++r)
-    number[r] = number[static_cast<std::size_t>(runs.find(static_cast<std::int32_t>(r)))];
-  for (std::int32_t& l : label)
-    if (l != 0) l = number[static_cast<std::size_t>(l - 1)];
-
-  // The borders: the data pixels of the cross of each hole pixel.
-  out.borders.resize(static_cast<std::size_t>(next - 1));
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j) {
-      const std::int32_t l = label[i][j];
-      if (l == 0) continue;
-      HoleBorder& b = out.borders[static_cast<std::size_t>(l - 1)];
-      if (i > 0 && block[i - 1][j] != kNoData) b.add(block[i - 1][j]);
-      if (j > 0 && block[i][j - 1] != kNoData) b.add(block[i][j - 1]);
-      if (j + 1 < cols && block[i][j + 1] != kNoData) b.add(block[i][j + 1]);
-      if (i + 1 < rows && block[i + 1][j] != kNoData) b.add(block[i + 1][j]);
-    }
+  for (std::size_t r = 0; r < seen.size(); ++r) meet(static_cast<std::int32_t>(r) + 1);
+  out.number.resize(seen.size() + 1);
+  for (std::size_t r = 0; r < seen.size(); ++r)
+    out.number[r + 1] = number[static_cast<std::size_t>(runs.find(static_cast<std::int32_t>(r)))];
   return out;
+}
+
+// Each pixel's provisional label replaced through a table of them.
+IntGrid relabel(IntGrid label, const std::vector<std::int32_t>& by_provisional) {
+  for (std::int32_t& l : label) l = by_provisional[static_cast<std::size_t>(l)];
+  return label;
+}
+
+}  // namespace
+
+BlockLabels label_block(const IntGrid& block) {
+  Scan s = scan(block);
+  return {relabel(std::move(s.label), s.number), s.edge_labels, std::move(s.borders)};
 }
 
 BlockSummary summarise(const Window& where, const IntGrid& block, const BlockLabels& labels) {
@@ -194,23 +238,31 @@ BlockSummary decode(const std::int32_t* data, std::size_t size) {
   return s;
 }
 
-IntGrid hole_values(const BlockLabels& labels, const std::vector<HoleBorder>& edge_borders) {
-  if (edge_borders.size() != static_cast<std::size_t>(labels.edge_labels))
+namespace {
+
+// The hole values of a scanned block, the borders of its edge labels taken
+// from edge_borders.
+IntGrid values_of(Scan s, const std::vector<HoleBorder>& edge_borders) {
+  if (edge_borders.size() != static_cast<std::size_t>(s.edge_labels))
     throw std::invalid_argument("hole_values: " + std::to_string(edge_borders.size()) + " borders for " +
-                                std::to_string(labels.edge_labels) + " edge labels");
-  std::vector<std::int32_t> value(labels.borders.size());
-  for (std::size_t k = 0; k < value.size(); ++k)
-    value[k] = hole_value(k < edge_borders.size() ? edge_borders[k] : labels.borders[k]);
-  IntGrid out(labels.label.rows(), labels.label.cols());
-  std::transform(labels.label.begin(), labels.label.end(), out.begin(), [&](std::int32_t l) {
-    return l == 0 ? kNoData : value[static_cast<std::size_t>(l - 1)];
-  });
-  return out;
+                                std::to_string(s.edge_labels) + " edge labels");
+  std::vector<std::int32_t> value(s.borders.size() + 1, kNoData);
+  for (std::size_t k = 0; k < s.borders.size(); ++k)
+    value[k + 1] = hole_value(k < edge_borders.size() ? edge_borders[k] : s.borders[k]);
+  for (std::int32_t& n : s.number) n = value[static_cast<std::size_t>(n)];
+  return relabel(std::move(s.label), s.number);
+}
+
+}  // namespace
+
+IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_borders) {
+  return values_of(scan(block), edge_borders);
 }
 
 IntGrid raster_hole_values(const IntGrid& raster) {
-  const BlockLabels labels = label_block(raster);
-  return hole_values(labels, {labels.borders.begin(), labels.borders.begin() + labels.edge_labels});
+  Scan s = scan(raster);
+  const std::vector<HoleBorder> edges(s.borders.begin(), s.borders.begin() + s.edge_labels);
+  return values_of(std::move(s), edges);
 }
 
 }  // namespace tesk

@@ -14,8 +14,8 @@
 //   2. stitch (tiles/hole_stitch.h) joins the summaries along the seams
 //      between blocks and gives each block the final border of each of its
 //      edge labels;
-//   3. a second labelling of each block and hole_values give the value of
-//      every pixel in a hole that a tile run may fill (kNoData elsewhere).
+//   3. hole_values labels each block again and gives the value of every
+//      pixel in a hole that a tile run may fill (kNoData elsewhere).
 //
 // Labels are numbered the same way for the same block on every call, so the
 // second labelling meets the first one's edge labels.
@@ -94,12 +94,13 @@ BlockSummary summarise(const Window& where, const IntGrid& block, const BlockLab
 std::vector<std::int32_t> encode(const BlockSummary& s);
 BlockSummary decode(const std::int32_t* data, std::size_t size);
 
-// The hole values of a labelled block: hole_value of each hole pixel's
-// border, those of the edge labels taken from edge_borders (the stitched
-// ones, edge_labels of them), the others the block's own; kNoData at data
-// pixels and in the other holes.  Throws std::invalid_argument when
-// edge_borders does not have edge_labels entries.
-IntGrid hole_values(const BlockLabels& labels, const std::vector<HoleBorder>& edge_borders);
+// The hole values of a block, labelled again (label_block's labels): the
+// value hole_value gives each hole pixel's border, those of the edge labels
+// taken from edge_borders (the stitched ones, edge_labels of them), the
+// others the block's own; kNoData at data pixels and in the other holes.
+// Throws std::invalid_argument when edge_borders does not have edge_labels
+// entries.  Memory: one int grid of the block, returned.
+IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_borders);
 
 // The hole values of a raster held whole, labelled as one block.
 IntGrid raster_hole_values(const IntGrid& raster);

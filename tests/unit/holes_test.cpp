@@ -74,6 +74,7 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
     // Strips of full rows as the command line's survey reads them, or blocks.
     BlockLayout layout{random_starts(rng, s.rows), c % 4 == 0 ? std::vector<int>{0, s.cols} : random_starts(rng, s.cols)};
     std::vector<BlockLabels> labels;
+    std::vector<IntGrid> blocks;
     std::vector<BlockSummary> summaries;
     for (std::size_t bi = 0; bi + 1 < layout.row_starts.size(); ++bi)
       for (std::size_t bj = 0; bj + 1 < layout.col_starts.size(); ++bj) {
@@ -82,6 +83,7 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
         IntGrid block(w.rows, w.cols);
         for (int i = 0; i < w.rows; ++i) std::copy(g[w.row0 + i] + w.col0, g[w.row0 + i] + w.col0 + w.cols, block[i]);
         labels.push_back(label_block(block));
+        blocks.push_back(copy_of(block));
         const std::vector<std::int32_t> flat = encode(summarise(w, block, labels.back()));
         summaries.push_back(decode(flat.data(), flat.size()));
         ASSERT_EQ(encode(summaries.back()), flat);
@@ -91,7 +93,7 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
     for (std::size_t k = 0; k < summaries.size() && !HasFailure(); ++k) {
       const Window& w = summaries[k].where;
       const BlockLabels& b = labels[k];
-      const IntGrid values = hole_values(b, table[k]);
+      const IntGrid values = hole_values(blocks[k], table[k]);
       for (int i = 0; i < w.rows; ++i)
         for (int j = 0; j < w.cols; ++j) {
           const std::int32_t l = b.label[i][j];
@@ -135,7 +137,7 @@ TEST(Holes, SummariesThatDoNotFitTheLayoutAreRefused) {
   flat.push_back(0);
   EXPECT_THROW(decode(flat.data(), flat.size()), std::invalid_argument);
   EXPECT_THROW(decode(flat.data(), 9), std::invalid_argument);
-  EXPECT_THROW(hole_values(l, {}), std::invalid_argument);
+  EXPECT_THROW(hole_values(g, {}), std::invalid_argument);
 }
 
 // The internal surface of a whole run before its conversion back.
