@@ -166,10 +166,10 @@ int main(int argc, char** argv) {
   std::printf("tesk_holes_bench: %d x %d generated, interval 10, contours below %d m removed (a sea), window 3, "
               "%d thread(s)\n\n1-2. finding the holes (best of %d)\n",
               size, size, sea, threads, repeat);
-  IntGrid values(size, size);
+  IntGrid values = tiles ? IntGrid(size, size) : IntGrid();
   const int strip = std::max(1, std::min(size, (1 << 20) / size));
   print_layout(("strips of " + std::to_string(strip) + " rows").c_str(), internal, {starts(size, strip), {0, size}},
-               repeat, &values);
+               repeat, tiles ? &values : nullptr);
   print_layout(("blocks of " + std::to_string(block)).c_str(), internal, {starts(size, block), starts(size, block)},
                repeat, nullptr);
   if (!tiles) return 0;
