@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 
+#include "stages/conversion.h"
 #include "stages/smoothing.h"
 #include "tiles/certificate.h"
+#include "tiles/holes.h"
 
 namespace tesk {
 namespace {
@@ -30,6 +33,34 @@ class TileObserver : public RunObserver {
   IntGrid& internal_;
 };
 
+// The input of a tile in internal units, as the stages would convert it.
+void to_internal_units(IntGrid& g, const RunParams& p, CancelCheck cancel) {
+  if (p.internal_input) return;
+  if (const auto fault = convert_to_internal(g, p.ival, p.equid, cancel)) throw ConversionError(*fault);
+}
+
+// Gives the pixels of the tile that lie in a hole the whole raster's survey
+// found fillable their hole's value, as data.  Returns where it did.
+ByteGrid fill_holes(IntGrid& itab, const Window& tile, const WindowReader& hole_values) {
+  IntGrid value(tile.rows, tile.cols);
+  hole_values(tile, value);
+  ByteGrid filled(tile.rows, tile.cols);
+  std::int32_t kept = kNoData;  // the last value checked
+  for (std::size_t x = 0; x < itab.size(); ++x) {
+    const std::int32_t v = value.data()[x];
+    if (v == kNoData) continue;
+    if (itab.data()[x] != kNoData || (v != kept && !mean_keeps(v)))
+      throw std::invalid_argument("run_tile: a hole value at row " + std::to_string(tile.row0 + x / tile.cols) +
+                                  ", column " + std::to_string(tile.col0 + x % tile.cols) +
+                                  (itab.data()[x] != kNoData ? " falls on a data pixel"
+                                                             : " is one the gap filling does not keep"));
+    kept = v;
+    itab.data()[x] = v;
+    filled.data()[x] = 1;
+  }
+  return filled;
+}
+
 }  // namespace
 
 WindowReader window_reader(const IntGrid& raster) {
@@ -41,7 +72,8 @@ WindowReader window_reader(const IntGrid& raster) {
   };
 }
 
-TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowReader& read, const RunObserver* observer) {
+TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowReader& read, const RunObserver* observer,
+                    const WindowReader& hole_values) {
   if (!valid(req)) throw std::invalid_argument("run_tile: the core must lie inside the raster and the halo be >= 0");
   const Window tile = tile_extent(req);
   const Window& core = req.core;
@@ -61,16 +93,29 @@ TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowRead
   RunParams tp = p;
   if (!smooth) tp.maille = 1;
   TileObserver watch(observer, core, tile, res.internal);
+  const auto stop = [observer] { return observer && observer->cancel_requested(); };
+  const CancelCheck cancel(stop);
+  // With hole values the input is converted here, the holes filled, and
+  // the stages take it as converted; the overlay reads the true input.
+  ByteGrid filled;
+  std::function<void(IntGrid&)> reread = [&](IntGrid& raw) { read(tile, raw); };
   try {
-    res.stats = compute_dem(g, tp, [&](IntGrid& raw) { read(tile, raw); }, watch);
+    if (hole_values) {
+      to_internal_units(g.itab, p, cancel);
+      filled = fill_holes(g.itab, tile, hole_values);
+      tp.internal_input = true;
+      reread = [&](IntGrid& raw) {
+        read(tile, raw);
+        to_internal_units(raw, p, cancel);
+      };
+    }
+    res.stats = compute_dem(g, tp, reread, watch);
   } catch (ConversionError& e) {
     e.fault.row += tile.row0;
     e.fault.col += tile.col0;
     throw;
   }
 
-  const auto stop = [observer] { return observer && observer->cancel_requested(); };
-  const CancelCheck cancel(stop);
   const CutSides cut = cut_sides(tile, req.raster_rows, req.raster_cols);
   ByteGrid certain = certain_after_gap_filling(g.written_at, res.stats.passes, cut, cancel);
   if (smooth) certain = certain_after_smoothing(certain, tile, req.raster_rows, req.raster_cols, p.maille);
@@ -79,8 +124,10 @@ TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowRead
     const int ti = core.row0 - tile.row0 + i, tj = core.col0 - tile.col0;
     std::copy(g.itab1[ti] + tj, g.itab1[ti] + tj + core.cols, res.altitude[i]);
     for (int j = 0; j < core.cols; ++j) {
-      // The overlay writes the input's own contour values, known exactly.
-      const bool proven = certain[ti][tj + j] || (p.overlay && g.written_at[ti][tj + j] == 0);
+      // The overlay writes the input's own contour values, known exactly;
+      // a filled hole is no contour.
+      const bool contour = g.written_at[ti][tj + j] == 0 && (filled.empty() || !filled[ti][tj + j]);
+      const bool proven = certain[ti][tj + j] || (p.overlay && contour);
       res.certain[i][j] = proven;
       res.uncertain += !proven;
     }

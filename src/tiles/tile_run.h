@@ -52,7 +52,15 @@ struct TileResult {
 // is thrown) with the parameters of the whole run.  Throws what
 // compute_dem throws; a ConversionError names the raster's row and column.
 // observer, when given, is asked whether to stop.
+//
+// hole_values, when given, fills out with the hole values of a window
+// (tiles/holes.h: in internal units, kNoData outside the holes a tile may
+// fill), found over the whole raster.  Their pixels are proven whatever the
+// halo: they are set before the stages as data, while the overlay reads the
+// true input (tiles/README.md says why).  A hole value at a data pixel, or
+// one the gap filling would not keep, throws invalid_argument: the holes
+// were not found on this input.
 TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowReader& read,
-                    const RunObserver* observer = nullptr);
+                    const RunObserver* observer = nullptr, const WindowReader& hole_values = {});
 
 }  // namespace tesk

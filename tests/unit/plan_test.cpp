@@ -40,7 +40,9 @@ void expect_same(const RasterSurvey& a, const RasterSurvey& b, const std::string
   EXPECT_EQ(a.contours.lo, b.contours.lo) << what;
   EXPECT_EQ(a.contours.hi, b.contours.hi) << what;
   ASSERT_EQ(a.fault.has_value(), b.fault.has_value()) << what;
-  if (a.fault) EXPECT_TRUE(a.fault->at.row == b.fault->at.row && a.fault->at.col == b.fault->at.col) << what;
+  if (a.fault) {
+    EXPECT_TRUE(a.fault->at.row == b.fault->at.row && a.fault->at.col == b.fault->at.col) << what;
+  }
 }
 
 TEST(TilePlan, BlocksSurveyedInAnyOrderSayWhatTheWholeRasterSays) {
@@ -116,7 +118,9 @@ TEST(TilePlan, OnlyRequestsInsideTheRasterRun) {
                         Case{{2, 3, {0, 1, 2, 3}, 0}, false}}) {
     EXPECT_EQ(valid(c.r), c.ok) << c.r.core.row0 << "," << c.r.core.col0 << " " << c.r.core.rows << "x" << c.r.core.cols
                                 << " halo " << c.r.halo;
-    if (!c.ok) EXPECT_THROW(run_tile(c.r, p, window_reader(g)), std::invalid_argument);
+    if (!c.ok) {
+      EXPECT_THROW(run_tile(c.r, p, window_reader(g)), std::invalid_argument);
+    }
   }
 }
 

@@ -5,12 +5,15 @@
 // raster.  A certificate that (almost) never says yes fails too.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "stages/conversion.h"
 #include "stages/pipeline.h"
 #include "support/test_support.h"
+#include "tiles/holes.h"
 #include "tiles/tile_run.h"
 
 namespace tesk {
@@ -31,7 +34,7 @@ struct Tally {
 // Cuts raster into cores of tr x tc with the given halo and checks every
 // proven pixel against the whole run; false when the whole run refuses it.
 bool check_tiles(const IntGrid& raster, const RunParams& p, int tr, int tc, int halo, Tally& t,
-                 const std::string& what) {
+                 const std::string& what, const IntGrid* holes = nullptr) {
   Whole w;
   RunGrids g;
   g.allocate(raster.rows(), raster.cols(), p.literal);
@@ -45,7 +48,7 @@ bool check_tiles(const IntGrid& raster, const RunParams& p, int tr, int tc, int 
     for (int c0 = 0; c0 < raster.cols(); c0 += tc) {
       const TileRequest s{raster.rows(), raster.cols(),
                        {r0, c0, std::min(tr, raster.rows() - r0), std::min(tc, raster.cols() - c0)}, halo};
-      const TileResult res = run_tile(s, p, window_reader(raster));
+      const TileResult res = run_tile(s, p, window_reader(raster), nullptr, holes ? window_reader(*holes) : nullptr);
       ++t.tiles;
       t.certified += res.certified;
       for (int i = 0; i < s.core.rows; ++i)
@@ -83,7 +86,12 @@ TEST(TileRun, ProvenPixelsOfRandomGridsHoldTheWholeRunsBytes) {
     RunParams p = params(equids[uniform(rng, 0, 4)], c % 3 == 0 ? 1 : uniform(rng, 2, 6), c % 2 == 0, itype);
     p.literal = c % 5 == 0;
     const IntGrid raster = random_raw_grid(rng, s, itype);
-    check_tiles(raster, p, uniform(rng, 1, 20), uniform(rng, 1, 20), uniform(rng, 0, 12), t, describe(seed, c, s));
+    // Every other grid with the hole values of the whole raster.
+    IntGrid internal = copy_of(raster);
+    const bool holes = c % 2 && !convert_to_internal(internal, p.ival, p.equid);
+    if (holes) internal = raster_hole_values(internal);
+    check_tiles(raster, p, uniform(rng, 1, 20), uniform(rng, 1, 20), uniform(rng, 0, 12), t, describe(seed, c, s),
+                holes ? &internal : nullptr);
   }
   // A certificate that says no to nearly everything proves nothing.
   EXPECT_GT(t.certified, t.tiles / 5) << t.certified << " of " << t.tiles << " tiles certified";
@@ -151,6 +159,101 @@ TEST(TileRun, DemoRasterInTilesOf64) {
   Tally t;
   ASSERT_TRUE(check_tiles(raster, p, 64, 64, 24, t, "demo"));  // the least halo that proves every tile
   EXPECT_EQ(t.certified, t.tiles);
+}
+
+// Contours every 20 of a height field: a pixel whose level differs from its
+// right or lower neighbour's holds the higher level, the others 65500.  Any
+// two pixels of different levels side by side have one such pixel between
+// them, so a region of one level is one hole.
+template <class Height>
+IntGrid contours_of(int rows, int cols, Height h) {
+  const auto level = [&](int i, int j) { return static_cast<int>(std::floor(h(i, j) / 20)); };
+  IntGrid g(rows, cols);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const int l = level(i, j), right = j + 1 < cols ? level(i, j + 1) : l, down = i + 1 < rows ? level(i + 1, j) : l;
+      g[i][j] = l != right || l != down ? 20 * std::max({l, right, down}) : 65500;
+    }
+  return g;
+}
+
+// A cone rising from a sea at 100 (its first contour 120) to a flat top
+// inside the contour of 360, or falling from it into a pit (its first
+// contour 100).
+double cone(int i, int j, int ci, int cj, double slope) {
+  const double d = std::hypot(i - ci, j - cj);
+  return std::clamp(100 + slope * (80 - d), 0.0, 360.0);
+}
+const IntGrid kIsland = contours_of(256, 320, [](int i, int j) { return std::max(100.0, cone(i, j, 128, 160, 4)); });
+const IntGrid kTwoLevels = contours_of(256, 320, [](int i, int j) {
+  return std::max(100.0, cone(i, j, 80, 100, 4)) + std::min(0.0, cone(i, j, 180, 230, -3) - 100);
+});
+// A hill cut off at 600: a flat of 150 pixels across inside its contour.
+const IntGrid kFlat = contours_of(256, 320, [](int i, int j) {
+  return std::clamp(100 + 10 * (125 - std::hypot(i - 128, j - 160)), 100.0, 600.0);
+});
+
+// The hole values of a raw raster (tiles/holes.h).
+IntGrid holes_of(const IntGrid& raster, const RunParams& p) {
+  IntGrid internal = copy_of(raster);
+  EXPECT_FALSE(convert_to_internal(internal, p.ival, p.equid));
+  return raster_hole_values(internal);
+}
+
+// Tiles of 64 with a halo of 16, given the hole values of the whole raster
+// (or not): a sea or a flat of one value is proven in every tile, whatever
+// the smoothing, while a sea of two levels, or of a negative value the gap
+// filling does not keep, stays unproven far from its shores.
+TEST(TileRun, HolesOfOneValueProvenInEveryTile) {
+  const struct {
+    const char* name;
+    const IntGrid& raster;
+    int equid, maille, halo;
+    bool overlay, holes, all_proven, kept;  // kept: a sea or a flat of one value the gap filling keeps
+  } cases[] = {
+      {"island", kIsland, 20, 1, 16, true, true, true, true},
+      {"island, window 3", kIsland, 20, 3, 16, false, true, true, true},
+      {"island, window 5", kIsland, 20, 5, 16, true, true, true, true},
+      {"island, window 5, halo 2", kIsland, 20, 5, 2, true, true, false, true},
+      {"island unaided", kIsland, 20, 1, 16, true, false, false, true},
+      {"flat", kFlat, 20, 1, 16, true, true, true, true},
+      {"flat, window 3", kFlat, 20, 3, 16, false, true, true, true},
+      {"flat unaided", kFlat, 20, 3, 16, false, false, false, true},
+      {"two levels", kTwoLevels, 20, 1, 16, true, true, false, false},
+      {"negative", kIsland, -20, 1, 16, true, true, false, false},
+      {"negative, window 3", kIsland, -20, 3, 16, false, true, false, false},
+  };
+  for (const auto& c : cases) {
+    const RunParams p = params(c.equid, c.maille, c.overlay);
+    const IntGrid holes = holes_of(c.raster, p);
+    const auto filled = std::count_if(holes.begin(), holes.end(), [](std::int32_t v) { return v != kNoData; });
+    Tally t;
+    ASSERT_TRUE(check_tiles(c.raster, p, 64, 64, c.halo, t, c.name, c.holes ? &holes : nullptr));
+    EXPECT_EQ(t.certified == t.tiles, c.all_proven) << c.name << ": " << t.proven << " of " << t.pixels;
+    EXPECT_EQ(filled > 10000, c.kept) << c.name << ": " << filled;
+  }
+}
+
+// A tile in the sea comes out at the sea's value, proven, with no halo; the
+// gap filling would not keep a negative sea's, so such a value is refused.
+TEST(TileRun, ATileInTheSeaIsTheSeasValue) {
+  for (const int equid : {20, -20}) {
+    const RunParams p = params(equid, 1, true);
+    IntGrid holes = holes_of(kIsland, p);
+    const TileRequest corner{256, 320, {0, 0, 64, 64}, 0};
+    if (equid < 0) {
+      std::fill(holes.begin(), holes.end(), -3072);  // the negative sea's value, as if it were kept
+      EXPECT_THROW(run_tile(corner, p, window_reader(kIsland), nullptr, window_reader(holes)), std::invalid_argument);
+      continue;
+    }
+    const TileResult r = run_tile(corner, p, window_reader(kIsland), nullptr, window_reader(holes));
+    EXPECT_TRUE(r.certified);
+    EXPECT_TRUE(std::all_of(r.internal.begin(), r.internal.end(), [](std::int32_t v) { return v == 3072; }));
+    const int shore = static_cast<int>(std::find_if(kIsland[128], kIsland[129], [](int v) { return v != 65500; }) - kIsland[128]);
+    holes[128][shore] = 3072;  // a contour pixel
+    EXPECT_THROW(run_tile({256, 320, {120, shore, 8, 8}, 2}, p, window_reader(kIsland), nullptr, window_reader(holes)),
+                 std::invalid_argument);
+  }
 }
 
 }  // namespace

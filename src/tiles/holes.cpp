@@ -1,0 +1,268 @@
+#include "tiles/holes.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "core/units.h"
+#include "stages/gap_filling.h"
+
+namespace tesk {
+
+void HoleBorder::add(std::int32_t v) {
+  if (kind == Kind::kNone)
+    kind = Kind::kSingle, value = v;
+  else if (kind == Kind::kSingle && value != v)
+    kind = Kind::kSeveral, value = 0;
+}
+
+void HoleBorder::merge(const HoleBorder& other) {
+  if (other.kind == Kind::kSeveral)
+    kind = Kind::kSeveral, value = 0;
+  else if (other.kind == Kind::kSingle)
+    add(other.value);
+}
+
+bool mean_keeps(std::int32_t v) {
+  const std::int32_t copies[4] = {v, v, v, v};
+  for (int k = 1; k <= 4; ++k)
+    if (gap_mean(copies, k) != v) return false;
+  return true;
+}
+
+std::int32_t hole_value(const HoleBorder& border) {
+  return border.kind == HoleBorder::Kind::kSingle && mean_keeps(border.value) ? border.value : kNoData;
+}
+
+namespace {
+
+// Union-find over the runs of no-data pixels met while scanning a block.
+struct Runs {
+  std::vector<std::int32_t> parent;
+  std::int32_t find(std::int32_t x) {
+    while (parent[static_cast<std::size_t>(x)] != x) {
+      auto& p = parent[static_cast<std::size_t>(x)];
+      p = parent[static_cast<std::size_t>(p)];
+      x = p;
+    }
+    return x;
+  }
+  // The smaller index stays the root: the root of a set is its first run.
+  void unite(std::int32_t a, std::int32_t b) {
+    a = find(a), b = find(b);
+    if (a < b) parent[static_cast<std::size_t>(b)] = a;
+    if (b < a) parent[static_cast<std::size_t>(a)] = b;
+  }
+};
+
+// Appends one pixel of an edge to its runs.
+void extend(Edge& e, std::int32_t label, std::int32_t value) {
+  if (label > 0) value = 0;
+  if (!e.empty() && e.back().label == label && e.back().value == value) {
+    ++e.back().length;
+    return;
+  }
+  e.push_back({1, label, value});
+}
+
+// The labelling of a block up to its final labels: label holds each
+// pixel's provisional label (0 at data pixels), number the final label of
+// each provisional one (number[0] = 0).
+struct Scan {
+  IntGrid label;
+  std::vector<std::int32_t> number;
+  int edge_labels = 0;
+  std::vector<HoleBorder> borders;
+};
+
+Scan scan(const IntGrid& block) {
+  const int rows = block.rows(), cols = block.cols();
+  Scan out;
+  out.label = IntGrid(rows, cols);
+  IntGrid& label = out.label;
+  // Each run of no-data pixels along a row gets a provisional label (its
+  // index + 1), is united with the runs of the row above that share a
+  // column, and gathers the border it sees: the data pixels at its ends and
+  // those facing it in the rows above and below.
+  Runs runs;
+  std::vector<HoleBorder> seen;
+  struct Span {
+    int first, end;
+    std::int32_t id;
+  };
+  std::vector<Span> above, here;
+  for (int i = 0; i < rows; ++i) {
+    const std::int32_t* v = block[i];
+    std::int32_t* l = label[i];
+    here.clear();
+    for (int j = 0; j < cols;) {
+      if (v[j] != kNoData) {
+        ++j;
+        continue;
+      }
+      if (runs.parent.size() >= static_cast<std::size_t>(INT32_MAX))
+        throw std::length_error("label_block: too many runs of no-data pixels");
+      const auto id = static_cast<std::int32_t>(runs.parent.size());
+      runs.parent.push_back(id);
+      HoleBorder& b = seen.emplace_back();
+      const int first = j;
+      while (j < cols && v[j] == kNoData) ++j;
+      std::fill(l + first, l + j, id + 1);
+      if (first > 0) b.add(v[first - 1]);
+      if (j < cols) b.add(v[j]);
+      here.push_back({first, j, id});
+    }
+    if (i == 0) {
+      std::swap(above, here);
+      continue;
+    }
+    const std::int32_t* u = block[i - 1];
+    std::size_t a = 0;
+    for (const Span& h : here) {
+      HoleBorder& b = seen[static_cast<std::size_t>(h.id)];
+      for (int j = h.first; j < h.end; ++j)
+        if (u[j] != kNoData) b.add(u[j]);
+      while (a < above.size() && above[a].end <= h.first) ++a;
+      for (std::size_t k = a; k < above.size() && above[k].first < h.end; ++k) runs.unite(h.id, above[k].id);
+    }
+    for (const Span& h : above) {
+      HoleBorder& b = seen[static_cast<std::size_t>(h.id)];
+      for (int j = h.first; j < h.end; ++j)
+        if (v[j] != kNoData) b.add(v[j]);
+    }
+    std::swap(above, here);
+  }
+  // Each set's border at its root (the set's first run).
+  for (std::size_t r = 0; r < seen.size(); ++r)
+    if (const auto root = static_cast<std::size_t>(runs.find(static_cast<std::int32_t>(r))); root != r)
+      seen[root].merge(seen[r]);
+  // Final labels: the sets met along the edges first, then the others in
+  // the order of their first run.
+  std::vector<std::int32_t> number(seen.size(), 0);
+  std::int32_t next = 1;
+  const auto meet = [&](std::int32_t l) {
+    if (l == 0) return;
+    const auto root = static_cast<std::size_t>(runs.find(l - 1));
+    if (number[root] == 0) {
+      number[root] = next++;
+      out.borders.push_back(seen[root]);
+    }
+  };
+  if (rows > 0 && cols > 0) {
+    for (int j = 0; j < cols; ++j) meet(label[0][j]);
+    for (int j = 0; j < cols; ++j) meet(label[rows - 1][j]);
+    for (int i = 0; i < rows; ++i) meet(label[i][0]);
+    for (int i = 0; i < rows; ++i) meet(label[i][cols - 1]);
+  }
+  out.edge_labels = next - 1;
+  for (std::size_t r = 0; r < seen.size(); ++r) meet(static_cast<std::int32_t>(r) + 1);
+  out.number.resize(seen.size() + 1);
+  for (std::size_t r = 0; r < seen.size(); ++r)
+    out.number[r + 1] = number[static_cast<std::size_t>(runs.find(static_cast<std::int32_t>(r)))];
+  return out;
+}
+
+// Each pixel's provisional label replaced through a table of them.
+IntGrid relabel(IntGrid label, const std::vector<std::int32_t>& by_provisional) {
+  for (std::int32_t& l : label) l = by_provisional[static_cast<std::size_t>(l)];
+  return label;
+}
+
+}  // namespace
+
+BlockLabels label_block(const IntGrid& block) {
+  Scan s = scan(block);
+  return {relabel(std::move(s.label), s.number), s.edge_labels, std::move(s.borders)};
+}
+
+BlockSummary summarise(const Window& where, const IntGrid& block, const BlockLabels& labels) {
+  const IntGrid& l = labels.label;
+  if (!block.same_shape(l) || block.rows() != where.rows || block.cols() != where.cols)
+    throw std::invalid_argument("summarise: the window, the block and its labels differ in size");
+  BlockSummary s;
+  s.where = where;
+  const int rows = block.rows(), cols = block.cols();
+  if (rows > 0 && cols > 0) {
+    for (int j = 0; j < cols; ++j) extend(s.top, l[0][j], block[0][j]);
+    for (int j = 0; j < cols; ++j) extend(s.bottom, l[rows - 1][j], block[rows - 1][j]);
+    for (int i = 0; i < rows; ++i) extend(s.left, l[i][0], block[i][0]);
+    for (int i = 0; i < rows; ++i) extend(s.right, l[i][cols - 1], block[i][cols - 1]);
+  }
+  s.borders.assign(labels.borders.begin(), labels.borders.begin() + labels.edge_labels);
+  return s;
+}
+
+std::vector<std::int32_t> encode(const BlockSummary& s) {
+  std::vector<std::int32_t> out = {s.where.row0, s.where.col0, s.where.rows, s.where.cols};
+  for (const Edge* e : {&s.top, &s.bottom, &s.left, &s.right}) {
+    out.push_back(static_cast<std::int32_t>(e->size()));
+    for (const EdgeRun& r : *e) out.insert(out.end(), {r.length, r.label, r.value});
+  }
+  out.push_back(static_cast<std::int32_t>(s.borders.size()));
+  for (const HoleBorder& b : s.borders) out.insert(out.end(), {static_cast<std::int32_t>(b.kind), b.value});
+  return out;
+}
+
+BlockSummary decode(const std::int32_t* data, std::size_t size) {
+  std::size_t at = 0;
+  const auto take = [&](std::size_t n) {
+    if (size - at < n) throw std::invalid_argument("decode: the array ends inside a block summary");
+    const std::int32_t* p = data + at;
+    at += n;
+    return p;
+  };
+  const auto count = [&](std::size_t width) {
+    const std::int32_t n = *take(1);
+    if (n < 0 || static_cast<std::size_t>(n) > (size - at) / width)
+      throw std::invalid_argument("decode: a count that the array cannot hold");
+    return static_cast<std::size_t>(n);
+  };
+  BlockSummary s;
+  const std::int32_t* w = take(4);
+  s.where = {w[0], w[1], w[2], w[3]};
+  for (Edge* e : {&s.top, &s.bottom, &s.left, &s.right}) {
+    e->resize(count(3));
+    for (EdgeRun& r : *e) {
+      const std::int32_t* p = take(3);
+      r = {p[0], p[1], p[2]};
+    }
+  }
+  s.borders.resize(count(2));
+  for (HoleBorder& b : s.borders) {
+    const std::int32_t* p = take(2);
+    if (p[0] < 0 || p[0] > static_cast<std::int32_t>(HoleBorder::Kind::kSeveral))
+      throw std::invalid_argument("decode: not a kind of border");
+    b = {static_cast<HoleBorder::Kind>(p[0]), p[1]};
+  }
+  if (at != size) throw std::invalid_argument("decode: more values than one block summary holds");
+  return s;
+}
+
+namespace {
+
+// The hole values of a scanned block, the borders of its edge labels taken
+// from edge_borders.
+IntGrid values_of(Scan s, const std::vector<HoleBorder>& edge_borders) {
+  if (edge_borders.size() != static_cast<std::size_t>(s.edge_labels))
+    throw std::invalid_argument("hole_values: " + std::to_string(edge_borders.size()) + " borders for " +
+                                std::to_string(s.edge_labels) + " edge labels");
+  std::vector<std::int32_t> value(s.borders.size() + 1, kNoData);
+  for (std::size_t k = 0; k < s.borders.size(); ++k)
+    value[k + 1] = hole_value(k < edge_borders.size() ? edge_borders[k] : s.borders[k]);
+  for (std::int32_t& n : s.number) n = value[static_cast<std::size_t>(n)];
+  return relabel(std::move(s.label), s.number);
+}
+
+}  // namespace
+
+IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_borders) {
+  return values_of(scan(block), edge_borders);
+}
+
+IntGrid raster_hole_values(const IntGrid& raster) {
+  Scan s = scan(raster);
+  const std::vector<HoleBorder> edges(s.borders.begin(), s.borders.begin() + s.edge_labels);
+  return values_of(std::move(s), edges);
+}
+
+}  // namespace tesk
