@@ -23,6 +23,7 @@
 #include "run/fill.h"
 #include "run/preview.h"
 #include "run/reading.h"
+#include "tiles/hole_stitch.h"
 #include "words.h"
 #ifdef TESK_WITH_GDAL
 #include "io/output_type.h"
@@ -73,13 +74,42 @@ py::array preview_py(py::array dem) {
 
 // ---- A dask array's blocks (tesk/_blocks.py).
 
-// A survey as a tuple of plain values, which dask moves between processes.
-py::tuple survey_tuple(const RasterSurvey& s) {
+py::array_t<std::int32_t> int32_array(const std::vector<std::int32_t>& v) {
+  py::array_t<std::int32_t> a(static_cast<py::ssize_t>(v.size()));
+  std::copy(v.begin(), v.end(), a.mutable_data());
+  return a;
+}
+
+// A survey as a tuple of plain values, which dask moves between processes;
+// the summary of the block's holes as an int32 array (None after a fault).
+py::tuple survey_tuple(const BlockSurvey& b) {
+  const RasterSurvey& s = b.raster;
   const ContourSurvey& c = s.contours;
   py::object fault = py::none();
   if (s.fault) fault = py::make_tuple(s.fault->at.row, s.fault->at.col, s.fault->value);
+  py::object holes = py::none();
+  if (b.holes) holes = int32_array(encode(*b.holes));
   return py::make_tuple(s.any, s.longest_gap, fault,
-                        py::make_tuple(c.pixels, c.off_interval, c.example, s.example.row, s.example.col, c.lo, c.hi));
+                        py::make_tuple(c.pixels, c.off_interval, c.example, s.example.row, s.example.col, c.lo, c.hi),
+                        holes);
+}
+
+// Hole borders as an int32 array of (kind, value) pairs, and back.
+py::array_t<std::int32_t> borders_array(const std::vector<HoleBorder>& borders) {
+  std::vector<std::int32_t> v;
+  for (const HoleBorder& b : borders) v.push_back(static_cast<std::int32_t>(b.kind)), v.push_back(b.value);
+  return int32_array(v);
+}
+
+std::vector<HoleBorder> borders_of(const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& a) {
+  if (a.ndim() != 1 || a.shape(0) % 2 != 0) throw py::value_error("hole borders: an array of (kind, value) pairs");
+  std::vector<HoleBorder> borders(static_cast<std::size_t>(a.shape(0) / 2));
+  for (std::size_t k = 0; k < borders.size(); ++k) {
+    const std::int32_t kind = a.at(2 * k);
+    if (kind < 0 || kind > 2) throw py::value_error("hole borders: a kind that is not one");
+    borders[k] = {static_cast<HoleBorder::Kind>(kind), a.at(2 * k + 1)};
+  }
+  return borders;
 }
 
 RasterSurvey survey_of(const py::handle& t) {
@@ -112,7 +142,7 @@ py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int i
   } catch (const RunError& e) {
     raise_failure(e, kFillWords);
   }
-  RasterSurvey r;
+  BlockSurvey r;
   {
     py::gil_scoped_release nogil;
     r = survey_samples(s, o, row0, col0);
@@ -120,12 +150,23 @@ py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int i
   return survey_tuple(r);
 }
 
-// The surveys of every block merged: what the whole raster decides, raised
-// or warned in tesk.fill's words; returns the first halo.
-int plan_blocks_py(const py::list& surveys, std::array<int, 2> raster, const py::object& halo, int max_halo,
-                   int interval, int window) {
+// The surveys of every block (row-major, the blocks' first rows and columns
+// in row_starts and col_starts, each ending with the raster's size) merged:
+// what the whole raster decides, raised or warned in tesk.fill's words.
+// Returns the first halo and each block's hole borders, stitched.
+py::tuple plan_blocks_py(const py::list& surveys, std::array<int, 2> raster, const std::vector<int>& row_starts,
+                         const std::vector<int>& col_starts, const py::object& halo, int max_halo, int interval,
+                         int window) {
   RasterSurvey whole;
-  for (const auto& s : surveys) whole.merge(survey_of(s));
+  std::vector<BlockSummary> holes;
+  for (const auto& s : surveys) {
+    whole.merge(survey_of(s));
+    const py::object h = s.cast<py::tuple>()[4];
+    if (!h.is_none()) {
+      const auto a = h.cast<py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>>();
+      holes.push_back(decode(a.data(), static_cast<std::size_t>(a.size())));
+    }
+  }
   Control control;
   const RunHooks hooks = control.hooks();
   SurfaceOptions o;
@@ -138,7 +179,28 @@ int plan_blocks_py(const py::list& surveys, std::array<int, 2> raster, const py:
   }
   control.give_warnings(kFillWords);
   const auto given = integer_of(halo, "halo");
-  return first_halo(whole, given ? std::optional<int>(static_cast<int>(*given)) : std::nullopt, max_halo);
+  const int first = first_halo(whole, given ? std::optional<int>(static_cast<int>(*given)) : std::nullopt, max_halo);
+  py::list borders;
+  for (const auto& b : stitch({row_starts, col_starts}, holes)) borders.append(borders_array(b));
+  return py::make_tuple(first, borders);
+}
+
+// The values of the holes of one value in a block, from its stitched borders.
+py::array hole_values_py(py::array block, const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& borders,
+                         int interval, const py::object& nodata, const py::object& method) {
+  const Samples s = samples_of(block, "contours");
+  const FillOptions o = fill_options(interval, nodata, 1, true, py::none(), py::none(), method);
+  const std::vector<HoleBorder> b = borders_of(borders);
+  IntGrid values;
+  try {
+    py::gil_scoped_release nogil;
+    values = block_hole_values(s, o, b);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  }
+  py::array_t<std::int32_t> out({s.rows, s.cols});
+  std::copy(values.begin(), values.end(), out.mutable_data());
+  return out;
 }
 
 std::optional<int> next_halo_py(int halo, std::array<int, 2> raster, int max_halo) {
@@ -180,17 +242,25 @@ py::tuple tile_extent_py(std::array<std::int64_t, 2> raster, std::array<std::int
 // pixels, minimum, maximum).
 py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core,
                        int halo, int interval, const py::object& nodata, int window, bool overlay,
-                       const py::object& dtype, const py::object& method) {
+                       const py::object& dtype, const py::object& method, const py::object& holes) {
   const Samples s = samples_of(block, "contours");
   const py::dtype out_type = result_dtype(dtype);
   const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method);
   const TileRequest request = request_of(raster, core, halo);
   py::array out(out_type, {core[2], core[3]});
   void* buffer = out.mutable_data();
+  std::optional<IntGrid> hole_values;
+  if (!holes.is_none()) {
+    const auto h = holes.cast<py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>>();
+    if (h.ndim() != 2 || h.shape(0) != s.rows || h.shape(1) != s.cols)
+      throw py::value_error("holes must have the block's shape");
+    hole_values = IntGrid(static_cast<int>(s.rows), static_cast<int>(s.cols));
+    std::copy(h.data(), h.data() + h.size(), hole_values->begin());
+  }
   TileFill f;
   try {
     py::gil_scoped_release nogil;
-    f = fill_tile(s, request, o, buffer);
+    f = fill_tile(s, request, o, buffer, hole_values ? &*hole_values : nullptr);
   } catch (const std::invalid_argument& e) {
     throw py::value_error(e.what());
   } catch (const RunError& e) {
@@ -366,9 +436,13 @@ PYBIND11_MODULE(_core, m) {
   m.def("survey", &survey_py, "A block's survey, as a tuple of plain values.", py::arg("block"), py::kw_only(),
         py::arg("row0"), py::arg("col0"), py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"),
         py::arg("dtype"), py::arg("method"));
-  m.def("plan_blocks", &plan_blocks_py, "The blocks' surveys merged: refusals and warnings; returns the first halo.",
-        py::arg("surveys"), py::kw_only(), py::arg("raster"), py::arg("halo"), py::arg("max_halo"),
-        py::arg("interval"), py::arg("window"));
+  m.def("plan_blocks", &plan_blocks_py, "The blocks' surveys merged: refusals and warnings; returns the first halo "
+        "and each block's stitched hole borders.", py::arg("surveys"), py::kw_only(), py::arg("raster"),
+        py::arg("row_starts"), py::arg("col_starts"), py::arg("halo"), py::arg("max_halo"), py::arg("interval"),
+        py::arg("window"));
+  m.def("hole_values", &hole_values_py, "The values of a block's holes of one value (int32, the no-data marker "
+        "elsewhere).", py::arg("block"), py::arg("borders"), py::kw_only(), py::arg("interval"), py::arg("nodata"),
+        py::arg("method"));
   m.def("next_halo", &next_halo_py, "The halo after one that did not prove a block, or None.", py::arg("halo"),
         py::kw_only(), py::arg("raster"), py::arg("max_halo"));
   m.def("unproven_message", &unproven_message_py, "The refusal of a block no halo up to max_halo proves.",
@@ -379,7 +453,8 @@ PYBIND11_MODULE(_core, m) {
         py::arg("raster"), py::arg("core"), py::arg("halo"));
   m.def("fill_tile", &fill_tile_py, "One tile of tesk.fill over blocks: (values, certified, uncertain, min, max).",
         py::arg("block"), py::kw_only(), py::arg("raster"), py::arg("core"), py::arg("halo"), py::arg("interval"),
-        py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"), py::arg("method"));
+        py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"), py::arg("method"),
+        py::arg("holes") = py::none());
   m.def("check_result_type", &check_result_type_py, "ValueError when an integer dtype cannot hold min..max.",
         py::arg("minimum"), py::arg("maximum"), py::arg("dtype"));
 #ifdef TESK_WITH_GDAL

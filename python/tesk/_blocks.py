@@ -7,6 +7,9 @@ scheduler (a dask.distributed Client when one is active):
 1. A survey of every block, merged, decides what a whole run decides from the whole raster: that a contour pixel
    exists, the first value too large for the interval (with its row and column), the remarks on the interval
    and the smoothing window, and the first halo from the longest run of no-data pixels along a row or a column.
+   The holes of every block, stitched along the seams, give the value of every pixel in a hole bordered by one
+   value (a sea beyond a coastline, a flat inside a closed contour): a lazily computed array that every block
+   takes as data, whatever its halo.
 2. ``map_overlap`` with ``boundary='none'`` runs every block with that halo through the core's tile run, on one
    thread, and the results are persisted.  Each comes with a certificate: whether every pixel of the block is
    proven to hold the whole run's value.
@@ -54,13 +57,19 @@ def _core_of(starts, i, j):
     return rows[i], cols[j], rows[i + 1] - rows[i], cols[j + 1] - cols[j]
 
 
-def _tile(block, raster, core, halo, params):
-    return _core.fill_tile(block, raster=raster, core=core, halo=halo, **params)
-
-
-def _tile_block(block, block_info=None, *, raster, starts, halo, params):
+def _holes(block, block_info=None, *, borders, across, params):
     i, j = block_info[0]["chunk-location"]
-    return _cell(_tile(block, raster, _core_of(starts, i, j), halo, params))
+    return _core.hole_values(block, borders[i * across + j], interval=params["interval"], nodata=params["nodata"],
+                             method=params["method"])
+
+
+def _tile(block, holes, raster, core, halo, params):
+    return _core.fill_tile(block, raster=raster, core=core, halo=halo, holes=holes, **params)
+
+
+def _tile_block(block, holes, block_info=None, *, raster, starts, halo, params):
+    i, j = block_info[0]["chunk-location"]
+    return _cell(_tile(block, holes, raster, _core_of(starts, i, j), halo, params))
 
 
 def _certificate(cell):
@@ -95,17 +104,22 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, halo=
 
     counts = ((1,) * len(x.chunks[0]), (1,) * len(x.chunks[1]))
     surveys = x.map_blocks(_survey, dtype=object, chunks=counts, meta=np.empty((0, 0), object), params=params).compute()
-    halo = _core.plan_blocks(list(surveys.flat), raster=raster, halo=halo, max_halo=max_halo, interval=interval,
-                             window=window)
+    halo, borders = _core.plan_blocks(list(surveys.flat), raster=raster, row_starts=_starts(x.chunks[0]),
+                                      col_starts=_starts(x.chunks[1]), halo=halo, max_halo=max_halo,
+                                      interval=interval, window=window)
+    # The values of the holes of one value, which every block takes as data whatever its halo.
+    holes = x.map_blocks(_holes, dtype=np.int32, meta=np.empty((0, 0), np.int32), borders=borders,
+                         across=len(x.chunks[1]), params=params)
 
     # Every block at least as large as the halo (map_overlap takes its halo from the neighbouring blocks only).
     depth = {0: min(halo, raster[0]), 1: min(halo, raster[1])}
-    x = x.rechunk(tuple(ensure_minimum_chunksize(d, c) if d else c for d, c in zip(depth.values(), x.chunks)))
+    chunks = tuple(ensure_minimum_chunksize(d, c) if d else c for d, c in zip(depth.values(), x.chunks))
+    x, holes = x.rechunk(chunks), holes.rechunk(chunks)
     starts = (_starts(x.chunks[0]), _starts(x.chunks[1]))
     counts = ((1,) * len(x.chunks[0]), (1,) * len(x.chunks[1]))
-    tiles = x.map_overlap(_tile_block, depth=depth, boundary="none", trim=False, allow_rechunk=False, dtype=object,
-                          chunks=counts, meta=np.empty((0, 0), object), raster=raster, starts=starts, halo=halo,
-                          params=params).persist()
+    tiles = da.map_overlap(_tile_block, x, holes, depth=depth, boundary="none", trim=False, allow_rechunk=False,
+                           dtype=object, chunks=counts, meta=np.empty((0, 0), object), raster=raster, starts=starts,
+                           halo=halo, params=params).persist()
     certificates = tiles.map_blocks(_certificate, dtype=object, meta=np.empty((0, 0), object)).compute()
 
     cells = [[tiles[i:i + 1, j:j + 1] for j in range(len(counts[1]))] for i in range(len(counts[0]))]
@@ -127,7 +141,8 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, halo=
         for i, j in failing:
             core = _core_of(starts, i, j)
             r0, c0, rows, cols = _core.tile_extent(raster, core, h)
-            runs[i, j] = dask.delayed(_tile)(x[r0:r0 + rows, c0:c0 + cols], raster, core, h, params)
+            window = (slice(r0, r0 + rows), slice(c0, c0 + cols))
+            runs[i, j] = dask.delayed(_tile)(x[window], holes[window], raster, core, h, params)
         runs = dict(zip(runs, dask.persist(*runs.values())))
         done = dask.compute(*[dask.delayed(_certificate)(dask.delayed(_cell)(r)) for r in runs.values()])
         for (i, j), c in zip(runs, done):

@@ -75,3 +75,24 @@ def test_decisions_for_the_whole_raster(client):
     assert isinstance(dem, dask_array.Array) and same_bits(dem.compute(), tesk.fill(c, interval=20, nodata=-1))
     with pytest.raises(ValueError, match="no Stats"):
         tesk.fill(dask_array.from_array(c), interval=20, nodata=-1, return_stats=True)
+
+
+def test_a_sea_of_one_level_is_proven_in_blocks_whatever_the_halo(client):
+    """An island in a sea wider than the blocks: proven with a small max_halo when the coastline holds one
+    level, not when it holds two."""
+    dask_array = pytest.importorskip("dask.array")
+    i, j = np.indices((300, 300))
+    r = np.hypot(i - 150, j - 140)
+    rings = (r >= 5) & (r <= 103) & (np.fmod(r, 6) < 1)
+    for two_levels in (False, True):
+        levels = np.where(rings, (103 - r).astype(int) // 6 * 10, 65500)
+        if two_levels:
+            levels[(levels == 0) & (j > 140)] = 10
+        c = levels.astype(np.uint16)
+        blocks = dask_array.from_array(c, chunks=64)
+        if two_levels:
+            with pytest.raises(ValueError, match="cannot be proven equal to a whole run"):
+                tesk.fill(blocks, interval=10, nodata=65500, window=3, halo=8, max_halo=16)
+            continue
+        dem = tesk.fill(blocks, interval=10, nodata=65500, window=3, halo=8, max_halo=16)
+        assert same_bits(dem.compute(), tesk.fill(c, interval=10, nodata=65500, window=3))

@@ -28,6 +28,13 @@ void TileStore::put(int row0, int col0, const IntGrid& values) {
     throw FileSystemFault(with_gdal_reason("cannot write the temporary raster " + path_));
 }
 
+void TileStore::get(int row0, int col0, IntGrid& out) {
+  GDALRasterBandH band = GDALGetRasterBand(ds_.get(), 1);
+  if (GDALRasterIO(band, GF_Read, col0, row0, out.cols(), out.rows(), out.data(), out.cols(), out.rows(), GDT_Int32,
+                   0, 0) != CE_None)
+    throw FileSystemFault(with_gdal_reason("cannot read the temporary raster " + path_));
+}
+
 void TileStore::finish() {
   CPLErrorReset();
   GDALFlushCache(ds_.get());

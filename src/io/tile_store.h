@@ -1,7 +1,7 @@
-// Where a run by tiles keeps its tiles' results until the whole raster is
-// done: a temporary GeoTIFF of internal units (Int32, tiled, compressed
-// losslessly), written tile by tile and read back a block of rows at a
-// time by the writers.
+// Where a run by tiles keeps a raster of its own until the whole raster is
+// done (the tiles' results, the values of the holes): a temporary GeoTIFF
+// of internal units (Int32, tiled, compressed losslessly), written by
+// windows and read back by windows or a block of rows at a time.
 #pragma once
 
 #include <string>
@@ -21,6 +21,9 @@ class TileStore {
 
   // The values of a tile's core whose first pixel is (row0, col0).
   void put(int row0, int col0, const IntGrid& values);
+  // The window whose first pixel is (row0, col0), as large as out (written
+  // before: finish() need not have been called).
+  void get(int row0, int col0, IntGrid& out);
   // Every tile is in: the raster is flushed for reading.
   void finish();
   // The stored result, a block of rows at a time (each reader with a

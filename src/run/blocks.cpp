@@ -7,10 +7,29 @@
 #include "run/fill.h"
 #include "run/method.h"
 #include "run/reading.h"
+#include "stages/conversion.h"
 
 namespace tesk {
 
-RasterSurvey survey_samples(const Samples& block, const FillOptions& o, std::int64_t row0, std::int64_t col0) {
+namespace {
+
+// The block in internal units, kNoData off the contours; nothing when a
+// value does not fit them.
+std::optional<IntGrid> internal_units(const Samples& block, const FillOptions& o) {
+  const ContourReader in = contour_reader(block, o.nodata, o.surface.interval, "contours");
+  IntGrid g(in.rows, in.cols);
+  try {
+    in.read(g, nullptr, {});
+  } catch (const RunError&) {
+    return std::nullopt;
+  }
+  if (in.raw_nodata && convert_to_internal(g, *in.raw_nodata, o.surface.interval)) return std::nullopt;
+  return g;
+}
+
+}  // namespace
+
+BlockSurvey survey_samples(const Samples& block, const FillOptions& o, std::int64_t row0, std::int64_t col0) {
   BlockRows b;
   b.rows = static_cast<int>(block.rows);
   b.cols = static_cast<int>(block.cols);
@@ -27,10 +46,21 @@ RasterSurvey survey_samples(const Samples& block, const FillOptions& o, std::int
         if (row[j] == off) row[j] = std::numeric_limits<double>::quiet_NaN();
     };
   }
-  return survey_block(b, o.surface.interval);
+  BlockSurvey survey{survey_block(b, o.surface.interval), std::nullopt};
+  if (survey.raster.fault) return survey;
+  if (const auto g = internal_units(block, o))
+    survey.holes = summarise({static_cast<int>(row0), static_cast<int>(col0), b.rows, b.cols}, *g, label_block(*g));
+  return survey;
 }
 
-TileFill fill_tile(const Samples& block, const TileRequest& request, const FillOptions& o, void* out) {
+IntGrid block_hole_values(const Samples& block, const FillOptions& o, const std::vector<HoleBorder>& edge_borders) {
+  const auto g = internal_units(block, o);
+  if (!g) throw std::invalid_argument("block_hole_values: a value of the block does not fit internal units");
+  return hole_values(*g, edge_borders);
+}
+
+TileFill fill_tile(const Samples& block, const TileRequest& request, const FillOptions& o, void* out,
+                   const IntGrid* hole_values) {
   const Window extent = tile_extent(request);
   if (!valid(request) || block.rows != extent.rows || block.cols != extent.cols)
     throw std::invalid_argument("fill_tile: the block must be the tile's core with its halo, clipped to the raster");
@@ -42,9 +72,19 @@ TileFill fill_tile(const Samples& block, const TileRequest& request, const FillO
     const Samples part = block.window(w.row0 - extent.row0, w.col0 - extent.col0, w.rows, w.cols);
     contour_reader(part, o.nodata, o.surface.interval, "contours").read(itab, nullptr, {});
   };
+  if (hole_values && (hole_values->rows() != extent.rows || hole_values->cols() != extent.cols))
+    throw std::invalid_argument("fill_tile: the hole values must cover the tile's extent");
+  WindowReader holes;
+  if (hole_values)
+    holes = [&](const Window& w, IntGrid& out) {
+      for (int i = 0; i < w.rows; ++i) {
+        const std::int32_t* from = (*hole_values)[w.row0 - extent.row0 + i] + (w.col0 - extent.col0);
+        std::copy(from, from + w.cols, out[i]);
+      }
+    };
   TileResult t;
   try {
-    t = compute_tile(o.surface.method, request, p, read);
+    t = compute_tile(o.surface.method, request, p, read, nullptr, holes);
   } catch (const ConversionError& e) {
     throw RunError(too_large_message("contours", e.fault.value, e.fault.row, e.fault.col, o.surface.interval));
   }

@@ -5,23 +5,36 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "run/run_options.h"
 #include "run/samples.h"
+#include "tiles/holes.h"
 #include "tiles/plan.h"
 #include "tiles/window.h"
 
 namespace tesk {
 
 // The survey of a block whose first pixel lies at (row0, col0) of the
-// raster.
-RasterSurvey survey_samples(const Samples& block, const FillOptions& o, std::int64_t row0, std::int64_t col0);
+// raster, and the summary of its holes (nothing when a value does not fit
+// internal units: the survey refuses the raster).
+struct BlockSurvey {
+  RasterSurvey raster;
+  std::optional<BlockSummary> holes;
+};
+BlockSurvey survey_samples(const Samples& block, const FillOptions& o, std::int64_t row0, std::int64_t col0);
+
+// The values of the holes of one value in a block (kNoData elsewhere), its
+// edge labels' borders stitched over the whole raster (tiles/hole_stitch.h).
+IntGrid block_hole_values(const Samples& block, const FillOptions& o, const std::vector<HoleBorder>& edge_borders);
 
 // A tile of the run of a raster too large to be held whole, the raster's
 // decisions made before by the caller from the surveys of every block: a
 // contour pixel exists and no value is too large.  block holds the tile's
 // extent (the core with its halo, clipped to the raster: tile_extent), run
-// on one thread.  The core's values go into out (C order, o.out's type)
+// on one thread; hole_values, when given, holds the values of the whole
+// raster's holes of one value over the same extent.  The core's values go into out (C order, o.out's type)
 // exactly as fill writes them in a whole run; when an integer type cannot
 // hold them, nothing is written, and the caller refuses the run once it
 // knows the range of every tile (check_result_type).
@@ -31,6 +44,7 @@ struct TileFill {
   double minimum = 0, maximum = 0;  // the core's range in o.out's type
   bool written = false;
 };
-TileFill fill_tile(const Samples& block, const TileRequest& request, const FillOptions& o, void* out);
+TileFill fill_tile(const Samples& block, const TileRequest& request, const FillOptions& o, void* out,
+                   const IntGrid* hole_values = nullptr);
 
 }  // namespace tesk

@@ -56,8 +56,8 @@ RunStats compute_surface(Method, RunGrids& g, const RunParams& p, const std::fun
 }
 
 TileResult compute_tile(Method, const TileRequest& request, const RunParams& p, const WindowReader& read,
-                        const RunObserver* observer) {
-  return run_tile(request, p, read, observer);
+                        const RunObserver* observer, const WindowReader& hole_values) {
+  return run_tile(request, p, read, observer, hole_values);
 }
 
 }  // namespace tesk

@@ -52,8 +52,10 @@ void check_tiles(Method m, const std::string& why);
 RunStats compute_surface(Method m, RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
                          RunObserver& observer);
 
-// One tile with the proof of its core (check_tiles must have passed).
+// One tile with the proof of its core (check_tiles must have passed);
+// hole_values, when given, reads the values of the whole raster's holes of
+// one value (tiles/holes.h) in the tile's extent.
 TileResult compute_tile(Method m, const TileRequest& request, const RunParams& p, const WindowReader& read,
-                        const RunObserver* observer = nullptr);
+                        const RunObserver* observer = nullptr, const WindowReader& hole_values = {});
 
 }  // namespace tesk

@@ -18,6 +18,7 @@
 #include "run/method.h"
 #include "run/reading.h"
 #include "run/source_reader.h"
+#include "run/source_survey.h"
 #include "stages/masking.h"
 #include "stages/quantisation.h"
 #include "tiles/plan.h"
@@ -63,9 +64,9 @@ std::uint64_t tile_budget(const RunOptions& o, const gdal::Source& src, int thre
 // not fit the free space beside the destination.
 void check_disk(const RunOptions& o, const gdal::Source& src) {
   const auto pixels = static_cast<std::uint64_t>(src.rows()) * static_cast<std::uint64_t>(src.cols());
-  // The tiles' results (4 bytes, uncompressed at worst), the DEM (8 at
-  // worst), the pictures and their intermediate rasters.
-  std::uint64_t need = pixels * 12;
+  // The tiles' results and the holes' values (4 bytes each, uncompressed at
+  // worst), the DEM (8 at worst), the pictures and their intermediate rasters.
+  std::uint64_t need = pixels * 16;
   if (o.preview) need += pixels;
   if (o.hillshade) need += pixels * 6;
   const std::string dir = std::filesystem::path(o.dst).parent_path().string();
@@ -76,33 +77,6 @@ void check_disk(const RunOptions& o, const gdal::Source& src) {
     throw FileSystemFault("not enough disk space: a run of " + std::to_string(src.rows()) + " x " +
                           std::to_string(src.cols()) + " pixels by tiles writes up to " + mib(need) + " beside " +
                           o.dst + ", and " + mib(free) + " are free (" + o.src + ")");
-}
-
-// The whole source surveyed in strips of whole rows, in order, up to the
-// first value internal units cannot hold.
-RasterSurvey survey_source(gdal::Source& src, int equid, CancelCheck cancel) {
-  const int rows = src.rows(), cols = src.cols();
-  const int chunk = std::max(1, std::min(rows, (1 << 20) / std::max(cols, 1)));
-  std::vector<int> column_runs;
-  IntGrid strip(src.raw() ? chunk : 0, cols);
-  RasterSurvey whole;
-  for (int i = 0; i < rows; i += chunk) {
-    BlockRows b;
-    b.rows = std::min(chunk, rows - i);
-    b.cols = cols;
-    b.row0 = i;
-    if (src.raw()) {
-      if (b.rows != strip.rows()) strip = IntGrid(b.rows, cols);
-      src.read_raw_window(i, 0, strip);
-      b.raw_nodata = static_cast<std::int32_t>(src.nodata());
-      b.read_raw = [&](int k, std::int32_t* row) { std::copy(strip[k], strip[k] + cols, row); };
-    } else {
-      b.read_real = [&](int k, double* row) { src.read_altitudes(i + k, row); };
-    }
-    whole.merge(survey_block(b, equid, &column_runs, cancel));
-    if (whole.fault) break;  // the first in row order: refused with its row and column
-  }
-  return whole;
 }
 
 // A run by tiles: its plan, then every tile proven and stored, then the
@@ -124,7 +98,8 @@ class TiledRun {
                           std::to_string(kTileStep) + " pixels needs " + mib(tile_bytes(kTileStep, 0)) + ", " +
                           mib(budget_) + " available (" + o_.src + ")");
     check_disk(o_, src_);
-    const RasterSurvey survey = survey_source(src_, params_.equid, cancel);
+    survey_ = survey_source(src_, params_.equid, cancel);
+    const RasterSurvey& survey = survey_.raster;
     settle_survey(survey, src_.rows(), src_.cols(), o_.surface, o_.src, hooks_);
     tile_ = o_.tiles.tile_size.value_or(kTileStep);
     if (tile_bytes(tile_, 0) > budget_)
@@ -137,6 +112,15 @@ class TiledRun {
       hooks_.tell(o_.src + " does not fit the memory whole (" + std::to_string(src_.rows()) + " x " +
                   std::to_string(src_.cols()) + " pixels): it runs by tiles of " + std::to_string(tile_) +
                   " pixels, with the same result");
+  }
+
+  // The second pass over the source: the values of the holes of one value,
+  // into a temporary raster from which every tile takes them.
+  void find_holes(const std::string& scratch, const CancelCheck& cancel) {
+    holes_.emplace(scratch + "/holes.tif", src_.rows(), src_.cols(), params_.threads);
+    if (!write_hole_values(src_, params_.equid, survey_, *holes_, cancel)) return holes_.reset();
+    holes_->finish();
+    survey_ = {};
   }
 
   // Every tile, proven (or, with accept_uncertain, kept unproven), into the
@@ -173,8 +157,10 @@ class TiledRun {
     const RunObserver& watch = watch_;
     TileRequest request{src_.rows(), src_.cols(), core, halo_};
     const int largest = largest_halo(std::max(core.rows, core.cols), budget_);
+    WindowReader holes;
+    if (holes_) holes = [this](const Window& w, IntGrid& out) { holes_->get(w.row0, w.col0, out); };
     for (;;) {
-      TileResult r = compute_tile(o_.surface.method, request, params_, read_, &watch);
+      TileResult r = compute_tile(o_.surface.method, request, params_, read_, &watch, holes);
       const auto next = r.certified ? std::nullopt : next_halo(request.halo, src_.rows(), src_.cols(), largest);
       if (next) {
         request.halo = *next;
@@ -232,6 +218,8 @@ class TiledRun {
   const RunParams params_;
   const WindowReader read_;
   const Watch watch_{hooks_};
+  SourceSurvey survey_;
+  std::optional<gdal::TileStore> holes_;  // the values of the holes of one value, when there are any
   int tile_ = kTileStep, halo_ = 0;
   gdal::ValueSummary summary_;
   int lo_ = std::numeric_limits<int>::max(), hi_ = std::numeric_limits<int>::min();  // the preview's extremes
@@ -264,9 +252,10 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   run.plan(CancelCheck(stop));
   hooks.report(0.05);
 
+  const std::string scratch = staging.scratch(o.dst);
+  run.find_holes(scratch, CancelCheck(stop));
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src.rows(), src.cols(), src.georef());
-  const std::string scratch = staging.scratch(o.dst);
   gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), threads);
   run.run(store, dest, inside ? &*inside : nullptr);
   store.finish();

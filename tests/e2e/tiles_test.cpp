@@ -1,5 +1,7 @@
 // Runs by tiles: the outputs of a whole run, value for value and byte for
 // byte, whatever forces the tiling.
+#include <cmath>
+
 #include "support/test_support.h"
 
 namespace tesk::e2e {
@@ -36,6 +38,39 @@ TEST(Tiles, TheOutputsOfAWholeRun) {
     EXPECT_EQ(held(read_raster(tmp / "tiled.tif")), held(read_raster(tmp / "whole.tif")));
     EXPECT_TRUE(read_file(tmp / "tiled.png") == read_file(tmp / "whole.png"));
     EXPECT_TRUE(read_file(tmp / "tiled_hs.png") == read_file(tmp / "whole_hs.png"));
+  }
+}
+
+// An island in a sea far wider than the tiles, with a flat summit inside
+// its last contour: both holes of one value, proven in every tile with the
+// smallest halo.  With the coastline at two levels, the sea is not: its
+// tiles need the halo to reach across it.
+TEST(Tiles, ASeaOfOneLevelIsProvenWhateverTheHalo) {
+  TempDir tmp;
+  const int n = 400;
+  for (const bool two_levels : {false, true}) {
+    std::vector<double> v(static_cast<std::size_t>(n) * n, 65500);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) {
+        const double r = std::hypot(i - 150.0, j - 170.0);
+        if (r < 5 || r > 133 || std::fmod(r, 6) >= 1) continue;
+        const int level = static_cast<int>(133 - r) / 6 * 10;
+        v[static_cast<std::size_t>(i) * n + j] = level == 0 && two_levels && j > 170 ? 10 : level;
+      }
+    write_tif(tmp / "island.tif", "UInt16", n, n, v, 65500);
+    std::string notes;
+    for (const char* tiles : {"whole", "tiled"}) {
+      Args args = {tmp / "island.tif", tmp / (std::string(tiles) + ".tif"), "-i", "10", "-m", "3", "--overwrite"};
+      if (*tiles == 't') args.insert(args.end(), {"--tile-size", "64", "--halo", "8"});
+      const ProcessResult r = tesk(args);
+      ASSERT_EQ(r.status, 0) << r.err;
+      notes = r.err;
+    }
+    EXPECT_EQ(held(read_raster(tmp / "tiled.tif")), held(read_raster(tmp / "whole.tif")));
+    const auto at = notes.find("the largest needed was ");
+    ASSERT_NE(at, std::string::npos) << notes;
+    const int largest = std::stoi(notes.substr(at + 23));
+    EXPECT_TRUE(two_levels ? largest >= 128 : largest <= 16) << notes;  // the rings' tiles need 16
   }
 }
 
