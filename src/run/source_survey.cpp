@@ -9,12 +9,11 @@
 namespace tesk {
 namespace {
 
-// Pixels a strip holds at most: its grids take about 20 bytes a pixel.
-constexpr std::int64_t kStripPixels = std::int64_t{4} << 20;
-
-// The rows of each strip: as many as kStripPixels allows, at least one.
-std::vector<int> strip_starts(int rows, int cols) {
-  const int n = static_cast<int>(std::clamp<std::int64_t>(kStripPixels / std::max(cols, 1), 1, std::max(rows, 1)));
+// The rows of each strip: as many as the budget allows, up to 4 Mpx (taller
+// strips save little: the seams between them are few), at least one.
+std::vector<int> strip_starts(int rows, int cols, std::uint64_t budget) {
+  const auto pixels = static_cast<std::int64_t>(std::min<std::uint64_t>(budget / kStripBytesPerPixel, 4 << 20));
+  const int n = static_cast<int>(std::clamp<std::int64_t>(pixels / std::max(cols, 1), 1, std::max(rows, 1)));
   std::vector<int> starts;
   for (int i = 0; i < rows; i += n) starts.push_back(i);
   starts.push_back(rows);
@@ -80,9 +79,9 @@ class Strip {
 
 }  // namespace
 
-SourceSurvey survey_source(gdal::Source& src, int equid, CancelCheck cancel) {
+SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, CancelCheck cancel) {
   SourceSurvey s;
-  s.strips = {strip_starts(src.rows(), src.cols()), {0, src.cols()}};
+  s.strips = {strip_starts(src.rows(), src.cols(), budget), {0, src.cols()}};
   std::vector<int> column_runs;
   Strip strip(src, equid);
   for (std::size_t k = 0; k + 1 < s.strips.row_starts.size(); ++k) {

@@ -6,6 +6,7 @@
 // pixel in a hole of one value, which any tile may then take as data.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "io/gdal_source.h"
@@ -23,9 +24,13 @@ struct SourceSurvey {
   std::vector<BlockSummary> holes;     // each strip's holes, edges only
 };
 
-// The first pass, up to the first value internal units cannot hold (then
-// raster.fault is set and the rest is not surveyed).
-SourceSurvey survey_source(gdal::Source& src, int equid, CancelCheck cancel);
+// Bytes a pixel of a strip takes at most, in either pass.
+inline constexpr std::uint64_t kStripBytesPerPixel = 24;
+
+// The first pass, in strips of about `budget` bytes (at least a row each),
+// up to the first value internal units cannot hold (then raster.fault is
+// set and the rest is not surveyed).
+SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, CancelCheck cancel);
 
 // The second pass: the holes stitched, and the value of every pixel in a
 // hole of one value (kNoData elsewhere) written into store.  Returns

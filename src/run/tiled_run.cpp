@@ -98,7 +98,7 @@ class TiledRun {
                           std::to_string(kTileStep) + " pixels needs " + mib(tile_bytes(kTileStep, 0)) + ", " +
                           mib(budget_) + " available (" + o_.src + ")");
     check_disk(o_, src_);
-    survey_ = survey_source(src_, params_.equid, cancel);
+    survey_ = survey_source(src_, params_.equid, budget_, cancel);
     const RasterSurvey& survey = survey_.raster;
     settle_survey(survey, src_.rows(), src_.cols(), o_.surface, o_.src, hooks_);
     tile_ = o_.tiles.tile_size.value_or(kTileStep);
