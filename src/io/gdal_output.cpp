@@ -77,11 +77,11 @@ CPLStringList creation_options(const RasterDestination& dst) {
 // double), shared among the pool's threads; in (null: no mask) is the
 // mask's first row of them.
 template <class T>
-void altitudes(std::vector<T>& values, const std::int32_t* w, const std::uint8_t* in, int n, int cols,
+void altitudes(std::vector<T>& values, const double* w, const std::uint8_t* in, int n, int cols,
                const Resolution& r, double nodata, ThreadPool& pool) {
   pool.for_range(0, n, 16, [&](std::int64_t k0, std::int64_t k1, int) {
     for (auto k = k0; k < k1; ++k) {
-      const std::int32_t* wk = w + k * cols;
+      const double* wk = w + k * cols;
       const std::uint8_t* ik = in ? in + k * cols : nullptr;
       T* v = values.data() + k * cols;
       for (int j = 0; j < cols; ++j) v[j] = static_cast<T>(ik && !ik[j] ? nodata : altitude_of(wk[j], r));
@@ -173,7 +173,7 @@ Difference compare_written(GDALRasterBandH band, const RasterDestination& dst, c
   for (int i = 0; i < rows; ++i) {
     if (GDALRasterIO(band, GF_Read, 0, i, cols, 1, row.data(), cols, 1, GDT_Float64, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read back " + dst.path));
-    const std::int32_t* w = internal.at(i, 1);
+    const double* w = internal.at(i, 1);
     for (int j = 0; j < cols; ++j) {
       const double got = row[static_cast<std::size_t>(j)];
       const bool got_nodata = file_nodata && same(got, marked);

@@ -94,7 +94,7 @@ void write_hillshade(const std::string& path, const ResultRows& internal, const 
     std::vector<float> block(static_cast<std::size_t>(chunk) * static_cast<std::size_t>(cols));
     for (int i = 0; i < rows; i += chunk) {
       const int n = std::min(chunk, rows - i);
-      const std::int32_t* w = internal.at(i, n);
+      const double* w = internal.at(i, n);
       for (std::size_t k = 0; k < static_cast<std::size_t>(n) * cols; ++k)
         block[k] = static_cast<float>(altitude_of(w[k], r));
       write_rows(band, i, n, cols, block.data(), GDT_Float32, path);

@@ -151,8 +151,10 @@ std::string settle_type(const TypePlan& plan, const Format& f, double min, doubl
                  (wider.empty() ? std::string(" or another format") : " (" + mention(Opt::output_type, wider) + " holds it)"));
 }
 
-double altitude_of(std::int32_t w, const Resolution& r) {
-  return r.whole ? whole_units(w, r.equid) : full_resolution(w, r.equid);
+double altitude_of(double w, const Resolution& r) {
+  const double full = w * r.equid / 512.0;  // the division by a power of two exact
+  if (!r.whole) return full;
+  return r.nearest ? std::round(full) : std::trunc(static_cast<double>(static_cast<float>(full)));
 }
 
 ValueSummary::ValueSummary(bool whole) {
@@ -169,8 +171,11 @@ void ValueSummary::add(double v, double nodata) {
   }
 }
 
-ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32,
-                       const ByteGrid* inside) {
+namespace {
+
+template <class T>
+ValueSummary summarise_grid(const Grid<T>& internal, const Resolution& r, std::optional<double> nodata,
+                            bool as_float32, const ByteGrid* inside) {
   ValueSummary s(r.whole);
   const double nd = nodata && as_float32 ? as_stored_float(*nodata) : nodata.value_or(NAN);
   for (std::size_t k = 0; k < internal.size(); ++k) {
@@ -183,6 +188,18 @@ ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::option
     s.add(v, nd);
   }
   return s;
+}
+
+}  // namespace
+
+ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32,
+                       const ByteGrid* inside) {
+  return summarise_grid(internal, r, nodata, as_float32, inside);
+}
+
+ValueSummary summarise(const Grid<double>& internal, const Resolution& r, std::optional<double> nodata,
+                       bool as_float32, const ByteGrid* inside) {
+  return summarise_grid(internal, r, nodata, as_float32, inside);
 }
 
 void ValueSummary::merge(const ValueSummary& other) {

@@ -55,12 +55,17 @@ TypePlan plan_type(const Format& f, const std::optional<std::string>& requested)
 // a format that would hold them, when the planned type cannot.
 std::string settle_type(const TypePlan& plan, const Format& f, double min, double max);
 
-// How internal units become the values written.
+// How internal units become the values written: at full resolution, w x
+// equid / 512 in double (rounded once when stored as Float32); in whole
+// units, that value rounded as its method says: truncated after a store in
+// single precision, as the classic output holds it, or to the nearest whole
+// number (halves away from zero) for a fitted surface.
 struct Resolution {
   int equid = 1;
   bool whole = false;
+  bool nearest = false;  // whole units rounded to the nearest
 };
-double altitude_of(std::int32_t w, const Resolution& r);
+double altitude_of(double w, const Resolution& r);
 
 // What the values of a result are, in the output's type: their range, how
 // many equal a given no-data value once stored as Float32 (as_float32) or
@@ -85,6 +90,8 @@ struct ValueSummary {
 };
 ValueSummary summarise(const IntGrid& internal, const Resolution& r, std::optional<double> nodata, bool as_float32,
                        const ByteGrid* inside = nullptr);
+ValueSummary summarise(const Grid<double>& internal, const Resolution& r, std::optional<double> nodata,
+                       bool as_float32, const ByteGrid* inside = nullptr);
 
 // The no-data value of an output of `type` holding the summarised values,
 // and the note that says why it is not the wanted one ("" when it is).

@@ -45,13 +45,13 @@ void TileStore::finish() {
 ResultRows TileStore::rows() {
   // Each reader its own buffer: the DEM's writer and the pictures' may read
   // blocks of rows in turn without spoiling each other's.
-  auto block = std::make_shared<std::vector<std::int32_t>>();
+  auto block = std::make_shared<std::vector<double>>();
   return {rows_, cols_, [this, block](int i, int n) {
             block->resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(cols_));
             if (GDALRasterIO(GDALGetRasterBand(ds_.get(), 1), GF_Read, 0, i, cols_, n, block->data(), cols_, n,
-                             GDT_Int32, 0, 0) != CE_None)
+                             GDT_Float64, 0, 0) != CE_None)
               throw FileSystemFault(with_gdal_reason("cannot read the temporary raster " + path_));
-            return static_cast<const std::int32_t*>(block->data());
+            return static_cast<const double*>(block->data());
           }};
 }
 

@@ -276,13 +276,13 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   const Stretch line = inside ? inside_line(run.lowest(), run.highest()) : stretch_line(run.lowest(), run.highest());
   gdal::ResultRows rows = store.rows();
   f.preview = [&, rows](int i, int n, std::uint8_t* out) {
-    const std::int32_t* w = rows.at(i, n);
+    const double* w = rows.at(i, n);
     // n whole rows from row i: a grid's rows follow each other, in the
     // mask as in the block of results.
     const std::uint8_t* in = inside ? (*inside)[i] : nullptr;
     const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(src.cols());
     for (std::size_t k = 0; k < count; ++k) {
-      const std::int32_t v = altitude_value(w[k], run.ival(), o.surface.interval);
+      const std::int32_t v = altitude_value(static_cast<std::int32_t>(w[k]), run.ival(), o.surface.interval);
       out[k] = in ? inside_byte(v, in[k], line) : stretch_byte(v, line);
     }
   };
