@@ -1,0 +1,30 @@
+// The solve of the spline's normal equations for one lambda:
+//   (W + lambda ((1 - tension) L'L + tension G)) u = W c
+// by full multigrid, then V-cycles until no pixel moves by more than the
+// tolerance in a cycle.
+#pragma once
+
+#include <functional>
+
+#include "core/grid.h"
+#include "core/thread_pool.h"
+#include "stages/progress.h"
+
+namespace tesk::spline {
+
+struct SolveReport {
+  int cycles = 0;
+  double last_change = 0;
+  double residual_rms = 0;
+};
+
+// out receives u (internal units).  Throws RunError when the tolerance is
+// not reached within max_cycles, Cancelled.
+SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
+                  ThreadPool& pool, CancelCheck cancel, const std::function<void(double)>& progress,
+                  Grid<double>& out);
+
+// Bytes per pixel of the raster solve() holds at most, out included.
+double solve_bytes_per_pixel();
+
+}  // namespace tesk::spline
