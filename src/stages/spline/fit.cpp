@@ -35,8 +35,9 @@ SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<doub
     throw std::invalid_argument("the spline needs at least one contour pixel");
   ThreadPool pool(p.threads);
   SplineStats s;
-  auto report = [&](double f) {
-    if (progress) progress(f);
+  double reported = -1;
+  auto report = [&](double f) {  // fractions only ever grow
+    if (progress && f > reported) progress(reported = f);
   };
   report(0);
   if (p.lambda) {

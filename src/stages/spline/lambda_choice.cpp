@@ -10,11 +10,18 @@
 namespace tesk::spline {
 namespace {
 
-constexpr int kWindow = 128;      // side of a window
+constexpr int kWindow = 96;       // side of a window
 constexpr int kLattice = 4;       // candidate windows: kLattice x kLattice spread evenly
-constexpr int kMaxWindows = 6;    // windows kept
+constexpr int kMaxWindows = 4;    // windows kept
 constexpr int kFolds = 3;
 constexpr int kMinLevels = 4;     // a window is kept only with this many distinct levels
+constexpr double kSmallest = 0.01;  // the first candidate
+constexpr int kCandidates = 9;      // half decades: 0.01 to 100
+// The fits' tolerance, 1 % of the interval, and their cycles: a window
+// whose few lines leave the fit nearly free may stop short of it, which
+// the score can bear.
+constexpr double kTolerance = 512 * 0.01;
+constexpr int kMaxCycles = 30;
 
 struct Window {
   IntGrid contours;
@@ -28,15 +35,13 @@ std::vector<Window> pick_windows(int rows, int cols, const WindowReader& read) {
     for (int b = 0; b < kLattice; ++b) {
       const int r0 = static_cast<int>((static_cast<std::int64_t>(rows - h) * (2 * a + 1)) / (2 * kLattice));
       const int c0 = static_cast<int>((static_cast<std::int64_t>(cols - w) * (2 * b + 1)) / (2 * kLattice));
-      bool seen = false;
-      for (const Window& f : found) (void)f;
       Window win{IntGrid(h, w), {}};
       read(r0, c0, win.contours);
       for (const std::int32_t v : win.contours)
         if (v != INT32_MIN) win.levels.push_back(v);
       std::sort(win.levels.begin(), win.levels.end());
       win.levels.erase(std::unique(win.levels.begin(), win.levels.end()), win.levels.end());
-      if (static_cast<int>(win.levels.size()) >= kMinLevels && !seen) found.push_back(std::move(win));
+      if (static_cast<int>(win.levels.size()) >= kMinLevels ) found.push_back(std::move(win));
       if (h == rows && w == cols) return found;  // one window holds the raster
     }
   // The windows with the most levels, ties in lattice order.
@@ -54,12 +59,15 @@ LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double 
   const std::vector<Window> windows = pick_windows(rows, cols, read);
   c.windows = static_cast<int>(windows.size());
   if (windows.empty()) return c;  // too few levels anywhere to learn from: lambda 1
-  for (double e = -2; e <= 1.5 + 1e-9; e += 0.25) c.lambdas.push_back(std::pow(10.0, e));
-  c.scores.assign(c.lambdas.size(), 0.0);
-  double count = 0;
-  for (const Window& win : windows) {
+  // The folds of every window, fitted and scored together for each lambda.
+  struct Fold {
+    const Window* win;
+    IntGrid kept;
+  };
+  std::vector<Fold> folds;
+  for (const Window& win : windows)
     for (int fold = 0; fold < kFolds; ++fold) {
-      IntGrid kept(win.contours.rows(), win.contours.cols());
+      Fold f{&win, IntGrid(win.contours.rows(), win.contours.cols())};
       std::int64_t held = 0;
       for (std::size_t k = 0; k < win.contours.size(); ++k) {
         const std::int32_t v = win.contours.data()[k];
@@ -68,33 +76,41 @@ LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double 
           const auto rank = std::lower_bound(win.levels.begin(), win.levels.end(), v) - win.levels.begin();
           out = rank % kFolds == fold;
         }
-        kept.data()[k] = out ? INT32_MIN : v;
+        f.kept.data()[k] = out ? INT32_MIN : v;
         held += out;
       }
-      if (held == 0) continue;
-      count += static_cast<double>(held);
-      for (std::size_t l = 0; l < c.lambdas.size(); ++l) {
-        Grid<double> u;
-        solve(kept, c.lambdas[l], tension, 512 * 0.01, 200, pool, cancel, nullptr, u);
-        double s = 0;
-        for (std::size_t k = 0; k < u.size(); ++k) {
-          const std::int32_t v = win.contours.data()[k];
-          if (v != INT32_MIN && kept.data()[k] == INT32_MIN) {
-            const double e = u.data()[k] - v;
-            s += e * e;
-          }
+      if (held > 0) folds.push_back(std::move(f));
+    }
+  auto score = [&](double lambda) {
+    double s = 0, n = 0;
+    for (const Fold& f : folds) {
+      Grid<double> u;
+      solve(f.kept, lambda, tension, kTolerance, kMaxCycles, pool, cancel, nullptr, u, true);
+      for (std::size_t k = 0; k < u.size(); ++k) {
+        const std::int32_t v = f.win->contours.data()[k];
+        if (v != INT32_MIN && f.kept.data()[k] == INT32_MIN) {
+          const double e = u.data()[k] - v;
+          s += e * e;
+          n += 1;
         }
-        c.scores[l] += s;
       }
     }
+    return s / std::max(1.0, n);
+  };
+  // Half decades upwards from the smallest candidate, until the score has
+  // risen twice in a row past its least value.
+  std::size_t best = 0;
+  for (int k = 0; k < kCandidates; ++k) {
+    c.lambdas.push_back(kSmallest * std::pow(10.0, 0.5 * k));
+    c.scores.push_back(score(c.lambdas.back()));
+    if (c.scores.back() < c.scores[best]) best = c.scores.size() - 1;
+    if (c.scores.size() >= best + 3) break;
   }
-  for (double& s : c.scores) s /= std::max(1.0, count);
-  const std::size_t best = static_cast<std::size_t>(std::min_element(c.scores.begin(), c.scores.end()) - c.scores.begin());
   double e = std::log10(c.lambdas[best]);
   if (best > 0 && best + 1 < c.lambdas.size()) {
     const double s0 = c.scores[best - 1], s1 = c.scores[best], s2 = c.scores[best + 1];
     const double den = s0 - 2 * s1 + s2;
-    if (den > 0) e += 0.25 * 0.5 * (s0 - s2) / den;
+    if (den > 0) e += 0.5 * 0.5 * (s0 - s2) / den;
   }
   c.lambda = std::pow(10.0, e);
   if (std::getenv("SPL_TRACE")) {

@@ -19,10 +19,11 @@ struct SolveReport {
 };
 
 // out receives u (internal units).  Throws RunError when the tolerance is
-// not reached within max_cycles, Cancelled.
+// not reached within max_cycles (unless `approximate`: the last iterate is
+// then the result), Cancelled.
 SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
                   ThreadPool& pool, CancelCheck cancel, const std::function<void(double)>& progress,
-                  Grid<double>& out);
+                  Grid<double>& out, bool approximate = false);
 
 // Bytes per pixel of the raster solve() holds at most, out included.
 double solve_bytes_per_pixel();

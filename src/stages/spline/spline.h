@@ -29,7 +29,7 @@ struct SplineParams {
   double tolerance = 0.0512;
   // A solve that has not reached the tolerance after this many cycles is
   // an error.
-  int max_cycles = 100;
+  int max_cycles = 500;
   // Every value of a hole kept within an interval of the levels around it
   // (spline/holes.h).
   bool bound_holes = true;
