@@ -142,7 +142,7 @@ TEST(Spline, HolesStayWithinAnIntervalOfTheirBorderOnRandomTerrain) {
 TEST(Spline, SameBytesAtOneTwoAndThreeThreads) {
   Rng rng(testing::base_seed() + 1);
   for (int n = 0; n < 5; ++n) {
-    const int rows = testing::uniform(rng, 30, 110), cols = testing::uniform(rng, 30, 110);
+    const int rows = testing::uniform(rng, 24, 72), cols = testing::uniform(rng, 24, 72);
     const IntGrid c = terrain_contours(rng, rows, cols, n % 3 == 0);
     if (std::all_of(c.begin(), c.end(), [](std::int32_t v) { return v == kNoData; })) continue;
     SplineParams p;
@@ -220,7 +220,7 @@ TEST(Spline, RefusesBadParametersInOneLine) {
 
 TEST(Spline, StopsWhenAskedAndChoosesLambdaFromBoundedWindows) {
   Rng rng(testing::base_seed() + 3);
-  const IntGrid c = terrain_contours(rng, 120, 200, false);
+  const IntGrid c = terrain_contours(rng, 100, 160, false);
   bool stop = true;
   auto ask = [&] { return stop; };
   Grid<double> u;

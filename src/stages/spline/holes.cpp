@@ -13,6 +13,7 @@ std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double 
   IntGrid label(rows, cols);  // 0: not yet seen or a contour pixel; k + 1: hole k
   std::vector<double> lo, hi;
   std::vector<std::int64_t> stack;
+  std::int64_t visited = 0;
   for (int i0 = 0; i0 < rows; ++i0) {
     cancel.at_row(i0, cols);
     for (int j0 = 0; j0 < cols; ++j0) {
@@ -24,6 +25,7 @@ std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double 
       while (!stack.empty()) {
         const std::int64_t p = stack.back();
         stack.pop_back();
+        if (++visited % CancelCheck::kPixels == 0) cancel.poll();
         const int i = static_cast<int>(p / cols), j = static_cast<int>(p % cols);
         const int ni[4] = {i - 1, i + 1, i, i};
         const int nj[4] = {j, j, j - 1, j + 1};

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "stages/spline/solver.h"
 
@@ -113,10 +111,6 @@ LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double 
     if (den > 0) e += 0.5 * 0.5 * (s0 - s2) / den;
   }
   c.lambda = std::pow(10.0, e);
-  if (std::getenv("SPL_TRACE")) {
-    for (std::size_t l = 0; l < c.lambdas.size(); ++l) std::fprintf(stderr, "cv %g %g\n", c.lambdas[l], c.scores[l]);
-    std::fprintf(stderr, "windows %d chosen %g\n", c.windows, c.lambda);
-  }
   return c;
 }
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace tesk::spline {
 namespace {
@@ -85,18 +83,6 @@ void Level::finish() {
   }
   if (ihi > ilo) top = std::max(top, ratio(ilo, jlo));
   spectrum_top = top;
-  if (ihi > ilo) {
-    double best = 0;
-    for (int p = 0; p <= 64; ++p)
-      for (int q = 0; q <= 64; ++q) {
-        const double t1 = M_PI * p / 64, t2 = M_PI * q / 64;
-        double v = 0;
-        for (int a = -2; a <= 2; ++a)
-          for (int b = -2; b <= 2; ++b) v += interior.s[a + 2][b + 2] * std::cos(a * t1 + b * t2);
-        best = std::max(best, v);
-      }
-    if (std::getenv("SPL_SYMBOL")) spectrum_top = std::max(1.0, best / interior.s[2][2]);
-  }
 }
 
 Level finest_level(const IntGrid& contours, double lambda, double tension) {

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "core/run_error.h"
@@ -23,7 +21,7 @@ double solve_bytes_per_pixel() {
 
 SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
                   ThreadPool& pool, CancelCheck cancel, const std::function<void(double)>& progress,
-                  Grid<double>& out, bool approximate) {
+                  Grid<double>& out, bool approximate, SolveMechanisms mechanisms) {
   Hierarchy h;
   h.levels.push_back(finest_level(contours, lambda, tension));
   while (worth_coarsening(h.levels.back().rows, h.levels.back().cols)) {
@@ -32,8 +30,6 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   }
   for (std::size_t k = 1; k < h.levels.size(); ++k) h.levels[k].r = &h.levels[k].r_own;
   h.coarsest.emplace_back(h.levels.back());
-  if (const char* e = std::getenv("SPL_DEG")) h.degree = std::atoi(e);
-  if (const char* e = std::getenv("SPL_RANGE")) h.range = std::atof(e);
   Cycles cycles(h, pool, cancel);
   Level& top = h.levels.front();
   const int rows = top.rows, cols = top.cols;
@@ -42,7 +38,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   // the preconditioner, and the preconditioned residual z its u.
   Grid<double> x(rows, cols), r(rows, cols), p(rows, cols), q(rows, cols);
   top.r = &q;
-  cycles.full_multigrid(x);
+  if (mechanisms.full_multigrid_start) cycles.full_multigrid(x);
   cycles.apply_finest(x, q);
   cycles.for_rows(rows, cols, [&](int i) {
     for (int j = 0; j < cols; ++j) {
@@ -64,7 +60,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
                      " of the interval (tolerance " + message_number(tolerance / 512) + ")");
     cycles.apply_finest(p, q);
     const double pq = cycles.dot(p, q);
-    const double alpha = pq > 0 ? rz / pq : 0.0;
+    const double alpha = !mechanisms.conjugate_gradients ? 1.0 : pq > 0 ? rz / pq : 0.0;
     cycles.for_rows(rows, cols, [&](int i) {
       double w = 0;
       double* xr = x[i];
@@ -81,7 +77,6 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
     });
     ++rep.cycles;
     rep.last_change = *std::max_element(row_worst.begin(), row_worst.end());
-    if (std::getenv("SPL_TRACE")) std::fprintf(stderr, "cycle %d change %g\n", rep.cycles, rep.last_change);
     if (!std::isfinite(rep.last_change))
       throw RunError("the spline's solve diverged (lambda " + message_number(lambda) + ")");
     if (rep.cycles == 1) first = rep.last_change;
@@ -90,7 +85,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
     if (rep.last_change <= tolerance || pq <= 0) break;
     cycles.precondition(r);
     const double rz_next = cycles.dot(r, top.u);
-    const double beta = rz_next / rz;
+    const double beta = mechanisms.conjugate_gradients ? rz_next / rz : 0.0;
     rz = rz_next;
     cycles.for_rows(rows, cols, [&](int i) {
       const float* z = top.u[i];

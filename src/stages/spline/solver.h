@@ -18,12 +18,20 @@ struct SolveReport {
   double residual_rms = 0;
 };
 
+// The speed mechanisms, each of which can be left out to measure it: the
+// conjugate gradients around the V-cycle (without them, plain V-cycles),
+// and the full multigrid start (without it, the solve starts from zero).
+struct SolveMechanisms {
+  bool conjugate_gradients = true;
+  bool full_multigrid_start = true;
+};
+
 // out receives u (internal units).  Throws RunError when the tolerance is
 // not reached within max_cycles (unless `approximate`: the last iterate is
 // then the result), Cancelled.
 SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
                   ThreadPool& pool, CancelCheck cancel, const std::function<void(double)>& progress,
-                  Grid<double>& out, bool approximate = false);
+                  Grid<double>& out, bool approximate = false, SolveMechanisms mechanisms = {});
 
 // Bytes per pixel of the raster solve() holds at most, out included.
 double solve_bytes_per_pixel();
