@@ -1,7 +1,10 @@
 #include "stages/spline/level.h"
 
+#include "stages/spline/kernels.h"
+
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tesk::spline {
 namespace {
@@ -62,9 +65,10 @@ void Level::finish() {
     for (int j = 0; j < cols; ++j) diag_x[t * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j)] = terms[t].x.at(j, 0);
     for (int i = 0; i < rows; ++i) diag_y[t * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i)] = terms[t].y.at(i, 0);
   }
-  // Gershgorin's bound of D^-1 A over the products alone: a data weight
-  // adds the same amount to a row's sum and to its diagonal, which can only
-  // lower the ratio.
+  // Gershgorin's bound of D^-1 A over the products alone: on the finest
+  // level a data weight adds the same amount to a row's sum and to its
+  // diagonal, which can only lower the ratio; the coarse levels' data
+  // terms are added by data_bound().
   auto ratio = [&](int i, int j) {
     double sum = 0;
     for (int a = -2; a <= 2; ++a)
@@ -116,50 +120,104 @@ Level coarse_level(const Level& fine) {
   for (std::size_t t = 0; t < fine.terms.size(); ++t)
     L.terms[t] = {galerkin(fine.terms[t].x, tc), galerkin(fine.terms[t].y, tr)};
   L.finish();
-  // The data term lumped onto the diagonal: row sums of P' M P, that is P'
-  // applied to the fine weights.  It keeps the coarse operator's action on
-  // smooth vectors, which is all the coarse correction needs.
-  Grid<double> m(L.rows, L.cols);
+  // The data term's exact Galerkin image: every pair of fine pixels it
+  // couples, spread onto the pairs of coarse points whose interpolation
+  // reaches them.  Only the pairs stored (centre and the forward
+  // neighbours) are kept; the others are their mirror images.
+  Grid<double> acc[5] = {Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols),
+                         Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols)};
   for (int i = 0; i < fine.rows; ++i)
-    for (int j = 0; j < fine.cols; ++j) {
-      const double w = fine.weight(i, j);
-      if (w == 0.0) continue;
-      const int ri[2] = {tr.c0[static_cast<std::size_t>(i)], tr.c1[static_cast<std::size_t>(i)]};
-      const double wi[2] = {tr.w0[static_cast<std::size_t>(i)], tr.w1[static_cast<std::size_t>(i)]};
-      const int cj[2] = {tc.c0[static_cast<std::size_t>(j)], tc.c1[static_cast<std::size_t>(j)]};
-      const double wj[2] = {tc.w0[static_cast<std::size_t>(j)], tc.w1[static_cast<std::size_t>(j)]};
-      for (int a = 0; a < 2; ++a)
-        for (int b = 0; b < 2; ++b)
-          if (ri[a] >= 0 && cj[b] >= 0) m[ri[a]][cj[b]] += wi[a] * w * wj[b];
+    for (int j = 0; j < fine.cols; ++j)
+      for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b) {
+          if (fine.contours && (a != 0 || b != 0)) continue;
+          const double v = fine.data_entry(i, j, a, b);
+          if (v == 0.0) continue;
+          const int yi = i + a, yj = j + b;
+          const auto xi = static_cast<std::size_t>(i), xj = static_cast<std::size_t>(j);
+          const auto si = static_cast<std::size_t>(yi), sj = static_cast<std::size_t>(yj);
+          const int ki[2] = {tr.c0[xi], tr.c1[xi]}, kj[2] = {tc.c0[xj], tc.c1[xj]};
+          const double pi[2] = {tr.w0[xi], tr.w1[xi]}, pj[2] = {tc.w0[xj], tc.w1[xj]};
+          const int li[2] = {tr.c0[si], tr.c1[si]}, lj[2] = {tc.c0[sj], tc.c1[sj]};
+          const double qi[2] = {tr.w0[si], tr.w1[si]}, qj[2] = {tc.w0[sj], tc.w1[sj]};
+          for (int p1 = 0; p1 < 2; ++p1)
+            for (int p2 = 0; p2 < 2; ++p2) {
+              if (ki[p1] < 0 || kj[p2] < 0) continue;
+              const double left = pi[p1] * pj[p2] * v;
+              for (int q1 = 0; q1 < 2; ++q1)
+                for (int q2 = 0; q2 < 2; ++q2) {
+                  if (li[q1] < 0 || lj[q2] < 0) continue;
+                  const int di = li[q1] - ki[p1], dj = lj[q2] - kj[p2];
+                  int plane = -1;
+                  if (di == 0 && dj == 0) plane = 0;
+                  else if (di == 0 && dj == 1) plane = 1;
+                  else if (di == 1 && dj == 0) plane = 2;
+                  else if (di == 1 && dj == 1) plane = 3;
+                  else if (di == 1 && dj == -1) plane = 4;
+                  if (plane >= 0) acc[plane][ki[p1]][kj[p2]] += left * qi[q1] * qj[q2];
+                }
+            }
+        }
+  Grid<float>* planes[5] = {&L.mc, &L.me, &L.ms, &L.mse, &L.msw};
+  for (int k = 0; k < 5; ++k) {
+    *planes[k] = Grid<float>(L.rows, L.cols);
+    std::copy(acc[k].begin(), acc[k].end(), planes[k]->begin());
+  }
+  // Gershgorin's bound again, with the data term.
+  double interior_abs = 0;
+  for (const double v : L.interior.values) interior_abs += std::fabs(v);
+  double top = 1.0;
+  for (int i = 0; i < L.rows; ++i)
+    for (int j = 0; j < L.cols; ++j) {
+      const bool inside = i >= L.ilo && i < L.ihi && j >= L.jlo && j < L.jhi;
+      double sum = 0;
+      if (inside) {
+        sum = interior_abs;
+      } else {
+        for (int a = -2; a <= 2; ++a)
+          for (int b = -2; b <= 2; ++b) sum += std::fabs(L.coefficient(i, j, a, b));
+      }
+      for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b) sum += std::fabs(L.data_entry(i, j, a, b));
+      const double dg = L.kron_diag(i, j) + L.mc[i][j];
+      if (dg > 0) top = std::max(top, sum / dg);
     }
-  L.m = Grid<float>(L.rows, L.cols);
-  std::copy(m.begin(), m.end(), L.m.begin());
+  L.spectrum_top = top;
   L.f = Grid<float>(L.rows, L.cols);
   L.u = Grid<float>(L.rows, L.cols);
-  L.r_own = Grid<double>(L.rows, L.cols);  // L.r is set once the level has its place
+  L.r32 = Grid<float>(L.rows, L.cols);
   return L;
 }
 
-void Level::inverse_diagonal_row(int i, double* inv) const {
+double Level::data_entry(int i, int j, int a, int b) const {
+  if (i + a < 0 || i + a >= rows || j + b < 0 || j + b >= cols) return 0.0;
+  if (contours) return a == 0 && b == 0 ? weight(i, j) : 0.0;
+  if (a == 0 && b == 0) return mc[i][j];
+  if (a == 0) return b == 1 ? me[i][j] : me[i][j - 1];
+  if (b == 0) return a == 1 ? ms[i][j] : ms[i - 1][j];
+  if (a == b) return a == 1 ? mse[i][j] : mse[i - 1][j - 1];
+  return a == 1 ? msw[i][j] : msw[i - 1][j + 1];
+}
+
+void Level::apply_data_row(const Grid<float>& u, int i, double* out) const {
+  const bool below = i + 1 < rows, above = i > 0;
+  data_row(mc[i], me[i], below ? ms[i] : nullptr, below ? mse[i] : nullptr, below ? msw[i] : nullptr,
+           above ? ms[i - 1] : nullptr, above ? mse[i - 1] : nullptr, above ? msw[i - 1] : nullptr,
+           above ? u[i - 1] : nullptr, u[i], below ? u[i + 1] : nullptr, cols, out);
+}
+
+void Level::inverse_diagonal_row(int i, double* inv, float* weights) const {
   double a[4];
   for (std::size_t t = 0; t < 4; ++t) a[t] = diag_y[t * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i)];
   const double* x0 = &diag_x[0];
-  const double* x1 = x0 + cols;
-  const double* x2 = x1 + cols;
-  const double* x3 = x2 + cols;
+  const float* w = weights;
   if (contours) {
     const std::int32_t* c = (*contours)[i];
-    for (int j = 0; j < cols; ++j) {
-      const double dg = a[0] * x0[j] + a[1] * x1[j] + a[2] * x2[j] + a[3] * x3[j] + (c[j] != INT32_MIN ? 1.0 : 0.0);
-      inv[j] = dg > 0 ? 1.0 / dg : 0.0;
-    }
+    for (int j = 0; j < cols; ++j) weights[j] = c[j] != INT32_MIN ? 1.0f : 0.0f;
   } else {
-    const float* w = m[i];
-    for (int j = 0; j < cols; ++j) {
-      const double dg = a[0] * x0[j] + a[1] * x1[j] + a[2] * x2[j] + a[3] * x3[j] + static_cast<double>(w[j]);
-      inv[j] = dg > 0 ? 1.0 / dg : 0.0;
-    }
+    w = mc[i];
   }
+  inverse_diagonal(a, x0, x0 + cols, x0 + 2 * cols, x0 + 3 * cols, w, cols, inv);
 }
 
 template <class T>
@@ -176,7 +234,7 @@ void apply_products_row(const Level& L, const Grid<T>& u, int i, double* out) {
           if (c != 0.0) s += c * static_cast<double>(ur[j + b]);
         }
       }
-      out[j] += s;
+      out[j] = s;
     }
   };
   if (edge_row) {
@@ -184,15 +242,29 @@ void apply_products_row(const Level& L, const Grid<T>& u, int i, double* out) {
     return;
   }
   generic(0, L.jlo);
-  const std::size_t n = L.interior.values.size();
-  for (std::size_t k = 0; k < n; ++k) {
-    const double c = L.interior.values[k];
-    const T* ur = u[i + L.interior.offsets[k][0]] + L.interior.offsets[k][1];
-    for (int j = L.jlo; j < L.jhi; ++j) out[j] += c * static_cast<double>(ur[j]);
-  }
+  const T* rows[5] = {u[i - 2], u[i - 1], u[i], u[i + 1], u[i + 2]};
+  stencil_row(&L.interior.s[0][0], rows, L.jlo, L.jhi, out);
   generic(L.jhi, L.cols);
 }
 
+template <class T>
+void apply_products_row_edges(const Level& L, const Grid<T>& u, int i, double* out) {
+  for (const auto& [j0, j1] : {std::pair{0, L.jlo}, std::pair{L.jhi, L.cols}})
+    for (int j = j0; j < j1; ++j) {
+      double s = 0;
+      for (int a = -2; a <= 2; ++a) {
+        if (i + a < 0 || i + a >= L.rows) continue;
+        const T* ur = u[i + a];
+        for (int b = -2; b <= 2; ++b) {
+          const double c = L.coefficient(i, j, a, b);
+          if (c != 0.0) s += c * static_cast<double>(ur[j + b]);
+        }
+      }
+      out[j] = s;
+    }
+}
+
+template void apply_products_row_edges<float>(const Level&, const Grid<float>&, int, double*);
 template void apply_products_row<float>(const Level&, const Grid<float>&, int, double*);
 template void apply_products_row<double>(const Level&, const Grid<double>&, int, double*);
 

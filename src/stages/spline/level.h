@@ -43,9 +43,12 @@ struct Level {
   std::vector<double> diag_x;   // diag_x[t * cols + j] = X_t(j, j)
   std::vector<double> diag_y;   // diag_y[t * rows + i] = Y_t(i, i)
   // The data term: on the finest level the contour grid (1 where it is not
-  // kNoData), elsewhere m.
+  // kNoData), elsewhere the Galerkin image of the level above, a symmetric
+  // stencil of 3 x 3 pixels kept as five planes: the centre, and the
+  // coefficients towards the east, south, south-east and south-west
+  // neighbours (those towards the others are their neighbours' own).
   const IntGrid* contours = nullptr;
-  Grid<float> m;
+  Grid<float> mc, me, ms, mse, msw;
   // The right-hand side: on the finest level rhs_grid, elsewhere f.
   const Grid<double>* rhs_grid = nullptr;
   Grid<float> f;
@@ -53,10 +56,10 @@ struct Level {
   // coarse levels and the preconditioner only need to be close: their
   // vectors are stored in single precision, every sum taken in double.
   Grid<float> u;
-  // The residual: its own grid on the coarse levels, the solver's on the
-  // finest.
-  Grid<double> r_own;
+  // The residual: on the finest level the solver's grid (in double), on
+  // the coarse ones r32.
   Grid<double>* r = nullptr;
+  Grid<float> r32;
   double spectrum_top = 0;      // bound of the largest eigenvalue of D^-1 A
 
   // Sets ilo..jhi, the interior stencil, the diagonals and the spectrum
@@ -73,16 +76,21 @@ struct Level {
     return s;
   }
   double weight(int i, int j) const {
-    return contours ? ((*contours)[i][j] != INT32_MIN ? 1.0 : 0.0) : static_cast<double>(m[i][j]);
+    return contours ? ((*contours)[i][j] != INT32_MIN ? 1.0 : 0.0) : static_cast<double>(mc[i][j]);
   }
+  // The data term's coefficient of u[i + a][j + b] in row (i, j), a and b
+  // in -1..1.
+  double data_entry(int i, int j, int a, int b) const;
+  // Row i of the data term applied to u, added to out.
+  void apply_data_row(const Grid<float>& u, int i, double* out) const;
   double rhs(int i, int j) const {
     if (rhs_grid) return (*rhs_grid)[i][j];
     if (contours) return (*contours)[i][j] != INT32_MIN ? static_cast<double>((*contours)[i][j]) : 0.0;
     return static_cast<double>(f[i][j]);
   }
   // 1 / (diagonal of A) along row i, into inv[0, cols); 0 where the
-  // diagonal is not positive.
-  void inverse_diagonal_row(int i, double* inv) const;
+  // diagonal is not positive.  weights is scratch of cols floats.
+  void inverse_diagonal_row(int i, double* inv, float* weights) const;
 };
 
 // The finest level for a raster of the contours' shape.
@@ -93,8 +101,12 @@ Level coarse_level(const Level& fine);
 bool worth_coarsening(int rows, int cols);
 
 // out[j] for j in [0, cols) of row i: the products applied to u (without
-// the data term), added to out.
+// the data term).
 template <class T>
 void apply_products_row(const Level& L, const Grid<T>& u, int i, double* out);
+// The same on the edge columns only, [0, jlo) and [jhi, cols), of an
+// interior row.
+template <class T>
+void apply_products_row_edges(const Level& L, const Grid<T>& u, int i, double* out);
 
 }  // namespace tesk::spline

@@ -1,5 +1,7 @@
 #include "stages/spline/multigrid.h"
 
+#include "stages/spline/kernels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -58,7 +60,13 @@ CoarsestSolver::CoarsestSolver(const Level& L) {
           if (q < p) continue;
           factor_[static_cast<std::size_t>(p) * w + static_cast<std::size_t>(q - p)] += L.coefficient(i, j, a, b);
         }
-      factor_[static_cast<std::size_t>(p) * w] += L.weight(i, j);
+      for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b) {
+          if (i + a < 0 || i + a >= L.rows || j + b < 0 || j + b >= L.cols) continue;
+          const int q = index(i + a, j + b);
+          if (q < p) continue;
+          factor_[static_cast<std::size_t>(p) * w + static_cast<std::size_t>(q - p)] += L.data_entry(i, j, a, b);
+        }
       diag[static_cast<std::size_t>(p)] = factor_[static_cast<std::size_t>(p) * w];
     }
   for (int p = 0; p < n_; ++p) {
@@ -123,19 +131,30 @@ void Cycles::for_rows(int rows, int cols, const std::function<void(int)>& fn) {
 
 void Cycles::residual(Level& L) {
   for_rows(L.rows, L.cols, [&](int i) {
-    double* r = (*L.r)[i];
+    thread_local std::vector<double> row;
+    if (!L.contours) row.resize(static_cast<std::size_t>(L.cols));
+    double* r = L.contours ? (*L.r)[i] : row.data();
     const float* u = L.u[i];
-    std::fill(r, r + L.cols, 0.0);
-    apply_products_row(L, L.u, i, r);
     if (L.contours) {
       const std::int32_t* c = (*L.contours)[i];
       const double* g = (*L.rhs_grid)[i];
-      for (int j = 0; j < L.cols; ++j) r[j] = (g[j] - (c[j] != INT32_MIN ? static_cast<double>(u[j]) : 0.0)) - r[j];
+      if (i >= L.ilo && i < L.ihi) {
+        // The interior columns in one pass, the edge columns as below.
+        const float* rows[5] = {L.u[i - 2], L.u[i - 1], u, L.u[i + 1], L.u[i + 2]};
+        finest_residual_interior(&L.interior.s[0][0], rows, g, c, L.jlo, L.jhi, r);
+        apply_products_row_edges(L, L.u, i, r);
+        finest_residual(g, c, u, L.jlo, r);
+        finest_residual(g + L.jhi, c + L.jhi, u + L.jhi, L.cols - L.jhi, r + L.jhi);
+      } else {
+        apply_products_row(L, L.u, i, r);
+        finest_residual(g, c, u, L.cols, r);
+      }
     } else {
+      apply_products_row(L, L.u, i, r);
       const float* f = L.f[i];
-      const float* m = L.m[i];
-      for (int j = 0; j < L.cols; ++j)
-        r[j] = (static_cast<double>(f[j]) - static_cast<double>(m[j]) * static_cast<double>(u[j])) - r[j];
+      L.apply_data_row(L.u, i, r);
+      float* out = L.r32[i];
+      for (int j = 0; j < L.cols; ++j) out[j] = static_cast<float>(static_cast<double>(f[j]) - r[j]);
     }
   });
 }
@@ -157,12 +176,12 @@ void Cycles::smooth(Level& L, bool backward) {
     residual(L);
     for_rows(L.rows, L.cols, [&](int i) {
       thread_local std::vector<double> inv;
+      thread_local std::vector<float> weights;
       inv.resize(static_cast<std::size_t>(L.cols));
-      L.inverse_diagonal_row(i, inv.data());
-      float* u = L.u[i];
-      const double* r = (*L.r)[i];
-      for (int j = 0; j < L.cols; ++j)
-        u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv[static_cast<std::size_t>(j)] * r[j]);
+      weights.resize(static_cast<std::size_t>(L.cols));
+      L.inverse_diagonal_row(i, inv.data(), weights.data());
+      if (L.contours) damped_step(inv.data(), (*L.r)[i], omega, L.cols, L.u[i]);
+      else damped_step(inv.data(), L.r32[i], omega, L.cols, L.u[i]);
     });
   }
 }
@@ -175,8 +194,13 @@ void Cycles::restrict_residual(const Level& fine, Level& coarse) {
     for (int x = tr.first(I); x <= tr.last(I); ++x) {
       const double wx = tr.weight(x, I);
       if (wx == 0.0) continue;
-      const double* r = (*fine.r)[x];
-      for (int y = 0; y < fine.cols; ++y) acc[static_cast<std::size_t>(y)] += wx * r[y];
+      if (fine.contours) {
+        const double* r = (*fine.r)[x];
+        for (int y = 0; y < fine.cols; ++y) acc[static_cast<std::size_t>(y)] += wx * r[y];
+      } else {
+        const float* r = fine.r32[x];
+        for (int y = 0; y < fine.cols; ++y) acc[static_cast<std::size_t>(y)] += wx * static_cast<double>(r[y]);
+      }
     }
     float* f = coarse.f[I];
     for (int J = 0; J < coarse.cols; ++J) {
@@ -217,7 +241,7 @@ void Cycles::full_multigrid(Grid<double>& x) {
   for (std::size_t k = 0; k < last; ++k) {
     if (k > 0) {
       Level& L = h_.levels[k];
-      std::copy(L.f.begin(), L.f.end(), L.r->begin());
+      std::copy(L.f.begin(), L.f.end(), L.r32.begin());
     }
     restrict_residual(h_.levels[k], h_.levels[k + 1]);
   }
@@ -235,7 +259,6 @@ void Cycles::apply_finest(const Grid<double>& v, Grid<double>& out) {
     double* o = out[i];
     const double* x = v[i];
     const std::int32_t* c = (*L.contours)[i];
-    std::fill(o, o + L.cols, 0.0);
     apply_products_row(L, v, i, o);
     for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
   });

@@ -13,10 +13,10 @@ double solve_bytes_per_pixel() {
   // Finest level: x (the result), r, p and q of the conjugate gradients in
   // double and the preconditioner's output z in float: 36 bytes.  Each
   // coarser level has about a quarter of the pixels of the one above and
-  // holds f, u and the data term in float and r in double: 20 bytes, at
-  // most 7 a pixel of the finest level over all of them (a level of an
-  // odd side has half a row and half a column more).
-  return 4 * 8 + 4 + 7;
+  // holds f, u, r and the five planes of the data term in float: 32 bytes,
+  // 10.7 a pixel of the finest level over all of them, 11 with the half
+  // rows and columns of odd sides.
+  return 4 * 8 + 4 + 11;
 }
 
 SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
@@ -28,7 +28,6 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
     cancel.poll();
     h.levels.push_back(coarse_level(h.levels.back()));
   }
-  for (std::size_t k = 1; k < h.levels.size(); ++k) h.levels[k].r = &h.levels[k].r_own;
   h.coarsest.emplace_back(h.levels.back());
   Cycles cycles(h, pool, cancel);
   Level& top = h.levels.front();
