@@ -71,6 +71,9 @@ Band Band::plus(const Band& b) const {
 
 Transfer::Transfer(int fine) : nf(fine), nc(fine % 2 == 1 ? (fine + 1) / 2 : fine / 2 + 1) {
   if (fine <= 1) nc = fine;
+  start.assign(static_cast<std::size_t>(nf), 0);
+  count.assign(static_cast<std::size_t>(nf), 0);
+  wt.assign(4 * static_cast<std::size_t>(nf), 0.0);
   const auto n = static_cast<std::size_t>(nf);
   c0.assign(n, -1);
   c1.assign(n, -1);
@@ -87,6 +90,13 @@ Transfer::Transfer(int fine) : nf(fine), nc(fine % 2 == 1 ? (fine + 1) / 2 : fin
       w0[static_cast<std::size_t>(x)] = 0.5;
       w1[static_cast<std::size_t>(x)] = 0.5;
     }
+  for (int x = 0; x < nf; ++x) {
+    const auto xs = static_cast<std::size_t>(x);
+    start[xs] = c0[xs];
+    count[xs] = c1[xs] >= 0 ? 2 : 1;
+    wt[4 * xs] = w0[xs];
+    wt[4 * xs + 1] = w1[xs];
+  }
 }
 
 Band galerkin(const Band& x, const Transfer& t) {

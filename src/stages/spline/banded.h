@@ -48,6 +48,11 @@ struct Transfer {
   std::vector<int> c0, c1;
   std::vector<double> w0, w1;
 
+  // The same as up to two consecutive coarse points: weight wt[4 x + k] of
+  // coarse point start[x] + k, k < count[x].
+  std::vector<int> start, count;
+  std::vector<double> wt;
+
   explicit Transfer(int fine = 0);
   // Fine points in the support of coarse point I: first..last.
   int first(int I) const { return I == 0 ? 0 : fine_of(I) - 1; }
@@ -55,9 +60,8 @@ struct Transfer {
   int fine_of(int I) const { return 2 * I < nf - 1 ? 2 * I : nf - 1; }
   // The weight of coarse point I at fine point x (0 outside its support).
   double weight(int x, int I) const {
-    if (c0[static_cast<std::size_t>(x)] == I) return w0[static_cast<std::size_t>(x)];
-    if (c1[static_cast<std::size_t>(x)] == I) return w1[static_cast<std::size_t>(x)];
-    return 0.0;
+    const auto k = I - start[static_cast<std::size_t>(x)];
+    return k >= 0 && k < count[static_cast<std::size_t>(x)] ? wt[4 * static_cast<std::size_t>(x) + static_cast<std::size_t>(k)] : 0.0;
   }
 };
 

@@ -76,6 +76,63 @@ void finest_residual_interior(const double* s, const float* const* rows, const d
 }
 
 TESK_CPU_KERNEL
+void finest_apply_interior(const double* s, const double* const* rows, const int* c, int j0, int j1, double* out) {
+  const double* m2 = rows[0];
+  const double* m1 = rows[1];
+  const double* z0 = rows[2];
+  const double* p1 = rows[3];
+  const double* p2 = rows[4];
+  const double s02 = s[2], s11 = s[6], s12 = s[7], s13 = s[8], s20 = s[10], s21 = s[11], s22 = s[12], s23 = s[13],
+               s24 = s[14], s31 = s[16], s32 = s[17], s33 = s[18], s42 = s[22];
+  for (int j = j0; j < j1; ++j) {
+    double v = s02 * m2[j];
+    v += s11 * m1[j - 1];
+    v += s12 * m1[j];
+    v += s13 * m1[j + 1];
+    v += s20 * z0[j - 2];
+    v += s21 * z0[j - 1];
+    v += s22 * z0[j];
+    v += s23 * z0[j + 1];
+    v += s24 * z0[j + 2];
+    v += s31 * p1[j - 1];
+    v += s32 * p1[j];
+    v += s33 * p1[j + 1];
+    v += s42 * p2[j];
+    out[j] = (c[j] != INT32_MIN ? z0[j] : 0.0) + v;
+  }
+}
+
+TESK_CPU_KERNEL
+void jacobi_step_finest(const double* a, const double* const* x, const int* c, const double* r, double omega, int n,
+                        float* u) {
+  const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
+  const double* x0 = x[0];
+  const double* x1 = x[1];
+  const double* x2 = x[2];
+  const double* x3 = x[3];
+  for (int j = 0; j < n; ++j) {
+    const double d = a0 * x0[j] + a1 * x1[j] + a2 * x2[j] + a3 * x3[j] + (c[j] != INT32_MIN ? 1.0 : 0.0);
+    const double step = d > 0 ? omega * r[j] / d : 0.0;
+    u[j] = static_cast<float>(static_cast<double>(u[j]) + step);
+  }
+}
+
+TESK_CPU_KERNEL
+void jacobi_step_coarse(const double* a, const double* const* x, const float* w, const float* r, double omega, int n,
+                        float* u) {
+  const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
+  const double* x0 = x[0];
+  const double* x1 = x[1];
+  const double* x2 = x[2];
+  const double* x3 = x[3];
+  for (int j = 0; j < n; ++j) {
+    const double d = a0 * x0[j] + a1 * x1[j] + a2 * x2[j] + a3 * x3[j] + static_cast<double>(w[j]);
+    const double step = d > 0 ? omega * static_cast<double>(r[j]) / d : 0.0;
+    u[j] = static_cast<float>(static_cast<double>(u[j]) + step);
+  }
+}
+
+TESK_CPU_KERNEL
 void finest_residual(const double* g, const int* c, const float* u, int n, double* r) {
   for (int j = 0; j < n; ++j) {
     const double w = c[j] != INT32_MIN ? static_cast<double>(u[j]) : 0.0;

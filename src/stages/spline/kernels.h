@@ -34,6 +34,19 @@ void data_row(const float* c, const float* e, const float* s_below, const float*
               const float* s_above, const float* se_above, const float* sw_above, const float* up, const float* u0,
               const float* down, int n, double* out);
 
+// The finest level's operator on the interior columns [j0, j1) of a row:
+// out[j] = (c[j] is a contour ? v[j] : 0) + the 13-point stencil s of v.
+void finest_apply_interior(const double* s, const double* const* rows, const int* c, int j0, int j1, double* out);
+
+// One damped Jacobi step: u[j] += omega r[j] / d[j], d[j] = a[0] x0[j] +
+// a[1] x1[j] + a[2] x2[j] + a[3] x3[j] + the data weight (1 on a contour
+// pixel c[j] of the finest level, w[j] on a coarse level; no step where d
+// is not positive).
+void jacobi_step_finest(const double* a, const double* const* x, const int* c, const double* r, double omega, int n,
+                        float* u);
+void jacobi_step_coarse(const double* a, const double* const* x, const float* w, const float* r, double omega, int n,
+                        float* u);
+
 // u[j] += omega * inv[j] * r[j]
 void damped_step(const double* inv, const double* r, double omega, int n, float* u);
 void damped_step(const double* inv, const float* r, double omega, int n, float* u);

@@ -89,13 +89,11 @@ void Level::finish() {
   spectrum_top = top;
 }
 
-Level finest_level(const IntGrid& contours, double lambda, double tension) {
-  Level L;
-  L.rows = contours.rows();
-  L.cols = contours.cols();
-  L.contours = &contours;
-  const double k = lambda * (1.0 - tension);
-  const double g = lambda * tension;
+namespace {
+
+void set_penalty(Level& L, double k, double g) {
+  L.kappa = k;
+  L.gamma = g;
   const Band dc = Band::second_difference(L.cols), dr = Band::second_difference(L.rows);
   const Band ic = Band::identity(L.cols), ir = Band::identity(L.rows);
   const Band dct = dc.transpose(), drt = dr.transpose();
@@ -104,6 +102,16 @@ Level finest_level(const IntGrid& contours, double lambda, double tension) {
   L.terms[2] = {dc, drt.scaled(k)};
   L.terms[3] = {ic, drt.product(dr).scaled(k).plus(Band::path_laplacian(L.rows).scaled(g))};
   L.finish();
+}
+
+}  // namespace
+
+Level finest_level(const IntGrid& contours, double lambda, double tension) {
+  Level L;
+  L.rows = contours.rows();
+  L.cols = contours.cols();
+  L.contours = &contours;
+  set_penalty(L, lambda * (1.0 - tension), lambda * tension);
   L.u = Grid<float>(L.rows, L.cols);
   return L;
 }
@@ -113,12 +121,12 @@ bool worth_coarsening(int rows, int cols) {
 }
 
 Level coarse_level(const Level& fine) {
-  const Transfer tr(fine.rows), tc(fine.cols);
+  const Transfer lr(fine.rows), lc(fine.cols);
   Level L;
-  L.rows = tr.nc;
-  L.cols = tc.nc;
+  L.rows = lr.nc;
+  L.cols = lc.nc;
   for (std::size_t t = 0; t < fine.terms.size(); ++t)
-    L.terms[t] = {galerkin(fine.terms[t].x, tc), galerkin(fine.terms[t].y, tr)};
+    L.terms[t] = {galerkin(fine.terms[t].x, lc), galerkin(fine.terms[t].y, lr)};
   L.finish();
   // The data term's exact Galerkin image: every pair of fine pixels it
   // couples, spread onto the pairs of coarse points whose interpolation
@@ -136,10 +144,10 @@ Level coarse_level(const Level& fine) {
           const int yi = i + a, yj = j + b;
           const auto xi = static_cast<std::size_t>(i), xj = static_cast<std::size_t>(j);
           const auto si = static_cast<std::size_t>(yi), sj = static_cast<std::size_t>(yj);
-          const int ki[2] = {tr.c0[xi], tr.c1[xi]}, kj[2] = {tc.c0[xj], tc.c1[xj]};
-          const double pi[2] = {tr.w0[xi], tr.w1[xi]}, pj[2] = {tc.w0[xj], tc.w1[xj]};
-          const int li[2] = {tr.c0[si], tr.c1[si]}, lj[2] = {tc.c0[sj], tc.c1[sj]};
-          const double qi[2] = {tr.w0[si], tr.w1[si]}, qj[2] = {tc.w0[sj], tc.w1[sj]};
+          const int ki[2] = {lr.c0[xi], lr.c1[xi]}, kj[2] = {lc.c0[xj], lc.c1[xj]};
+          const double pi[2] = {lr.w0[xi], lr.w1[xi]}, pj[2] = {lc.w0[xj], lc.w1[xj]};
+          const int li[2] = {lr.c0[si], lr.c1[si]}, lj[2] = {lc.c0[sj], lc.c1[sj]};
+          const double qi[2] = {lr.w0[si], lr.w1[si]}, qj[2] = {lc.w0[sj], lc.w1[sj]};
           for (int p1 = 0; p1 < 2; ++p1)
             for (int p2 = 0; p2 < 2; ++p2) {
               if (ki[p1] < 0 || kj[p2] < 0) continue;
@@ -193,6 +201,7 @@ double Level::data_entry(int i, int j, int a, int b) const {
   if (i + a < 0 || i + a >= rows || j + b < 0 || j + b >= cols) return 0.0;
   if (contours) return a == 0 && b == 0 ? weight(i, j) : 0.0;
   if (a == 0 && b == 0) return mc[i][j];
+  if (me.empty()) return 0.0;
   if (a == 0) return b == 1 ? me[i][j] : me[i][j - 1];
   if (b == 0) return a == 1 ? ms[i][j] : ms[i - 1][j];
   if (a == b) return a == 1 ? mse[i][j] : mse[i - 1][j - 1];
@@ -200,6 +209,12 @@ double Level::data_entry(int i, int j, int a, int b) const {
 }
 
 void Level::apply_data_row(const Grid<float>& u, int i, double* out) const {
+  if (me.empty()) {
+    const float* c = mc[i];
+    const float* v = u[i];
+    for (int j = 0; j < cols; ++j) out[j] += static_cast<double>(c[j]) * static_cast<double>(v[j]);
+    return;
+  }
   const bool below = i + 1 < rows, above = i > 0;
   data_row(mc[i], me[i], below ? ms[i] : nullptr, below ? mse[i] : nullptr, below ? msw[i] : nullptr,
            above ? ms[i - 1] : nullptr, above ? mse[i - 1] : nullptr, above ? msw[i - 1] : nullptr,
@@ -265,6 +280,7 @@ void apply_products_row_edges(const Level& L, const Grid<T>& u, int i, double* o
 }
 
 template void apply_products_row_edges<float>(const Level&, const Grid<float>&, int, double*);
+template void apply_products_row_edges<double>(const Level&, const Grid<double>&, int, double*);
 template void apply_products_row<float>(const Level&, const Grid<float>&, int, double*);
 template void apply_products_row<double>(const Level&, const Grid<double>&, int, double*);
 

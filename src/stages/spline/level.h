@@ -37,6 +37,7 @@ struct Stencil {
 struct Level {
   int rows = 0;
   int cols = 0;
+  double kappa = 0, gamma = 0;  // the penalty's weights of curvature and slope on this level
   std::array<KronTerm, 4> terms;
   Stencil interior;             // the sum of the products on [ilo, ihi) x [jlo, jhi)
   int ilo = 0, ihi = 0, jlo = 0, jhi = 0;

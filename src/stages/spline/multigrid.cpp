@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace tesk::spline {
 namespace {
@@ -17,22 +18,24 @@ template <class T>
 void interpolate(const Level& coarse, Grid<T>& target, bool add, ThreadPool& pool, CancelCheck cancel) {
   const Transfer tr(target.rows()), tc(target.cols());
   pool.for_range(0, target.rows(), kRowGrain, [&](std::int64_t x0, std::int64_t x1, int) {
-    std::vector<double> row0(static_cast<std::size_t>(coarse.cols)), row1(row0.size());
+    std::vector<double> row0(static_cast<std::size_t>(coarse.cols));
     for (auto xx = x0; xx < x1; ++xx) {
       const int x = static_cast<int>(xx);
       cancel.at_row(x, target.cols());
       const auto xs = static_cast<std::size_t>(x);
-      const float* e0 = coarse.u[tr.c0[xs]];
-      const float* e1 = tr.c1[xs] >= 0 ? coarse.u[tr.c1[xs]] : e0;
-      const double w0 = tr.w0[xs], w1 = tr.w1[xs];
-      for (int J = 0; J < coarse.cols; ++J)
-        row0[static_cast<std::size_t>(J)] =
-            w0 * static_cast<double>(e0[J]) + w1 * static_cast<double>(e1[J]);
+      std::fill(row0.begin(), row0.end(), 0.0);
+      for (int k = 0; k < tr.count[xs]; ++k) {
+        const float* e = coarse.u[tr.start[xs] + k];
+        const double w = tr.wt[4 * xs + static_cast<std::size_t>(k)];
+        for (int J = 0; J < coarse.cols; ++J) row0[static_cast<std::size_t>(J)] += w * static_cast<double>(e[J]);
+      }
       T* u = target[x];
       for (int y = 0; y < target.cols(); ++y) {
         const auto ys = static_cast<std::size_t>(y);
-        double v = tc.w0[ys] * row0[static_cast<std::size_t>(tc.c0[ys])];
-        if (tc.c1[ys] >= 0) v += tc.w1[ys] * row0[static_cast<std::size_t>(tc.c1[ys])];
+        const double* rr = &row0[static_cast<std::size_t>(tc.start[ys])];
+        const double* ww = &tc.wt[4 * ys];
+        double v = 0;
+        for (int k = 0; k < tc.count[ys]; ++k) v += ww[k] * rr[k];
         u[y] = static_cast<T>(add ? static_cast<double>(u[y]) + v : v);
       }
     }
@@ -164,7 +167,7 @@ void Cycles::residual(Level& L) {
 // of its roots: no vector beside the iterate and the residual.  After the
 // coarse correction the steps run in the reverse order, which makes the
 // cycle symmetric.
-void Cycles::smooth(Level& L, bool backward) {
+void Cycles::smooth(Level& L, bool backward, bool from_zero) {
   const double top = L.spectrum_top * 1.05;
   const double bottom = top / h_.range;
   const double theta = (top + bottom) / 2, delta = (top - bottom) / 2;
@@ -173,15 +176,21 @@ void Cycles::smooth(Level& L, bool backward) {
     const int k = backward ? n - 1 - s : s;
     const double root = theta + delta * std::cos(M_PI * (2 * k + 1) / (2 * n));
     const double omega = 1 / root;
-    residual(L);
+    // From zero, the first residual is the right-hand side itself.
+    const bool rhs_is_residual = from_zero && s == 0;
+    if (!rhs_is_residual) residual(L);
     for_rows(L.rows, L.cols, [&](int i) {
-      thread_local std::vector<double> inv;
-      thread_local std::vector<float> weights;
-      inv.resize(static_cast<std::size_t>(L.cols));
-      weights.resize(static_cast<std::size_t>(L.cols));
-      L.inverse_diagonal_row(i, inv.data(), weights.data());
-      if (L.contours) damped_step(inv.data(), (*L.r)[i], omega, L.cols, L.u[i]);
-      else damped_step(inv.data(), L.r32[i], omega, L.cols, L.u[i]);
+      double a[4];
+      const double* x[4];
+      for (std::size_t t = 0; t < 4; ++t) {
+        a[t] = L.diag_y[t * static_cast<std::size_t>(L.rows) + static_cast<std::size_t>(i)];
+        x[t] = &L.diag_x[t * static_cast<std::size_t>(L.cols)];
+      }
+      if (L.contours)
+        jacobi_step_finest(a, x, (*L.contours)[i], rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i], omega, L.cols,
+                           L.u[i]);
+      else
+        jacobi_step_coarse(a, x, L.mc[i], rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
     });
   }
 }
@@ -211,20 +220,20 @@ void Cycles::restrict_residual(const Level& fine, Level& coarse) {
   });
 }
 
-void Cycles::v_cycle(std::size_t k) {
+void Cycles::v_cycle(std::size_t k, bool from_zero) {
   Level& L = h_.levels[k];
   if (k + 1 == h_.levels.size()) {
     h_.coarsest.front().solve(L);
     return;
   }
-  smooth(L, false);
+  smooth(L, false, from_zero);
   residual(L);
   Level& C = h_.levels[k + 1];
   restrict_residual(L, C);
   std::fill(C.u.begin(), C.u.end(), 0.0f);
-  v_cycle(k + 1);
+  v_cycle(k + 1, true);
   interpolate(C, L.u, true, pool_, cancel_);
-  smooth(L, true);
+  smooth(L, true, false);
 }
 
 void Cycles::full_multigrid(Grid<double>& x) {
@@ -248,7 +257,7 @@ void Cycles::full_multigrid(Grid<double>& x) {
   h_.coarsest.front().solve(h_.levels[last]);
   for (std::size_t k = last - 1; k >= 1; --k) {
     interpolate(h_.levels[k + 1], h_.levels[k].u, false, pool_, cancel_);
-    v_cycle(k);
+    v_cycle(k, false);
   }
   interpolate(h_.levels[1], x, false, pool_, cancel_);
 }
@@ -259,8 +268,16 @@ void Cycles::apply_finest(const Grid<double>& v, Grid<double>& out) {
     double* o = out[i];
     const double* x = v[i];
     const std::int32_t* c = (*L.contours)[i];
-    apply_products_row(L, v, i, o);
-    for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+    if (i >= L.ilo && i < L.ihi) {
+      const double* rows[5] = {v[i - 2], v[i - 1], x, v[i + 1], v[i + 2]};
+      finest_apply_interior(&L.interior.s[0][0], rows, c, L.jlo, L.jhi, o);
+      apply_products_row_edges(L, v, i, o);
+      for (const auto& [j0, j1] : {std::pair{0, L.jlo}, std::pair{L.jhi, L.cols}})
+        for (int j = j0; j < j1; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+    } else {
+      apply_products_row(L, v, i, o);
+      for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+    }
   });
 }
 
@@ -268,7 +285,7 @@ void Cycles::precondition(const Grid<double>& rhs) {
   Level& L = h_.levels.front();
   L.rhs_grid = &rhs;
   std::fill(L.u.begin(), L.u.end(), 0.0f);
-  v_cycle(0);
+  v_cycle(0, true);
 }
 
 template <class T>

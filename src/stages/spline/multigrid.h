@@ -65,9 +65,9 @@ class Cycles {
   void for_rows(int rows, int cols, const std::function<void(int)>& fn);
 
  private:
-  void v_cycle(std::size_t k);
+  void v_cycle(std::size_t k, bool from_zero);
   void residual(Level& L);
-  void smooth(Level& L, bool backward);
+  void smooth(Level& L, bool backward, bool from_zero);
   void restrict_residual(const Level& fine, Level& coarse);
 
   Hierarchy& h_;
