@@ -8,9 +8,15 @@
 // the full multigrid start.  The variants run alternately, the best of
 // --repeat runs reported; a variant that exceeds its cycle limit says so.
 //
-// Options: --sizes 512,1024,... --threads 1,2 --repeat R --seed S
+// With --accuracy, instead: for each size, the cross-validation scores of
+// the choice of lambda, then the RMSE off the contours of the fits (holes
+// bounded, as a run makes them) at a sweep of lambdas and at the chosen
+// one, against the generated terrain itself.
+//
+// Options: --sizes 512,1024,... --threads 1,2 --repeat R --seed S --accuracy
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +28,7 @@
 #include "stages/conversion.h"
 #include "stages/spline/lambda_choice.h"
 #include "stages/spline/solver.h"
+#include "stages/spline/spline.h"
 #include "terrain.h"
 
 namespace {
@@ -46,8 +53,18 @@ int main(int argc, char** argv) {
   std::vector<int> sizes = {512, 1024, 2048}, threads = {1, 2};
   int repeat = 3;
   std::uint32_t seed = 1;
-  for (int k = 1; k + 1 < argc; k += 2) {
+  bool accuracy = false;
+  for (int k = 1; k < argc; k += 2) {
     const std::string a = argv[k];
+    if (a == "--accuracy") {
+      accuracy = true;
+      --k;
+      continue;
+    }
+    if (k + 1 >= argc) {
+      std::fprintf(stderr, "tesk_spline_bench: %s needs a value\n", a.c_str());
+      return 1;
+    }
     if (a == "--sizes") sizes = int_list(argv[k + 1]);
     else if (a == "--threads") threads = int_list(argv[k + 1]);
     else if (a == "--repeat") repeat = std::atoi(argv[k + 1]);
@@ -58,6 +75,54 @@ int main(int argc, char** argv) {
     }
   }
   constexpr int kInterval = 10;
+  if (accuracy) {
+    for (const int n : sizes) {
+      std::vector<float> truth;
+      const auto raster = tesk::bench::make_contour_raster(n, n, seed, kInterval, &truth);
+      tesk::IntGrid c(n, n);
+      for (std::size_t k = 0; k < c.size(); ++k) {
+        const int v = raster.samples[k];
+        c.data()[k] = v == tesk::kIval16 ? tesk::kNoData : *tesk::to_internal(v, kInterval);
+      }
+      tesk::ThreadPool pool(threads.back());
+      const auto choice = tesk::spline::choose_lambda(
+          n, n,
+          [&](int r0, int c0, tesk::IntGrid& w) {
+            for (int i = 0; i < w.rows(); ++i) std::copy(c[r0 + i] + c0, c[r0 + i] + c0 + w.cols(), w[i]);
+          },
+          0.0, pool, {});
+      std::printf("generated %d x %d, seed %u, %.1f %% contour pixels; cross-validation over %d windows:", n, n, seed,
+                  100 * raster.contour_share, choice.windows);
+      for (std::size_t l = 0; l < choice.lambdas.size(); ++l) std::printf(" %g: %.4g", choice.lambdas[l], choice.scores[l]);
+      std::printf("\n");
+      std::vector<double> lambdas = {0.03, 0.1, 0.3, 1, 3};
+      lambdas.push_back(choice.lambda);
+      for (std::size_t l = 0; l < lambdas.size(); ++l) {
+        tesk::Grid<double> u;
+        tesk::SplineParams sp;
+        sp.lambda = lambdas[l];
+        sp.threads = threads.back();
+        sp.max_cycles = 2000;
+        const auto st = tesk::fit_spline(c, sp, u, nullptr, {});
+        struct {
+          int cycles;
+        } rep{st.iterations};
+        double s2 = 0;
+        std::int64_t m = 0;
+        for (std::size_t k = 0; k < u.size(); ++k)
+          if (c.data()[k] == tesk::kNoData) {
+            const double e = u.data()[k] * kInterval / 512.0 - truth[k];
+            s2 += e * e;
+            ++m;
+          }
+        std::printf("  lambda %8.4g%s  RMSE off the contours %.4f m  (%d iterations)\n", lambdas[l],
+                    l + 1 == lambdas.size() ? " (chosen)" : "         ", std::sqrt(s2 / std::max<std::int64_t>(1, m)),
+                    rep.cycles);
+        std::fflush(stdout);
+      }
+    }
+    return 0;
+  }
   std::printf("%6s %7s %9s %8s | %9s %6s | %9s %6s | %9s %6s\n", "size", "threads", "choice_s", "lambda",
               "solve_s", "cycles", "no_cg_s", "cycles", "no_fmg_s", "cycles");
   for (const int n : sizes) {

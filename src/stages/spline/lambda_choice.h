@@ -7,8 +7,10 @@
 // the lines of the other folds and scored on the pixels of the held-out
 // lines.  The lambda with the least mean squared error over all windows and
 // folds is taken, refined by a parabola through its neighbours in log
-// lambda.  The choice reads the same windows of the same raster whether the
-// run is whole or by tiles, and its cost does not grow with the raster.
+// lambda, and halved (the held-out lines lie in gaps twice as wide as those
+// of the whole raster, where the best lambda is larger).  The choice reads
+// the same windows of the same raster whether the run is whole or by
+// tiles, and its cost does not grow with the raster.
 #pragma once
 
 #include <functional>

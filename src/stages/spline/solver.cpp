@@ -21,7 +21,7 @@ double solve_bytes_per_pixel() {
 
 SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
                   ThreadPool& pool, CancelCheck cancel, const std::function<void(double)>& progress,
-                  Grid<double>& out, bool approximate, SolveMechanisms mechanisms) {
+                  Grid<double>& out, bool approximate, SolveMechanisms mechanisms, const Grid<double>* start) {
   Hierarchy h;
   h.levels.push_back(finest_level(contours, lambda, tension));
   while (worth_coarsening(h.levels.back().rows, h.levels.back().cols)) {
@@ -37,7 +37,8 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   // the preconditioner, and the preconditioned residual z its u.
   Grid<double> x(rows, cols), r(rows, cols), p(rows, cols), q(rows, cols);
   top.r = &q;
-  if (mechanisms.full_multigrid_start) cycles.full_multigrid(x);
+  if (start && start->same_shape(x)) std::copy(start->begin(), start->end(), x.begin());
+  else if (mechanisms.full_multigrid_start) cycles.full_multigrid(x);
   cycles.apply_finest(x, q);
   cycles.for_rows(rows, cols, [&](int i) {
     for (int j = 0; j < cols; ++j) {

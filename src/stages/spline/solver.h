@@ -26,12 +26,14 @@ struct SolveMechanisms {
   bool full_multigrid_start = true;
 };
 
-// out receives u (internal units).  Throws RunError when the tolerance is
+// out receives u (internal units).  With start, the iteration starts from it
+// rather than from the full multigrid pass.  Throws RunError when the tolerance is
 // not reached within max_cycles (unless `approximate`: the last iterate is
 // then the result), Cancelled.
 SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
                   ThreadPool& pool, CancelCheck cancel, const std::function<void(double)>& progress,
-                  Grid<double>& out, bool approximate = false, SolveMechanisms mechanisms = {});
+                  Grid<double>& out, bool approximate = false, SolveMechanisms mechanisms = {},
+                  const Grid<double>* start = nullptr);
 
 // Bytes per pixel of the raster solve() holds at most, out included.
 double solve_bytes_per_pixel();
