@@ -88,9 +88,9 @@ void write_tif(const char* path, const Raster& like, const std::vector<double>& 
   GDALClose(ds);
 }
 
+// Within 5 % of an interval of a multiple of it: |v - k I| <= 0.05 I.
 bool near_level(double v, double interval) {
-  const double q = v / interval;
-  return std::fabs(q - std::round(q)) <= 0.05;
+  return std::fabs(v - interval * std::round(v / interval)) <= 0.05 * interval;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ namespace tesk::spline {
 namespace {
 
 constexpr std::int64_t kRowGrain = 8;
+constexpr std::int64_t kParallelPixels = std::int64_t{1} << 16;
 
 // The interpolation of a coarse level onto a fine grid, into target (or
 // added to it).
@@ -124,6 +125,14 @@ void CoarsestSolver::solve(Level& L) const {
 }
 
 void Cycles::for_rows(int rows, int cols, const std::function<void(int)>& fn) {
+  // A small level is not worth waking the other threads for.
+  if (static_cast<std::int64_t>(rows) * cols < kParallelPixels) {
+    for (int i = 0; i < rows; ++i) {
+      cancel_.at_row(i, cols);
+      fn(i);
+    }
+    return;
+  }
   pool_.for_range(0, rows, kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
     for (auto i = r0; i < r1; ++i) {
       cancel_.at_row(i, cols);
