@@ -220,7 +220,7 @@ TEST(Spline, RefusesBadParametersInOneLine) {
 
 TEST(Spline, StopsWhenAskedAndChoosesLambdaFromBoundedWindows) {
   Rng rng(testing::base_seed() + 3);
-  const IntGrid c = terrain_contours(rng, 100, 160, false);
+  const IntGrid c = terrain_contours(rng, 90, 150, false);
   bool stop = true;
   auto ask = [&] { return stop; };
   Grid<double> u;

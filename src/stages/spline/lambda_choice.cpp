@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "stages/spline/solver.h"
 
@@ -30,18 +31,22 @@ struct Window {
 std::vector<Window> pick_windows(int rows, int cols, const WindowReader& read) {
   const int h = std::min(rows, kWindow), w = std::min(cols, kWindow);
   std::vector<Window> found;
+  std::vector<std::pair<int, int>> seen;
   for (int a = 0; a < kLattice; ++a)
     for (int b = 0; b < kLattice; ++b) {
       const int r0 = static_cast<int>((static_cast<std::int64_t>(rows - h) * (2 * a + 1)) / (2 * kLattice));
       const int c0 = static_cast<int>((static_cast<std::int64_t>(cols - w) * (2 * b + 1)) / (2 * kLattice));
+      // On a raster that a window spans in one direction, the lattice
+      // repeats its windows: each is read once.
+      if (std::find(seen.begin(), seen.end(), std::pair{r0, c0}) != seen.end()) continue;
+      seen.emplace_back(r0, c0);
       Window win{IntGrid(h, w), {}};
       read(r0, c0, win.contours);
       for (const std::int32_t v : win.contours)
         if (v != INT32_MIN) win.levels.push_back(v);
       std::sort(win.levels.begin(), win.levels.end());
       win.levels.erase(std::unique(win.levels.begin(), win.levels.end()), win.levels.end());
-      if (static_cast<int>(win.levels.size()) >= kMinLevels ) found.push_back(std::move(win));
-      if (h == rows && w == cols) return found;  // one window holds the raster
+      if (static_cast<int>(win.levels.size()) >= kMinLevels) found.push_back(std::move(win));
     }
   // The windows with the most levels, ties in lattice order.
   std::stable_sort(found.begin(), found.end(),
