@@ -4,8 +4,9 @@
 // On generated contour rasters (bench/terrain.h, interval 10) of the sizes
 // given, prints for each thread count: the time of the choice of lambda,
 // then the time and cycles of the solve at that lambda with every
-// mechanism, without the conjugate gradients (plain V-cycles) and without
-// the full multigrid start.  The variants run alternately, the best of
+// mechanism, without the conjugate gradients (plain cycles), without the
+// full multigrid start, and without the second coarse cycle (V-cycles).
+// The variants run alternately, the best of
 // --repeat runs reported; a variant that exceeds its cycle limit says so.
 //
 // With --accuracy, instead: for each size, the cross-validation scores of
@@ -123,8 +124,8 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  std::printf("%6s %7s %9s %8s | %9s %6s | %9s %6s | %9s %6s\n", "size", "threads", "choice_s", "lambda",
-              "solve_s", "cycles", "no_cg_s", "cycles", "no_fmg_s", "cycles");
+  std::printf("%6s %7s %9s %8s | %9s %6s | %9s %6s | %9s %6s | %9s %6s\n", "size", "threads", "choice_s", "lambda",
+              "solve_s", "cycles", "no_cg_s", "cycles", "no_fmg_s", "cycles", "v_cyc_s", "cycles");
   for (const int n : sizes) {
     const tesk::bench::ContourRaster raster = tesk::bench::make_contour_raster(n, n, seed, kInterval);
     tesk::IntGrid c(n, n);
@@ -142,7 +143,8 @@ int main(int argc, char** argv) {
         int cycles = 0;
         bool failed = false;
       };
-      std::vector<Variant> variants = {{{true, true}}, {{false, true}}, {{true, false}}};
+      std::vector<Variant> variants = {{{true, true, true}}, {{false, true, true}}, {{true, false, true}},
+                                       {{true, true, false}}};
       for (int r = 0; r < repeat; ++r) {
         auto t0 = std::chrono::steady_clock::now();
         const auto choice = tesk::spline::choose_lambda(

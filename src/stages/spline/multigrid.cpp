@@ -241,6 +241,14 @@ void Cycles::v_cycle(std::size_t k, bool from_zero) {
   restrict_residual(L, C);
   std::fill(C.u.begin(), C.u.end(), 0.0f);
   v_cycle(k + 1, true);
+  if (h_.second_weight > 0 && k + 2 < h_.levels.size()) {
+    // A second cycle on the coarse level from the first one's result
+    // scaled by w: the coarse solve becomes ((1 + w) - w B^-1 A) B^-1, a
+    // fixed polynomial in the coarse cycle, still symmetric and positive.
+    const float w = static_cast<float>(h_.second_weight);
+    for (float& v : C.u) v *= w;
+    v_cycle(k + 1, false);
+  }
   interpolate(C, L.u, true, pool_, cancel_);
   smooth(L, true, false);
 }

@@ -1,10 +1,21 @@
 // The multigrid cycle of the spline's solver: Chebyshev smoothing with the
 // diagonal, Galerkin coarse levels (level.h), full weighting and linear
 // interpolation between them, and a banded Cholesky factorisation on the
-// coarsest level.  One V-cycle from zero is the preconditioner of the
+// coarsest level.  One cycle from zero is the preconditioner of the
 // conjugate gradients (solver.h): symmetric, since the smoothing after the
 // coarse correction is the adjoint of the one before and the restriction
 // the transpose of the interpolation.
+//
+// Linear interpolation suits a fourth-order operator poorly: a coarse level
+// sees a smooth error as stiffer than it is and corrects it too little, and
+// the shortfall compounds over the levels.  Each visit of a coarse level
+// therefore runs its cycle twice: the first result, scaled by w = 2, is the
+// start of the second.  With B the coarse cycle, the coarse solve becomes
+// the fixed polynomial ((1 + w) - w B^-1 A) B^-1: smooth errors (B^-1 A near
+// 0) are corrected three times as strongly, and since B^-1 A stays within
+// (0, 9/8] on every level (the polynomial times t peaks at (1 + w)^2 / 4w),
+// the polynomial stays positive and the preconditioner symmetric positive
+// definite.
 //
 // Every pass runs row by row on the thread pool; each row is computed
 // alone, from values the previous pass left, so that the result does not
@@ -40,6 +51,7 @@ struct Hierarchy {
   std::vector<CoarsestSolver> coarsest;  // one, for levels.back()
   int degree = 3;                        // smoothing steps before and after the coarse correction
   double range = 16;                     // the smoothing damps [top / range, top]
+  double second_weight = 0;              // > 0: two coarse cycles a visit (Cycles::v_cycle)
 };
 
 class Cycles {

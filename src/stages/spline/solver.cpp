@@ -29,6 +29,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
     h.levels.push_back(coarse_level(h.levels.back()));
   }
   h.coarsest.emplace_back(h.levels.back());
+  h.second_weight = mechanisms.second_coarse_cycle ? 2.0 : 0.0;
   Cycles cycles(h, pool, cancel);
   Level& top = h.levels.front();
   const int rows = top.rows, cols = top.cols;

@@ -19,11 +19,13 @@ struct SolveReport {
 };
 
 // The speed mechanisms, each of which can be left out to measure it: the
-// conjugate gradients around the V-cycle (without them, plain V-cycles),
-// and the full multigrid start (without it, the solve starts from zero).
+// conjugate gradients around the cycle (without them, plain cycles), the
+// full multigrid start (without it, the solve starts from zero), and the
+// second coarse cycle of each visit (without it, V-cycles; multigrid.h).
 struct SolveMechanisms {
   bool conjugate_gradients = true;
   bool full_multigrid_start = true;
+  bool second_coarse_cycle = true;
 };
 
 // out receives u (internal units).  With start, the iteration starts from it
