@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 
 namespace tesk::bench {
 
-ContourRaster make_contour_raster(int rows, int cols, std::uint32_t seed, int interval) {
+ContourRaster make_contour_raster(int rows, int cols, std::uint32_t seed, int interval, std::vector<float>* terrain) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   // Terrain in metres, single precision (4 bytes a pixel, freed on return).
@@ -54,6 +55,7 @@ ContourRaster make_contour_raster(int rows, int cols, std::uint32_t seed, int in
     }
   }
   out.contour_share = static_cast<double>(contours) / static_cast<double>(h.size());
+  if (terrain) *terrain = std::move(h);
   return out;
 }
 

@@ -21,6 +21,9 @@ struct ContourRaster {
   double contour_share = 0.0;          // share of contour pixels
 };
 
-ContourRaster make_contour_raster(int rows, int cols, std::uint32_t seed, int interval);
+// With terrain given, it receives the terrain itself (metres, row-major):
+// the truth a surface made from the contours is scored against.
+ContourRaster make_contour_raster(int rows, int cols, std::uint32_t seed, int interval,
+                                  std::vector<float>* terrain = nullptr);
 
 }  // namespace tesk::bench

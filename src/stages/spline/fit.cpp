@@ -1,0 +1,68 @@
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "core/thread_pool.h"
+#include "core/run_error.h"
+#include "stages/spline/holes.h"
+#include "stages/spline/lambda_choice.h"
+#include "stages/spline/solver.h"
+#include "stages/spline/spline.h"
+
+namespace tesk {
+
+void check_spline_params(const SplineParams& p) {
+  if (p.lambda && !(std::isfinite(*p.lambda) && *p.lambda > 0))
+    throw std::invalid_argument("--spline-lambda must be a positive finite number, not " + message_number(*p.lambda));
+  if (!(p.tension >= 0 && p.tension < 1))
+    throw std::invalid_argument("--spline-tension must lie in [0, 1), not " + message_number(p.tension));
+  if (!(std::isfinite(p.tolerance) && p.tolerance > 0))
+    throw std::invalid_argument("the spline's tolerance must be a positive finite number, not " +
+                                message_number(p.tolerance));
+  if (p.threads < 1) throw std::invalid_argument("the thread count must be at least 1, not " + std::to_string(p.threads));
+  if (p.max_cycles < 1)
+    throw std::invalid_argument("the spline's cycle limit must be at least 1, not " + std::to_string(p.max_cycles));
+}
+
+std::uint64_t spline_bytes_per_pixel() {
+  return static_cast<std::uint64_t>(std::ceil(spline::solve_bytes_per_pixel()));
+}
+
+SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<double>& out,
+                       const std::function<void(double)>& progress, CancelCheck cancel) {
+  check_spline_params(p);
+  if (std::none_of(contours.begin(), contours.end(), [](std::int32_t v) { return v != INT32_MIN; }))
+    throw std::invalid_argument("the spline needs at least one contour pixel");
+  ThreadPool pool(p.threads);
+  SplineStats s;
+  double reported = -1;
+  auto report = [&](double f) {  // fractions only ever grow
+    if (progress && f > reported) progress(reported = f);
+  };
+  report(0);
+  if (p.lambda) {
+    s.lambda = *p.lambda;
+  } else {
+    const spline::LambdaChoice c = spline::choose_lambda(
+        contours.rows(), contours.cols(),
+        [&](int r0, int c0, IntGrid& w) {
+          for (int i = 0; i < w.rows(); ++i) std::copy(contours[r0 + i] + c0, contours[r0 + i] + c0 + w.cols(), w[i]);
+        },
+        p.tension, pool, cancel);
+    s.lambda = c.lambda;
+    s.lambda_chosen = true;
+    s.windows = c.windows;
+    report(0.2);
+  }
+  const double start = s.lambda_chosen ? 0.2 : 0.0;
+  const spline::SolveReport r = spline::solve(contours, s.lambda, p.tension, p.tolerance, p.max_cycles, pool, cancel,
+                                              [&](double f) { report(start + (0.95 - start) * f); }, out);
+  s.iterations = r.cycles;
+  s.last_change = r.last_change;
+  s.residual_rms = r.residual_rms;
+  if (p.bound_holes) s.bounded_pixels = spline::bound_holes(contours, out, 512.0, cancel);
+  report(1);
+  return s;
+}
+
+}  // namespace tesk

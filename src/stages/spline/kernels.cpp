@@ -1,0 +1,196 @@
+#include "stages/spline/kernels.h"
+
+#include <climits>
+#include <cstdint>
+
+#include "core/cpu_kernels.h"
+
+namespace tesk::spline {
+namespace {
+
+template <class T>
+inline void stencil(const double* s, const T* const* rows, int j0, int j1, double* out) {
+  const T* r0 = rows[0];
+  const T* r1 = rows[1];
+  const T* r2 = rows[2];
+  const T* r3 = rows[3];
+  const T* r4 = rows[4];
+  for (int j = j0; j < j1; ++j) {
+    double v = 0;
+    const T* rr[5] = {r0, r1, r2, r3, r4};
+    for (int a = 0; a < 5; ++a)
+      for (int b = 0; b < 5; ++b) v += s[a * 5 + b] * static_cast<double>(rr[a][j + b - 2]);
+    out[j] = v;
+  }
+}
+
+}  // namespace
+
+TESK_CPU_KERNEL
+void stencil_row(const double* s, const float* const* rows, int j0, int j1, double* out) {
+  stencil(s, rows, j0, j1, out);
+}
+
+TESK_CPU_KERNEL
+void stencil_row(const double* s, const double* const* rows, int j0, int j1, double* out) {
+  stencil(s, rows, j0, j1, out);
+}
+
+TESK_CPU_KERNEL
+void inverse_diagonal(const double* a, const double* x0, const double* x1, const double* x2, const double* x3,
+                      const float* w, int n, double* inv) {
+  const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
+  for (int j = 0; j < n; ++j) {
+    const double d = a0 * x0[j] + a1 * x1[j] + a2 * x2[j] + a3 * x3[j] + static_cast<double>(w[j]);
+    inv[j] = d > 0 ? 1.0 / d : 0.0;
+  }
+}
+
+TESK_CPU_KERNEL
+void finest_residual_interior(const double* s, const float* const* rows, const double* g, const int* c, int j0,
+                              int j1, double* r) {
+  const float* m2 = rows[0];
+  const float* m1 = rows[1];
+  const float* z0 = rows[2];
+  const float* p1 = rows[3];
+  const float* p2 = rows[4];
+  const double s02 = s[2], s11 = s[6], s12 = s[7], s13 = s[8], s20 = s[10], s21 = s[11], s22 = s[12], s23 = s[13],
+               s24 = s[14], s31 = s[16], s32 = s[17], s33 = s[18], s42 = s[22];
+  for (int j = j0; j < j1; ++j) {
+    double v = s02 * static_cast<double>(m2[j]);
+    v += s11 * static_cast<double>(m1[j - 1]);
+    v += s12 * static_cast<double>(m1[j]);
+    v += s13 * static_cast<double>(m1[j + 1]);
+    v += s20 * static_cast<double>(z0[j - 2]);
+    v += s21 * static_cast<double>(z0[j - 1]);
+    v += s22 * static_cast<double>(z0[j]);
+    v += s23 * static_cast<double>(z0[j + 1]);
+    v += s24 * static_cast<double>(z0[j + 2]);
+    v += s31 * static_cast<double>(p1[j - 1]);
+    v += s32 * static_cast<double>(p1[j]);
+    v += s33 * static_cast<double>(p1[j + 1]);
+    v += s42 * static_cast<double>(p2[j]);
+    const double w = c[j] != INT32_MIN ? static_cast<double>(z0[j]) : 0.0;
+    r[j] = (g[j] - w) - v;
+  }
+}
+
+TESK_CPU_KERNEL
+void finest_apply_interior(const double* s, const double* const* rows, const int* c, int j0, int j1, double* out) {
+  const double* m2 = rows[0];
+  const double* m1 = rows[1];
+  const double* z0 = rows[2];
+  const double* p1 = rows[3];
+  const double* p2 = rows[4];
+  const double s02 = s[2], s11 = s[6], s12 = s[7], s13 = s[8], s20 = s[10], s21 = s[11], s22 = s[12], s23 = s[13],
+               s24 = s[14], s31 = s[16], s32 = s[17], s33 = s[18], s42 = s[22];
+  for (int j = j0; j < j1; ++j) {
+    double v = s02 * m2[j];
+    v += s11 * m1[j - 1];
+    v += s12 * m1[j];
+    v += s13 * m1[j + 1];
+    v += s20 * z0[j - 2];
+    v += s21 * z0[j - 1];
+    v += s22 * z0[j];
+    v += s23 * z0[j + 1];
+    v += s24 * z0[j + 2];
+    v += s31 * p1[j - 1];
+    v += s32 * p1[j];
+    v += s33 * p1[j + 1];
+    v += s42 * p2[j];
+    out[j] = (c[j] != INT32_MIN ? z0[j] : 0.0) + v;
+  }
+}
+
+TESK_CPU_KERNEL
+void jacobi_step_finest(const double* a, const double* const* x, const int* c, const double* r, double omega, int n,
+                        float* u) {
+  const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
+  const double* x0 = x[0];
+  const double* x1 = x[1];
+  const double* x2 = x[2];
+  const double* x3 = x[3];
+  for (int j = 0; j < n; ++j) {
+    const double d = a0 * x0[j] + a1 * x1[j] + a2 * x2[j] + a3 * x3[j] + (c[j] != INT32_MIN ? 1.0 : 0.0);
+    const double step = d > 0 ? omega * r[j] / d : 0.0;
+    u[j] = static_cast<float>(static_cast<double>(u[j]) + step);
+  }
+}
+
+TESK_CPU_KERNEL
+void jacobi_step_coarse(const double* a, const double* const* x, const float* w, const float* r, double omega, int n,
+                        float* u) {
+  const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
+  const double* x0 = x[0];
+  const double* x1 = x[1];
+  const double* x2 = x[2];
+  const double* x3 = x[3];
+  for (int j = 0; j < n; ++j) {
+    const double d = a0 * x0[j] + a1 * x1[j] + a2 * x2[j] + a3 * x3[j] + static_cast<double>(w[j]);
+    const double step = d > 0 ? omega * static_cast<double>(r[j]) / d : 0.0;
+    u[j] = static_cast<float>(static_cast<double>(u[j]) + step);
+  }
+}
+
+TESK_CPU_KERNEL
+void finest_residual(const double* g, const int* c, const float* u, int n, double* r) {
+  for (int j = 0; j < n; ++j) {
+    const double w = c[j] != INT32_MIN ? static_cast<double>(u[j]) : 0.0;
+    r[j] = (g[j] - w) - r[j];
+  }
+}
+
+TESK_CPU_KERNEL
+void data_row(const float* c, const float* e, const float* s_below, const float* se_below, const float* sw_below,
+              const float* s_above, const float* se_above, const float* sw_above, const float* up, const float* u0,
+              const float* down, int n, double* out) {
+  // Every coefficient towards a missing neighbour is zero, so the ends
+  // differ only in the neighbours they may not read.
+  auto one = [&](int j) {
+    double v = static_cast<double>(c[j]) * u0[j];
+    if (j + 1 < n) v += static_cast<double>(e[j]) * u0[j + 1];
+    if (j > 0) v += static_cast<double>(e[j - 1]) * u0[j - 1];
+    if (down) {
+      v += static_cast<double>(s_below[j]) * down[j];
+      if (j + 1 < n) v += static_cast<double>(se_below[j]) * down[j + 1];
+      if (j > 0) v += static_cast<double>(sw_below[j]) * down[j - 1];
+    }
+    if (up) {
+      v += static_cast<double>(s_above[j]) * up[j];
+      if (j > 0) v += static_cast<double>(se_above[j - 1]) * up[j - 1];
+      if (j + 1 < n) v += static_cast<double>(sw_above[j + 1]) * up[j + 1];
+    }
+    out[j] += v;
+  };
+  if (n <= 2 || !up || !down) {
+    for (int j = 0; j < n; ++j) one(j);
+    return;
+  }
+  one(0);
+  for (int j = 1; j + 1 < n; ++j) {
+    double v = static_cast<double>(c[j]) * u0[j];
+    v += static_cast<double>(e[j]) * u0[j + 1];
+    v += static_cast<double>(e[j - 1]) * u0[j - 1];
+    v += static_cast<double>(s_below[j]) * down[j];
+    v += static_cast<double>(se_below[j]) * down[j + 1];
+    v += static_cast<double>(sw_below[j]) * down[j - 1];
+    v += static_cast<double>(s_above[j]) * up[j];
+    v += static_cast<double>(se_above[j - 1]) * up[j - 1];
+    v += static_cast<double>(sw_above[j + 1]) * up[j + 1];
+    out[j] += v;
+  }
+  one(n - 1);
+}
+
+TESK_CPU_KERNEL
+void damped_step(const double* inv, const double* r, double omega, int n, float* u) {
+  for (int j = 0; j < n; ++j) u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv[j] * r[j]);
+}
+
+TESK_CPU_KERNEL
+void damped_step(const double* inv, const float* r, double omega, int n, float* u) {
+  for (int j = 0; j < n; ++j)
+    u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv[j] * static_cast<double>(r[j]));
+}
+
+}  // namespace tesk::spline

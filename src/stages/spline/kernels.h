@@ -1,0 +1,54 @@
+// The row loops of the spline's solver that take its time, compiled for
+// several CPU levels (core/cpu_kernels.h).  Each computes every column on
+// its own, in a fixed order of operations, so that every copy gives the
+// same bytes.
+#pragma once
+
+namespace tesk::spline {
+
+// out[j] = sum over a, b in -2..2 (a first) of s[(a + 2) * 5 + b + 2] *
+// rows[a + 2][j + b], for j in [j0, j1).
+void stencil_row(const double* s, const float* const* rows, int j0, int j1, double* out);
+void stencil_row(const double* s, const double* const* rows, int j0, int j1, double* out);
+
+// inv[j] = 1 / (a[0] x0[j] + a[1] x1[j] + a[2] x2[j] + a[3] x3[j] + w[j]), 0
+// where that is not positive.
+void inverse_diagonal(const double* a, const double* x0, const double* x1, const double* x2, const double* x3,
+                      const float* w, int n, double* inv);
+
+// The residual of a row of the finest level over the columns [j0, j1)
+// where its penalty is the interior stencil s, whose entries are zero
+// outside the 13 points within distance 2 (a + b <= 2):
+// r[j] = (g[j] - (c[j] is a contour ? u[j] : 0)) - stencil.
+void finest_residual_interior(const double* s, const float* const* rows, const double* g, const int* c, int j0,
+                              int j1, double* r);
+
+// The residual of a row of the finest level, r holding the products:
+// r[j] = (g[j] - (c[j] is a contour ? u[j] : 0)) - r[j].
+void finest_residual(const double* g, const int* c, const float* u, int n, double* r);
+
+// The data term of a coarse row: out[j] += c[j] u0[j] + e[j] u0[j + 1] +
+// e[j - 1] u0[j - 1] + (below and above, from the planes of this row and
+// the row above); ends without the neighbours they lack.
+void data_row(const float* c, const float* e, const float* s_below, const float* se_below, const float* sw_below,
+              const float* s_above, const float* se_above, const float* sw_above, const float* up, const float* u0,
+              const float* down, int n, double* out);
+
+// The finest level's operator on the interior columns [j0, j1) of a row:
+// out[j] = (c[j] is a contour ? v[j] : 0) + the 13-point stencil s of v.
+void finest_apply_interior(const double* s, const double* const* rows, const int* c, int j0, int j1, double* out);
+
+// One damped Jacobi step: u[j] += omega r[j] / d[j], d[j] = a[0] x0[j] +
+// a[1] x1[j] + a[2] x2[j] + a[3] x3[j] + the data weight (1 on a contour
+// pixel c[j] of the finest level, w[j] on a coarse level; no step where d
+// is not positive).
+void jacobi_step_finest(const double* a, const double* const* x, const int* c, const double* r, double omega, int n,
+                        float* u);
+void jacobi_step_coarse(const double* a, const double* const* x, const float* w, const float* r, double omega, int n,
+                        float* u);
+
+// u[j] += omega * inv[j] * r[j]
+void damped_step(const double* inv, const double* r, double omega, int n, float* u);
+void damped_step(const double* inv, const float* r, double omega, int n, float* u);
+
+}  // namespace tesk::spline

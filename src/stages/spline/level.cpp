@@ -1,0 +1,287 @@
+#include "stages/spline/level.h"
+
+#include "stages/spline/kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace tesk::spline {
+namespace {
+
+bool same_row(const Band& b, int i, int k) {
+  for (int o = -2; o <= 2; ++o)
+    if (b.at(i, o) != b.at(k, o)) return false;
+  return true;
+}
+
+// The contiguous run of indices around the middle whose rows are the
+// middle row in every factor, and which lie two points or more from the
+// ends: [lo, hi), empty when there is none.
+void interior_run(int n, const std::array<const Band*, 4>& bands, int& lo, int& hi) {
+  const int mid = n / 2;
+  auto interior = [&](int i) {
+    if (i < 2 || i >= n - 2) return false;
+    for (const Band* b : bands)
+      if (!same_row(*b, i, mid)) return false;
+    return true;
+  };
+  lo = hi = 0;
+  if (!interior(mid)) return;
+  lo = mid;
+  hi = mid + 1;
+  while (interior(lo - 1)) --lo;
+  while (interior(hi)) ++hi;
+}
+
+}  // namespace
+
+double Level::coefficient(int i, int j, int a, int b) const {
+  if (i + a < 0 || i + a >= rows || j + b < 0 || j + b >= cols) return 0.0;
+  double s = 0;
+  for (const KronTerm& t : terms) s += t.y.at(i, a) * t.x.at(j, b);
+  return s;
+}
+
+void Level::finish() {
+  interior_run(cols, {&terms[0].x, &terms[1].x, &terms[2].x, &terms[3].x}, jlo, jhi);
+  interior_run(rows, {&terms[0].y, &terms[1].y, &terms[2].y, &terms[3].y}, ilo, ihi);
+  if (ilo == ihi || jlo == jhi) ilo = ihi = jlo = jhi = 0;
+  interior = Stencil{};
+  if (ihi > ilo) {
+    for (int a = -2; a <= 2; ++a)
+      for (int b = -2; b <= 2; ++b) {
+        const double v = coefficient(ilo, jlo, a, b);
+        interior.s[static_cast<std::size_t>(a + 2)][static_cast<std::size_t>(b + 2)] = v;
+        if (v != 0.0) {
+          interior.offsets.push_back({a, b});
+          interior.values.push_back(v);
+        }
+      }
+  }
+  diag_x.assign(terms.size() * static_cast<std::size_t>(cols), 0.0);
+  diag_y.assign(terms.size() * static_cast<std::size_t>(rows), 0.0);
+  for (std::size_t t = 0; t < terms.size(); ++t) {
+    for (int j = 0; j < cols; ++j) diag_x[t * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j)] = terms[t].x.at(j, 0);
+    for (int i = 0; i < rows; ++i) diag_y[t * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i)] = terms[t].y.at(i, 0);
+  }
+  // Gershgorin's bound of D^-1 A over the products alone: on the finest
+  // level a data weight adds the same amount to a row's sum and to its
+  // diagonal, which can only lower the ratio; the coarse levels' data
+  // terms are added by data_bound().
+  auto ratio = [&](int i, int j) {
+    double sum = 0;
+    for (int a = -2; a <= 2; ++a)
+      for (int b = -2; b <= 2; ++b) sum += std::fabs(coefficient(i, j, a, b));
+    const double dg = kron_diag(i, j);
+    return dg > 0 ? sum / dg : 0.0;
+  };
+  double top = 1.0;
+  for (int i = 0; i < rows; ++i) {
+    const bool edge_row = i < ilo || i >= ihi;
+    for (int j = 0; j < cols; ++j) {
+      if (!edge_row && j == jlo) j = jhi;
+      if (j >= cols) break;
+      top = std::max(top, ratio(i, j));
+    }
+  }
+  if (ihi > ilo) top = std::max(top, ratio(ilo, jlo));
+  spectrum_top = top;
+}
+
+namespace {
+
+void set_penalty(Level& L, double k, double g) {
+  L.kappa = k;
+  L.gamma = g;
+  const Band dc = Band::second_difference(L.cols), dr = Band::second_difference(L.rows);
+  const Band ic = Band::identity(L.cols), ir = Band::identity(L.rows);
+  const Band dct = dc.transpose(), drt = dr.transpose();
+  L.terms[0] = {dct.product(dc).scaled(k).plus(Band::path_laplacian(L.cols).scaled(g)), ir};
+  L.terms[1] = {dct, dr.scaled(k)};
+  L.terms[2] = {dc, drt.scaled(k)};
+  L.terms[3] = {ic, drt.product(dr).scaled(k).plus(Band::path_laplacian(L.rows).scaled(g))};
+  L.finish();
+}
+
+}  // namespace
+
+Level finest_level(const IntGrid& contours, double lambda, double tension) {
+  Level L;
+  L.rows = contours.rows();
+  L.cols = contours.cols();
+  L.contours = &contours;
+  set_penalty(L, lambda * (1.0 - tension), lambda * tension);
+  L.u = Grid<float>(L.rows, L.cols);
+  return L;
+}
+
+bool worth_coarsening(int rows, int cols) {
+  return rows >= 4 && cols >= 4 && static_cast<std::int64_t>(rows) * cols > 512;
+}
+
+Level coarse_level(const Level& fine) {
+  const Transfer lr(fine.rows), lc(fine.cols);
+  Level L;
+  L.rows = lr.nc;
+  L.cols = lc.nc;
+  for (std::size_t t = 0; t < fine.terms.size(); ++t)
+    L.terms[t] = {galerkin(fine.terms[t].x, lc), galerkin(fine.terms[t].y, lr)};
+  L.finish();
+  // The data term's exact Galerkin image: every pair of fine pixels it
+  // couples, spread onto the pairs of coarse points whose interpolation
+  // reaches them.  Only the pairs stored (centre and the forward
+  // neighbours) are kept; the others are their mirror images.
+  Grid<double> acc[5] = {Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols),
+                         Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols)};
+  for (int i = 0; i < fine.rows; ++i)
+    for (int j = 0; j < fine.cols; ++j)
+      for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b) {
+          if (fine.contours && (a != 0 || b != 0)) continue;
+          const double v = fine.data_entry(i, j, a, b);
+          if (v == 0.0) continue;
+          const int yi = i + a, yj = j + b;
+          const auto xi = static_cast<std::size_t>(i), xj = static_cast<std::size_t>(j);
+          const auto si = static_cast<std::size_t>(yi), sj = static_cast<std::size_t>(yj);
+          const int ki[2] = {lr.c0[xi], lr.c1[xi]}, kj[2] = {lc.c0[xj], lc.c1[xj]};
+          const double pi[2] = {lr.w0[xi], lr.w1[xi]}, pj[2] = {lc.w0[xj], lc.w1[xj]};
+          const int li[2] = {lr.c0[si], lr.c1[si]}, lj[2] = {lc.c0[sj], lc.c1[sj]};
+          const double qi[2] = {lr.w0[si], lr.w1[si]}, qj[2] = {lc.w0[sj], lc.w1[sj]};
+          for (int p1 = 0; p1 < 2; ++p1)
+            for (int p2 = 0; p2 < 2; ++p2) {
+              if (ki[p1] < 0 || kj[p2] < 0) continue;
+              const double left = pi[p1] * pj[p2] * v;
+              for (int q1 = 0; q1 < 2; ++q1)
+                for (int q2 = 0; q2 < 2; ++q2) {
+                  if (li[q1] < 0 || lj[q2] < 0) continue;
+                  const int di = li[q1] - ki[p1], dj = lj[q2] - kj[p2];
+                  int plane = -1;
+                  if (di == 0 && dj == 0) plane = 0;
+                  else if (di == 0 && dj == 1) plane = 1;
+                  else if (di == 1 && dj == 0) plane = 2;
+                  else if (di == 1 && dj == 1) plane = 3;
+                  else if (di == 1 && dj == -1) plane = 4;
+                  if (plane >= 0) acc[plane][ki[p1]][kj[p2]] += left * qi[q1] * qj[q2];
+                }
+            }
+        }
+  Grid<float>* planes[5] = {&L.mc, &L.me, &L.ms, &L.mse, &L.msw};
+  for (int k = 0; k < 5; ++k) {
+    *planes[k] = Grid<float>(L.rows, L.cols);
+    std::copy(acc[k].begin(), acc[k].end(), planes[k]->begin());
+  }
+  // Gershgorin's bound again, with the data term.
+  double interior_abs = 0;
+  for (const double v : L.interior.values) interior_abs += std::fabs(v);
+  double top = 1.0;
+  for (int i = 0; i < L.rows; ++i)
+    for (int j = 0; j < L.cols; ++j) {
+      const bool inside = i >= L.ilo && i < L.ihi && j >= L.jlo && j < L.jhi;
+      double sum = 0;
+      if (inside) {
+        sum = interior_abs;
+      } else {
+        for (int a = -2; a <= 2; ++a)
+          for (int b = -2; b <= 2; ++b) sum += std::fabs(L.coefficient(i, j, a, b));
+      }
+      for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b) sum += std::fabs(L.data_entry(i, j, a, b));
+      const double dg = L.kron_diag(i, j) + L.mc[i][j];
+      if (dg > 0) top = std::max(top, sum / dg);
+    }
+  L.spectrum_top = top;
+  L.f = Grid<float>(L.rows, L.cols);
+  L.u = Grid<float>(L.rows, L.cols);
+  L.r32 = Grid<float>(L.rows, L.cols);
+  return L;
+}
+
+double Level::data_entry(int i, int j, int a, int b) const {
+  if (i + a < 0 || i + a >= rows || j + b < 0 || j + b >= cols) return 0.0;
+  if (contours) return a == 0 && b == 0 ? weight(i, j) : 0.0;
+  if (a == 0 && b == 0) return mc[i][j];
+  if (me.empty()) return 0.0;
+  if (a == 0) return b == 1 ? me[i][j] : me[i][j - 1];
+  if (b == 0) return a == 1 ? ms[i][j] : ms[i - 1][j];
+  if (a == b) return a == 1 ? mse[i][j] : mse[i - 1][j - 1];
+  return a == 1 ? msw[i][j] : msw[i - 1][j + 1];
+}
+
+void Level::apply_data_row(const Grid<float>& u, int i, double* out) const {
+  if (me.empty()) {
+    const float* c = mc[i];
+    const float* v = u[i];
+    for (int j = 0; j < cols; ++j) out[j] += static_cast<double>(c[j]) * static_cast<double>(v[j]);
+    return;
+  }
+  const bool below = i + 1 < rows, above = i > 0;
+  data_row(mc[i], me[i], below ? ms[i] : nullptr, below ? mse[i] : nullptr, below ? msw[i] : nullptr,
+           above ? ms[i - 1] : nullptr, above ? mse[i - 1] : nullptr, above ? msw[i - 1] : nullptr,
+           above ? u[i - 1] : nullptr, u[i], below ? u[i + 1] : nullptr, cols, out);
+}
+
+void Level::inverse_diagonal_row(int i, double* inv, float* weights) const {
+  double a[4];
+  for (std::size_t t = 0; t < 4; ++t) a[t] = diag_y[t * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i)];
+  const double* x0 = &diag_x[0];
+  const float* w = weights;
+  if (contours) {
+    const std::int32_t* c = (*contours)[i];
+    for (int j = 0; j < cols; ++j) weights[j] = c[j] != INT32_MIN ? 1.0f : 0.0f;
+  } else {
+    w = mc[i];
+  }
+  inverse_diagonal(a, x0, x0 + cols, x0 + 2 * cols, x0 + 3 * cols, w, cols, inv);
+}
+
+template <class T>
+void apply_products_row(const Level& L, const Grid<T>& u, int i, double* out) {
+  const bool edge_row = i < L.ilo || i >= L.ihi;
+  auto generic = [&](int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+      double s = 0;
+      for (int a = -2; a <= 2; ++a) {
+        if (i + a < 0 || i + a >= L.rows) continue;
+        const T* ur = u[i + a];
+        for (int b = -2; b <= 2; ++b) {
+          const double c = L.coefficient(i, j, a, b);
+          if (c != 0.0) s += c * static_cast<double>(ur[j + b]);
+        }
+      }
+      out[j] = s;
+    }
+  };
+  if (edge_row) {
+    generic(0, L.cols);
+    return;
+  }
+  generic(0, L.jlo);
+  const T* rows[5] = {u[i - 2], u[i - 1], u[i], u[i + 1], u[i + 2]};
+  stencil_row(&L.interior.s[0][0], rows, L.jlo, L.jhi, out);
+  generic(L.jhi, L.cols);
+}
+
+template <class T>
+void apply_products_row_edges(const Level& L, const Grid<T>& u, int i, double* out) {
+  for (const auto& [j0, j1] : {std::pair{0, L.jlo}, std::pair{L.jhi, L.cols}})
+    for (int j = j0; j < j1; ++j) {
+      double s = 0;
+      for (int a = -2; a <= 2; ++a) {
+        if (i + a < 0 || i + a >= L.rows) continue;
+        const T* ur = u[i + a];
+        for (int b = -2; b <= 2; ++b) {
+          const double c = L.coefficient(i, j, a, b);
+          if (c != 0.0) s += c * static_cast<double>(ur[j + b]);
+        }
+      }
+      out[j] = s;
+    }
+}
+
+template void apply_products_row_edges<float>(const Level&, const Grid<float>&, int, double*);
+template void apply_products_row_edges<double>(const Level&, const Grid<double>&, int, double*);
+template void apply_products_row<float>(const Level&, const Grid<float>&, int, double*);
+template void apply_products_row<double>(const Level&, const Grid<double>&, int, double*);
+
+}  // namespace tesk::spline

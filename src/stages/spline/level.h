@@ -1,0 +1,113 @@
+// One level of the spline's multigrid hierarchy: its operator and vectors.
+//
+// The operator of a level is A = M + sum over t of X_t (x) Y_t: M a
+// diagonal data term, each X_t a banded matrix along the columns and each
+// Y_t one along the rows (banded.h).  On the finest level M is 1 on the
+// contour pixels and 0 elsewhere, and the four products are the penalty
+// lambda ((1 - tension) L'L + tension G) written out: with L = D (x) I + I
+// (x) D (D the second difference with natural edges) and G = Gc (x) I + I
+// (x) Gr (path Laplacians),
+//   L'L = D'D (x) I + D' (x) D + D (x) D' + I (x) D'D.
+// Away from the edges the products add up to one constant 5 x 5 stencil,
+// which is applied as such; the edge bands take their coefficients from the
+// factors.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "core/grid.h"
+#include "stages/spline/banded.h"
+
+namespace tesk::spline {
+
+struct KronTerm {
+  Band x;  // along the columns (index j)
+  Band y;  // along the rows (index i)
+};
+
+struct Stencil {
+  std::array<std::array<double, 5>, 5> s{};  // s[a + 2][b + 2]: coefficient of u[i + a][j + b]
+  // Its nonzero entries, in a fixed order.
+  std::vector<std::array<int, 2>> offsets;
+  std::vector<double> values;
+};
+
+struct Level {
+  int rows = 0;
+  int cols = 0;
+  double kappa = 0, gamma = 0;  // the penalty's weights of curvature and slope on this level
+  std::array<KronTerm, 4> terms;
+  Stencil interior;             // the sum of the products on [ilo, ihi) x [jlo, jhi)
+  int ilo = 0, ihi = 0, jlo = 0, jhi = 0;
+  std::vector<double> diag_x;   // diag_x[t * cols + j] = X_t(j, j)
+  std::vector<double> diag_y;   // diag_y[t * rows + i] = Y_t(i, i)
+  // The data term: on the finest level the contour grid (1 where it is not
+  // kNoData), elsewhere the Galerkin image of the level above, a symmetric
+  // stencil of 3 x 3 pixels kept as five planes: the centre, and the
+  // coefficients towards the east, south, south-east and south-west
+  // neighbours (those towards the others are their neighbours' own).
+  const IntGrid* contours = nullptr;
+  Grid<float> mc, me, ms, mse, msw;
+  // The right-hand side: on the finest level rhs_grid, elsewhere f.
+  const Grid<double>* rhs_grid = nullptr;
+  Grid<float> f;
+  // The iterate (on the finest level, the preconditioner's output).  The
+  // coarse levels and the preconditioner only need to be close: their
+  // vectors are stored in single precision, every sum taken in double.
+  Grid<float> u;
+  // The residual: on the finest level the solver's grid (in double), on
+  // the coarse ones r32.
+  Grid<double>* r = nullptr;
+  Grid<float> r32;
+  double spectrum_top = 0;      // bound of the largest eigenvalue of D^-1 A
+
+  // Sets ilo..jhi, the interior stencil, the diagonals and the spectrum
+  // bound from the terms.
+  void finish();
+  // The coefficient of u[i + a][j + b] in row (i, j) of the products.
+  double coefficient(int i, int j, int a, int b) const;
+  // Diagonal of the products at (i, j).
+  double kron_diag(int i, int j) const {
+    double s = 0;
+    for (std::size_t t = 0; t < terms.size(); ++t)
+      s += diag_y[t * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i)] *
+           diag_x[t * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j)];
+    return s;
+  }
+  double weight(int i, int j) const {
+    return contours ? ((*contours)[i][j] != INT32_MIN ? 1.0 : 0.0) : static_cast<double>(mc[i][j]);
+  }
+  // The data term's coefficient of u[i + a][j + b] in row (i, j), a and b
+  // in -1..1.
+  double data_entry(int i, int j, int a, int b) const;
+  // Row i of the data term applied to u, added to out.
+  void apply_data_row(const Grid<float>& u, int i, double* out) const;
+  double rhs(int i, int j) const {
+    if (rhs_grid) return (*rhs_grid)[i][j];
+    if (contours) return (*contours)[i][j] != INT32_MIN ? static_cast<double>((*contours)[i][j]) : 0.0;
+    return static_cast<double>(f[i][j]);
+  }
+  // 1 / (diagonal of A) along row i, into inv[0, cols); 0 where the
+  // diagonal is not positive.  weights is scratch of cols floats.
+  void inverse_diagonal_row(int i, double* inv, float* weights) const;
+};
+
+// The finest level for a raster of the contours' shape.
+Level finest_level(const IntGrid& contours, double lambda, double tension);
+// The Galerkin coarse level of `fine` (its vectors allocated, zero).
+Level coarse_level(const Level& fine);
+// Whether a level of this shape is coarsened further.
+bool worth_coarsening(int rows, int cols);
+
+// out[j] for j in [0, cols) of row i: the products applied to u (without
+// the data term).
+template <class T>
+void apply_products_row(const Level& L, const Grid<T>& u, int i, double* out);
+// The same on the edge columns only, [0, jlo) and [jhi, cols), of an
+// interior row.
+template <class T>
+void apply_products_row_edges(const Level& L, const Grid<T>& u, int i, double* out);
+
+}  // namespace tesk::spline

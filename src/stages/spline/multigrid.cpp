@@ -1,0 +1,326 @@
+#include "stages/spline/multigrid.h"
+
+#include "stages/spline/kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace tesk::spline {
+namespace {
+
+constexpr std::int64_t kRowGrain = 8;
+constexpr std::int64_t kParallelPixels = std::int64_t{1} << 16;
+
+// The interpolation of a coarse level onto a fine grid, into target (or
+// added to it).
+template <class T>
+void interpolate(const Level& coarse, Grid<T>& target, bool add, ThreadPool& pool, CancelCheck cancel) {
+  const Transfer tr(target.rows()), tc(target.cols());
+  pool.for_range(0, target.rows(), kRowGrain, [&](std::int64_t x0, std::int64_t x1, int) {
+    std::vector<double> row0(static_cast<std::size_t>(coarse.cols));
+    for (auto xx = x0; xx < x1; ++xx) {
+      const int x = static_cast<int>(xx);
+      cancel.at_row(x, target.cols());
+      const auto xs = static_cast<std::size_t>(x);
+      std::fill(row0.begin(), row0.end(), 0.0);
+      for (int k = 0; k < tr.count[xs]; ++k) {
+        const float* e = coarse.u[tr.start[xs] + k];
+        const double w = tr.wt[4 * xs + static_cast<std::size_t>(k)];
+        for (int J = 0; J < coarse.cols; ++J) row0[static_cast<std::size_t>(J)] += w * static_cast<double>(e[J]);
+      }
+      T* u = target[x];
+      for (int y = 0; y < target.cols(); ++y) {
+        const auto ys = static_cast<std::size_t>(y);
+        const double* rr = &row0[static_cast<std::size_t>(tc.start[ys])];
+        const double* ww = &tc.wt[4 * ys];
+        double v = 0;
+        for (int k = 0; k < tc.count[ys]; ++k) v += ww[k] * rr[k];
+        u[y] = static_cast<T>(add ? static_cast<double>(u[y]) + v : v);
+      }
+    }
+  });
+}
+
+}  // namespace
+
+CoarsestSolver::CoarsestSolver(const Level& L) {
+  by_rows_ = L.cols <= L.rows;
+  const int inner = by_rows_ ? L.cols : L.rows;
+  n_ = L.rows * L.cols;
+  band_ = 2 * inner + 2;
+  const auto w = static_cast<std::size_t>(band_ + 1);
+  factor_.assign(static_cast<std::size_t>(n_) * w, 0.0);
+  auto index = [&](int i, int j) { return by_rows_ ? i * L.cols + j : j * L.rows + i; };
+  std::vector<double> diag(static_cast<std::size_t>(n_));
+  for (int i = 0; i < L.rows; ++i)
+    for (int j = 0; j < L.cols; ++j) {
+      const int p = index(i, j);
+      for (int a = -2; a <= 2; ++a)
+        for (int b = -2; b <= 2; ++b) {
+          if (i + a < 0 || i + a >= L.rows || j + b < 0 || j + b >= L.cols) continue;
+          const int q = index(i + a, j + b);
+          if (q < p) continue;
+          factor_[static_cast<std::size_t>(p) * w + static_cast<std::size_t>(q - p)] += L.coefficient(i, j, a, b);
+        }
+      for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b) {
+          if (i + a < 0 || i + a >= L.rows || j + b < 0 || j + b >= L.cols) continue;
+          const int q = index(i + a, j + b);
+          if (q < p) continue;
+          factor_[static_cast<std::size_t>(p) * w + static_cast<std::size_t>(q - p)] += L.data_entry(i, j, a, b);
+        }
+      diag[static_cast<std::size_t>(p)] = factor_[static_cast<std::size_t>(p) * w];
+    }
+  for (int p = 0; p < n_; ++p) {
+    double* col = &factor_[static_cast<std::size_t>(p) * w];
+    if (!(col[0] > 1e-10 * diag[static_cast<std::size_t>(p)]) || !(col[0] > 0)) {
+      std::fill(col, col + w, 0.0);
+      continue;
+    }
+    const double l = std::sqrt(col[0]);
+    col[0] = l;
+    const int kmax = std::min(band_, n_ - 1 - p);
+    for (int k = 1; k <= kmax; ++k) col[k] /= l;
+    for (int k1 = 1; k1 <= kmax; ++k1) {
+      if (col[k1] == 0.0) continue;
+      double* target = &factor_[static_cast<std::size_t>(p + k1) * w];
+      for (int k2 = k1; k2 <= kmax; ++k2) target[k2 - k1] -= col[k1] * col[k2];
+    }
+  }
+}
+
+void CoarsestSolver::solve(Level& L) const {
+  const auto w = static_cast<std::size_t>(band_ + 1);
+  std::vector<double> y(static_cast<std::size_t>(n_));
+  for (int i = 0; i < L.rows; ++i)
+    for (int j = 0; j < L.cols; ++j)
+      y[static_cast<std::size_t>(by_rows_ ? i * L.cols + j : j * L.rows + i)] = L.rhs(i, j);
+  for (int p = 0; p < n_; ++p) {
+    const double* col = &factor_[static_cast<std::size_t>(p) * w];
+    if (col[0] == 0.0) {
+      y[static_cast<std::size_t>(p)] = 0.0;
+      continue;
+    }
+    const double v = y[static_cast<std::size_t>(p)] / col[0];
+    y[static_cast<std::size_t>(p)] = v;
+    const int kmax = std::min(band_, n_ - 1 - p);
+    for (int k = 1; k <= kmax; ++k) y[static_cast<std::size_t>(p + k)] -= col[k] * v;
+  }
+  for (int p = n_ - 1; p >= 0; --p) {
+    const double* col = &factor_[static_cast<std::size_t>(p) * w];
+    if (col[0] == 0.0) {
+      y[static_cast<std::size_t>(p)] = 0.0;
+      continue;
+    }
+    double s = y[static_cast<std::size_t>(p)];
+    const int kmax = std::min(band_, n_ - 1 - p);
+    for (int k = 1; k <= kmax; ++k) s -= col[k] * y[static_cast<std::size_t>(p + k)];
+    y[static_cast<std::size_t>(p)] = s / col[0];
+  }
+  for (int i = 0; i < L.rows; ++i)
+    for (int j = 0; j < L.cols; ++j)
+      L.u[i][j] = static_cast<float>(y[static_cast<std::size_t>(by_rows_ ? i * L.cols + j : j * L.rows + i)]);
+}
+
+void Cycles::for_rows(int rows, int cols, const std::function<void(int)>& fn) {
+  // A small level is not worth waking the other threads for.
+  if (static_cast<std::int64_t>(rows) * cols < kParallelPixels) {
+    for (int i = 0; i < rows; ++i) {
+      cancel_.at_row(i, cols);
+      fn(i);
+    }
+    return;
+  }
+  pool_.for_range(0, rows, kRowGrain, [&](std::int64_t r0, std::int64_t r1, int) {
+    for (auto i = r0; i < r1; ++i) {
+      cancel_.at_row(i, cols);
+      fn(static_cast<int>(i));
+    }
+  });
+}
+
+void Cycles::residual(Level& L) {
+  for_rows(L.rows, L.cols, [&](int i) {
+    thread_local std::vector<double> row;
+    if (!L.contours) row.resize(static_cast<std::size_t>(L.cols));
+    double* r = L.contours ? (*L.r)[i] : row.data();
+    const float* u = L.u[i];
+    if (L.contours) {
+      const std::int32_t* c = (*L.contours)[i];
+      const double* g = (*L.rhs_grid)[i];
+      if (i >= L.ilo && i < L.ihi) {
+        // The interior columns in one pass, the edge columns as below.
+        const float* rows[5] = {L.u[i - 2], L.u[i - 1], u, L.u[i + 1], L.u[i + 2]};
+        finest_residual_interior(&L.interior.s[0][0], rows, g, c, L.jlo, L.jhi, r);
+        apply_products_row_edges(L, L.u, i, r);
+        finest_residual(g, c, u, L.jlo, r);
+        finest_residual(g + L.jhi, c + L.jhi, u + L.jhi, L.cols - L.jhi, r + L.jhi);
+      } else {
+        apply_products_row(L, L.u, i, r);
+        finest_residual(g, c, u, L.cols, r);
+      }
+    } else {
+      apply_products_row(L, L.u, i, r);
+      const float* f = L.f[i];
+      L.apply_data_row(L.u, i, r);
+      float* out = L.r32[i];
+      for (int j = 0; j < L.cols; ++j) out[j] = static_cast<float>(static_cast<double>(f[j]) - r[j]);
+    }
+  });
+}
+
+// Chebyshev's polynomial of the given degree over [top / range, top],
+// applied as that many damped Jacobi steps whose weights are the inverses
+// of its roots: no vector beside the iterate and the residual.  After the
+// coarse correction the steps run in the reverse order, which makes the
+// cycle symmetric.
+void Cycles::smooth(Level& L, bool backward, bool from_zero) {
+  const double top = L.spectrum_top * 1.05;
+  const double bottom = top / h_.range;
+  const double theta = (top + bottom) / 2, delta = (top - bottom) / 2;
+  const int n = h_.degree;
+  for (int s = 0; s < n; ++s) {
+    const int k = backward ? n - 1 - s : s;
+    const double root = theta + delta * std::cos(M_PI * (2 * k + 1) / (2 * n));
+    const double omega = 1 / root;
+    // From zero, the first residual is the right-hand side itself.
+    const bool rhs_is_residual = from_zero && s == 0;
+    if (!rhs_is_residual) residual(L);
+    for_rows(L.rows, L.cols, [&](int i) {
+      double a[4];
+      const double* x[4];
+      for (std::size_t t = 0; t < 4; ++t) {
+        a[t] = L.diag_y[t * static_cast<std::size_t>(L.rows) + static_cast<std::size_t>(i)];
+        x[t] = &L.diag_x[t * static_cast<std::size_t>(L.cols)];
+      }
+      if (L.contours)
+        jacobi_step_finest(a, x, (*L.contours)[i], rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i], omega, L.cols,
+                           L.u[i]);
+      else
+        jacobi_step_coarse(a, x, L.mc[i], rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+    });
+  }
+}
+
+void Cycles::restrict_residual(const Level& fine, Level& coarse) {
+  const Transfer tr(fine.rows), tc(fine.cols);
+  for_rows(coarse.rows, fine.cols * 3, [&](int I) {
+    thread_local std::vector<double> acc;
+    acc.assign(static_cast<std::size_t>(fine.cols), 0.0);
+    for (int x = tr.first(I); x <= tr.last(I); ++x) {
+      const double wx = tr.weight(x, I);
+      if (wx == 0.0) continue;
+      if (fine.contours) {
+        const double* r = (*fine.r)[x];
+        for (int y = 0; y < fine.cols; ++y) acc[static_cast<std::size_t>(y)] += wx * r[y];
+      } else {
+        const float* r = fine.r32[x];
+        for (int y = 0; y < fine.cols; ++y) acc[static_cast<std::size_t>(y)] += wx * static_cast<double>(r[y]);
+      }
+    }
+    float* f = coarse.f[I];
+    for (int J = 0; J < coarse.cols; ++J) {
+      double s = 0;
+      for (int y = tc.first(J); y <= tc.last(J); ++y) s += tc.weight(y, J) * acc[static_cast<std::size_t>(y)];
+      f[J] = static_cast<float>(s);
+    }
+  });
+}
+
+void Cycles::v_cycle(std::size_t k, bool from_zero) {
+  Level& L = h_.levels[k];
+  if (k + 1 == h_.levels.size()) {
+    h_.coarsest.front().solve(L);
+    return;
+  }
+  smooth(L, false, from_zero);
+  residual(L);
+  Level& C = h_.levels[k + 1];
+  restrict_residual(L, C);
+  std::fill(C.u.begin(), C.u.end(), 0.0f);
+  v_cycle(k + 1, true);
+  if (h_.second_weight > 0 && k + 2 < h_.levels.size()) {
+    // A second cycle on the coarse level from the first one's result
+    // scaled by w: the coarse solve becomes ((1 + w) - w B^-1 A) B^-1, a
+    // fixed polynomial in the coarse cycle, still symmetric and positive.
+    const float w = static_cast<float>(h_.second_weight);
+    for (float& v : C.u) v *= w;
+    v_cycle(k + 1, false);
+  }
+  interpolate(C, L.u, true, pool_, cancel_);
+  smooth(L, true, false);
+}
+
+void Cycles::full_multigrid(Grid<double>& x) {
+  Level& top = h_.levels.front();
+  const std::size_t last = h_.levels.size() - 1;
+  if (last == 0) {
+    h_.coarsest.front().solve(top);
+    std::copy(top.u.begin(), top.u.end(), x.begin());
+    return;
+  }
+  for_rows(top.rows, top.cols, [&](int i) {
+    for (int j = 0; j < top.cols; ++j) (*top.r)[i][j] = top.rhs(i, j);
+  });
+  for (std::size_t k = 0; k < last; ++k) {
+    if (k > 0) {
+      Level& L = h_.levels[k];
+      std::copy(L.f.begin(), L.f.end(), L.r32.begin());
+    }
+    restrict_residual(h_.levels[k], h_.levels[k + 1]);
+  }
+  h_.coarsest.front().solve(h_.levels[last]);
+  for (std::size_t k = last - 1; k >= 1; --k) {
+    interpolate(h_.levels[k + 1], h_.levels[k].u, false, pool_, cancel_);
+    v_cycle(k, false);
+  }
+  interpolate(h_.levels[1], x, false, pool_, cancel_);
+}
+
+void Cycles::apply_finest(const Grid<double>& v, Grid<double>& out) {
+  const Level& L = h_.levels.front();
+  for_rows(L.rows, L.cols, [&](int i) {
+    double* o = out[i];
+    const double* x = v[i];
+    const std::int32_t* c = (*L.contours)[i];
+    if (i >= L.ilo && i < L.ihi) {
+      const double* rows[5] = {v[i - 2], v[i - 1], x, v[i + 1], v[i + 2]};
+      finest_apply_interior(&L.interior.s[0][0], rows, c, L.jlo, L.jhi, o);
+      apply_products_row_edges(L, v, i, o);
+      for (const auto& [j0, j1] : {std::pair{0, L.jlo}, std::pair{L.jhi, L.cols}})
+        for (int j = j0; j < j1; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+    } else {
+      apply_products_row(L, v, i, o);
+      for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+    }
+  });
+}
+
+void Cycles::precondition(const Grid<double>& rhs) {
+  Level& L = h_.levels.front();
+  L.rhs_grid = &rhs;
+  std::fill(L.u.begin(), L.u.end(), 0.0f);
+  v_cycle(0, true);
+}
+
+template <class T>
+double Cycles::dot(const Grid<double>& a, const Grid<T>& b) {
+  std::vector<double> sums(static_cast<std::size_t>(a.rows()));
+  for_rows(a.rows(), a.cols(), [&](int i) {
+    double s = 0;
+    const double* x = a[i];
+    const T* y = b[i];
+    for (int j = 0; j < a.cols(); ++j) s += x[j] * static_cast<double>(y[j]);
+    sums[static_cast<std::size_t>(i)] = s;
+  });
+  double total = 0;
+  for (const double s : sums) total += s;
+  return total;
+}
+
+template double Cycles::dot<float>(const Grid<double>&, const Grid<float>&);
+template double Cycles::dot<double>(const Grid<double>&, const Grid<double>&);
+
+}  // namespace tesk::spline

@@ -1,0 +1,90 @@
+// The multigrid cycle of the spline's solver: Chebyshev smoothing with the
+// diagonal, Galerkin coarse levels (level.h), full weighting and linear
+// interpolation between them, and a banded Cholesky factorisation on the
+// coarsest level.  One cycle from zero is the preconditioner of the
+// conjugate gradients (solver.h): symmetric, since the smoothing after the
+// coarse correction is the adjoint of the one before and the restriction
+// the transpose of the interpolation.
+//
+// Linear interpolation suits a fourth-order operator poorly: a coarse level
+// sees a smooth error as stiffer than it is and corrects it too little, and
+// the shortfall compounds over the levels.  Each visit of a coarse level
+// therefore runs its cycle twice: the first result, scaled by w = 2, is the
+// start of the second.  With B the coarse cycle, the coarse solve becomes
+// the fixed polynomial ((1 + w) - w B^-1 A) B^-1: smooth errors (B^-1 A near
+// 0) are corrected three times as strongly, and since B^-1 A stays within
+// (0, 9/8] on every level (the polynomial times t peaks at (1 + w)^2 / 4w),
+// the polynomial stays positive and the preconditioner symmetric positive
+// definite.
+//
+// Every pass runs row by row on the thread pool; each row is computed
+// alone, from values the previous pass left, so that the result does not
+// depend on how the rows are shared out.
+#pragma once
+
+#include <vector>
+
+#include "core/grid.h"
+#include "core/thread_pool.h"
+#include "stages/progress.h"
+#include "stages/spline/level.h"
+
+namespace tesk::spline {
+
+// The coarsest level's matrix, factorised once.
+class CoarsestSolver {
+ public:
+  explicit CoarsestSolver(const Level& L);
+  // u = A^-1 rhs on that level (a null pivot, from data too sparse to fix a
+  // direction, gives that direction nothing).
+  void solve(Level& L) const;
+
+ private:
+  bool by_rows_ = true;  // unknowns numbered row by row (else column by column)
+  int n_ = 0;
+  int band_ = 0;
+  std::vector<double> factor_;  // n_ x (band_ + 1): factor_[p * (band_ + 1) + k] = L(p + k, p)
+};
+
+struct Hierarchy {
+  std::vector<Level> levels;
+  std::vector<CoarsestSolver> coarsest;  // one, for levels.back()
+  int degree = 3;                        // smoothing steps before and after the coarse correction
+  double range = 16;                     // the smoothing damps [top / range, top]
+  double second_weight = 0;              // > 0: two coarse cycles a visit (Cycles::v_cycle)
+};
+
+class Cycles {
+ public:
+  Cycles(Hierarchy& h, ThreadPool& pool, CancelCheck cancel) : h_(h), pool_(pool), cancel_(cancel) {}
+
+  // Full multigrid for the contour values: the right-hand side restricted
+  // to every level, the coarsest solved, each finer level started from the
+  // interpolation of the one below and given one V-cycle; x receives the
+  // interpolation of the second level (the finest level's r is used as
+  // scratch).
+  void full_multigrid(Grid<double>& x);
+  // out = A v on the finest level.
+  void apply_finest(const Grid<double>& v, Grid<double>& out);
+  // The finest level's u = one V-cycle from zero for the right-hand side
+  // rhs, which must not be the finest level's r.
+  void precondition(const Grid<double>& rhs);
+  // The dot product of two grids of the finest level's shape: row sums
+  // added in row order.
+  template <class T>
+  double dot(const Grid<double>& a, const Grid<T>& b);
+
+  void for_rows(int rows, int cols, const std::function<void(int)>& fn);
+
+ private:
+  void v_cycle(std::size_t k, bool from_zero);
+  void residual(Level& L);
+  void smooth(Level& L, bool backward, bool from_zero);
+  void restrict_residual(const Level& fine, Level& coarse);
+
+  Hierarchy& h_;
+  ThreadPool& pool_;
+  CancelCheck cancel_;
+};
+
+}  // namespace tesk::spline

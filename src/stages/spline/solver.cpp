@@ -1,0 +1,116 @@
+#include "stages/spline/solver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/run_error.h"
+#include "stages/spline/multigrid.h"
+
+namespace tesk::spline {
+
+double solve_bytes_per_pixel() {
+  // Finest level: x (the result), r, p and q of the conjugate gradients in
+  // double and the preconditioner's output z in float: 36 bytes.  Each
+  // coarser level has about a quarter of the pixels of the one above and
+  // holds f, u, r and the five planes of the data term in float: 32 bytes,
+  // 10.7 a pixel of the finest level over all of them, 11 with the half
+  // rows and columns of odd sides.
+  return 4 * 8 + 4 + 11;
+}
+
+SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
+                  ThreadPool& pool, CancelCheck cancel, const std::function<void(double)>& progress,
+                  Grid<double>& out, bool approximate, SolveMechanisms mechanisms, const Grid<double>* start) {
+  Hierarchy h;
+  h.levels.push_back(finest_level(contours, lambda, tension));
+  while (worth_coarsening(h.levels.back().rows, h.levels.back().cols)) {
+    cancel.poll();
+    h.levels.push_back(coarse_level(h.levels.back()));
+  }
+  h.coarsest.emplace_back(h.levels.back());
+  h.second_weight = mechanisms.second_coarse_cycle ? 2.0 : 0.0;
+  Cycles cycles(h, pool, cancel);
+  Level& top = h.levels.front();
+  const int rows = top.rows, cols = top.cols;
+  // Conjugate gradients preconditioned by one V-cycle, from the full
+  // multigrid's start.  q (A p) is also the finest level's residual inside
+  // the preconditioner, and the preconditioned residual z its u.
+  Grid<double> x(rows, cols), r(rows, cols), p(rows, cols), q(rows, cols);
+  top.r = &q;
+  if (start && start->same_shape(x)) std::copy(start->begin(), start->end(), x.begin());
+  else if (mechanisms.full_multigrid_start) cycles.full_multigrid(x);
+  cycles.apply_finest(x, q);
+  cycles.for_rows(rows, cols, [&](int i) {
+    for (int j = 0; j < cols; ++j) {
+      const std::int32_t c = contours[i][j];
+      r[i][j] = (c != INT32_MIN ? static_cast<double>(c) : 0.0) - q[i][j];
+    }
+  });
+  cycles.precondition(r);
+  std::copy(top.u.begin(), top.u.end(), p.begin());
+  double rz = cycles.dot(r, top.u);
+  SolveReport rep;
+  double first = 0;
+  std::vector<double> row_worst(static_cast<std::size_t>(rows));
+  for (;;) {
+    if (rep.cycles >= max_cycles && approximate) break;
+    if (rep.cycles >= max_cycles)
+      throw RunError("the spline's solve did not converge: after " + std::to_string(rep.cycles) +
+                     " cycles a pixel still moved by " + message_number(rep.last_change / 512) +
+                     " of the interval (tolerance " + message_number(tolerance / 512) + ")");
+    cycles.apply_finest(p, q);
+    const double pq = cycles.dot(p, q);
+    const double alpha = !mechanisms.conjugate_gradients ? 1.0 : pq > 0 ? rz / pq : 0.0;
+    cycles.for_rows(rows, cols, [&](int i) {
+      double w = 0;
+      double* xr = x[i];
+      double* rr = r[i];
+      const double* pr = p[i];
+      const double* qr = q[i];
+      for (int j = 0; j < cols; ++j) {
+        const double step = alpha * pr[j];
+        xr[j] += step;
+        rr[j] -= alpha * qr[j];
+        w = std::max(w, std::fabs(step));
+      }
+      row_worst[static_cast<std::size_t>(i)] = w;
+    });
+    ++rep.cycles;
+    rep.last_change = *std::max_element(row_worst.begin(), row_worst.end());
+    if (!std::isfinite(rep.last_change))
+      throw RunError("the spline's solve diverged (lambda " + message_number(lambda) + ")");
+    if (rep.cycles == 1) first = rep.last_change;
+    if (progress && first > tolerance && rep.last_change > 0)
+      progress(std::clamp(std::log(first / rep.last_change) / std::log(first / tolerance), 0.0, 1.0));
+    if (rep.last_change <= tolerance || pq <= 0) break;
+    cycles.precondition(r);
+    const double rz_next = cycles.dot(r, top.u);
+    const double beta = mechanisms.conjugate_gradients ? rz_next / rz : 0.0;
+    rz = rz_next;
+    cycles.for_rows(rows, cols, [&](int i) {
+      const float* z = top.u[i];
+      double* pr = p[i];
+      for (int j = 0; j < cols; ++j) pr[j] = static_cast<double>(z[j]) + beta * pr[j];
+    });
+  }
+  // The residual of the result itself (not the recurrence's).
+  cycles.apply_finest(x, q);
+  std::vector<double> sums(static_cast<std::size_t>(rows));
+  cycles.for_rows(rows, cols, [&](int i) {
+    double s2 = 0;
+    for (int j = 0; j < cols; ++j) {
+      const std::int32_t c = contours[i][j];
+      const double e = (c != INT32_MIN ? static_cast<double>(c) : 0.0) - q[i][j];
+      s2 += e * e;
+    }
+    sums[static_cast<std::size_t>(i)] = s2;
+  });
+  double squares = 0;
+  for (const double v : sums) squares += v;
+  rep.residual_rms = std::sqrt(squares / static_cast<double>(std::max<std::size_t>(1, x.size())));
+  out = std::move(x);
+  return rep;
+}
+
+}  // namespace tesk::spline

@@ -1,0 +1,66 @@
+// The contour-fitting thin plate spline: a second way from the contour
+// raster to the surface, beside the classic growth (README.md in this
+// directory says how it works and why it converges).
+//
+// Pure: no console, no files, no process-wide state.  Every result is the
+// same bytes at every thread count.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/grid.h"
+#include "stages/progress.h"
+
+namespace tesk {
+
+struct SplineParams {
+  // The weight of the curvature penalty, in pixel units; chosen from the
+  // contours when empty (spline/lambda_choice.h).
+  std::optional<double> lambda;
+  // Share of the penalty given to the slope rather than to the curvature,
+  // in [0, 1): 0 is the thin plate, values towards 1 a membrane.
+  double tension = 0;
+  int threads = 1;
+  // The solve stops once no pixel moves by more than this in a cycle
+  // (internal units: 0.0512 is 1e-4 of the contour interval).
+  double tolerance = 0.0512;
+  // A solve that has not reached the tolerance after this many cycles is
+  // an error.
+  int max_cycles = 500;
+  // Every value of a hole kept within an interval of the levels around it
+  // (spline/holes.h).
+  bool bound_holes = true;
+};
+
+struct SplineStats {
+  double lambda = 0;
+  bool lambda_chosen = false;
+  int iterations = 0;          // V-cycles on the full raster
+  double last_change = 0;      // largest change of the last cycle, internal units
+  double residual_rms = 0;     // root mean square of the normal equations' residual at the end
+  std::int64_t bounded_pixels = 0;  // values brought back within their hole's bounds
+  int windows = 0;             // windows the choice of lambda fitted (0 for a given lambda)
+};
+
+// Throws std::invalid_argument, with a one-line message naming the option,
+// for a lambda that is not a positive finite number, a tension outside
+// [0, 1), a tolerance that is not positive or a thread count below 1.
+void check_spline_params(const SplineParams& p);
+
+// Fits the surface to the contours (internal units, 512 to the interval,
+// kNoData off the contours, as the run holds them after the conversion)
+// into out (resized to the contours' shape; internal units, in double).
+// progress receives fractions in [0, 1], in increasing order.  Throws
+// std::invalid_argument for bad parameters or a raster without a contour
+// pixel, RunError when the solve does not converge, Cancelled.
+SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<double>& out,
+                       const std::function<void(double)>& progress, CancelCheck cancel);
+
+// Bytes per pixel fit_spline needs at most, the output included and the
+// contour grid (the run's own) not.
+std::uint64_t spline_bytes_per_pixel();
+
+}  // namespace tesk

@@ -1,0 +1,250 @@
+// The contour-fitting spline: planes reproduced, holes bounded, the same
+// bytes at every thread count, convergence reported, bad parameters and
+// stops refused.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "core/run_error.h"
+#include "stages/spline/lambda_choice.h"
+#include "stages/spline/spline.h"
+#include "support/test_support.h"
+
+namespace tesk {
+namespace {
+
+using testing::Rng;
+
+// A terrain of random hills and hollows in internal units (512 to the
+// interval); a pixel is a contour pixel, holding the level, where the
+// terrain crosses a multiple of 512 towards its right or lower neighbour.
+// With a sea, nothing below level 0 is drawn but the coastline.
+IntGrid terrain_contours(Rng& rng, int rows, int cols, bool sea) {
+  std::vector<double> z(static_cast<std::size_t>(rows) * cols, sea ? -300.0 : 0.0);
+  const int bumps = testing::uniform(rng, 2, 6);
+  for (int k = 0; k < bumps; ++k) {
+    const double ci = testing::uniform(rng, 0, rows - 1), cj = testing::uniform(rng, 0, cols - 1);
+    const double h = testing::uniform(rng, -2000, 3000), s = testing::uniform(rng, 4, 20);
+    for (int i = 0; i < rows; ++i)
+      for (int j = 0; j < cols; ++j)
+        z[static_cast<std::size_t>(i) * cols + j] +=
+            h * std::exp(-((i - ci) * (i - ci) + (j - cj) * (j - cj)) / (2 * s * s));
+  }
+  IntGrid g(rows, cols);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const double a = z[static_cast<std::size_t>(i) * cols + j];
+      double level = std::numeric_limits<double>::quiet_NaN();
+      for (const auto& [di, dj] : {std::pair{0, 1}, std::pair{1, 0}}) {
+        if (i + di >= rows || j + dj >= cols) continue;
+        const double b = z[static_cast<std::size_t>(i + di) * cols + j + dj];
+        const double hi = std::floor(std::max(a, b) / 512) * 512;
+        if (hi > std::min(a, b) && (!sea || hi >= 0) && !(hi <= level)) level = hi;
+      }
+      g[i][j] = std::isnan(level) ? kNoData : static_cast<std::int32_t>(level);
+    }
+  return g;
+}
+
+SplineStats fit(const IntGrid& c, SplineParams p, Grid<double>& out) {
+  return fit_spline(c, p, out, nullptr, {});
+}
+
+TEST(Spline, ReproducesPlanesSampledOnContourLines) {
+  struct Case {
+    int rows, cols;
+    double a, b;  // slope per row and per column, internal units
+    double lambda, tension;
+  };
+  for (const Case& k : {Case{7, 9, 40, -25, 1, 0}, Case{33, 40, 300, 120, 0.01, 0}, Case{64, 65, -90, 210, 30, 0},
+                        Case{50, 3, 12, 500, 1, 0}, Case{120, 97, 35, 18, 0.3, 0}}) {
+    IntGrid c(k.rows, k.cols);
+    for (int i = 0; i < k.rows; ++i)
+      for (int j = 0; j < k.cols; ++j) {
+        const double v = 1000 + k.a * i + k.b * j;
+        // Lines where the plane crosses a multiple of 512, and the plane's
+        // own value on them, which is whole.
+        const bool line = std::floor(v / 512) != std::floor((v + std::fabs(k.a) + std::fabs(k.b)) / 512);
+        c[i][j] = line ? static_cast<std::int32_t>(v) : kNoData;
+      }
+    SplineParams p;
+    p.lambda = k.lambda;
+    p.tension = k.tension;
+    p.tolerance = 1e-9;
+    p.max_cycles = 400;
+    Grid<double> u;
+    fit(c, p, u);
+    double worst = 0;
+    for (int i = 0; i < k.rows; ++i)
+      for (int j = 0; j < k.cols; ++j) worst = std::max(worst, std::fabs(u[i][j] - (1000 + k.a * i + k.b * j)));
+    EXPECT_LT(worst, 1e-6) << k.rows << " x " << k.cols << " lambda " << k.lambda;
+  }
+}
+
+// Every value of a hole (4-connected pixels without a contour) lies within
+// an interval of the levels bordering it.
+double worst_escape(const IntGrid& c, const Grid<double>& u) {
+  const int rows = c.rows(), cols = c.cols();
+  IntGrid seen(rows, cols);
+  double worst = 0;
+  for (int i0 = 0; i0 < rows; ++i0)
+    for (int j0 = 0; j0 < cols; ++j0) {
+      if (c[i0][j0] != kNoData || seen[i0][j0]) continue;
+      std::vector<std::pair<int, int>> hole{{i0, j0}}, todo{{i0, j0}};
+      seen[i0][j0] = 1;
+      double lo = 1e300, hi = -1e300;
+      while (!todo.empty()) {
+        auto [i, j] = todo.back();
+        todo.pop_back();
+        for (auto [di, dj] : {std::pair{-1, 0}, std::pair{1, 0}, std::pair{0, -1}, std::pair{0, 1}}) {
+          const int a = i + di, b = j + dj;
+          if (a < 0 || a >= rows || b < 0 || b >= cols) continue;
+          if (c[a][b] != kNoData) {
+            lo = std::min<double>(lo, c[a][b]);
+            hi = std::max<double>(hi, c[a][b]);
+          } else if (!seen[a][b]) {
+            seen[a][b] = 1;
+            hole.push_back({a, b});
+            todo.push_back({a, b});
+          }
+        }
+      }
+      for (auto [i, j] : hole) worst = std::max({worst, (lo - 512) - u[i][j], u[i][j] - (hi + 512)});
+    }
+  return worst;
+}
+
+TEST(Spline, HolesStayWithinAnIntervalOfTheirBorderOnRandomTerrain) {
+  Rng rng(testing::base_seed());
+  int broken_without = 0;
+  for (int n = 0; n < 12; ++n) {
+    const int rows = testing::uniform(rng, 20, 90), cols = testing::uniform(rng, 20, 90);
+    const bool sea = n % 2 == 0;
+    const IntGrid c = terrain_contours(rng, rows, cols, sea);
+    if (std::all_of(c.begin(), c.end(), [](std::int32_t v) { return v == kNoData; })) continue;
+    SplineParams p;
+    p.lambda = std::pow(10.0, testing::uniform(rng, -2, 2));
+    Grid<double> u;
+    const SplineStats s = fit(c, p, u);
+    EXPECT_LE(worst_escape(c, u), 0.0) << testing::describe(testing::base_seed(), n, {rows, cols});
+    p.bound_holes = false;
+    Grid<double> free;
+    fit(c, p, free);
+    broken_without += worst_escape(c, free) > 0;
+    EXPECT_EQ(s.bounded_pixels > 0, worst_escape(c, free) > 0);
+  }
+  EXPECT_GT(broken_without, 0) << "no grid needed the bound: the test is not sharp";
+}
+
+TEST(Spline, SameBytesAtOneTwoAndThreeThreads) {
+  Rng rng(testing::base_seed() + 1);
+  for (int n = 0; n < 5; ++n) {
+    const int rows = testing::uniform(rng, 24, 72), cols = testing::uniform(rng, 24, 72);
+    const IntGrid c = terrain_contours(rng, rows, cols, n % 3 == 0);
+    if (std::all_of(c.begin(), c.end(), [](std::int32_t v) { return v == kNoData; })) continue;
+    SplineParams p;
+    if (n % 2) p.lambda = 0.5;  // else chosen from the data, on the threads too
+    p.tension = n % 3 == 1 ? 0.3 : 0.0;
+    Grid<double> first;
+    SplineStats s1;
+    for (int threads : {1, 2, 3}) {
+      p.threads = threads;
+      Grid<double> u;
+      const SplineStats s = fit(c, p, u);
+      if (threads == 1) {
+        first = std::move(u);
+        s1 = s;
+        continue;
+      }
+      EXPECT_EQ(0, std::memcmp(first.data(), u.data(), u.size() * sizeof(double))) << rows << " x " << cols;
+      EXPECT_EQ(s1.lambda, s.lambda);
+      EXPECT_EQ(s1.iterations, s.iterations);
+    }
+  }
+}
+
+TEST(Spline, ReportsConvergenceAndRefusesASolveThatDoesNotConverge) {
+  Rng rng(testing::base_seed() + 2);
+  const IntGrid c = terrain_contours(rng, 80, 70, false);
+  SplineParams p;
+  p.lambda = 1;
+  Grid<double> u;
+  const SplineStats s = fit(c, p, u);
+  EXPECT_GT(s.iterations, 0);
+  EXPECT_LE(s.last_change, p.tolerance);
+  EXPECT_LT(s.residual_rms, 1.0);  // internal units; the values run to thousands
+  EXPECT_FALSE(s.lambda_chosen);
+  p.tolerance = 1e-12;
+  p.max_cycles = 2;
+  try {
+    fit(c, p, u);
+    ADD_FAILURE() << "a solve stopped short was taken as a result";
+  } catch (const RunError& e) {
+    EXPECT_NE(std::string(e.what()).find("did not converge"), std::string::npos) << e.what();
+  }
+}
+
+TEST(Spline, RefusesBadParametersInOneLine) {
+  const IntGrid c = testing::grid("0 U U / U 512 U / U U 1024");
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    std::optional<double> lambda;
+    double tension;
+    int threads;
+    const char* words;
+  };
+  for (const Case& k : {Case{0.0, 0, 1, "--spline-lambda"}, Case{-1.0, 0, 1, "--spline-lambda"},
+                        Case{nan, 0, 1, "--spline-lambda"}, Case{inf, 0, 1, "--spline-lambda"},
+                        Case{1.0, -0.1, 1, "--spline-tension"}, Case{1.0, 1, 1, "--spline-tension"},
+                        Case{1.0, nan, 1, "--spline-tension"}, Case{1.0, 0, 0, "thread"}}) {
+    SplineParams p;
+    p.lambda = k.lambda;
+    p.tension = k.tension;
+    p.threads = k.threads;
+    Grid<double> u;
+    try {
+      fit(c, p, u);
+      ADD_FAILURE() << k.words;
+    } catch (const std::invalid_argument& e) {
+      const std::string m = e.what();
+      EXPECT_NE(m.find(k.words), std::string::npos) << m;
+      EXPECT_EQ(m.find('\n'), std::string::npos) << m;
+    }
+  }
+  Grid<double> u;
+  EXPECT_THROW(fit(testing::grid("U U / U U"), SplineParams{}, u), std::invalid_argument);
+}
+
+TEST(Spline, StopsWhenAskedAndChoosesLambdaFromBoundedWindows) {
+  Rng rng(testing::base_seed() + 3);
+  const IntGrid c = terrain_contours(rng, 90, 150, false);
+  bool stop = true;
+  auto ask = [&] { return stop; };
+  Grid<double> u;
+  EXPECT_THROW(fit_spline(c, SplineParams{}, u, nullptr, CancelCheck(ask)), Cancelled);
+  // The choice reads a bounded number of fixed windows, whatever the size of
+  // the raster, and only through its reader.
+  std::int64_t read = 0;
+  ThreadPool pool(1);
+  const spline::LambdaChoice choice = spline::choose_lambda(
+      c.rows(), c.cols(),
+      [&](int r0, int c0, IntGrid& w) {
+        read += static_cast<std::int64_t>(w.size());
+        for (int i = 0; i < w.rows(); ++i) std::copy(c[r0 + i] + c0, c[r0 + i] + c0 + w.cols(), w[i]);
+      },
+      0.0, pool, {});
+  EXPECT_LE(read, 16 * 96 * 96);
+  stop = false;
+  std::vector<double> fractions;
+  const SplineStats s = fit_spline(c, SplineParams{}, u, [&](double f) { fractions.push_back(f); }, CancelCheck(ask));
+  EXPECT_TRUE(s.lambda_chosen);
+  EXPECT_EQ(s.lambda, choice.lambda);
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+  EXPECT_EQ(fractions.back(), 1.0);
+}
+
+}  // namespace
+}  // namespace tesk
