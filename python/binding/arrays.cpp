@@ -88,13 +88,22 @@ Method method_of(const py::object& method) {
   return *m;
 }
 
-FillOptions fill_options(int interval, const py::object& nodata, int window, bool overlay,
-                         const py::object& dtype, const py::object& threads, const py::object& method) {
+FillOptions fill_options(int interval, const py::object& nodata, int window, const py::object& overlay,
+                         const py::object& dtype, const py::object& threads, const py::object& method,
+                         const py::object& smoothing, double tension) {
   FillOptions o;
   o.surface.method = method_of(method);
   o.surface.interval = interval;
   o.surface.window = window;
-  o.surface.overlay = overlay;
+  if (!overlay.is_none()) o.surface.overlay = overlay.cast<bool>();
+  if (!smoothing.is_none()) {
+    try {
+      o.surface.smoothing = smoothing.cast<double>();
+    } catch (const py::cast_error&) {
+      throw py::type_error("smoothing=" + py::repr(smoothing).cast<std::string>() + " is not a number");
+    }
+  }
+  o.surface.tension = tension;
   const auto n = integer_of(threads, "threads");
   o.threads = n ? static_cast<int>(std::clamp<long long>(*n, -1, INT_MAX)) : 0;
   if (!nodata.is_none()) {

@@ -34,7 +34,8 @@ std::optional<long long> integer_of(const py::object& v, const char* name);
 Method method_of(const py::object& method);
 
 // tesk.fill's arguments.
-FillOptions fill_options(int interval, const py::object& nodata, int window, bool overlay,
-                         const py::object& dtype, const py::object& threads, const py::object& method);
+FillOptions fill_options(int interval, const py::object& nodata, int window, const py::object& overlay,
+                         const py::object& dtype, const py::object& threads, const py::object& method,
+                         const py::object& smoothing = py::none(), double tension = 0);
 
 }  // namespace tesk::py_binding

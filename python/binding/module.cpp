@@ -22,6 +22,7 @@
 #include "run/blocks.h"
 #include "run/fill.h"
 #include "run/preview.h"
+#include "run/method.h"
 #include "run/reading.h"
 #include "tiles/hole_stitch.h"
 #include "words.h"
@@ -39,12 +40,12 @@ namespace {
 
 const Words kFillWords{true};
 
-py::tuple fill_py(py::array contours, int interval, const py::object& nodata, int window, bool overlay,
+py::tuple fill_py(py::array contours, int interval, const py::object& nodata, int window, const py::object& overlay,
                   const py::object& dtype, const py::object& threads, const py::object& method,
-                  const py::object& progress) {
+                  const py::object& smoothing, double tension, const py::object& progress) {
   const Samples s = samples_of(contours, "contours");
   const py::dtype out_type = result_dtype(dtype);
-  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, threads, method);
+  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, threads, method, smoothing, tension);
   try {
     check_fill(s, o, static_cast<std::uint64_t>(out_type.itemsize()));
   } catch (const RunError& e) {
@@ -134,11 +135,13 @@ RasterSurvey survey_of(const py::handle& t) {
 // One block's survey; the options are checked on the first call (an empty
 // block is surveyed before any work).
 py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int interval, const py::object& nodata,
-                    int window, bool overlay, const py::object& dtype, const py::object& method) {
+                    int window, const py::object& overlay, const py::object& dtype, const py::object& method,
+                    const py::object& smoothing, double tension) {
   const Samples s = samples_of(block, "contours");
-  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method);
+  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method, smoothing, tension);
   try {
     check_fill(s, o, 0);
+    check_tiles(o.surface.method, "the array is held in dask blocks", "compute it in memory");
   } catch (const RunError& e) {
     raise_failure(e, kFillWords);
   }
@@ -189,7 +192,7 @@ py::tuple plan_blocks_py(const py::list& surveys, std::array<int, 2> raster, con
 py::array hole_values_py(py::array block, const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& borders,
                          int interval, const py::object& nodata, const py::object& method) {
   const Samples s = samples_of(block, "contours");
-  const FillOptions o = fill_options(interval, nodata, 1, true, py::none(), py::none(), method);
+  const FillOptions o = fill_options(interval, nodata, 1, py::none(), py::none(), py::none(), method);
   const std::vector<HoleBorder> b = borders_of(borders);
   IntGrid values;
   try {
@@ -241,11 +244,12 @@ py::tuple tile_extent_py(std::array<std::int64_t, 2> raster, std::array<std::int
 // or None when the integer dtype cannot hold them, certified, uncertain
 // pixels, minimum, maximum).
 py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core,
-                       int halo, int interval, const py::object& nodata, int window, bool overlay,
-                       const py::object& dtype, const py::object& method, const py::object& holes) {
+                       int halo, int interval, const py::object& nodata, int window, const py::object& overlay,
+                       const py::object& dtype, const py::object& method, const py::object& smoothing,
+                       double tension, const py::object& holes) {
   const Samples s = samples_of(block, "contours");
   const py::dtype out_type = result_dtype(dtype);
-  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method);
+  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method, smoothing, tension);
   const TileRequest request = request_of(raster, core, halo);
   py::array out(out_type, {core[2], core[3]});
   void* buffer = out.mutable_data();
@@ -304,7 +308,8 @@ RunOptions run_options(const std::string& src, const std::string& dst, const py:
   static const char* const known[] = {"interval", "window", "overlay", "nodata", "band", "attribute", "layer",
                                       "pixel_size", "size", "extent", "mask", "output_type", "format",
                                       "creation_options", "preview", "hillshade", "hillshade_z", "overwrite",
-                                      "threads", "tile_size", "halo", "accept_uncertain", "method"};
+                                      "threads", "tile_size", "halo", "accept_uncertain", "method", "smoothing",
+                                      "tension"};
   for (const auto& [k, v] : d) {
     const std::string name = k.cast<std::string>();
     if (std::find(std::begin(known), std::end(known), name) == std::end(known))
@@ -316,7 +321,9 @@ RunOptions run_options(const std::string& src, const std::string& dst, const py:
   o.surface.method = method_of(d.contains("method") ? py::object(d["method"]) : py::none());
   o.surface.interval = int_option(d, "interval").value_or(0);
   o.surface.window = int_option(d, "window").value_or(1);
-  o.surface.overlay = get<bool>(d, "overlay").value_or(true);
+  o.surface.overlay = get<bool>(d, "overlay");
+  o.surface.smoothing = get<double>(d, "smoothing");
+  o.surface.tension = get<double>(d, "tension").value_or(0);
   o.nodata = get<double>(d, "nodata");
   o.source.band = int_option(d, "band");
   o.source.attribute = get<std::string>(d, "attribute").value_or("");
@@ -423,7 +430,19 @@ PYBIND11_MODULE(_core, m) {
                              "smallest value of the result, in its units (an int for an integer dtype)")
       .def_property_readonly("maximum", [](const ResultStats& s) { return range_bound(s, s.maximum); },
                              "largest value of the result, in its units (an int for an integer dtype)")
+      .def_property_readonly("smoothing", [](const ResultStats& s) { return s.spline ? py::object(py::float_(s.spline->lambda)) : py::none(); },
+                             "the spline's weight of the curvature (chosen or given); None for the classic method")
+      .def_property_readonly("iterations", [](const ResultStats& s) { return s.spline ? py::object(py::int_(s.spline->iterations)) : py::none(); },
+                             "the spline solver's iterations; None for the classic method")
+      .def_property_readonly("residual", [](const ResultStats& s) { return s.spline ? py::object(py::float_(s.spline->residual_rms / 512)) : py::none(); },
+                             "the root mean square residual of the spline's equations at the end, in intervals; None "
+                             "for the classic method")
       .def("__repr__", [](const ResultStats& s) {
+        if (s.spline)
+          return "Stats(smoothing=" + py::repr(py::float_(s.spline->lambda)).cast<std::string>() + ", iterations=" +
+                 std::to_string(s.spline->iterations) + ", minimum=" +
+                 py::repr(range_bound(s, s.minimum)).cast<std::string>() + ", maximum=" +
+                 py::repr(range_bound(s, s.maximum)).cast<std::string>() + ")";
         return "Stats(passes=" + std::to_string(s.run.passes) + ", growth_sweeps=" +
                std::to_string(s.run.growth_sweeps) + ", gap_sweeps=" + std::to_string(s.run.gap_sweeps) +
                ", minimum=" + py::repr(range_bound(s, s.minimum)).cast<std::string>() +
@@ -431,11 +450,11 @@ PYBIND11_MODULE(_core, m) {
       });
   m.def("fill", &fill_py, "tesk.fill on a numpy array: returns (dem, stats).", py::arg("contours"), py::kw_only(),
         py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"),
-        py::arg("threads"), py::arg("method"), py::arg("progress"));
+        py::arg("threads"), py::arg("method"), py::arg("smoothing"), py::arg("tension"), py::arg("progress"));
   m.def("preview", &preview_py, "tesk.preview on a numpy array.", py::arg("dem"));
   m.def("survey", &survey_py, "A block's survey, as a tuple of plain values.", py::arg("block"), py::kw_only(),
         py::arg("row0"), py::arg("col0"), py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"),
-        py::arg("dtype"), py::arg("method"));
+        py::arg("dtype"), py::arg("method"), py::arg("smoothing"), py::arg("tension"));
   m.def("plan_blocks", &plan_blocks_py, "The blocks' surveys merged: refusals and warnings; returns the first halo "
         "and each block's stitched hole borders.", py::arg("surveys"), py::kw_only(), py::arg("raster"),
         py::arg("row_starts"), py::arg("col_starts"), py::arg("halo"), py::arg("max_halo"), py::arg("interval"),
@@ -454,7 +473,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("fill_tile", &fill_tile_py, "One tile of tesk.fill over blocks: (values, certified, uncertain, min, max).",
         py::arg("block"), py::kw_only(), py::arg("raster"), py::arg("core"), py::arg("halo"), py::arg("interval"),
         py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"), py::arg("method"),
-        py::arg("holes") = py::none());
+        py::arg("smoothing"), py::arg("tension"), py::arg("holes") = py::none());
   m.def("check_result_type", &check_result_type_py, "ValueError when an integer dtype cannot hold min..max.",
         py::arg("minimum"), py::arg("maximum"), py::arg("dtype"));
 #ifdef TESK_WITH_GDAL

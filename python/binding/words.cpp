@@ -39,6 +39,7 @@ std::string python_value(std::string_view value) {
 }
 
 std::string python_words(bool fill, Opt o, Form form, std::string_view value) {
+  if (o == Opt::overlay && form == Form::value && !value.empty()) return "overlay=" + std::string(value);
   const std::string name = fill && o == Opt::output_type ? "dtype" : key(o);
   if (const char* v = switch_value(o))
     return name + "=" + (form == Form::value && !value.empty() ? std::string(value) : std::string(v));

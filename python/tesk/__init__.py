@@ -40,28 +40,33 @@ def _is_dask(a) -> bool:
 
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
-         overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         method: str = "classic", halo: Optional[int] = None, max_halo: Optional[int] = None,
+         overlay: Optional[bool] = None, dtype: npt.DTypeLike = None, threads: Optional[int] = None,
+         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: float = 0,
+         halo: Optional[int] = None, max_halo: Optional[int] = None,
          accept_uncertain: bool = False, return_stats: Literal[False] = False) -> xarray.DataArray: ...
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
-         overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         method: str = "classic", halo: Optional[int] = None, max_halo: Optional[int] = None,
+         overlay: Optional[bool] = None, dtype: npt.DTypeLike = None, threads: Optional[int] = None,
+         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: float = 0,
+         halo: Optional[int] = None, max_halo: Optional[int] = None,
          accept_uncertain: bool = False, return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
-         overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         method: str = "classic", halo: Optional[int] = None, max_halo: Optional[int] = None,
+         overlay: Optional[bool] = None, dtype: npt.DTypeLike = None, threads: Optional[int] = None,
+         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: float = 0,
+         halo: Optional[int] = None, max_halo: Optional[int] = None,
          accept_uncertain: bool = False, return_stats: Literal[False] = False) -> np.ndarray: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
-         overlay: bool = True, dtype: npt.DTypeLike = None, threads: Optional[int] = None, progress: Progress = None,
-         method: str = "classic", halo: Optional[int] = None, max_halo: Optional[int] = None,
+         overlay: Optional[bool] = None, dtype: npt.DTypeLike = None, threads: Optional[int] = None,
+         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: float = 0,
+         halo: Optional[int] = None, max_halo: Optional[int] = None,
          accept_uncertain: bool = False, return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
 
 
-def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None, threads=None, progress=None,
-         method="classic", halo=None, max_halo=None, accept_uncertain=False, return_stats=False):
+def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None, threads=None, progress=None,
+         method="classic", smoothing=None, tension=0, halo=None, max_halo=None, accept_uncertain=False,
+         return_stats=False):
     """Turn a raster of contour lines into a digital elevation model.
 
     Parameters
@@ -84,10 +89,11 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
         no-data, and nodata adds one more value.  For a DataArray, None
         takes ``contours.rio.nodata`` (its ``_FillValue``).
     window : int
-        Smoothing window, 1 to 33: 1 does not smooth, any larger m smooths
-        with a Bernstein window of m+1 by m+1 pixels.
-    overlay : bool
-        Lay the contour pixels back on the result.
+        The classic method's smoothing window, 1 to 33: 1 does not smooth,
+        any larger m smooths with a Bernstein window of m+1 by m+1 pixels.
+    overlay : bool, optional
+        Lay the contour pixels back on the result; None: the method's
+        choice (the classic method does, the spline does not).
     dtype : numpy dtype, optional
         The result's type, and the values the command line writes with
         ``-ot`` of that type.  None or float32 (the command line's
@@ -103,8 +109,17 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
         An exception it raises stops the run and goes on to the caller.
         Not for dask arrays (ValueError): use dask's diagnostics.
     method : str
-        How the surface is made: "classic" (the command line's ``--method``;
-        the only one so far), grown from the contours, exact to the bit.
+        How the surface is made (the command line's ``--method``):
+        "classic", grown from the contours, exact to the bit; or "spline", a
+        thin plate fitted to the contour pixels, smooth and closer to the
+        terrain, whose integer dtypes round to the nearest.
+    smoothing : float, optional
+        The spline's weight of the curvature against the fit to the
+        contours, in pixel units (above 0); None chooses it from the
+        contours by cross-validation (``--smoothing``).
+    tension : float
+        The share of the spline's penalty put on the slope rather than the
+        curvature, 0 (a thin plate) to 1 excluded (``--tension``).
     halo : int, optional
         Dask arrays only: the halo of the blocks' first run, in pixels.
         None estimates it from the contours (see Notes).
@@ -179,7 +194,7 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
     4. An integer dtype is checked against the range of all blocks.
     """
     args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
-                progress=progress, method=method)
+                progress=progress, method=method, smoothing=smoothing, tension=tension)
     if _is_dask(contours):
         if return_stats:
             raise ValueError("return_stats=True: a fill over dask blocks has no Stats (each block's run has its "
@@ -193,7 +208,8 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=True, dtype=None,
     elif _is_dask(contours):
         from ._blocks import fill_dask
         dem = fill_dask(contours, interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype,
-                        method=method, halo=halo, max_halo=max_halo, accept_uncertain=accept_uncertain)[0]
+                        method=method, smoothing=smoothing, tension=tension, halo=halo, max_halo=max_halo,
+                        accept_uncertain=accept_uncertain)[0]
     else:
         dem, stats = _core.fill(np.asarray(contours), **args)
     return (dem, stats) if return_stats else dem
@@ -225,7 +241,7 @@ def preview(dem: Union[npt.ArrayLike, xarray.DataArray]) -> npt.NDArray[np.uint8
 PathLike = Union[str, "os.PathLike[str]"]
 
 
-def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay: bool = True,
+def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay: Optional[bool] = None,
         nodata: Optional[float] = None, band: Optional[int] = None, attribute: Optional[str] = None,
         layer: Optional[str] = None, pixel_size: Union[float, Tuple[float, float], None] = None,
         size: Optional[Tuple[int, int]] = None, extent: Optional[Tuple[float, float, float, float]] = None,
@@ -233,7 +249,7 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
         creation_options: Union[Sequence[str], Mapping[str, object], None] = None,
         preview: Optional[PathLike] = None, hillshade: Optional[PathLike] = None, hillshade_z: float = 1,
         overwrite: bool = False, threads: Optional[int] = None, method: str = "classic",
-        tile_size: Optional[int] = None, halo: Optional[int] = None, accept_uncertain: bool = False,
+        smoothing: Optional[float] = None, tension: float = 0, tile_size: Optional[int] = None, halo: Optional[int] = None, accept_uncertain: bool = False,
         progress: Progress = None) -> Stats:
     """Turn a contour file into a DEM file, in-process, as ``tesk SRC DST`` does.
 
@@ -254,9 +270,10 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
     interval : int
         The contour interval (``-i``), not 0.
     window : int
-        Smoothing window (``-m``), 1 (no smoothing) to 33.
-    overlay : bool
-        Lay the contour values back over the result (False: ``--no-overlay``).
+        The classic method's smoothing window (``-m``), 1 (no smoothing) to 33.
+    overlay : bool, optional
+        Lay the contour values back over the result (``--overlay``,
+        ``--no-overlay``); None: the method's choice.
     nodata : float, optional
         The source's no-data value, overriding its own (``--nodata``).
     band : int, optional
@@ -283,7 +300,10 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
     threads : int, optional
         Worker threads, 1 to 1024; None or 0: every core (or TESK_THREADS).
     method : str
-        How the surface is made (``--method``): "classic".
+        How the surface is made (``--method``): "classic" or "spline".
+    smoothing, tension : float, optional
+        The spline's weight of the curvature (None: chosen from the
+        contours) and share of slope (``--smoothing``, ``--tension``).
     tile_size, halo : int, optional
         Run by tiles of tile_size pixels a side (``--tile-size``, 64 or
         more), with a first halo of halo pixels (``--halo``; None: estimated
@@ -329,7 +349,8 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
                 band=band, attribute=attribute, layer=layer, pixel_size=pixel_size, size=size, extent=extent, mask=mask,
                 output_type=output_type, format=format, creation_options=creation_options, preview=preview,
                 hillshade=hillshade, hillshade_z=hillshade_z, overwrite=overwrite, threads=threads, method=method,
-                tile_size=tile_size, halo=halo, accept_uncertain=accept_uncertain)
+                smoothing=smoothing, tension=tension, tile_size=tile_size, halo=halo,
+                accept_uncertain=accept_uncertain)
 
 
 _PATHS = ("mask", "preview", "hillshade")

@@ -86,11 +86,12 @@ def _halo_argument(name, v):
         raise ValueError(f"{name} must be an integer >= 0, not {v!r}")
 
 
-def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, halo=None, max_halo=None,
-              accept_uncertain=False):
+def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoothing=None, tension=0, halo=None,
+              max_halo=None, accept_uncertain=False):
     """The whole run's result over the dask array x (2-D): returns (the persisted dask array, (minimum,
     maximum) of its values, the first halo, how many blocks ran again)."""
-    params = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, method=method)
+    params = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, method=method,
+                  smoothing=smoothing, tension=tension)
     if x.ndim != 2:
         raise ValueError(f"contours must be a 2-D array, not {x.ndim}-D")
     # The arguments checked before any work, on a block without pixels.

@@ -83,7 +83,20 @@ void declare(CLI::App& app, Options& o) {
                                            " (the default: grown from the contours, exact to the bit)")
       ->capture_default_str()
       ->check(CLI::IsMember(method_list()).description(""));
-  app.add_flag("--no-overlay", o.no_overlay, "Do not lay the contour values back over the result");
+  app.add_option("--smoothing", o.surface.smoothing,
+                 "--method spline: the weight of the curvature against the fit to the contours, in pixel units "
+                 "(above 0; default: chosen from the contours by cross-validation)")
+      ->type_name("LAMBDA")
+      ->transform(kReal);
+  app.add_option("--tension", o.surface.tension,
+                 "--method spline: the share of the penalty on the slope rather than the curvature, 0 (a thin plate, "
+                 "the default) to 1 (a membrane) excluded")
+      ->capture_default_str()
+      ->transform(kReal);
+  auto* no = app.add_flag("--no-overlay", o.no_overlay,
+                          "Do not lay the contour values back over the result (the classic method lays them back)");
+  app.add_flag("--overlay", o.overlay, "Lay the contour values back over the result (a spline does not by default)")
+      ->excludes(no);
   app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
   app.add_option("--co", o.creation_options, "Creation option NAME=VALUE for the output format (repeatable)");
   app.add_option("--ot", o.output_type, "Output type: Float32 (the default) or Float64, at full resolution (1/512 of "
@@ -155,7 +168,7 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
     std::fprintf(stderr, "tesk: %s\nRun 'tesk --help' for the options.\n", e.what());
     return 1;
   }
-  o.surface.overlay = !o.no_overlay;
+  if (o.no_overlay || o.overlay) o.surface.overlay = o.overlay;
   o.surface.method = *method_named(o.method);
   return std::nullopt;
 }

@@ -13,7 +13,7 @@ namespace tesk {
 // The run's options, and what only the command line has.
 struct Options : RunOptions {
   bool quiet = false;
-  bool no_overlay = false;  // surface.overlay, the other way round
+  bool no_overlay = false, overlay = false;  // surface.overlay, either way
   std::string method = "classic";
 };
 

@@ -77,6 +77,9 @@ std::string mention(Opt o, Form form, std::string_view value) {
 
 std::string command_line_words(Opt o, Form form, std::string_view value) {
   const Spelling& s = spelling(o);
+  // The overlay has a flag each way: --no-overlay, and --overlay for a method
+  // that does not lay the contours back by itself.
+  if (o == Opt::overlay && form == Form::value && value == "True") return "--overlay";
   switch (form) {
     case Form::name: return s.flag;
     case Form::long_name: return s.long_flag ? s.long_flag : s.flag;

@@ -43,4 +43,16 @@ inline double whole_units(std::int32_t w, int equid) {
   return std::trunc(static_cast<double>(f));
 }
 
+// An internal value (any real for a fitted surface) as an output holds it:
+// at full resolution, w x equid / 512 in double (the same value as
+// full_resolution for a whole w); in whole units, that value truncated
+// after a store in single precision, as the classic output holds it (the
+// same as whole_units for a whole w), or rounded to the nearest, halves away
+// from zero, for a fitted surface.
+inline double output_value(double w, int equid, bool whole, bool nearest) {
+  const double full = w * equid / 512.0;
+  if (!whole) return full;
+  return nearest ? std::round(full) : std::trunc(static_cast<double>(static_cast<float>(full)));
+}
+
 }  // namespace tesk

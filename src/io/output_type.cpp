@@ -151,11 +151,7 @@ std::string settle_type(const TypePlan& plan, const Format& f, double min, doubl
                  (wider.empty() ? std::string(" or another format") : " (" + mention(Opt::output_type, wider) + " holds it)"));
 }
 
-double altitude_of(double w, const Resolution& r) {
-  const double full = w * r.equid / 512.0;  // the division by a power of two exact
-  if (!r.whole) return full;
-  return r.nearest ? std::round(full) : std::trunc(static_cast<double>(static_cast<float>(full)));
-}
+double altitude_of(double w, const Resolution& r) { return output_value(w, r.equid, r.whole, r.nearest); }
 
 ValueSummary::ValueSummary(bool whole) {
   if (whole) taken.assign(static_cast<std::size_t>(kTakenHigh - kTakenLow) / 64 + 1, 0);

@@ -19,7 +19,11 @@ std::string equivalent_command(const RunOptions& o) {
   add(Opt::interval, {std::to_string(o.surface.interval)});
   if (o.surface.method != Method::classic) add(Opt::method, {traits(o.surface.method).name});
   if (o.surface.window != 1) add(Opt::window, {std::to_string(o.surface.window)});
-  if (!o.surface.overlay) add(Opt::overlay);
+  if (o.surface.smoothing) add(Opt::smoothing, {number(*o.surface.smoothing)});
+  if (o.surface.tension != 0) add(Opt::tension, {number(o.surface.tension)});
+  // The overlay when it is not the method's own choice.
+  if (o.surface.overlay && *o.surface.overlay != (o.surface.method == Method::classic))
+    a.push_back(command_line_words(Opt::overlay, Form::value, *o.surface.overlay ? "True" : "False"));
   if (o.nodata) add(Opt::nodata, {number(*o.nodata)});
   if (s.band) add(Opt::band, {std::to_string(*s.band)});
   if (!s.attribute.empty()) add(Opt::attribute, {s.attribute});

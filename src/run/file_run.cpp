@@ -12,6 +12,7 @@
 #include "run/command_line.h"
 #include "run/method.h"
 #include "run/outputs.h"
+#include "run/preview.h"
 #include "run/reading.h"
 #include "run/source_reader.h"
 #include "run/tiled_run.h"
@@ -56,28 +57,38 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
   hooks.report(0);
   if (runs_by_tiles(o, *src, threads)) return run_tiled(o, dest, *src, threads, hooks, staging);
 
-  RunGrids g;
+  Surface surface;
   FileRunResult result;
-  result.stats.run = run_whole(g, source_reader(*src, o.surface.interval, o.src), o.surface, threads, hooks,
-                               {gdal::cache_bytes() + run_overhead_bytes(threads), 0});
+  run_whole(surface, source_reader(*src, o.surface.interval, o.src), o.surface, threads, hooks,
+            {gdal::cache_bytes() + run_overhead_bytes(threads), 0});
+  result.stats.run = surface.stats;
+  result.stats.spline = surface.spline;
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src->rows(), src->cols(), src->georef());
-  // Outside the area of interest the preview is 0, the inside stretched
-  // over 1..255 on its own.
-  if (inside) quantise_inside(g.itab1, *inside, g.tab);
+  RunGrids& g = surface.grids;
   Finished f;
-  f.internal = gdal::ResultRows::of(g.itab);
+  f.internal = surface.rows();
   f.equid = o.surface.interval;
+  f.nearest = o.surface.method == Method::spline;
   f.threads = threads;
   f.inside = inside ? &*inside : nullptr;
+  const gdal::Resolution res{o.surface.interval, dest.type.whole, f.nearest};
+  const bool single = dest.type.type == "Float32";
   if (!dest.classic)
-    f.summary = gdal::summarise(g.itab, {o.surface.interval, dest.type.whole}, src->nodata(),
-                                dest.type.type == "Float32", f.inside);
-  f.preview = [&g](int i, int n, std::uint8_t* out) {  // n whole rows: a grid's rows follow each other
-    std::copy(g.tab[i], g.tab[i] + static_cast<std::ptrdiff_t>(n) * g.tab.cols(), out);
-  };
-  f.classic = &g.itab1;
-  f.classic_preview = &g.tab;
+    f.summary = f.nearest ? gdal::summarise(surface.fitted, res, src->nodata(), single, f.inside)
+                          : gdal::summarise(g.itab, res, src->nodata(), single, f.inside);
+  if (f.nearest) {
+    f.preview = surface_preview(surface.fitted, o.surface.interval, f.inside);
+  } else {
+    // Outside the area of interest the preview is 0, the inside stretched
+    // over 1..255 on its own.
+    if (inside) quantise_inside(g.itab1, *inside, g.tab);
+    f.preview = [&g](int i, int n, std::uint8_t* out) {  // n whole rows: a grid's rows follow each other
+      std::copy(g.tab[i], g.tab[i] + static_cast<std::ptrdiff_t>(n) * g.tab.cols(), out);
+    };
+    f.classic = &g.itab1;
+    f.classic_preview = &g.tab;
+  }
   const Written w = write_outputs(o, dest, *src, f, hooks, result.notes, staging);
   result.stats.minimum = w.minimum;
   result.stats.maximum = w.maximum;

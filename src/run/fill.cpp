@@ -18,12 +18,46 @@ constexpr const char* kName = "contours";
 
 // An internal value as the command line writes it in a sample of type T:
 // full resolution, w x interval / 512 in double, rounded once into a
-// float; whole units in an integer type.  Monotonic in w (reversed by a
-// negative interval).
+// float; whole units in an integer type (truncated as the classic output
+// holds them, or to the nearest for a fitted surface: output_value).
+// Monotonic in w (reversed by a negative interval).
 template <class T>
-double out_value(std::int32_t w, int interval) {
-  if constexpr (std::numeric_limits<T>::is_integer) return whole_units(w, interval);
-  return static_cast<double>(static_cast<T>(full_resolution(w, interval)));
+double stored(double w, int interval, bool nearest) {
+  const double v = output_value(w, interval, std::numeric_limits<T>::is_integer, nearest);
+  return std::numeric_limits<T>::is_integer ? v : static_cast<double>(static_cast<T>(v));
+}
+
+template <class G>
+ResultStats range_of(const G& internal, int interval, SampleType type, bool nearest, CancelCheck cancel) {
+  auto lo = internal[0][0], hi = lo;
+  for (int i = 0; i < internal.rows(); ++i) {
+    cancel.at_row(i, internal.cols());
+    const auto [a, b] = std::minmax_element(internal[i], internal[i] + internal.cols());
+    lo = std::min(lo, *a);
+    hi = std::max(hi, *b);
+  }
+  ResultStats stats;
+  with_type(type, [&](auto t) {
+    using T = decltype(t);
+    const double x = stored<T>(lo, interval, nearest), y = stored<T>(hi, interval, nearest);
+    stats.minimum = std::min(x, y);
+    stats.maximum = std::max(x, y);
+    stats.whole = std::numeric_limits<T>::is_integer;
+  });
+  return stats;
+}
+
+template <class G>
+void write_values(const G& internal, int interval, SampleType type, bool nearest, void* out, CancelCheck cancel) {
+  with_type(type, [&](auto t) {
+    using T = decltype(t);
+    T* dst = static_cast<T*>(out);
+    for (int i = 0; i < internal.rows(); ++i) {
+      cancel.at_row(i, internal.cols());
+      const auto* src = internal[i];
+      for (int j = 0; j < internal.cols(); ++j) *dst++ = static_cast<T>(stored<T>(src[j], interval, nearest));
+    }
+  });
 }
 
 }  // namespace
@@ -41,34 +75,11 @@ void check_fill(const Samples& s, const FillOptions& o, std::uint64_t out_bytes_
 }
 
 ResultStats result_range(const IntGrid& internal, int interval, SampleType type, CancelCheck cancel) {
-  std::int32_t lo = internal[0][0], hi = lo;
-  for (int i = 0; i < internal.rows(); ++i) {
-    cancel.at_row(i, internal.cols());
-    const auto [a, b] = std::minmax_element(internal[i], internal[i] + internal.cols());
-    lo = std::min(lo, *a);
-    hi = std::max(hi, *b);
-  }
-  ResultStats stats;
-  with_type(type, [&](auto t) {
-    using T = decltype(t);
-    const double x = out_value<T>(lo, interval), y = out_value<T>(hi, interval);
-    stats.minimum = std::min(x, y);
-    stats.maximum = std::max(x, y);
-    stats.whole = std::numeric_limits<T>::is_integer;
-  });
-  return stats;
+  return range_of(internal, interval, type, false, cancel);
 }
 
 void write_result(const IntGrid& internal, int interval, SampleType type, void* out, CancelCheck cancel) {
-  with_type(type, [&](auto t) {
-    using T = decltype(t);
-    T* dst = static_cast<T*>(out);
-    for (int i = 0; i < internal.rows(); ++i) {
-      cancel.at_row(i, internal.cols());
-      const std::int32_t* src = internal[i];
-      for (int j = 0; j < internal.cols(); ++j) *dst++ = static_cast<T>(out_value<T>(src[j], interval));
-    }
-  });
+  write_values(internal, interval, type, false, out, cancel);
 }
 
 void check_result_type(SampleType type, double minimum, double maximum) {
@@ -82,15 +93,21 @@ void check_result_type(SampleType type, double minimum, double maximum) {
 
 ResultStats fill(const Samples& s, const FillOptions& o, void* out, const RunHooks& hooks) {
   const int threads = resolve_threads(o.threads);
-  RunGrids g;
-  const ContourReader in = contour_reader(s, o.nodata, o.surface.interval, kName);
-  const RunStats run = run_whole(g, in, o.surface, threads, hooks);
+  Surface surface;
+  run_whole(surface, contour_reader(s, o.nodata, o.surface.interval, kName), o.surface, threads, hooks);
   const auto stop = [&hooks] { return hooks.cancelled(); };
   const CancelCheck cancel(stop);
-  ResultStats stats = result_range(g.itab, o.surface.interval, o.out, cancel);
-  stats.run = run;
+  const int interval = o.surface.interval;
+  const bool nearest = o.surface.method == Method::spline;
+  ResultStats stats = nearest ? range_of(surface.fitted, interval, o.out, true, cancel)
+                              : range_of(surface.grids.itab, interval, o.out, false, cancel);
+  stats.run = surface.stats;
+  stats.spline = surface.spline;
   check_result_type(o.out, stats.minimum, stats.maximum);
-  write_result(g.itab, o.surface.interval, o.out, out, cancel);
+  if (nearest)
+    write_values(surface.fitted, interval, o.out, true, out, cancel);
+  else
+    write_values(surface.grids.itab, interval, o.out, false, out, cancel);
   hooks.report(1.0);
   return stats;
 }

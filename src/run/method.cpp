@@ -1,16 +1,19 @@
 #include "run/method.h"
 
 #include <array>
+#include <stdexcept>
 
 #include "core/mention.h"
 #include "core/run_error.h"
 #include "core/units.h"
+#include "stages/spline/spline.h"
 
 namespace tesk {
 namespace {
 
-constexpr std::array<MethodTraits, 1> kMethods = {{
+constexpr std::array<MethodTraits, 2> kMethods = {{
     {Method::classic, "classic", true, true},
+    {Method::spline, "spline", false, false},
 }};
 
 }  // namespace
@@ -31,28 +34,44 @@ std::string method_names() {
   return s;
 }
 
-std::uint64_t bytes_per_pixel(Method) { return RunGrids::bytes_per_pixel(false); }
+std::uint64_t bytes_per_pixel(Method m) {
+  // The spline: the contours in internal units, and the stage's own grids.
+  return m == Method::spline ? sizeof(std::int32_t) + spline_bytes_per_pixel() : RunGrids::bytes_per_pixel(false);
+}
 
 RunParams stage_params(const SurfaceOptions& o, int threads, std::optional<std::int32_t> raw_nodata) {
   RunParams p;
   p.equid = o.interval;
   p.maille = o.window;
-  p.overlay = o.overlay;
+  p.overlay = lays_back(o);
   p.threads = threads;
   p.internal_input = !raw_nodata;
   p.ival = raw_nodata.value_or(kIval32);
   return p;
 }
 
-void check_tiles(Method m, const std::string& why) {
+void check_tiles(Method m, const std::string& why, const std::string& remedy) {
   if (!traits(m).tiles)
-    throw RunError(mention(Opt::method, traits(m).name) + " cannot run by tiles yet, and " + why +
-                   ": give the run the memory of a whole run, or choose " + mention(Opt::method, "classic"));
+    throw RunError(mention(Opt::method, traits(m).name) + " cannot run by tiles yet, and " + why + ": " + remedy +
+                   ", or choose " + mention(Opt::method, "classic"));
 }
 
 RunStats compute_surface(Method, RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
                          RunObserver& observer) {
   return compute_dem(g, p, reread, observer);
+}
+
+SplineStats fit_surface(const SurfaceOptions& o, int threads, const IntGrid& contours, Grid<double>& out,
+                        const std::function<void(double)>& progress, CancelCheck cancel) {
+  SplineParams p;
+  p.lambda = o.smoothing;
+  p.tension = o.tension;
+  p.threads = threads;
+  try {
+    return fit_spline(contours, p, out, progress, cancel);
+  } catch (const std::invalid_argument& e) {  // the options were checked: a fault of the stage's own
+    throw RunError(std::string("the spline cannot be fitted: ") + e.what());
+  }
 }
 
 TileResult compute_tile(Method, const TileRequest& request, const RunParams& p, const WindowReader& read,

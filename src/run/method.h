@@ -7,6 +7,8 @@
 // classic: the stages of src/stages (conversion, dilation, gap filling,
 // smoothing, overlay), exact to the bit; by tiles, each tile comes with the
 // certificate of src/tiles, which proves it equal to the whole run.
+// spline: the contour-fitting thin plate of src/stages/spline, real values,
+// whole units rounded to the nearest.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 
 #include "run/run_options.h"
 #include "stages/pipeline.h"
+#include "stages/spline/spline.h"
 #include "tiles/tile_run.h"
 
 namespace tesk {
@@ -43,14 +46,21 @@ std::uint64_t bytes_per_pixel(Method m);
 RunParams stage_params(const SurfaceOptions& o, int threads, std::optional<std::int32_t> raw_nodata);
 
 // Throws RunError when the method cannot run by tiles: `why` says why the
-// run would tile (a forced tile size, or a raster larger than the memory).
-void check_tiles(Method m, const std::string& why);
+// run would tile (a forced tile size, a raster larger than the memory, an
+// array in blocks), `remedy` what to do instead.
+void check_tiles(Method m, const std::string& why, const std::string& remedy);
 
 // The whole raster's surface: g.itab holds the contours (raw, or internal
 // units), reread fills a grid with them again for the overlay.  Throws
 // what compute_dem throws.
 RunStats compute_surface(Method m, RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
                          RunObserver& observer);
+
+// The spline's surface of a whole raster: contours in internal units
+// (kNoData off them), the surface into out, in internal units; progress in
+// 0..1.  Throws RunError when the solve fails, Cancelled.
+SplineStats fit_surface(const SurfaceOptions& o, int threads, const IntGrid& contours, Grid<double>& out,
+                        const std::function<void(double)>& progress, CancelCheck cancel);
 
 // One tile with the proof of its core (check_tiles must have passed);
 // hole_values, when given, reads the values of the whole raster's holes of

@@ -120,7 +120,7 @@ Written write_raster(const RunOptions& o, const Destination& d, const gdal::Sour
 
 Written write_staged(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
                      const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging) {
-  gdal::Resolution res{f.equid, true};
+  gdal::Resolution res{f.equid, true, f.nearest};
   WriteStop stop(hooks);
   Written w;
   if (d.classic) {

@@ -40,6 +40,7 @@ void check_outputs(const RunOptions& o, const Destination& d);
 struct Finished {
   gdal::ResultRows internal;   // the result in internal units
   int equid = 1;
+  bool nearest = false;        // whole units rounded to the nearest (a fitted surface)
   int threads = 1;
   gdal::ValueSummary summary;  // its values in the planned type, inside the mask
   gdal::PictureRows preview;   // the preview's bytes

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/run_error.h"
+#include "core/units.h"
 #include "stages/masking.h"
 #include "stages/quantisation.h"
 
@@ -44,6 +45,27 @@ void preview(const Samples& s, std::uint8_t* out) {
   else
     quantise(itab, tab, lo, hi);
   std::copy(tab.begin(), tab.end(), out);
+}
+
+std::function<void(int, int, std::uint8_t*)> surface_preview(const Grid<double>& fitted, int equid,
+                                                             const ByteGrid* inside) {
+  // Whole units to the nearest, as an int (saturating) for the stretch.
+  const auto whole = [equid](double w) { return trunc_to_int(output_value(w, equid, true, true)); };
+  int lo = INT_MAX, hi = INT_MIN;
+  for (std::size_t k = 0; k < fitted.size(); ++k) {
+    if (inside && !inside->data()[k]) continue;
+    const int v = whole(fitted.data()[k]);
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  const Stretch line = inside ? inside_line(lo, hi) : stretch_line(lo, hi);
+  return [&fitted, inside, whole, line](int i, int n, std::uint8_t* out) {
+    // n whole rows from row i: a grid's rows follow each other.
+    const double* w = fitted[i];
+    const std::uint8_t* in = inside ? (*inside)[i] : nullptr;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(n) * static_cast<std::size_t>(fitted.cols()); ++k)
+      out[k] = in ? inside_byte(whole(w[k]), in[k], line) : stretch_byte(whole(w[k]), line);
+  };
 }
 
 }  // namespace tesk

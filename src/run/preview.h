@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include <functional>
+
 #include "run/samples.h"
 
 namespace tesk {
@@ -15,5 +17,13 @@ namespace tesk {
 // area of interest is.  Throws RunError for a finite sample beyond the int
 // range ("the value V at row R, column C is not within the int range").
 void preview(const Samples& s, std::uint8_t* out);
+
+// The preview of a fitted surface (internal units) as the command line
+// writes it: its whole units (to the nearest) stretched from the lowest
+// (0) to the highest (255), or with an area of interest, 0 outside it and
+// the inside over 1..255.  The surface and the mask must outlive the rows.
+// Rows [i, i + n) go into out, row after row.
+std::function<void(int i, int n, std::uint8_t* out)> surface_preview(const Grid<double>& fitted, int equid,
+                                                                     const ByteGrid* inside);
 
 }  // namespace tesk

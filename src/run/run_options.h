@@ -18,15 +18,26 @@ namespace tesk {
 // The ways to make the surface from the contours.
 enum class Method : std::uint8_t {
   classic,  // grown pass after pass, halfway lines, holes averaged (exact to the bit)
+  spline,   // a thin plate fitted to the contour pixels (stages/spline)
 };
 
 // How the surface is made, for a file run and a run in memory alike.
 struct SurfaceOptions {
   Method method = Method::classic;
   int interval = 0;      // the contour interval, not 0
-  int window = 1;        // smoothing window degree, 1 (none) to kMaxMaille
-  bool overlay = true;   // lay the contour values back over the result
+  int window = 1;        // classic: smoothing window degree, 1 (none) to kMaxMaille
+  // Lay the contour values back over the result; nothing: the method's
+  // default (lays_back()).
+  std::optional<bool> overlay;
+  // spline: the weight of the curvature penalty in pixel units (nothing:
+  // chosen from the contours), and the share of it given to the slope.
+  std::optional<double> smoothing;
+  double tension = 0;
 };
+
+// Whether the contours are laid back: the classic method does by default,
+// a fitted surface, closer to the terrain on the contour pixels too, not.
+inline bool lays_back(const SurfaceOptions& o) { return o.overlay.value_or(o.method == Method::classic); }
 
 // How a raster runs by tiles (a file) or in blocks (a dask array).
 struct TileOptions {

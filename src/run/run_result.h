@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "stages/pipeline.h"
+#include "stages/spline/spline.h"
 
 namespace tesk {
 
@@ -12,7 +15,8 @@ namespace tesk {
 // holds it (over the mask's inside for a file run; whole units may reach
 // beyond the int range, exact in a double all the same).
 struct ResultStats {
-  RunStats run;
+  RunStats run;                      // the classic stages' passes and sweeps
+  std::optional<SplineStats> spline;  // the fit of a spline
   double minimum = 0;
   double maximum = 0;
   bool whole = false;  // the result holds whole units (an integer type)

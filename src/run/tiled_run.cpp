@@ -240,7 +240,11 @@ bool runs_by_tiles(const RunOptions& o, const gdal::Source& src, int threads) {
 
 FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Source& src, int threads,
                         const RunHooks& hooks, Staging& staging) {
-  check_tiles(o.surface.method, o.tiles.tile_size ? "a tile size is given" : "the raster does not fit the memory");
+  if (o.tiles.tile_size)
+    check_tiles(o.surface.method, mention(Opt::tile_size) + " is given", "leave it out");
+  else
+    check_tiles(o.surface.method, "the raster does not fit the memory (" + std::to_string(src.rows()) + " x " +
+                std::to_string(src.cols()) + " pixels)", "give the run more memory");
   if (dest.classic)
     throw RunError("a classic output set is written whole, which a run by tiles cannot do: name a GeoTIFF "
                    "destination (.tif)");

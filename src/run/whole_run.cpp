@@ -1,8 +1,13 @@
 #include "run/whole_run.h"
 
+#include <cstdio>
+#include <new>
+
+#include "core/mention.h"
 #include "core/run_error.h"
 #include "run/method.h"
 #include "run/reading.h"
+#include "stages/conversion.h"
 
 namespace tesk {
 namespace {
@@ -30,32 +35,77 @@ class WholeObserver : public FractionObserver {
   IntGrid& keep_;
 };
 
+// The contours read and checked: refused without a contour pixel, the
+// remarks on the interval given; in internal units when to_internal (a
+// value they cannot hold refused with its row and column).
+void read_contours(IntGrid& itab, const ContourReader& in, const RunParams& p, bool to_internal,
+                   const RunHooks& hooks, CancelCheck cancel) {
+  ContourSurvey survey;
+  in.read(itab, p.internal_input ? &survey : nullptr, cancel);
+  refuse_without_contours(itab, p.internal_input ? kNoData : p.ival, in.name);
+  if (!p.internal_input) survey = survey_raw(itab, p.ival, p.equid);
+  warn_about_interval(survey, p.equid, in.name, hooks);
+  if (to_internal && !p.internal_input)
+    if (const auto fault = convert_to_internal(itab, p.ival, p.equid, cancel))
+      throw RunError(too_large_message(in.name, fault->value, fault->row, fault->col, p.equid));
+}
+
+// What the fit did, as a note: the penalty's weight and the convergence.
+std::string fit_note(const SplineStats& s) {
+  char text[200];
+  std::snprintf(text, sizeof text, "%.3g", s.lambda);
+  std::string note = "the spline was fitted with " + mention(Opt::smoothing, text) +
+                     (s.lambda_chosen ? " (chosen from the contours)" : "") + " in " + std::to_string(s.iterations) +
+                     " iterations: ";
+  std::snprintf(text, sizeof text, "the last moved no pixel by more than %.2g of an interval, the residual %.2g",
+                s.last_change / 512, s.residual_rms / 512);
+  return note + text;
+}
+
 }  // namespace
 
-RunStats run_whole(RunGrids& g, const ContourReader& in, const SurfaceOptions& o, int threads, const RunHooks& hooks,
-                   const MemoryShare& share) {
+gdal::ResultRows Surface::rows() const {
+  return method == Method::spline ? gdal::ResultRows::of(fitted) : gdal::ResultRows::of(grids.itab);
+}
+
+void run_whole(Surface& s, const ContourReader& in, const SurfaceOptions& o, int threads, const RunHooks& hooks,
+               const MemoryShare& share) {
+  s.method = o.method;
   const RunParams p = stage_params(o, threads, in.raw_nodata);
-  allocate_run(g, in.rows, in.cols, threads, in.name, share.reserved_bytes, bytes_per_pixel(o.method) +
-                                                                            share.extra_bytes_per_pixel);
+  const std::uint64_t need = bytes_per_pixel(o.method) + share.extra_bytes_per_pixel;
   const auto stop = [&hooks] { return hooks.cancelled(); };
   const CancelCheck cancel(stop);
-  ContourSurvey survey;
-  in.read(g.itab, p.internal_input ? &survey : nullptr, cancel);
-  refuse_without_contours(g.itab, p.internal_input ? kNoData : p.ival, in.name);
-  if (!p.internal_input) survey = survey_raw(g.itab, p.ival, p.equid);
-  warn_about_interval(survey, p.equid, in.name, hooks);
+  if (o.method == Method::spline) {
+    check_run_memory(in.rows, in.cols, need, in.name, share.reserved_bytes);
+    try {
+      s.grids.itab = IntGrid(in.rows, in.cols);
+    } catch (const std::bad_alloc&) {
+      throw MemoryRefusal("not enough memory for a grid of " + std::to_string(in.rows) + " x " +
+                          std::to_string(in.cols) + " pixels (" + in.name + ")");
+    }
+    read_contours(s.grids.itab, in, p, true, hooks, cancel);
+    hooks.report(0.05);
+    s.spline = fit_surface(o, threads, s.grids.itab, s.fitted, [&](double f) { hooks.report(0.05 + 0.85 * f); },
+                           cancel);
+    if (lays_back(o))
+      for (std::size_t k = 0; k < s.fitted.size(); ++k)
+        if (s.grids.itab.data()[k] != kNoData) s.fitted.data()[k] = s.grids.itab.data()[k];
+    hooks.tell(fit_note(*s.spline));
+    hooks.report(0.90);
+    return;
+  }
+  RunGrids& g = s.grids;
+  allocate_run(g, in.rows, in.cols, threads, in.name, share.reserved_bytes, need);
+  read_contours(g.itab, in, p, false, hooks, cancel);
   hooks.report(0.05);
-
   WholeObserver observer(hooks, in.rows, in.cols, g.itab);
-  RunStats stats;
   try {
-    stats = compute_surface(o.method, g, p, [&](IntGrid& itab) { in.read(itab, nullptr, cancel); }, observer);
+    s.stats = compute_surface(o.method, g, p, [&](IntGrid& itab) { in.read(itab, nullptr, cancel); }, observer);
   } catch (const ConversionError& e) {
     throw RunError(too_large_message(in.name, e.fault.value, e.fault.row, e.fault.col, p.equid));
   }
   if (hooks.cancelled()) throw Cancelled();
   hooks.report(0.90);
-  return stats;
 }
 
 }  // namespace tesk

@@ -13,11 +13,13 @@
 #include <string>
 
 #include "core/grid.h"
+#include "io/result_rows.h"
 #include "run/run_hooks.h"
 #include "run/run_options.h"
 #include "run/run_result.h"
 #include "stages/contour_survey.h"
 #include "stages/pipeline.h"
+#include "stages/spline/spline.h"
 
 namespace tesk {
 
@@ -42,12 +44,25 @@ struct MemoryShare {
   std::uint64_t extra_bytes_per_pixel = 0;
 };
 
-// Runs the whole raster into g: afterwards g.itab holds the finished surface
-// in internal units (after the overlay), g.itab1 in the whole units of the
-// classic output, g.tab its preview.  Reports progress from 0.05 (the
-// reading done) to 0.90.  Throws RunError (MemoryRefusal before any
-// allocation) and Cancelled.
-RunStats run_whole(RunGrids& g, const ContourReader& in, const SurfaceOptions& o, int threads, const RunHooks& hooks,
-                   const MemoryShare& share = {});
+// The finished surface of a whole run, in internal units, after the
+// overlay.
+struct Surface {
+  Method method = Method::classic;
+  // classic: itab the surface, itab1 its whole units and tab its preview
+  // (the classic output set's); spline: itab the contours.
+  RunGrids grids;
+  Grid<double> fitted;  // spline: the surface
+  RunStats stats;
+  std::optional<SplineStats> spline;
+
+  // The surface a block of rows at a time, as the writers read it.
+  gdal::ResultRows rows() const;
+};
+
+// Runs the whole raster into s.  Reports progress from 0.05 (the reading
+// done) to 0.90.  Throws RunError (MemoryRefusal before any allocation) and
+// Cancelled.
+void run_whole(Surface& s, const ContourReader& in, const SurfaceOptions& o, int threads, const RunHooks& hooks,
+               const MemoryShare& share = {});
 
 }  // namespace tesk
