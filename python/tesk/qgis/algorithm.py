@@ -19,6 +19,8 @@ from qgis.core import (QgsMapLayerType, QgsProcessing, QgsProcessingAlgorithm, Q
                        QgsProcessingParameterRasterDestination, QgsProcessingParameterString, QgsVectorFileWriter)
 from qgis.PyQt.QtCore import QCoreApplication
 
+# The methods of --method, the command line's default first.
+METHODS = ["classic", "spline"]
 # The output types of -ot, in the order of GDAL's own algorithms; Float32 is the command line's default.
 TYPES = ["Byte", "Int16", "UInt16", "UInt32", "Int32", "Float32", "Float64"]
 DEFAULT_TYPE = TYPES.index("Float32")
@@ -26,9 +28,10 @@ ICON = os.path.join(os.path.dirname(__file__), "icon.svg")
 
 HELP = "\n\n".join([
     "Turns contour lines into a digital elevation model (DEM), with the values the command line <code>tesk SRC DST "
-    "-i INTERVAL</code> writes for the same options: the contour values are grown outward pass after pass, a new "
-    "line is drawn halfway in value wherever two grown values meet, the holes left are filled by averaging, the "
-    "surface is optionally smoothed and the contours are laid back on top.",
+    "-i INTERVAL</code> writes for the same options. The classic method grows the contour values outward pass "
+    "after pass, draws a new line halfway in value wherever two grown values meet, fills the holes left by "
+    "averaging, optionally smooths the surface and lays the contours back on top. The spline fits a smooth "
+    "surface (a thin plate) to the contour pixels: closer to the real terrain, without terraces.",
     "The input is a raster whose no-data value marks the pixels off the contours, or a vector layer of contour "
     "lines or spot heights with their altitude in a field, burnt onto a grid as gdal_rasterize would.",
     "Each parameter's help names the option of the command line it stands for; <code>tesk --help</code> and "
@@ -39,7 +42,8 @@ HELP = "\n\n".join([
 _PARAMETERS = {"interval": "INTERVAL", "window": "WINDOW", "overlay": "OVERLAY", "nodata": "NODATA", "band": "BAND",
                "attribute": "FIELD", "pixel_size": "PIXEL_SIZE", "extent": "EXTENT", "mask": "MASK",
                "output_type": "OUTPUT_TYPE", "preview": "PREVIEW", "hillshade": "HILLSHADE", "tile_size": "TILE_SIZE",
-               "halo": "HALO", "accept_uncertain": "ACCEPT_UNCERTAIN"}
+               "halo": "HALO", "accept_uncertain": "ACCEPT_UNCERTAIN", "method": "METHOD", "smoothing": "SMOOTHING",
+               "tension": "TENSION"}
 
 
 def _tr(text):
@@ -50,6 +54,7 @@ class ContoursToDem(QgsProcessingAlgorithm):
     INPUT, BAND, FIELD, INTERVAL, WINDOW, OVERLAY = "INPUT", "BAND", "FIELD", "INTERVAL", "WINDOW", "OVERLAY"
     NODATA, PIXEL_SIZE, EXTENT, MASK, OUTPUT_TYPE = "NODATA", "PIXEL_SIZE", "EXTENT", "MASK", "OUTPUT_TYPE"
     TILE_SIZE, HALO, ACCEPT_UNCERTAIN = "TILE_SIZE", "HALO", "ACCEPT_UNCERTAIN"
+    METHOD, SMOOTHING, TENSION, SPLINE_OVERLAY = "METHOD", "SMOOTHING", "TENSION", "SPLINE_OVERLAY"
     OUTPUT, PREVIEW, HILLSHADE = "OUTPUT", "PREVIEW", "HILLSHADE"
 
     def createInstance(self):  # noqa: N802 - QGIS's names throughout
@@ -98,11 +103,26 @@ class ContoursToDem(QgsProcessingAlgorithm):
             "not a number are left out, with a warning.")
         add(QgsProcessingParameterNumber(self.INTERVAL, _tr("Contour interval"), QgsProcessingParameterNumber.Integer),
             "-i: the contour interval, a whole number in the altitude units of the input (not 0).")
-        add(QgsProcessingParameterNumber(self.WINDOW, _tr("Smoothing window"), QgsProcessingParameterNumber.Integer,
-                                         1, minValue=1, maxValue=33),
-            "-m: 1 does not smooth; any larger m smooths with a Bernstein window of m+1 by m+1 pixels.")
-        add(QgsProcessingParameterBoolean(self.OVERLAY, _tr("Lay the contours back over the result"), True),
-            "Unchecked: --no-overlay, the smoothed values stay on the contour pixels.")
+        add(QgsProcessingParameterEnum(self.METHOD, _tr("Method"), METHODS, defaultValue=0),
+            "--method: classic grows the contours outward and writes halfway lines where they meet, exact to the "
+            "bit; spline fits a thin plate to the contour pixels, smooth and closer to the terrain.")
+        add(QgsProcessingParameterNumber(self.WINDOW, _tr("Smoothing window (classic)"),
+                                         QgsProcessingParameterNumber.Integer, 1, minValue=1, maxValue=33),
+            "-m: 1 does not smooth; any larger m smooths with a Bernstein window of m+1 by m+1 pixels. Classic "
+            "method only.")
+        add(QgsProcessingParameterBoolean(self.OVERLAY, _tr("Lay the contours back over the result (classic)"), True),
+            "Unchecked: --no-overlay, the smoothed values stay on the contour pixels. Classic method only.")
+        add(QgsProcessingParameterNumber(self.SMOOTHING, _tr("Smoothing of the spline"),
+                                         QgsProcessingParameterNumber.Double, optional=True, minValue=0),
+            "--smoothing: the weight of the curvature against the fit to the contours, in pixel units, above 0; "
+            "unset, chosen from the contours by cross-validation. Spline only.", advanced=True)
+        add(QgsProcessingParameterNumber(self.TENSION, _tr("Tension of the spline"),
+                                         QgsProcessingParameterNumber.Double, 0, minValue=0, maxValue=0.999),
+            "--tension: the share of the penalty on the slope rather than the curvature, 0 (a thin plate) to 1 "
+            "excluded (a membrane). Spline only.", advanced=True)
+        add(QgsProcessingParameterBoolean(self.SPLINE_OVERLAY, _tr("Lay the contours back over the spline"), False),
+            "Checked: --overlay; by default the fitted values stay on the contour pixels, closer to the terrain "
+            "than the contours' levels. Spline only.", advanced=True)
         add(QgsProcessingParameterNumber(self.NODATA, _tr("No-data value of the input"),
                                          QgsProcessingParameterNumber.Double, optional=True),
             "--nodata: the value of the pixels off the contours, in place of the raster's own.")
@@ -173,9 +193,16 @@ class ContoursToDem(QgsProcessingAlgorithm):
         layer = self.parameterAsLayer(parameters, self.INPUT, context)
         if layer is None:
             raise QgsProcessingException(self.invalidSourceError(parameters, self.INPUT))
-        options = dict(interval=self.parameterAsInt(parameters, self.INTERVAL, context),
-                       window=self.parameterAsInt(parameters, self.WINDOW, context),
-                       overlay=self.parameterAsBoolean(parameters, self.OVERLAY, context), overwrite=True)
+        method = METHODS[self.parameterAsEnum(parameters, self.METHOD, context)]
+        options = dict(interval=self.parameterAsInt(parameters, self.INTERVAL, context), overwrite=True)
+        if method == "classic":
+            options.update(window=self.parameterAsInt(parameters, self.WINDOW, context),
+                           overlay=self.parameterAsBoolean(parameters, self.OVERLAY, context))
+        else:
+            options.update(method=method, overlay=self.parameterAsBoolean(parameters, self.SPLINE_OVERLAY, context),
+                           tension=self.parameterAsDouble(parameters, self.TENSION, context))
+            if self._given(parameters, self.SMOOTHING):
+                options["smoothing"] = self.parameterAsDouble(parameters, self.SMOOTHING, context)
         if layer.type() == QgsMapLayerType.RasterLayer:
             src = self.parameterAsRasterLayer(parameters, self.INPUT, context).source()
             if self._given(parameters, self.BAND):
