@@ -210,6 +210,16 @@ TEST(BatchRefuses, WithAClearMessage) {
       {{kSrc, "@/out_m2.raw", "-i", "20", "--tile-size", "64"}, {"classic output set", "whole"}},
       {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-ts", "1000000", "1000000"}, {burn}},
       {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00001", "0.00001"}, {"burning", "1000001 x 1000001"}},
+      // The spline's options, and what it does not do.
+      {{kSrc, "@/out.tif", "-i", "20", "--method", "kriging"}, {"--method", "kriging", "classic", "spline"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--smoothing", "0"}, {"--smoothing must be a number above 0"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--smoothing", "nan"}, {"--smoothing must be a number above 0"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--tension", "1"}, {"--tension must lie between 0"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--tension", "-0.1"}, {"--tension must lie between 0"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--smoothing", "1"}, {"--smoothing applies to --method spline only"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "-m", "3"}, {"-m applies to --method classic only"}},
+      {{kSrc, "@/out_m2.raw", "-i", "20", "--method", "spline"}, {"--method spline writes no classic output set", "GeoTIFF"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--overlay", "--no-overlay"}, {"--overlay", "excludes", "--no-overlay"}},
   };
   for (const auto& [args, pieces] : cases) {
     Args argv;
