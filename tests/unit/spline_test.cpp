@@ -196,10 +196,10 @@ TEST(Spline, RefusesBadParametersInOneLine) {
     int threads;
     const char* words;
   };
-  for (const Case& k : {Case{0.0, 0, 1, "--spline-lambda"}, Case{-1.0, 0, 1, "--spline-lambda"},
-                        Case{nan, 0, 1, "--spline-lambda"}, Case{inf, 0, 1, "--spline-lambda"},
-                        Case{1.0, -0.1, 1, "--spline-tension"}, Case{1.0, 1, 1, "--spline-tension"},
-                        Case{1.0, nan, 1, "--spline-tension"}, Case{1.0, 0, 0, "thread"}}) {
+  for (const Case& k : {Case{0.0, 0, 1, "--smoothing"}, Case{-1.0, 0, 1, "--smoothing"},
+                        Case{nan, 0, 1, "--smoothing"}, Case{inf, 0, 1, "--smoothing"},
+                        Case{1.0, -0.1, 1, "--tension"}, Case{1.0, 1, 1, "--tension"},
+                        Case{1.0, nan, 1, "--tension"}, Case{1.0, 0, 0, "thread"}}) {
     SplineParams p;
     p.lambda = k.lambda;
     p.tension = k.tension;
