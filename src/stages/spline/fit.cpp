@@ -13,9 +13,9 @@ namespace tesk {
 
 void check_spline_params(const SplineParams& p) {
   if (p.lambda && !(std::isfinite(*p.lambda) && *p.lambda > 0))
-    throw std::invalid_argument("--spline-lambda must be a positive finite number, not " + message_number(*p.lambda));
+    throw std::invalid_argument("--smoothing must be a positive finite number, not " + message_number(*p.lambda));
   if (!(p.tension >= 0 && p.tension < 1))
-    throw std::invalid_argument("--spline-tension must lie in [0, 1), not " + message_number(p.tension));
+    throw std::invalid_argument("--tension must lie in [0, 1), not " + message_number(p.tension));
   if (!(std::isfinite(p.tolerance) && p.tolerance > 0))
     throw std::invalid_argument("the spline's tolerance must be a positive finite number, not " +
                                 message_number(p.tolerance));

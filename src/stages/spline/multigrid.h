@@ -49,7 +49,7 @@ class CoarsestSolver {
 struct Hierarchy {
   std::vector<Level> levels;
   std::vector<CoarsestSolver> coarsest;  // one, for levels.back()
-  int degree = 3;                        // smoothing steps before and after the coarse correction
+  int degree = 1;                        // smoothing steps before and after the coarse correction
   double range = 16;                     // the smoothing damps [top / range, top]
   double second_weight = 0;              // > 0: two coarse cycles a visit (Cycles::v_cycle)
 };

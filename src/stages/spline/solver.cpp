@@ -83,7 +83,14 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
     if (rep.cycles == 1) first = rep.last_change;
     if (progress && first > tolerance && rep.last_change > 0)
       progress(std::clamp(std::log(first / rep.last_change) / std::log(first / tolerance), 0.0, 1.0));
-    if (rep.last_change <= tolerance || pq <= 0) break;
+    if (rep.last_change <= tolerance) break;
+    // p'Ap = 0 with a residual left: the data leave a direction free that
+    // the residual still points along.  Not a result.
+    if (pq <= 0 && mechanisms.conjugate_gradients) {
+      if (approximate) break;
+      throw RunError("the spline's solve broke down (lambda " + message_number(lambda) +
+                     "): the contours leave the surface undetermined");
+    }
     cycles.precondition(r);
     const double rz_next = cycles.dot(r, top.u);
     const double beta = mechanisms.conjugate_gradients ? rz_next / rz : 0.0;
