@@ -55,14 +55,16 @@ def numpy_name(gdal_type):
     return np.dtype(gdal_array.GDALTypeCodeToNumericTypeCode(gdal.GetDataTypeByName(gdal_type))).name
 
 
-@pytest.mark.parametrize("dtype, ot, window, overlay", [
-    (None, None, 1, True), (np.float64, "Float64", 3, False), (np.uint16, "UInt16", 5, True), ("int32", "Int32", 3, True),
-    (np.uint8, "Byte", 3, True)])  # refused by both: 240 to 1060
-def test_dtype_gives_what_ot_writes_and_the_preview_its_bytes(tmp_path, dtype, ot, window, overlay):
+@pytest.mark.parametrize("dtype, ot, window, overlay, method", [
+    (None, None, 1, None, "classic"), (np.float64, "Float64", 3, False, "classic"), (np.uint16, "UInt16", 5, True, "classic"),
+    ("int32", "Int32", 3, True, "classic"), (np.uint8, "Byte", 3, None, "classic"),  # refused by both: 240 to 1060
+    (None, None, 1, None, "spline"), (np.int16, "Int16", 1, True, "spline"), (np.float64, "Float64", 1, False, "spline")])
+def test_dtype_gives_what_ot_writes_and_the_preview_its_bytes(tmp_path, dtype, ot, window, overlay, method):
     src, png = DEMO / "jacksboro_i20_c.tif", tmp_path / "p.png"
-    opts = ["-i", "20", "-m", str(window), "--preview", str(png)] + ["-ot", ot] * bool(ot) + ["--no-overlay"] * (not overlay)
+    opts = ["-i", "20", "-m", str(window), "--preview", str(png), "--method", method] + ["-ot", ot] * bool(ot) + \
+        {None: [], True: ["--overlay"], False: ["--no-overlay"]}[overlay]
     fill = lambda: tesk.fill(gdal.Open(str(src)).ReadAsArray(), interval=20, nodata=65500, window=window,
-                             overlay=overlay, dtype=dtype, return_stats=True)
+                             overlay=overlay, dtype=dtype, method=method, return_stats=True)
     expected = cli(tmp_path, src, *opts, check=False)
     if isinstance(expected, str):  # refused: the same words, the parameter in place of the option
         words = re.sub(r"-ot (\w+)", lambda m: "dtype=" + numpy_name(m[1]), expected)
@@ -72,7 +74,9 @@ def test_dtype_gives_what_ot_writes_and_the_preview_its_bytes(tmp_path, dtype, o
     dem, stats = fill()
     assert dem.dtype == np.dtype(dtype or np.float32) == expected.dtype and np.array_equal(dem, expected)
     assert (stats.minimum, stats.maximum) == (dem.min(), dem.max()) and type(stats.minimum) is type(dem.min().item())
-    assert np.array_equal(tesk.preview(dem), gdal.Open(str(png)).ReadAsArray())
+    whole = dem if method == "classic" else np.floor(dem + 0.5)  # the spline's whole units: to the nearest
+    assert np.array_equal(tesk.preview(whole), gdal.Open(str(png)).ReadAsArray())
+    assert (stats.smoothing is None) == (method == "classic") and (stats.iterations or 1) > 0
 
 
 def test_preview_of_holes_is_the_masked_preview(tmp_path):
