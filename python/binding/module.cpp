@@ -95,20 +95,21 @@ py::tuple survey_tuple(const BlockSurvey& b) {
                         holes);
 }
 
-// Hole borders as an int32 array of (kind, value) pairs, and back.
+// Hole borders as an int32 array of (kind, value, lo, hi) fours, and back.
 py::array_t<std::int32_t> borders_array(const std::vector<HoleBorder>& borders) {
   std::vector<std::int32_t> v;
-  for (const HoleBorder& b : borders) v.push_back(static_cast<std::int32_t>(b.kind)), v.push_back(b.value);
+  for (const HoleBorder& b : borders) v.insert(v.end(), {static_cast<std::int32_t>(b.kind), b.value, b.lo, b.hi});
   return int32_array(v);
 }
 
 std::vector<HoleBorder> borders_of(const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& a) {
-  if (a.ndim() != 1 || a.shape(0) % 2 != 0) throw py::value_error("hole borders: an array of (kind, value) pairs");
-  std::vector<HoleBorder> borders(static_cast<std::size_t>(a.shape(0) / 2));
+  if (a.ndim() != 1 || a.shape(0) % 4 != 0)
+    throw py::value_error("hole borders: an array of (kind, value, lo, hi) fours");
+  std::vector<HoleBorder> borders(static_cast<std::size_t>(a.shape(0) / 4));
   for (std::size_t k = 0; k < borders.size(); ++k) {
-    const std::int32_t kind = a.at(2 * k);
+    const std::int32_t kind = a.at(4 * k);
     if (kind < 0 || kind > 2) throw py::value_error("hole borders: a kind that is not one");
-    borders[k] = {static_cast<HoleBorder::Kind>(kind), a.at(2 * k + 1)};
+    borders[k] = {static_cast<HoleBorder::Kind>(kind), a.at(4 * k + 1), a.at(4 * k + 2), a.at(4 * k + 3)};
   }
   return borders;
 }

@@ -10,17 +10,19 @@
 namespace tesk {
 
 void HoleBorder::add(std::int32_t v) {
-  if (kind == Kind::kNone)
-    kind = Kind::kSingle, value = v;
-  else if (kind == Kind::kSingle && value != v)
-    kind = Kind::kSeveral, value = 0;
+  if (kind == Kind::kNone) {
+    kind = Kind::kSingle, value = lo = hi = v;
+    return;
+  }
+  if (kind == Kind::kSingle && value != v) kind = Kind::kSeveral, value = 0;
+  lo = std::min(lo, v), hi = std::max(hi, v);
 }
 
 void HoleBorder::merge(const HoleBorder& other) {
-  if (other.kind == Kind::kSeveral)
-    kind = Kind::kSeveral, value = 0;
-  else if (other.kind == Kind::kSingle)
-    add(other.value);
+  if (other.kind == Kind::kNone) return;
+  add(other.lo);
+  add(other.hi);
+  if (other.kind == Kind::kSeveral) kind = Kind::kSeveral, value = 0;
 }
 
 bool mean_keeps(std::int32_t v) {
@@ -199,7 +201,7 @@ std::vector<std::int32_t> encode(const BlockSummary& s) {
     for (const EdgeRun& r : *e) out.insert(out.end(), {r.length, r.label, r.value});
   }
   out.push_back(static_cast<std::int32_t>(s.borders.size()));
-  for (const HoleBorder& b : s.borders) out.insert(out.end(), {static_cast<std::int32_t>(b.kind), b.value});
+  for (const HoleBorder& b : s.borders) out.insert(out.end(), {static_cast<std::int32_t>(b.kind), b.value, b.lo, b.hi});
   return out;
 }
 
@@ -227,12 +229,12 @@ BlockSummary decode(const std::int32_t* data, std::size_t size) {
       r = {p[0], p[1], p[2]};
     }
   }
-  s.borders.resize(count(2));
+  s.borders.resize(count(4));
   for (HoleBorder& b : s.borders) {
-    const std::int32_t* p = take(2);
+    const std::int32_t* p = take(4);
     if (p[0] < 0 || p[0] > static_cast<std::int32_t>(HoleBorder::Kind::kSeveral))
       throw std::invalid_argument("decode: not a kind of border");
-    b = {static_cast<HoleBorder::Kind>(p[0]), p[1]};
+    b = {static_cast<HoleBorder::Kind>(p[0]), p[1], p[2], p[3]};
   }
   if (at != size) throw std::invalid_argument("decode: more values than one block summary holds");
   return s;
@@ -257,6 +259,27 @@ IntGrid values_of(Scan s, const std::vector<HoleBorder>& edge_borders) {
 
 IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_borders) {
   return values_of(scan(block), edge_borders);
+}
+
+HoleRanges hole_ranges(const IntGrid& block, const std::vector<HoleBorder>& edge_borders) {
+  Scan s = scan(block);
+  if (edge_borders.size() != static_cast<std::size_t>(s.edge_labels))
+    throw std::invalid_argument("hole_ranges: " + std::to_string(edge_borders.size()) + " borders for " +
+                                std::to_string(s.edge_labels) + " edge labels");
+  std::vector<std::int32_t> lo(s.borders.size() + 1, kNoData), hi(s.borders.size() + 1, kNoData);
+  for (std::size_t k = 0; k < s.borders.size(); ++k) {
+    const HoleBorder& b = k < edge_borders.size() ? edge_borders[k] : s.borders[k];
+    if (b.kind != HoleBorder::Kind::kNone) lo[k + 1] = b.lo, hi[k + 1] = b.hi;
+  }
+  std::vector<std::int32_t> number_hi(s.number);
+  for (std::int32_t& n : s.number) n = lo[static_cast<std::size_t>(n)];
+  for (std::int32_t& n : number_hi) n = hi[static_cast<std::size_t>(n)];
+  IntGrid label_copy(s.label.rows(), s.label.cols());  // relabel takes the grid
+  std::copy(s.label.begin(), s.label.end(), label_copy.begin());
+  HoleRanges r;
+  r.lo = relabel(std::move(s.label), s.number);
+  r.hi = relabel(std::move(label_copy), number_hi);
+  return r;
 }
 
 IntGrid raster_hole_values(const IntGrid& raster) {

@@ -29,11 +29,13 @@
 
 namespace tesk {
 
-// The values found around a hole: none yet, a single value, or several.
+// The values found around a hole: none yet, a single value, or several;
+// and their range, for the bound a fitted surface keeps in the hole.
 struct HoleBorder {
   enum class Kind : std::uint8_t { kNone, kSingle, kSeveral };
   Kind kind = Kind::kNone;
   std::int32_t value = 0;  // with kSingle; 0 otherwise
+  std::int32_t lo = 0, hi = 0;  // the lowest and highest value (0 and 0 with kNone)
 
   void add(std::int32_t v);
   void merge(const HoleBorder& other);
@@ -104,5 +106,14 @@ IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_bo
 
 // The hole values of a raster held whole, labelled as one block.
 IntGrid raster_hole_values(const IntGrid& raster);
+
+// The range of the border of the hole of every pixel of a block, labelled
+// again as hole_values labels it: lo and hi hold the lowest and highest
+// value bordering the pixel's hole (kNoData at data pixels and in a hole
+// without border).  Memory: two int grids of the block, returned.
+struct HoleRanges {
+  IntGrid lo, hi;
+};
+HoleRanges hole_ranges(const IntGrid& block, const std::vector<HoleBorder>& edge_borders);
 
 }  // namespace tesk

@@ -94,13 +94,16 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
       const Window& w = summaries[k].where;
       const BlockLabels& b = labels[k];
       const IntGrid values = hole_values(blocks[k], table[k]);
+      const HoleRanges ranges = hole_ranges(blocks[k], table[k]);
       for (int i = 0; i < w.rows; ++i)
         for (int j = 0; j < w.cols; ++j) {
           const std::int32_t l = b.label[i][j];
           const HoleBorder& want = expected[static_cast<std::size_t>(w.row0 + i) * s.cols + w.col0 + j];
           const HoleBorder got = l == 0 ? HoleBorder{} : l <= b.edge_labels ? table[k][l - 1] : b.borders[l - 1];
           ASSERT_EQ(l == 0, g[w.row0 + i][w.col0 + j] != kNoData);
-          ASSERT_TRUE(got == want && values[i][j] == hole_value(want))
+          const bool bordered = want.kind != HoleBorder::Kind::kNone;
+          ASSERT_TRUE(got == want && values[i][j] == hole_value(want) &&
+                      ranges.lo[i][j] == (bordered ? want.lo : kNoData) && ranges.hi[i][j] == (bordered ? want.hi : kNoData))
               << describe(seed, c, s) << ": pixel " << w.row0 + i << "," << w.col0 + j << " of block " << k
               << ": kind " << int(got.kind) << " value " << got.value << ", the flood fill's kind " << int(want.kind)
               << " value " << want.value;
