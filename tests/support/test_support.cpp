@@ -206,4 +206,32 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(io / "1"), read_file(io / "2")};
 }
 
+
+IntGrid terrain_contours(Rng& rng, int rows, int cols, bool sea) {
+  std::vector<double> z(static_cast<std::size_t>(rows) * cols, sea ? -300.0 : 0.0);
+  const int bumps = uniform(rng, 2, 6);
+  for (int k = 0; k < bumps; ++k) {
+    const double ci = uniform(rng, 0, rows - 1), cj = uniform(rng, 0, cols - 1);
+    const double h = uniform(rng, -2000, 3000), s = uniform(rng, 4, 20);
+    for (int i = 0; i < rows; ++i)
+      for (int j = 0; j < cols; ++j)
+        z[static_cast<std::size_t>(i) * cols + j] +=
+            h * std::exp(-((i - ci) * (i - ci) + (j - cj) * (j - cj)) / (2 * s * s));
+  }
+  IntGrid g(rows, cols);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const double a = z[static_cast<std::size_t>(i) * cols + j];
+      double level = std::numeric_limits<double>::quiet_NaN();
+      for (const auto& [di, dj] : {std::pair{0, 1}, std::pair{1, 0}}) {
+        if (i + di >= rows || j + dj >= cols) continue;
+        const double b = z[static_cast<std::size_t>(i + di) * cols + j + dj];
+        const double hi = std::floor(std::max(a, b) / 512) * 512;
+        if (hi > std::min(a, b) && (!sea || hi >= 0) && !(hi <= level)) level = hi;
+      }
+      g[i][j] = std::isnan(level) ? kNoData : static_cast<std::int32_t>(level);
+    }
+  return g;
+}
+
 }  // namespace tesk::testing

@@ -48,6 +48,11 @@ IntGrid random_internal_grid(Rng& rng, Shape s);
 // the file's marker off the contours.
 IntGrid random_raw_grid(Rng& rng, Shape s, int itype);
 std::string describe(std::uint32_t seed, int index, Shape s);
+// A terrain of random hills and hollows in internal units (512 to the
+// interval); a pixel is a contour pixel, holding the level, where the
+// terrain crosses a multiple of 512 towards its right or lower neighbour.
+// With a sea, nothing below level 0 is drawn but the coastline.
+IntGrid terrain_contours(Rng& rng, int rows, int cols, bool sea);
 
 // ---- Files and processes.
 struct TempDir {  // removed with its contents when the object goes

@@ -18,36 +18,7 @@ namespace {
 
 using testing::Rng;
 
-// A terrain of random hills and hollows in internal units (512 to the
-// interval); a pixel is a contour pixel, holding the level, where the
-// terrain crosses a multiple of 512 towards its right or lower neighbour.
-// With a sea, nothing below level 0 is drawn but the coastline.
-IntGrid terrain_contours(Rng& rng, int rows, int cols, bool sea) {
-  std::vector<double> z(static_cast<std::size_t>(rows) * cols, sea ? -300.0 : 0.0);
-  const int bumps = testing::uniform(rng, 2, 6);
-  for (int k = 0; k < bumps; ++k) {
-    const double ci = testing::uniform(rng, 0, rows - 1), cj = testing::uniform(rng, 0, cols - 1);
-    const double h = testing::uniform(rng, -2000, 3000), s = testing::uniform(rng, 4, 20);
-    for (int i = 0; i < rows; ++i)
-      for (int j = 0; j < cols; ++j)
-        z[static_cast<std::size_t>(i) * cols + j] +=
-            h * std::exp(-((i - ci) * (i - ci) + (j - cj) * (j - cj)) / (2 * s * s));
-  }
-  IntGrid g(rows, cols);
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j) {
-      const double a = z[static_cast<std::size_t>(i) * cols + j];
-      double level = std::numeric_limits<double>::quiet_NaN();
-      for (const auto& [di, dj] : {std::pair{0, 1}, std::pair{1, 0}}) {
-        if (i + di >= rows || j + dj >= cols) continue;
-        const double b = z[static_cast<std::size_t>(i + di) * cols + j + dj];
-        const double hi = std::floor(std::max(a, b) / 512) * 512;
-        if (hi > std::min(a, b) && (!sea || hi >= 0) && !(hi <= level)) level = hi;
-      }
-      g[i][j] = std::isnan(level) ? kNoData : static_cast<std::int32_t>(level);
-    }
-  return g;
-}
+using testing::terrain_contours;
 
 SplineStats fit(const IntGrid& c, SplineParams p, Grid<double>& out) {
   return fit_spline(c, p, out, nullptr, {});
