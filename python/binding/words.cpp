@@ -55,7 +55,7 @@ std::string python_words(bool fill, Opt o, Form form, std::string_view value) {
 }  // namespace
 
 std::string Words::operator()(const std::string& raw) const {
-  if (callable.is_none())
+  if (!callable || callable.is_none())
     return render(raw, [this](Opt o, Form f, std::string_view v) { return python_words(fill, o, f, v); });
   return render(raw, [this](Opt o, Form f, std::string_view v) {
     return callable(key(o), std::string(1, static_cast<char>(f)), std::string(v)).cast<std::string>();

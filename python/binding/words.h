@@ -29,9 +29,13 @@ namespace py = pybind11;
 // parameters, or `callable(key, form, value) -> str` when one is given.
 struct Words {
   bool fill = false;
-  py::object callable = py::none();
+  py::object callable;  // null or None: the package's own words
   std::string operator()(const std::string& raw) const;
 };
+
+// tesk.fill's words (its result type is dtype).  Holds no Python object, so
+// that it may outlive the interpreter.
+inline const Words kFillWords{true, {}};
 
 // The run's failure as Python's exception (MemoryError, FileExistsError,
 // OSError, else ValueError), its message in `words`.
