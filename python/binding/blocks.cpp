@@ -93,7 +93,7 @@ py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int i
   const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method, smoothing, tension);
   try {
     check_fill(s, o, 0);
-    check_tiles(o.surface.method, "the array is held in dask blocks", "compute it in memory");
+    check_tiles(o.surface.method, "the array is held in dask blocks", "compute it in memory", true);
   } catch (const RunError& e) {
     raise_failure(e, kFillWords);
   }

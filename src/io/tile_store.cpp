@@ -11,20 +11,29 @@
 
 namespace tesk::gdal {
 
-TileStore::TileStore(const std::string& path, int rows, int cols, int threads) : path_(path), rows_(rows), cols_(cols) {
+TileStore::TileStore(const std::string& path, int rows, int cols, int threads, bool real)
+    : path_(path), rows_(rows), cols_(cols) {
   init();
   CPLStringList options;
-  for (const char* o : {"TILED=YES", "COMPRESS=DEFLATE", "ZLEVEL=1", "PREDICTOR=2", "BIGTIFF=IF_SAFER"})
-    options.AddString(o);
+  for (const char* o : {"TILED=YES", "COMPRESS=DEFLATE", "ZLEVEL=1", "BIGTIFF=IF_SAFER"}) options.AddString(o);
+  options.AddString(real ? "PREDICTOR=3" : "PREDICTOR=2");  // floating point or integer differences
   options.SetNameValue("NUM_THREADS", std::to_string(threads).c_str());
-  ds_.reset(GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), cols, rows, 1, GDT_Int32, options.List()));
+  ds_.reset(GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), cols, rows, 1, real ? GDT_Float64 : GDT_Int32, options.List()));
   if (!ds_) throw FileSystemFault(with_gdal_reason("cannot make the temporary raster " + path));
 }
 
 void TileStore::put(int row0, int col0, const IntGrid& values) {
+  write(row0, col0, values.rows(), values.cols(), values.data(), GDT_Int32);
+}
+
+void TileStore::put(int row0, int col0, const Grid<double>& values) {
+  write(row0, col0, values.rows(), values.cols(), values.data(), GDT_Float64);
+}
+
+void TileStore::write(int row0, int col0, int rows, int cols, const void* data, int type) {
   GDALRasterBandH band = GDALGetRasterBand(ds_.get(), 1);
-  if (GDALRasterIO(band, GF_Write, col0, row0, values.cols(), values.rows(), const_cast<std::int32_t*>(values.data()),
-                   values.cols(), values.rows(), GDT_Int32, 0, 0) != CE_None)
+  if (GDALRasterIO(band, GF_Write, col0, row0, cols, rows, const_cast<void*>(data), cols, rows,
+                   static_cast<GDALDataType>(type), 0, 0) != CE_None)
     throw FileSystemFault(with_gdal_reason("cannot write the temporary raster " + path_));
 }
 

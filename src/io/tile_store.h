@@ -1,7 +1,8 @@
 // Where a run by tiles keeps a raster of its own until the whole raster is
 // done (the tiles' results, the values of the holes): a temporary GeoTIFF
-// of internal units (Int32, tiled, compressed losslessly), written by
-// windows and read back by windows or a block of rows at a time.
+// of internal units (Int32, or Float64 for a fitted surface; tiled,
+// compressed losslessly), written by windows and read back by windows or a
+// block of rows at a time.
 #pragma once
 
 #include <string>
@@ -16,11 +17,12 @@ namespace tesk::gdal {
 class TileStore {
  public:
   // A raster of rows x cols at path (in a scratch directory), compressed on
-  // threads threads.  Throws RunError.
-  TileStore(const std::string& path, int rows, int cols, int threads);
+  // threads threads, of doubles when real.  Throws RunError.
+  TileStore(const std::string& path, int rows, int cols, int threads, bool real = false);
 
   // The values of a tile's core whose first pixel is (row0, col0).
   void put(int row0, int col0, const IntGrid& values);
+  void put(int row0, int col0, const Grid<double>& values);
   // The window whose first pixel is (row0, col0), as large as out (written
   // before: finish() need not have been called).
   void get(int row0, int col0, IntGrid& out);
@@ -31,6 +33,8 @@ class TileStore {
   ResultRows rows();
 
  private:
+  void write(int row0, int col0, int rows, int cols, const void* data, int type);
+
   std::string path_;
   int rows_, cols_;
   DatasetPtr ds_;

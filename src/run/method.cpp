@@ -12,8 +12,8 @@ namespace tesk {
 namespace {
 
 constexpr std::array<MethodTraits, 2> kMethods = {{
-    {Method::classic, "classic", true, true},
-    {Method::spline, "spline", false, false},
+    {Method::classic, "classic", true, true, true},
+    {Method::spline, "spline", true, false, false},
 }};
 
 }  // namespace
@@ -50,9 +50,10 @@ RunParams stage_params(const SurfaceOptions& o, int threads, std::optional<std::
   return p;
 }
 
-void check_tiles(Method m, const std::string& why, const std::string& remedy) {
-  if (!traits(m).tiles)
-    throw RunError(mention(Opt::method, traits(m).name) + " cannot run by tiles yet, and " + why + ": " + remedy +
+void check_tiles(Method m, const std::string& why, const std::string& remedy, bool blocks) {
+  if (!(blocks ? traits(m).blocks : traits(m).tiles))
+    throw RunError(mention(Opt::method, traits(m).name) + " cannot run " + (blocks ? "in blocks" : "by tiles") +
+                   " yet, and " + why + ": " + remedy +
                    ", or choose " + mention(Opt::method, "classic"));
 }
 
@@ -74,8 +75,9 @@ SplineStats fit_surface(const SurfaceOptions& o, int threads, const IntGrid& con
   }
 }
 
-TileResult compute_tile(Method, const TileRequest& request, const RunParams& p, const WindowReader& read,
+TileResult compute_tile(Method m, const TileRequest& request, const RunParams& p, const WindowReader& read,
                         const RunObserver* observer, const WindowReader& hole_values) {
+  if (m != Method::classic) throw std::logic_error("compute_tile: the classic method's tiles only");
   return run_tile(request, p, read, observer, hole_values);
 }
 

@@ -8,7 +8,8 @@
 // smoothing, overlay), exact to the bit; by tiles, each tile comes with the
 // certificate of src/tiles, which proves it equal to the whole run.
 // spline: the contour-fitting thin plate of src/stages/spline, real values,
-// whole units rounded to the nearest.
+// whole units rounded to the nearest; by tiles, each tile within a
+// thousandth of an interval of a fit with a wider halo (run/fitted_run.h).
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,8 @@ namespace tesk {
 struct MethodTraits {
   Method method;
   const char* name;    // as the options spell it
-  bool tiles;          // runs by tiles, each tile proven equal to the whole run
+  bool tiles;          // runs by tiles, each tile with its method's guarantee
+  bool blocks;         // runs in dask blocks
   bool classic_set;    // writes the classic output set (NAME_m2.raw)
 };
 const MethodTraits& traits(Method m);
@@ -48,7 +50,8 @@ RunParams stage_params(const SurfaceOptions& o, int threads, std::optional<std::
 // Throws RunError when the method cannot run by tiles: `why` says why the
 // run would tile (a forced tile size, a raster larger than the memory, an
 // array in blocks), `remedy` what to do instead.
-void check_tiles(Method m, const std::string& why, const std::string& remedy);
+// The same for dask blocks (blocks).
+void check_tiles(Method m, const std::string& why, const std::string& remedy, bool blocks = false);
 
 // The whole raster's surface: g.itab holds the contours (raw, or internal
 // units), reread fills a grid with them again for the overlay.  Throws
@@ -62,7 +65,8 @@ RunStats compute_surface(Method m, RunGrids& g, const RunParams& p, const std::f
 SplineStats fit_surface(const SurfaceOptions& o, int threads, const IntGrid& contours, Grid<double>& out,
                         const std::function<void(double)>& progress, CancelCheck cancel);
 
-// One tile with the proof of its core (check_tiles must have passed);
+// One tile of the classic method with the proof of its core (a fitted
+// surface has its own tiles: tiles/fitted_tile.h; std::logic_error);
 // hole_values, when given, reads the values of the whole raster's holes of
 // one value (tiles/holes.h) in the tile's extent.
 TileResult compute_tile(Method m, const TileRequest& request, const RunParams& p, const WindowReader& read,

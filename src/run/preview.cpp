@@ -47,25 +47,32 @@ void preview(const Samples& s, std::uint8_t* out) {
   std::copy(tab.begin(), tab.end(), out);
 }
 
+int whole_units(double internal, int equid) { return trunc_to_int(output_value(internal, equid, true, true)); }
+
+std::function<void(int, int, std::uint8_t*)> surface_preview(gdal::ResultRows fitted, int equid,
+                                                             const ByteGrid* inside, int lo, int hi) {
+  const Stretch line = inside ? inside_line(lo, hi) : stretch_line(lo, hi);
+  return [fitted, equid, inside, line](int i, int n, std::uint8_t* out) {
+    const double* w = fitted.at(i, n);  // n whole rows, row after row, as the mask's
+    const std::uint8_t* in = inside ? (*inside)[i] : nullptr;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(n) * static_cast<std::size_t>(fitted.cols); ++k) {
+      const int v = whole_units(w[k], equid);
+      out[k] = in ? inside_byte(v, in[k], line) : stretch_byte(v, line);
+    }
+  };
+}
+
 std::function<void(int, int, std::uint8_t*)> surface_preview(const Grid<double>& fitted, int equid,
                                                              const ByteGrid* inside) {
-  // Whole units to the nearest, as an int (saturating) for the stretch.
-  const auto whole = [equid](double w) { return trunc_to_int(output_value(w, equid, true, true)); };
+  // Whole units to the nearest, as an int (saturating), for the stretch.
   int lo = INT_MAX, hi = INT_MIN;
   for (std::size_t k = 0; k < fitted.size(); ++k) {
     if (inside && !inside->data()[k]) continue;
-    const int v = whole(fitted.data()[k]);
+    const int v = whole_units(fitted.data()[k], equid);
     lo = std::min(lo, v);
     hi = std::max(hi, v);
   }
-  const Stretch line = inside ? inside_line(lo, hi) : stretch_line(lo, hi);
-  return [&fitted, inside, whole, line](int i, int n, std::uint8_t* out) {
-    // n whole rows from row i: a grid's rows follow each other.
-    const double* w = fitted[i];
-    const std::uint8_t* in = inside ? (*inside)[i] : nullptr;
-    for (std::size_t k = 0; k < static_cast<std::size_t>(n) * static_cast<std::size_t>(fitted.cols()); ++k)
-      out[k] = in ? inside_byte(whole(w[k]), in[k], line) : stretch_byte(whole(w[k]), line);
-  };
+  return surface_preview(gdal::ResultRows::of(fitted), equid, inside, lo, hi);
 }
 
 }  // namespace tesk

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "io/result_rows.h"
 #include "run/samples.h"
 
 namespace tesk {
@@ -25,5 +26,12 @@ void preview(const Samples& s, std::uint8_t* out);
 // Rows [i, i + n) go into out, row after row.
 std::function<void(int i, int n, std::uint8_t* out)> surface_preview(const Grid<double>& fitted, int equid,
                                                                      const ByteGrid* inside);
+
+// The same over a surface read a block of rows at a time (a run by tiles),
+// whose lowest and highest whole units (inside the area of interest, if
+// any) are lo and hi: whole_units gives them, pixel by pixel.
+int whole_units(double internal, int equid);
+std::function<void(int i, int n, std::uint8_t* out)> surface_preview(gdal::ResultRows fitted, int equid,
+                                                                     const ByteGrid* inside, int lo, int hi);
 
 }  // namespace tesk

@@ -2,7 +2,9 @@
 
 #include <limits>
 
+#include "core/units.h"
 #include "run/reading.h"
+#include "stages/conversion.h"
 
 namespace tesk {
 namespace {
@@ -34,6 +36,16 @@ WindowReader source_windows(gdal::Source& src, int interval, const std::string& 
     if (src.raw()) return src.read_raw_window(w.row0, w.col0, out);
     read_into_internal(out, [&](int i, double* row) { src.read_altitudes(w.row0 + i, w.col0, w.cols, row); }, kNaN,
                        interval, name, nullptr, {});
+  };
+}
+
+WindowReader contour_windows(gdal::Source& src, int interval, const std::string& name) {
+  const WindowReader read = source_windows(src, interval, name);
+  return [&src, interval, read](const Window& w, IntGrid& out) {
+    read(w, out);
+    if (!src.raw()) return;
+    const auto ival = static_cast<std::int32_t>(src.nodata());
+    for (std::int32_t& v : out) v = v == ival ? kNoData : to_internal(v, interval).value_or(kNoData);
   };
 }
 

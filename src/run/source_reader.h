@@ -15,4 +15,9 @@ ContourReader source_reader(gdal::Source& src, int interval, const std::string& 
 // The same a window at a time, for the tiles.
 WindowReader source_windows(gdal::Source& src, int interval, const std::string& name);
 
+// The contours of a window always in internal units (kNoData off them), as
+// a fitted surface takes them; a value internal units cannot hold is left
+// out (the survey before the tiles has refused it).
+WindowReader contour_windows(gdal::Source& src, int interval, const std::string& name);
+
 }  // namespace tesk

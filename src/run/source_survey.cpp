@@ -112,4 +112,18 @@ bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey,
   return any;
 }
 
+void write_hole_ranges(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& lo,
+                       gdal::TileStore& hi, CancelCheck cancel) {
+  const std::vector<std::vector<HoleBorder>> borders = stitch(survey.strips, survey.holes);
+  Strip strip(src, equid);
+  for (std::size_t k = 0; k + 1 < survey.strips.row_starts.size(); ++k) {
+    const int row0 = survey.strips.row_starts[k], rows = survey.strips.row_starts[k + 1] - row0;
+    cancel.poll();
+    strip.read(row0, rows);
+    const HoleRanges r = hole_ranges(strip.internal(), borders[k]);
+    lo.put(row0, 0, r.lo);
+    hi.put(row0, 0, r.hi);
+  }
+}
+
 }  // namespace tesk

@@ -38,4 +38,10 @@ SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, C
 bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& store,
                        CancelCheck cancel);
 
+// The same second pass for a fitted surface: the range of the border of
+// every pixel's hole (tiles/holes.h: hole_ranges; kNoData at the contours)
+// into lo and hi.
+void write_hole_ranges(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& lo,
+                       gdal::TileStore& hi, CancelCheck cancel);
+
 }  // namespace tesk

@@ -19,6 +19,8 @@
 #include "run/reading.h"
 #include "run/source_reader.h"
 #include "run/source_survey.h"
+#include "run/fitted_run.h"
+#include "run/tile_budget.h"
 #include "stages/masking.h"
 #include "stages/quantisation.h"
 #include "tiles/plan.h"
@@ -29,11 +31,6 @@ namespace {
 // Bytes a pixel of a tile's extent needs: the run's grids, the record of
 // the passes, the certificate's grids at their peak and the tile's results.
 constexpr std::uint64_t kTileBytesPerPixel = 64;
-// The smallest tile, and the step of tile sizes (GeoTIFF blocks).
-constexpr int kTileStep = 256;
-
-std::string mib(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
-
 std::uint64_t tile_bytes(std::int64_t tile, std::int64_t halo) {
   const double side = static_cast<double>(tile) + 2.0 * static_cast<double>(halo);
   const double bytes = side * side * static_cast<double>(kTileBytesPerPixel);
@@ -46,37 +43,6 @@ int largest_halo(int side, std::uint64_t budget) {
   for (int step = 1 << 20; step > 0; step /= 2)
     if (tile_bytes(side, halo + step) <= budget) halo += step;
   return halo;
-}
-
-// The memory the tiles may use: what the run may use, less GDAL's block
-// cache, the run's overhead, the mask (held whole, a byte a pixel) and the
-// writers' buffers (a row of GeoTIFF blocks across the raster, read from the
-// tiles' results and converted for the DEM: 12 bytes a pixel).
-std::uint64_t tile_budget(const RunOptions& o, const gdal::Source& src, int threads) {
-  const auto avail = available_memory().value_or(std::uint64_t{1} << 40);
-  std::uint64_t reserved = gdal::cache_bytes() + run_overhead_bytes(threads) +
-                           std::uint64_t{kTileStep} * static_cast<std::uint64_t>(src.cols()) * 12;
-  if (o.mask) reserved += static_cast<std::uint64_t>(src.rows()) * static_cast<std::uint64_t>(src.cols());
-  return avail > reserved ? avail - reserved : 0;
-}
-
-// Refuses, before any work, a run whose temporary raster and outputs would
-// not fit the free space beside the destination.
-void check_disk(const RunOptions& o, const gdal::Source& src) {
-  const auto pixels = static_cast<std::uint64_t>(src.rows()) * static_cast<std::uint64_t>(src.cols());
-  // The tiles' results and the holes' values (4 bytes each, uncompressed at
-  // worst), the DEM (8 at worst), the pictures and their intermediate rasters.
-  std::uint64_t need = pixels * 16;
-  if (o.preview) need += pixels;
-  if (o.hillshade) need += pixels * 6;
-  const std::string dir = std::filesystem::path(o.dst).parent_path().string();
-  struct statvfs fs {};
-  if (::statvfs(dir.empty() ? "." : dir.c_str(), &fs) != 0) return;
-  const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
-  if (need > free)
-    throw FileSystemFault("not enough disk space: a run of " + std::to_string(src.rows()) + " x " +
-                          std::to_string(src.cols()) + " pixels by tiles writes up to " + mib(need) + " beside " +
-                          o.dst + ", and " + mib(free) + " are free (" + o.src + ")");
 }
 
 // A run by tiles: its plan, then every tile proven and stored, then the
@@ -97,7 +63,7 @@ class TiledRun {
       throw MemoryRefusal("not enough memory even for tiles: a tile of " + std::to_string(kTileStep) + " x " +
                           std::to_string(kTileStep) + " pixels needs " + mib(tile_bytes(kTileStep, 0)) + ", " +
                           mib(budget_) + " available (" + o_.src + ")");
-    check_disk(o_, src_);
+    check_disk(o_, src_, 8);  // the tiles' results and the holes' values, 4 bytes each
     survey_ = survey_source(src_, params_.equid, budget_, cancel);
     const RasterSurvey& survey = survey_.raster;
     settle_survey(survey, src_.rows(), src_.cols(), o_.surface, o_.src, hooks_);
@@ -251,6 +217,7 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   if (!dest.format.create)
     throw RunError(mention(Opt::format, dest.format.driver) + ": GDAL writes this format only whole, which a run by " +
                    "tiles cannot do: write a GeoTIFF (" + mention(Opt::format, "GTiff") + ")");
+  if (o.surface.method == Method::spline) return run_fitted_tiles(o, dest, src, threads, hooks, staging);
   const auto stop = [&hooks] { return hooks.cancelled(); };
   TiledRun run(o, src, threads, hooks);
   run.plan(CancelCheck(stop));

@@ -50,7 +50,8 @@ void read_contours(IntGrid& itab, const ContourReader& in, const RunParams& p, b
       throw RunError(too_large_message(in.name, fault->value, fault->row, fault->col, p.equid));
 }
 
-// What the fit did, as a note: the penalty's weight and the convergence.
+}  // namespace
+
 std::string fit_note(const SplineStats& s) {
   char text[200];
   std::snprintf(text, sizeof text, "%.3g", s.lambda);
@@ -61,8 +62,6 @@ std::string fit_note(const SplineStats& s) {
                 s.last_change / 512, s.residual_rms / 512);
   return note + text;
 }
-
-}  // namespace
 
 gdal::ResultRows Surface::rows() const {
   return method == Method::spline ? gdal::ResultRows::of(fitted) : gdal::ResultRows::of(grids.itab);

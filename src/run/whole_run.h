@@ -65,4 +65,7 @@ struct Surface {
 void run_whole(Surface& s, const ContourReader& in, const SurfaceOptions& o, int threads, const RunHooks& hooks,
                const MemoryShare& share = {});
 
+// What a fit did, as a note: the penalty's weight and the convergence.
+std::string fit_note(const SplineStats& s);
+
 }  // namespace tesk

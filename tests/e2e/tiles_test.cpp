@@ -74,6 +74,42 @@ TEST(Tiles, ASeaOfOneLevelIsProvenWhateverTheHalo) {
   }
 }
 
+// A fitted surface by tiles of 128 with a halo of 16: within a thousandth of
+// the interval of the whole fit everywhere (float rounding aside), with the
+// mask's no-data in the same places, the overlay's contours laid back, and
+// the note of the tiles.
+TEST(Tiles, AFittedSurfaceWithinAThousandthOfTheInterval) {
+  TempDir tmp;
+  const std::string mask = demo("jacksboro_valleys.geojson");
+  for (const Args& options : {Args{"--mask", mask}, Args{"--overlay", "-ot", "Float64"}}) {
+    SCOPED_TRACE(options[0]);
+    std::string notes;
+    for (const char* tiles : {"whole", "tiled"}) {
+      Args args = {demo("jacksboro_i20_c.tif"), tmp / (std::string(tiles) + ".tif"), "-i", "20", "--overwrite",
+                   "--method", "spline", "--threads", *tiles == 'w' ? "2" : "3"};
+      args.insert(args.end(), options.begin(), options.end());
+      if (*tiles == 't') args.insert(args.end(), {"--tile-size", "128", "--halo", "16"});
+      const ProcessResult r = tesk(args);
+      ASSERT_EQ(r.status, 0) << r.err;
+      notes = r.err;
+    }
+    EXPECT_NE(notes.find("tiles of 128 pixels; the first halo, 16 pixels"), std::string::npos) << notes;
+    const Raster w = read_raster(tmp / "whole.tif"), t = read_raster(tmp / "tiled.tif");
+    ASSERT_EQ(w.v.size(), t.v.size());
+    EXPECT_EQ(std::tuple(w.type, w.has_nodata, w.nodata), std::tuple(t.type, t.has_nodata, t.nodata));
+    double largest = 0;
+    int nodata = 0;
+    for (std::size_t k = 0; k < w.v.size(); ++k) {
+      ASSERT_EQ(w.v[k] == w.nodata, t.v[k] == t.nodata) << k;
+      nodata += w.has_nodata && w.v[k] == w.nodata;
+      if (!(w.has_nodata && w.v[k] == w.nodata)) largest = std::max(largest, std::fabs(w.v[k] - t.v[k]));
+    }
+    EXPECT_LE(largest, 0.02 + 1e-4) << "interval 20";
+    EXPECT_GT(largest, 0) << "tiles that never differ prove nothing about the check";
+    EXPECT_EQ(nodata > 0, options[0] == "--mask");
+  }
+}
+
 // Under a data limit that the whole run does not fit, the run goes by
 // tiles by itself, says so, and writes the whole run's DEM.
 TEST(Tiles, AMemoryLimitTilesTheRun) {

@@ -33,8 +33,8 @@ TEST(FittedTile, BoundAndOverlayCaseByCase) {
     const double v[] = {3.5, -600, 1100, 7.25, 2, 10, 1024, 600};
     std::copy(std::begin(v), std::end(v), s.begin());
     bound_and_overlay(s, c, r.lo, r.hi, overlay);
-    const double want[] = {overlay ? 0 : 3.5, -512, 1024, overlay ? 512 : 7.25,
-                           overlay ? 0 : 2, 10, 1024, overlay ? 512 : 600};
+    const double want[] = {overlay ? 0.0 : 3.5, -512, 1024, overlay ? 512.0 : 7.25,
+                           overlay ? 0.0 : 2, 10, 1024, overlay ? 512.0 : 600};
     EXPECT_TRUE(std::equal(s.begin(), s.end(), std::begin(want))) << "overlay " << overlay;
   }
   const IntGrid none = grid("U U / U U");

@@ -28,6 +28,22 @@ std::uint64_t spline_bytes_per_pixel() {
   return static_cast<std::uint64_t>(std::ceil(spline::solve_bytes_per_pixel()));
 }
 
+SplineParams choose_params(int rows, int cols, const ContourWindows& read, const SplineParams& p, SplineStats& stats,
+                           CancelCheck cancel) {
+  check_spline_params(p);
+  SplineParams chosen = p;
+  if (p.lambda) {
+    stats.lambda = *p.lambda;
+    return chosen;
+  }
+  ThreadPool pool(p.threads);
+  const spline::LambdaChoice c = spline::choose_lambda(rows, cols, read, p.tension, pool, cancel);
+  chosen.lambda = stats.lambda = c.lambda;
+  stats.lambda_chosen = true;
+  stats.windows = c.windows;
+  return chosen;
+}
+
 SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<double>& out,
                        const std::function<void(double)>& progress, CancelCheck cancel) {
   check_spline_params(p);
@@ -40,22 +56,15 @@ SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<doub
     if (progress && f > reported) progress(reported = f);
   };
   report(0);
-  if (p.lambda) {
-    s.lambda = *p.lambda;
-  } else {
-    const spline::LambdaChoice c = spline::choose_lambda(
-        contours.rows(), contours.cols(),
-        [&](int r0, int c0, IntGrid& w) {
-          for (int i = 0; i < w.rows(); ++i) std::copy(contours[r0 + i] + c0, contours[r0 + i] + c0 + w.cols(), w[i]);
-        },
-        p.tension, pool, cancel);
-    s.lambda = c.lambda;
-    s.lambda_chosen = true;
-    s.windows = c.windows;
-    report(0.2);
-  }
+  const SplineParams chosen = choose_params(
+      contours.rows(), contours.cols(),
+      [&](int r0, int c0, IntGrid& w) {
+        for (int i = 0; i < w.rows(); ++i) std::copy(contours[r0 + i] + c0, contours[r0 + i] + c0 + w.cols(), w[i]);
+      },
+      p, s, cancel);
+  if (s.lambda_chosen) report(0.2);
   const double start = s.lambda_chosen ? 0.2 : 0.0;
-  const spline::SolveReport r = spline::solve(contours, s.lambda, p.tension, p.tolerance, p.max_cycles, pool, cancel,
+  const spline::SolveReport r = spline::solve(contours, s.lambda, chosen.tension, p.tolerance, p.max_cycles, pool, cancel,
                                               [&](double f) { report(start + (0.95 - start) * f); }, out);
   s.iterations = r.cycles;
   s.last_change = r.last_change;

@@ -59,6 +59,18 @@ void check_spline_params(const SplineParams& p);
 SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<double>& out,
                        const std::function<void(double)>& progress, CancelCheck cancel);
 
+// Reads the contours (as fit_spline takes them) of the window of the
+// raster whose top left pixel is (row, col), as large as `window` already is.
+using ContourWindows = std::function<void(int row, int col, IntGrid& window)>;
+
+// The parameters a fit of the raster of rows x cols uses: p with its
+// smoothing chosen from the contours, read a window at a time, when p leaves
+// it empty (stats tells the choice).  A fit of the raster held whole and the
+// tiles of the same raster make the same choice.  Throws what fit_spline
+// throws.
+SplineParams choose_params(int rows, int cols, const ContourWindows& read, const SplineParams& p, SplineStats& stats,
+                           CancelCheck cancel);
+
 // Bytes per pixel fit_spline needs at most, the output included and the
 // contour grid (the run's own) not.
 std::uint64_t spline_bytes_per_pixel();

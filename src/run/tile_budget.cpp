@@ -1,0 +1,40 @@
+#include "run/tile_budget.h"
+
+#include <sys/statvfs.h>
+
+#include <filesystem>
+
+#include "core/memory.h"
+#include "core/run_error.h"
+#include "run/reading.h"
+
+namespace tesk {
+
+std::string mib(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
+std::uint64_t tile_budget(const RunOptions& o, const gdal::Source& src, int threads) {
+  const auto avail = available_memory().value_or(std::uint64_t{1} << 40);
+  std::uint64_t reserved = gdal::cache_bytes() + run_overhead_bytes(threads) +
+                           std::uint64_t{kTileStep} * static_cast<std::uint64_t>(src.cols()) * 12;
+  if (o.mask) reserved += static_cast<std::uint64_t>(src.rows()) * static_cast<std::uint64_t>(src.cols());
+  return avail > reserved ? avail - reserved : 0;
+}
+
+void check_disk(const RunOptions& o, const gdal::Source& src, std::uint64_t scratch_bytes) {
+  const auto pixels = static_cast<std::uint64_t>(src.rows()) * static_cast<std::uint64_t>(src.cols());
+  // The temporary rasters, the DEM (8 bytes at worst), the pictures and
+  // their intermediate rasters.
+  std::uint64_t need = pixels * (scratch_bytes + 8);
+  if (o.preview) need += pixels;
+  if (o.hillshade) need += pixels * 6;
+  const std::string dir = std::filesystem::path(o.dst).parent_path().string();
+  struct statvfs fs {};
+  if (::statvfs(dir.empty() ? "." : dir.c_str(), &fs) != 0) return;
+  const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+  if (need > free)
+    throw FileSystemFault("not enough disk space: a run of " + std::to_string(src.rows()) + " x " +
+                          std::to_string(src.cols()) + " pixels by tiles writes up to " + mib(need) + " beside " +
+                          o.dst + ", and " + mib(free) + " are free (" + o.src + ")");
+}
+
+}  // namespace tesk

@@ -1,0 +1,31 @@
+// What every run by tiles, whatever its method, sizes before any work: the
+// memory its tiles may use and the disk space its temporary rasters and
+// outputs need.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "io/gdal_source.h"
+#include "run/run_options.h"
+
+namespace tesk {
+
+// The smallest tile, and the step of tile sizes (GeoTIFF blocks).
+inline constexpr int kTileStep = 256;
+
+// "N MiB", for messages.
+std::string mib(std::uint64_t bytes);
+
+// The memory the tiles may use: what the run may use, less GDAL's block
+// cache, the run's overhead, the mask (held whole, a byte a pixel) and the
+// writers' buffers (a row of GeoTIFF blocks across the raster, read from the
+// tiles' results and converted for the DEM: 12 bytes a pixel).
+std::uint64_t tile_budget(const RunOptions& o, const gdal::Source& src, int threads);
+
+// Refuses (FileSystemFault), before any work, a run whose temporary rasters
+// (scratch_bytes a pixel at worst, uncompressed) and outputs would not fit
+// the free space beside the destination.
+void check_disk(const RunOptions& o, const gdal::Source& src, std::uint64_t scratch_bytes);
+
+}  // namespace tesk
