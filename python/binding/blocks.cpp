@@ -93,7 +93,7 @@ py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int i
   const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method, smoothing, tension);
   try {
     check_fill(s, o, 0);
-    check_tiles(o.surface.method, "the array is held in dask blocks", "compute it in memory", true);
+    check_tiles(o.surface.method, "the array is held in dask blocks", "compute it in memory");
   } catch (const RunError& e) {
     raise_failure(e, kFillWords);
   }
@@ -162,11 +162,13 @@ std::optional<int> next_halo_py(int halo, std::array<int, 2> raster, int max_hal
   return next_halo(halo, raster[0], raster[1], max_halo);
 }
 
-std::string unproven_message_py(std::array<int, 4> core, std::int64_t uncertain, int halo, int max_halo) {
+std::string unproven_message_py(std::array<int, 4> core, std::int64_t uncertain, int halo, int max_halo,
+                               const py::object& method) {
   const Window w{core[0], core[1], core[2], core[3]};
   return kFillWords(unproven_message(w, uncertain, halo, "the largest allowed (max_halo=" + std::to_string(max_halo) +
                                                              ")",
-                                     "give a larger max_halo, or larger chunks, or compute the array in memory"));
+                                     "give a larger max_halo, or larger chunks, or compute the array in memory",
+                                     method_of(method) == Method::spline));
 }
 
 std::string uncertain_note_py(const std::vector<std::pair<std::array<int, 4>, std::int64_t>>& blocks) {
@@ -225,9 +227,99 @@ py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std:
   return py::make_tuple(f.written ? py::object(out) : py::none(), f.certified, f.uncertain, f.minimum, f.maximum);
 }
 
+// The spline's parameters over blocks, chosen from windows of the whole
+// raster as a whole run chooses them: read(row0, col0, rows, cols) returns
+// the contours of a window.  Returns (smoothing, tension, chosen, windows).
+py::tuple fitted_params_py(const py::function& read, std::array<int, 2> raster, int interval,
+                           const py::object& nodata, const py::object& method, const py::object& smoothing,
+                           double tension) {
+  const FillOptions o = fill_options(interval, nodata, 1, py::none(), py::none(), py::none(), method, smoothing, tension);
+  SplineStats stats;
+  SplineParams p;
+  try {
+    py::gil_scoped_release nogil;
+    p = fitted_params(o.surface, 1, raster[0], raster[1], [&](int row, int col, IntGrid& w) {
+          py::gil_scoped_acquire gil;
+          py::array a = read(row, col, w.rows(), w.cols());
+          const Samples s = samples_of(a, "contours");
+          if (s.rows != w.rows() || s.cols != w.cols()) throw py::value_error("a window of another shape");
+          const IntGrid g = block_contours(s, o);
+          std::copy(g.begin(), g.end(), w.begin());
+        }, stats, {});
+  } catch (const RunError& e) {
+    raise_failure(e, kFillWords);
+  }
+  return py::make_tuple(*p.lambda, p.tension, stats.lambda_chosen, stats.windows);
+}
+
+// The ranges of a block's holes (lo and hi, int32, the no-data marker at the
+// contours), from its stitched borders.
+py::tuple hole_ranges_py(py::array block, const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& borders,
+                         int interval, const py::object& nodata, const py::object& method) {
+  const Samples s = samples_of(block, "contours");
+  const FillOptions o = fill_options(interval, nodata, 1, py::none(), py::none(), py::none(), method);
+  const std::vector<HoleBorder> b = borders_of(borders);
+  HoleRanges r;
+  try {
+    py::gil_scoped_release nogil;
+    r = block_hole_ranges(s, o, b);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  }
+  py::array_t<std::int32_t> lo({s.rows, s.cols}), hi({s.rows, s.cols});
+  std::copy(r.lo.begin(), r.lo.end(), lo.mutable_data());
+  std::copy(r.hi.begin(), r.hi.end(), hi.mutable_data());
+  return py::make_tuple(lo, hi);
+}
+
+IntGrid int_grid(const py::object& a, const Samples& like, const char* name) {
+  const auto h = a.cast<py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>>();
+  if (h.ndim() != 2 || h.shape(0) != like.rows || h.shape(1) != like.cols)
+    throw py::value_error(std::string(name) + " must have the block's shape");
+  IntGrid g(static_cast<int>(like.rows), static_cast<int>(like.cols));
+  std::copy(h.data(), h.data() + h.size(), g.begin());
+  return g;
+}
+
+// One tile of a fitted surface over blocks: block, lo and hi cover the core
+// with the wider halo, clipped to the raster.  Returns what fill_tile does.
+py::tuple fit_tile_py(py::array block, const py::object& lo, const py::object& hi, std::array<std::int64_t, 2> raster,
+                      std::array<std::int64_t, 4> core, int halo, int wider, double smoothing, double tension,
+                      int interval, const py::object& nodata, const py::object& overlay, const py::object& dtype) {
+  const Samples s = samples_of(block, "contours");
+  const FillOptions o = fill_options(interval, nodata, 1, overlay, dtype, py::none(), py::str("spline"), py::float_(smoothing),
+                                     tension);
+  const TileRequest request = request_of(raster, core, halo);
+  const HoleRanges ranges{int_grid(lo, s, "lo"), int_grid(hi, s, "hi")};
+  SplineParams p;
+  p.lambda = smoothing;
+  p.tension = tension;
+  py::array out(result_dtype(dtype), {core[2], core[3]});
+  void* buffer = out.mutable_data();
+  TileFill f;
+  try {
+    py::gil_scoped_release nogil;
+    f = fit_block(s, ranges, request, wider, p, o, buffer);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  } catch (const RunError& e) {
+    raise_failure(e, kFillWords);
+  }
+  return py::make_tuple(f.written ? py::object(out) : py::none(), f.certified, f.uncertain, f.minimum, f.maximum);
+}
+
 }  // namespace
 
 void define_blocks(py::module_& m) {
+  m.def("fitted_params", &fitted_params_py, "The spline's parameters over blocks: (smoothing, tension, chosen, "
+        "windows).", py::arg("read"), py::kw_only(), py::arg("raster"), py::arg("interval"), py::arg("nodata"),
+        py::arg("method"), py::arg("smoothing"), py::arg("tension"));
+  m.def("hole_ranges", &hole_ranges_py, "The ranges of a block's holes: (lo, hi), int32.", py::arg("block"),
+        py::arg("borders"), py::kw_only(), py::arg("interval"), py::arg("nodata"), py::arg("method"));
+  m.def("fit_tile", &fit_tile_py, "One tile of a fitted surface over blocks: (values, certified, uncertain, min, "
+        "max).", py::arg("block"), py::arg("lo"), py::arg("hi"), py::kw_only(), py::arg("raster"), py::arg("core"),
+        py::arg("halo"), py::arg("wider"), py::arg("smoothing"), py::arg("tension"), py::arg("interval"),
+        py::arg("nodata"), py::arg("overlay"), py::arg("dtype"));
   m.def("survey", &survey_py, "A block's survey, as a tuple of plain values.", py::arg("block"), py::kw_only(),
         py::arg("row0"), py::arg("col0"), py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"),
         py::arg("dtype"), py::arg("method"), py::arg("smoothing"), py::arg("tension"));
@@ -241,7 +333,8 @@ void define_blocks(py::module_& m) {
   m.def("next_halo", &next_halo_py, "The halo after one that did not prove a block, or None.", py::arg("halo"),
         py::kw_only(), py::arg("raster"), py::arg("max_halo"));
   m.def("unproven_message", &unproven_message_py, "The refusal of a block no halo up to max_halo proves.",
-        py::arg("core"), py::kw_only(), py::arg("uncertain"), py::arg("halo"), py::arg("max_halo"));
+        py::arg("core"), py::kw_only(), py::arg("uncertain"), py::arg("halo"), py::arg("max_halo"),
+        py::arg("method") = py::none());
   m.def("uncertain_note", &uncertain_note_py, "The warning on blocks kept unproven: [(core, pixels), ...].",
         py::arg("blocks"));
   m.def("tile_extent", &tile_extent_py, "The rows and columns a tile computes: (row0, col0, rows, cols).",

@@ -18,6 +18,12 @@ scheduler (a dask.distributed Client when one is active):
    (with a warning).
 4. An integer dtype is checked against the range of all blocks.
 
+A fitted surface (method="spline") follows the same plan with the spline's guarantee instead of the certificate:
+its smoothing is chosen once, from windows of the whole array read as a whole run reads them; the holes of every
+block give the range of their border (the bound the surface keeps in each hole of the whole raster) instead of a
+value; and each block is fitted with its halo and with twice it, proven when the two fits differ nowhere by more
+than a thousandth of the interval (the wider one kept).
+
 Needs dask, imported only here.
 """
 import logging
@@ -63,13 +69,25 @@ def _holes(block, block_info=None, *, borders, across, params):
                              method=params["method"])
 
 
-def _tile(block, holes, raster, core, halo, params):
-    return _core.fill_tile(block, raster=raster, core=core, halo=halo, holes=holes, **params)
-
-
-def _tile_block(block, holes, block_info=None, *, raster, starts, halo, params):
+def _ranges(block, block_info=None, *, borders, across, params, which):
     i, j = block_info[0]["chunk-location"]
-    return _cell(_tile(block, holes, raster, _core_of(starts, i, j), halo, params))
+    return _core.hole_ranges(block, borders[i * across + j], interval=params["interval"], nodata=params["nodata"],
+                             method=params["method"])[which]
+
+
+def _tile(block, holes, raster, core, halo, params, fit=None):
+    if fit is None:
+        return _core.fill_tile(block, raster=raster, core=core, halo=halo, holes=holes, **params)
+    lo, hi = holes
+    return _core.fit_tile(block, lo, hi, raster=raster, core=core, halo=halo, wider=fit["wider"](halo),
+                          smoothing=fit["smoothing"], tension=fit["tension"], interval=params["interval"],
+                          nodata=params["nodata"], overlay=params["overlay"], dtype=params["dtype"])
+
+
+def _tile_block(block, *holes, block_info=None, raster, starts, halo, params, fit=None):
+    i, j = block_info[0]["chunk-location"]
+    holes = holes if fit is not None else holes[0]
+    return _cell(_tile(block, holes, raster, _core_of(starts, i, j), halo, params, fit))
 
 
 def _certificate(cell):
@@ -108,19 +126,31 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
     halo, borders = _core.plan_blocks(list(surveys.flat), raster=raster, row_starts=_starts(x.chunks[0]),
                                       col_starts=_starts(x.chunks[1]), halo=halo, max_halo=max_halo,
                                       interval=interval, window=window)
-    # The values of the holes of one value, which every block takes as data whatever its halo.
-    holes = x.map_blocks(_holes, dtype=np.int32, meta=np.empty((0, 0), np.int32), borders=borders,
-                         across=len(x.chunks[1]), params=params)
+    fit = None
+    if method == "spline":
+        # A block is fitted with its halo and with the next one: the next one is the block's reach.
+        fit = dict(zip(("smoothing", "tension"), _core.fitted_params(
+            lambda r, c, rows, cols: np.asarray(x[r:r + rows, c:c + cols].compute()), raster=raster,
+            interval=interval, nodata=nodata, method=method, smoothing=smoothing, tension=tension)))
+        fit["wider"] = lambda h: _core.next_halo(h, raster=raster, max_halo=max_halo) or h
+        # The ranges of the holes' borders, the bound the surface keeps in every hole of the whole raster.
+        holes = [x.map_blocks(_ranges, dtype=np.int32, meta=np.empty((0, 0), np.int32), borders=borders,
+                              across=len(x.chunks[1]), params=params, which=k) for k in (0, 1)]
+    else:
+        # The values of the holes of one value, which every block takes as data whatever its halo.
+        holes = [x.map_blocks(_holes, dtype=np.int32, meta=np.empty((0, 0), np.int32), borders=borders,
+                              across=len(x.chunks[1]), params=params)]
+    reach = fit["wider"](halo) if fit else halo
 
-    # Every block at least as large as the halo (map_overlap takes its halo from the neighbouring blocks only).
-    depth = {0: min(halo, raster[0]), 1: min(halo, raster[1])}
+    # Every block at least as large as its reach (map_overlap takes it from the neighbouring blocks only).
+    depth = {0: min(reach, raster[0]), 1: min(reach, raster[1])}
     chunks = tuple(ensure_minimum_chunksize(d, c) if d else c for d, c in zip(depth.values(), x.chunks))
-    x, holes = x.rechunk(chunks), holes.rechunk(chunks)
+    x, holes = x.rechunk(chunks), [h.rechunk(chunks) for h in holes]
     starts = (_starts(x.chunks[0]), _starts(x.chunks[1]))
     counts = ((1,) * len(x.chunks[0]), (1,) * len(x.chunks[1]))
-    tiles = da.map_overlap(_tile_block, x, holes, depth=depth, boundary="none", trim=False, allow_rechunk=False,
+    tiles = da.map_overlap(_tile_block, x, *holes, depth=depth, boundary="none", trim=False, allow_rechunk=False,
                            dtype=object, chunks=counts, meta=np.empty((0, 0), object), raster=raster, starts=starts,
-                           halo=halo, params=params).persist()
+                           halo=halo, params=params, fit=fit).persist()
     certificates = tiles.map_blocks(_certificate, dtype=object, meta=np.empty((0, 0), object)).compute()
 
     cells = [[tiles[i:i + 1, j:j + 1] for j in range(len(counts[1]))] for i in range(len(counts[0]))]
@@ -132,7 +162,7 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
             if not accept_uncertain:
                 i, j = failing[0]
                 raise ValueError(_core.unproven_message(_core_of(starts, i, j), uncertain=certificates[i, j][1],
-                                                        halo=h, max_halo=max_halo))
+                                                        halo=h, max_halo=max_halo, method=method))
             kept = failing
             break
         log.info("tesk.fill: %d of %d blocks not proven with a halo of %d pixels, run again with %d",
@@ -141,9 +171,10 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
         runs = {}
         for i, j in failing:
             core = _core_of(starts, i, j)
-            r0, c0, rows, cols = _core.tile_extent(raster, core, h)
+            r0, c0, rows, cols = _core.tile_extent(raster, core, fit["wider"](h) if fit else h)
             window = (slice(r0, r0 + rows), slice(c0, c0 + cols))
-            runs[i, j] = dask.delayed(_tile)(x[window], holes[window], raster, core, h, params)
+            around = [a[window] for a in holes] if fit else holes[0][window]
+            runs[i, j] = dask.delayed(_tile)(x[window], around, raster, core, h, params, fit)
         runs = dict(zip(runs, dask.persist(*runs.values())))
         done = dask.compute(*[dask.delayed(_certificate)(dask.delayed(_cell)(r)) for r in runs.values()])
         for (i, j), c in zip(runs, done):

@@ -5,6 +5,7 @@
 
 #include "core/run_error.h"
 #include "run/fill.h"
+#include "tiles/fitted_tile.h"
 #include "run/method.h"
 #include "run/reading.h"
 #include "stages/conversion.h"
@@ -97,6 +98,51 @@ TileFill fill_tile(const Samples& block, const TileRequest& request, const FillO
   const auto r = int_range(o.out);
   f.written = !r || (r->holds(f.minimum) && r->holds(f.maximum));
   if (f.written) write_result(t.internal, o.surface.interval, o.out, out);
+  return f;
+}
+
+IntGrid block_contours(const Samples& block, const FillOptions& o) {
+  auto g = internal_units(block, o);
+  if (!g) throw RunError("the contours hold a value internal units cannot hold");  // the survey refused it first
+  return std::move(*g);
+}
+
+HoleRanges block_hole_ranges(const Samples& block, const FillOptions& o, const std::vector<HoleBorder>& edge_borders) {
+  const auto g = internal_units(block, o);
+  if (!g) throw std::invalid_argument("block_hole_ranges: a value of the block does not fit internal units");
+  return hole_ranges(*g, edge_borders);
+}
+
+TileFill fit_block(const Samples& block, const HoleRanges& ranges, const TileRequest& request, int wider,
+                   const SplineParams& p, const FillOptions& o, void* out) {
+  TileRequest w = request;
+  w.halo = wider;
+  const Window extent = tile_extent(w);
+  if (!valid(request) || wider < request.halo || block.rows != extent.rows || block.cols != extent.cols ||
+      ranges.lo.rows() != extent.rows || ranges.lo.cols() != extent.cols || ranges.hi.rows() != extent.rows ||
+      ranges.hi.cols() != extent.cols)
+    throw std::invalid_argument("fit_block: the block and its ranges must be the core with the wider halo");
+  check_options(o.surface);
+  const IntGrid contours = block_contours(block, o);
+  const auto window_of = [extent](const IntGrid& g) {
+    return [&g, extent](const Window& w, IntGrid& to) {
+      for (int i = 0; i < w.rows; ++i) {
+        const std::int32_t* from = g[w.row0 - extent.row0 + i] + (w.col0 - extent.col0);
+        std::copy(from, from + w.cols, to[i]);
+      }
+    };
+  };
+  const FittedTile t = fit_tile(request, wider, p, kFittedTolerance, lays_back(o.surface),
+                                {window_of(contours), window_of(ranges.lo), window_of(ranges.hi)}, {});
+  TileFill f;
+  f.certified = t.certified;
+  f.uncertain = t.uncertain;
+  const ResultStats range = result_range(t.values, o.surface.interval, o.out);
+  f.minimum = range.minimum;
+  f.maximum = range.maximum;
+  const auto r = int_range(o.out);
+  f.written = !r || (r->holds(f.minimum) && r->holds(f.maximum));
+  if (f.written) write_result(t.values, o.surface.interval, o.out, out);
   return f;
 }
 

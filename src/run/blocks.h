@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "run/run_options.h"
+#include "stages/spline/spline.h"
 #include "run/samples.h"
 #include "tiles/holes.h"
 #include "tiles/plan.h"
@@ -46,5 +47,24 @@ struct TileFill {
 };
 TileFill fill_tile(const Samples& block, const TileRequest& request, const FillOptions& o, void* out,
                    const IntGrid* hole_values = nullptr);
+
+// A fitted surface over blocks.  The block's contours in internal units
+// (kNoData off them), for the choice of the smoothing over windows of the
+// whole raster (fitted_params in run/method.h).  Throws RunError for a value
+// internal units cannot hold.
+IntGrid block_contours(const Samples& block, const FillOptions& o);
+
+// The range of the border of each pixel's hole (tiles/holes.h: hole_ranges),
+// the block's edge labels' borders stitched over the whole raster.
+HoleRanges block_hole_ranges(const Samples& block, const FillOptions& o, const std::vector<HoleBorder>& edge_borders);
+
+// A tile of a fitted surface (tiles/fitted_tile.h): block holds the extent
+// of the core with the wider halo, clipped to the raster, and lo and hi the
+// ranges of its holes over the same extent; p the whole raster's parameters
+// (fitted_params).  Certified when the fits with the request's halo and with
+// `wider` agree within a thousandth of the interval; the wider one's core
+// goes into out as fill writes a fitted surface.
+TileFill fit_block(const Samples& block, const HoleRanges& ranges, const TileRequest& request, int wider,
+                   const SplineParams& p, const FillOptions& o, void* out);
 
 }  // namespace tesk

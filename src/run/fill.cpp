@@ -82,6 +82,14 @@ void write_result(const IntGrid& internal, int interval, SampleType type, void* 
   write_values(internal, interval, type, false, out, cancel);
 }
 
+ResultStats result_range(const Grid<double>& fitted, int interval, SampleType type, CancelCheck cancel) {
+  return range_of(fitted, interval, type, true, cancel);
+}
+
+void write_result(const Grid<double>& fitted, int interval, SampleType type, void* out, CancelCheck cancel) {
+  write_values(fitted, interval, type, true, out, cancel);
+}
+
 void check_result_type(SampleType type, double minimum, double maximum) {
   const auto r = int_range(type);
   if (!r || (r->holds(minimum) && r->holds(maximum))) return;

@@ -34,5 +34,8 @@ void check_result_type(SampleType type, double minimum, double maximum);
 // values themselves into out (C order) when the type holds them.
 ResultStats result_range(const IntGrid& internal, int interval, SampleType type, CancelCheck cancel = {});
 void write_result(const IntGrid& internal, int interval, SampleType type, void* out, CancelCheck cancel = {});
+// The same for a fitted surface, whole units rounded to the nearest.
+ResultStats result_range(const Grid<double>& fitted, int interval, SampleType type, CancelCheck cancel = {});
+void write_result(const Grid<double>& fitted, int interval, SampleType type, void* out, CancelCheck cancel = {});
 
 }  // namespace tesk

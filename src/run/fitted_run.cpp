@@ -40,14 +40,6 @@ int largest_halo(int side, std::uint64_t budget) {
   return halo;
 }
 
-std::string unfitted_message(const Window& core, std::int64_t uncertain, int halo) {
-  return "the tile of " + where(core) + " cannot be fitted within a thousandth of an interval of a fit with a " +
-         "wider halo, even with a halo of " + std::to_string(halo) + " pixels, the most the memory allows: " +
-         std::to_string(uncertain) + " of its pixels depend on more of the raster (a hole larger than the tile, " +
-         "such as a sea beyond the outermost contour); add " + mention(Opt::accept_uncertain, "True") +
-         " to keep them, or give the run more memory";
-}
-
 class FittedRun {
  public:
   FittedRun(const RunOptions& o, gdal::Source& src, int threads, const RunHooks& hooks)
@@ -77,17 +69,9 @@ class FittedRun {
                   std::to_string(src_.cols()) + " pixels): it is fitted by tiles of " + std::to_string(tile_) +
                   " pixels, each within a thousandth of an interval of a fit with twice its halo");
     }
-    SplineParams p;
-    p.lambda = o_.surface.smoothing;
-    p.tension = o_.surface.tension;
-    p.threads = threads_;
-    try {
-      params_ = choose_params(
-          src_.rows(), src_.cols(),
-          [this](int row, int col, IntGrid& w) { contours_({row, col, w.rows(), w.cols()}, w); }, p, stats_, cancel);
-    } catch (const std::invalid_argument& e) {  // the options were checked: a fault of the stage's own
-      throw RunError(std::string("the spline cannot be fitted: ") + e.what());
-    }
+    params_ = fitted_params(
+        o_.surface, threads_, src_.rows(), src_.cols(),
+        [this](int row, int col, IntGrid& w) { contours_({row, col, w.rows(), w.cols()}, w); }, stats_, cancel);
   }
 
   // The second pass over the source: the range of every hole's border,
@@ -143,7 +127,8 @@ class FittedRun {
         continue;
       }
       if (!t.certified) {
-        if (!o_.tiles.accept_uncertain) throw RunError(unfitted_message(core, t.uncertain, wider));
+        if (!o_.tiles.accept_uncertain) throw RunError(unproven_message(core, t.uncertain, wider, "the most the memory allows",
+                                          "give the run more memory", true));
         unproven_.push_back({core, t.uncertain});
       }
       largest_needed_ = std::max(largest_needed_, request.halo);

@@ -22,10 +22,6 @@
 
 namespace tesk {
 
-// The largest difference between a tile's two fits that proves it, in
-// internal units (512 to the interval): a thousandth of the interval.
-inline constexpr double kFittedTolerance = 0.512;
-
 // Throws as run_tiled does.
 FileRunResult run_fitted_tiles(const RunOptions& o, const Destination& dest, gdal::Source& src, int threads,
                                const RunHooks& hooks, Staging& staging);

@@ -12,8 +12,8 @@ namespace tesk {
 namespace {
 
 constexpr std::array<MethodTraits, 2> kMethods = {{
-    {Method::classic, "classic", true, true, true},
-    {Method::spline, "spline", true, false, false},
+    {Method::classic, "classic", true, true},
+    {Method::spline, "spline", true, false},
 }};
 
 }  // namespace
@@ -50,10 +50,9 @@ RunParams stage_params(const SurfaceOptions& o, int threads, std::optional<std::
   return p;
 }
 
-void check_tiles(Method m, const std::string& why, const std::string& remedy, bool blocks) {
-  if (!(blocks ? traits(m).blocks : traits(m).tiles))
-    throw RunError(mention(Opt::method, traits(m).name) + " cannot run " + (blocks ? "in blocks" : "by tiles") +
-                   " yet, and " + why + ": " + remedy +
+void check_tiles(Method m, const std::string& why, const std::string& remedy) {
+  if (!traits(m).tiles)
+    throw RunError(mention(Opt::method, traits(m).name) + " cannot run by tiles yet, and " + why + ": " + remedy +
                    ", or choose " + mention(Opt::method, "classic"));
 }
 
@@ -62,12 +61,30 @@ RunStats compute_surface(Method, RunGrids& g, const RunParams& p, const std::fun
   return compute_dem(g, p, reread, observer);
 }
 
-SplineStats fit_surface(const SurfaceOptions& o, int threads, const IntGrid& contours, Grid<double>& out,
-                        const std::function<void(double)>& progress, CancelCheck cancel) {
+namespace {
+
+SplineParams spline_params(const SurfaceOptions& o, int threads) {
   SplineParams p;
   p.lambda = o.smoothing;
   p.tension = o.tension;
   p.threads = threads;
+  return p;
+}
+
+}  // namespace
+
+SplineParams fitted_params(const SurfaceOptions& o, int threads, int rows, int cols, const ContourWindows& read,
+                           SplineStats& stats, CancelCheck cancel) {
+  try {
+    return choose_params(rows, cols, read, spline_params(o, threads), stats, cancel);
+  } catch (const std::invalid_argument& e) {  // the options were checked: a fault of the stage's own
+    throw RunError(std::string("the spline cannot be fitted: ") + e.what());
+  }
+}
+
+SplineStats fit_surface(const SurfaceOptions& o, int threads, const IntGrid& contours, Grid<double>& out,
+                        const std::function<void(double)>& progress, CancelCheck cancel) {
+  const SplineParams p = spline_params(o, threads);
   try {
     return fit_spline(contours, p, out, progress, cancel);
   } catch (const std::invalid_argument& e) {  // the options were checked: a fault of the stage's own

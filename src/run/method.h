@@ -30,7 +30,6 @@ struct MethodTraits {
   Method method;
   const char* name;    // as the options spell it
   bool tiles;          // runs by tiles, each tile with its method's guarantee
-  bool blocks;         // runs in dask blocks
   bool classic_set;    // writes the classic output set (NAME_m2.raw)
 };
 const MethodTraits& traits(Method m);
@@ -50,14 +49,20 @@ RunParams stage_params(const SurfaceOptions& o, int threads, std::optional<std::
 // Throws RunError when the method cannot run by tiles: `why` says why the
 // run would tile (a forced tile size, a raster larger than the memory, an
 // array in blocks), `remedy` what to do instead.
-// The same for dask blocks (blocks).
-void check_tiles(Method m, const std::string& why, const std::string& remedy, bool blocks = false);
+void check_tiles(Method m, const std::string& why, const std::string& remedy);
 
 // The whole raster's surface: g.itab holds the contours (raw, or internal
 // units), reread fills a grid with them again for the overlay.  Throws
 // what compute_dem throws.
 RunStats compute_surface(Method m, RunGrids& g, const RunParams& p, const std::function<void(IntGrid&)>& reread,
                          RunObserver& observer);
+
+// The spline's parameters for a raster of rows x cols: the options', the
+// smoothing chosen from windows of the contours (internal units) when not
+// given; stats tells the choice.  A whole run, its tiles and its blocks
+// choose the same.  Throws RunError, Cancelled.
+SplineParams fitted_params(const SurfaceOptions& o, int threads, int rows, int cols, const ContourWindows& read,
+                           SplineStats& stats, CancelCheck cancel);
 
 // The spline's surface of a whole raster: contours in internal units
 // (kNoData off them), the surface into out, in internal units; progress in

@@ -24,6 +24,10 @@
 
 namespace tesk {
 
+// The largest difference between a tile's two fits that proves it, in
+// internal units (512 to the interval): a thousandth of the interval.
+inline constexpr double kFittedTolerance = 0.512;
+
 struct FittedTile {
   Window core;
   Grid<double> values;               // the core in internal units, from the wider fit

@@ -79,8 +79,11 @@ std::string where(const Window& w) {
 }
 
 std::string unproven_message(const Window& core, std::int64_t uncertain, int halo, const std::string& limit,
-                             const std::string& remedy) {
-  return "the tile of " + where(core) + " cannot be proven equal to a whole run, even with a halo of " +
+                             const std::string& remedy, bool fitted) {
+  return "the tile of " + where(core) +
+         (fitted ? " cannot be fitted within a thousandth of an interval of a fit with a wider halo"
+                 : " cannot be proven equal to a whole run") +
+         ", even with a halo of " +
          std::to_string(halo) + " pixels, " + limit + ": " + std::to_string(uncertain) +
          " of its pixels depend on more of the raster (a hole larger than the tile, such as a sea beyond the "
          "outermost contour); add " + mention(Opt::accept_uncertain, "True") +

@@ -77,9 +77,10 @@ std::optional<int> next_halo(int halo, int rows, int cols, int largest);
 
 // The refusal of a tile that no halo up to `halo` proves: `limit` says what
 // stopped the doubling ("the most the memory allows") and `remedy` what
-// else the user may do ("give the run more memory").
+// else the user may do ("give the run more memory").  fitted: the tile of
+// a fitted surface, whose fits with two halos differ.
 std::string unproven_message(const Window& core, std::int64_t uncertain, int halo, const std::string& limit,
-                             const std::string& remedy);
+                             const std::string& remedy, bool fitted = false);
 
 // The remark on the tiles kept unproven (accept_uncertain): each tile's core
 // and how many of its pixels are not proven.
