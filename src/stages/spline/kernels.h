@@ -37,6 +37,7 @@ void data_row(const float* c, const float* e, const float* s_below, const float*
 // The finest level's operator on the interior columns [j0, j1) of a row:
 // out[j] = (c[j] is a contour ? v[j] : 0) + the 13-point stencil s of v.
 void finest_apply_interior(const double* s, const double* const* rows, const int* c, int j0, int j1, double* out);
+void finest_apply_interior(const double* s, const float* const* rows, const int* c, int j0, int j1, double* out);
 
 // One damped Jacobi step: u[j] += omega r[j] / d[j], d[j] = a[0] x0[j] +
 // a[1] x1[j] + a[2] x2[j] + a[3] x3[j] + the data weight (1 on a contour

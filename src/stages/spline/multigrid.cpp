@@ -279,24 +279,28 @@ void Cycles::full_multigrid(Grid<double>& x) {
   interpolate(h_.levels[1], x, false, pool_, cancel_);
 }
 
-void Cycles::apply_finest(const Grid<double>& v, Grid<double>& out) {
+template <class T>
+void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out) {
   const Level& L = h_.levels.front();
   for_rows(L.rows, L.cols, [&](int i) {
     double* o = out[i];
-    const double* x = v[i];
+    const T* x = v[i];
     const std::int32_t* c = (*L.contours)[i];
     if (i >= L.ilo && i < L.ihi) {
-      const double* rows[5] = {v[i - 2], v[i - 1], x, v[i + 1], v[i + 2]};
+      const T* rows[5] = {v[i - 2], v[i - 1], x, v[i + 1], v[i + 2]};
       finest_apply_interior(&L.interior.s[0][0], rows, c, L.jlo, L.jhi, o);
       apply_products_row_edges(L, v, i, o);
       for (const auto& [j0, j1] : {std::pair{0, L.jlo}, std::pair{L.jhi, L.cols}})
-        for (int j = j0; j < j1; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+        for (int j = j0; j < j1; ++j) o[j] = (c[j] != INT32_MIN ? static_cast<double>(x[j]) : 0.0) + o[j];
     } else {
       apply_products_row(L, v, i, o);
-      for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+      for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? static_cast<double>(x[j]) : 0.0) + o[j];
     }
   });
 }
+
+template void Cycles::apply_finest<float>(const Grid<float>&, Grid<double>&);
+template void Cycles::apply_finest<double>(const Grid<double>&, Grid<double>&);
 
 void Cycles::precondition(const Grid<double>& rhs) {
   Level& L = h_.levels.front();

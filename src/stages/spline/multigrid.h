@@ -65,7 +65,8 @@ class Cycles {
   // scratch).
   void full_multigrid(Grid<double>& x);
   // out = A v on the finest level.
-  void apply_finest(const Grid<double>& v, Grid<double>& out);
+  template <class T>
+  void apply_finest(const Grid<T>& v, Grid<double>& out);
   // The finest level's u = one V-cycle from zero for the right-hand side
   // rhs, which must not be the finest level's r.
   void precondition(const Grid<double>& rhs);
