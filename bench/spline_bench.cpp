@@ -5,7 +5,8 @@
 // given, prints for each thread count: the time of the choice of lambda,
 // then the time and cycles of the solve at that lambda with every
 // mechanism, without the conjugate gradients (plain cycles), without the
-// full multigrid start, and without the second coarse cycle (V-cycles).
+// full multigrid start, without the second coarse cycle (V-cycles), and
+// with the smoothing scaled by the diagonal instead of the rows' l1 norms.
 // The variants run alternately, the best of
 // --repeat runs reported; a variant that exceeds its cycle limit says so.
 //
@@ -124,8 +125,9 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  std::printf("%6s %7s %9s %8s | %9s %6s | %9s %6s | %9s %6s | %9s %6s\n", "size", "threads", "choice_s", "lambda",
-              "solve_s", "cycles", "no_cg_s", "cycles", "no_fmg_s", "cycles", "v_cyc_s", "cycles");
+  std::printf("%6s %7s %9s %8s | %9s %6s | %9s %6s | %9s %6s | %9s %6s | %9s %6s\n", "size", "threads", "choice_s",
+              "lambda", "solve_s", "cycles", "no_cg_s", "cycles", "no_fmg_s", "cycles", "v_cyc_s", "cycles", "diag_s",
+              "cycles");
   for (const int n : sizes) {
     const tesk::bench::ContourRaster raster = tesk::bench::make_contour_raster(n, n, seed, kInterval);
     tesk::IntGrid c(n, n);
@@ -143,8 +145,9 @@ int main(int argc, char** argv) {
         int cycles = 0;
         bool failed = false;
       };
-      std::vector<Variant> variants = {{{true, true, true}}, {{false, true, true}}, {{true, false, true}},
-                                       {{true, true, false}}};
+      std::vector<Variant> variants = {{{true, true, true, true}}, {{false, true, true, true}},
+                                       {{true, false, true, true}}, {{true, true, false, true}},
+                                       {{true, true, true, false}}};
       for (int r = 0; r < repeat; ++r) {
         auto t0 = std::chrono::steady_clock::now();
         const auto choice = tesk::spline::choose_lambda(

@@ -64,13 +64,8 @@ void stencil_row(const double* s, const double* const* rows, int j0, int j1, dou
 }
 
 TESK_CPU_KERNEL
-void inverse_diagonal(const double* a, const double* x0, const double* x1, const double* x2, const double* x3,
-                      const float* w, int n, double* inv) {
-  const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
-  for (int j = 0; j < n; ++j) {
-    const double d = a0 * x0[j] + a1 * x1[j] + a2 * x2[j] + a3 * x3[j] + static_cast<double>(w[j]);
-    inv[j] = d > 0 ? 1.0 / d : 0.0;
-  }
+void invert_positive(double* d, int n) {
+  for (int j = 0; j < n; ++j) d[j] = d[j] > 0 ? 1.0 / d[j] : 0.0;
 }
 
 TESK_CPU_KERNEL

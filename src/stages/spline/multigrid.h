@@ -1,5 +1,5 @@
 // The multigrid cycle of the spline's solver: Chebyshev smoothing with the
-// diagonal, Galerkin coarse levels (level.h), full weighting and linear
+// rows' l1 norms (or the diagonal), Galerkin coarse levels (level.h), full weighting and linear
 // interpolation between them, and a banded Cholesky factorisation on the
 // coarsest level.  One cycle from zero is the preconditioner of the
 // conjugate gradients (solver.h): symmetric, since the smoothing after the
@@ -52,6 +52,10 @@ struct Hierarchy {
   int degree = 1;                        // smoothing steps before and after the coarse correction
   double range = 16;                     // the smoothing damps [top / range, top]
   double second_weight = 0;              // > 0: two coarse cycles a visit (Cycles::v_cycle)
+  // Smoothing scaled per pixel by the sum of the magnitudes of its row of
+  // the operator (l1 Jacobi) rather than by its diagonal and one bound of
+  // the whole level's spectrum.
+  bool l1_smoothing = true;
 };
 
 class Cycles {

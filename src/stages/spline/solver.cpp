@@ -30,6 +30,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   }
   h.coarsest.emplace_back(h.levels.back());
   h.second_weight = mechanisms.second_coarse_cycle ? 2.0 : 0.0;
+  h.l1_smoothing = mechanisms.l1_smoothing;
   Cycles cycles(h, pool, cancel);
   Level& top = h.levels.front();
   const int rows = top.rows, cols = top.cols;
