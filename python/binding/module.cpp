@@ -13,6 +13,7 @@
 
 #include "arrays.h"
 #include "binding.h"
+#include "core/memory.h"
 #include "core/run_error.h"
 #include "run/fill.h"
 #include "run/preview.h"
@@ -76,6 +77,8 @@ py::object range_bound(const ResultStats& s, double v) {
 PYBIND11_MODULE(_core, m) {
   m.doc() = "The compiled core of tesk: tesk.fill, tesk.preview and tesk.run document it.";
   m.attr("__version__") = TESK_VERSION;
+  // A run's peak memory as its memory check counts it (core/memory.h).
+  keep_large_blocks_apart();
   py::class_<ResultStats>(m, "Stats", "What a run did: its passes and sweeps, and the range of its result.")
       .def_property_readonly("passes", [](const ResultStats& s) { return s.run.passes; },
                              "dilation passes, the last one writing nothing")
