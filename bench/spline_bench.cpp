@@ -5,14 +5,16 @@
 // given, prints for each thread count: the time of the choice of lambda,
 // then the time and cycles of the solve at that lambda with every
 // mechanism, without the conjugate gradients (plain cycles), without the
-// full multigrid start, and without the second coarse cycle (V-cycles).
+// full multigrid start, without the second coarse cycle (V-cycles), and
+// with the smoothing scaled by the diagonal instead of the rows' l1 norms.
 // The variants run alternately, the best of
 // --repeat runs reported; a variant that exceeds its cycle limit says so.
 //
 // With --accuracy, instead: for each size, the cross-validation scores of
-// the choice of lambda, then the RMSE off the contours of the fits (holes
-// bounded, as a run makes them) at a sweep of lambdas and at the chosen
-// one, against the generated terrain itself.
+// the choice of lambda (and the tension chosen with it), then the RMSE off
+// the contours of the fits (holes bounded, as a run makes them) at a sweep
+// of lambdas (tension 0) and at the chosen pair, against the generated
+// terrain itself.
 //
 // Options: --sizes 512,1024,... --threads 1,2 --repeat R --seed S --accuracy
 #include <algorithm>
@@ -86,14 +88,14 @@ int main(int argc, char** argv) {
         c.data()[k] = v == tesk::kIval16 ? tesk::kNoData : *tesk::to_internal(v, kInterval);
       }
       tesk::ThreadPool pool(threads.back());
-      const auto choice = tesk::spline::choose_lambda(
+      const auto choice = tesk::spline::choose_lambda_and_tension(
           n, n,
           [&](int r0, int c0, tesk::IntGrid& w) {
             for (int i = 0; i < w.rows(); ++i) std::copy(c[r0 + i] + c0, c[r0 + i] + c0 + w.cols(), w[i]);
           },
-          0.0, pool, {});
-      std::printf("generated %d x %d, seed %u, %.1f %% contour pixels; cross-validation over %d windows:", n, n, seed,
-                  100 * raster.contour_share, choice.windows);
+          pool, {});
+      std::printf("generated %d x %d, seed %u, %.1f %% contour pixels; cross-validation over %d windows, tension %g:",
+                  n, n, seed, 100 * raster.contour_share, choice.windows, choice.tension);
       for (std::size_t l = 0; l < choice.lambdas.size(); ++l) std::printf(" %g: %.4g", choice.lambdas[l], choice.scores[l]);
       std::printf("\n");
       std::vector<double> lambdas = {0.03, 0.1, 0.3, 1, 3};
@@ -102,6 +104,7 @@ int main(int argc, char** argv) {
         tesk::Grid<double> u;
         tesk::SplineParams sp;
         sp.lambda = lambdas[l];
+        sp.tension = l + 1 == lambdas.size() ? choice.tension : 0.0;
         sp.threads = threads.back();
         sp.max_cycles = 2000;
         const auto st = tesk::fit_spline(c, sp, u, nullptr, {});
@@ -124,8 +127,9 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  std::printf("%6s %7s %9s %8s | %9s %6s | %9s %6s | %9s %6s | %9s %6s\n", "size", "threads", "choice_s", "lambda",
-              "solve_s", "cycles", "no_cg_s", "cycles", "no_fmg_s", "cycles", "v_cyc_s", "cycles");
+  std::printf("%6s %7s %9s %8s | %9s %6s | %9s %6s | %9s %6s | %9s %6s | %9s %6s\n", "size", "threads", "choice_s",
+              "lambda", "solve_s", "cycles", "no_cg_s", "cycles", "no_fmg_s", "cycles", "v_cyc_s", "cycles", "diag_s",
+              "cycles");
   for (const int n : sizes) {
     const tesk::bench::ContourRaster raster = tesk::bench::make_contour_raster(n, n, seed, kInterval);
     tesk::IntGrid c(n, n);
@@ -143,8 +147,9 @@ int main(int argc, char** argv) {
         int cycles = 0;
         bool failed = false;
       };
-      std::vector<Variant> variants = {{{true, true, true}}, {{false, true, true}}, {{true, false, true}},
-                                       {{true, true, false}}};
+      std::vector<Variant> variants = {{{true, true, true, true}}, {{false, true, true, true}},
+                                       {{true, false, true, true}}, {{true, true, false, true}},
+                                       {{true, true, true, false}}};
       for (int r = 0; r < repeat; ++r) {
         auto t0 = std::chrono::steady_clock::now();
         const auto choice = tesk::spline::choose_lambda(

@@ -10,7 +10,8 @@
 //   --lambda A,B,...   fixed lambdas to fit (default: a sweep from 0.01 to 30)
 //   --default          also fit with the lambda chosen from the data
 //   --only-default     fit only with the chosen lambda
-//   --tension T        tension in [0, 1) (default 0)
+//   --tension T        tension in [0, 1) (default: 0 with a given lambda, chosen
+//                      with the chosen one)
 //   --threads N        threads (default 2)
 //   --no-bound         leave the holes unbounded
 //   --write PATH       write the last surface as a Float32 GeoTIFF
@@ -159,8 +160,8 @@ int main(int argc, char** argv) {
     }
   std::printf("%s: %d x %d, %.1f %% contour pixels\n", cpath.c_str(), c.rows, c.cols,
               100.0 - 100.0 * static_cast<double>(gaps) / static_cast<double>(t.v.size()));
-  std::printf("%10s %6s %6s %7s %8s %8s %8s %8s %8s %8s %8s\n", "lambda", "chosen", "cycles", "seconds", "rmse",
-              "mae", "max", "rmse_on", "terrace", "truth_t", "bounded");
+  std::printf("%10s %7s %6s %6s %7s %8s %8s %8s %8s %8s %8s %8s\n", "lambda", "tension", "chosen", "cycles", "seconds",
+              "rmse", "mae", "max", "rmse_on", "terrace", "truth_t", "bounded");
   std::vector<std::optional<double>> runs;
   if (!only_default)
     for (double l : lambdas) runs.emplace_back(l);
@@ -194,8 +195,8 @@ int main(int argc, char** argv) {
       }
     }
     const double n = static_cast<double>(std::max<std::int64_t>(1, gaps));
-    std::printf("%10.4g %6s %6d %7.3f %8.4f %8.4f %8.3f %8.4f %7.2f%% %7.2f%% %8lld\n", s.lambda,
-                s.lambda_chosen ? "yes" : "no", s.iterations, secs, std::sqrt(s2 / n), sa / n, worst,
+    std::printf("%10.4g %7.3g %6s %6d %7.3f %8.4f %8.4f %8.3f %8.4f %7.2f%% %7.2f%% %8lld\n", s.lambda, s.tension,
+                s.lambda_chosen ? (s.tension_chosen ? "both" : "yes") : "no", s.iterations, secs, std::sqrt(s2 / n), sa / n, worst,
                 std::sqrt(on2 / static_cast<double>(std::max<std::int64_t>(1, on))), 100 * terr / n,
                 100 * truth_terraces / n, static_cast<long long>(s.bounded_pixels));
     std::fflush(stdout);

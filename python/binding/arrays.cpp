@@ -90,7 +90,7 @@ Method method_of(const py::object& method) {
 
 FillOptions fill_options(int interval, const py::object& nodata, int window, const py::object& overlay,
                          const py::object& dtype, const py::object& threads, const py::object& method,
-                         const py::object& smoothing, double tension) {
+                         const py::object& smoothing, const py::object& tension) {
   FillOptions o;
   o.surface.method = method_of(method);
   o.surface.interval = interval;
@@ -103,7 +103,13 @@ FillOptions fill_options(int interval, const py::object& nodata, int window, con
       throw py::type_error("smoothing=" + py::repr(smoothing).cast<std::string>() + " is not a number");
     }
   }
-  o.surface.tension = tension;
+  if (!tension.is_none()) {
+    try {
+      o.surface.tension = tension.cast<double>();
+    } catch (const py::cast_error&) {
+      throw py::type_error("tension=" + py::repr(tension).cast<std::string>() + " is not a number");
+    }
+  }
   const auto n = integer_of(threads, "threads");
   o.threads = n ? static_cast<int>(std::clamp<long long>(*n, -1, INT_MAX)) : 0;
   if (!nodata.is_none()) {

@@ -36,6 +36,6 @@ Method method_of(const py::object& method);
 // tesk.fill's arguments.
 FillOptions fill_options(int interval, const py::object& nodata, int window, const py::object& overlay,
                          const py::object& dtype, const py::object& threads, const py::object& method,
-                         const py::object& smoothing = py::none(), double tension = 0);
+                         const py::object& smoothing = py::none(), const py::object& tension = py::none());
 
 }  // namespace tesk::py_binding

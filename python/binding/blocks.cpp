@@ -88,7 +88,7 @@ RasterSurvey survey_of(const py::handle& t) {
 // block is surveyed before any work).
 py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int interval, const py::object& nodata,
                     int window, const py::object& overlay, const py::object& dtype, const py::object& method,
-                    const py::object& smoothing, double tension) {
+                    const py::object& smoothing, const py::object& tension) {
   const Samples s = samples_of(block, "contours");
   const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method, smoothing, tension);
   try {
@@ -200,7 +200,7 @@ py::tuple tile_extent_py(std::array<std::int64_t, 2> raster, std::array<std::int
 py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core,
                        int halo, int interval, const py::object& nodata, int window, const py::object& overlay,
                        const py::object& dtype, const py::object& method, const py::object& smoothing,
-                       double tension, const py::object& holes) {
+                       const py::object& tension, const py::object& holes) {
   const Samples s = samples_of(block, "contours");
   const py::dtype out_type = result_dtype(dtype);
   const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method, smoothing, tension);
@@ -232,7 +232,7 @@ py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std:
 // the contours of a window.  Returns (smoothing, tension, chosen, windows).
 py::tuple fitted_params_py(const py::function& read, std::array<int, 2> raster, int interval,
                            const py::object& nodata, const py::object& method, const py::object& smoothing,
-                           double tension) {
+                           const py::object& tension) {
   const FillOptions o = fill_options(interval, nodata, 1, py::none(), py::none(), py::none(), method, smoothing, tension);
   SplineStats stats;
   SplineParams p;
@@ -249,7 +249,7 @@ py::tuple fitted_params_py(const py::function& read, std::array<int, 2> raster, 
   } catch (const RunError& e) {
     raise_failure(e, kFillWords);
   }
-  return py::make_tuple(*p.lambda, p.tension, stats.lambda_chosen, stats.windows);
+  return py::make_tuple(*p.lambda, p.tension.value_or(0.0), stats.lambda_chosen, stats.windows);
 }
 
 // The ranges of a block's holes (lo and hi, int32, the no-data marker at the
@@ -288,7 +288,7 @@ py::tuple fit_tile_py(py::array block, const py::object& lo, const py::object& h
                       int interval, const py::object& nodata, const py::object& overlay, const py::object& dtype) {
   const Samples s = samples_of(block, "contours");
   const FillOptions o = fill_options(interval, nodata, 1, overlay, dtype, py::none(), py::str("spline"), py::float_(smoothing),
-                                     tension);
+                                     py::float_(tension));
   const TileRequest request = request_of(raster, core, halo);
   const HoleRanges ranges{int_grid(lo, s, "lo"), int_grid(hi, s, "hi")};
   SplineParams p;

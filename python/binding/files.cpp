@@ -63,7 +63,7 @@ RunOptions run_options(const std::string& src, const std::string& dst, const py:
   o.surface.window = int_option(d, "window").value_or(1);
   o.surface.overlay = get<bool>(d, "overlay");
   o.surface.smoothing = get<double>(d, "smoothing");
-  o.surface.tension = get<double>(d, "tension").value_or(0);
+  o.surface.tension = get<double>(d, "tension");
   o.nodata = get<double>(d, "nodata");
   o.source.band = int_option(d, "band");
   o.source.attribute = get<std::string>(d, "attribute").value_or("");

@@ -13,6 +13,7 @@
 
 #include "arrays.h"
 #include "binding.h"
+#include "core/memory.h"
 #include "core/run_error.h"
 #include "run/fill.h"
 #include "run/preview.h"
@@ -26,7 +27,7 @@ namespace {
 
 py::tuple fill_py(py::array contours, int interval, const py::object& nodata, int window, const py::object& overlay,
                   const py::object& dtype, const py::object& threads, const py::object& method,
-                  const py::object& smoothing, double tension, const py::object& progress) {
+                  const py::object& smoothing, const py::object& tension, const py::object& progress) {
   const Samples s = samples_of(contours, "contours");
   const py::dtype out_type = result_dtype(dtype);
   const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, threads, method, smoothing, tension);
@@ -76,6 +77,8 @@ py::object range_bound(const ResultStats& s, double v) {
 PYBIND11_MODULE(_core, m) {
   m.doc() = "The compiled core of tesk: tesk.fill, tesk.preview and tesk.run document it.";
   m.attr("__version__") = TESK_VERSION;
+  // A run's peak memory as its memory check counts it (core/memory.h).
+  keep_large_blocks_apart();
   py::class_<ResultStats>(m, "Stats", "What a run did: its passes and sweeps, and the range of its result.")
       .def_property_readonly("passes", [](const ResultStats& s) { return s.run.passes; },
                              "dilation passes, the last one writing nothing")
@@ -89,6 +92,8 @@ PYBIND11_MODULE(_core, m) {
                              "largest value of the result, in its units (an int for an integer dtype)")
       .def_property_readonly("smoothing", [](const ResultStats& s) { return s.spline ? py::object(py::float_(s.spline->lambda)) : py::none(); },
                              "the spline's weight of the curvature (chosen or given); None for the classic method")
+      .def_property_readonly("tension", [](const ResultStats& s) { return s.spline ? py::object(py::float_(s.spline->tension)) : py::none(); },
+                             "the spline's share of slope in its penalty (chosen or given); None for the classic method")
       .def_property_readonly("iterations", [](const ResultStats& s) { return s.spline ? py::object(py::int_(s.spline->iterations)) : py::none(); },
                              "the spline solver's iterations; None for the classic method")
       .def_property_readonly("residual", [](const ResultStats& s) { return s.spline ? py::object(py::float_(s.spline->residual_rms / 512)) : py::none(); },
@@ -96,7 +101,8 @@ PYBIND11_MODULE(_core, m) {
                              "for the classic method")
       .def("__repr__", [](const ResultStats& s) {
         if (s.spline)
-          return "Stats(smoothing=" + py::repr(py::float_(s.spline->lambda)).cast<std::string>() + ", iterations=" +
+          return "Stats(smoothing=" + py::repr(py::float_(s.spline->lambda)).cast<std::string>() + ", tension=" +
+                 py::repr(py::float_(s.spline->tension)).cast<std::string>() + ", iterations=" +
                  std::to_string(s.spline->iterations) + ", minimum=" +
                  py::repr(range_bound(s, s.minimum)).cast<std::string>() + ", maximum=" +
                  py::repr(range_bound(s, s.maximum)).cast<std::string>() + ")";

@@ -41,31 +41,31 @@ def _is_dask(a) -> bool:
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: Optional[bool] = None, dtype: npt.DTypeLike = None, threads: Optional[int] = None,
-         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: float = 0,
+         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: Optional[float] = None,
          halo: Optional[int] = None, max_halo: Optional[int] = None,
          accept_uncertain: bool = False, return_stats: Literal[False] = False) -> xarray.DataArray: ...
 @overload
 def fill(contours: xarray.DataArray, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: Optional[bool] = None, dtype: npt.DTypeLike = None, threads: Optional[int] = None,
-         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: float = 0,
+         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: Optional[float] = None,
          halo: Optional[int] = None, max_halo: Optional[int] = None,
          accept_uncertain: bool = False, return_stats: Literal[True]) -> Tuple[xarray.DataArray, Stats]: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: Optional[bool] = None, dtype: npt.DTypeLike = None, threads: Optional[int] = None,
-         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: float = 0,
+         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: Optional[float] = None,
          halo: Optional[int] = None, max_halo: Optional[int] = None,
          accept_uncertain: bool = False, return_stats: Literal[False] = False) -> np.ndarray: ...
 @overload
 def fill(contours: npt.ArrayLike, *, interval: int, nodata: Optional[float] = None, window: int = 1,
          overlay: Optional[bool] = None, dtype: npt.DTypeLike = None, threads: Optional[int] = None,
-         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: float = 0,
+         progress: Progress = None, method: str = "classic", smoothing: Optional[float] = None, tension: Optional[float] = None,
          halo: Optional[int] = None, max_halo: Optional[int] = None,
          accept_uncertain: bool = False, return_stats: Literal[True]) -> Tuple[np.ndarray, Stats]: ...
 
 
 def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None, threads=None, progress=None,
-         method="classic", smoothing=None, tension=0, halo=None, max_halo=None, accept_uncertain=False,
+         method="classic", smoothing=None, tension=None, halo=None, max_halo=None, accept_uncertain=False,
          return_stats=False):
     """Turn a raster of contour lines into a digital elevation model.
 
@@ -117,9 +117,11 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None,
         The spline's weight of the curvature against the fit to the
         contours, in pixel units (above 0); None chooses it from the
         contours by cross-validation (``--smoothing``).
-    tension : float
+    tension : float, optional
         The share of the spline's penalty put on the slope rather than the
-        curvature, 0 (a thin plate) to 1 excluded (``--tension``).
+        curvature, 0 (a thin plate) to 1 excluded (``--tension``); None
+        chooses it with the smoothing (0 or 0.1), or takes 0 when the
+        smoothing is given.
     halo : int, optional
         Dask arrays only: the halo of the blocks' first run, in pixels.
         None estimates it from the contours (see Notes).
@@ -249,7 +251,7 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
         creation_options: Union[Sequence[str], Mapping[str, object], None] = None,
         preview: Optional[PathLike] = None, hillshade: Optional[PathLike] = None, hillshade_z: float = 1,
         overwrite: bool = False, threads: Optional[int] = None, method: str = "classic",
-        smoothing: Optional[float] = None, tension: float = 0, tile_size: Optional[int] = None, halo: Optional[int] = None, accept_uncertain: bool = False,
+        smoothing: Optional[float] = None, tension: Optional[float] = None, tile_size: Optional[int] = None, halo: Optional[int] = None, accept_uncertain: bool = False,
         progress: Progress = None) -> Stats:
     """Turn a contour file into a DEM file, in-process, as ``tesk SRC DST`` does.
 
@@ -303,7 +305,8 @@ def run(src: PathLike, dst: PathLike, *, interval: int, window: int = 1, overlay
         How the surface is made (``--method``): "classic" or "spline".
     smoothing, tension : float, optional
         The spline's weight of the curvature (None: chosen from the
-        contours) and share of slope (``--smoothing``, ``--tension``).
+        contours) and share of slope (None: chosen with the smoothing, 0
+        when the smoothing is given) (``--smoothing``, ``--tension``).
     tile_size, halo : int, optional
         Run by tiles of tile_size pixels a side (``--tile-size``, 64 or
         more), with a first halo of halo pixels (``--halo``; None: estimated

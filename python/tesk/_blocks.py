@@ -104,7 +104,7 @@ def _halo_argument(name, v):
         raise ValueError(f"{name} must be an integer >= 0, not {v!r}")
 
 
-def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoothing=None, tension=0, halo=None,
+def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoothing=None, tension=None, halo=None,
               max_halo=None, accept_uncertain=False):
     """The whole run's result over the dask array x (2-D): returns (the persisted dask array, (minimum,
     maximum) of its values, the first halo, how many blocks ran again)."""

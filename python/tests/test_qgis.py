@@ -82,7 +82,8 @@ def test_qgis_process_lists_and_runs_it_as_the_command_line(profile, lines, rast
     vector = ["FIELD=ELEV", "PIXEL_SIZE=90", "WINDOW=3"], ["-l", "c20", "-a", "ELEV", "-tr", 90, 90, "-m", 3]
     integers = (["OUTPUT_TYPE=2", "OVERLAY=false", "TILE_SIZE=64", "HALO=8"],
                 ["-ot", "UInt16", "--no-overlay", "--tile-size", 64, "--halo", 8])
-    spline = ["METHOD=1", "SMOOTHING=0.05", "SPLINE_OVERLAY=true"], ["--method", "spline", "--smoothing", 0.05, "--overlay"]
+    spline = (["METHOD=1", "SMOOTHING=0.05", "TENSION=0.1", "SPLINE_OVERLAY=true"],
+              ["--method", "spline", "--smoothing", 0.05, "--tension", 0.1, "--overlay"])
     for src, layer, (params, options) in [(raster, "", integers), (lines, "|layername=c20", vector), (raster, "", spline)]:
         log = qgis_process("run", "tesk:contourstodem", "--", f"INPUT={src}{layer}", "INTERVAL=20", *params,
                            f"OUTPUT={tmp_path}/q.tif").stdout

@@ -77,6 +77,7 @@ def test_dtype_gives_what_ot_writes_and_the_preview_its_bytes(tmp_path, dtype, o
     whole = dem if method == "classic" else np.floor(dem + 0.5)  # the spline's whole units: to the nearest
     assert np.array_equal(tesk.preview(whole), gdal.Open(str(png)).ReadAsArray())
     assert (stats.smoothing is None) == (method == "classic") and (stats.iterations or 1) > 0
+    assert stats.tension is None if method == "classic" else stats.tension in (0.0, 0.1)  # chosen with the smoothing
 
 
 def test_preview_of_holes_is_the_masked_preview(tmp_path):

@@ -89,9 +89,10 @@ void declare(CLI::App& app, Options& o) {
       ->type_name("LAMBDA")
       ->transform(kReal);
   app.add_option("--tension", o.surface.tension,
-                 "--method spline: the share of the penalty on the slope rather than the curvature, 0 (a thin plate, "
-                 "the default) to 1 (a membrane) excluded")
-      ->capture_default_str()
+                 "--method spline: the share of the penalty on the slope rather than the curvature, 0 (a thin plate) "
+                 "to 1 (a membrane) excluded (default: chosen with the smoothing, 0 or 0.1, or 0 when --smoothing is "
+                 "given)")
+      ->type_name("FLOAT")
       ->transform(kReal);
   auto* no = app.add_flag("--no-overlay", o.no_overlay,
                           "Do not lay the contour values back over the result (the classic method lays them back)");

@@ -7,6 +7,7 @@
 
 #include "app/classic.h"
 #include "console/cues.h"
+#include "core/memory.h"
 #include "core/threads.h"
 #include "io/paths.h"
 #ifdef TESK_WITH_GDAL
@@ -14,6 +15,7 @@
 #endif
 
 int main(int argc, char** argv) {
+  tesk::keep_large_blocks_apart();
   if (argc > 1) {
 #ifdef TESK_WITH_GDAL
     return tesk::run_batch(argc, argv);

@@ -1,6 +1,9 @@
 #include "core/memory.h"
 
 #include <sys/mman.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -131,6 +134,12 @@ MemoryCheck check_memory(std::int64_t rows, std::int64_t cols, std::uint64_t byt
   c.avail_mib = static_cast<unsigned long long>(avail.value_or(0) >> 20);
   c.fits = need && (!avail || *need <= *avail);
   return c;
+}
+
+void keep_large_blocks_apart() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
 }
 
 }  // namespace tesk

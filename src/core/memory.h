@@ -21,6 +21,15 @@ std::optional<std::uint64_t> available_memory();
 // range are mapped.  Safe while other threads read or write the range.
 void populate_pages(void* p, std::size_t bytes);
 
+// Makes every allocation of a megabyte or more a mapping of its own, given
+// back to the system when freed.  By default the C library raises that
+// threshold to the size of the largest block freed so far, after which the
+// grids of a run's later stages come from the heap, whose freed pages stay
+// resident: a run's peak then exceeds the sum of its grids (by 2 bytes a
+// pixel for the spline).  Call once, before the run.  A no-op elsewhere
+// than with the GNU C library.
+void keep_large_blocks_apart();
+
 // Peak resident memory of this process so far, in bytes (0 if unknown).
 std::uint64_t peak_resident_memory();
 

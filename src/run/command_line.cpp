@@ -20,7 +20,7 @@ std::string equivalent_command(const RunOptions& o) {
   if (o.surface.method != Method::classic) add(Opt::method, {traits(o.surface.method).name});
   if (o.surface.window != 1) add(Opt::window, {std::to_string(o.surface.window)});
   if (o.surface.smoothing) add(Opt::smoothing, {number(*o.surface.smoothing)});
-  if (o.surface.tension != 0) add(Opt::tension, {number(o.surface.tension)});
+  if (o.surface.tension) add(Opt::tension, {number(*o.surface.tension)});
   // The overlay when it is not the method's own choice.
   if (o.surface.overlay && *o.surface.overlay != (o.surface.method == Method::classic))
     a.push_back(command_line_words(Opt::overlay, Form::value, *o.surface.overlay ? "True" : "False"));

@@ -21,11 +21,11 @@ void check_options(const SurfaceOptions& o) {
     throw RunError(mention(Opt::window, Form::long_name) + " must lie between 1 and " + std::to_string(kMaxMaille));
   if (o.smoothing && !(std::isfinite(*o.smoothing) && *o.smoothing > 0))
     throw RunError(mention(Opt::smoothing) + " must be a number above 0 (the weight of the curvature, in pixel units)");
-  if (!(o.tension >= 0 && o.tension < 1))
+  if (o.tension && !(*o.tension >= 0 && *o.tension < 1))
     throw RunError(mention(Opt::tension) + " must lie between 0 (a thin plate) and 1, 1 excluded (a membrane)");
   const bool spline = o.method == Method::spline;
   const std::string method = mention(Opt::method, spline ? "spline" : "classic");
-  if (!spline && (o.smoothing || o.tension != 0))
+  if (!spline && (o.smoothing || o.tension))
     throw RunError(mention(o.smoothing ? Opt::smoothing : Opt::tension) + " applies to " +
                    mention(Opt::method, "spline") + " only");
   if (spline && o.window != 1)

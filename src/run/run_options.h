@@ -30,9 +30,10 @@ struct SurfaceOptions {
   // default (lays_back()).
   std::optional<bool> overlay;
   // spline: the weight of the curvature penalty in pixel units (nothing:
-  // chosen from the contours), and the share of it given to the slope.
+  // chosen from the contours), and the share of it given to the slope
+  // (nothing: chosen with the smoothing when that is chosen, else 0).
   std::optional<double> smoothing;
-  double tension = 0;
+  std::optional<double> tension;
 };
 
 // Whether the contours are laid back: the classic method does by default,

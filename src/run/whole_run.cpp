@@ -55,9 +55,16 @@ void read_contours(IntGrid& itab, const ContourReader& in, const RunParams& p, b
 std::string fit_note(const SplineStats& s) {
   char text[200];
   std::snprintf(text, sizeof text, "%.3g", s.lambda);
-  std::string note = "the spline was fitted with " + mention(Opt::smoothing, text) +
-                     (s.lambda_chosen ? " (chosen from the contours)" : "") + " in " + std::to_string(s.iterations) +
-                     " iterations: ";
+  std::string note = "the spline was fitted with " + mention(Opt::smoothing, text);
+  std::snprintf(text, sizeof text, "%.3g", s.tension);
+  if (s.tension != 0 || s.tension_chosen) {
+    note += ' ';
+    note += mention(Opt::tension, text);
+  }
+  note += s.tension_chosen ? " (both chosen from the contours)" : s.lambda_chosen ? " (chosen from the contours)" : "";
+  note += " in ";
+  note += std::to_string(s.iterations);
+  note += " iterations: ";
   std::snprintf(text, sizeof text, "the last moved no pixel by more than %.2g of an interval, the residual %.2g",
                 s.last_change / 512, s.residual_rms / 512);
   return note + text;

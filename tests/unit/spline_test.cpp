@@ -207,7 +207,28 @@ TEST(Spline, StopsWhenAskedAndChoosesLambdaFromBoundedWindows) {
   auto copy_window = [&](int r0, int c0, IntGrid& w) {
     for (int i = 0; i < w.rows(); ++i) std::copy(c[r0 + i] + c0, c[r0 + i] + c0 + w.cols(), w[i]);
   };
-  EXPECT_EQ(s.lambda, spline::choose_lambda(c.rows(), c.cols(), copy_window, 0.0, pool, {}).lambda);
+  const spline::LambdaChoice both = spline::choose_lambda_and_tension(c.rows(), c.cols(), copy_window, pool, {});
+  EXPECT_EQ(s.lambda, both.lambda);
+  EXPECT_EQ(s.tension, both.tension);
+  EXPECT_TRUE(s.tension_chosen);
+  // The tension chosen is the one whose own scan scores least, with that
+  // scan's lambda; a fit given the pair is the same surface.
+  const spline::LambdaChoice plate = spline::choose_lambda(c.rows(), c.cols(), copy_window, 0.0, pool, {});
+  const spline::LambdaChoice tense = spline::choose_lambda(c.rows(), c.cols(), copy_window, 0.1, pool, {});
+  const spline::LambdaChoice& least = tense.score < plate.score ? tense : plate;
+  EXPECT_EQ(both.tension, least.tension);
+  EXPECT_EQ(both.lambda, least.lambda);
+  EXPECT_EQ(both.score, std::min(plate.score, tense.score));
+  SplineParams given;
+  given.lambda = s.lambda;
+  given.tension = s.tension;
+  Grid<double> v;
+  const SplineStats g = fit_spline(c, given, v, nullptr, {});
+  EXPECT_FALSE(g.lambda_chosen || g.tension_chosen);
+  EXPECT_TRUE(std::equal(u.begin(), u.end(), v.begin(), v.end()));
+  // A given lambda without a tension fits the thin plate.
+  given.tension.reset();
+  EXPECT_EQ(fit_spline(c, given, v, nullptr, {}).tension, 0.0);
   EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
   EXPECT_EQ(fractions.back(), 1.0);
   // On a large raster the choice reads a bounded number of fixed windows,

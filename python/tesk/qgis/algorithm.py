@@ -117,9 +117,11 @@ class ContoursToDem(QgsProcessingAlgorithm):
             "--smoothing: the weight of the curvature against the fit to the contours, in pixel units, above 0; "
             "unset, chosen from the contours by cross-validation. Spline only.", advanced=True)
         add(QgsProcessingParameterNumber(self.TENSION, _tr("Tension of the spline"),
-                                         QgsProcessingParameterNumber.Double, 0, minValue=0, maxValue=0.999),
+                                         QgsProcessingParameterNumber.Double, optional=True, minValue=0,
+                                         maxValue=0.999),
             "--tension: the share of the penalty on the slope rather than the curvature, 0 (a thin plate) to 1 "
-            "excluded (a membrane). Spline only.", advanced=True)
+            "excluded (a membrane); unset, chosen with the smoothing (0 or 0.1), or 0 when the smoothing is given. "
+            "Spline only.", advanced=True)
         add(QgsProcessingParameterBoolean(self.SPLINE_OVERLAY, _tr("Lay the contours back over the spline"), False),
             "Checked: --overlay; by default the fitted values stay on the contour pixels, closer to the terrain "
             "than the contours' levels. Spline only.", advanced=True)
@@ -199,8 +201,9 @@ class ContoursToDem(QgsProcessingAlgorithm):
             options.update(window=self.parameterAsInt(parameters, self.WINDOW, context),
                            overlay=self.parameterAsBoolean(parameters, self.OVERLAY, context))
         else:
-            options.update(method=method, overlay=self.parameterAsBoolean(parameters, self.SPLINE_OVERLAY, context),
-                           tension=self.parameterAsDouble(parameters, self.TENSION, context))
+            options.update(method=method, overlay=self.parameterAsBoolean(parameters, self.SPLINE_OVERLAY, context))
+            if self._given(parameters, self.TENSION):
+                options["tension"] = self.parameterAsDouble(parameters, self.TENSION, context)
             if self._given(parameters, self.SMOOTHING):
                 options["smoothing"] = self.parameterAsDouble(parameters, self.SMOOTHING, context)
         if layer.type() == QgsMapLayerType.RasterLayer:

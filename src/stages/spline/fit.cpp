@@ -14,8 +14,8 @@ namespace tesk {
 void check_spline_params(const SplineParams& p) {
   if (p.lambda && !(std::isfinite(*p.lambda) && *p.lambda > 0))
     throw std::invalid_argument("--smoothing must be a positive finite number, not " + message_number(*p.lambda));
-  if (!(p.tension >= 0 && p.tension < 1))
-    throw std::invalid_argument("--tension must lie in [0, 1), not " + message_number(p.tension));
+  if (p.tension && !(*p.tension >= 0 && *p.tension < 1))
+    throw std::invalid_argument("--tension must lie in [0, 1), not " + message_number(*p.tension));
   if (!(std::isfinite(p.tolerance) && p.tolerance > 0))
     throw std::invalid_argument("the spline's tolerance must be a positive finite number, not " +
                                 message_number(p.tolerance));
@@ -32,14 +32,18 @@ SplineParams choose_params(int rows, int cols, const ContourWindows& read, const
                            CancelCheck cancel) {
   check_spline_params(p);
   SplineParams chosen = p;
+  chosen.tension = stats.tension = p.tension.value_or(0.0);
   if (p.lambda) {
     stats.lambda = *p.lambda;
     return chosen;
   }
   ThreadPool pool(p.threads);
-  const spline::LambdaChoice c = spline::choose_lambda(rows, cols, read, p.tension, pool, cancel);
+  const spline::LambdaChoice c = p.tension ? spline::choose_lambda(rows, cols, read, *p.tension, pool, cancel)
+                                           : spline::choose_lambda_and_tension(rows, cols, read, pool, cancel);
   chosen.lambda = stats.lambda = c.lambda;
+  chosen.tension = stats.tension = c.tension;
   stats.lambda_chosen = true;
+  stats.tension_chosen = !p.tension;
   stats.windows = c.windows;
   return chosen;
 }
@@ -64,8 +68,9 @@ SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<doub
       p, s, cancel);
   if (s.lambda_chosen) report(0.2);
   const double start = s.lambda_chosen ? 0.2 : 0.0;
-  const spline::SolveReport r = spline::solve(contours, s.lambda, chosen.tension, p.tolerance, p.max_cycles, pool, cancel,
-                                              [&](double f) { report(start + (0.95 - start) * f); }, out);
+  const spline::SolveReport r =
+      spline::solve(contours, s.lambda, *chosen.tension, p.tolerance, p.max_cycles, pool, cancel,
+                    [&](double f) { report(start + (0.95 - start) * f); }, out);
   s.iterations = r.cycles;
   s.last_change = r.last_change;
   s.residual_rms = r.residual_rms;

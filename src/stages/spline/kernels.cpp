@@ -24,6 +24,33 @@ inline void stencil(const double* s, const T* const* rows, int j0, int j1, doubl
   }
 }
 
+template <class T>
+inline void apply_interior(const double* s, const T* const* rows, const int* c, int j0, int j1, double* out) {
+  const T* m2 = rows[0];
+  const T* m1 = rows[1];
+  const T* z0 = rows[2];
+  const T* p1 = rows[3];
+  const T* p2 = rows[4];
+  const double s02 = s[2], s11 = s[6], s12 = s[7], s13 = s[8], s20 = s[10], s21 = s[11], s22 = s[12], s23 = s[13],
+               s24 = s[14], s31 = s[16], s32 = s[17], s33 = s[18], s42 = s[22];
+  for (int j = j0; j < j1; ++j) {
+    double v = s02 * static_cast<double>(m2[j]);
+    v += s11 * static_cast<double>(m1[j - 1]);
+    v += s12 * static_cast<double>(m1[j]);
+    v += s13 * static_cast<double>(m1[j + 1]);
+    v += s20 * static_cast<double>(z0[j - 2]);
+    v += s21 * static_cast<double>(z0[j - 1]);
+    v += s22 * static_cast<double>(z0[j]);
+    v += s23 * static_cast<double>(z0[j + 1]);
+    v += s24 * static_cast<double>(z0[j + 2]);
+    v += s31 * static_cast<double>(p1[j - 1]);
+    v += s32 * static_cast<double>(p1[j]);
+    v += s33 * static_cast<double>(p1[j + 1]);
+    v += s42 * static_cast<double>(p2[j]);
+    out[j] = (c[j] != INT32_MIN ? static_cast<double>(z0[j]) : 0.0) + v;
+  }
+}
+
 }  // namespace
 
 TESK_CPU_KERNEL
@@ -37,13 +64,8 @@ void stencil_row(const double* s, const double* const* rows, int j0, int j1, dou
 }
 
 TESK_CPU_KERNEL
-void inverse_diagonal(const double* a, const double* x0, const double* x1, const double* x2, const double* x3,
-                      const float* w, int n, double* inv) {
-  const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
-  for (int j = 0; j < n; ++j) {
-    const double d = a0 * x0[j] + a1 * x1[j] + a2 * x2[j] + a3 * x3[j] + static_cast<double>(w[j]);
-    inv[j] = d > 0 ? 1.0 / d : 0.0;
-  }
+void invert_positive(double* d, int n) {
+  for (int j = 0; j < n; ++j) d[j] = d[j] > 0 ? 1.0 / d[j] : 0.0;
 }
 
 TESK_CPU_KERNEL
@@ -77,29 +99,12 @@ void finest_residual_interior(const double* s, const float* const* rows, const d
 
 TESK_CPU_KERNEL
 void finest_apply_interior(const double* s, const double* const* rows, const int* c, int j0, int j1, double* out) {
-  const double* m2 = rows[0];
-  const double* m1 = rows[1];
-  const double* z0 = rows[2];
-  const double* p1 = rows[3];
-  const double* p2 = rows[4];
-  const double s02 = s[2], s11 = s[6], s12 = s[7], s13 = s[8], s20 = s[10], s21 = s[11], s22 = s[12], s23 = s[13],
-               s24 = s[14], s31 = s[16], s32 = s[17], s33 = s[18], s42 = s[22];
-  for (int j = j0; j < j1; ++j) {
-    double v = s02 * m2[j];
-    v += s11 * m1[j - 1];
-    v += s12 * m1[j];
-    v += s13 * m1[j + 1];
-    v += s20 * z0[j - 2];
-    v += s21 * z0[j - 1];
-    v += s22 * z0[j];
-    v += s23 * z0[j + 1];
-    v += s24 * z0[j + 2];
-    v += s31 * p1[j - 1];
-    v += s32 * p1[j];
-    v += s33 * p1[j + 1];
-    v += s42 * p2[j];
-    out[j] = (c[j] != INT32_MIN ? z0[j] : 0.0) + v;
-  }
+  apply_interior(s, rows, c, j0, j1, out);
+}
+
+TESK_CPU_KERNEL
+void finest_apply_interior(const double* s, const float* const* rows, const int* c, int j0, int j1, double* out) {
+  apply_interior(s, rows, c, j0, j1, out);
 }
 
 TESK_CPU_KERNEL

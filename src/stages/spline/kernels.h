@@ -11,10 +11,8 @@ namespace tesk::spline {
 void stencil_row(const double* s, const float* const* rows, int j0, int j1, double* out);
 void stencil_row(const double* s, const double* const* rows, int j0, int j1, double* out);
 
-// inv[j] = 1 / (a[0] x0[j] + a[1] x1[j] + a[2] x2[j] + a[3] x3[j] + w[j]), 0
-// where that is not positive.
-void inverse_diagonal(const double* a, const double* x0, const double* x1, const double* x2, const double* x3,
-                      const float* w, int n, double* inv);
+// d[j] = 1 / d[j] where d[j] > 0, else 0.
+void invert_positive(double* d, int n);
 
 // The residual of a row of the finest level over the columns [j0, j1)
 // where its penalty is the interior stencil s, whose entries are zero
@@ -37,6 +35,7 @@ void data_row(const float* c, const float* e, const float* s_below, const float*
 // The finest level's operator on the interior columns [j0, j1) of a row:
 // out[j] = (c[j] is a contour ? v[j] : 0) + the 13-point stencil s of v.
 void finest_apply_interior(const double* s, const double* const* rows, const int* c, int j0, int j1, double* out);
+void finest_apply_interior(const double* s, const float* const* rows, const int* c, int j0, int j1, double* out);
 
 // One damped Jacobi step: u[j] += omega r[j] / d[j], d[j] = a[0] x0[j] +
 // a[1] x1[j] + a[2] x2[j] + a[3] x3[j] + the data weight (1 on a contour

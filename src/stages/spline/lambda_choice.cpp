@@ -22,6 +22,8 @@ constexpr int kCandidates = 9;      // half decades: 0.01 to 100
 // the score can bear.
 constexpr double kTolerance = 512 * 0.01;
 constexpr int kMaxCycles = 30;
+// The tensions choose_lambda_and_tension tries, in increasing order.
+constexpr double kTensions[] = {0.0, 0.1};
 
 struct Window {
   IntGrid contours;
@@ -55,20 +57,14 @@ std::vector<Window> pick_windows(int rows, int cols, const WindowReader& read) {
   return found;
 }
 
-}  // namespace
+struct Fold {
+  const Window* win;
+  IntGrid kept;
+  Grid<double> last;  // the fit for the previous lambda: the next one starts from it
+};
 
-LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double tension, ThreadPool& pool,
-                           CancelCheck cancel) {
-  LambdaChoice c;
-  const std::vector<Window> windows = pick_windows(rows, cols, read);
-  c.windows = static_cast<int>(windows.size());
-  if (windows.empty()) return c;  // too few levels anywhere to learn from: lambda 1
-  // The folds of every window, fitted and scored together for each lambda.
-  struct Fold {
-    const Window* win;
-    IntGrid kept;
-    Grid<double> last;  // the fit for the previous lambda: the next one starts from it
-  };
+// The folds of every window, fitted and scored together for each lambda.
+std::vector<Fold> make_folds(const std::vector<Window>& windows) {
   std::vector<Fold> folds;
   for (const Window& win : windows)
     for (int fold = 0; fold < kFolds; ++fold) {
@@ -86,6 +82,14 @@ LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double 
       }
       if (held > 0) folds.push_back(std::move(f));
     }
+  return folds;
+}
+
+// The candidates for one tension, their scores, and the chosen lambda.
+LambdaChoice scan(std::vector<Fold>& folds, double tension, ThreadPool& pool, CancelCheck cancel) {
+  LambdaChoice c;
+  c.tension = tension;
+  for (Fold& f : folds) f.last = Grid<double>();
   auto score = [&](double lambda) {
     double s = 0, n = 0;
     for (Fold& f : folds) {
@@ -113,6 +117,7 @@ LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double 
     if (c.scores.back() < c.scores[best]) best = c.scores.size() - 1;
     if (c.scores.size() >= best + 3) break;
   }
+  c.score = c.scores[best];
   double e = std::log10(c.lambdas[best]);
   if (best > 0 && best + 1 < c.lambdas.size()) {
     const double s0 = c.scores[best - 1], s1 = c.scores[best], s2 = c.scores[best + 1];
@@ -126,6 +131,33 @@ LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double 
   // (docs/spline.md).
   c.lambda = std::pow(10.0, e) * kWiderGaps;
   return c;
+}
+
+}  // namespace
+
+LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double tension, ThreadPool& pool,
+                           CancelCheck cancel) {
+  const std::vector<Window> windows = pick_windows(rows, cols, read);
+  if (windows.empty()) return {};  // too few levels anywhere to learn from: lambda 1
+  std::vector<Fold> folds = make_folds(windows);
+  LambdaChoice c = scan(folds, tension, pool, cancel);
+  c.windows = static_cast<int>(windows.size());
+  return c;
+}
+
+LambdaChoice choose_lambda_and_tension(int rows, int cols, const WindowReader& read, ThreadPool& pool,
+                                       CancelCheck cancel) {
+  const std::vector<Window> windows = pick_windows(rows, cols, read);
+  if (windows.empty()) return {};  // lambda 1, tension 0
+  std::vector<Fold> folds = make_folds(windows);
+  LambdaChoice best;
+  for (const double t : kTensions) {
+    LambdaChoice c = scan(folds, t, pool, cancel);
+    // The least score wins; a tie keeps the smaller tension.
+    if (best.lambdas.empty() || c.score < best.score) best = std::move(c);
+  }
+  best.windows = static_cast<int>(windows.size());
+  return best;
 }
 
 }  // namespace tesk::spline

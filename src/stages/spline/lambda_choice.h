@@ -28,12 +28,19 @@ using WindowReader = std::function<void(int row, int col, IntGrid& window)>;
 
 struct LambdaChoice {
   double lambda = 1;
+  double tension = 0;
+  double score = 0;             // the least mean squared error of the held-out lines (0 with no window)
   int windows = 0;
-  std::vector<double> lambdas;  // the candidates tried
+  std::vector<double> lambdas;  // the candidates tried (for the tension chosen)
   std::vector<double> scores;   // the score of each (mean squared error of the held-out lines)
 };
 
+// Lambda for the given tension.
 LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double tension, ThreadPool& pool,
                            CancelCheck cancel);
+// Lambda and the tension together: the same scan for each of a few
+// tensions, the one whose best candidate scores least kept.
+LambdaChoice choose_lambda_and_tension(int rows, int cols, const WindowReader& read, ThreadPool& pool,
+                                       CancelCheck cancel);
 
 }  // namespace tesk::spline

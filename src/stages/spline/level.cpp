@@ -65,6 +65,23 @@ void Level::finish() {
     for (int j = 0; j < cols; ++j) diag_x[t * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j)] = terms[t].x.at(j, 0);
     for (int i = 0; i < rows; ++i) diag_y[t * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i)] = terms[t].y.at(i, 0);
   }
+  const int edge_rows = ilo + (rows - ihi);
+  penalty_l1.assign(static_cast<std::size_t>(edge_rows + 1) * static_cast<std::size_t>(cols), 0.0);
+  auto l1 = [&](int i, int j) {
+    double sum = 0;
+    for (int a = -2; a <= 2; ++a)
+      for (int b = -2; b <= 2; ++b) sum += std::fabs(coefficient(i, j, a, b));
+    return sum;
+  };
+  for (int e = 0; e <= edge_rows; ++e) {
+    // Every interior row has the same coefficients: ilo stands for them.
+    const int i = e < ilo ? e : e < edge_rows ? ihi + (e - ilo) : ilo;
+    double* out = &penalty_l1[static_cast<std::size_t>(e) * static_cast<std::size_t>(cols)];
+    double interior_l1 = 0;
+    for (const double v : interior.values) interior_l1 += std::fabs(v);
+    for (int j = 0; j < cols; ++j)
+      out[j] = e == edge_rows && ihi > ilo && j >= jlo && j < jhi ? interior_l1 : l1(i, j);
+  }
   // Gershgorin's bound of D^-1 A over the products alone: on the finest
   // level a data weight adds the same amount to a row's sum and to its
   // diagonal, which can only lower the ratio; the coarse levels' data
@@ -221,18 +238,24 @@ void Level::apply_data_row(const Grid<float>& u, int i, double* out) const {
            above ? u[i - 1] : nullptr, u[i], below ? u[i + 1] : nullptr, cols, out);
 }
 
-void Level::inverse_diagonal_row(int i, double* inv, float* weights) const {
-  double a[4];
-  for (std::size_t t = 0; t < 4; ++t) a[t] = diag_y[t * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i)];
-  const double* x0 = &diag_x[0];
-  const float* w = weights;
+void Level::inverse_l1_row(int i, double* inv, const float* ones) const {
+  const int edge = i < ilo ? i : i >= ihi ? ilo + (i - ihi) : ilo + (rows - ihi);
+  const double* pen = &penalty_l1[static_cast<std::size_t>(edge) * static_cast<std::size_t>(cols)];
+  std::copy(pen, pen + cols, inv);
   if (contours) {
     const std::int32_t* c = (*contours)[i];
-    for (int j = 0; j < cols; ++j) weights[j] = c[j] != INT32_MIN ? 1.0f : 0.0f;
+    for (int j = 0; j < cols; ++j) inv[j] += c[j] != INT32_MIN ? 1.0 : 0.0;
   } else {
-    w = mc[i];
+    const bool below = i + 1 < rows, above = i > 0;
+    if (me.empty()) {
+      for (int j = 0; j < cols; ++j) inv[j] += static_cast<double>(mc[i][j]);
+    } else {
+      data_row(mc[i], me[i], below ? ms[i] : nullptr, below ? mse[i] : nullptr, below ? msw[i] : nullptr,
+               above ? ms[i - 1] : nullptr, above ? mse[i - 1] : nullptr, above ? msw[i - 1] : nullptr,
+               above ? ones : nullptr, ones, below ? ones : nullptr, cols, inv);
+    }
   }
-  inverse_diagonal(a, x0, x0 + cols, x0 + 2 * cols, x0 + 3 * cols, w, cols, inv);
+  invert_positive(inv, cols);
 }
 
 template <class T>

@@ -62,6 +62,10 @@ struct Level {
   Grid<double>* r = nullptr;
   Grid<float> r32;
   double spectrum_top = 0;      // bound of the largest eigenvalue of D^-1 A
+  // The sum of the magnitudes of the products' coefficients in each row of
+  // the operator: a row of cols for each edge row (those above ilo, then
+  // those from ihi on), then one that every interior row shares.
+  std::vector<double> penalty_l1;
 
   // Sets ilo..jhi, the interior stencil, the diagonals and the spectrum
   // bound from the terms.
@@ -89,9 +93,11 @@ struct Level {
     if (contours) return (*contours)[i][j] != INT32_MIN ? static_cast<double>((*contours)[i][j]) : 0.0;
     return static_cast<double>(f[i][j]);
   }
-  // 1 / (diagonal of A) along row i, into inv[0, cols); 0 where the
-  // diagonal is not positive.  weights is scratch of cols floats.
-  void inverse_diagonal_row(int i, double* inv, float* weights) const;
+  // 1 / (sum of the magnitudes of row (i, j) of A) along row i, into
+  // inv[0, cols); 0 where that sum is not positive.  ones is cols floats of
+  // 1 (the data term's entries are never negative, so its sums are the data
+  // term applied to ones).
+  void inverse_l1_row(int i, double* inv, const float* ones) const;
 };
 
 // The finest level for a raster of the contours' shape.

@@ -175,9 +175,12 @@ void Cycles::residual(Level& L) {
 // applied as that many damped Jacobi steps whose weights are the inverses
 // of its roots: no vector beside the iterate and the residual.  After the
 // coarse correction the steps run in the reverse order, which makes the
-// cycle symmetric.
+// cycle symmetric.  Scaled per pixel by its row's l1 norm, the spectrum
+// lies within (0, 1] by Gershgorin's theorem wherever the level is; scaled
+// by the diagonal, it lies within the level's bound spectrum_top, which its
+// worst pixel sets.
 void Cycles::smooth(Level& L, bool backward, bool from_zero) {
-  const double top = L.spectrum_top * 1.05;
+  const double top = (h_.l1_smoothing ? 1.0 : L.spectrum_top) * 1.05;
   const double bottom = top / h_.range;
   const double theta = (top + bottom) / 2, delta = (top - bottom) / 2;
   const int n = h_.degree;
@@ -189,6 +192,18 @@ void Cycles::smooth(Level& L, bool backward, bool from_zero) {
     const bool rhs_is_residual = from_zero && s == 0;
     if (!rhs_is_residual) residual(L);
     for_rows(L.rows, L.cols, [&](int i) {
+      if (h_.l1_smoothing) {
+        thread_local std::vector<double> inv;
+        thread_local std::vector<float> ones;
+        inv.resize(static_cast<std::size_t>(L.cols));
+        if (ones.size() < static_cast<std::size_t>(L.cols)) ones.assign(static_cast<std::size_t>(L.cols), 1.0f);
+        L.inverse_l1_row(i, inv.data(), ones.data());
+        if (L.contours)
+          damped_step(inv.data(), rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i], omega, L.cols, L.u[i]);
+        else
+          damped_step(inv.data(), rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+        return;
+      }
       double a[4];
       const double* x[4];
       for (std::size_t t = 0; t < 4; ++t) {
@@ -279,24 +294,28 @@ void Cycles::full_multigrid(Grid<double>& x) {
   interpolate(h_.levels[1], x, false, pool_, cancel_);
 }
 
-void Cycles::apply_finest(const Grid<double>& v, Grid<double>& out) {
+template <class T>
+void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out) {
   const Level& L = h_.levels.front();
   for_rows(L.rows, L.cols, [&](int i) {
     double* o = out[i];
-    const double* x = v[i];
+    const T* x = v[i];
     const std::int32_t* c = (*L.contours)[i];
     if (i >= L.ilo && i < L.ihi) {
-      const double* rows[5] = {v[i - 2], v[i - 1], x, v[i + 1], v[i + 2]};
+      const T* rows[5] = {v[i - 2], v[i - 1], x, v[i + 1], v[i + 2]};
       finest_apply_interior(&L.interior.s[0][0], rows, c, L.jlo, L.jhi, o);
       apply_products_row_edges(L, v, i, o);
       for (const auto& [j0, j1] : {std::pair{0, L.jlo}, std::pair{L.jhi, L.cols}})
-        for (int j = j0; j < j1; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+        for (int j = j0; j < j1; ++j) o[j] = (c[j] != INT32_MIN ? static_cast<double>(x[j]) : 0.0) + o[j];
     } else {
       apply_products_row(L, v, i, o);
-      for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? x[j] : 0.0) + o[j];
+      for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? static_cast<double>(x[j]) : 0.0) + o[j];
     }
   });
 }
+
+template void Cycles::apply_finest<float>(const Grid<float>&, Grid<double>&);
+template void Cycles::apply_finest<double>(const Grid<double>&, Grid<double>&);
 
 void Cycles::precondition(const Grid<double>& rhs) {
   Level& L = h_.levels.front();

@@ -1,5 +1,5 @@
 // The multigrid cycle of the spline's solver: Chebyshev smoothing with the
-// diagonal, Galerkin coarse levels (level.h), full weighting and linear
+// rows' l1 norms (or the diagonal), Galerkin coarse levels (level.h), full weighting and linear
 // interpolation between them, and a banded Cholesky factorisation on the
 // coarsest level.  One cycle from zero is the preconditioner of the
 // conjugate gradients (solver.h): symmetric, since the smoothing after the
@@ -52,6 +52,10 @@ struct Hierarchy {
   int degree = 1;                        // smoothing steps before and after the coarse correction
   double range = 16;                     // the smoothing damps [top / range, top]
   double second_weight = 0;              // > 0: two coarse cycles a visit (Cycles::v_cycle)
+  // Smoothing scaled per pixel by the sum of the magnitudes of its row of
+  // the operator (l1 Jacobi) rather than by its diagonal and one bound of
+  // the whole level's spectrum.
+  bool l1_smoothing = true;
 };
 
 class Cycles {
@@ -65,7 +69,8 @@ class Cycles {
   // scratch).
   void full_multigrid(Grid<double>& x);
   // out = A v on the finest level.
-  void apply_finest(const Grid<double>& v, Grid<double>& out);
+  template <class T>
+  void apply_finest(const Grid<T>& v, Grid<double>& out);
   // The finest level's u = one V-cycle from zero for the right-hand side
   // rhs, which must not be the finest level's r.
   void precondition(const Grid<double>& rhs);

@@ -10,13 +10,13 @@
 namespace tesk::spline {
 
 double solve_bytes_per_pixel() {
-  // Finest level: x (the result), r, p and q of the conjugate gradients in
-  // double and the preconditioner's output z in float: 36 bytes.  Each
-  // coarser level has about a quarter of the pixels of the one above and
-  // holds f, u, r and the five planes of the data term in float: 32 bytes,
-  // 10.7 a pixel of the finest level over all of them, 11 with the half
-  // rows and columns of odd sides.
-  return 4 * 8 + 4 + 11;
+  // Finest level: x (the result), r and q of the conjugate gradients in
+  // double, their search direction p and the preconditioner's output z in
+  // float: 32 bytes.  Each coarser level has about a quarter of the pixels
+  // of the one above and holds f, u, r and the five planes of the data term
+  // in float: 32 bytes, 10.7 a pixel of the finest level over all of them,
+  // 11 with the half rows and columns of odd sides.
+  return 3 * 8 + 2 * 4 + 11;
 }
 
 SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
@@ -30,13 +30,19 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   }
   h.coarsest.emplace_back(h.levels.back());
   h.second_weight = mechanisms.second_coarse_cycle ? 2.0 : 0.0;
+  h.l1_smoothing = mechanisms.l1_smoothing;
   Cycles cycles(h, pool, cancel);
   Level& top = h.levels.front();
   const int rows = top.rows, cols = top.cols;
   // Conjugate gradients preconditioned by one V-cycle, from the full
   // multigrid's start.  q (A p) is also the finest level's residual inside
-  // the preconditioner, and the preconditioned residual z its u.
-  Grid<double> x(rows, cols), r(rows, cols), p(rows, cols), q(rows, cols);
+  // the preconditioner, and the preconditioned residual z its u.  The
+  // search direction p is kept in single precision: any direction serves,
+  // as long as q is A applied to the one stored, which it is (in double),
+  // so x and r stay exact to double rounding and the solve converges to the
+  // same system's solution.
+  Grid<double> x(rows, cols), r(rows, cols), q(rows, cols);
+  Grid<float> p(rows, cols);
   top.r = &q;
   if (start && start->same_shape(x)) std::copy(start->begin(), start->end(), x.begin());
   else if (mechanisms.full_multigrid_start) cycles.full_multigrid(x);
@@ -60,16 +66,16 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
                      " cycles a pixel still moved by " + message_number(rep.last_change / 512) +
                      " of the interval (tolerance " + message_number(tolerance / 512) + ")");
     cycles.apply_finest(p, q);
-    const double pq = cycles.dot(p, q);
+    const double pq = cycles.dot(q, p);
     const double alpha = !mechanisms.conjugate_gradients ? 1.0 : pq > 0 ? rz / pq : 0.0;
     cycles.for_rows(rows, cols, [&](int i) {
       double w = 0;
       double* xr = x[i];
       double* rr = r[i];
-      const double* pr = p[i];
+      const float* pr = p[i];
       const double* qr = q[i];
       for (int j = 0; j < cols; ++j) {
-        const double step = alpha * pr[j];
+        const double step = alpha * static_cast<double>(pr[j]);
         xr[j] += step;
         rr[j] -= alpha * qr[j];
         w = std::max(w, std::fabs(step));
@@ -97,8 +103,9 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
     rz = rz_next;
     cycles.for_rows(rows, cols, [&](int i) {
       const float* z = top.u[i];
-      double* pr = p[i];
-      for (int j = 0; j < cols; ++j) pr[j] = static_cast<double>(z[j]) + beta * pr[j];
+      float* pr = p[i];
+      for (int j = 0; j < cols; ++j)
+        pr[j] = static_cast<float>(static_cast<double>(z[j]) + beta * static_cast<double>(pr[j]));
     });
   }
   // The residual of the result itself (not the recurrence's).

@@ -20,12 +20,14 @@ struct SolveReport {
 
 // The speed mechanisms, each of which can be left out to measure it: the
 // conjugate gradients around the cycle (without them, plain cycles), the
-// full multigrid start (without it, the solve starts from zero), and the
-// second coarse cycle of each visit (without it, V-cycles; multigrid.h).
+// full multigrid start (without it, the solve starts from zero), the
+// second coarse cycle of each visit (without it, V-cycles; multigrid.h), and
+// the smoothing scaled by the rows' l1 norms (without it, by the diagonal).
 struct SolveMechanisms {
   bool conjugate_gradients = true;
   bool full_multigrid_start = true;
   bool second_coarse_cycle = true;
+  bool l1_smoothing = true;
 };
 
 // out receives u (internal units).  With start, the iteration starts from it

@@ -21,8 +21,10 @@ struct SplineParams {
   // contours when empty (spline/lambda_choice.h).
   std::optional<double> lambda;
   // Share of the penalty given to the slope rather than to the curvature,
-  // in [0, 1): 0 is the thin plate, values towards 1 a membrane.
-  double tension = 0;
+  // in [0, 1): 0 is the thin plate, values towards 1 a membrane.  When
+  // empty, chosen with lambda when lambda is chosen (among a few values,
+  // spline/lambda_choice.h), 0 when lambda is given.
+  std::optional<double> tension;
   int threads = 1;
   // The solve stops once no pixel moves by more than this in a cycle
   // (internal units: 0.0512 is 1e-4 of the contour interval).
@@ -38,6 +40,8 @@ struct SplineParams {
 struct SplineStats {
   double lambda = 0;
   bool lambda_chosen = false;
+  double tension = 0;
+  bool tension_chosen = false;
   int iterations = 0;          // V-cycles on the full raster
   double last_change = 0;      // largest change of the last cycle, internal units
   double residual_rms = 0;     // root mean square of the normal equations' residual at the end
@@ -65,7 +69,8 @@ using ContourWindows = std::function<void(int row, int col, IntGrid& window)>;
 
 // The parameters a fit of the raster of rows x cols uses: p with its
 // smoothing chosen from the contours, read a window at a time, when p leaves
-// it empty (stats tells the choice).  A fit of the raster held whole and the
+// it empty (stats tells the choice), and its tension always set: chosen with
+// the smoothing when p leaves both empty, else p's or 0.  A fit of the raster held whole and the
 // tiles of the same raster make the same choice.  Throws what fit_spline
 // throws.
 SplineParams choose_params(int rows, int cols, const ContourWindows& read, const SplineParams& p, SplineStats& stats,
