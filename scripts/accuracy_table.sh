@@ -51,7 +51,7 @@ done
 for set in $SETS; do
   [[ " $ALL_SETS " == *" $set "* ]] || { echo "$0: unknown set $set (known: $ALL_SETS)" >&2; exit 1; }
 done
-SPLINE_SWEEP=${SPLINE_SWEEP:-"--smoothing 0.03;--smoothing 0.1;--smoothing 0.3;--smoothing 1;--smoothing 3"}
+SPLINE_SWEEP=${SPLINE_SWEEP:-"--smoothing 0.01;--smoothing 0.1;--smoothing 0.3;--smoothing 1;--tension 0;--tension 0.1"}
 
 packages=("${TESK_BUILD_PACKAGES[@]}" gdal-bin python3-gdal python3-numpy python3-matplotlib)
 [ "$PEERS" = 1 ] && packages+=(saga grass-core)
