@@ -22,7 +22,7 @@ import rioxarray
 from dask.distributed import Client, LocalCluster, get_task_stream
 
 import tesk
-from tesk.dask import fill_dask
+from tesk._blocks import fill_dask
 from python_bench import contours
 
 DEMO = pathlib.Path(__file__).resolve().parents[1] / "images" / "demo" / "jacksboro_i20_c.tif"

@@ -12,16 +12,21 @@
 # refuses the whole run, so that it goes by tiles by itself.
 #
 #   scripts/tiles_bench.sh [-n 8192] [-t 1024,2048] [-f real.tif] [-b 20000] [-l MiB] [-r rounds] [-B build dir]
+#                          [-O other tesk]
+#
+# -O names another build's tesk (say, of the commit before a change): each
+# round then runs it too, right after this build's runs, and a second table
+# gives its times and ratios ("before").
 #
 # Needs the benchmark's build (made here in build/bench unless -B names one
 # that holds tesk and bench/tesk_bench).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-n=8192 tiles=1024,2048 big=20000 limit=2048 rounds=2 real="" build=""
-while getopts "n:t:f:b:l:r:B:" o; do
+n=8192 tiles=1024,2048 big=20000 limit=2048 rounds=2 real="" build="" other=""
+while getopts "n:t:f:b:l:r:B:O:" o; do
   case $o in
     n) n=$OPTARG ;; t) tiles=$OPTARG ;; f) real=$(realpath "$OPTARG") ;; b) big=$OPTARG ;; l) limit=$OPTARG ;;
-    r) rounds=$OPTARG ;; B) build=$(realpath "$OPTARG") ;;
+    r) rounds=$OPTARG ;; B) build=$(realpath "$OPTARG") ;; O) other=$(realpath "$OPTARG") ;;
     *) echo "usage: $0 [-n size] [-t tile sizes] [-f real raster] [-b big size] [-l data limit in MiB]" \
          "[-r rounds] [-B build dir]" >&2; exit 2 ;;
   esac
@@ -34,6 +39,10 @@ if [ -z "$build" ]; then
   build=$PWD/build/bench
 fi
 tesk=$build/tesk
+binaries=("$tesk")
+[ -n "$other" ] && binaries+=("$other")
+# The key prefix of a binary's runs.
+prefix() { [ "$1" = "$tesk" ] && echo "" || echo "before "; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp"
@@ -74,13 +83,22 @@ bench_raster() {
   local keys=()
   for t in ${tiles//,/ }; do keys+=("--tile-size $t"); done
   for ((r = 0; r < rounds; ++r)); do
-    run whole "$tesk" "$src" whole.tif "$@" --overwrite
-    for t in ${tiles//,/ }; do
-      run "--tile-size $t" "$tesk" "$src" "t$t.tif" "$@" --overwrite --tile-size "$t"
-      same whole.tif "t$t.tif"
+    for b in "${binaries[@]}"; do
+      local p
+      p=$(prefix "$b")
+      run "${p}whole" "$b" "$src" whole.tif "$@" --overwrite
+      for t in ${tiles//,/ }; do
+        run "${p}--tile-size $t" "$b" "$src" "t$t.tif" "$@" --overwrite --tile-size "$t"
+        same whole.tif "t$t.tif"
+      done
     done
   done
   table "$title" whole "${keys[@]}"
+  if [ -n "$other" ]; then
+    local before=()
+    for k in "${keys[@]}"; do before+=("before $k"); done
+    table "$title, before" "before whole" "${before[@]}"
+  fi
   best=() mem=() note=()
   rm -f whole.tif t*.tif
 }
@@ -92,9 +110,14 @@ rm -f g_c2.raw
 if [ "$big" -gt 0 ]; then
   "$build/bench/tesk_bench" --write "$big" b > /dev/null
   for ((r = 0; r < rounds; ++r)); do
-    run whole "$tesk" b_c2.raw whole.tif -i 10 -m 3 --overwrite
-    run "by tiles (by itself)" /usr/bin/prlimit --data=$((limit << 20)) "$tesk" b_c2.raw big.tif -i 10 -m 3 --overwrite
-    same whole.tif big.tif
+    for b in "${binaries[@]}"; do
+      p=$(prefix "$b")
+      run "${p}whole" "$b" b_c2.raw whole.tif -i 10 -m 3 --overwrite
+      run "${p}by tiles (by itself)" /usr/bin/prlimit --data=$((limit << 20)) "$b" b_c2.raw big.tif -i 10 -m 3 \
+        --overwrite
+      same whole.tif big.tif
+    done
   done
   table "$big x $big generated, whole and under prlimit --data=${limit}MiB" whole "by tiles (by itself)"
+  [ -n "$other" ] && table "the same, before" "before whole" "before by tiles (by itself)"
 fi
