@@ -2,6 +2,7 @@
 """tesk.fill over dask blocks on a LocalCluster against tesk.fill of the same array in memory (numpy).
 
     PYTHONPATH=build/release/python python3 bench/dask_bench.py [--size 4096] [--chunks 1024 2048] [--workers 2] [--rounds 2]
+                                                                [--no-demo] [--halo N]
 
 Rasters: the demo raster (interval 20, window 3) in blocks of 64 and 128, and the generated raster of
 python_bench.py (interval 10, window 3) in the blocks asked for.  Each round times tesk.fill in memory (every
@@ -54,7 +55,7 @@ def most_at_once(tasks):
     return most
 
 
-def measure(name, a, nodata, interval, chunks, rounds):
+def measure(name, a, nodata, interval, chunks, rounds, halo=None):
     best_whole, rows = None, {}
     for _ in range(rounds):
         t = time.perf_counter()
@@ -67,7 +68,7 @@ def measure(name, a, nodata, interval, chunks, rounds):
             with get_task_stream() as ts:
                 t = time.perf_counter()
                 dem, _, first, _ = fill_dask(blocks, interval=interval, nodata=nodata, window=3, overlay=True,
-                                             dtype=None)
+                                             dtype=None, halo=halo)
                 t_blocks = time.perf_counter() - t
             logging.getLogger("tesk").removeHandler(handler)
             same = np.array_equal(dem.compute().view(np.uint32), whole.view(np.uint32))
@@ -88,6 +89,7 @@ def main():
     ap.add_argument("--workers", type=int, default=2)
     ap.add_argument("--rounds", type=int, default=2)
     ap.add_argument("--no-demo", action="store_true")
+    ap.add_argument("--halo", type=int, help="the first halo of the generated raster's blocks (default: estimated)")
     args = ap.parse_args()
     logging.getLogger("tesk").setLevel(logging.INFO)
     with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True, dashboard_address=None) as cl, \
@@ -98,7 +100,7 @@ def main():
         print("|---|---|---|---|---|---|---|---|---|---|")
         if not args.no_demo:
             measure("demo", rioxarray.open_rasterio(DEMO).values[0], 65500, 20, [64, 128], args.rounds)
-        measure("generated", contours(args.size), 65500, 10, args.chunks, args.rounds)
+        measure("generated", contours(args.size), 65500, 10, args.chunks, args.rounds, args.halo)
 
 
 if __name__ == "__main__":
