@@ -3,12 +3,15 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/cancelled.h"
 #include "core/memory.h"
 #include "core/mention.h"
 #include "core/run_error.h"
@@ -21,6 +24,7 @@
 #include "run/source_survey.h"
 #include "run/fitted_run.h"
 #include "run/tile_budget.h"
+#include "run/tile_flight.h"
 #include "stages/masking.h"
 #include "stages/quantisation.h"
 #include "tiles/plan.h"
@@ -54,7 +58,7 @@ class TiledRun {
         params_(stage_params(o.surface, threads, src.raw() ? std::optional<std::int32_t>(static_cast<std::int32_t>(
                                                                                       src.nodata()))
                                                            : std::nullopt)),
-        read_(source_windows(src, o.surface.interval, o.src)) {}
+        read_(source_windows(src, o.surface.interval, o.src)), threads_(threads) {}
 
   // The refusals before any work, the survey, the tile size and the first
   // halo.
@@ -74,6 +78,13 @@ class TiledRun {
     halo_ = first_halo(survey, o_.tiles.halo, largest_halo(tile_, budget_));
     if (!o_.tiles.tile_size)  // the largest tile the memory holds with that halo
       while (tile_ < std::max(src_.rows(), src_.cols()) && tile_bytes(2 * tile_, halo_) <= budget_) tile_ *= 2;
+    // As many tiles at once as the threads, each on its share of them, when
+    // the memory holds them with the first halo.
+    const std::uint64_t fits = budget_ / tile_bytes(tile_, halo_);
+    const TileGrid grid{src_.rows(), src_.cols(), tile_};
+    flight_ = static_cast<int>(std::min<std::uint64_t>({static_cast<std::uint64_t>(std::max(1, threads_)), fits,
+                                                         static_cast<std::uint64_t>(grid.count())}));
+    flight_ = std::max(1, flight_);
     if (!o_.tiles.tile_size)
       hooks_.tell(o_.src + " does not fit the memory whole (" + std::to_string(src_.rows()) + " x " +
                   std::to_string(src_.cols()) + " pixels): it runs by tiles of " + std::to_string(tile_) +
@@ -91,14 +102,25 @@ class TiledRun {
 
   // Every tile, proven (or, with accept_uncertain, kept unproven), into the
   // store; what the outputs need from all of them into the totals.
+  // Several tiles at once (run/tile_flight.h): each computed on its share
+  // of the threads within the memory they share, and taken in the tiles'
+  // order.
   void run(gdal::TileStore& store, const Destination& dest, const ByteGrid* inside) {
     const TileGrid grid{src_.rows(), src_.cols(), tile_};
-    for (int k = 0; k < grid.count(); ++k) {
-      const TileResult r = prove(grid.core(k));
+    MemoryGate gate(budget_);
+    RunParams p = params_;
+    p.threads = std::max(1, threads_ / flight_);
+    const auto compute = [&](int k) { return prove(grid.core(k), p, flight_ > 1 ? &gate : nullptr); };
+    const auto take = [&](int k, Proven& t) {
+      const TileResult& r = t.result;
+      if (t.unproven) unproven_.push_back({r.core, r.uncertain});
+      largest_needed_ = std::max(largest_needed_, t.halo);
+      first_sufficed_ += t.halo <= halo_;
       add(r, dest, inside);
       store.put(r.core.row0, r.core.col0, r.internal);
       hooks_.report(0.05 + 0.80 * (k + 1) / grid.count());
-    }
+    };
+    in_flight<Proven>(grid.count(), flight_, stop_, compute, take, [&gate] { gate.stop(); });
     hooks_.tell(std::to_string(grid.count()) + " tiles of " + std::to_string(tile_) + " pixels; the first halo, " +
                 std::to_string(halo_) + " pixels, sufficed for " + std::to_string(first_sufficed_) +
                 ", the largest needed was " + std::to_string(largest_needed_));
@@ -117,30 +139,56 @@ class TiledRun {
   int ival() const { return params_.ival; }
 
  private:
+  // A tile's result, the halo that proved it and whether it is kept
+  // unproven.
+  struct Proven {
+    TileResult result;
+    int halo = 0;
+    bool unproven = false;
+  };
+
   // The tile of core, its halo enlarged until it is proven (or no larger
-  // halo may help or be held).
-  TileResult prove(const Window& core) {
+  // halo may help or be held); with other tiles in flight, each attempt
+  // holds its grids' bytes from the gate.  The halos tried depend on the
+  // tile alone, never on the tiles beside it.
+  Proven prove(const Window& core, const RunParams& p, MemoryGate* gate) {
     const RunObserver& watch = watch_;
     TileRequest request{src_.rows(), src_.cols(), core, halo_};
-    const int largest = largest_halo(std::max(core.rows, core.cols), budget_);
+    const int side = std::max(core.rows, core.cols);
+    const int largest = largest_halo(side, budget_);
+    // One tile reads the source (and the holes' values) at a time.
+    const WindowReader read = [this](const Window& w, IntGrid& out) {
+      const std::lock_guard lock(reading_);
+      read_(w, out);
+    };
     WindowReader holes;
-    if (holes_) holes = [this](const Window& w, IntGrid& out) { holes_->get(w.row0, w.col0, out); };
+    if (holes_)
+      holes = [this](const Window& w, IntGrid& out) {
+        const std::lock_guard lock(reading_);
+        holes_->get(w.row0, w.col0, out);
+      };
     for (;;) {
-      TileResult r = compute_tile(o_.surface.method, request, params_, read_, &watch, holes);
+      const std::uint64_t bytes = tile_bytes(side, request.halo);
+      if (gate && !gate->acquire(bytes)) throw Cancelled();
+      std::optional<TileResult> attempt;
+      try {
+        attempt = compute_tile(o_.surface.method, request, p, read, &watch, holes);
+      } catch (...) {
+        if (gate) gate->release(bytes);
+        throw;
+      }
+      if (gate) gate->release(bytes);
+      TileResult& r = *attempt;
       const auto next = r.certified ? std::nullopt : next_halo(request.halo, src_.rows(), src_.cols(), largest);
       if (next) {
         request.halo = *next;
         continue;
       }
-      if (!r.certified) {
-        if (!o_.tiles.accept_uncertain)
-          throw RunError(unproven_message(core, r.uncertain, request.halo, "the most the memory allows",
-                                          "give the run more memory"));
-        unproven_.push_back({core, r.uncertain});
-      }
-      largest_needed_ = std::max(largest_needed_, request.halo);
-      first_sufficed_ += request.halo <= halo_;
-      return r;
+      if (!r.certified && !o_.tiles.accept_uncertain)
+        throw RunError(unproven_message(core, r.uncertain, request.halo, "the most the memory allows",
+                                        "give the run more memory"));
+      const bool unproven = !r.certified;
+      return {std::move(r), request.halo, unproven};
     }
   }
 
@@ -167,14 +215,16 @@ class TiledRun {
     stats_.gap_sweeps = std::max(stats_.gap_sweeps, r.stats.gap_sweeps);
   }
 
-  // Asks the hooks whether to stop, for the stages of a tile.
+  // Asks the hooks whether to stop, for the stages of a tile; a tile in
+  // flight stops too when another's error ends the run.
   class Watch : public RunObserver {
    public:
-    explicit Watch(const RunHooks& h) : h_(h) {}
-    bool cancel_requested() const override { return h_.cancelled(); }
+    Watch(const RunHooks& h, const std::atomic<bool>& stop) : h_(h), stop_(stop) {}
+    bool cancel_requested() const override { return stop_.load(std::memory_order_relaxed) || h_.cancelled(); }
 
    private:
     const RunHooks& h_;
+    const std::atomic<bool>& stop_;
   };
 
   const RunOptions& o_;
@@ -183,7 +233,11 @@ class TiledRun {
   const std::uint64_t budget_;
   const RunParams params_;
   const WindowReader read_;
-  const Watch watch_{hooks_};
+  const int threads_;
+  std::atomic<bool> stop_{false};
+  const Watch watch_{hooks_, stop_};
+  std::mutex reading_;
+  int flight_ = 1;  // tiles computed at once
   SourceSurvey survey_;
   std::optional<gdal::TileStore> holes_;  // the values of the holes of one value, when there are any
   int tile_ = kTileStep, halo_ = 0;

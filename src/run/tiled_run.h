@@ -9,7 +9,11 @@
 // its no-data value and the preview's extremes.  Each tile is computed with
 // a halo by the run's method, which proves its core equal to the whole
 // run's (tiles/README.md for the classic method); a tile not proven is
-// computed again with a larger halo, as far as the memory allows.  The
+// computed again with a larger halo, as far as the memory allows.  As many
+// tiles as the threads run at once, each on its share of them, while their
+// grids fit the memory together (run/tile_flight.h); their results are
+// taken in the tiles' order, so the bytes do not depend on which ends first.
+// The
 // tiles' results wait in a temporary raster beside the destination, from
 // which the DEM, the preview and the hillshade are written.
 #pragma once

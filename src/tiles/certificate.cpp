@@ -94,7 +94,9 @@ Holes find_holes(const IntGrid& written_at, CancelCheck cancel) {
 
 }  // namespace
 
-ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel) {
+ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel,
+                                   int threads) {
+  ThreadPool pool(std::max(1, threads));
   const int rows = written_at.rows(), cols = written_at.cols();
   const auto w = static_cast<std::size_t>(cols) + 2;
   const auto at = [w](Pixel p) { return static_cast<std::size_t>(p.i + 1) * w + static_cast<std::size_t>(p.j + 1); };
@@ -102,7 +104,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
   ByteGrid uncertain(rows + 2, cols + 2), data(rows + 2, cols + 2);
   IntGrid layer(rows + 2, cols + 2);
   SetCounts counts;
-  counts.build(uncertain);
+  counts.build(uncertain, &pool);
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
@@ -144,20 +146,25 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
     // A no-data pixel stays certain through the pass only when everything
     // the pass reads for it is certain; a data pixel never changes.  The
     // counts are those from before the pass.
-    bool grew = false;
-    const auto check = [&](Pixel p, std::int32_t r) {
+    // Each pixel reads the counts and writes only its own flag: the pieces
+    // of the list may be checked in any order, at once.
+    std::vector<std::uint8_t> grew(static_cast<std::size_t>(pool.size()) + 1);
+    const auto check = [&](Pixel p, std::int32_t r, std::uint8_t& grown) {
       std::uint8_t& u = uncertain.data()[at(p)];
-      if (!u && near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) u = 1, grew = true;
+      if (!u && near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) u = 1, grown = 1;
     };
-    for (const Pixel p : nodata) check(p, reach(layer, at(p)));
+    pool.for_range(0, static_cast<std::int64_t>(nodata.size()), 1024, [&](std::int64_t a, std::int64_t b, int piece) {
+      for (auto n = static_cast<std::size_t>(a); n < static_cast<std::size_t>(b); ++n)
+        check(nodata[n], reach(layer, at(nodata[n])), grew[static_cast<std::size_t>(piece)]);
+    });
     for (const SettledHole& s : settled) {
       if (!near_uncertain(counts, cut, rows, cols, s.i0, s.i1, s.j0, s.j1, s.reach)) continue;
-      for (std::size_t n = s.first; n < s.end; ++n) check(holes.pixels[n], hole_reach[n]);
+      for (std::size_t n = s.first; n < s.end; ++n) check(holes.pixels[n], hole_reach[n], grew.back());
     }
     // Layers only shrink as data comes, and with them what a pass reads: a
     // pass that makes no pixel uncertain is followed by none that does.
-    if (!grew) break;
-    counts.build(uncertain);
+    if (std::none_of(grew.begin(), grew.end(), [](std::uint8_t g) { return g != 0; })) break;
+    counts.build(uncertain, &pool);
   }
   // What the dilation wrote, where certain; the holes certain throughout.
   ByteGrid certain(rows, cols);

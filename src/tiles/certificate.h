@@ -14,8 +14,11 @@ namespace tesk {
 // The pixels (1) of a tile whose values after the dilation and the gap
 // filling are proven equal to the whole run's, from the tile's record of
 // its passes (stages/dilation_literal.h) and their count, the last one writing
-// nothing.  cut names the sides beyond which the raster goes on.
-ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel = {});
+// nothing.  cut names the sides beyond which the raster goes on.  threads
+// share each pass's checks and counts; the pixels proven never depend on
+// their number.
+ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel = {},
+                                   int threads = 1);
 
 // The pixels proven after the smoothing of degree maille: those whose
 // window, placed as the whole raster places it, holds only pixels proven

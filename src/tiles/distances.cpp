@@ -86,21 +86,41 @@ void growth_layers(const ByteGrid& data, const std::vector<Pixel>& nodata, IntGr
   }
 }
 
-void SetCounts::build(const ByteGrid& flags) {
+void SetCounts::build(const ByteGrid& flags, ThreadPool* pool) {
   rows_ = flags.rows() - 2;
   cols_ = flags.cols() - 2;
   const auto w = static_cast<std::size_t>(cols_) + 1;
   sums_.assign((static_cast<std::size_t>(rows_) + 1) * w, 0);
-  for (int i = 0; i < rows_; ++i) {
-    const std::uint8_t* f = flags[i + 1] + 1;
-    const std::uint32_t* above = &sums_[static_cast<std::size_t>(i) * w];
-    std::uint32_t* row = &sums_[static_cast<std::size_t>(i + 1) * w];
-    std::uint32_t run = 0;
-    for (int j = 0; j < cols_; ++j) {
-      run += f[j] != 0;
-      row[j + 1] = above[j + 1] + run;
+  if (!pool || pool->size() == 1) {
+    for (int i = 0; i < rows_; ++i) {
+      const std::uint8_t* f = flags[i + 1] + 1;
+      const std::uint32_t* above = &sums_[static_cast<std::size_t>(i) * w];
+      std::uint32_t* row = &sums_[static_cast<std::size_t>(i + 1) * w];
+      std::uint32_t run = 0;
+      for (int j = 0; j < cols_; ++j) {
+        run += f[j] != 0;
+        row[j + 1] = above[j + 1] + run;
+      }
     }
+    return;
   }
+  // The same sums in two steps: the counts along each row, then their sums
+  // down each column (integers: the order of the additions changes nothing).
+  pool->for_range(0, rows_, 16, [&](std::int64_t a, std::int64_t b, int) {
+    for (auto i = static_cast<int>(a); i < b; ++i) {
+      const std::uint8_t* f = flags[i + 1] + 1;
+      std::uint32_t* row = &sums_[static_cast<std::size_t>(i + 1) * w];
+      std::uint32_t run = 0;
+      for (int j = 0; j < cols_; ++j) row[j + 1] = run += f[j] != 0;
+    }
+  });
+  pool->for_range(1, cols_ + 1, 64, [&](std::int64_t a, std::int64_t b, int) {
+    for (int i = 1; i < rows_; ++i) {
+      const std::uint32_t* above = &sums_[static_cast<std::size_t>(i) * w];
+      std::uint32_t* row = &sums_[static_cast<std::size_t>(i + 1) * w];
+      for (auto j = static_cast<std::size_t>(a); j < static_cast<std::size_t>(b); ++j) row[j] += above[j];
+    }
+  });
 }
 
 }  // namespace tesk

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/grid.h"
+#include "core/thread_pool.h"
 #include "stages/progress.h"
 
 namespace tesk {
@@ -42,8 +43,9 @@ void growth_layers(const ByteGrid& data, const std::vector<Pixel>& nodata, IntGr
 // Counts of a set of pixels over rectangles, from running sums.
 class SetCounts {
  public:
-  // The set: the pixels of flags (framed) that are not 0.
-  void build(const ByteGrid& flags);
+  // The set: the pixels of flags (framed) that are not 0.  The pool, when
+  // given, shares the rows and then the columns.
+  void build(const ByteGrid& flags, ThreadPool* pool = nullptr);
   // Whether a pixel of the set lies within distance r of the rectangle of
   // rows i0..i1 and columns j0..j1 (a pixel when i0 = i1 and j0 = j1).
   bool near(int i0, int i1, int j0, int j1, int r) const {

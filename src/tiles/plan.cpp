@@ -64,7 +64,7 @@ std::string no_contour_message(const std::string& name) {
 }
 
 int first_halo(const RasterSurvey& s, std::optional<int> given, int largest) {
-  const int estimate = std::clamp((s.longest_gap / 2 + 15) / 16 * 16, 16, 1024);
+  const int estimate = std::clamp((s.longest_gap / 5 + 15) / 16 * 16, 16, 1024);
   return std::max(0, std::min(given.value_or(estimate), largest));
 }
 

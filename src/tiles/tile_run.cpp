@@ -117,7 +117,7 @@ TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowRead
   }
 
   const CutSides cut = cut_sides(tile, req.raster_rows, req.raster_cols);
-  ByteGrid certain = certain_after_gap_filling(g.written_at, res.stats.passes, cut, cancel);
+  ByteGrid certain = certain_after_gap_filling(g.written_at, res.stats.passes, cut, cancel, p.threads);
   if (smooth) certain = certain_after_smoothing(certain, tile, req.raster_rows, req.raster_cols, p.maille);
 
   for (int i = 0; i < core.rows; ++i) {

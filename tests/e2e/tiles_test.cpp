@@ -41,6 +41,22 @@ TEST(Tiles, TheOutputsOfAWholeRun) {
   }
 }
 
+// Tiles run several at once, as many as the threads (each on its share of
+// them): the DEM is the whole run's at 1, 2 and 3 threads, so with 1 to 3
+// tiles in flight, with halos that double in some tiles and not others.
+TEST(Tiles, TilesInFlightGiveTheWholeRunsBytes) {
+  TempDir tmp;
+  const std::string src = demo("jacksboro_i20_c.tif");
+  ASSERT_EQ(tesk({src, tmp / "whole.tif", "-i", "20", "-m", "3", "-q"}).status, 0);
+  for (const char* threads : {"1", "2", "3"}) {
+    SCOPED_TRACE(std::string("threads ") + threads);
+    const ProcessResult r = tesk({src, tmp / "t.tif", "-i", "20", "-m", "3", "--overwrite", "--tile-size", "64",
+                                  "--halo", "2", "--threads", threads});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(held(read_raster(tmp / "t.tif")), held(read_raster(tmp / "whole.tif")));
+  }
+}
+
 // An island in a sea far wider than the tiles, with a flat summit inside
 // its last contour: both holes of one value, proven in every tile with the
 // smallest halo.  With the coastline at two levels, the sea is not: its

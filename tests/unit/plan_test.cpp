@@ -87,8 +87,8 @@ TEST(TilePlan, HalosStartFromTheWidestGapAndDoubleWithinTheLimit) {
     std::optional<int> given;
     int largest, first;
   };
-  for (const Case& c : {Case{0, {}, 4096, 16}, Case{33, {}, 4096, 16}, Case{64, {}, 4096, 32}, Case{66, {}, 4096, 48},
-                        Case{5000, {}, 4096, 1024}, Case{5000, {}, 100, 100}, Case{10, 7, 4096, 7}, Case{10, 9000, 64, 64},
+  for (const Case& c : {Case{0, {}, 4096, 16}, Case{84, {}, 4096, 16}, Case{85, {}, 4096, 32}, Case{160, {}, 4096, 32},
+                        Case{165, {}, 4096, 48}, Case{5119, {}, 4096, 1024}, Case{6000, {}, 4096, 1024}, Case{5000, {}, 100, 100}, Case{10, 7, 4096, 7}, Case{10, 9000, 64, 64},
                         Case{10, {}, 0, 0}}) {
     s.longest_gap = c.gap;
     EXPECT_EQ(first_halo(s, c.given, c.largest), c.first) << "gap " << c.gap << " largest " << c.largest;

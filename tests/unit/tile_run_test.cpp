@@ -49,6 +49,13 @@ bool check_tiles(const IntGrid& raster, const RunParams& p, int tr, int tc, int 
       const TileRequest s{raster.rows(), raster.cols(),
                        {r0, c0, std::min(tr, raster.rows() - r0), std::min(tc, raster.cols() - c0)}, halo};
       const TileResult res = run_tile(s, p, window_reader(raster), nullptr, holes ? window_reader(*holes) : nullptr);
+      // The certificate's checks and counts shared by threads prove the same pixels.
+      RunParams shared = p;
+      shared.threads = p.threads == 1 ? 3 : 1;
+      const TileResult other =
+          run_tile(s, shared, window_reader(raster), nullptr, holes ? window_reader(*holes) : nullptr);
+      EXPECT_TRUE(std::equal(res.certain.begin(), res.certain.end(), other.certain.begin())) << what << ": tile at " << r0 << "," << c0 << " halo " << halo
+                                                << ", threads " << p.threads << " and " << shared.threads;
       ++t.tiles;
       t.certified += res.certified;
       for (int i = 0; i < s.core.rows; ++i)
