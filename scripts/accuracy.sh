@@ -11,8 +11,8 @@ source scripts/lib.sh
 # gdal-bin: gdal_translate draws the contour picture.
 tesk_install_deps "${TESK_BUILD_PACKAGES[@]}" gdal-bin
 
-tesk_configure build/release Release
-cmake --build build/release --target tesk tesk_accuracy > /dev/null
+tesk_configure build/tools Release
+cmake --build build/tools --target tesk tesk_accuracy > /dev/null
 
 out=build/walkthrough
 mkdir -p "$out"
@@ -20,18 +20,18 @@ contours=images/demo/jacksboro_i20_c.tif
 truth=images/demo/jacksboro_true.tif
 
 for m in 1 3 5; do
-  ./build/release/tesk "$contours" "$out/jacksboro_m$m.tif" -i 20 -m "$m" -q --overwrite
+  ./build/tools/tesk "$contours" "$out/jacksboro_m$m.tif" -i 20 -m "$m" -q --overwrite
   echo "== window $m: $out/jacksboro_m$m.tif"
-  ./build/release/tesk_accuracy "$out/jacksboro_m$m.tif" "$truth" "$contours"
+  ./build/tools/tesk_accuracy "$out/jacksboro_m$m.tif" "$truth" "$contours"
 done
 
 if [ "${1:-}" != "--no-pictures" ]; then
   # The contour raster as a picture: altitudes in grey, no-data white.
   gdal_translate -q --config GDAL_PAM_ENABLED NO -of PNG -ot Byte -scale 240 1060 0 254 -a_nodata none \
     "$contours" docs/contours.png
-  ./build/release/tesk "$contours" "$out/jacksboro_dem.tif" -i 20 -m 3 -q --overwrite \
+  ./build/tools/tesk "$contours" "$out/jacksboro_dem.tif" -i 20 -m 3 -q --overwrite \
     --preview docs/preview.png --hillshade docs/hillshade.png
-  ./build/release/tesk "$contours" "$out/valleys_dem.tif" -i 20 -m 3 -q --overwrite \
+  ./build/tools/tesk "$contours" "$out/valleys_dem.tif" -i 20 -m 3 -q --overwrite \
     --mask images/demo/jacksboro_valleys.geojson --preview docs/valleys_preview.png \
     --hillshade docs/valleys_hillshade.png
   echo "pictures: docs/contours.png docs/preview.png docs/hillshade.png docs/valleys_*.png"

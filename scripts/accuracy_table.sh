@@ -57,10 +57,10 @@ packages=("${TESK_BUILD_PACKAGES[@]}" gdal-bin python3-gdal python3-numpy python
 [ "$PEERS" = 1 ] && packages+=(saga grass-core)
 tesk_install_deps "${packages[@]}"
 
-tesk_configure build/release Release
-cmake --build build/release -j 2 --target tesk tesk_accuracy > /dev/null
-TESK=$PWD/build/release/tesk
-SCORE=$PWD/build/release/tesk_accuracy
+tesk_configure build/tools Release
+cmake --build build/tools -j 2 --target tesk tesk_accuracy > /dev/null
+TESK=$PWD/build/tools/tesk
+SCORE=$PWD/build/tools/tesk_accuracy
 
 top=$PWD/build/accuracy
 data=$top/data
