@@ -28,6 +28,21 @@ std::optional<IntGrid> internal_units(const Samples& block, const FillOptions& o
   return g;
 }
 
+// A tile's core as fill writes it, when o.out holds its range.
+template <class G>
+TileFill tile_fill(const G& core, bool certified, std::int64_t uncertain, const FillOptions& o, void* out) {
+  TileFill f;
+  f.certified = certified;
+  f.uncertain = uncertain;
+  const ResultStats range = result_range(core, o.surface.interval, o.out);
+  f.minimum = range.minimum;
+  f.maximum = range.maximum;
+  const auto r = int_range(o.out);
+  f.written = !r || (r->holds(f.minimum) && r->holds(f.maximum));
+  if (f.written) write_result(core, o.surface.interval, o.out, out);
+  return f;
+}
+
 }  // namespace
 
 BlockSurvey survey_samples(const Samples& block, const FillOptions& o, std::int64_t row0, std::int64_t col0) {
@@ -89,16 +104,7 @@ TileFill fill_tile(const Samples& block, const TileRequest& request, const FillO
   } catch (const ConversionError& e) {
     throw RunError(too_large_message("contours", e.fault.value, e.fault.row, e.fault.col, o.surface.interval));
   }
-  TileFill f;
-  f.certified = t.certified;
-  f.uncertain = t.uncertain;
-  const ResultStats range = result_range(t.internal, o.surface.interval, o.out);
-  f.minimum = range.minimum;
-  f.maximum = range.maximum;
-  const auto r = int_range(o.out);
-  f.written = !r || (r->holds(f.minimum) && r->holds(f.maximum));
-  if (f.written) write_result(t.internal, o.surface.interval, o.out, out);
-  return f;
+  return tile_fill(t.internal, t.certified, t.uncertain, o, out);
 }
 
 IntGrid block_contours(const Samples& block, const FillOptions& o) {
@@ -134,16 +140,7 @@ TileFill fit_block(const Samples& block, const HoleRanges& ranges, const TileReq
   };
   const FittedTile t = fit_tile(request, wider, p, kFittedTolerance, lays_back(o.surface),
                                 {window_of(contours), window_of(ranges.lo), window_of(ranges.hi)}, {});
-  TileFill f;
-  f.certified = t.certified;
-  f.uncertain = t.uncertain;
-  const ResultStats range = result_range(t.values, o.surface.interval, o.out);
-  f.minimum = range.minimum;
-  f.maximum = range.maximum;
-  const auto r = int_range(o.out);
-  f.written = !r || (r->holds(f.minimum) && r->holds(f.maximum));
-  if (f.written) write_result(t.values, o.surface.interval, o.out, out);
-  return f;
+  return tile_fill(t.values, t.certified, t.uncertain, o, out);
 }
 
 }  // namespace tesk

@@ -26,19 +26,11 @@ namespace {
 // Bytes a pixel of a fitted extent needs: the fit's grids, the extent's
 // contours and hole ranges, and the core kept from the wider fit (counted
 // over the extent, which is larger).
+std::uint64_t fitted_bytes_per_pixel() { return spline_bytes_per_pixel() + 3 * sizeof(std::int32_t) + 8; }
 std::uint64_t fitted_bytes(std::int64_t tile, std::int64_t halo) {
-  const double side = static_cast<double>(tile) + 2.0 * static_cast<double>(halo);
-  const double bytes = side * side * static_cast<double>(spline_bytes_per_pixel() + 3 * sizeof(std::int32_t) + 8);
-  return bytes >= 1.8e19 ? UINT64_MAX : static_cast<std::uint64_t>(bytes);
+  return extent_bytes(tile, halo, fitted_bytes_per_pixel());
 }
-
-// The largest halo a tile of `side` pixels may be fitted with.
-int largest_halo(int side, std::uint64_t budget) {
-  int halo = 0;
-  for (int step = 1 << 20; step > 0; step /= 2)
-    if (fitted_bytes(side, halo + step) <= budget) halo += step;
-  return halo;
-}
+int largest_halo(int side, std::uint64_t budget) { return tesk::largest_halo(side, budget, fitted_bytes_per_pixel()); }
 
 class FittedRun {
  public:

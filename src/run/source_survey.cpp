@@ -96,34 +96,42 @@ SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, C
   return s;
 }
 
-bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& store,
-                       CancelCheck cancel) {
+namespace {
+
+// Every strip of the source again, in internal units, with the borders of
+// its edge labels stitched over the whole raster.
+template <class F>
+void for_each_strip(gdal::Source& src, int equid, const SourceSurvey& survey, CancelCheck cancel, F&& f) {
   const std::vector<std::vector<HoleBorder>> borders = stitch(survey.strips, survey.holes);
-  bool any = false;
   Strip strip(src, equid);
   for (std::size_t k = 0; k + 1 < survey.strips.row_starts.size(); ++k) {
     const int row0 = survey.strips.row_starts[k], rows = survey.strips.row_starts[k + 1] - row0;
     cancel.poll();
     strip.read(row0, rows);
-    const IntGrid values = hole_values(strip.internal(), borders[k]);
+    f(row0, strip.internal(), borders[k]);
+  }
+}
+
+}  // namespace
+
+bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& store,
+                       CancelCheck cancel) {
+  bool any = false;
+  for_each_strip(src, equid, survey, cancel, [&](int row0, const IntGrid& strip, const std::vector<HoleBorder>& b) {
+    const IntGrid values = hole_values(strip, b);
     any = any || std::any_of(values.begin(), values.end(), [](std::int32_t v) { return v != kNoData; });
     store.put(row0, 0, values);
-  }
+  });
   return any;
 }
 
 void write_hole_ranges(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& lo,
                        gdal::TileStore& hi, CancelCheck cancel) {
-  const std::vector<std::vector<HoleBorder>> borders = stitch(survey.strips, survey.holes);
-  Strip strip(src, equid);
-  for (std::size_t k = 0; k + 1 < survey.strips.row_starts.size(); ++k) {
-    const int row0 = survey.strips.row_starts[k], rows = survey.strips.row_starts[k + 1] - row0;
-    cancel.poll();
-    strip.read(row0, rows);
-    const HoleRanges r = hole_ranges(strip.internal(), borders[k]);
+  for_each_strip(src, equid, survey, cancel, [&](int row0, const IntGrid& strip, const std::vector<HoleBorder>& b) {
+    const HoleRanges r = hole_ranges(strip, b);
     lo.put(row0, 0, r.lo);
     hi.put(row0, 0, r.hi);
-  }
+  });
 }
 
 }  // namespace tesk

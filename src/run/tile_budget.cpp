@@ -2,6 +2,7 @@
 
 #include <sys/statvfs.h>
 
+#include <cstdint>
 #include <filesystem>
 
 #include "core/memory.h"
@@ -9,6 +10,19 @@
 #include "run/reading.h"
 
 namespace tesk {
+
+std::uint64_t extent_bytes(std::int64_t tile, std::int64_t halo, std::uint64_t bytes_per_pixel) {
+  const double side = static_cast<double>(tile) + 2.0 * static_cast<double>(halo);
+  const double bytes = side * side * static_cast<double>(bytes_per_pixel);
+  return bytes >= 1.8e19 ? UINT64_MAX : static_cast<std::uint64_t>(bytes);
+}
+
+int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel) {
+  int halo = 0;
+  for (int step = 1 << 20; step > 0; step /= 2)
+    if (extent_bytes(side, halo + step, bytes_per_pixel) <= budget) halo += step;
+  return halo;
+}
 
 std::string mib(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
 

@@ -14,6 +14,13 @@ namespace tesk {
 // The smallest tile, and the step of tile sizes (GeoTIFF blocks).
 inline constexpr int kTileStep = 256;
 
+// Bytes of a tile of `tile` pixels a side with `halo` pixels around it, at
+// bytes_per_pixel of its extent (saturating).
+std::uint64_t extent_bytes(std::int64_t tile, std::int64_t halo, std::uint64_t bytes_per_pixel);
+
+// The largest halo a tile of `side` pixels may have within budget.
+int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel);
+
 // "N MiB", for messages.
 std::string mib(std::uint64_t bytes);
 

@@ -35,19 +35,8 @@ namespace {
 // Bytes a pixel of a tile's extent needs: the run's grids, the record of
 // the passes, the certificate's grids at their peak and the tile's results.
 constexpr std::uint64_t kTileBytesPerPixel = 64;
-std::uint64_t tile_bytes(std::int64_t tile, std::int64_t halo) {
-  const double side = static_cast<double>(tile) + 2.0 * static_cast<double>(halo);
-  const double bytes = side * side * static_cast<double>(kTileBytesPerPixel);
-  return bytes >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(bytes);
-}
-
-// The largest halo a tile of `side` pixels may have within the budget.
-int largest_halo(int side, std::uint64_t budget) {
-  int halo = 0;
-  for (int step = 1 << 20; step > 0; step /= 2)
-    if (tile_bytes(side, halo + step) <= budget) halo += step;
-  return halo;
-}
+std::uint64_t tile_bytes(std::int64_t tile, std::int64_t halo) { return extent_bytes(tile, halo, kTileBytesPerPixel); }
+int largest_halo(int side, std::uint64_t budget) { return tesk::largest_halo(side, budget, kTileBytesPerPixel); }
 
 // A run by tiles: its plan, then every tile proven and stored, then the
 // outputs from the stored results.
