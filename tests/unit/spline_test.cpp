@@ -6,10 +6,13 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <stdexcept>
+#include <vector>
 
 #include "core/run_error.h"
 #include "stages/spline/lambda_choice.h"
+#include "stages/spline/level.h"
 #include "stages/spline/spline.h"
 #include "support/test_support.h"
 
@@ -133,6 +136,46 @@ TEST(Spline, SameBytesAtOneTwoAndThreeThreads) {
       EXPECT_EQ(0, std::memcmp(first.data(), u.data(), u.size() * sizeof(double))) << rows << " x " << cols;
       EXPECT_EQ(s1.lambda, s.lambda);
       EXPECT_EQ(s1.iterations, s.iterations);
+    }
+  }
+}
+
+// The operator's rows as computed (interior stencil kernel, stored edge
+// stencils) against the literal sum of coefficient() over every level of
+// random hierarchies, shapes without an interior and odd sides included.
+TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
+  Rng rng(testing::base_seed() + 7);
+  std::uniform_real_distribution<float> value(-1000.0f, 1000.0f);
+  for (int n = 0; n < 40; ++n) {
+    const int rows = testing::uniform(rng, 1, 60), cols = testing::uniform(rng, 1, 60);
+    IntGrid c(rows, cols);
+    for (auto& v : c) v = testing::chance(rng, 0.2) ? testing::uniform(rng, 0, 5000) : kNoData;
+    spline::Level level = spline::finest_level(c, std::pow(10.0, testing::uniform(rng, -2, 2)),
+                                               n % 3 == 0 ? 0.25 : 0.0);
+    for (int depth = 0;; ++depth) {
+      const spline::Level& L = level;
+      Grid<float> u(L.rows, L.cols);
+      for (auto& v : u) v = value(rng);
+      std::vector<double> got(static_cast<std::size_t>(L.cols)), edges(got.size());
+      for (int i = 0; i < L.rows; ++i) {
+        spline::apply_products_row(L, u, i, got.data());
+        const bool interior_row = i >= L.ilo && i < L.ihi;
+        if (interior_row) spline::apply_products_row_edges(L, u, i, edges.data());
+        for (int j = 0; j < L.cols; ++j) {
+          double want = 0;
+          for (int a = -2; a <= 2; ++a)
+            for (int b = -2; b <= 2; ++b) {
+              const double k = L.coefficient(i, j, a, b);
+              if (k != 0.0) want += k * static_cast<double>(u[i + a][j + b]);
+            }
+          ASSERT_EQ(want, got[static_cast<std::size_t>(j)]) << rows << " x " << cols << " level " << depth;
+          if (interior_row && (j < L.jlo || j >= L.jhi)) {
+            ASSERT_EQ(want, edges[static_cast<std::size_t>(j)]);
+          }
+        }
+      }
+      if (!spline::worth_coarsening(L.rows, L.cols)) break;
+      level = spline::coarse_level(L);
     }
   }
 }

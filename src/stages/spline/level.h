@@ -66,6 +66,21 @@ struct Level {
   // the operator: a row of cols for each edge row (those above ilo, then
   // those from ihi on), then one that every interior row shares.
   std::vector<double> penalty_l1;
+  // The products' 5 x 5 stencils of the edge bands: every row in [ilo, ihi)
+  // has the same coefficients, and so has every column in [jlo, jhi), so one
+  // stencil serves each pair of a row class (each edge row, then the
+  // interior) and a column class (likewise).  Empty when the level has no
+  // interior; coefficient() then serves.
+  std::vector<double> edge_stencils;
+
+  // The stencil of row (i, j) of the products from edge_stencils: s[(a + 2)
+  // * 5 + b + 2] the coefficient of u[i + a][j + b].
+  const double* edge_stencil(int i, int j) const {
+    const int ri = i < ilo ? i : i >= ihi ? ilo + (i - ihi) : ilo + (rows - ihi);
+    const int cj = j < jlo ? j : j >= jhi ? jlo + (j - jhi) : jlo + (cols - jhi);
+    const auto width = static_cast<std::size_t>(jlo + (cols - jhi) + 1);
+    return &edge_stencils[(static_cast<std::size_t>(ri) * width + static_cast<std::size_t>(cj)) * 25];
+  }
 
   // Sets ilo..jhi, the interior stencil, the diagonals and the spectrum
   // bound from the terms.
