@@ -13,6 +13,7 @@
 #include "core/run_error.h"
 #include "stages/spline/lambda_choice.h"
 #include "stages/spline/level.h"
+#include "stages/spline/multigrid.h"
 #include "stages/spline/spline.h"
 #include "support/test_support.h"
 
@@ -142,7 +143,9 @@ TEST(Spline, SameBytesAtOneTwoAndThreeThreads) {
 
 // The operator's rows as computed (interior stencil kernel, stored edge
 // stencils) against the literal sum of coefficient() over every level of
-// random hierarchies, shapes without an interior and odd sides included.
+// random hierarchies, shapes without an interior and odd sides included;
+// the finest level's product fused with its dot product against the two
+// passes.
 TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
   Rng rng(testing::base_seed() + 7);
   std::uniform_real_distribution<float> value(-1000.0f, 1000.0f);
@@ -173,6 +176,19 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
             ASSERT_EQ(want, edges[static_cast<std::size_t>(j)]);
           }
         }
+      }
+      if (depth == 0) {
+        // The conjugate gradients' p'Ap summed in the operator's pass, as
+        // dot() sums it apart.
+        spline::Hierarchy h;
+        h.levels.push_back(std::move(level));
+        ThreadPool pool(2);
+        spline::Cycles cycles(h, pool, {});
+        Grid<double> q(h.levels.front().rows, h.levels.front().cols);
+        double fused = 0;
+        cycles.apply_finest(u, q, &fused);
+        ASSERT_EQ(cycles.dot(q, u), fused);
+        level = std::move(h.levels.front());
       }
       if (!spline::worth_coarsening(L.rows, L.cols)) break;
       level = spline::coarse_level(L);

@@ -295,8 +295,9 @@ void Cycles::full_multigrid(Grid<double>& x) {
 }
 
 template <class T>
-void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out) {
+void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out, double* v_dot_out) {
   const Level& L = h_.levels.front();
+  std::vector<double> sums(v_dot_out ? static_cast<std::size_t>(L.rows) : 0);
   for_rows(L.rows, L.cols, [&](int i) {
     double* o = out[i];
     const T* x = v[i];
@@ -311,11 +312,23 @@ void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out) {
       apply_products_row(L, v, i, o);
       for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? static_cast<double>(x[j]) : 0.0) + o[j];
     }
+    if (v_dot_out) {
+      // While the row is still in cache: the same products, in the same
+      // order, as dot(out, v).
+      double s = 0;
+      for (int j = 0; j < L.cols; ++j) s += o[j] * static_cast<double>(x[j]);
+      sums[static_cast<std::size_t>(i)] = s;
+    }
   });
+  if (v_dot_out) {
+    double total = 0;
+    for (const double s : sums) total += s;
+    *v_dot_out = total;
+  }
 }
 
-template void Cycles::apply_finest<float>(const Grid<float>&, Grid<double>&);
-template void Cycles::apply_finest<double>(const Grid<double>&, Grid<double>&);
+template void Cycles::apply_finest<float>(const Grid<float>&, Grid<double>&, double*);
+template void Cycles::apply_finest<double>(const Grid<double>&, Grid<double>&, double*);
 
 void Cycles::precondition(const Grid<double>& rhs) {
   Level& L = h_.levels.front();
