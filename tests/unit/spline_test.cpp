@@ -145,7 +145,8 @@ TEST(Spline, SameBytesAtOneTwoAndThreeThreads) {
 // stencils) against the literal sum of coefficient() over every level of
 // random hierarchies, shapes without an interior and odd sides included;
 // the finest level's product fused with its dot product against the two
-// passes.
+// passes, and its smoothing's stored inverse row sums against those
+// computed.
 TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
   Rng rng(testing::base_seed() + 7);
   std::uniform_real_distribution<float> value(-1000.0f, 1000.0f);
@@ -178,6 +179,15 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
         }
       }
       if (depth == 0) {
+        // The smoothing's stored inverse row sums against those computed.
+        std::vector<double> inv(static_cast<std::size_t>(L.cols));
+        const std::vector<float> ones(inv.size(), 1.0f);
+        for (int i = 0; i < L.rows; ++i) {
+          L.inverse_l1_row(i, inv.data(), ones.data());
+          const double* stored = L.finest_inverse_l1_row(i);
+          for (int j = 0; j < L.cols; ++j)
+            ASSERT_EQ(inv[static_cast<std::size_t>(j)], stored[j + (c[i][j] != kNoData ? L.cols : 0)]);
+        }
         // The conjugate gradients' p'Ap summed in the operator's pass, as
         // dot() sums it apart.
         spline::Hierarchy h;

@@ -193,6 +193,15 @@ void damped_step(const double* inv, const double* r, double omega, int n, float*
 }
 
 TESK_CPU_KERNEL
+void damped_step_finest(const double* inv0, const double* inv1, const int* c, const double* r, double omega, int n,
+                        float* u) {
+  for (int j = 0; j < n; ++j) {
+    const double inv = c[j] != INT32_MIN ? inv1[j] : inv0[j];
+    u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv * r[j]);
+  }
+}
+
+TESK_CPU_KERNEL
 void damped_step(const double* inv, const float* r, double omega, int n, float* u) {
   for (int j = 0; j < n; ++j)
     u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv[j] * static_cast<double>(r[j]));

@@ -46,6 +46,11 @@ void jacobi_step_finest(const double* a, const double* const* x, const int* c, c
 void jacobi_step_coarse(const double* a, const double* const* x, const float* w, const float* r, double omega, int n,
                         float* u);
 
+// The same on the finest level, inv[j] inv0[j] off the contours and
+// inv1[j] on them (c[j] not kNoData).
+void damped_step_finest(const double* inv0, const double* inv1, const int* c, const double* r, double omega, int n,
+                        float* u);
+
 // u[j] += omega * inv[j] * r[j]
 void damped_step(const double* inv, const double* r, double omega, int n, float* u);
 void damped_step(const double* inv, const float* r, double omega, int n, float* u);

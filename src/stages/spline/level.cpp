@@ -98,6 +98,18 @@ void Level::finish() {
     for (int j = 0; j < cols; ++j)
       out[j] = e == edge_rows && ihi > ilo && j >= jlo && j < jhi ? interior_l1 : l1(i, j);
   }
+  finest_inverse_l1.clear();
+  if (contours) {
+    finest_inverse_l1.resize(2 * penalty_l1.size());
+    for (int e = 0; e <= edge_rows; ++e)
+      for (int w = 0; w < 2; ++w) {
+        const double* pen = &penalty_l1[static_cast<std::size_t>(e) * static_cast<std::size_t>(cols)];
+        double* inv = &finest_inverse_l1[(2 * static_cast<std::size_t>(e) + static_cast<std::size_t>(w)) *
+                                         static_cast<std::size_t>(cols)];
+        for (int j = 0; j < cols; ++j) inv[j] = pen[j] + (w ? 1.0 : 0.0);
+        invert_positive(inv, cols);
+      }
+  }
   // Gershgorin's bound of D^-1 A over the products alone: on the finest
   // level a data weight adds the same amount to a row's sum and to its
   // diagonal, which can only lower the ratio; the coarse levels' data

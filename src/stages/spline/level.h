@@ -66,6 +66,10 @@ struct Level {
   // the operator: a row of cols for each edge row (those above ilo, then
   // those from ihi on), then one that every interior row shares.
   std::vector<double> penalty_l1;
+  // The finest level's inverse row sums, which take only two values a
+  // column of each row of penalty_l1, the data weight being 0 or 1: for
+  // each row of penalty_l1, cols values for weight 0, then cols for 1.
+  std::vector<double> finest_inverse_l1;
   // The products' 5 x 5 stencils of the edge bands: every row in [ilo, ihi)
   // has the same coefficients, and so has every column in [jlo, jhi), so one
   // stencil serves each pair of a row class (each edge row, then the
@@ -113,6 +117,12 @@ struct Level {
   // 1 (the data term's entries are never negative, so its sums are the data
   // term applied to ones).
   void inverse_l1_row(int i, double* inv, const float* ones) const;
+  // On the finest level, the inverse row sums of row i for data weight 0
+  // (then cols further on, for weight 1).
+  const double* finest_inverse_l1_row(int i) const {
+    const int edge = i < ilo ? i : i >= ihi ? ilo + (i - ihi) : ilo + (rows - ihi);
+    return &finest_inverse_l1[static_cast<std::size_t>(edge) * 2 * static_cast<std::size_t>(cols)];
+  }
 };
 
 // The finest level for a raster of the contours' shape.

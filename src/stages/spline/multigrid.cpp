@@ -192,6 +192,12 @@ void Cycles::smooth(Level& L, bool backward, bool from_zero) {
     const bool rhs_is_residual = from_zero && s == 0;
     if (!rhs_is_residual) residual(L);
     for_rows(L.rows, L.cols, [&](int i) {
+      if (h_.l1_smoothing && L.contours) {
+        const double* inv0 = L.finest_inverse_l1_row(i);
+        damped_step_finest(inv0, inv0 + L.cols, (*L.contours)[i], rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i],
+                           omega, L.cols, L.u[i]);
+        return;
+      }
       if (h_.l1_smoothing) {
         thread_local std::vector<double> inv;
         thread_local std::vector<float> ones;
