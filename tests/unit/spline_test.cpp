@@ -12,6 +12,8 @@
 
 #include "core/run_error.h"
 #include "stages/spline/lambda_choice.h"
+#include "stages/spline/banded.h"
+#include "stages/spline/kernels.h"
 #include "stages/spline/level.h"
 #include "stages/spline/multigrid.h"
 #include "stages/spline/spline.h"
@@ -203,6 +205,40 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
       if (!spline::worth_coarsening(L.rows, L.cols)) break;
       level = spline::coarse_level(L);
     }
+  }
+}
+
+// The transfers' row kernels against the literal sums over Transfer's
+// weights, on rows of every length up to 40.
+TEST(Spline, TransferRowsMatchTheLiteralSums) {
+  Rng rng(testing::base_seed() + 8);
+  std::uniform_real_distribution<double> value(-1000.0, 1000.0);
+  for (int n = 2; n <= 40; ++n) {
+    const spline::Transfer t(n);
+    std::vector<double> coarse(static_cast<std::size_t>(t.nc)), fine(static_cast<std::size_t>(n));
+    for (auto& v : coarse) v = value(rng);
+    for (auto& v : fine) v = value(rng);
+    for (const bool add : {false, true}) {
+      std::vector<float> got(fine.size());
+      for (auto& v : got) v = static_cast<float>(value(rng));
+      std::vector<float> want = got;
+      spline::interpolate_row(coarse.data(), n, add, got.data());
+      for (int y = 0; y + 1 < n; ++y) {
+        const auto ys = static_cast<std::size_t>(y);
+        double v = 0;
+        for (int k = 0; k < t.count[ys]; ++k) v += t.wt[4 * ys + static_cast<std::size_t>(k)] * coarse[static_cast<std::size_t>(t.start[ys] + k)];
+        want[ys] = static_cast<float>(add ? static_cast<double>(want[ys]) + v : v);
+      }
+      ASSERT_EQ(0, std::memcmp(want.data(), got.data(), want.size() * sizeof(float))) << n;
+    }
+    std::vector<float> got(coarse.size(), -1.0f), want(coarse.size(), -1.0f);
+    spline::restrict_row(fine.data(), n, got.data());
+    for (int J = 1; J < (n - 1) / 2; ++J) {
+      double s = 0;
+      for (int y = t.first(J); y <= t.last(J); ++y) s += t.weight(y, J) * fine[static_cast<std::size_t>(y)];
+      want[static_cast<std::size_t>(J)] = static_cast<float>(s);
+    }
+    ASSERT_EQ(0, std::memcmp(want.data(), got.data(), want.size() * sizeof(float))) << n;
   }
 }
 

@@ -51,7 +51,32 @@ inline void apply_interior(const double* s, const T* const* rows, const int* c, 
   }
 }
 
+template <class T>
+inline void interpolate_regular(const double* c, int n, bool add, T* out) {
+  for (int y = 0; y + 1 < n; ++y) {
+    const int J = y >> 1;
+    const double v = (y & 1) == 0 ? 0.0 + 1.0 * c[J] : (0.0 + 0.5 * c[J]) + 0.5 * c[J + 1];
+    out[y] = static_cast<T>(add ? static_cast<double>(out[y]) + v : v);
+  }
+}
+
 }  // namespace
+
+TESK_CPU_KERNEL
+void interpolate_row(const double* coarse, int n, bool add, float* out) {
+  interpolate_regular(coarse, n, add, out);
+}
+
+TESK_CPU_KERNEL
+void interpolate_row(const double* coarse, int n, bool add, double* out) {
+  interpolate_regular(coarse, n, add, out);
+}
+
+TESK_CPU_KERNEL
+void restrict_row(const double* f, int n, float* out) {
+  for (int J = 1; J < (n - 1) / 2; ++J)
+    out[J] = static_cast<float>(((0.0 + 0.5 * f[2 * J - 1]) + 1.0 * f[2 * J]) + 0.5 * f[2 * J + 1]);
+}
 
 TESK_CPU_KERNEL
 void stencil_row(const double* s, const float* const* rows, int j0, int j1, double* out) {

@@ -31,7 +31,8 @@ void interpolate(const Level& coarse, Grid<T>& target, bool add, ThreadPool& poo
         for (int J = 0; J < coarse.cols; ++J) row0[static_cast<std::size_t>(J)] += w * static_cast<double>(e[J]);
       }
       T* u = target[x];
-      for (int y = 0; y < target.cols(); ++y) {
+      interpolate_row(row0.data(), target.cols(), add, u);
+      for (int y = std::max(0, target.cols() - 1); y < target.cols(); ++y) {
         const auto ys = static_cast<std::size_t>(y);
         const double* rr = &row0[static_cast<std::size_t>(tc.start[ys])];
         const double* ww = &tc.wt[4 * ys];
@@ -242,7 +243,10 @@ void Cycles::restrict_residual(const Level& fine, Level& coarse) {
       }
     }
     float* f = coarse.f[I];
+    restrict_row(acc.data(), fine.cols, f);
     for (int J = 0; J < coarse.cols; ++J) {
+      if (J == 1) J = std::max(1, (fine.cols - 1) / 2);
+      if (J >= coarse.cols) break;
       double s = 0;
       for (int y = tc.first(J); y <= tc.last(J); ++y) s += tc.weight(y, J) * acc[static_cast<std::size_t>(y)];
       f[J] = static_cast<float>(s);
