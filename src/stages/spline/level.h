@@ -9,8 +9,8 @@
 // (x) Gr (path Laplacians),
 //   L'L = D'D (x) I + D' (x) D + D (x) D' + I (x) D'D.
 // Away from the edges the products add up to one constant 5 x 5 stencil,
-// which is applied as such; the edge bands take their coefficients from the
-// factors.
+// which is applied as such; the edge bands take theirs from stencils stored
+// per class of row and column (a few rows and columns of each edge).
 #pragma once
 
 #include <array>
