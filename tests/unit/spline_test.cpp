@@ -148,7 +148,7 @@ TEST(Spline, SameBytesAtOneTwoAndThreeThreads) {
 // random hierarchies, shapes without an interior and odd sides included;
 // the finest level's product fused with its dot product against the two
 // passes, and its smoothing's stored inverse row sums against those
-// computed.
+// computed; the coarse smoothing step in one pass against its two.
 TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
   Rng rng(testing::base_seed() + 7);
   std::uniform_real_distribution<float> value(-1000.0f, 1000.0f);
@@ -178,6 +178,26 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
           if (interior_row && (j < L.jlo || j >= L.jhi)) {
             ASSERT_EQ(want, edges[static_cast<std::size_t>(j)]);
           }
+        }
+      }
+      if (!L.me.empty()) {
+        // The coarse smoothing step in one pass against its two.
+        std::vector<double> inv(static_cast<std::size_t>(L.cols));
+        const std::vector<float> ones(inv.size(), 1.0f);
+        std::vector<float> r(inv.size()), want(inv.size()), got(inv.size());
+        for (int i = 0; i < L.rows; ++i) {
+          for (std::size_t j = 0; j < r.size(); ++j) {
+            r[j] = value(rng);
+            want[j] = got[j] = value(rng);
+          }
+          L.inverse_l1_row(i, inv.data(), ones.data());
+          spline::damped_step(inv.data(), r.data(), 1.7, L.cols, want.data());
+          const bool below = i + 1 < L.rows, above = i > 0;
+          spline::l1_step_coarse(L.penalty_l1_row(i), L.mc[i], L.me[i], below ? L.ms[i] : nullptr,
+                                 below ? L.mse[i] : nullptr, below ? L.msw[i] : nullptr,
+                                 above ? L.ms[i - 1] : nullptr, above ? L.mse[i - 1] : nullptr,
+                                 above ? L.msw[i - 1] : nullptr, r.data(), 1.7, L.cols, got.data());
+          ASSERT_EQ(0, std::memcmp(want.data(), got.data(), want.size() * sizeof(float))) << depth;
         }
       }
       if (depth == 0) {

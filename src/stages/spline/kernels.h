@@ -64,6 +64,14 @@ void interpolate_row(const double* coarse, int n, bool add, double* out);
 // 1 f[2J]) + 0.5 f[2J + 1].
 void restrict_row(const double* fine, int n, float* out);
 
+// One damped l1-Jacobi step of a coarse row in one pass: d[j] = pen[j] + the
+// sum of the magnitudes of row j of the data term (data_row's sum with every
+// u 1, in its order), inv = 1 / d[j] where d[j] > 0, else 0, then u[j] +=
+// omega * inv * r[j]: the operations of inverse_l1_row and damped_step.
+void l1_step_coarse(const double* pen, const float* c, const float* e, const float* s_below, const float* se_below,
+                    const float* sw_below, const float* s_above, const float* se_above, const float* sw_above,
+                    const float* r, double omega, int n, float* u);
+
 // u[j] += omega * inv[j] * r[j]
 void damped_step(const double* inv, const double* r, double omega, int n, float* u);
 void damped_step(const double* inv, const float* r, double omega, int n, float* u);

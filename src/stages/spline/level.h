@@ -117,6 +117,11 @@ struct Level {
   // 1 (the data term's entries are never negative, so its sums are the data
   // term applied to ones).
   void inverse_l1_row(int i, double* inv, const float* ones) const;
+  // The row of penalty_l1 for row i.
+  const double* penalty_l1_row(int i) const {
+    const int edge = i < ilo ? i : i >= ihi ? ilo + (i - ihi) : ilo + (rows - ihi);
+    return &penalty_l1[static_cast<std::size_t>(edge) * static_cast<std::size_t>(cols)];
+  }
   // On the finest level, the inverse row sums of row i for data weight 0
   // (then cols further on, for weight 1).
   const double* finest_inverse_l1_row(int i) const {

@@ -199,6 +199,13 @@ void Cycles::smooth(Level& L, bool backward, bool from_zero) {
                            omega, L.cols, L.u[i]);
         return;
       }
+      if (h_.l1_smoothing && !L.me.empty()) {
+        const bool below = i + 1 < L.rows, above = i > 0;
+        l1_step_coarse(L.penalty_l1_row(i), L.mc[i], L.me[i], below ? L.ms[i] : nullptr, below ? L.mse[i] : nullptr,
+                       below ? L.msw[i] : nullptr, above ? L.ms[i - 1] : nullptr, above ? L.mse[i - 1] : nullptr,
+                       above ? L.msw[i - 1] : nullptr, rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+        return;
+      }
       if (h_.l1_smoothing) {
         thread_local std::vector<double> inv;
         thread_local std::vector<float> ones;
