@@ -6,10 +6,16 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <stdexcept>
+#include <vector>
 
 #include "core/run_error.h"
 #include "stages/spline/lambda_choice.h"
+#include "stages/spline/banded.h"
+#include "stages/spline/kernels.h"
+#include "stages/spline/level.h"
+#include "stages/spline/multigrid.h"
 #include "stages/spline/spline.h"
 #include "support/test_support.h"
 
@@ -134,6 +140,125 @@ TEST(Spline, SameBytesAtOneTwoAndThreeThreads) {
       EXPECT_EQ(s1.lambda, s.lambda);
       EXPECT_EQ(s1.iterations, s.iterations);
     }
+  }
+}
+
+// The operator's rows as computed (interior stencil kernel, stored edge
+// stencils) against the literal sum of coefficient() over every level of
+// random hierarchies, shapes without an interior and odd sides included;
+// the finest level's product fused with its dot product against the two
+// passes, and its smoothing's stored inverse row sums against those
+// computed; the coarse smoothing step in one pass against its two.
+TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
+  Rng rng(testing::base_seed() + 7);
+  std::uniform_real_distribution<float> value(-1000.0f, 1000.0f);
+  for (int n = 0; n < 40; ++n) {
+    const int rows = testing::uniform(rng, 1, 60), cols = testing::uniform(rng, 1, 60);
+    IntGrid c(rows, cols);
+    for (auto& v : c) v = testing::chance(rng, 0.2) ? testing::uniform(rng, 0, 5000) : kNoData;
+    spline::Level level = spline::finest_level(c, std::pow(10.0, testing::uniform(rng, -2, 2)),
+                                               n % 3 == 0 ? 0.25 : 0.0);
+    for (int depth = 0;; ++depth) {
+      const spline::Level& L = level;
+      Grid<float> u(L.rows, L.cols);
+      for (auto& v : u) v = value(rng);
+      std::vector<double> got(static_cast<std::size_t>(L.cols)), edges(got.size());
+      for (int i = 0; i < L.rows; ++i) {
+        spline::apply_products_row(L, u, i, got.data());
+        const bool interior_row = i >= L.ilo && i < L.ihi;
+        if (interior_row) spline::apply_products_row_edges(L, u, i, edges.data());
+        for (int j = 0; j < L.cols; ++j) {
+          double want = 0;
+          for (int a = -2; a <= 2; ++a)
+            for (int b = -2; b <= 2; ++b) {
+              const double k = L.coefficient(i, j, a, b);
+              if (k != 0.0) want += k * static_cast<double>(u[i + a][j + b]);
+            }
+          ASSERT_EQ(want, got[static_cast<std::size_t>(j)]) << rows << " x " << cols << " level " << depth;
+          if (interior_row && (j < L.jlo || j >= L.jhi)) {
+            ASSERT_EQ(want, edges[static_cast<std::size_t>(j)]);
+          }
+        }
+      }
+      if (!L.me.empty()) {
+        // The coarse smoothing step in one pass against its two.
+        std::vector<double> inv(static_cast<std::size_t>(L.cols));
+        const std::vector<float> ones(inv.size(), 1.0f);
+        std::vector<float> r(inv.size()), want(inv.size()), got(inv.size());
+        for (int i = 0; i < L.rows; ++i) {
+          for (std::size_t j = 0; j < r.size(); ++j) {
+            r[j] = value(rng);
+            want[j] = got[j] = value(rng);
+          }
+          L.inverse_l1_row(i, inv.data(), ones.data());
+          spline::damped_step(inv.data(), r.data(), 1.7, L.cols, want.data());
+          const bool below = i + 1 < L.rows, above = i > 0;
+          spline::l1_step_coarse(L.penalty_l1_row(i), L.mc[i], L.me[i], below ? L.ms[i] : nullptr,
+                                 below ? L.mse[i] : nullptr, below ? L.msw[i] : nullptr,
+                                 above ? L.ms[i - 1] : nullptr, above ? L.mse[i - 1] : nullptr,
+                                 above ? L.msw[i - 1] : nullptr, r.data(), 1.7, L.cols, got.data());
+          ASSERT_EQ(0, std::memcmp(want.data(), got.data(), want.size() * sizeof(float))) << depth;
+        }
+      }
+      if (depth == 0) {
+        // The smoothing's stored inverse row sums against those computed.
+        std::vector<double> inv(static_cast<std::size_t>(L.cols));
+        const std::vector<float> ones(inv.size(), 1.0f);
+        for (int i = 0; i < L.rows; ++i) {
+          L.inverse_l1_row(i, inv.data(), ones.data());
+          const double* stored = L.finest_inverse_l1_row(i);
+          for (int j = 0; j < L.cols; ++j)
+            ASSERT_EQ(inv[static_cast<std::size_t>(j)], stored[j + (c[i][j] != kNoData ? L.cols : 0)]);
+        }
+        // The conjugate gradients' p'Ap summed in the operator's pass, as
+        // dot() sums it apart.
+        spline::Hierarchy h;
+        h.levels.push_back(std::move(level));
+        ThreadPool pool(2);
+        spline::Cycles cycles(h, pool, {});
+        Grid<double> q(h.levels.front().rows, h.levels.front().cols);
+        double fused = 0;
+        cycles.apply_finest(u, q, &fused);
+        ASSERT_EQ(cycles.dot(q, u), fused);
+        level = std::move(h.levels.front());
+      }
+      if (!spline::worth_coarsening(L.rows, L.cols)) break;
+      level = spline::coarse_level(L);
+    }
+  }
+}
+
+// The transfers' row kernels against the literal sums over Transfer's
+// weights, on rows of every length up to 40.
+TEST(Spline, TransferRowsMatchTheLiteralSums) {
+  Rng rng(testing::base_seed() + 8);
+  std::uniform_real_distribution<double> value(-1000.0, 1000.0);
+  for (int n = 2; n <= 40; ++n) {
+    const spline::Transfer t(n);
+    std::vector<double> coarse(static_cast<std::size_t>(t.nc)), fine(static_cast<std::size_t>(n));
+    for (auto& v : coarse) v = value(rng);
+    for (auto& v : fine) v = value(rng);
+    for (const bool add : {false, true}) {
+      std::vector<float> got(fine.size());
+      for (auto& v : got) v = static_cast<float>(value(rng));
+      std::vector<float> want = got;
+      spline::interpolate_row(coarse.data(), n, add, got.data());
+      for (int y = 0; y + 1 < n; ++y) {
+        const auto ys = static_cast<std::size_t>(y);
+        double v = 0;
+        for (int k = 0; k < t.count[ys]; ++k) v += t.wt[4 * ys + static_cast<std::size_t>(k)] * coarse[static_cast<std::size_t>(t.start[ys] + k)];
+        want[ys] = static_cast<float>(add ? static_cast<double>(want[ys]) + v : v);
+      }
+      ASSERT_EQ(0, std::memcmp(want.data(), got.data(), want.size() * sizeof(float))) << n;
+    }
+    std::vector<float> got(coarse.size(), -1.0f), want(coarse.size(), -1.0f);
+    spline::restrict_row(fine.data(), n, got.data());
+    for (int J = 1; J < (n - 1) / 2; ++J) {
+      double s = 0;
+      for (int y = t.first(J); y <= t.last(J); ++y) s += t.weight(y, J) * fine[static_cast<std::size_t>(y)];
+      want[static_cast<std::size_t>(J)] = static_cast<float>(s);
+    }
+    ASSERT_EQ(0, std::memcmp(want.data(), got.data(), want.size() * sizeof(float))) << n;
   }
 }
 

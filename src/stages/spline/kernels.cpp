@@ -51,7 +51,32 @@ inline void apply_interior(const double* s, const T* const* rows, const int* c, 
   }
 }
 
+template <class T>
+inline void interpolate_regular(const double* c, int n, bool add, T* out) {
+  for (int y = 0; y + 1 < n; ++y) {
+    const int J = y >> 1;
+    const double v = (y & 1) == 0 ? 0.0 + 1.0 * c[J] : (0.0 + 0.5 * c[J]) + 0.5 * c[J + 1];
+    out[y] = static_cast<T>(add ? static_cast<double>(out[y]) + v : v);
+  }
+}
+
 }  // namespace
+
+TESK_CPU_KERNEL
+void interpolate_row(const double* coarse, int n, bool add, float* out) {
+  interpolate_regular(coarse, n, add, out);
+}
+
+TESK_CPU_KERNEL
+void interpolate_row(const double* coarse, int n, bool add, double* out) {
+  interpolate_regular(coarse, n, add, out);
+}
+
+TESK_CPU_KERNEL
+void restrict_row(const double* f, int n, float* out) {
+  for (int J = 1; J < (n - 1) / 2; ++J)
+    out[J] = static_cast<float>(((0.0 + 0.5 * f[2 * J - 1]) + 1.0 * f[2 * J]) + 0.5 * f[2 * J + 1]);
+}
 
 TESK_CPU_KERNEL
 void stencil_row(const double* s, const float* const* rows, int j0, int j1, double* out) {
@@ -190,6 +215,62 @@ void data_row(const float* c, const float* e, const float* s_below, const float*
 TESK_CPU_KERNEL
 void damped_step(const double* inv, const double* r, double omega, int n, float* u) {
   for (int j = 0; j < n; ++j) u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv[j] * r[j]);
+}
+
+TESK_CPU_KERNEL
+void l1_step_coarse(const double* pen, const float* c, const float* e, const float* s_below, const float* se_below,
+                    const float* sw_below, const float* s_above, const float* se_above, const float* sw_above,
+                    const float* r, double omega, int n, float* u) {
+  const bool below = s_below != nullptr, above = s_above != nullptr;
+  auto step = [&](int j, double v) {
+    double d = pen[j];
+    d += v;
+    const double inv = d > 0 ? 1.0 / d : 0.0;
+    u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv * static_cast<double>(r[j]));
+  };
+  auto one = [&](int j) {
+    double v = static_cast<double>(c[j]);
+    if (j + 1 < n) v += static_cast<double>(e[j]);
+    if (j > 0) v += static_cast<double>(e[j - 1]);
+    if (below) {
+      v += static_cast<double>(s_below[j]);
+      if (j + 1 < n) v += static_cast<double>(se_below[j]);
+      if (j > 0) v += static_cast<double>(sw_below[j]);
+    }
+    if (above) {
+      v += static_cast<double>(s_above[j]);
+      if (j > 0) v += static_cast<double>(se_above[j - 1]);
+      if (j + 1 < n) v += static_cast<double>(sw_above[j + 1]);
+    }
+    step(j, v);
+  };
+  if (n <= 2 || !below || !above) {
+    for (int j = 0; j < n; ++j) one(j);
+    return;
+  }
+  one(0);
+  for (int j = 1; j + 1 < n; ++j) {
+    double v = static_cast<double>(c[j]);
+    v += static_cast<double>(e[j]);
+    v += static_cast<double>(e[j - 1]);
+    v += static_cast<double>(s_below[j]);
+    v += static_cast<double>(se_below[j]);
+    v += static_cast<double>(sw_below[j]);
+    v += static_cast<double>(s_above[j]);
+    v += static_cast<double>(se_above[j - 1]);
+    v += static_cast<double>(sw_above[j + 1]);
+    step(j, v);
+  }
+  one(n - 1);
+}
+
+TESK_CPU_KERNEL
+void damped_step_finest(const double* inv0, const double* inv1, const int* c, const double* r, double omega, int n,
+                        float* u) {
+  for (int j = 0; j < n; ++j) {
+    const double inv = c[j] != INT32_MIN ? inv1[j] : inv0[j];
+    u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv * r[j]);
+  }
 }
 
 TESK_CPU_KERNEL

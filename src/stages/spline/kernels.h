@@ -46,6 +46,32 @@ void jacobi_step_finest(const double* a, const double* const* x, const int* c, c
 void jacobi_step_coarse(const double* a, const double* const* x, const float* w, const float* r, double omega, int n,
                         float* u);
 
+// The same on the finest level, inv[j] inv0[j] off the contours and
+// inv1[j] on them (c[j] not kNoData).
+void damped_step_finest(const double* inv0, const double* inv1, const int* c, const double* r, double omega, int n,
+                        float* u);
+
+// The transfers along a row between a fine row of n points and the coarse
+// one of Transfer(n) (banded.h), on the points where they follow the regular
+// pattern (a fine point 2J is coarse point J, a fine point 2J + 1 takes half
+// of J and half of J + 1), with the operations, in order, of the literal
+// sums over Transfer's weights:
+// interpolation, fine points y in [0, n - 1): v = 0 + 1 c[y / 2], or
+// (0 + 0.5 c[(y - 1) / 2]) + 0.5 c[(y + 1) / 2]; out[y] = v (add: out[y] + v);
+void interpolate_row(const double* coarse, int n, bool add, float* out);
+void interpolate_row(const double* coarse, int n, bool add, double* out);
+// restriction, coarse points J in [1, (n - 1) / 2): out[J] = ((0 + 0.5 f[2J - 1]) +
+// 1 f[2J]) + 0.5 f[2J + 1].
+void restrict_row(const double* fine, int n, float* out);
+
+// One damped l1-Jacobi step of a coarse row in one pass: d[j] = pen[j] + the
+// sum of the magnitudes of row j of the data term (data_row's sum with every
+// u 1, in its order), inv = 1 / d[j] where d[j] > 0, else 0, then u[j] +=
+// omega * inv * r[j]: the operations of inverse_l1_row and damped_step.
+void l1_step_coarse(const double* pen, const float* c, const float* e, const float* s_below, const float* se_below,
+                    const float* sw_below, const float* s_above, const float* se_above, const float* sw_above,
+                    const float* r, double omega, int n, float* u);
+
 // u[j] += omega * inv[j] * r[j]
 void damped_step(const double* inv, const double* r, double omega, int n, float* u);
 void damped_step(const double* inv, const float* r, double omega, int n, float* u);

@@ -66,6 +66,22 @@ void Level::finish() {
     for (int i = 0; i < rows; ++i) diag_y[t * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i)] = terms[t].y.at(i, 0);
   }
   const int edge_rows = ilo + (rows - ihi);
+  edge_stencils.clear();
+  if (ihi > ilo) {
+    const int edge_cols = jlo + (cols - jhi);
+    edge_stencils.resize(static_cast<std::size_t>(edge_rows + 1) * static_cast<std::size_t>(edge_cols + 1) * 25);
+    for (int e = 0; e <= edge_rows; ++e)
+      for (int f = 0; f <= edge_cols; ++f) {
+        // A representative of each class: the edge row or column itself,
+        // ilo or jlo for the interior.
+        const int i = e < ilo ? e : e < edge_rows ? ihi + (e - ilo) : ilo;
+        const int j = f < jlo ? f : f < edge_cols ? jhi + (f - jlo) : jlo;
+        double* s = &edge_stencils[(static_cast<std::size_t>(e) * static_cast<std::size_t>(edge_cols + 1) +
+                                    static_cast<std::size_t>(f)) * 25];
+        for (int a = -2; a <= 2; ++a)
+          for (int b = -2; b <= 2; ++b) s[(a + 2) * 5 + b + 2] = coefficient(i, j, a, b);
+      }
+  }
   penalty_l1.assign(static_cast<std::size_t>(edge_rows + 1) * static_cast<std::size_t>(cols), 0.0);
   auto l1 = [&](int i, int j) {
     double sum = 0;
@@ -81,6 +97,18 @@ void Level::finish() {
     for (const double v : interior.values) interior_l1 += std::fabs(v);
     for (int j = 0; j < cols; ++j)
       out[j] = e == edge_rows && ihi > ilo && j >= jlo && j < jhi ? interior_l1 : l1(i, j);
+  }
+  finest_inverse_l1.clear();
+  if (contours) {
+    finest_inverse_l1.resize(2 * penalty_l1.size());
+    for (int e = 0; e <= edge_rows; ++e)
+      for (int w = 0; w < 2; ++w) {
+        const double* pen = &penalty_l1[static_cast<std::size_t>(e) * static_cast<std::size_t>(cols)];
+        double* inv = &finest_inverse_l1[(2 * static_cast<std::size_t>(e) + static_cast<std::size_t>(w)) *
+                                         static_cast<std::size_t>(cols)];
+        for (int j = 0; j < cols; ++j) inv[j] = pen[j] + (w ? 1.0 : 0.0);
+        invert_positive(inv, cols);
+      }
   }
   // Gershgorin's bound of D^-1 A over the products alone: on the finest
   // level a data weight adds the same amount to a row's sum and to its
@@ -258,48 +286,48 @@ void Level::inverse_l1_row(int i, double* inv, const float* ones) const {
   invert_positive(inv, cols);
 }
 
+namespace {
+
+// out[j] for j in [j0, j1) of row i, coefficient by coefficient (a, then b,
+// in order; zero coefficients, those towards missing neighbours among them,
+// skipped): from the stored stencils, or from the factors when the level has
+// none.
+template <class T>
+void edge_columns(const Level& L, const Grid<T>& u, int i, int j0, int j1, double* out) {
+  for (int j = j0; j < j1; ++j) {
+    const double* st = L.edge_stencils.empty() ? nullptr : L.edge_stencil(i, j);
+    double s = 0;
+    for (int a = -2; a <= 2; ++a) {
+      if (i + a < 0 || i + a >= L.rows) continue;
+      const T* ur = u[i + a];
+      for (int b = -2; b <= 2; ++b) {
+        const double c = st ? st[(a + 2) * 5 + b + 2] : L.coefficient(i, j, a, b);
+        if (c != 0.0) s += c * static_cast<double>(ur[j + b]);
+      }
+    }
+    out[j] = s;
+  }
+}
+
+}  // namespace
+
 template <class T>
 void apply_products_row(const Level& L, const Grid<T>& u, int i, double* out) {
   const bool edge_row = i < L.ilo || i >= L.ihi;
-  auto generic = [&](int j0, int j1) {
-    for (int j = j0; j < j1; ++j) {
-      double s = 0;
-      for (int a = -2; a <= 2; ++a) {
-        if (i + a < 0 || i + a >= L.rows) continue;
-        const T* ur = u[i + a];
-        for (int b = -2; b <= 2; ++b) {
-          const double c = L.coefficient(i, j, a, b);
-          if (c != 0.0) s += c * static_cast<double>(ur[j + b]);
-        }
-      }
-      out[j] = s;
-    }
-  };
   if (edge_row) {
-    generic(0, L.cols);
+    edge_columns(L, u, i, 0, L.cols, out);
     return;
   }
-  generic(0, L.jlo);
+  edge_columns(L, u, i, 0, L.jlo, out);
   const T* rows[5] = {u[i - 2], u[i - 1], u[i], u[i + 1], u[i + 2]};
   stencil_row(&L.interior.s[0][0], rows, L.jlo, L.jhi, out);
-  generic(L.jhi, L.cols);
+  edge_columns(L, u, i, L.jhi, L.cols, out);
 }
 
 template <class T>
 void apply_products_row_edges(const Level& L, const Grid<T>& u, int i, double* out) {
-  for (const auto& [j0, j1] : {std::pair{0, L.jlo}, std::pair{L.jhi, L.cols}})
-    for (int j = j0; j < j1; ++j) {
-      double s = 0;
-      for (int a = -2; a <= 2; ++a) {
-        if (i + a < 0 || i + a >= L.rows) continue;
-        const T* ur = u[i + a];
-        for (int b = -2; b <= 2; ++b) {
-          const double c = L.coefficient(i, j, a, b);
-          if (c != 0.0) s += c * static_cast<double>(ur[j + b]);
-        }
-      }
-      out[j] = s;
-    }
+  edge_columns(L, u, i, 0, L.jlo, out);
+  edge_columns(L, u, i, L.jhi, L.cols, out);
 }
 
 template void apply_products_row_edges<float>(const Level&, const Grid<float>&, int, double*);

@@ -9,8 +9,8 @@
 // (x) Gr (path Laplacians),
 //   L'L = D'D (x) I + D' (x) D + D (x) D' + I (x) D'D.
 // Away from the edges the products add up to one constant 5 x 5 stencil,
-// which is applied as such; the edge bands take their coefficients from the
-// factors.
+// which is applied as such; the edge bands take theirs from stencils stored
+// per class of row and column (a few rows and columns of each edge).
 #pragma once
 
 #include <array>
@@ -66,6 +66,25 @@ struct Level {
   // the operator: a row of cols for each edge row (those above ilo, then
   // those from ihi on), then one that every interior row shares.
   std::vector<double> penalty_l1;
+  // The finest level's inverse row sums, which take only two values a
+  // column of each row of penalty_l1, the data weight being 0 or 1: for
+  // each row of penalty_l1, cols values for weight 0, then cols for 1.
+  std::vector<double> finest_inverse_l1;
+  // The products' 5 x 5 stencils of the edge bands: every row in [ilo, ihi)
+  // has the same coefficients, and so has every column in [jlo, jhi), so one
+  // stencil serves each pair of a row class (each edge row, then the
+  // interior) and a column class (likewise).  Empty when the level has no
+  // interior; coefficient() then serves.
+  std::vector<double> edge_stencils;
+
+  // The stencil of row (i, j) of the products from edge_stencils: s[(a + 2)
+  // * 5 + b + 2] the coefficient of u[i + a][j + b].
+  const double* edge_stencil(int i, int j) const {
+    const int ri = i < ilo ? i : i >= ihi ? ilo + (i - ihi) : ilo + (rows - ihi);
+    const int cj = j < jlo ? j : j >= jhi ? jlo + (j - jhi) : jlo + (cols - jhi);
+    const auto width = static_cast<std::size_t>(jlo + (cols - jhi) + 1);
+    return &edge_stencils[(static_cast<std::size_t>(ri) * width + static_cast<std::size_t>(cj)) * 25];
+  }
 
   // Sets ilo..jhi, the interior stencil, the diagonals and the spectrum
   // bound from the terms.
@@ -98,6 +117,17 @@ struct Level {
   // 1 (the data term's entries are never negative, so its sums are the data
   // term applied to ones).
   void inverse_l1_row(int i, double* inv, const float* ones) const;
+  // The row of penalty_l1 for row i.
+  const double* penalty_l1_row(int i) const {
+    const int edge = i < ilo ? i : i >= ihi ? ilo + (i - ihi) : ilo + (rows - ihi);
+    return &penalty_l1[static_cast<std::size_t>(edge) * static_cast<std::size_t>(cols)];
+  }
+  // On the finest level, the inverse row sums of row i for data weight 0
+  // (then cols further on, for weight 1).
+  const double* finest_inverse_l1_row(int i) const {
+    const int edge = i < ilo ? i : i >= ihi ? ilo + (i - ihi) : ilo + (rows - ihi);
+    return &finest_inverse_l1[static_cast<std::size_t>(edge) * 2 * static_cast<std::size_t>(cols)];
+  }
 };
 
 // The finest level for a raster of the contours' shape.

@@ -31,7 +31,8 @@ void interpolate(const Level& coarse, Grid<T>& target, bool add, ThreadPool& poo
         for (int J = 0; J < coarse.cols; ++J) row0[static_cast<std::size_t>(J)] += w * static_cast<double>(e[J]);
       }
       T* u = target[x];
-      for (int y = 0; y < target.cols(); ++y) {
+      interpolate_row(row0.data(), target.cols(), add, u);
+      for (int y = std::max(0, target.cols() - 1); y < target.cols(); ++y) {
         const auto ys = static_cast<std::size_t>(y);
         const double* rr = &row0[static_cast<std::size_t>(tc.start[ys])];
         const double* ww = &tc.wt[4 * ys];
@@ -192,6 +193,19 @@ void Cycles::smooth(Level& L, bool backward, bool from_zero) {
     const bool rhs_is_residual = from_zero && s == 0;
     if (!rhs_is_residual) residual(L);
     for_rows(L.rows, L.cols, [&](int i) {
+      if (h_.l1_smoothing && L.contours) {
+        const double* inv0 = L.finest_inverse_l1_row(i);
+        damped_step_finest(inv0, inv0 + L.cols, (*L.contours)[i], rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i],
+                           omega, L.cols, L.u[i]);
+        return;
+      }
+      if (h_.l1_smoothing && !L.me.empty()) {
+        const bool below = i + 1 < L.rows, above = i > 0;
+        l1_step_coarse(L.penalty_l1_row(i), L.mc[i], L.me[i], below ? L.ms[i] : nullptr, below ? L.mse[i] : nullptr,
+                       below ? L.msw[i] : nullptr, above ? L.ms[i - 1] : nullptr, above ? L.mse[i - 1] : nullptr,
+                       above ? L.msw[i - 1] : nullptr, rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+        return;
+      }
       if (h_.l1_smoothing) {
         thread_local std::vector<double> inv;
         thread_local std::vector<float> ones;
@@ -236,7 +250,10 @@ void Cycles::restrict_residual(const Level& fine, Level& coarse) {
       }
     }
     float* f = coarse.f[I];
+    restrict_row(acc.data(), fine.cols, f);
     for (int J = 0; J < coarse.cols; ++J) {
+      if (J == 1) J = std::max(1, (fine.cols - 1) / 2);
+      if (J >= coarse.cols) break;
       double s = 0;
       for (int y = tc.first(J); y <= tc.last(J); ++y) s += tc.weight(y, J) * acc[static_cast<std::size_t>(y)];
       f[J] = static_cast<float>(s);
@@ -295,8 +312,9 @@ void Cycles::full_multigrid(Grid<double>& x) {
 }
 
 template <class T>
-void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out) {
+void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out, double* v_dot_out) {
   const Level& L = h_.levels.front();
+  std::vector<double> sums(v_dot_out ? static_cast<std::size_t>(L.rows) : 0);
   for_rows(L.rows, L.cols, [&](int i) {
     double* o = out[i];
     const T* x = v[i];
@@ -311,11 +329,23 @@ void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out) {
       apply_products_row(L, v, i, o);
       for (int j = 0; j < L.cols; ++j) o[j] = (c[j] != INT32_MIN ? static_cast<double>(x[j]) : 0.0) + o[j];
     }
+    if (v_dot_out) {
+      // While the row is still in cache: the same products, in the same
+      // order, as dot(out, v).
+      double s = 0;
+      for (int j = 0; j < L.cols; ++j) s += o[j] * static_cast<double>(x[j]);
+      sums[static_cast<std::size_t>(i)] = s;
+    }
   });
+  if (v_dot_out) {
+    double total = 0;
+    for (const double s : sums) total += s;
+    *v_dot_out = total;
+  }
 }
 
-template void Cycles::apply_finest<float>(const Grid<float>&, Grid<double>&);
-template void Cycles::apply_finest<double>(const Grid<double>&, Grid<double>&);
+template void Cycles::apply_finest<float>(const Grid<float>&, Grid<double>&, double*);
+template void Cycles::apply_finest<double>(const Grid<double>&, Grid<double>&, double*);
 
 void Cycles::precondition(const Grid<double>& rhs) {
   Level& L = h_.levels.front();

@@ -68,9 +68,10 @@ class Cycles {
   // interpolation of the second level (the finest level's r is used as
   // scratch).
   void full_multigrid(Grid<double>& x);
-  // out = A v on the finest level.
+  // out = A v on the finest level; with v_dot_out, also the dot product of
+  // v and out, summed as dot() sums it, in the same pass.
   template <class T>
-  void apply_finest(const Grid<T>& v, Grid<double>& out);
+  void apply_finest(const Grid<T>& v, Grid<double>& out, double* v_dot_out = nullptr);
   // The finest level's u = one V-cycle from zero for the right-hand side
   // rhs, which must not be the finest level's r.
   void precondition(const Grid<double>& rhs);

@@ -65,8 +65,8 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
       throw RunError("the spline's solve did not converge: after " + std::to_string(rep.cycles) +
                      " cycles a pixel still moved by " + message_number(rep.last_change / 512) +
                      " of the interval (tolerance " + message_number(tolerance / 512) + ")");
-    cycles.apply_finest(p, q);
-    const double pq = cycles.dot(q, p);
+    double pq = 0;
+    cycles.apply_finest(p, q, &pq);
     const double alpha = !mechanisms.conjugate_gradients ? 1.0 : pq > 0 ? rz / pq : 0.0;
     cycles.for_rows(rows, cols, [&](int i) {
       double w = 0;
