@@ -89,11 +89,7 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
     f.classic = &g.itab1;
     f.classic_preview = &g.tab;
   }
-  const Written w = write_outputs(o, dest, *src, f, hooks, result.notes, staging);
-  result.stats.minimum = w.minimum;
-  result.stats.maximum = w.maximum;
-  result.stats.whole = w.whole;
-  hooks.report(1.0);
+  write_outputs(o, dest, *src, f, hooks, staging, result);
   return result;
 }
 

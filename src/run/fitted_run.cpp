@@ -201,11 +201,7 @@ FileRunResult run_fitted_tiles(const RunOptions& o, const Destination& dest, gda
   f.scratch = scratch;
   f.from = 0.85;
   f.preview = surface_preview(store.rows(), o.surface.interval, f.inside, run.lowest(), run.highest());
-  const Written w = write_outputs(o, dest, src, f, hooks, result.notes, staging);
-  result.stats.minimum = w.minimum;
-  result.stats.maximum = w.maximum;
-  result.stats.whole = w.whole;
-  hooks.report(1.0);
+  write_outputs(o, dest, src, f, hooks, staging, result);
   return result;
 }
 

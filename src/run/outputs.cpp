@@ -182,18 +182,21 @@ Destination plan_destination(const RunOptions& o, const RunHooks& hooks) {
   return d;
 }
 
-Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
-                      const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging) {
+void write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
+                   const RunHooks& hooks, Staging& staging, FileRunResult& result) {
   Written w;
   try {
-    w = write_staged(o, d, src, f, hooks, notes, staging);
+    w = write_staged(o, d, src, f, hooks, result.notes, staging);
   } catch (const RunError& e) {
     rethrow_as(e, staging.final_names(e.raw()));  // messages name the outputs, not their temporary files
   }
   if (injected::fault("fail-before-rename")) throw RunError("a failure injected before the renaming (TESK_FAULT)");
   if (hooks.cancelled()) throw Cancelled();
   staging.commit();
-  return w;
+  result.stats.minimum = w.minimum;
+  result.stats.maximum = w.maximum;
+  result.stats.whole = w.whole;
+  hooks.report(1.0);
 }
 
 }  // namespace tesk

@@ -13,6 +13,7 @@
 #include "io/staged_output.h"
 #include "run/run_hooks.h"
 #include "run/run_options.h"
+#include "run/run_result.h"
 #include "stages/pipeline.h"
 
 namespace tesk {
@@ -53,15 +54,16 @@ struct Finished {
 
 // Writes every output of the finished run into staging and moves them into
 // place; with `inside`, the DEM and the hillshade are no-data where it is 0.
-// Returns the DEM's range in its units, and puts the remarks for after the
-// progress into notes.  Throws RunError, or Cancelled once hooks.cancel
+// Puts the DEM's range in its units into result's stats and the remarks
+// for after the progress into its notes, then reports the run done.
+// Throws RunError, or Cancelled once hooks.cancel
 // says so; either way the temporary files are gone and existing files are
 // untouched.
 struct Written {
   double minimum = 0, maximum = 0;
   bool whole = false;
 };
-Written write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
-                      const RunHooks& hooks, std::vector<std::string>& notes, Staging& staging);
+void write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
+                   const RunHooks& hooks, Staging& staging, FileRunResult& result);
 
 }  // namespace tesk

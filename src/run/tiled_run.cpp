@@ -300,11 +300,7 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
       out[k] = in ? inside_byte(v, in[k], line) : stretch_byte(v, line);
     }
   };
-  const Written w = write_outputs(o, dest, src, f, hooks, result.notes, staging);
-  result.stats.minimum = w.minimum;
-  result.stats.maximum = w.maximum;
-  result.stats.whole = w.whole;
-  hooks.report(1.0);
+  write_outputs(o, dest, src, f, hooks, staging, result);
   return result;
 }
 
