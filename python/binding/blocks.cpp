@@ -26,6 +26,9 @@
 namespace tesk::py_binding {
 namespace {
 
+// An int32 array in C order, converted when it is not.
+using Int32Array = py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>;
+
 py::array_t<std::int32_t> int32_array(const std::vector<std::int32_t>& v) {
   py::array_t<std::int32_t> a(static_cast<py::ssize_t>(v.size()));
   std::copy(v.begin(), v.end(), a.mutable_data());
@@ -53,7 +56,7 @@ py::array_t<std::int32_t> borders_array(const std::vector<HoleBorder>& borders) 
   return int32_array(v);
 }
 
-std::vector<HoleBorder> borders_of(const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& a) {
+std::vector<HoleBorder> borders_of(const Int32Array& a) {
   if (a.ndim() != 1 || a.shape(0) % 4 != 0)
     throw py::value_error("hole borders: an array of (kind, value, lo, hi) fours");
   std::vector<HoleBorder> borders(static_cast<std::size_t>(a.shape(0) / 4));
@@ -118,7 +121,7 @@ py::tuple plan_blocks_py(const py::list& surveys, std::array<int, 2> raster, con
     whole.merge(survey_of(s));
     const py::object h = s.cast<py::tuple>()[4];
     if (!h.is_none()) {
-      const auto a = h.cast<py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>>();
+      const auto a = h.cast<Int32Array>();
       holes.push_back(decode(a.data(), static_cast<std::size_t>(a.size())));
     }
   }
@@ -140,22 +143,42 @@ py::tuple plan_blocks_py(const py::list& surveys, std::array<int, 2> raster, con
   return py::make_tuple(first, borders);
 }
 
-// The values of the holes of one value in a block, from its stitched borders.
-py::array hole_values_py(py::array block, const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& borders,
-                         int interval, const py::object& nodata, const py::object& method) {
+// f(block's samples, options, stitched borders) run without the GIL, its
+// argument errors raised as ValueError; what it returns as int32 arrays.
+template <class F>
+auto with_holes(py::array& block, const Int32Array& borders, int interval, const py::object& nodata,
+                const py::object& method, F&& f) {
   const Samples s = samples_of(block, "contours");
   const FillOptions o = fill_options(interval, nodata, 1, py::none(), py::none(), py::none(), method);
   const std::vector<HoleBorder> b = borders_of(borders);
-  IntGrid values;
   try {
     py::gil_scoped_release nogil;
-    values = block_hole_values(s, o, b);
+    return f(s, o, b);
   } catch (const std::invalid_argument& e) {
     throw py::value_error(e.what());
   }
-  py::array_t<std::int32_t> out({s.rows, s.cols});
-  std::copy(values.begin(), values.end(), out.mutable_data());
+}
+
+py::array_t<std::int32_t> int32_grid(const IntGrid& g) {
+  py::array_t<std::int32_t> out({g.rows(), g.cols()});
+  std::copy(g.begin(), g.end(), out.mutable_data());
   return out;
+}
+
+// An int32 array of the block's shape (name: the parameter's, for the message).
+IntGrid int_grid(const py::object& a, const Samples& like, const char* name) {
+  const auto h = a.cast<Int32Array>();
+  if (h.ndim() != 2 || h.shape(0) != like.rows || h.shape(1) != like.cols)
+    throw py::value_error(std::string(name) + " must have the block's shape");
+  IntGrid g(static_cast<int>(like.rows), static_cast<int>(like.cols));
+  std::copy(h.data(), h.data() + h.size(), g.begin());
+  return g;
+}
+
+// The values of the holes of one value in a block, from its stitched borders.
+py::array hole_values_py(py::array block, const Int32Array& borders, int interval, const py::object& nodata,
+                         const py::object& method) {
+  return int32_grid(with_holes(block, borders, interval, nodata, method, block_hole_values));
 }
 
 std::optional<int> next_halo_py(int halo, std::array<int, 2> raster, int max_halo) {
@@ -208,13 +231,7 @@ py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std:
   py::array out(out_type, {core[2], core[3]});
   void* buffer = out.mutable_data();
   std::optional<IntGrid> hole_values;
-  if (!holes.is_none()) {
-    const auto h = holes.cast<py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>>();
-    if (h.ndim() != 2 || h.shape(0) != s.rows || h.shape(1) != s.cols)
-      throw py::value_error("holes must have the block's shape");
-    hole_values = IntGrid(static_cast<int>(s.rows), static_cast<int>(s.cols));
-    std::copy(h.data(), h.data() + h.size(), hole_values->begin());
-  }
+  if (!holes.is_none()) hole_values = int_grid(holes, s, "holes");
   TileFill f;
   try {
     py::gil_scoped_release nogil;
@@ -254,31 +271,10 @@ py::tuple fitted_params_py(const py::function& read, std::array<int, 2> raster, 
 
 // The ranges of a block's holes (lo and hi, int32, the no-data marker at the
 // contours), from its stitched borders.
-py::tuple hole_ranges_py(py::array block, const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& borders,
-                         int interval, const py::object& nodata, const py::object& method) {
-  const Samples s = samples_of(block, "contours");
-  const FillOptions o = fill_options(interval, nodata, 1, py::none(), py::none(), py::none(), method);
-  const std::vector<HoleBorder> b = borders_of(borders);
-  HoleRanges r;
-  try {
-    py::gil_scoped_release nogil;
-    r = block_hole_ranges(s, o, b);
-  } catch (const std::invalid_argument& e) {
-    throw py::value_error(e.what());
-  }
-  py::array_t<std::int32_t> lo({s.rows, s.cols}), hi({s.rows, s.cols});
-  std::copy(r.lo.begin(), r.lo.end(), lo.mutable_data());
-  std::copy(r.hi.begin(), r.hi.end(), hi.mutable_data());
-  return py::make_tuple(lo, hi);
-}
-
-IntGrid int_grid(const py::object& a, const Samples& like, const char* name) {
-  const auto h = a.cast<py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>>();
-  if (h.ndim() != 2 || h.shape(0) != like.rows || h.shape(1) != like.cols)
-    throw py::value_error(std::string(name) + " must have the block's shape");
-  IntGrid g(static_cast<int>(like.rows), static_cast<int>(like.cols));
-  std::copy(h.data(), h.data() + h.size(), g.begin());
-  return g;
+py::tuple hole_ranges_py(py::array block, const Int32Array& borders, int interval, const py::object& nodata,
+                         const py::object& method) {
+  const HoleRanges r = with_holes(block, borders, interval, nodata, method, block_hole_ranges);
+  return py::make_tuple(int32_grid(r.lo), int32_grid(r.hi));
 }
 
 // One tile of a fitted surface over blocks: block, lo and hi cover the core

@@ -24,8 +24,11 @@ inline void stencil(const double* s, const T* const* rows, int j0, int j1, doubl
   }
 }
 
-template <class T>
-inline void apply_interior(const double* s, const T* const* rows, const int* c, int j0, int j1, double* out) {
+// The 13-point interior stencil of the finest level along a row, summed in
+// a fixed order, and the pixel's data term (its own value on a contour, 0
+// off it): finish(j, data term, stencil sum) uses them.
+template <class T, class F>
+inline void interior_row(const double* s, const T* const* rows, const int* c, int j0, int j1, F&& finish) {
   const T* m2 = rows[0];
   const T* m1 = rows[1];
   const T* z0 = rows[2];
@@ -47,8 +50,13 @@ inline void apply_interior(const double* s, const T* const* rows, const int* c, 
     v += s32 * static_cast<double>(p1[j]);
     v += s33 * static_cast<double>(p1[j + 1]);
     v += s42 * static_cast<double>(p2[j]);
-    out[j] = (c[j] != INT32_MIN ? static_cast<double>(z0[j]) : 0.0) + v;
+    finish(j, c[j] != INT32_MIN ? static_cast<double>(z0[j]) : 0.0, v);
   }
+}
+
+template <class T>
+inline void apply_interior(const double* s, const T* const* rows, const int* c, int j0, int j1, double* out) {
+  interior_row(s, rows, c, j0, j1, [out](int j, double w, double v) { out[j] = w + v; });
 }
 
 template <class T>
@@ -96,30 +104,7 @@ void invert_positive(double* d, int n) {
 TESK_CPU_KERNEL
 void finest_residual_interior(const double* s, const float* const* rows, const double* g, const int* c, int j0,
                               int j1, double* r) {
-  const float* m2 = rows[0];
-  const float* m1 = rows[1];
-  const float* z0 = rows[2];
-  const float* p1 = rows[3];
-  const float* p2 = rows[4];
-  const double s02 = s[2], s11 = s[6], s12 = s[7], s13 = s[8], s20 = s[10], s21 = s[11], s22 = s[12], s23 = s[13],
-               s24 = s[14], s31 = s[16], s32 = s[17], s33 = s[18], s42 = s[22];
-  for (int j = j0; j < j1; ++j) {
-    double v = s02 * static_cast<double>(m2[j]);
-    v += s11 * static_cast<double>(m1[j - 1]);
-    v += s12 * static_cast<double>(m1[j]);
-    v += s13 * static_cast<double>(m1[j + 1]);
-    v += s20 * static_cast<double>(z0[j - 2]);
-    v += s21 * static_cast<double>(z0[j - 1]);
-    v += s22 * static_cast<double>(z0[j]);
-    v += s23 * static_cast<double>(z0[j + 1]);
-    v += s24 * static_cast<double>(z0[j + 2]);
-    v += s31 * static_cast<double>(p1[j - 1]);
-    v += s32 * static_cast<double>(p1[j]);
-    v += s33 * static_cast<double>(p1[j + 1]);
-    v += s42 * static_cast<double>(p2[j]);
-    const double w = c[j] != INT32_MIN ? static_cast<double>(z0[j]) : 0.0;
-    r[j] = (g[j] - w) - v;
-  }
+  interior_row(s, rows, c, j0, j1, [g, r](int j, double w, double v) { r[j] = (g[j] - w) - v; });
 }
 
 TESK_CPU_KERNEL
