@@ -191,15 +191,8 @@ FileRunResult run_fitted_tiles(const RunOptions& o, const Destination& dest, gda
   FileRunResult result;
   result.stats.spline = run.stats();
   if (const auto note = run.note()) result.notes.push_back(*note);
-  Finished f;
-  f.internal = store.rows();
-  f.equid = o.surface.interval;
+  Finished f = tiled_finished(store, o.surface.interval, threads, run.summary(), inside ? &*inside : nullptr, scratch);
   f.nearest = true;
-  f.threads = threads;
-  f.summary = run.summary();
-  f.inside = inside ? &*inside : nullptr;
-  f.scratch = scratch;
-  f.from = 0.85;
   f.preview = surface_preview(store.rows(), o.surface.interval, f.inside, run.lowest(), run.highest());
   write_outputs(o, dest, src, f, hooks, staging, result);
   return result;

@@ -182,6 +182,19 @@ Destination plan_destination(const RunOptions& o, const RunHooks& hooks) {
   return d;
 }
 
+Finished tiled_finished(gdal::TileStore& store, int equid, int threads, const gdal::ValueSummary& summary,
+                        const ByteGrid* inside, const std::string& scratch) {
+  Finished f;
+  f.internal = store.rows();
+  f.equid = equid;
+  f.threads = threads;
+  f.summary = summary;
+  f.inside = inside;
+  f.scratch = scratch;
+  f.from = 0.85;
+  return f;
+}
+
 void write_outputs(const RunOptions& o, const Destination& d, const gdal::Source& src, const Finished& f,
                    const RunHooks& hooks, Staging& staging, FileRunResult& result) {
   Written w;

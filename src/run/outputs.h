@@ -11,6 +11,7 @@
 #include "io/output_type.h"
 #include "io/result_rows.h"
 #include "io/staged_output.h"
+#include "io/tile_store.h"
 #include "run/run_hooks.h"
 #include "run/run_options.h"
 #include "run/run_result.h"
@@ -51,6 +52,12 @@ struct Finished {
   std::string scratch;         // where the pictures' rasters go ("": in memory)
   double from = 0.90;          // the progress when the writing starts
 };
+
+// What the outputs of a run by tiles start from: the results stored tile
+// by tile, their summary, the mask and the scratch directory (the preview and
+// the rounding rule are the method's, set by the caller).
+Finished tiled_finished(gdal::TileStore& store, int equid, int threads, const gdal::ValueSummary& summary,
+                        const ByteGrid* inside, const std::string& scratch);
 
 // Writes every output of the finished run into staging and moves them into
 // place; with `inside`, the DEM and the hillshade are no-data where it is 0.

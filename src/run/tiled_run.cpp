@@ -277,14 +277,7 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   FileRunResult result;
   result.stats.run = run.stats();
   if (const auto note = run.note()) result.notes.push_back(*note);
-  Finished f;
-  f.internal = store.rows();
-  f.equid = o.surface.interval;
-  f.threads = threads;
-  f.summary = run.summary();
-  f.inside = inside ? &*inside : nullptr;
-  f.scratch = scratch;
-  f.from = 0.85;
+  Finished f = tiled_finished(store, o.surface.interval, threads, run.summary(), inside ? &*inside : nullptr, scratch);
   // The preview over the whole raster's extremes, as quantise forms it (or
   // over the mask's inside, as quantise_inside).
   const Stretch line = inside ? inside_line(run.lowest(), run.highest()) : stretch_line(run.lowest(), run.highest());
