@@ -2,8 +2,8 @@
 //
 // One contiguous, zero-filled block of rows x cols elements, indexed row
 // first then column like the classic row-pointer matrices: g[i][j] is row i,
-// column j.  Storage comes from calloc, so a fresh grid is all zeros and the
-// pages of a large grid are only touched when they are written.
+// column j.  The pages of a fresh grid are the system's zero pages, only
+// touched when they are written; a large grid asks for huge pages (grid.cpp).
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,11 @@
 #include <utility>
 
 namespace tesk {
+
+// A zero-filled block of `bytes` (nullptr when it cannot be had), and its
+// release.
+void* grid_block(std::size_t bytes);
+void free_grid_block(void* p, std::size_t bytes);
 
 template <class T>
 class Grid {
@@ -26,7 +31,8 @@ class Grid {
     if (rows < 0 || cols < 0) throw std::bad_alloc();
     const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
     if (n > 0) {
-      data_.reset(static_cast<T*>(std::calloc(n, sizeof(T))));
+      if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+      data_ = std::unique_ptr<T[], Free>(static_cast<T*>(grid_block(n * sizeof(T))), Free{n * sizeof(T)});
       if (!data_) throw std::bad_alloc();
     }
   }
@@ -51,7 +57,8 @@ class Grid {
 
  private:
   struct Free {
-    void operator()(T* p) const { std::free(p); }
+    std::size_t bytes = 0;
+    void operator()(T* p) const { free_grid_block(p, bytes); }
   };
   int rows_ = 0;
   int cols_ = 0;
