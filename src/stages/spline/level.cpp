@@ -165,21 +165,21 @@ bool worth_coarsening(int rows, int cols) {
   return rows >= 4 && cols >= 4 && static_cast<std::int64_t>(rows) * cols > 512;
 }
 
-Level coarse_level(const Level& fine) {
-  const Transfer lr(fine.rows), lc(fine.cols);
-  Level L;
-  L.rows = lr.nc;
-  L.cols = lc.nc;
-  for (std::size_t t = 0; t < fine.terms.size(); ++t)
-    L.terms[t] = {galerkin(fine.terms[t].x, lc), galerkin(fine.terms[t].y, lr)};
-  L.finish();
-  // The data term's exact Galerkin image: every pair of fine pixels it
-  // couples, spread onto the pairs of coarse points whose interpolation
-  // reaches them.  Only the pairs stored (centre and the forward
-  // neighbours) are kept; the others are their mirror images.
-  Grid<double> acc[5] = {Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols),
-                         Grid<double>(L.rows, L.cols), Grid<double>(L.rows, L.cols)};
-  for (int i = 0; i < fine.rows; ++i)
+namespace {
+
+// Row k of the data term's exact Galerkin image into acc (five planes of
+// cols, zeroed here): every pair of fine pixels the fine data term couples,
+// spread onto the pairs of coarse points whose interpolation reaches them,
+// of which only those whose first point lies on row k.  Only the pairs
+// stored (centre and the forward neighbours) are kept; the others are
+// their mirror images.  The fine rows are visited in increasing order, so
+// each coarse entry receives its sums in the same order whichever rows a
+// thread computes.
+void coarse_data_row(const Level& fine, const Transfer& lr, const Transfer& lc, int k, int i0, int i1,
+                     double* acc) {
+  const auto cols = static_cast<std::size_t>(lc.nc);
+  std::fill(acc, acc + 5 * cols, 0.0);
+  for (int i = i0; i <= i1; ++i)
     for (int j = 0; j < fine.cols; ++j)
       for (int a = -1; a <= 1; ++a)
         for (int b = -1; b <= 1; ++b) {
@@ -195,7 +195,7 @@ Level coarse_level(const Level& fine) {
           const double qi[2] = {lr.w0[si], lr.w1[si]}, qj[2] = {lc.w0[sj], lc.w1[sj]};
           for (int p1 = 0; p1 < 2; ++p1)
             for (int p2 = 0; p2 < 2; ++p2) {
-              if (ki[p1] < 0 || kj[p2] < 0) continue;
+              if (ki[p1] != k || kj[p2] < 0) continue;
               const double left = pi[p1] * pj[p2] * v;
               for (int q1 = 0; q1 < 2; ++q1)
                 for (int q2 = 0; q2 < 2; ++q2) {
@@ -207,35 +207,70 @@ Level coarse_level(const Level& fine) {
                   else if (di == 1 && dj == 0) plane = 2;
                   else if (di == 1 && dj == 1) plane = 3;
                   else if (di == 1 && dj == -1) plane = 4;
-                  if (plane >= 0) acc[plane][ki[p1]][kj[p2]] += left * qi[q1] * qj[q2];
+                  if (plane >= 0)
+                    acc[static_cast<std::size_t>(plane) * cols + static_cast<std::size_t>(kj[p2])] +=
+                        left * qi[q1] * qj[q2];
                 }
             }
         }
+}
+
+}  // namespace
+
+Level coarse_level(const Level& fine, ThreadPool& pool) {
+  const Transfer lr(fine.rows), lc(fine.cols);
+  Level L;
+  L.rows = lr.nc;
+  L.cols = lc.nc;
+  for (std::size_t t = 0; t < fine.terms.size(); ++t)
+    L.terms[t] = {galerkin(fine.terms[t].x, lc), galerkin(fine.terms[t].y, lr)};
+  L.finish();
+  // The fine rows whose interpolation reaches each coarse row.
+  std::vector<int> first(static_cast<std::size_t>(L.rows), fine.rows), last(static_cast<std::size_t>(L.rows), -1);
+  for (int i = 0; i < fine.rows; ++i)
+    for (const int k : {lr.c0[static_cast<std::size_t>(i)], lr.c1[static_cast<std::size_t>(i)]})
+      if (k >= 0) {
+        first[static_cast<std::size_t>(k)] = std::min(first[static_cast<std::size_t>(k)], i);
+        last[static_cast<std::size_t>(k)] = std::max(last[static_cast<std::size_t>(k)], i);
+      }
   Grid<float>* planes[5] = {&L.mc, &L.me, &L.ms, &L.mse, &L.msw};
-  for (int k = 0; k < 5; ++k) {
-    *planes[k] = Grid<float>(L.rows, L.cols);
-    std::copy(acc[k].begin(), acc[k].end(), planes[k]->begin());
-  }
-  // Gershgorin's bound again, with the data term.
+  for (Grid<float>* g : planes) *g = Grid<float>(L.rows, L.cols);
+  const std::int64_t grain = row_grain(L.rows, L.cols);
+  pool.for_range(0, L.rows, grain, [&](std::int64_t r0, std::int64_t r1, int) {
+    std::vector<double> acc(5 * static_cast<std::size_t>(L.cols));
+    for (auto k = r0; k < r1; ++k) {
+      const auto kk = static_cast<std::size_t>(k);
+      coarse_data_row(fine, lr, lc, static_cast<int>(k), first[kk], last[kk], acc.data());
+      for (int p = 0; p < 5; ++p)
+        std::copy(acc.begin() + p * L.cols, acc.begin() + (p + 1) * L.cols, (*planes[p])[k]);
+    }
+  });
+  // Gershgorin's bound again, with the data term: the largest of the rows'
+  // own.
   double interior_abs = 0;
   for (const double v : L.interior.values) interior_abs += std::fabs(v);
-  double top = 1.0;
-  for (int i = 0; i < L.rows; ++i)
-    for (int j = 0; j < L.cols; ++j) {
-      const bool inside = i >= L.ilo && i < L.ihi && j >= L.jlo && j < L.jhi;
-      double sum = 0;
-      if (inside) {
-        sum = interior_abs;
-      } else {
-        for (int a = -2; a <= 2; ++a)
-          for (int b = -2; b <= 2; ++b) sum += std::fabs(L.coefficient(i, j, a, b));
+  std::vector<double> row_top(static_cast<std::size_t>(L.rows), 1.0);
+  pool.for_range(0, L.rows, grain, [&](std::int64_t r0, std::int64_t r1, int) {
+    for (auto i = static_cast<int>(r0); i < r1; ++i) {
+      double top = 1.0;
+      for (int j = 0; j < L.cols; ++j) {
+        const bool inside = i >= L.ilo && i < L.ihi && j >= L.jlo && j < L.jhi;
+        double sum = 0;
+        if (inside) {
+          sum = interior_abs;
+        } else {
+          for (int a = -2; a <= 2; ++a)
+            for (int b = -2; b <= 2; ++b) sum += std::fabs(L.coefficient(i, j, a, b));
+        }
+        for (int a = -1; a <= 1; ++a)
+          for (int b = -1; b <= 1; ++b) sum += std::fabs(L.data_entry(i, j, a, b));
+        const double dg = L.kron_diag(i, j) + L.mc[i][j];
+        if (dg > 0) top = std::max(top, sum / dg);
       }
-      for (int a = -1; a <= 1; ++a)
-        for (int b = -1; b <= 1; ++b) sum += std::fabs(L.data_entry(i, j, a, b));
-      const double dg = L.kron_diag(i, j) + L.mc[i][j];
-      if (dg > 0) top = std::max(top, sum / dg);
+      row_top[static_cast<std::size_t>(i)] = top;
     }
-  L.spectrum_top = top;
+  });
+  L.spectrum_top = *std::max_element(row_top.begin(), row_top.end());
   L.f = Grid<float>(L.rows, L.cols);
   L.u = Grid<float>(L.rows, L.cols);
   L.r32 = Grid<float>(L.rows, L.cols);

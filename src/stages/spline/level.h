@@ -13,14 +13,27 @@
 // per class of row and column (a few rows and columns of each edge).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
 
 #include "core/grid.h"
+#include "core/thread_pool.h"
 #include "stages/spline/banded.h"
 
 namespace tesk::spline {
+
+// The passes over a level share its rows out to the threads in pieces of at
+// least kRowGrain rows, and only from kParallelPixels pixels on: a smaller
+// level is not worth waking the other threads for.
+constexpr std::int64_t kRowGrain = 8;
+constexpr std::int64_t kParallelPixels = std::int64_t{1} << 16;
+// The grain of a pass over a level of this shape: the whole level, in one
+// piece run by the caller, below kParallelPixels.
+inline std::int64_t row_grain(int rows, int cols) {
+  return static_cast<std::int64_t>(rows) * cols < kParallelPixels ? std::max(rows, 1) : kRowGrain;
+}
 
 struct KronTerm {
   Band x;  // along the columns (index j)
@@ -132,8 +145,9 @@ struct Level {
 
 // The finest level for a raster of the contours' shape.
 Level finest_level(const IntGrid& contours, double lambda, double tension);
-// The Galerkin coarse level of `fine` (its vectors allocated, zero).
-Level coarse_level(const Level& fine);
+// The Galerkin coarse level of `fine` (its vectors allocated, zero), its
+// rows computed on the pool's threads.
+Level coarse_level(const Level& fine, ThreadPool& pool);
 // Whether a level of this shape is coarsened further.
 bool worth_coarsening(int rows, int cols);
 

@@ -10,15 +10,12 @@
 namespace tesk::spline {
 namespace {
 
-constexpr std::int64_t kRowGrain = 8;
-constexpr std::int64_t kParallelPixels = std::int64_t{1} << 16;
-
 // The interpolation of a coarse level onto a fine grid, into target (or
 // added to it).
 template <class T>
 void interpolate(const Level& coarse, Grid<T>& target, bool add, ThreadPool& pool, CancelCheck cancel) {
   const Transfer tr(target.rows()), tc(target.cols());
-  pool.for_range(0, target.rows(), kRowGrain, [&](std::int64_t x0, std::int64_t x1, int) {
+  pool.for_range(0, target.rows(), row_grain(target.rows(), target.cols()), [&](std::int64_t x0, std::int64_t x1, int) {
     std::vector<double> row0(static_cast<std::size_t>(coarse.cols));
     for (auto xx = x0; xx < x1; ++xx) {
       const int x = static_cast<int>(xx);

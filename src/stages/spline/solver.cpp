@@ -26,7 +26,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   h.levels.push_back(finest_level(contours, lambda, tension));
   while (worth_coarsening(h.levels.back().rows, h.levels.back().cols)) {
     cancel.poll();
-    h.levels.push_back(coarse_level(h.levels.back()));
+    h.levels.push_back(coarse_level(h.levels.back(), pool));
   }
   h.coarsest.emplace_back(h.levels.back());
   h.second_weight = mechanisms.second_coarse_cycle ? 2.0 : 0.0;
