@@ -91,11 +91,21 @@ LambdaChoice scan(std::vector<Fold>& folds, double tension, ThreadPool& pool, Ca
   c.tension = tension;
   for (Fold& f : folds) f.last = Grid<double>();
   auto score = [&](double lambda) {
+    // The folds are fitted side by side, each on one thread (a window is too
+    // small to share its rows out), and scored after in fold order.
+    pool.for_range(0, static_cast<std::int64_t>(folds.size()), 1, [&](std::int64_t f0, std::int64_t f1, int) {
+      ThreadPool alone(1);
+      for (auto k = f0; k < f1; ++k) {
+        Fold& f = folds[static_cast<std::size_t>(k)];
+        Grid<double> u;
+        solve(f.kept, lambda, tension, kTolerance, kMaxCycles, alone, cancel, nullptr, u, true, {},
+              f.last.empty() ? nullptr : &f.last);
+        f.last = std::move(u);
+      }
+    });
     double s = 0, n = 0;
-    for (Fold& f : folds) {
-      Grid<double> u;
-      solve(f.kept, lambda, tension, kTolerance, kMaxCycles, pool, cancel, nullptr, u, true, {},
-            f.last.empty() ? nullptr : &f.last);
+    for (const Fold& f : folds) {
+      const Grid<double>& u = f.last;
       for (std::size_t k = 0; k < u.size(); ++k) {
         const std::int32_t v = f.win->contours.data()[k];
         if (v != INT32_MIN && f.kept.data()[k] == INT32_MIN) {
@@ -104,7 +114,6 @@ LambdaChoice scan(std::vector<Fold>& folds, double tension, ThreadPool& pool, Ca
           n += 1;
         }
       }
-      f.last = std::move(u);
     }
     return s / std::max(1.0, n);
   };
