@@ -79,17 +79,18 @@ Transfer::Transfer(int fine) : nf(fine), nc(fine % 2 == 1 ? (fine + 1) / 2 : fin
   c1.assign(n, -1);
   w0.assign(n, 0.0);
   w1.assign(n, 0.0);
-  for (int I = 0; I < nc; ++I) {
-    c0[static_cast<std::size_t>(fine_of(I))] = I;
-    w0[static_cast<std::size_t>(fine_of(I))] = 1.0;
-  }
-  for (int x = 0; x < nf; ++x)
-    if (c0[static_cast<std::size_t>(x)] < 0) {
-      c0[static_cast<std::size_t>(x)] = (x - 1) / 2;
-      c1[static_cast<std::size_t>(x)] = (x + 1) / 2;
-      w0[static_cast<std::size_t>(x)] = 0.5;
-      w1[static_cast<std::size_t>(x)] = 0.5;
+  for (int x = 0; x < nf; ++x) {
+    const auto xs = static_cast<std::size_t>(x);
+    if (x % 2 == 0) {
+      c0[xs] = x / 2;
+      w0[xs] = 1.0;
+    } else {
+      c0[xs] = (x - 1) / 2;
+      c1[xs] = (x + 1) / 2;
+      w0[xs] = 0.5;
+      w1[xs] = 0.5;
     }
+  }
   for (int x = 0; x < nf; ++x) {
     const auto xs = static_cast<std::size_t>(x);
     start[xs] = c0[xs];
