@@ -226,7 +226,39 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
       }
       if (!spline::worth_coarsening(L.rows, L.cols)) break;
       ThreadPool pool(1);
-      level = spline::coarse_level(L, pool);
+      spline::Level coarse = spline::coarse_level(L, pool);
+      // The coarse data term against the literal scatter of every coupled
+      // pair of fine pixels onto the pairs of coarse points, in that order.
+      const spline::Transfer tr(L.rows), tc(L.cols);
+      std::vector<double> want(5 * coarse.mc.size());
+      const std::pair<int, int> forward[5] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {1, -1}};
+      for (int i = 0; i < L.rows; ++i)
+        for (int j = 0; j < L.cols; ++j)
+          for (int a = -1; a <= 1; ++a)
+            for (int b = -1; b <= 1; ++b) {
+              const double v = L.data_entry(i, j, a, b);
+              if (v == 0.0 || (L.contours && (a != 0 || b != 0))) continue;
+              auto at = [](const spline::Transfer& t, int x, int k) {
+                const auto xs = static_cast<std::size_t>(x);
+                return std::pair{k ? t.c1[xs] : t.c0[xs], k ? t.w1[xs] : t.w0[xs]};
+              };
+              for (int p1 = 0; p1 < 4; ++p1) {
+                const auto [I, wi] = at(tr, i, p1 / 2);
+                const auto [J, wj] = at(tc, j, p1 % 2);
+                for (int q = 0; q < 4 && I >= 0 && J >= 0; ++q) {
+                  const auto [K, wk] = at(tr, i + a, q / 2);
+                  const auto [M, wm] = at(tc, j + b, q % 2);
+                  for (int f = 0; f < 5; ++f)
+                    if (K >= 0 && M >= 0 && std::pair{K - I, M - J} == forward[f])
+                      want[f * coarse.mc.size() + static_cast<std::size_t>(I * coarse.cols + J)] += wi * wj * v * wk * wm;
+                }
+              }
+            }
+      const Grid<float>* planes[5] = {&coarse.mc, &coarse.me, &coarse.ms, &coarse.mse, &coarse.msw};
+      for (int f = 0; f < 5; ++f)
+        for (std::size_t k = 0; k < coarse.mc.size(); ++k)
+          ASSERT_EQ(static_cast<float>(want[f * coarse.mc.size() + k]), planes[f]->data()[k]) << depth << " plane " << f;
+      level = std::move(coarse);
     }
   }
 }

@@ -179,40 +179,82 @@ void coarse_data_row(const Level& fine, const Transfer& lr, const Transfer& lc, 
                      double* acc) {
   const auto cols = static_cast<std::size_t>(lc.nc);
   std::fill(acc, acc + 5 * cols, 0.0);
-  for (int i = i0; i <= i1; ++i)
-    for (int j = 0; j < fine.cols; ++j)
-      for (int a = -1; a <= 1; ++a)
+  const bool centre_only = fine.contours || fine.me.empty();
+  for (int i = i0; i <= i1; ++i) {
+    const auto xi = static_cast<std::size_t>(i);
+    // The fine row's own weight towards row k (lr.c0 and lr.c1 differ, so
+    // at most one of them is k).
+    const int p1 = lr.c0[xi] == k ? 0 : lr.c1[xi] == k ? 1 : -1;
+    if (p1 < 0) continue;
+    const double pi = p1 == 0 ? lr.w0[xi] : lr.w1[xi];
+    // For each neighbouring fine row i + a: the planes that hold its
+    // entries, and the coarse rows it reaches, as offsets from k (only 0
+    // and 1 are stored).
+    struct Towards {
+      bool inside = false;
+      int di[2] = {-1, -1};
+      double qi[2] = {0, 0};
+    } rows[3];
+    for (int a = -1; a <= 1; ++a) {
+      const int yi = i + a;
+      Towards& t = rows[a + 1];
+      t.inside = yi >= 0 && yi < fine.rows && (a == 0 || !centre_only);
+      if (!t.inside) continue;
+      const auto si = static_cast<std::size_t>(yi);
+      const int li[2] = {lr.c0[si], lr.c1[si]};
+      const double q[2] = {lr.w0[si], lr.w1[si]};
+      for (int q1 = 0; q1 < 2; ++q1) {
+        t.di[q1] = li[q1] < 0 ? -1 : li[q1] - k;
+        t.qi[q1] = q[q1];
+      }
+    }
+    // Row i's data term entries towards i + a, j + b, as data_entry reads
+    // them.
+    const float* mc = fine.contours ? nullptr : fine.mc[i];
+    const float* me = centre_only ? nullptr : fine.me[i];
+    const float* below[3] = {};  // msw, ms, mse of row i, towards row i + 1
+    const float* above[3] = {};  // mse, ms, msw of row i - 1, towards row i - 1
+    if (!centre_only && i + 1 < fine.rows) below[0] = fine.msw[i], below[1] = fine.ms[i], below[2] = fine.mse[i];
+    if (!centre_only && i > 0) above[0] = fine.mse[i - 1], above[1] = fine.ms[i - 1], above[2] = fine.msw[i - 1];
+    const std::int32_t* contour = fine.contours ? (*fine.contours)[i] : nullptr;
+    for (int j = 0; j < fine.cols; ++j) {
+      const auto xj = static_cast<std::size_t>(j);
+      const int kj[2] = {lc.c0[xj], lc.c1[xj]};
+      const double pj[2] = {lc.w0[xj], lc.w1[xj]};
+      for (int a = -1; a <= 1; ++a) {
+        const Towards& t = rows[a + 1];
+        if (!t.inside) continue;
         for (int b = -1; b <= 1; ++b) {
-          if (fine.contours && (a != 0 || b != 0)) continue;
-          const double v = fine.data_entry(i, j, a, b);
+          const int yj = j + b;
+          if (yj < 0 || yj >= fine.cols || (centre_only && b != 0)) continue;
+          double v = 0;
+          if (a == 0 && b == 0) v = contour ? (contour[j] != INT32_MIN ? 1.0 : 0.0) : static_cast<double>(mc[j]);
+          else if (a == 0) v = b == 1 ? me[j] : me[j - 1];
+          else if (a == 1) v = below[b + 1][j];
+          else v = above[b + 1][j + b];
           if (v == 0.0) continue;
-          const int yi = i + a, yj = j + b;
-          const auto xi = static_cast<std::size_t>(i), xj = static_cast<std::size_t>(j);
-          const auto si = static_cast<std::size_t>(yi), sj = static_cast<std::size_t>(yj);
-          const int ki[2] = {lr.c0[xi], lr.c1[xi]}, kj[2] = {lc.c0[xj], lc.c1[xj]};
-          const double pi[2] = {lr.w0[xi], lr.w1[xi]}, pj[2] = {lc.w0[xj], lc.w1[xj]};
-          const int li[2] = {lr.c0[si], lr.c1[si]}, lj[2] = {lc.c0[sj], lc.c1[sj]};
-          const double qi[2] = {lr.w0[si], lr.w1[si]}, qj[2] = {lc.w0[sj], lc.w1[sj]};
-          for (int p1 = 0; p1 < 2; ++p1)
-            for (int p2 = 0; p2 < 2; ++p2) {
-              if (ki[p1] != k || kj[p2] < 0) continue;
-              const double left = pi[p1] * pj[p2] * v;
-              for (int q1 = 0; q1 < 2; ++q1)
-                for (int q2 = 0; q2 < 2; ++q2) {
-                  if (li[q1] < 0 || lj[q2] < 0) continue;
-                  const int di = li[q1] - ki[p1], dj = lj[q2] - kj[p2];
-                  int plane = -1;
-                  if (di == 0 && dj == 0) plane = 0;
-                  else if (di == 0 && dj == 1) plane = 1;
-                  else if (di == 1 && dj == 0) plane = 2;
-                  else if (di == 1 && dj == 1) plane = 3;
-                  else if (di == 1 && dj == -1) plane = 4;
-                  if (plane >= 0)
-                    acc[static_cast<std::size_t>(plane) * cols + static_cast<std::size_t>(kj[p2])] +=
-                        left * qi[q1] * qj[q2];
-                }
+          const auto sj = static_cast<std::size_t>(yj);
+          const int lj[2] = {lc.c0[sj], lc.c1[sj]};
+          const double qj[2] = {lc.w0[sj], lc.w1[sj]};
+          for (int p2 = 0; p2 < 2; ++p2) {
+            if (kj[p2] < 0) continue;
+            const double left = pi * pj[p2] * v;
+            double* row = acc + static_cast<std::size_t>(kj[p2]);
+            for (int q1 = 0; q1 < 2; ++q1) {
+              const int di = t.di[q1];
+              if (di != 0 && di != 1) continue;
+              for (int q2 = 0; q2 < 2; ++q2) {
+                if (lj[q2] < 0) continue;
+                const int dj = lj[q2] - kj[p2];
+                const int plane = di == 0 ? (dj == 0 ? 0 : dj == 1 ? 1 : -1) : (dj == 0 ? 2 : dj == 1 ? 3 : dj == -1 ? 4 : -1);
+                if (plane >= 0) row[static_cast<std::size_t>(plane) * cols] += left * t.qi[q1] * qj[q2];
+              }
             }
+          }
         }
+      }
+    }
+  }
 }
 
 }  // namespace
