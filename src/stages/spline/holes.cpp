@@ -5,58 +5,87 @@
 #include <vector>
 
 namespace tesk::spline {
+namespace {
+
+// Union-find over the provisional labels of one pass: parent[k] == k at a
+// root; a union keeps the smaller label as the root.
+int find(std::vector<int>& parent, int k) {
+  while (parent[static_cast<std::size_t>(k)] != k) {
+    const int up = parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(k)])];
+    parent[static_cast<std::size_t>(k)] = up;  // path halving
+    k = up;
+  }
+  return k;
+}
+
+void unite(std::vector<int>& parent, int a, int b) {
+  a = find(parent, a);
+  b = find(parent, b);
+  if (a != b) parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+}
+
+}  // namespace
 
 std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double interval, CancelCheck cancel) {
   const int rows = contours.rows(), cols = contours.cols();
-  // Labels of the holes, found by a flood over each one in turn; the
-  // surface's values are only read once every label is known.
-  IntGrid label(rows, cols);  // 0: not yet seen or a contour pixel; k + 1: hole k
-  std::vector<double> lo, hi;
-  std::vector<std::int64_t> stack;
-  std::int64_t visited = 0;
-  for (int i0 = 0; i0 < rows; ++i0) {
-    cancel.at_row(i0, cols);
-    for (int j0 = 0; j0 < cols; ++j0) {
-      if (contours[i0][j0] != INT32_MIN || label[i0][j0] != 0) continue;
-      const int id = static_cast<int>(lo.size()) + 1;
-      double l = std::numeric_limits<double>::infinity(), h = -l;
-      label[i0][j0] = id;
-      stack.push_back(static_cast<std::int64_t>(i0) * cols + j0);
-      while (!stack.empty()) {
-        const std::int64_t p = stack.back();
-        stack.pop_back();
-        if (++visited % CancelCheck::kPixels == 0) cancel.poll();
-        const int i = static_cast<int>(p / cols), j = static_cast<int>(p % cols);
-        const int ni[4] = {i - 1, i + 1, i, i};
-        const int nj[4] = {j, j, j - 1, j + 1};
-        for (int k = 0; k < 4; ++k) {
-          if (ni[k] < 0 || ni[k] >= rows || nj[k] < 0 || nj[k] >= cols) continue;
-          const std::int32_t c = contours[ni[k]][nj[k]];
-          if (c != INT32_MIN) {
-            l = std::min(l, static_cast<double>(c));
-            h = std::max(h, static_cast<double>(c));
-          } else if (label[ni[k]][nj[k]] == 0) {
-            label[ni[k]][nj[k]] = id;
-            stack.push_back(static_cast<std::int64_t>(ni[k]) * cols + nj[k]);
-          }
-        }
+  // The holes labelled row by row: each pixel without a contour takes the
+  // label of its left or upper neighbour (both, united, when they differ),
+  // or a new one.
+  IntGrid label(rows, cols);  // -1 on the contours
+  std::vector<int> parent;
+  for (int i = 0; i < rows; ++i) {
+    cancel.at_row(i, cols);
+    const std::int32_t* c = contours[i];
+    int* l = label[i];
+    const int* up = i > 0 ? label[i - 1] : nullptr;
+    for (int j = 0; j < cols; ++j) {
+      if (c[j] != INT32_MIN) {
+        l[j] = -1;
+        continue;
       }
-      lo.push_back(l - interval);
-      hi.push_back(h + interval);
+      const int left = j > 0 ? l[j - 1] : -1, above = up ? up[j] : -1;
+      if (left >= 0 && above >= 0) {
+        l[j] = left;
+        if (left != above) unite(parent, left, above);
+      } else if (left >= 0 || above >= 0) {
+        l[j] = std::max(left, above);
+      } else {
+        l[j] = static_cast<int>(parent.size());
+        parent.push_back(l[j]);
+      }
+    }
+  }
+  // Each hole's lowest and highest bordering level, on its root.
+  std::vector<double> lo(parent.size(), std::numeric_limits<double>::infinity());
+  std::vector<double> hi(parent.size(), -std::numeric_limits<double>::infinity());
+  auto border = [&](int k, std::int32_t v) {
+    const auto r = static_cast<std::size_t>(find(parent, k));
+    lo[r] = std::min(lo[r], static_cast<double>(v));
+    hi[r] = std::max(hi[r], static_cast<double>(v));
+  };
+  for (int i = 0; i < rows; ++i) {
+    cancel.at_row(i, cols);
+    const std::int32_t* c = contours[i];
+    for (int j = 0; j < cols; ++j) {
+      if (c[j] == INT32_MIN) continue;
+      if (i > 0 && label[i - 1][j] >= 0) border(label[i - 1][j], c[j]);
+      if (i + 1 < rows && label[i + 1][j] >= 0) border(label[i + 1][j], c[j]);
+      if (j > 0 && label[i][j - 1] >= 0) border(label[i][j - 1], c[j]);
+      if (j + 1 < cols && label[i][j + 1] >= 0) border(label[i][j + 1], c[j]);
     }
   }
   std::int64_t changed = 0;
   for (int i = 0; i < rows; ++i) {
     cancel.at_row(i, cols);
+    const int* l = label[i];
+    double* s = surface[i];
     for (int j = 0; j < cols; ++j) {
-      const int id = label[i][j];
-      if (id == 0) continue;
-      const double l = lo[static_cast<std::size_t>(id - 1)], h = hi[static_cast<std::size_t>(id - 1)];
-      if (!(l <= h)) continue;  // no border
-      double& v = surface[i][j];
-      const double b = std::clamp(v, l, h);
-      if (b != v) {
-        v = b;
+      if (l[j] < 0) continue;
+      const auto r = static_cast<std::size_t>(find(parent, l[j]));
+      if (!(lo[r] <= hi[r])) continue;  // no border
+      const double b = std::clamp(s[j], lo[r] - interval, hi[r] + interval);
+      if (b != s[j]) {
+        s[j] = b;
         ++changed;
       }
     }
