@@ -60,6 +60,7 @@ Holes find_holes(const IntGrid& written_at, CancelCheck cancel) {
   Holes h;
   h.settled = IntGrid(rows, cols);
   ByteGrid seen(rows, cols);
+  h.pixels.reserve(static_cast<std::size_t>(std::count(written_at.begin(), written_at.end(), kNeverWritten)));
   const auto open = [&](int i, int j) { return written_at[i][j] == kNeverWritten && !seen[i][j]; };
   for (int i0 = 0; i0 < rows; ++i0) {
     cancel.at_row(i0, cols);
@@ -112,6 +113,8 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
   std::vector<std::size_t> front, next;
   std::vector<SettledHole> settled;
   std::vector<std::int32_t> hole_reach(holes.pixels.size());
+  nodata.reserve(written_at.size() -
+                 static_cast<std::size_t>(std::count(written_at.begin(), written_at.end(), std::int32_t{0})));
   for (int i = 0; i < rows; ++i)
     for (int j = 0; j < cols; ++j) {
       if (written_at[i][j] == 0)
