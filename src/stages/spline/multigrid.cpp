@@ -270,7 +270,7 @@ void Cycles::v_cycle(std::size_t k, bool from_zero) {
   restrict_residual(L, C);
   std::fill(C.u.begin(), C.u.end(), 0.0f);
   v_cycle(k + 1, true);
-  if (h_.second_weight > 0 && k + 2 < h_.levels.size()) {
+  if (h_.second_weight > 0 && k + 2 < h_.levels.size() && k < Hierarchy::kSecondCycleLevels) {
     // A second cycle on the coarse level from the first one's result
     // scaled by w: the coarse solve becomes ((1 + w) - w B^-1 A) B^-1, a
     // fixed polynomial in the coarse cycle, still symmetric and positive.

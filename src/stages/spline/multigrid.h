@@ -52,6 +52,11 @@ struct Hierarchy {
   int degree = 1;                        // smoothing steps before and after the coarse correction
   double range = 16;                     // the smoothing damps [top / range, top]
   double second_weight = 0;              // > 0: two coarse cycles a visit (Cycles::v_cycle)
+  // Only the visits from the finest levels run the second cycle: below
+  // level kSecondCycleLevels the plain cycle corrects as well (the same
+  // iterations on every shared set) and the small levels, run on one
+  // thread, cost half as much.
+  static constexpr std::size_t kSecondCycleLevels = 3;
   // Smoothing scaled per pixel by the sum of the magnitudes of its row of
   // the operator (l1 Jacobi) rather than by its diagonal and one bound of
   // the whole level's spectrum.
