@@ -9,7 +9,7 @@
 // Linear interpolation suits a fourth-order operator poorly: a coarse level
 // sees a smooth error as stiffer than it is and corrects it too little, and
 // the shortfall compounds over the levels.  Each visit of a coarse level
-// therefore runs its cycle twice: the first result, scaled by w = 2, is the
+// from one of the finest levels therefore runs its cycle twice: the first result, scaled by w = 2, is the
 // start of the second.  With B the coarse cycle, the coarse solve becomes
 // the fixed polynomial ((1 + w) - w B^-1 A) B^-1: smooth errors (B^-1 A near
 // 0) are corrected three times as strongly, and since B^-1 A stays within
