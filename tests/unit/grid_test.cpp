@@ -18,9 +18,10 @@ std::uint64_t mapped_pages() {
 }
 
 // Grids on both sides of the size from which a grid is mapped on its own
-// (exactly at it, and odd sizes, included): zero-filled and writable to their last element, and
-// given back whole when freed or moved from, so that making and dropping
-// many of them leaves the mapped space where it was.
+// (exactly at it, and odd sizes, included): zero-filled and writable to
+// their last element, and given back whole when freed or moved from, so
+// that making and dropping many of them leaves the mapped space where it
+// was.
 TEST(Grid, LargeGridsAreZeroWritableAndGivenBackWhole) {
   const std::pair<int, int> shapes[] = {{1, 1},       {700, 700},   {512, 1024}, {725, 725},
                                         {1023, 1031}, {1537, 2049}, {3, 1 << 20}};
