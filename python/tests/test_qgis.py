@@ -77,7 +77,10 @@ def assert_same_raster(a, b):
 
 
 def test_qgis_process_lists_and_runs_it_as_the_command_line(profile, lines, raster, tmp_path):
-    qgis_process = lambda *args: subprocess.run(["qgis_process.bin", *args], check=True, capture_output=True, text=True)
+    # qgis_process finds its Python's home through the python3 on PATH: the tests' own, not another one first there.
+    env = dict(os.environ, PATH=os.pathsep.join([os.path.dirname(sys.executable), os.environ.get("PATH", "")]))
+    qgis_process = lambda *args: subprocess.run(["qgis_process.bin", *args], check=True, capture_output=True, text=True,
+                                                env=env)
     assert "tesk:contourstodem\tContours to DEM" in qgis_process("list").stdout
     vector = ["FIELD=ELEV", "PIXEL_SIZE=90", "WINDOW=3"], ["-l", "c20", "-a", "ELEV", "-tr", 90, 90, "-m", 3]
     integers = (["OUTPUT_TYPE=2", "OVERLAY=false", "TILE_SIZE=64", "HALO=8"],
