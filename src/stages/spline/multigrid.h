@@ -10,8 +10,9 @@
 // sees a smooth error as stiffer than it is and corrects it too little, and
 // the shortfall compounds over the levels.  Each visit of a coarse level
 // from one of the finest levels therefore runs its cycle twice: the first
-// result, scaled by w = 2, is the start of the second.  With B the coarse cycle, the coarse solve becomes
-// the fixed polynomial ((1 + w) - w B^-1 A) B^-1: smooth errors (B^-1 A near
+// result, scaled by w = 2, is the start of the second.  With B the coarse
+// cycle, the coarse solve becomes the fixed polynomial
+// ((1 + w) - w B^-1 A) B^-1: smooth errors (B^-1 A near
 // 0) are corrected three times as strongly, and since B^-1 A stays within
 // (0, 9/8] on every level (the polynomial times t peaks at (1 + w)^2 / 4w),
 // the polynomial stays positive and the preconditioner symmetric positive
