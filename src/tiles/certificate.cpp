@@ -104,8 +104,12 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
   // Framed grids (tiles/distances.h).
   ByteGrid uncertain(rows + 2, cols + 2), data(rows + 2, cols + 2);
   IntGrid layer(rows + 2, cols + 2);
+  // The pixels a pass may find within reach of its no-data pixels: those
+  // made uncertain by the pass before (none before the first), with the
+  // others of their box.  Reaches only shrink from pass to pass, so a pixel
+  // still certain after a pass is out of reach of every pixel uncertain
+  // before it, in that pass and in every later one.
   SetCounts counts;
-  counts.build(uncertain, &pool);
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
@@ -151,10 +155,10 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
     // counts are those from before the pass.
     // Each pixel reads the counts and writes only its own flag: the pieces
     // of the list may be checked in any order, at once.
-    std::vector<std::uint8_t> grew(static_cast<std::size_t>(pool.size()) + 1);
-    const auto check = [&](Pixel p, std::int32_t r, std::uint8_t& grown) {
+    std::vector<Rect> grew(static_cast<std::size_t>(pool.size()) + 1);
+    const auto check = [&](Pixel p, std::int32_t r, Rect& grown) {
       std::uint8_t& u = uncertain.data()[at(p)];
-      if (!u && near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) u = 1, grown = 1;
+      if (!u && near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) u = 1, grown.add(p);
     };
     pool.for_range(0, static_cast<std::int64_t>(nodata.size()), 1024, [&](std::int64_t a, std::int64_t b, int piece) {
       for (auto n = static_cast<std::size_t>(a); n < static_cast<std::size_t>(b); ++n)
@@ -164,10 +168,11 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
       if (!near_uncertain(counts, cut, rows, cols, s.i0, s.i1, s.j0, s.j1, s.reach)) continue;
       for (std::size_t n = s.first; n < s.end; ++n) check(holes.pixels[n], hole_reach[n], grew.back());
     }
-    // Layers only shrink as data comes, and with them what a pass reads: a
-    // pass that makes no pixel uncertain is followed by none that does.
-    if (std::none_of(grew.begin(), grew.end(), [](std::uint8_t g) { return g != 0; })) break;
-    counts.build(uncertain, &pool);
+    Rect box;
+    for (const Rect& r : grew) box.add(r);
+    // A pass that makes no pixel uncertain is followed by none that does.
+    if (box.empty()) break;
+    counts.build(uncertain, box, &pool);
   }
   // What the dilation wrote, where certain; the holes certain throughout.
   ByteGrid certain(rows, cols);

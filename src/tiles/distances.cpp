@@ -86,14 +86,17 @@ void growth_layers(const ByteGrid& data, const std::vector<Pixel>& nodata, IntGr
   }
 }
 
-void SetCounts::build(const ByteGrid& flags, ThreadPool* pool) {
-  rows_ = flags.rows() - 2;
-  cols_ = flags.cols() - 2;
+void SetCounts::build(const ByteGrid& flags, const Rect& box, ThreadPool* pool) {
+  box_ = box;
+  rows_ = box.empty() ? 0 : box.i1 - box.i0 + 1;
+  cols_ = box.empty() ? 0 : box.j1 - box.j0 + 1;
   const auto w = static_cast<std::size_t>(cols_) + 1;
   sums_.assign((static_cast<std::size_t>(rows_) + 1) * w, 0);
+  // The box's first flag of row i (framed: one row and column in).
+  const auto flags_of = [&](int i) { return flags[box.i0 + i + 1] + box.j0 + 1; };
   if (!pool || pool->size() == 1) {
     for (int i = 0; i < rows_; ++i) {
-      const std::uint8_t* f = flags[i + 1] + 1;
+      const std::uint8_t* f = flags_of(i);
       const std::uint32_t* above = &sums_[static_cast<std::size_t>(i) * w];
       std::uint32_t* row = &sums_[static_cast<std::size_t>(i + 1) * w];
       std::uint32_t run = 0;
@@ -108,7 +111,7 @@ void SetCounts::build(const ByteGrid& flags, ThreadPool* pool) {
   // down each column (integers: the order of the additions changes nothing).
   pool->for_range(0, rows_, 16, [&](std::int64_t a, std::int64_t b, int) {
     for (auto i = static_cast<int>(a); i < b; ++i) {
-      const std::uint8_t* f = flags[i + 1] + 1;
+      const std::uint8_t* f = flags_of(i);
       std::uint32_t* row = &sums_[static_cast<std::size_t>(i + 1) * w];
       std::uint32_t run = 0;
       for (int j = 0; j < cols_; ++j) row[j + 1] = run += f[j] != 0;

@@ -7,6 +7,8 @@
 // pixel (i, j) at (i + 1, j + 1), the frame holding 0.
 #pragma once
 
+#include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -40,27 +42,48 @@ struct Pixel {
 void growth_layers(const ByteGrid& data, const std::vector<Pixel>& nodata, IntGrid& layer,
                    std::vector<std::size_t>& front, std::vector<std::size_t>& next, CancelCheck cancel = {});
 
-// Counts of a set of pixels over rectangles, from running sums.
+// A rectangle of tile pixels, rows i0..i1 and columns j0..j1; empty until
+// a pixel is added.
+struct Rect {
+  int i0 = INT_MAX, i1 = -1, j0 = INT_MAX, j1 = -1;
+  bool empty() const { return i1 < i0; }
+  void add(Pixel p) {
+    i0 = std::min(i0, p.i), i1 = std::max(i1, p.i), j0 = std::min(j0, p.j), j1 = std::max(j1, p.j);
+  }
+  void add(const Rect& r) {
+    if (!r.empty()) add(Pixel{r.i0, r.j0}), add(Pixel{r.i1, r.j1});
+  }
+};
+
+// Counts of a set of pixels over rectangles, from running sums over a box
+// that holds the set (nothing needs summing outside it).
 class SetCounts {
  public:
-  // The set: the pixels of flags (framed) that are not 0.  The pool, when
-  // given, shares the rows and then the columns.
-  void build(const ByteGrid& flags, ThreadPool* pool = nullptr);
+  // The set: the pixels of flags (framed) that are not 0 and lie in box (no
+  // pixel when it is empty).  The pool, when given, shares the rows and then
+  // the columns.
+  void build(const ByteGrid& flags, const Rect& box, ThreadPool* pool = nullptr);
   // Whether a pixel of the set lies within distance r of the rectangle of
   // rows i0..i1 and columns j0..j1 (a pixel when i0 = i1 and j0 = j1).
   bool near(int i0, int i1, int j0, int j1, int r) const {
+    if (rows_ == 0) return false;
+    // The rectangle grown by r, clipped to the box, in the box's coordinates:
+    // rows a..b - 1 and columns c..d - 1.  r stays below 2^29 and the tile's
+    // sides below 2^31 - 2^30, so nothing overflows.
+    const int a = std::max(i0 - r - box_.i0, 0), b = std::min(i1 + r + 1 - box_.i0, rows_);
+    const int c = std::max(j0 - r - box_.j0, 0), d = std::min(j1 + r + 1 - box_.j0, cols_);
+    if (a >= b || c >= d) return false;
     const auto w = static_cast<std::size_t>(cols_) + 1;
-    const auto a = static_cast<std::size_t>(i0 > r ? i0 - r : 0);
-    const auto b = static_cast<std::size_t>(rows_ - i1 > r + 1 ? i1 + r + 1 : rows_);
-    const auto c = static_cast<std::size_t>(j0 > r ? j0 - r : 0);
-    const auto d = static_cast<std::size_t>(cols_ - j1 > r + 1 ? j1 + r + 1 : cols_);
-    return sums_[b * w + d] - sums_[a * w + d] - sums_[b * w + c] + sums_[a * w + c] != 0;
+    const auto A = static_cast<std::size_t>(a), B = static_cast<std::size_t>(b), C = static_cast<std::size_t>(c),
+               D = static_cast<std::size_t>(d);
+    return sums_[B * w + D] - sums_[A * w + D] - sums_[B * w + C] + sums_[A * w + C] != 0;
   }
 
  private:
-  int rows_ = 0, cols_ = 0;
-  // sums_[(i * (cols_ + 1)) + j]: the set's pixels in rows < i and columns
-  // < j, modulo 2^32 (the differences stay exact).
+  Rect box_;
+  int rows_ = 0, cols_ = 0;  // the box's, 0 when it is empty
+  // sums_[(i * (cols_ + 1)) + j]: the set's pixels in the box's rows < i and
+  // columns < j, modulo 2^32 (the differences stay exact).
   std::vector<std::uint32_t> sums_;
 };
 

@@ -13,6 +13,7 @@
 #include "stages/conversion.h"
 #include "stages/pipeline.h"
 #include "support/test_support.h"
+#include "tiles/distances.h"
 #include "tiles/holes.h"
 #include "tiles/tile_run.h"
 
@@ -137,6 +138,37 @@ TEST(TileRun, TinyTilesAcrossSummitsAndFlatHoles) {
 // Walls of 0 left of column 10 and of 1024 right of it along a channel: the
 // tile of columns 0 to 9 stops after one pass, while the whole run writes
 // 1, 2, ..., 512 along the channel in ten more.  Nothing of it is proven.
+// The certificate's counts over a box against a search: random flags, boxes
+// (empty, single pixels, the whole tile), rectangles and reaches, on one
+// thread and shared by three.
+TEST(TileRun, SetCountsOverABoxMatchASearch) {
+  const std::uint32_t seed = base_seed() + 21;
+  Rng rng(seed);
+  ThreadPool three(3);
+  for (int c = 0; c < 300; ++c) {
+    const int rows = uniform(rng, 1, 30), cols = uniform(rng, 1, 30);
+    ByteGrid flags(rows + 2, cols + 2);
+    for (int i = 1; i <= rows; ++i)
+      for (int j = 1; j <= cols; ++j) flags[i][j] = chance(rng, 0.05) ? static_cast<std::uint8_t>(uniform(rng, 1, 255)) : 0;
+    Rect box;
+    if (c % 3 == 0) box.add(Pixel{0, 0}), box.add(Pixel{rows - 1, cols - 1});
+    if (c % 3 == 1) box.add(Pixel{uniform(rng, 0, rows - 1), uniform(rng, 0, cols - 1)}),
+        box.add(Pixel{uniform(rng, 0, rows - 1), uniform(rng, 0, cols - 1)});
+    SetCounts counts;
+    counts.build(flags, box, c % 2 ? &three : nullptr);
+    for (int q = 0; q < 40; ++q) {
+      const int i0 = uniform(rng, 0, rows - 1), i1 = uniform(rng, i0, rows - 1);
+      const int j0 = uniform(rng, 0, cols - 1), j1 = uniform(rng, j0, cols - 1);
+      const int r = q == 0 ? kFar + 1 : uniform(rng, 0, 8);
+      bool want = false;
+      for (int i = box.i0; !box.empty() && i <= box.i1; ++i)
+        for (int j = box.j0; j <= box.j1; ++j)
+          want |= flags[i + 1][j + 1] && std::max({i0 - i, i - i1, j0 - j, j - j1}) <= r;
+      ASSERT_EQ(want, counts.near(i0, i1, j0, j1, r)) << describe(seed, c, {rows, cols}) << " query " << q;
+    }
+  }
+}
+
 TEST(TileRun, PassesThatOutlastTheTileAreNotProven) {
   IntGrid g(3, 16);
   for (int j = 0; j < 16; ++j) g[0][j] = g[2][j] = j < 10 ? 0 : 1024, g[1][j] = 65500;
