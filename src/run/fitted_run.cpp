@@ -46,7 +46,7 @@ class FittedRun {
                           std::to_string(kTileStep) + " pixels needs " + mib(fitted_bytes(kTileStep, 0)) + ", " +
                           mib(budget_) + " available (" + o_.src + ")");
     check_disk(o_, src_, 16);  // the fitted results and the holes' ranges, 8 bytes each
-    survey_ = survey_source(src_, o_.surface.interval, budget_, cancel);
+    survey_ = survey_source(src_, o_.surface.interval, budget_, threads_, cancel);
     settle_survey(survey_.raster, src_.rows(), src_.cols(), o_.surface, o_.src, hooks_);
     tile_ = o_.tiles.tile_size.value_or(kTileStep);
     if (fitted_bytes(tile_, 0) > budget_)
@@ -71,7 +71,7 @@ class FittedRun {
   void find_holes(const std::string& scratch, const CancelCheck& cancel) {
     lo_.emplace(scratch + "/holes_lo.tif", src_.rows(), src_.cols(), threads_);
     hi_.emplace(scratch + "/holes_hi.tif", src_.rows(), src_.cols(), threads_);
-    write_hole_ranges(src_, o_.surface.interval, survey_, *lo_, *hi_, cancel);
+    write_hole_ranges(src_, o_.surface.interval, survey_, *lo_, *hi_, threads_, cancel);
     lo_->finish();
     hi_->finish();
     survey_ = {};

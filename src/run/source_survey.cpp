@@ -1,9 +1,13 @@
 #include "run/source_survey.h"
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
+#include <memory>
+#include <mutex>
 
 #include "core/units.h"
+#include "run/tile_flight.h"
 #include "stages/conversion.h"
 
 namespace tesk {
@@ -68,6 +72,7 @@ class Strip {
   }
 
   const IntGrid& internal() const { return internal_; }
+  int row0() const { return row0_; }
 
  private:
   gdal::Source& src_;
@@ -77,61 +82,114 @@ class Strip {
   std::vector<double> real_;
 };
 
+// Strips of the source on up to `flight` threads at once: each read in turn
+// (one thread reads the source at a time), then work(k, strip) on its thread;
+// take(k, result) runs on the calling thread in the strips' order, so that
+// nothing taken depends on which strip finished first (run/tile_flight.h).
+// Each strip in flight, and the one being taken, holds a share of the
+// budget: the strips are cut for flight + 1 of them.  Once `done` is set,
+// the strips not yet read give T{} without being read.
+template <class T, class Work, class Take>
+void strips_in_flight(gdal::Source& src, int equid, const BlockLayout& strips, int flight, CancelCheck cancel,
+                      const std::atomic<bool>& done, Work work, Take take) {
+  std::mutex reading;
+  std::atomic<bool> stop{false};
+  const int count = static_cast<int>(strips.row_starts.size()) - 1;
+  in_flight<T>(
+      count, flight, stop,
+      [&](int k) {
+        const int row0 = strips.row_starts[static_cast<std::size_t>(k)];
+        const int rows = strips.row_starts[static_cast<std::size_t>(k) + 1] - row0;
+        cancel.poll();
+        if (done.load(std::memory_order_relaxed)) return T{};
+        auto strip = std::make_unique<Strip>(src, equid);
+        {
+          const std::lock_guard lock(reading);
+          strip->read(row0, rows);
+        }
+        return work(k, std::move(strip));
+      },
+      take, [] {});
+}
+
+int strip_flight(int threads) { return std::max(1, threads); }
+
 }  // namespace
 
-SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, CancelCheck cancel) {
+SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, int threads, CancelCheck cancel) {
   SourceSurvey s;
-  s.strips = {strip_starts(src.rows(), src.cols(), budget), {0, src.cols()}};
+  const int flight = strip_flight(threads);
+  s.strips = {strip_starts(src.rows(), src.cols(), budget / static_cast<std::uint64_t>(flight + 1)), {0, src.cols()}};
+  // The survey itself runs in the strips' order on the calling thread: the
+  // no-data runs of each column go on from one strip into the next.  The
+  // holes of each strip are labelled on its own thread.
+  struct Surveyed {
+    std::unique_ptr<Strip> strip;
+    BlockSummary holes;
+  };
   std::vector<int> column_runs;
-  Strip strip(src, equid);
-  for (std::size_t k = 0; k + 1 < s.strips.row_starts.size(); ++k) {
-    const int row0 = s.strips.row_starts[k], rows = s.strips.row_starts[k + 1] - row0;
-    cancel.poll();
-    strip.read(row0, rows);
-    s.raster.merge(survey_block(strip.rows(), equid, &column_runs, cancel));
-    if (s.raster.fault) break;  // the first in row order: refused with its row and column
-    const BlockLabels labels = label_block(strip.internal());
-    s.holes.push_back(summarise({row0, 0, rows, src.cols()}, strip.internal(), labels));
-  }
+  std::atomic<bool> faulted{false};  // strips after a fault are neither read nor surveyed
+  strips_in_flight<Surveyed>(
+      src, equid, s.strips, flight, cancel, faulted,
+      [&](int, std::unique_ptr<Strip> strip) {
+        Surveyed r;
+        const BlockLabels labels = label_block(strip->internal());
+        r.holes = summarise({strip->row0(), 0, strip->internal().rows(), src.cols()}, strip->internal(), labels);
+        r.strip = std::move(strip);
+        return r;
+      },
+      [&](int, Surveyed& r) {
+        if (faulted) return;
+        s.raster.merge(survey_block(r.strip->rows(), equid, &column_runs, cancel));
+        if (s.raster.fault) {  // the first in row order: refused with its row and column
+          faulted = true;
+          return;
+        }
+        s.holes.push_back(std::move(r.holes));
+      });
   return s;
 }
 
 namespace {
 
 // Every strip of the source again, in internal units, with the borders of
-// its edge labels stitched over the whole raster.
-template <class F>
-void for_each_strip(gdal::Source& src, int equid, const SourceSurvey& survey, CancelCheck cancel, F&& f) {
+// its edge labels stitched over the whole raster: f(k, strip, borders) on
+// the strips' threads, then put(k, its result) in their order.
+template <class T, class F, class Put>
+void for_each_strip(gdal::Source& src, int equid, const SourceSurvey& survey, int threads, CancelCheck cancel, F&& f,
+                    Put&& put) {
   const std::vector<std::vector<HoleBorder>> borders = stitch(survey.strips, survey.holes);
-  Strip strip(src, equid);
-  for (std::size_t k = 0; k + 1 < survey.strips.row_starts.size(); ++k) {
-    const int row0 = survey.strips.row_starts[k], rows = survey.strips.row_starts[k + 1] - row0;
-    cancel.poll();
-    strip.read(row0, rows);
-    f(row0, strip.internal(), borders[k]);
-  }
+  const std::atomic<bool> never{false};
+  strips_in_flight<T>(
+      src, equid, survey.strips, strip_flight(threads), cancel, never,
+      [&](int k, std::unique_ptr<Strip> strip) { return f(strip->internal(), borders[static_cast<std::size_t>(k)]); },
+      [&](int k, T& r) { put(survey.strips.row_starts[static_cast<std::size_t>(k)], r); });
 }
 
 }  // namespace
 
-bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& store,
+bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& store, int threads,
                        CancelCheck cancel) {
   bool any = false;
-  for_each_strip(src, equid, survey, cancel, [&](int row0, const IntGrid& strip, const std::vector<HoleBorder>& b) {
-    const IntGrid values = hole_values(strip, b);
-    any = any || std::any_of(values.begin(), values.end(), [](std::int32_t v) { return v != kNoData; });
-    store.put(row0, 0, values);
-  });
+  for_each_strip<IntGrid>(
+      src, equid, survey, threads, cancel,
+      [](const IntGrid& strip, const std::vector<HoleBorder>& b) { return hole_values(strip, b); },
+      [&](int row0, const IntGrid& values) {
+        any = any || std::any_of(values.begin(), values.end(), [](std::int32_t v) { return v != kNoData; });
+        store.put(row0, 0, values);
+      });
   return any;
 }
 
 void write_hole_ranges(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& lo,
-                       gdal::TileStore& hi, CancelCheck cancel) {
-  for_each_strip(src, equid, survey, cancel, [&](int row0, const IntGrid& strip, const std::vector<HoleBorder>& b) {
-    const HoleRanges r = hole_ranges(strip, b);
-    lo.put(row0, 0, r.lo);
-    hi.put(row0, 0, r.hi);
-  });
+                       gdal::TileStore& hi, int threads, CancelCheck cancel) {
+  for_each_strip<HoleRanges>(
+      src, equid, survey, threads, cancel,
+      [](const IntGrid& strip, const std::vector<HoleBorder>& b) { return hole_ranges(strip, b); },
+      [&](int row0, const HoleRanges& r) {
+        lo.put(row0, 0, r.lo);
+        hi.put(row0, 0, r.hi);
+      });
 }
 
 }  // namespace tesk

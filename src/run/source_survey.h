@@ -27,21 +27,22 @@ struct SourceSurvey {
 // Bytes a pixel of a strip takes at most, in either pass.
 inline constexpr std::uint64_t kStripBytesPerPixel = 24;
 
-// The first pass, in strips of about `budget` bytes (at least a row each),
-// up to the first value internal units cannot hold (then raster.fault is
-// set and the rest is not surveyed).
-SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, CancelCheck cancel);
+// The first pass, in strips that fit `budget` bytes together (at least a
+// row each), up to the first value internal units cannot hold (then
+// raster.fault is set and the rest is not surveyed).  Strips are worked on
+// `threads` at once; the result does not depend on their number.
+SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, int threads, CancelCheck cancel);
 
 // The second pass: the holes stitched, and the value of every pixel in a
 // hole of one value (kNoData elsewhere) written into store.  Returns
 // whether there is any.
-bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& store,
+bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& store, int threads,
                        CancelCheck cancel);
 
 // The same second pass for a fitted surface: the range of the border of
 // every pixel's hole (tiles/holes.h: hole_ranges; kNoData at the contours)
 // into lo and hi.
 void write_hole_ranges(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& lo,
-                       gdal::TileStore& hi, CancelCheck cancel);
+                       gdal::TileStore& hi, int threads, CancelCheck cancel);
 
 }  // namespace tesk

@@ -57,7 +57,7 @@ class TiledRun {
                           std::to_string(kTileStep) + " pixels needs " + mib(tile_bytes(kTileStep, 0)) + ", " +
                           mib(budget_) + " available (" + o_.src + ")");
     check_disk(o_, src_, 8);  // the tiles' results and the holes' values, 4 bytes each
-    survey_ = survey_source(src_, params_.equid, budget_, cancel);
+    survey_ = survey_source(src_, params_.equid, budget_, threads_, cancel);
     const RasterSurvey& survey = survey_.raster;
     settle_survey(survey, src_.rows(), src_.cols(), o_.surface, o_.src, hooks_);
     tile_ = o_.tiles.tile_size.value_or(kTileStep);
@@ -84,7 +84,7 @@ class TiledRun {
   // into a temporary raster from which every tile takes them.
   void find_holes(const std::string& scratch, const CancelCheck& cancel) {
     holes_.emplace(scratch + "/holes.tif", src_.rows(), src_.cols(), params_.threads);
-    if (!write_hole_values(src_, params_.equid, survey_, *holes_, cancel)) return holes_.reset();
+    if (!write_hole_values(src_, params_.equid, survey_, *holes_, threads_, cancel)) return holes_.reset();
     holes_->finish();
     survey_ = {};
   }
