@@ -153,8 +153,8 @@ SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, i
 namespace {
 
 // Every strip of the source again, in internal units, with the borders of
-// its edge labels stitched over the whole raster: f(k, strip, borders) on
-// the strips' threads, then put(k, its result) in their order.
+// its edge labels stitched over the whole raster: f(strip, its borders) on
+// the strips' threads, then put(its first row, f's result) in their order.
 template <class T, class F, class Put>
 void for_each_strip(gdal::Source& src, int equid, const SourceSurvey& survey, int threads, CancelCheck cancel, F&& f,
                     Put&& put) {
