@@ -62,14 +62,16 @@ class MemoryGate {
 };
 
 // Runs compute(k) for k = 0 .. count - 1 on `flight` threads, never more
-// than `flight` tiles ahead of the last one taken, and take(k, result) on
-// the calling thread in the order of k.  With a flight of 1 everything runs
+// than `ahead` tiles (at least `flight`; by default `flight`) ahead of the
+// last one taken, and take(k, result) on the calling thread in the order of
+// k.  The results of up to ahead - 1 tiles may wait for the one before them
+// to be taken.  With a flight of 1 everything runs
 // on the calling thread.  On the first error in the order of k (thrown by
 // compute or take), stop is set, so that the tiles still running may end
 // early, halt() is called (to wake a tile waiting for memory), the threads
 // are joined and the error is thrown.
 template <class T, class Compute, class Take, class Halt>
-void in_flight(int count, int flight, std::atomic<bool>& stop, Compute compute, Take take, Halt halt) {
+void in_flight(int count, int flight, std::atomic<bool>& stop, Compute compute, Take take, Halt halt, int ahead = 0) {
   if (flight <= 1) {
     for (int k = 0; k < count; ++k) {
       T r = compute(k);
@@ -77,6 +79,7 @@ void in_flight(int count, int flight, std::atomic<bool>& stop, Compute compute, 
     }
     return;
   }
+  const int window = std::max(flight, ahead);
   std::mutex m;
   std::condition_variable ready, room;
   std::vector<std::optional<T>> results(static_cast<std::size_t>(count));
@@ -87,7 +90,7 @@ void in_flight(int count, int flight, std::atomic<bool>& stop, Compute compute, 
       int k;
       {
         std::unique_lock lock(m);
-        room.wait(lock, [&] { return stop || next >= count || next < taken + flight; });
+        room.wait(lock, [&] { return stop || next >= count || next < taken + window; });
         if (stop || next >= count) return;
         k = next++;
       }

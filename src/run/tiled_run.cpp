@@ -36,6 +36,10 @@ namespace {
 // the passes, the certificate's grids at their peak and the tile's results.
 constexpr std::uint64_t kTileBytesPerPixel = 64;
 std::uint64_t tile_bytes(std::int64_t tile, std::int64_t halo) { return extent_bytes(tile, halo, kTileBytesPerPixel); }
+// Bytes of a tile's result while it waits to be taken: its internal and
+// altitude values and its proven flags (9 bytes a pixel), and each grid's
+// rounding to whole huge pages.
+std::uint64_t result_bytes(std::int64_t tile) { return extent_bytes(tile, 0, 9) + (std::uint64_t{6} << 20); }
 int largest_halo(int side, std::uint64_t budget) { return tesk::largest_halo(side, budget, kTileBytesPerPixel); }
 
 // A run by tiles: its plan, then every tile proven and stored, then the
@@ -96,7 +100,14 @@ class TiledRun {
   // order.
   void run(gdal::TileStore& store, const Destination& dest, const ByteGrid* inside) {
     const TileGrid grid{src_.rows(), src_.cols(), tile_};
-    MemoryGate gate(budget_);
+    // While a tile tries larger halos, the other threads go on with the
+    // tiles after it, whose results then wait to be taken: up to three
+    // flights ahead, their bytes kept from the attempts' budget, when the
+    // largest attempt any tile may make still fits beside them.  Otherwise
+    // one flight ahead, as many as compute at once.
+    const std::uint64_t waiting = 2 * static_cast<std::uint64_t>(flight_) * result_bytes(tile_);
+    const bool ahead = flight_ > 1 && largest_attempt(grid) <= budget_ && budget_ - largest_attempt(grid) >= waiting;
+    MemoryGate gate(ahead ? budget_ - waiting : budget_);
     RunParams p = params_;
     p.threads = std::max(1, threads_ / flight_);
     const auto compute = [&](int k) { return prove(grid.core(k), p, flight_ > 1 ? &gate : nullptr); };
@@ -109,7 +120,8 @@ class TiledRun {
       store.put(r.core.row0, r.core.col0, r.internal);
       hooks_.report(0.05 + 0.80 * (k + 1) / grid.count());
     };
-    in_flight<Proven>(grid.count(), flight_, stop_, compute, take, [&gate] { gate.stop(); });
+    in_flight<Proven>(grid.count(), flight_, stop_, compute, take, [&gate] { gate.stop(); },
+                      ahead ? 3 * flight_ : flight_);
     hooks_.tell(std::to_string(grid.count()) + " tiles of " + std::to_string(tile_) + " pixels; the first halo, " +
                 std::to_string(halo_) + " pixels, sufficed for " + std::to_string(first_sufficed_) +
                 ", the largest needed was " + std::to_string(largest_needed_));
@@ -179,6 +191,20 @@ class TiledRun {
       const bool unproven = !r.certified;
       return {std::move(r), request.halo, unproven};
     }
+  }
+
+  // The bytes of the largest attempt any tile of the grid may make: its
+  // halos doubled from the first until next_halo stops (prove).
+  std::uint64_t largest_attempt(const TileGrid& grid) const {
+    std::uint64_t most = 0;
+    for (int k = 0; k < grid.count(); ++k) {
+      const Window core = grid.core(k);
+      const int side = std::max(core.rows, core.cols), largest = largest_halo(side, budget_);
+      int halo = halo_;
+      while (const auto next = next_halo(halo, src_.rows(), src_.cols(), largest)) halo = *next;
+      most = std::max(most, tile_bytes(side, halo));
+    }
+    return most;
   }
 
   // A proven tile's share of what the whole raster decides after the

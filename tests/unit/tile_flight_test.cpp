@@ -16,14 +16,15 @@ namespace {
 
 struct Trial {
   int count, flight, failing;  // failing: the tiles k with k % failing == failing - 1 throw (0: none)
+  int ahead = 0;               // how far ahead of the last taken a tile may start (0: the flight)
 };
 
 TEST(TileFlight, TakesResultsInOrderWhateverOrderTheyFinishIn) {
   const Trial trials[] = {{1, 1, 0}, {7, 1, 0}, {9, 2, 0}, {13, 3, 0}, {5, 8, 0}, {20, 4, 0},
-                          {12, 3, 5}, {12, 2, 1}, {10, 4, 7}, {6, 1, 3}};
+                          {12, 3, 5}, {12, 2, 1}, {10, 4, 7}, {6, 1, 3}, {15, 2, 0, 6}, {12, 3, 5, 7}};
   for (const Trial& t : trials) {
     SCOPED_TRACE(std::to_string(t.count) + " tiles, " + std::to_string(t.flight) + " in flight, failing " +
-                 std::to_string(t.failing));
+                 std::to_string(t.failing) + ", ahead " + std::to_string(t.ahead));
     for (unsigned seed = 0; seed < 4; ++seed) {
       std::atomic<bool> stop{false};
       std::atomic<int> running{0}, most{0}, taken_so_far{0};
@@ -39,7 +40,7 @@ TEST(TileFlight, TakesResultsInOrderWhateverOrderTheyFinishIn) {
               if (!gate.acquire(static_cast<std::uint64_t>(bytes))) throw std::runtime_error("halted");
               EXPECT_LE(held += bytes, 3);
               most = std::max(most.load(), ++running);
-              EXPECT_LE(k, taken_so_far.load() + std::max(1, t.flight));  // the one being taken counts
+              EXPECT_LE(k, taken_so_far.load() + std::max({1, t.flight, t.ahead}));  // the one being taken counts
               std::mt19937 rng(seed * 1000 + static_cast<unsigned>(k));
               std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
               --running;
@@ -53,7 +54,7 @@ TEST(TileFlight, TakesResultsInOrderWhateverOrderTheyFinishIn) {
               taken.push_back(k);
               ++taken_so_far;
             },
-            [&] { gate.stop(); });
+            [&] { gate.stop(); }, t.ahead);
       } catch (const std::runtime_error& e) {
         error = e.what();
       }
@@ -65,6 +66,29 @@ TEST(TileFlight, TakesResultsInOrderWhateverOrderTheyFinishIn) {
       EXPECT_LE(most.load(), std::max(1, t.flight));
     }
   }
+}
+
+// With a window ahead, the other threads go on while the first tile is still
+// running: tile 0 waits (at most 10 s) for tile ahead - 1 to start.
+TEST(TileFlight, TilesStartAheadWhileTheFirstOneRuns) {
+  std::atomic<bool> stop{false};
+  std::mutex m;
+  std::condition_variable started;
+  int most = -1;
+  bool seen = false;
+  std::vector<int> taken;
+  in_flight<int>(
+      8, 2, stop,
+      [&](int k) {
+        std::unique_lock lock(m);
+        most = std::max(most, k);
+        started.notify_all();
+        if (k == 0) seen = started.wait_for(lock, std::chrono::seconds(10), [&] { return most >= 4; });
+        return k;
+      },
+      [&](int k, int&) { taken.push_back(k); }, [] {}, 5);
+  EXPECT_TRUE(seen) << "tile 4 never started while tile 0 ran";
+  EXPECT_EQ(taken, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
 }  // namespace
