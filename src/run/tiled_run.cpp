@@ -106,7 +106,8 @@ class TiledRun {
     // largest attempt any tile may make still fits beside them.  Otherwise
     // one flight ahead, as many as compute at once.
     const std::uint64_t waiting = 2 * static_cast<std::uint64_t>(flight_) * result_bytes(tile_);
-    const bool ahead = flight_ > 1 && largest_attempt(grid) <= budget_ && budget_ - largest_attempt(grid) >= waiting;
+    const std::uint64_t largest = flight_ > 1 ? largest_attempt(grid) : budget_;
+    const bool ahead = flight_ > 1 && largest <= budget_ && budget_ - largest >= waiting;
     MemoryGate gate(ahead ? budget_ - waiting : budget_);
     RunParams p = params_;
     p.threads = std::max(1, threads_ / flight_);
