@@ -37,9 +37,12 @@ namespace {
 constexpr std::uint64_t kTileBytesPerPixel = 64;
 std::uint64_t tile_bytes(std::int64_t tile, std::int64_t halo) { return extent_bytes(tile, halo, kTileBytesPerPixel); }
 // Bytes of a tile's result while it waits to be taken: its internal and
-// altitude values and its proven flags (9 bytes a pixel), and each grid's
-// rounding to whole huge pages.
-std::uint64_t result_bytes(std::int64_t tile) { return extent_bytes(tile, 0, 9) + (std::uint64_t{6} << 20); }
+// altitude values and its proven flags (9 bytes a pixel), a grid of 2 MiB
+// or more with 2 MiB besides (core/grid.cpp aligns it to huge pages).
+std::uint64_t result_bytes(std::int64_t tile) {
+  const auto grid = [](std::uint64_t bytes) { return bytes < (2u << 20) ? bytes : bytes + (2u << 20); };
+  return 2 * grid(extent_bytes(tile, 0, 4)) + grid(extent_bytes(tile, 0, 1));
+}
 int largest_halo(int side, std::uint64_t budget) { return tesk::largest_halo(side, budget, kTileBytesPerPixel); }
 
 // A run by tiles: its plan, then every tile proven and stored, then the
@@ -153,6 +156,15 @@ class TiledRun {
   // halo may help or be held); with other tiles in flight, each attempt
   // holds its grids' bytes from the gate.  The halos tried depend on the
   // tile alone, never on the tiles beside it.
+  //
+  // Before each larger halo is tried on the whole core, it is tried on the
+  // box of the pixels not yet proven alone, when that computes at most half
+  // as many pixels and holds, with the result kept meanwhile, no more
+  // memory; the pixels it proves are taken in: a pixel proven by any tile
+  // holds the whole run's value.  When that leaves some unproven, the whole
+  // core follows with the same halo, as it would without the box: the halo
+  // that proves a tile, and whether one does, are those of the whole core's
+  // attempts, and a box costs at most half of the attempt it may save.
   Proven prove(const Window& core, const RunParams& p, MemoryGate* gate) {
     const RunObserver& watch = watch_;
     TileRequest request{src_.rows(), src_.cols(), core, halo_};
@@ -169,29 +181,40 @@ class TiledRun {
         const std::lock_guard lock(reading_);
         holes_->get(w.row0, w.col0, out);
       };
-    for (;;) {
-      const std::uint64_t bytes = tile_bytes(side, request.halo);
+    // An attempt, holding its grids' bytes and `kept` more (a result kept
+    // meanwhile) from the gate.
+    const auto attempt = [&](const TileRequest& q, std::uint64_t kept) {
+      const std::uint64_t bytes = tile_bytes(std::max(q.core.rows, q.core.cols), q.halo) + kept;
       if (gate && !gate->acquire(bytes)) throw Cancelled();
-      std::optional<TileResult> attempt;
       try {
-        attempt = compute_tile(o_.surface.method, request, p, read, &watch, holes);
+        TileResult r = compute_tile(o_.surface.method, q, p, read, &watch, holes);
+        if (gate) gate->release(bytes);
+        return r;
       } catch (...) {
         if (gate) gate->release(bytes);
         throw;
       }
-      if (gate) gate->release(bytes);
-      TileResult& r = *attempt;
-      const auto next = r.certified ? std::nullopt : next_halo(request.halo, src_.rows(), src_.cols(), largest);
-      if (next) {
-        request.halo = *next;
-        continue;
+    };
+    TileResult r = attempt(request, 0);
+    while (!r.certified) {
+      const auto next = next_halo(request.halo, src_.rows(), src_.cols(), largest);
+      if (!next) break;
+      request.halo = *next;
+      const Window box = unproven_box(r);
+      const int box_side = std::max(box.rows, box.cols);
+      if (2 * extent_bytes(box_side, request.halo, 1) <= extent_bytes(side, request.halo, 1) &&
+          tile_bytes(box_side, request.halo) + result_bytes(side) <= tile_bytes(side, request.halo)) {
+        take_proven(r, attempt({src_.rows(), src_.cols(), box, request.halo}, result_bytes(side)));
+        if (r.certified) break;
       }
-      if (!r.certified && !o_.tiles.accept_uncertain)
-        throw RunError(unproven_message(core, r.uncertain, request.halo, "the most the memory allows",
-                                        "give the run more memory"));
-      const bool unproven = !r.certified;
-      return {std::move(r), request.halo, unproven};
+      r = TileResult();  // its grids freed before the next attempt's
+      r = attempt(request, 0);
     }
+    if (!r.certified && !o_.tiles.accept_uncertain)
+      throw RunError(unproven_message(core, r.uncertain, request.halo, "the most the memory allows",
+                                      "give the run more memory"));
+    const bool unproven = !r.certified;
+    return {std::move(r), request.halo, unproven};
   }
 
   // The bytes of the largest attempt any tile of the grid may make: its

@@ -136,4 +136,33 @@ TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowRead
   return res;
 }
 
+Window unproven_box(const TileResult& r) {
+  int i0 = r.core.rows, i1 = -1, j0 = r.core.cols, j1 = -1;
+  for (int i = 0; i < r.core.rows; ++i)
+    for (int j = 0; j < r.core.cols; ++j)
+      if (!r.certain[i][j]) i0 = std::min(i0, i), i1 = std::max(i1, i), j0 = std::min(j0, j), j1 = std::max(j1, j);
+  if (i1 < 0) return {r.core.row0, r.core.col0, 0, 0};
+  return {r.core.row0 + i0, r.core.col0 + j0, i1 - i0 + 1, j1 - j0 + 1};
+}
+
+void take_proven(TileResult& r, const TileResult& patch) {
+  const Window &a = r.core, &b = patch.core;
+  if (b.row0 < a.row0 || b.col0 < a.col0 || b.row0 + b.rows > a.row0 + a.rows || b.col0 + b.cols > a.col0 + a.cols)
+    throw std::invalid_argument("take_proven: the patch's core must lie within the tile's");
+  for (int i = 0; i < b.rows; ++i) {
+    const int ti = b.row0 - a.row0 + i, tj = b.col0 - a.col0;
+    for (int j = 0; j < b.cols; ++j) {
+      if (!patch.certain[i][j] || r.certain[ti][tj + j]) continue;
+      r.internal[ti][tj + j] = patch.internal[i][j];
+      r.altitude[ti][tj + j] = patch.altitude[i][j];
+      r.certain[ti][tj + j] = 1;
+      --r.uncertain;
+    }
+  }
+  r.certified = r.uncertain == 0;
+  r.stats.passes = std::max(r.stats.passes, patch.stats.passes);
+  r.stats.growth_sweeps += patch.stats.growth_sweeps;
+  r.stats.gap_sweeps = std::max(r.stats.gap_sweeps, patch.stats.gap_sweeps);
+}
+
 }  // namespace tesk

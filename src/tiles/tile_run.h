@@ -63,4 +63,15 @@ struct TileResult {
 TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowReader& read,
                     const RunObserver* observer = nullptr, const WindowReader& hole_values = {});
 
+// The smallest window of the raster that holds every pixel of r's core not
+// proven (empty: rows and cols 0, when all are).
+Window unproven_box(const TileResult& r);
+
+// Takes into r the pixels of patch's core that patch proves and r does not
+// (patch's core within r's): each proven pixel holds the whole run's value,
+// whichever tile proved it.  Its counts and certification follow; its
+// stats take the patch's passes and sweeps in.  Throws invalid_argument when
+// patch's core is not within r's.
+void take_proven(TileResult& r, const TileResult& patch);
+
 }  // namespace tesk

@@ -29,8 +29,26 @@ struct Whole : RunObserver {
 
 struct Tally {
   int tiles = 0, certified = 0;
-  std::int64_t pixels = 0, proven = 0;
+  std::int64_t pixels = 0, proven = 0, taken = 0;
 };
+
+// Whether every pixel r proves holds the whole run's internal and altitude
+// values (failing the test at the first that does not); counts into t.
+bool proven_hold(const TileResult& r, const IntGrid& internal, const IntGrid& altitude, Tally& t,
+                 const std::string& what) {
+  for (int i = 0; i < r.core.rows; ++i)
+    for (int j = 0; j < r.core.cols; ++j) {
+      ++t.pixels;
+      if (!r.certain[i][j]) continue;
+      ++t.proven;
+      const int ri = r.core.row0 + i, rj = r.core.col0 + j;
+      const bool same = r.internal[i][j] == internal[ri][rj] && r.altitude[i][j] == altitude[ri][rj];
+      EXPECT_TRUE(same) << what << ": tile at " << r.core.row0 << "," << r.core.col0 << " proves pixel " << ri << ","
+                        << rj;
+      if (!same) return false;
+    }
+  return true;
+}
 
 // Cuts raster into cores of tr x tc with the given halo and checks every
 // proven pixel against the whole run; false when the whole run refuses it.
@@ -59,17 +77,30 @@ bool check_tiles(const IntGrid& raster, const RunParams& p, int tr, int tc, int 
                                                 << ", threads " << p.threads << " and " << shared.threads;
       ++t.tiles;
       t.certified += res.certified;
+      if (!proven_hold(res, w.internal, g.itab1, t, what + " halo " + std::to_string(halo))) return true;
+      if (res.certified) continue;
+      // The box of the pixels not proven holds them all; with a wider
+      // halo it proves some of them, which the tile takes in.
+      const Window box = unproven_box(res);
+      TileResult merged;
+      merged.core = res.core, merged.uncertain = res.uncertain;
+      merged.internal = copy_of(res.internal), merged.altitude = copy_of(res.altitude);
+      merged.certain = ByteGrid(res.core.rows, res.core.cols);
+      std::copy(res.certain.begin(), res.certain.end(), merged.certain.begin());
+      std::int64_t outside = 0;
       for (int i = 0; i < s.core.rows; ++i)
-        for (int j = 0; j < s.core.cols; ++j) {
-          ++t.pixels;
-          if (!res.certain[i][j]) continue;
-          ++t.proven;
-          const bool same_px = res.internal[i][j] == w.internal[r0 + i][c0 + j] &&
-                               res.altitude[i][j] == g.itab1[r0 + i][c0 + j];
-          EXPECT_TRUE(same_px) << what << ": tile at " << r0 << "," << c0 << " halo " << halo
-                               << " proves pixel " << r0 + i << "," << c0 + j;
-          if (!same_px) return true;
-        }
+        for (int j = 0; j < s.core.cols; ++j)
+          outside += !res.certain[i][j] && (r0 + i < box.row0 || r0 + i >= box.row0 + box.rows ||
+                                             c0 + j < box.col0 || c0 + j >= box.col0 + box.cols);
+      EXPECT_EQ(outside, 0) << what;
+      const TileRequest wider{raster.rows(), raster.cols(), box, 2 * halo + 1};
+      take_proven(merged, run_tile(wider, p, window_reader(raster), nullptr, holes ? window_reader(*holes) : nullptr));
+      EXPECT_LE(merged.uncertain, res.uncertain) << what;
+      EXPECT_EQ(merged.certified, merged.uncertain == 0) << what;
+      Tally boxes;
+      if (!proven_hold(merged, w.internal, g.itab1, boxes, what + " with the box's pixels")) return true;
+      t.taken += boxes.proven - (res.core.rows * res.core.cols - res.uncertain);
+      EXPECT_EQ(boxes.proven, res.core.rows * res.core.cols - merged.uncertain) << what;
     }
   return true;
 }
@@ -104,6 +135,11 @@ TEST(TileRun, ProvenPixelsOfRandomGridsHoldTheWholeRunsBytes) {
   // A certificate that says no to nearly everything proves nothing.
   EXPECT_GT(t.certified, t.tiles / 5) << t.certified << " of " << t.tiles << " tiles certified";
   EXPECT_GT(t.proven, t.pixels / 2) << t.proven << " of " << t.pixels << " pixels proven";
+  EXPECT_GT(t.taken, 0) << "no box of unproven pixels proved any";
+  // A patch must lie within the tile it goes into.
+  TileResult a, b;
+  a.core = {0, 0, 4, 4}, b.core = {2, 2, 4, 4};
+  EXPECT_THROW(take_proven(a, b), std::invalid_argument);
 }
 
 // A terrain with a summit and a wide flat hole, each crossing the borders of
