@@ -10,9 +10,6 @@
 namespace tesk {
 namespace {
 
-// The widest piece of a row whose pixels are checked together.
-constexpr int kSegment = 64;
-
 // Whether an uncertain pixel lies within distance r of the rectangle of
 // tile rows i0..i1 and columns j0..j1: one of the set, or one beyond a cut
 // side.
@@ -163,23 +160,9 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
       std::uint8_t& u = uncertain.data()[at(p)];
       if (!u && near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) u = 1, grown.add(p);
     };
-    // The list runs along the rows: its pixels are taken in pieces of a row
-    // at most kSegment columns wide, each asked about once with the
-    // piece's largest reach.  When nothing uncertain comes within that of
-    // the piece, nothing comes within any of its pixels' reaches; otherwise
-    // each pixel is asked about with its own.
     pool.for_range(0, static_cast<std::int64_t>(nodata.size()), 1024, [&](std::int64_t a, std::int64_t b, int piece) {
-      std::int32_t reaches[kSegment];
-      for (auto n = static_cast<std::size_t>(a), end = static_cast<std::size_t>(b); n < end;) {
-        const Pixel first = nodata[n];
-        std::size_t m = n;
-        std::int32_t most = 0;
-        for (; m < end && nodata[m].i == first.i && nodata[m].j - first.j < kSegment; ++m)
-          most = std::max(most, reaches[m - n] = reach(layer, at(nodata[m])));
-        if (near_uncertain(counts, cut, rows, cols, first.i, first.i, first.j, nodata[m - 1].j, most))
-          for (std::size_t k = n; k < m; ++k) check(nodata[k], reaches[k - n], grew[static_cast<std::size_t>(piece)]);
-        n = m;
-      }
+      for (auto n = static_cast<std::size_t>(a); n < static_cast<std::size_t>(b); ++n)
+        check(nodata[n], reach(layer, at(nodata[n])), grew[static_cast<std::size_t>(piece)]);
     });
     for (const SettledHole& s : settled) {
       if (!near_uncertain(counts, cut, rows, cols, s.i0, s.i1, s.j0, s.j1, s.reach)) continue;
