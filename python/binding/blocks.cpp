@@ -185,6 +185,10 @@ std::optional<int> next_halo_py(int halo, std::array<int, 2> raster, int max_hal
   return next_halo(halo, raster[0], raster[1], max_halo);
 }
 
+bool box_first_py(std::array<int, 4> core, std::array<int, 4> box, int halo) {
+  return box_first(std::max(core[2], core[3]), std::max(box[2], box[3]), halo);
+}
+
 std::string unproven_message_py(std::array<int, 4> core, std::int64_t uncertain, int halo, int max_halo,
                                const py::object& method) {
   const Window w{core[0], core[1], core[2], core[3]};
@@ -219,7 +223,8 @@ py::tuple tile_extent_py(std::array<std::int64_t, 2> raster, std::array<std::int
 // One tile of a run over blocks: block is the core with its halo, clipped to
 // the raster, as dask's map_overlap hands it.  Returns (values of the core
 // or None when the integer dtype cannot hold them, certified, uncertain
-// pixels, minimum, maximum).
+// pixels, minimum, maximum, the box of the pixels not proven as (row0, col0,
+// rows, cols) in the raster).
 py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core,
                        int halo, int interval, const py::object& nodata, int window, const py::object& overlay,
                        const py::object& dtype, const py::object& method, const py::object& smoothing,
@@ -241,7 +246,9 @@ py::tuple fill_tile_py(py::array block, std::array<std::int64_t, 2> raster, std:
   } catch (const RunError& e) {
     raise_failure(e, kFillWords);
   }
-  return py::make_tuple(f.written ? py::object(out) : py::none(), f.certified, f.uncertain, f.minimum, f.maximum);
+  const Window& b = f.unproven;
+  return py::make_tuple(f.written ? py::object(out) : py::none(), f.certified, f.uncertain, f.minimum, f.maximum,
+                        py::make_tuple(b.row0, b.col0, b.rows, b.cols));
 }
 
 // The spline's parameters over blocks, chosen from windows of the whole
@@ -328,6 +335,8 @@ void define_blocks(py::module_& m) {
         py::arg("method"));
   m.def("next_halo", &next_halo_py, "The halo after one that did not prove a block, or None.", py::arg("halo"),
         py::kw_only(), py::arg("raster"), py::arg("max_halo"));
+  m.def("box_first", &box_first_py, "Whether a block not proven tries the box of its unproven pixels with halo "
+        "before its whole core.", py::arg("core"), py::arg("box"), py::kw_only(), py::arg("halo"));
   m.def("unproven_message", &unproven_message_py, "The refusal of a block no halo up to max_halo proves.",
         py::arg("core"), py::kw_only(), py::arg("uncertain"), py::arg("halo"), py::arg("max_halo"),
         py::arg("method") = py::none());

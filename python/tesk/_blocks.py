@@ -15,7 +15,9 @@ scheduler (a dask.distributed Client when one is active):
    proven to hold the whole run's value.
 3. The blocks whose certificate fails run again with a larger halo, until they are proven or the halo reaches
    max_halo; then the run is refused naming the block, unless accept_uncertain keeps such blocks as computed
-   (with a warning).
+   (with a warning).  As in the command line's tiles, each larger halo is first tried on the box of a block's
+   unproven pixels alone, when that computes at most half as many pixels; a block that box proves whole takes
+   its values, the others run whole with the same halo.
 4. An integer dtype is checked against the range of all blocks.
 
 A fitted surface (method="spline") follows the same plan with the spline's guarantee instead of the certificate:
@@ -91,12 +93,68 @@ def _tile_block(block, *holes, block_info=None, raster, starts, halo, params, fi
 
 
 def _certificate(cell):
-    values, certified, uncertain, lo, hi = cell[0, 0]
-    return _cell((certified, uncertain, lo, hi))
+    """(certified, uncertain pixels, minimum, maximum, the box of the pixels not proven or None, whether the
+    values were written)."""
+    values, certified, uncertain, lo, hi = cell[0, 0][:5]
+    box = cell[0, 0][5] if len(cell[0, 0]) > 5 else None
+    return _cell((certified, uncertain, lo, hi, box, values is not None))
+
+
+def _patched(cell, box_cell, core, box):
+    """A block's cell with the values of the box of its unproven pixels taken from a tile that proves them all."""
+    values = cell[0, 0][0].copy()
+    r, c = box[0] - core[0], box[1] - core[1]
+    values[r:r + box[2], c:c + box[3]] = box_cell[0]
+    return _cell((values, True, 0, float(values.min()), float(values.max()), (core[0], core[1], 0, 0)))
 
 
 def _values(cell):
     return cell[0, 0][0]
+
+
+def _proven_whole(run):
+    """Whether a tile's run proves every pixel of its core, with values the dtype holds."""
+    return bool(run[1]) and run[0] is not None
+
+
+def _whole_run(x, holes, raster, starts, block, h, params, fit):
+    """A block run again whole with halo h (its core with the halo, or the wider one of a fit)."""
+    core = _core_of(starts, *block)
+    r0, c0, rows, cols = _core.tile_extent(raster, core, fit["wider"](h) if fit else h)
+    window = (slice(r0, r0 + rows), slice(c0, c0 + cols))
+    around = [a[window] for a in holes] if fit else holes[0][window]
+    return dask.delayed(_tile)(x[window], around, raster, core, h, params, fit)
+
+
+def _boxes(x, holes, certificates, failing, starts, raster, h, params):
+    """The box of each failing block's unproven pixels run alone with halo h, where the plan's box_first says so
+    (the command line's rule), persisted: {block: run}."""
+    boxes = {}
+    for i, j in failing:
+        core, c = _core_of(starts, i, j), certificates[i, j]
+        if c[4] is None or not c[5] or not _core.box_first(core, c[4], halo=h):
+            continue
+        r0, c0, rows, cols = _core.tile_extent(raster, c[4], h)
+        window = (slice(r0, r0 + rows), slice(c0, c0 + cols))
+        boxes[i, j] = dask.delayed(_tile)(x[window], holes[window], raster, c[4], h, params)
+    return dict(zip(boxes, dask.persist(*boxes.values())))
+
+
+def _take_boxes(boxes, cells, certificates, starts):
+    """The boxes' values taken into the blocks they prove whole (cells and certificates updated); returns the
+    blocks whose box left pixels unproven."""
+    proven = dask.compute(*[dask.delayed(_proven_whole)(b) for b in boxes.values()])
+    patched = {}
+    for (i, j), whole in zip(boxes, proven):
+        if whole:
+            cell = cells[i][j].to_delayed().ravel()[0]
+            patched[i, j] = dask.delayed(_patched)(cell, boxes[i, j], _core_of(starts, i, j), certificates[i, j][4])
+    patched = dict(zip(patched, dask.persist(*patched.values())))
+    done = dask.compute(*[dask.delayed(_certificate)(c) for c in patched.values()])
+    for (i, j), c in zip(patched, done):
+        cells[i][j] = da.from_delayed(patched[i, j], shape=(1, 1), dtype=object)
+        certificates[i, j] = c[0, 0]
+    return [k for k in boxes if k not in patched]
 
 
 def _halo_argument(name, v):
@@ -168,14 +226,15 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
         log.info("tesk.fill: %d of %d blocks not proven with a halo of %d pixels, run again with %d",
                  len(failing), certificates.size, h, following)
         h = following
-        runs = {}
-        for i, j in failing:
-            core = _core_of(starts, i, j)
-            r0, c0, rows, cols = _core.tile_extent(raster, core, fit["wider"](h) if fit else h)
-            window = (slice(r0, r0 + rows), slice(c0, c0 + cols))
-            around = [a[window] for a in holes] if fit else holes[0][window]
-            runs[i, j] = dask.delayed(_tile)(x[window], around, raster, core, h, params, fit)
+        # The boxes of the unproven pixels first, beside the blocks that run whole; a block whose box leaves
+        # pixels unproven then runs whole with the same halo, as the command line's tiles do.
+        boxes = _boxes(x, holes[0], certificates, failing, starts, raster, h, params) if fit is None else {}
+        runs = {k: _whole_run(x, holes, raster, starts, k, h, params, fit) for k in failing if k not in boxes}
         runs = dict(zip(runs, dask.persist(*runs.values())))
+        if boxes:
+            more = {k: _whole_run(x, holes, raster, starts, k, h, params, fit)
+                    for k in _take_boxes(boxes, cells, certificates, starts)}
+            runs.update(zip(more, dask.persist(*more.values())))
         done = dask.compute(*[dask.delayed(_certificate)(dask.delayed(_cell)(r)) for r in runs.values()])
         for (i, j), c in zip(runs, done):
             certificates[i, j] = c[0, 0]

@@ -104,7 +104,9 @@ TileFill fill_tile(const Samples& block, const TileRequest& request, const FillO
   } catch (const ConversionError& e) {
     throw RunError(too_large_message("contours", e.fault.value, e.fault.row, e.fault.col, o.surface.interval));
   }
-  return tile_fill(t.internal, t.certified, t.uncertain, o, out);
+  TileFill f = tile_fill(t.internal, t.certified, t.uncertain, o, out);
+  f.unproven = unproven_box(t);
+  return f;
 }
 
 IntGrid block_contours(const Samples& block, const FillOptions& o) {

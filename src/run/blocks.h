@@ -44,6 +44,7 @@ struct TileFill {
   std::int64_t uncertain = 0;  // the core pixels not proven
   double minimum = 0, maximum = 0;  // the core's range in o.out's type
   bool written = false;
+  Window unproven;  // the box of the core pixels not proven, in the raster (fill_tile)
 };
 TileFill fill_tile(const Samples& block, const TileRequest& request, const FillOptions& o, void* out,
                    const IntGrid* hole_values = nullptr);

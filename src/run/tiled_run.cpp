@@ -158,13 +158,11 @@ class TiledRun {
   // tile alone, never on the tiles beside it.
   //
   // Before each larger halo is tried on the whole core, it is tried on the
-  // box of the pixels not yet proven alone, when that computes at most half
-  // as many pixels and holds, with the result kept meanwhile, no more
-  // memory; the pixels it proves are taken in: a pixel proven by any tile
-  // holds the whole run's value.  When that leaves some unproven, the whole
-  // core follows with the same halo, as it would without the box: the halo
-  // that proves a tile, and whether one does, are those of the whole core's
-  // attempts, and a box costs at most half of the attempt it may save.
+  // box of the pixels not yet proven alone (box_first, tiles/plan.h), when
+  // that holds, with the result kept meanwhile, no more memory; the pixels
+  // it proves are taken in.  When some stay unproven, the whole core follows
+  // with the same halo, as it would without the box: the halo that proves a
+  // tile, and whether one does, are those of the whole core's attempts.
   Proven prove(const Window& core, const RunParams& p, MemoryGate* gate) {
     const RunObserver& watch = watch_;
     TileRequest request{src_.rows(), src_.cols(), core, halo_};
@@ -202,7 +200,7 @@ class TiledRun {
       request.halo = *next;
       const Window box = unproven_box(r);
       const int box_side = std::max(box.rows, box.cols);
-      if (2 * extent_bytes(box_side, request.halo, 1) <= extent_bytes(side, request.halo, 1) &&
+      if (box_first(side, box_side, request.halo) &&
           tile_bytes(box_side, request.halo) + result_bytes(side) <= tile_bytes(side, request.halo)) {
         take_proven(r, attempt({src_.rows(), src_.cols(), box, request.halo}, result_bytes(side)));
         if (r.certified) break;

@@ -73,6 +73,14 @@ std::optional<int> next_halo(int halo, int rows, int cols, int largest) {
   return std::min(std::max(1, 2 * halo), largest);
 }
 
+bool box_first(int side, int box_side, int halo) {
+  const auto pixels = [halo](int n) {
+    const double extent = static_cast<double>(n) + 2.0 * static_cast<double>(halo);
+    return extent * extent;
+  };
+  return box_side > 0 && 2 * pixels(box_side) <= pixels(side);
+}
+
 std::string where(const Window& w) {
   return "rows " + std::to_string(w.row0) + " to " + std::to_string(w.row0 + w.rows - 1) + ", columns " +
          std::to_string(w.col0) + " to " + std::to_string(w.col0 + w.cols - 1);

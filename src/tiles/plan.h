@@ -77,6 +77,14 @@ int first_halo(const RasterSurvey& s, std::optional<int> given, int largest);
 // every edge of a raster of rows x cols) or may be held.
 std::optional<int> next_halo(int halo, int rows, int cols, int largest);
 
+// Whether a tile whose core pixels of side `side` are not all proven tries
+// the box around those left (of side box_side) with `halo` before its
+// whole core: when the box computes at most half as many pixels.  Any
+// window may be a core and a pixel proven by any tile holds the whole
+// run's value, so the tile takes the box's proven pixels in; when some stay
+// unproven, the whole core follows with the same halo (tiles/README.md).
+bool box_first(int side, int box_side, int halo);
+
 // The refusal of a tile that no halo up to `halo` proves: `limit` says what
 // stopped the doubling ("the most the memory allows") and `remedy` what
 // else the user may do ("give the run more memory").  fitted: the tile of
