@@ -344,7 +344,8 @@ void define_blocks(py::module_& m) {
         py::arg("blocks"));
   m.def("tile_extent", &tile_extent_py, "The rows and columns a tile computes: (row0, col0, rows, cols).",
         py::arg("raster"), py::arg("core"), py::arg("halo"));
-  m.def("fill_tile", &fill_tile_py, "One tile of tesk.fill over blocks: (values, certified, uncertain, min, max).",
+  m.def("fill_tile", &fill_tile_py, "One tile of tesk.fill over blocks: (values, certified, uncertain, min, max, "
+        "the box of the pixels not proven).",
         py::arg("block"), py::kw_only(), py::arg("raster"), py::arg("core"), py::arg("halo"), py::arg("interval"),
         py::arg("nodata"), py::arg("window"), py::arg("overlay"), py::arg("dtype"), py::arg("method"),
         py::arg("smoothing"), py::arg("tension"), py::arg("holes") = py::none());
