@@ -161,8 +161,8 @@ class TiledRun {
   // box of the pixels not yet proven alone (box_first, tiles/plan.h), when
   // that holds, with the result kept meanwhile, no more memory; the pixels
   // it proves are taken in.  When some stay unproven, the whole core follows
-  // with the same halo, as it would without the box: the halo that proves a
-  // tile, and whether one does, are those of the whole core's attempts.
+  // with the same halo, as it would without the box: a tile is proven with
+  // no larger halo than without boxes, and refused only where it was.
   Proven prove(const Window& core, const RunParams& p, MemoryGate* gate) {
     const RunObserver& watch = watch_;
     TileRequest request{src_.rows(), src_.cols(), core, halo_};
