@@ -2,7 +2,9 @@
 // whole run's bytes, on random grids cut into small tiles with small halos,
 // on tiny tiles, holes and summits across tile borders, the largest
 // smoothing window, a channel whose passes outlast the tile's, and the demo
-// raster.  A certificate that (almost) never says yes fails too.
+// raster; every tile left unproven takes in what the box of its unproven
+// pixels proves with a wider halo, checked the same way.  A certificate
+// that (almost) never says yes fails too.
 #include <gtest/gtest.h>
 
 #include <cmath>
