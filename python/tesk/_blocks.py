@@ -117,11 +117,16 @@ def _proven_whole(run):
     return bool(run[1]) and run[0] is not None
 
 
+def _extent(raster, core, halo):
+    """The rows and columns a tile of core computes with halo, as slices."""
+    r0, c0, rows, cols = _core.tile_extent(raster, core, halo)
+    return slice(r0, r0 + rows), slice(c0, c0 + cols)
+
+
 def _whole_run(x, holes, raster, starts, block, h, params, fit):
     """A block run again whole with halo h (its core with the halo, or the wider one of a fit)."""
     core = _core_of(starts, *block)
-    r0, c0, rows, cols = _core.tile_extent(raster, core, fit["wider"](h) if fit else h)
-    window = (slice(r0, r0 + rows), slice(c0, c0 + cols))
+    window = _extent(raster, core, fit["wider"](h) if fit else h)
     around = [a[window] for a in holes] if fit else holes[0][window]
     return dask.delayed(_tile)(x[window], around, raster, core, h, params, fit)
 
@@ -134,8 +139,7 @@ def _boxes(x, holes, certificates, failing, starts, raster, h, params):
         core, c = _core_of(starts, i, j), certificates[i, j]
         if c[4] is None or not c[5] or not _core.box_first(core, c[4], halo=h):
             continue
-        r0, c0, rows, cols = _core.tile_extent(raster, c[4], h)
-        window = (slice(r0, r0 + rows), slice(c0, c0 + cols))
+        window = _extent(raster, c[4], h)
         boxes[i, j] = dask.delayed(_tile)(x[window], holes[window], raster, c[4], h, params)
     return dict(zip(boxes, dask.persist(*boxes.values())))
 
