@@ -157,12 +157,12 @@ class TiledRun {
   // holds its grids' bytes from the gate.  The halos tried depend on the
   // tile alone, never on the tiles beside it.
   //
-  // Before each larger halo is tried on the whole core, it is tried on the
-  // box of the pixels not yet proven alone (box_first, tiles/plan.h), when
-  // that holds, with the result kept meanwhile, no more memory; the pixels
-  // it proves are taken in.  When some stay unproven, the whole core follows
-  // with the same halo, as it would without the box: a tile is proven with
-  // no larger halo than without boxes, and refused only where it was.
+  // Before each larger halo is tried on the whole core, the box of the
+  // pixels not yet proven tries it alone where that holds (Retries,
+  // tiles/plan.h), with the result kept meanwhile, no more memory; the
+  // pixels it proves are taken in.  When the boxes reach the largest halo
+  // with pixels left, the whole core resumes where it stopped: a tile is
+  // refused only where it would be without the boxes.
   Proven prove(const Window& core, const RunParams& p, MemoryGate* gate) {
     const RunObserver& watch = watch_;
     TileRequest request{src_.rows(), src_.cols(), core, halo_};
@@ -194,16 +194,19 @@ class TiledRun {
       }
     };
     TileResult r = attempt(request, 0);
+    Retries retries(request.halo);
+    const auto held = [&](int box_side) {  // the box beside the result kept, within the core's attempt
+      return [&, box_side](int h) { return tile_bytes(box_side, h) + result_bytes(side) <= tile_bytes(side, h); };
+    };
     while (!r.certified) {
-      const auto next = next_halo(request.halo, src_.rows(), src_.cols(), largest);
-      if (!next) break;
-      request.halo = *next;
       const Window box = unproven_box(r);
       const int box_side = std::max(box.rows, box.cols);
-      if (box_first(side, box_side, request.halo) &&
-          tile_bytes(box_side, request.halo) + result_bytes(side) <= tile_bytes(side, request.halo)) {
+      const auto next = retries.next(side, box_side, src_.rows(), src_.cols(), largest, held(box_side));
+      if (!next) break;
+      request.halo = retries.halo;
+      if (*next == Retries::Try::box) {
         take_proven(r, attempt({src_.rows(), src_.cols(), box, request.halo}, result_bytes(side)));
-        if (r.certified) break;
+        continue;
       }
       r = TileResult();  // its grids freed before the next attempt's
       r = attempt(request, 0);

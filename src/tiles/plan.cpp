@@ -81,6 +81,22 @@ bool box_first(int side, int box_side, int halo) {
   return box_side > 0 && 2 * pixels(box_side) <= pixels(side);
 }
 
+std::optional<Retries::Try> Retries::next(int side, int box_side, int rows, int cols, int largest,
+                                         const std::function<bool(int)>& box_held) {
+  auto following = next_halo(halo, rows, cols, largest);
+  if (!following) {
+    if (!boxes || core_halo == halo) return std::nullopt;
+    // The boxes reached the largest halo: every halo below it came from
+    // next_halo, so one follows the whole core's last.
+    boxes = false;
+    following = next_halo(core_halo, rows, cols, largest);
+  }
+  halo = *following;
+  if (boxes && box_first(side, box_side, halo) && (!box_held || box_held(halo))) return Try::box;
+  core_halo = halo;
+  return Try::core;
+}
+
 std::string where(const Window& w) {
   return "rows " + std::to_string(w.row0) + " to " + std::to_string(w.row0 + w.rows - 1) + ", columns " +
          std::to_string(w.col0) + " to " + std::to_string(w.col0 + w.cols - 1);

@@ -77,13 +77,35 @@ int first_halo(const RasterSurvey& s, std::optional<int> given, int largest);
 // every edge of a raster of rows x cols) or may be held.
 std::optional<int> next_halo(int halo, int rows, int cols, int largest);
 
-// Whether a tile whose core pixels of side `side` are not all proven tries
-// the box around those left (of side box_side) with `halo` before its
-// whole core: when the box computes at most half as many pixels.  Any
+// Whether a tile whose core pixels of side `side` are not all proven may
+// try the box around those left (of side box_side) with `halo` instead of
+// its whole core: when the box computes at most half as many pixels.  Any
 // window may be a core and a pixel proven by any tile holds the whole
-// run's value, so the tile takes the box's proven pixels in; when some stay
-// unproven, the whole core follows with the same halo (tiles/README.md).
+// run's value, so the tile takes the box's proven pixels in
+// (tiles/README.md).
 bool box_first(int side, int box_side, int halo);
+
+// The retries of a tile its first halo left unproven.  Each takes the next
+// halo (next_halo); the box of the pixels still unproven runs alone with it
+// where box_first holds and the caller can hold the box (box_held, given the
+// halo), the whole core otherwise.  When the boxes reach the largest halo
+// with pixels left, the whole core resumes from the halo of its last
+// attempt, its boxes dropped: every halo the whole core would have been
+// tried with, it still is, up to the first that proves it, so a tile is
+// refused only where it would be without the boxes.
+struct Retries {
+  enum class Try { box, core };
+  int halo = 0;       // of the last attempt
+  int core_halo = 0;  // of the last attempt on the whole core
+  bool boxes = true;  // false once the whole core has resumed
+
+  explicit Retries(int first) : halo(first), core_halo(first) {}
+  // What to try after an attempt that left a tile of side `side` unproven
+  // (box_side: its unproven box's, 0 when no box may run); nothing when no
+  // attempt is left.  Advances halo (and core_halo for the whole core).
+  std::optional<Try> next(int side, int box_side, int rows, int cols, int largest,
+                          const std::function<bool(int halo)>& box_held = {});
+};
 
 // The refusal of a tile that no halo up to `halo` proves: `limit` says what
 // stopped the doubling ("the most the memory allows") and `remedy` what

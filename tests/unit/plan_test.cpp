@@ -102,6 +102,35 @@ TEST(TilePlan, HalosStartFromTheWidestGapAndDoubleWithinTheLimit) {
   EXPECT_EQ(seen, (std::vector<int>{24, 48, 96, 192}));
 }
 
+// A tile of 1024 never proven, in a raster of 3000 with the largest halo
+// 512: the attempts after its first (halo 32), given the side of its
+// unproven box after each and whether the box can be held from a halo on.
+TEST(TilePlan, RetriesTryBoxesToTheLargestHaloThenTheWholeCoreFromItsLast) {
+  struct Case {
+    std::vector<int> box_sides;  // after each attempt (the last repeats)
+    int held_below;              // the box can be held below this halo
+    std::string attempts;
+  };
+  for (const Case& c : {Case{{50}, 1 << 20, "b64 b128 b256 b512 c64 c128 c256 c512"},
+                        Case{{1000}, 1 << 20, "c64 c128 c256 c512"},
+                        Case{{50}, 256, "b64 b128 c256 c512"},
+                        Case{{50, 900, 50}, 1 << 20, "b64 c128 b256 b512 c256 c512"},
+                        Case{{0}, 1 << 20, "c64 c128 c256 c512"}}) {
+    Retries r(32);
+    std::string seen;
+    for (std::size_t k = 0;; ++k) {
+      const int box = c.box_sides[std::min(k, c.box_sides.size() - 1)];
+      const auto next = r.next(1024, box, 3000, 3000, 512, [&](int h) { return h < c.held_below; });
+      if (!next) break;
+      if (!seen.empty()) seen += ' ';
+      seen += *next == Retries::Try::box ? 'b' : 'c';
+      seen += std::to_string(r.halo);
+      ASSERT_LT(k, 20u) << "the retries never end";
+    }
+    EXPECT_EQ(seen, c.attempts) << c.attempts;
+  }
+}
+
 TEST(TilePlan, OnlyRequestsInsideTheRasterRun) {
   const IntGrid g = grid("100 U U / U U 200");
   RunParams p;
