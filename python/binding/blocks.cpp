@@ -11,6 +11,7 @@
 #include <climits>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "arrays.h"
@@ -185,8 +186,18 @@ std::optional<int> next_halo_py(int halo, std::array<int, 2> raster, int max_hal
   return next_halo(halo, raster[0], raster[1], max_halo);
 }
 
-bool box_first_py(std::array<int, 4> core, std::array<int, 4> box, int halo) {
-  return box_first(std::max(core[2], core[3]), std::max(box[2], box[3]), halo);
+// The retry after an attempt that left a block unproven, by the tiles'
+// rule (Retries): None, or ("box" or "core", the state after it), the state
+// (halo, core_halo, boxes) of Retries; box None when no box may run.
+py::object next_attempt_py(std::tuple<int, int, bool> state, std::array<int, 4> core,
+                           std::optional<std::array<int, 4>> box, std::array<int, 2> raster, int max_halo) {
+  Retries r(std::get<0>(state));
+  r.core_halo = std::get<1>(state);
+  r.boxes = std::get<2>(state);
+  const auto next = r.next(std::max(core[2], core[3]), box ? std::max((*box)[2], (*box)[3]) : 0, raster[0], raster[1],
+                           max_halo);
+  if (!next) return py::none();
+  return py::make_tuple(*next == Retries::Try::box ? "box" : "core", py::make_tuple(r.halo, r.core_halo, r.boxes));
 }
 
 std::string unproven_message_py(std::array<int, 4> core, std::int64_t uncertain, int halo, int max_halo,
@@ -335,8 +346,9 @@ void define_blocks(py::module_& m) {
         py::arg("method"));
   m.def("next_halo", &next_halo_py, "The halo after one that did not prove a block, or None.", py::arg("halo"),
         py::kw_only(), py::arg("raster"), py::arg("max_halo"));
-  m.def("box_first", &box_first_py, "Whether a block not proven tries the box of its unproven pixels with halo "
-        "before its whole core.", py::arg("core"), py::arg("box"), py::kw_only(), py::arg("halo"));
+  m.def("next_attempt", &next_attempt_py, "What a block left unproven tries next: None, or (\"box\" or "
+        "\"core\", the state after it), the state (halo, core_halo, boxes) starting as (halo, halo, True).",
+        py::arg("state"), py::arg("core"), py::arg("box"), py::kw_only(), py::arg("raster"), py::arg("max_halo"));
   m.def("unproven_message", &unproven_message_py, "The refusal of a block no halo up to max_halo proves.",
         py::arg("core"), py::kw_only(), py::arg("uncertain"), py::arg("halo"), py::arg("max_halo"),
         py::arg("method") = py::none());

@@ -131,19 +131,6 @@ def _whole_run(x, holes, raster, starts, block, h, params, fit):
     return dask.delayed(_tile)(x[window], around, raster, core, h, params, fit)
 
 
-def _boxes(x, holes, certificates, failing, starts, raster, h, params):
-    """The box of each failing block's unproven pixels run alone with halo h, where the plan's box_first says so
-    (the command line's rule), persisted: {block: run}."""
-    boxes = {}
-    for i, j in failing:
-        core, c = _core_of(starts, i, j), certificates[i, j]
-        if c[4] is None or not c[5] or not _core.box_first(core, c[4], halo=h):
-            continue
-        window = _extent(raster, c[4], h)
-        boxes[i, j] = dask.delayed(_tile)(x[window], holes[window], raster, c[4], h, params)
-    return dict(zip(boxes, dask.persist(*boxes.values())))
-
-
 def _take_boxes(boxes, cells, certificates, starts):
     """The boxes' values taken into the blocks they prove whole (cells and certificates updated); returns the
     blocks whose box left pixels unproven."""
@@ -217,33 +204,43 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
 
     cells = [[tiles[i:i + 1, j:j + 1] for j in range(len(counts[1]))] for i in range(len(counts[0]))]
     failing = [(i, j) for (i, j), c in np.ndenumerate(certificates) if not c[0]]
-    redone, h, kept = len(failing), halo, []
+    redone, kept = len(failing), []
+    # Each block retries by the tiles' rule: the box of its unproven pixels alone with each wider halo where that
+    # pays, else the block whole; when the boxes reach the largest halo, the block resumes whole from its last.
+    retries = {k: (halo, halo, True) for k in failing}
     while failing:
-        following = _core.next_halo(h, raster=raster, max_halo=max_halo)
-        if following is None:
-            if not accept_uncertain:
-                i, j = failing[0]
-                raise ValueError(_core.unproven_message(_core_of(starts, i, j), uncertain=certificates[i, j][1],
-                                                        halo=h, max_halo=max_halo, method=method))
-            kept = failing
+        boxes, runs, ended = {}, {}, []
+        for i, j in failing:
+            c, core = certificates[i, j], _core_of(starts, i, j)
+            box = c[4] if fit is None and c[4] is not None and c[5] else None
+            step = _core.next_attempt(retries[i, j], core, box, raster=raster, max_halo=max_halo)
+            if step is None:
+                ended.append((i, j))
+                continue
+            kind, retries[i, j] = step
+            h = retries[i, j][0]
+            if kind == "box":
+                window = _extent(raster, box, h)
+                boxes[i, j] = dask.delayed(_tile)(x[window], holes[0][window], raster, box, h, params)
+            else:
+                runs[i, j] = _whole_run(x, holes, raster, starts, (i, j), h, params, fit)
+        if ended and not accept_uncertain:
+            i, j = ended[0]
+            raise ValueError(_core.unproven_message(_core_of(starts, i, j), uncertain=certificates[i, j][1],
+                                                    halo=retries[i, j][0], max_halo=max_halo, method=method))
+        kept += ended
+        if not boxes and not runs:
             break
-        log.info("tesk.fill: %d of %d blocks not proven with a halo of %d pixels, run again with %d",
-                 len(failing), certificates.size, h, following)
-        h = following
-        # The boxes of the unproven pixels first, beside the blocks that run whole; a block whose box leaves
-        # pixels unproven then runs whole with the same halo, as the command line's tiles do.
-        boxes = _boxes(x, holes[0], certificates, failing, starts, raster, h, params) if fit is None else {}
-        runs = {k: _whole_run(x, holes, raster, starts, k, h, params, fit) for k in failing if k not in boxes}
+        log.info("tesk.fill: %d of %d blocks not proven, run again: %d by the box of their unproven pixels, %d whole",
+                 len(failing), certificates.size, len(boxes), len(runs))
+        boxes = dict(zip(boxes, dask.persist(*boxes.values())))
         runs = dict(zip(runs, dask.persist(*runs.values())))
-        if boxes:
-            more = {k: _whole_run(x, holes, raster, starts, k, h, params, fit)
-                    for k in _take_boxes(boxes, cells, certificates, starts)}
-            runs.update(zip(more, dask.persist(*more.values())))
+        failing = _take_boxes(boxes, cells, certificates, starts) if boxes else []
         done = dask.compute(*[dask.delayed(_certificate)(dask.delayed(_cell)(r)) for r in runs.values()])
         for (i, j), c in zip(runs, done):
             certificates[i, j] = c[0, 0]
             cells[i][j] = da.from_delayed(dask.delayed(_cell)(runs[i, j]), shape=(1, 1), dtype=object)
-        failing = [k for k, c in zip(runs, done) if not c[0, 0][0]]
+        failing = sorted(failing + [k for k, c in zip(runs, done) if not c[0, 0][0]])
     if kept:
         warnings.warn(_core.uncertain_note([(_core_of(starts, i, j), certificates[i, j][1]) for i, j in kept]),
                       UserWarning, stacklevel=3)
