@@ -35,8 +35,13 @@ class Redone(logging.Handler):
         self.halos = []
 
     def emit(self, record):
-        m = re.search(r"(\d+) of (\d+) blocks not proven with a halo of (\d+)", record.getMessage())
-        self.halos.append((int(m[1]), int(m[2]), int(m[3])))
+        m = re.search(r"(\d+) of \d+ blocks not proven, run again: (\d+) by the box .*, (\d+) whole, with halos "
+                      r"\[([\d, ]*)\]", record.getMessage())
+        if m is None:  # a build before the retries by block: "N of M blocks not proven with a halo of H"
+            m = re.search(r"(\d+) of \d+ blocks not proven with a halo of (\d+)", record.getMessage())
+            self.halos.append((int(m[1]), f"{m[1]} at {m[2]}"))
+            return
+        self.halos.append((int(m[1]), f"{m[2]} boxes + {m[3]} whole at {m[4]}"))
 
 
 def most_at_once(tasks):
@@ -76,10 +81,10 @@ def measure(name, a, nodata, interval, chunks, rounds, halo=None):
             again = handler.halos[0][0] if handler.halos else 0
             row = rows.get(c)
             if row is None or t_blocks < row[0]:
-                rows[c] = (t_blocks, first, n, again, [h for _, _, h in handler.halos], most_at_once(ts.data), same)
+                rows[c] = (t_blocks, first, n, again, [h for _, h in handler.halos], most_at_once(ts.data), same)
     for c, (t_blocks, first, n, again, halos, most, same) in rows.items():
         print(f"| {name} {a.shape[0]}x{a.shape[1]} | {c} | {best_whole:.2f} s | {t_blocks:.2f} s | "
-              f"{t_blocks / best_whole:.2f}x | {first} | {n} | {again} {halos} | {most} | {same} |", flush=True)
+              f"{t_blocks / best_whole:.2f}x | {first} | {n} | {again} {'; '.join(halos)} | {most} | {same} |", flush=True)
 
 
 def main():

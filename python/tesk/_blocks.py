@@ -231,8 +231,9 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
         kept += ended
         if not boxes and not runs:
             break
-        log.info("tesk.fill: %d of %d blocks not proven, run again: %d by the box of their unproven pixels, %d whole",
-                 len(failing), certificates.size, len(boxes), len(runs))
+        log.info("tesk.fill: %d of %d blocks not proven, run again: %d by the box of their unproven pixels, %d whole, "
+                 "with halos %s", len(failing), certificates.size, len(boxes), len(runs),
+                 sorted({retries[k][0] for k in [*boxes, *runs]}))
         boxes = dict(zip(boxes, dask.persist(*boxes.values())))
         runs = dict(zip(runs, dask.persist(*runs.values())))
         failing = _take_boxes(boxes, cells, certificates, starts) if boxes else []
