@@ -1,8 +1,8 @@
 // Where a run by tiles keeps a raster of its own until the whole raster is
 // done (the tiles' results, the values of the holes): a temporary GeoTIFF
 // of internal units (Int32, or Float64 for a fitted surface; tiled,
-// compressed losslessly), written by windows and read back by windows or a
-// block of rows at a time.
+// uncompressed), written by windows and read back by windows or a block of
+// rows at a time.
 #pragma once
 
 #include <string>
@@ -16,9 +16,9 @@ namespace tesk::gdal {
 
 class TileStore {
  public:
-  // A raster of rows x cols at path (in a scratch directory), compressed on
-  // threads threads, of doubles when real.  Throws RunError.
-  TileStore(const std::string& path, int rows, int cols, int threads, bool real = false);
+  // A raster of rows x cols at path (in a scratch directory), of doubles
+  // when real.  Throws RunError.
+  TileStore(const std::string& path, int rows, int cols, bool real = false);
 
   // The values of a tile's core whose first pixel is (row0, col0).
   void put(int row0, int col0, const IntGrid& values);
