@@ -15,9 +15,10 @@ scheduler (a dask.distributed Client when one is active):
    proven to hold the whole run's value.
 3. The blocks whose certificate fails run again with a larger halo, until they are proven or the halo reaches
    max_halo; then the run is refused naming the block, unless accept_uncertain keeps such blocks as computed
-   (with a warning).  As in the command line's tiles, each larger halo is first tried on the box of a block's
-   unproven pixels alone, when that computes at most half as many pixels; a block that box proves whole takes
-   its values, the others run whole with the same halo.
+   (with a warning).  By the command line's rule (Retries in tiles/plan), each larger halo goes to the box of a
+   block's unproven pixels alone, when that computes at most half as many pixels, and a block that box proves
+   whole takes its values; a block whose boxes reach max_halo unproven runs whole again from the halo of its
+   last whole run.
 4. An integer dtype is checked against the range of all blocks.
 
 A fitted surface (method="spline") follows the same plan with the spline's guarantee instead of the certificate:

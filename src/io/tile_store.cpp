@@ -11,14 +11,16 @@
 
 namespace tesk::gdal {
 
-TileStore::TileStore(const std::string& path, int rows, int cols, bool real)
+TileStore::TileStore(const std::string& path, int rows, int cols, bool real, int compress_threads)
     : path_(path), rows_(rows), cols_(cols) {
   init();
-  // Uncompressed: the run's disk check counts every stored pixel whole, and
-  // compressing the tiles' results as they were taken, then expanding them
-  // for the outputs, cost more than the writes it saved (docs/performance.md).
   CPLStringList options;
   for (const char* o : {"TILED=YES", "BIGTIFF=IF_SAFER"}) options.AddString(o);
+  if (compress_threads > 0) {
+    for (const char* o : {"COMPRESS=DEFLATE", "ZLEVEL=1"}) options.AddString(o);
+    options.AddString(real ? "PREDICTOR=3" : "PREDICTOR=2");  // floating point or integer differences
+    options.SetNameValue("NUM_THREADS", std::to_string(compress_threads).c_str());
+  }
   ds_.reset(GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), cols, rows, 1, real ? GDT_Float64 : GDT_Int32, options.List()));
   if (!ds_) throw FileSystemFault(with_gdal_reason("cannot make the temporary raster " + path));
 }

@@ -69,8 +69,8 @@ class FittedRun {
   // The second pass over the source: the range of every hole's border,
   // into two temporary rasters from which every tile takes its windows.
   void find_holes(const std::string& scratch, const CancelCheck& cancel) {
-    lo_.emplace(scratch + "/holes_lo.tif", src_.rows(), src_.cols());
-    hi_.emplace(scratch + "/holes_hi.tif", src_.rows(), src_.cols());
+    lo_.emplace(scratch + "/holes_lo.tif", src_.rows(), src_.cols(), false, threads_);
+    hi_.emplace(scratch + "/holes_hi.tif", src_.rows(), src_.cols(), false, threads_);
     write_hole_ranges(src_, o_.surface.interval, survey_, *lo_, *hi_, threads_, cancel);
     lo_->finish();
     hi_->finish();
@@ -184,7 +184,7 @@ FileRunResult run_fitted_tiles(const RunOptions& o, const Destination& dest, gda
   hooks.report(0.10);
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src.rows(), src.cols(), src.georef());
-  gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), true);
+  gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), true, 0);
   run.run(store, dest, inside ? &*inside : nullptr, cancel);
   store.finish();
 

@@ -90,7 +90,7 @@ class TiledRun {
   // The second pass over the source: the values of the holes of one value,
   // into a temporary raster from which every tile takes them.
   void find_holes(const std::string& scratch, const CancelCheck& cancel) {
-    holes_.emplace(scratch + "/holes.tif", src_.rows(), src_.cols());
+    holes_.emplace(scratch + "/holes.tif", src_.rows(), src_.cols(), false, params_.threads);
     if (!write_hole_values(src_, params_.equid, survey_, *holes_, threads_, cancel)) return holes_.reset();
     holes_->finish();
     survey_ = {};
@@ -321,7 +321,7 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   run.find_holes(scratch, CancelCheck(stop));
   std::optional<ByteGrid> inside;
   if (o.mask) inside = gdal::read_mask(*o.mask, src.rows(), src.cols(), src.georef());
-  gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols());
+  gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), false, 0);
   run.run(store, dest, inside ? &*inside : nullptr);
   store.finish();
 
