@@ -195,13 +195,12 @@ class TiledRun {
     };
     TileResult r = attempt(request, 0);
     Retries retries(request.halo);
-    const auto held = [&](int box_side) {  // the box beside the result kept, within the core's attempt
-      return [&, box_side](int h) { return tile_bytes(box_side, h) + result_bytes(side) <= tile_bytes(side, h); };
-    };
     while (!r.certified) {
       const Window box = unproven_box(r);
       const int box_side = std::max(box.rows, box.cols);
-      const auto next = retries.next(side, box_side, src_.rows(), src_.cols(), largest, held(box_side));
+      // The box beside the result kept, within the whole core's attempt.
+      const auto held = [&](int h) { return tile_bytes(box_side, h) + result_bytes(side) <= tile_bytes(side, h); };
+      const auto next = retries.next(side, box_side, src_.rows(), src_.cols(), largest, held);
       if (!next) break;
       request.halo = retries.halo;
       if (*next == Retries::Try::box) {
