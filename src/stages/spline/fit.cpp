@@ -74,7 +74,7 @@ SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<doub
   s.iterations = r.cycles;
   s.last_change = r.last_change;
   s.residual_rms = r.residual_rms;
-  if (p.bound_holes) s.bounded_pixels = spline::bound_holes(contours, out, 512.0, cancel);
+  if (p.bound_holes) s.bounded_pixels = spline::bound_holes(contours, out, 512.0, pool, cancel);
   report(1);
   return s;
 }

@@ -1,6 +1,7 @@
 #include "stages/spline/holes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <vector>
 
@@ -26,7 +27,8 @@ void unite(std::vector<int>& parent, int a, int b) {
 
 }  // namespace
 
-std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double interval, CancelCheck cancel) {
+std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double interval, ThreadPool& pool,
+                         CancelCheck cancel) {
   const int rows = contours.rows(), cols = contours.cols();
   // The holes labelled row by row: each pixel without a contour takes the
   // label of its left or upper neighbour (both, united, when they differ),
@@ -55,11 +57,14 @@ std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double 
       }
     }
   }
+  // Every label pointed at its hole's root: a union leaves each label's
+  // parent below it, so in increasing order a parent is a root already.
+  for (std::size_t k = 0; k < parent.size(); ++k) parent[k] = parent[static_cast<std::size_t>(parent[k])];
   // Each hole's lowest and highest bordering level, on its root.
   std::vector<double> lo(parent.size(), std::numeric_limits<double>::infinity());
   std::vector<double> hi(parent.size(), -std::numeric_limits<double>::infinity());
   auto border = [&](int k, std::int32_t v) {
-    const auto r = static_cast<std::size_t>(find(parent, k));
+    const auto r = static_cast<std::size_t>(parent[static_cast<std::size_t>(k)]);
     lo[r] = std::min(lo[r], static_cast<double>(v));
     hi[r] = std::max(hi[r], static_cast<double>(v));
   };
@@ -74,23 +79,28 @@ std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double 
       if (j + 1 < cols && label[i][j + 1] >= 0) border(label[i][j + 1], c[j]);
     }
   }
-  std::int64_t changed = 0;
-  for (int i = 0; i < rows; ++i) {
-    cancel.at_row(i, cols);
-    const int* l = label[i];
-    double* s = surface[i];
-    for (int j = 0; j < cols; ++j) {
-      if (l[j] < 0) continue;
-      const auto r = static_cast<std::size_t>(find(parent, l[j]));
-      if (!(lo[r] <= hi[r])) continue;  // no border
-      const double b = std::clamp(s[j], lo[r] - interval, hi[r] + interval);
-      if (b != s[j]) {
-        s[j] = b;
-        ++changed;
+  // Each pixel clamped on its own: the rows go to the threads.
+  std::atomic<std::int64_t> changed{0};
+  pool.for_range(0, rows, 8, [&](std::int64_t r0, std::int64_t r1, int) {
+    std::int64_t n = 0;
+    for (auto i = static_cast<int>(r0); i < r1; ++i) {
+      cancel.at_row(i, cols);
+      const int* l = label[i];
+      double* s = surface[i];
+      for (int j = 0; j < cols; ++j) {
+        if (l[j] < 0) continue;
+        const auto r = static_cast<std::size_t>(parent[static_cast<std::size_t>(l[j])]);
+        if (!(lo[r] <= hi[r])) continue;  // no border
+        const double b = std::clamp(s[j], lo[r] - interval, hi[r] + interval);
+        if (b != s[j]) {
+          s[j] = b;
+          ++n;
+        }
       }
     }
-  }
-  return changed;
+    changed += n;
+  });
+  return changed.load();
 }
 
 }  // namespace tesk::spline

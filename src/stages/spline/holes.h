@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "core/grid.h"
+#include "core/thread_pool.h"
 #include "stages/progress.h"
 
 namespace tesk::spline {
@@ -20,6 +21,8 @@ namespace tesk::spline {
 // In place, on a surface of the contours' shape; interval is in the
 // surface's units (512 in internal units).  Returns the number of values
 // changed.  Holes without a border (no contour at all) are left as they are.
-std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double interval, CancelCheck cancel);
+// The clamping goes by rows on the pool's threads.
+std::int64_t bound_holes(const IntGrid& contours, Grid<double>& surface, double interval, ThreadPool& pool,
+                         CancelCheck cancel);
 
 }  // namespace tesk::spline

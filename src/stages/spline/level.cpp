@@ -167,6 +167,53 @@ bool worth_coarsening(int rows, int cols) {
 
 namespace {
 
+// Where the coupled pairs of a fine column j and its neighbour j + b land:
+// for each coarse point of j (its first, then its second), the coarse points
+// of j + b, each as its weight and the plane that receives the pair when the
+// pair's coarse rows are the same (plane[0]) or the next (plane[1]); -1 where
+// the pair is not stored.  Only the coarse points that exist are listed, in
+// order.
+struct ColumnTargets {
+  int n = 0;
+  double q[2] = {0, 0};
+  signed char plane[2][2] = {{-1, -1}, {-1, -1}};  // plane[target][row offset]
+};
+struct ColumnReach {
+  int k[2] = {-1, -1};  // the coarse points of j
+  double p[2] = {0, 0};
+  ColumnTargets to[3][2];  // [b + 1][which coarse point of j]
+};
+
+std::vector<ColumnReach> column_reach(const Transfer& lc, int cols) {
+  std::vector<ColumnReach> reach(static_cast<std::size_t>(cols));
+  for (int j = 0; j < cols; ++j) {
+    ColumnReach& c = reach[static_cast<std::size_t>(j)];
+    const auto xj = static_cast<std::size_t>(j);
+    c.k[0] = lc.c0[xj], c.k[1] = lc.c1[xj];
+    c.p[0] = lc.w0[xj], c.p[1] = lc.w1[xj];
+    for (int b = -1; b <= 1; ++b) {
+      const int yj = j + b;
+      if (yj < 0 || yj >= cols) continue;
+      const auto sj = static_cast<std::size_t>(yj);
+      const int lj[2] = {lc.c0[sj], lc.c1[sj]};
+      const double qj[2] = {lc.w0[sj], lc.w1[sj]};
+      for (int p2 = 0; p2 < 2; ++p2) {
+        if (c.k[p2] < 0) continue;
+        ColumnTargets& t = c.to[b + 1][p2];
+        for (int q2 = 0; q2 < 2; ++q2) {
+          if (lj[q2] < 0) continue;
+          const int dj = lj[q2] - c.k[p2];
+          t.q[t.n] = qj[q2];
+          t.plane[t.n][0] = static_cast<signed char>(dj == 0 ? 0 : dj == 1 ? 1 : -1);
+          t.plane[t.n][1] = static_cast<signed char>(dj == 0 ? 2 : dj == 1 ? 3 : dj == -1 ? 4 : -1);
+          ++t.n;
+        }
+      }
+    }
+  }
+  return reach;
+}
+
 // Row k of the data term's exact Galerkin image into acc (five planes of
 // cols, zeroed here): every pair of fine pixels the fine data term couples,
 // spread onto the pairs of coarse points whose interpolation reaches them,
@@ -174,10 +221,10 @@ namespace {
 // stored (centre and the forward neighbours) are kept; the others are
 // their mirror images.  The fine rows are visited in increasing order, so
 // each coarse entry receives its sums in the same order whichever rows a
-// thread computes.
-void coarse_data_row(const Level& fine, const Transfer& lr, const Transfer& lc, int k, int i0, int i1,
-                     double* acc) {
-  const auto cols = static_cast<std::size_t>(lc.nc);
+// thread computes; within a row, by column, then by neighbour.
+void coarse_data_row(const Level& fine, const Transfer& lr, const std::vector<ColumnReach>& reach, int coarse_cols,
+                     int k, int i0, int i1, double* acc) {
+  const auto cols = static_cast<std::size_t>(coarse_cols);
   std::fill(acc, acc + 5 * cols, 0.0);
   const bool centre_only = fine.contours || fine.me.empty();
   for (int i = i0; i <= i1; ++i) {
@@ -187,26 +234,27 @@ void coarse_data_row(const Level& fine, const Transfer& lr, const Transfer& lc, 
     const int p1 = lr.c0[xi] == k ? 0 : lr.c1[xi] == k ? 1 : -1;
     if (p1 < 0) continue;
     const double pi = p1 == 0 ? lr.w0[xi] : lr.w1[xi];
-    // For each neighbouring fine row i + a: the planes that hold its
-    // entries, and the coarse rows it reaches, as offsets from k (only 0
-    // and 1 are stored).
+    // For each neighbouring fine row i + a: the coarse rows it reaches
+    // that are stored from row k (k itself, offset 0, or the next, 1),
+    // with their weights.
     struct Towards {
-      bool inside = false;
-      int di[2] = {-1, -1};
+      int n = 0;
+      int di[2] = {0, 0};
       double qi[2] = {0, 0};
     } rows[3];
     for (int a = -1; a <= 1; ++a) {
       const int yi = i + a;
-      Towards& t = rows[a + 1];
-      t.inside = yi >= 0 && yi < fine.rows && (a == 0 || !centre_only);
-      if (!t.inside) continue;
+      if (yi < 0 || yi >= fine.rows || (a != 0 && centre_only)) continue;
       const auto si = static_cast<std::size_t>(yi);
       const int li[2] = {lr.c0[si], lr.c1[si]};
       const double q[2] = {lr.w0[si], lr.w1[si]};
-      for (int q1 = 0; q1 < 2; ++q1) {
-        t.di[q1] = li[q1] < 0 ? -1 : li[q1] - k;
-        t.qi[q1] = q[q1];
-      }
+      Towards& t = rows[a + 1];
+      for (int q1 = 0; q1 < 2; ++q1)
+        if (li[q1] >= 0 && (li[q1] - k == 0 || li[q1] - k == 1)) {
+          t.di[t.n] = li[q1] - k;
+          t.qi[t.n] = q[q1];
+          ++t.n;
+        }
     }
     // Row i's data term entries towards i + a, j + b, as data_entry reads
     // them.
@@ -218,38 +266,32 @@ void coarse_data_row(const Level& fine, const Transfer& lr, const Transfer& lc, 
     if (!centre_only && i > 0) above[0] = fine.mse[i - 1], above[1] = fine.ms[i - 1], above[2] = fine.msw[i - 1];
     const std::int32_t* contour = fine.contours ? (*fine.contours)[i] : nullptr;
     for (int j = 0; j < fine.cols; ++j) {
-      const auto xj = static_cast<std::size_t>(j);
-      const int kj[2] = {lc.c0[xj], lc.c1[xj]};
-      const double pj[2] = {lc.w0[xj], lc.w1[xj]};
+      // The finest level couples a contour pixel with itself only.
+      if (contour && contour[j] == INT32_MIN) continue;
+      const ColumnReach& c = reach[static_cast<std::size_t>(j)];
       for (int a = -1; a <= 1; ++a) {
         const Towards& t = rows[a + 1];
-        if (!t.inside) continue;
+        if (t.n == 0) continue;
         for (int b = -1; b <= 1; ++b) {
+          if (centre_only && b != 0) continue;
           const int yj = j + b;
-          if (yj < 0 || yj >= fine.cols || (centre_only && b != 0)) continue;
+          if (yj < 0 || yj >= fine.cols) continue;
           double v = 0;
-          if (a == 0 && b == 0) v = contour ? (contour[j] != INT32_MIN ? 1.0 : 0.0) : static_cast<double>(mc[j]);
+          if (a == 0 && b == 0) v = contour ? 1.0 : static_cast<double>(mc[j]);
           else if (a == 0) v = b == 1 ? me[j] : me[j - 1];
           else if (a == 1) v = below[b + 1][j];
           else v = above[b + 1][j + b];
           if (v == 0.0) continue;
-          const auto sj = static_cast<std::size_t>(yj);
-          const int lj[2] = {lc.c0[sj], lc.c1[sj]};
-          const double qj[2] = {lc.w0[sj], lc.w1[sj]};
           for (int p2 = 0; p2 < 2; ++p2) {
-            if (kj[p2] < 0) continue;
-            const double left = pi * pj[p2] * v;
-            double* row = acc + static_cast<std::size_t>(kj[p2]);
-            for (int q1 = 0; q1 < 2; ++q1) {
-              const int di = t.di[q1];
-              if (di != 0 && di != 1) continue;
-              for (int q2 = 0; q2 < 2; ++q2) {
-                if (lj[q2] < 0) continue;
-                const int dj = lj[q2] - kj[p2];
-                const int plane = di == 0 ? (dj == 0 ? 0 : dj == 1 ? 1 : -1) : (dj == 0 ? 2 : dj == 1 ? 3 : dj == -1 ? 4 : -1);
-                if (plane >= 0) row[static_cast<std::size_t>(plane) * cols] += left * t.qi[q1] * qj[q2];
+            const ColumnTargets& to = c.to[b + 1][p2];
+            if (to.n == 0) continue;
+            const double left = pi * c.p[p2] * v;
+            double* row = acc + static_cast<std::size_t>(c.k[p2]);
+            for (int q1 = 0; q1 < t.n; ++q1)
+              for (int q2 = 0; q2 < to.n; ++q2) {
+                const int plane = to.plane[q2][t.di[q1]];
+                if (plane >= 0) row[static_cast<std::size_t>(plane) * cols] += left * t.qi[q1] * to.q[q2];
               }
-            }
           }
         }
       }
@@ -275,6 +317,7 @@ Level coarse_level(const Level& fine, ThreadPool& pool) {
         first[static_cast<std::size_t>(k)] = std::min(first[static_cast<std::size_t>(k)], i);
         last[static_cast<std::size_t>(k)] = std::max(last[static_cast<std::size_t>(k)], i);
       }
+  const std::vector<ColumnReach> reach = column_reach(lc, fine.cols);
   Grid<float>* planes[5] = {&L.mc, &L.me, &L.ms, &L.mse, &L.msw};
   for (Grid<float>* g : planes) *g = Grid<float>(L.rows, L.cols);
   const std::int64_t grain = row_grain(L.rows, L.cols);
@@ -282,7 +325,7 @@ Level coarse_level(const Level& fine, ThreadPool& pool) {
     std::vector<double> acc(5 * static_cast<std::size_t>(L.cols));
     for (auto k = r0; k < r1; ++k) {
       const auto kk = static_cast<std::size_t>(k);
-      coarse_data_row(fine, lr, lc, static_cast<int>(k), first[kk], last[kk], acc.data());
+      coarse_data_row(fine, lr, reach, L.cols, static_cast<int>(k), first[kk], last[kk], acc.data());
       for (int p = 0; p < 5; ++p)
         std::copy(acc.begin() + p * L.cols, acc.begin() + (p + 1) * L.cols, (*planes[p])[k]);
     }
@@ -304,8 +347,16 @@ Level coarse_level(const Level& fine, ThreadPool& pool) {
           for (int a = -2; a <= 2; ++a)
             for (int b = -2; b <= 2; ++b) sum += std::fabs(L.coefficient(i, j, a, b));
         }
-        for (int a = -1; a <= 1; ++a)
-          for (int b = -1; b <= 1; ++b) sum += std::fabs(L.data_entry(i, j, a, b));
+        if (i > 0 && i + 1 < L.rows && j > 0 && j + 1 < L.cols) {
+          // data_entry's reads away from the edges, in its order.
+          const float e[9] = {L.mse[i - 1][j - 1], L.ms[i - 1][j], L.msw[i - 1][j + 1],
+                              L.me[i][j - 1],      L.mc[i][j],     L.me[i][j],
+                              L.msw[i][j],         L.ms[i][j],     L.mse[i][j]};
+          for (const float v : e) sum += std::fabs(static_cast<double>(v));
+        } else {
+          for (int a = -1; a <= 1; ++a)
+            for (int b = -1; b <= 1; ++b) sum += std::fabs(L.data_entry(i, j, a, b));
+        }
         const double dg = L.kron_diag(i, j) + L.mc[i][j];
         if (dg > 0) top = std::max(top, sum / dg);
       }
