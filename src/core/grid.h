@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace tesk {
 
@@ -67,5 +68,28 @@ class Grid {
 
 using IntGrid = Grid<std::int32_t>;
 using ByteGrid = Grid<std::uint8_t>;
+
+// The allocator of a run's large lists (the pixels still to treat, the
+// fronts of a growth, running sums): their blocks come from grid_block, so
+// that a list of megabytes is mapped with huge pages like a grid rather
+// than page by page.
+template <class T>
+struct BlockAllocator {
+  using value_type = T;
+  BlockAllocator() = default;
+  template <class U>
+  BlockAllocator(const BlockAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n == 0) n = 1;
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+    void* p = grid_block(n * sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t n) noexcept { free_grid_block(p, (n == 0 ? 1 : n) * sizeof(T)); }
+  friend bool operator==(const BlockAllocator&, const BlockAllocator&) { return true; }
+};
+template <class T>
+using BlockVector = std::vector<T, BlockAllocator<T>>;
 
 }  // namespace tesk

@@ -41,7 +41,7 @@ std::int32_t reach(const IntGrid& layer, std::size_t x) {
 // which every pixel around the hole holds data: from then on the hole is
 // grown alike by every pass (its layers no longer change).
 struct Holes {
-  std::vector<Pixel> pixels;
+  BlockVector<Pixel> pixels;
   std::vector<std::size_t> ends;
   std::vector<std::int32_t> settles;  // of each hole
   IntGrid settled;
@@ -113,10 +113,10 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
-  std::vector<Pixel> nodata;
-  std::vector<std::size_t> front, next;
+  BlockVector<Pixel> nodata;
+  BlockVector<std::size_t> front, next;
   std::vector<SettledHole> settled;
-  std::vector<std::int32_t> hole_reach(holes.pixels.size());
+  BlockVector<std::int32_t> hole_reach(holes.pixels.size());
   nodata.reserve(written_at.size() -
                  static_cast<std::size_t>(std::count(written_at.begin(), written_at.end(), std::int32_t{0})));
   for (int i = 0; i < rows; ++i)

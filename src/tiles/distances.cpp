@@ -43,8 +43,8 @@ void layers_by_sweeps(const ByteGrid& data, IntGrid& layer, CancelCheck cancel) 
 
 }  // namespace
 
-void growth_layers(const ByteGrid& data, const std::vector<Pixel>& nodata, IntGrid& layer,
-                   std::vector<std::size_t>& front, std::vector<std::size_t>& next, CancelCheck cancel) {
+void growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodata, IntGrid& layer,
+                   BlockVector<std::size_t>& front, BlockVector<std::size_t>& next, CancelCheck cancel) {
   if (nodata.size() > data.size() / 2) return layers_by_sweeps(data, layer, cancel);
   const std::uint8_t* d = data.data();
   std::int32_t* l = layer.data();

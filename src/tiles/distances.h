@@ -39,8 +39,8 @@ struct Pixel {
 // lists the others; layer (framed) receives the layers at the listed
 // pixels (kFar where nothing grows: a tile without data) and is left as it
 // is elsewhere.  front and next are scratch lists.
-void growth_layers(const ByteGrid& data, const std::vector<Pixel>& nodata, IntGrid& layer,
-                   std::vector<std::size_t>& front, std::vector<std::size_t>& next, CancelCheck cancel = {});
+void growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodata, IntGrid& layer,
+                   BlockVector<std::size_t>& front, BlockVector<std::size_t>& next, CancelCheck cancel = {});
 
 // A rectangle of tile pixels, rows i0..i1 and columns j0..j1; empty until
 // a pixel is added.
@@ -84,7 +84,7 @@ class SetCounts {
   int rows_ = 0, cols_ = 0;  // the box's, 0 when it is empty
   // sums_[(i * (cols_ + 1)) + j]: the set's pixels in the box's rows < i and
   // columns < j, modulo 2^32 (the differences stay exact).
-  std::vector<std::uint32_t> sums_;
+  BlockVector<std::uint32_t> sums_;
 };
 
 }  // namespace tesk
