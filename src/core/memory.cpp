@@ -138,7 +138,8 @@ MemoryCheck check_memory(std::int64_t rows, std::int64_t cols, std::uint64_t byt
 
 void keep_large_blocks_apart() {
 #if defined(__GLIBC__)
-  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  mallopt(M_MMAP_THRESHOLD, static_cast<int>(kOwnMappingBytes));
+  mallopt(M_TRIM_THRESHOLD, static_cast<int>(kHeapKeptBytes));
 #endif
 }
 

@@ -21,13 +21,22 @@ std::optional<std::uint64_t> available_memory();
 // range are mapped.  Safe while other threads read or write the range.
 void populate_pages(void* p, std::size_t bytes);
 
-// Makes every allocation of a megabyte or more a mapping of its own, given
-// back to the system when freed.  By default the C library raises that
-// threshold to the size of the largest block freed so far, after which the
-// grids of a run's later stages come from the heap, whose freed pages stay
-// resident: a run's peak then exceeds the sum of its grids (by 2 bytes a
-// pixel for the spline).  Call once, before the run.  A no-op elsewhere
-// than with the GNU C library.
+// Makes every allocation of kOwnMappingBytes or more a mapping of its own,
+// given back to the system when freed, and lets each heap keep up to
+// kHeapKeptBytes free at its top.  By default the C library raises the
+// first threshold to the size of the largest block freed so far, after which
+// the grids of a run's later stages come from the heap, whose freed pages
+// stay resident: a run's peak then exceeds the sum of its grids (by 2 bytes
+// a pixel for the spline).  Fixing it turns off that adjustment for the
+// second, whose default (128 KiB) then gives the heaps' pages back after
+// nearly every large free: a run by tiles, which allocates and frees the
+// buffers of every tile (the library's and GDAL's among them), took its
+// pages afresh again and again, a fault each, dear on a virtual machine.
+// Grids of a huge page or more are mapped apart whatever these say
+// (grid.h).  Call once, before the run.  A no-op elsewhere than with the GNU
+// C library.
+constexpr std::size_t kOwnMappingBytes = std::size_t{4} << 20;
+constexpr std::size_t kHeapKeptBytes = std::size_t{4} << 20;
 void keep_large_blocks_apart();
 
 // Peak resident memory of this process so far, in bytes (0 if unknown).

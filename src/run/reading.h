@@ -10,6 +10,7 @@
 
 #include "core/function_ref.h"
 #include "core/grid.h"
+#include "core/memory.h"
 #include "run/run_hooks.h"
 #include "stages/contour_survey.h"
 #include "run/run_options.h"
@@ -25,9 +26,12 @@ void check_run_memory(std::int64_t rows, std::int64_t cols, std::uint64_t bytes_
                       std::uint64_t reserved_bytes = 0);
 
 // Memory a run of files uses beside its grids and GDAL's block cache: the
-// threads' stacks, the buffers of the reading and the writing.
+// threads' stacks, the buffers of the reading and the writing, and what the
+// heaps of the calling thread and of each worker keep free at their top
+// (core/memory.h).
 inline std::uint64_t run_overhead_bytes(int threads) {
-  return (std::uint64_t{32} << 20) + static_cast<std::uint64_t>(threads) * (std::uint64_t{8} << 20);
+  return (std::uint64_t{32} << 20) + static_cast<std::uint64_t>(threads) * (std::uint64_t{8} << 20) +
+         static_cast<std::uint64_t>(threads + 1) * kHeapKeptBytes;
 }
 
 // Allocates the grids of a run (threads > 1: their pages mapped early),
