@@ -79,7 +79,7 @@ class Strip {
   int equid_;
   int row0_ = 0;
   IntGrid internal_, raw_;
-  std::vector<double> real_;
+  BlockVector<double> real_;
 };
 
 // Strips of the source on up to `flight` threads at once: each read in turn

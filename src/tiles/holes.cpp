@@ -40,7 +40,7 @@ namespace {
 
 // Union-find over the runs of no-data pixels met while scanning a block.
 struct Runs {
-  std::vector<std::int32_t> parent;
+  BlockVector<std::int32_t> parent;
   std::int32_t find(std::int32_t x) {
     while (parent[static_cast<std::size_t>(x)] != x) {
       auto& p = parent[static_cast<std::size_t>(x)];
@@ -72,7 +72,7 @@ void extend(Edge& e, std::int32_t label, std::int32_t value) {
 // each provisional one (number[0] = 0).
 struct Scan {
   IntGrid label;
-  std::vector<std::int32_t> number;
+  BlockVector<std::int32_t> number;
   int edge_labels = 0;
   std::vector<HoleBorder> borders;
 };
@@ -87,7 +87,7 @@ Scan scan(const IntGrid& block) {
   // column, and gathers the border it sees: the data pixels at its ends and
   // those facing it in the rows above and below.
   Runs runs;
-  std::vector<HoleBorder> seen;
+  BlockVector<HoleBorder> seen;
   struct Span {
     int first, end;
     std::int32_t id;
@@ -140,7 +140,7 @@ Scan scan(const IntGrid& block) {
       seen[root].merge(seen[r]);
   // Final labels: the sets met along the edges first, then the others in
   // the order of their first run.
-  std::vector<std::int32_t> number(seen.size(), 0);
+  BlockVector<std::int32_t> number(seen.size(), 0);
   std::int32_t next = 1;
   const auto meet = [&](std::int32_t l) {
     if (l == 0) return;
@@ -165,7 +165,7 @@ Scan scan(const IntGrid& block) {
 }
 
 // Each pixel's provisional label replaced through a table of them.
-IntGrid relabel(IntGrid label, const std::vector<std::int32_t>& by_provisional) {
+IntGrid relabel(IntGrid label, const BlockVector<std::int32_t>& by_provisional) {
   for (std::int32_t& l : label) l = by_provisional[static_cast<std::size_t>(l)];
   return label;
 }
@@ -271,7 +271,7 @@ HoleRanges hole_ranges(const IntGrid& block, const std::vector<HoleBorder>& edge
     const HoleBorder& b = k < edge_borders.size() ? edge_borders[k] : s.borders[k];
     if (b.kind != HoleBorder::Kind::kNone) lo[k + 1] = b.lo, hi[k + 1] = b.hi;
   }
-  std::vector<std::int32_t> number_hi(s.number);
+  BlockVector<std::int32_t> number_hi(s.number);
   for (std::int32_t& n : s.number) n = lo[static_cast<std::size_t>(n)];
   for (std::int32_t& n : number_hi) n = hi[static_cast<std::size_t>(n)];
   IntGrid label_copy(s.label.rows(), s.label.cols());  // relabel takes the grid
