@@ -183,6 +183,15 @@ std::uint64_t cache_bytes() {
   return max > 0 ? static_cast<std::uint64_t>(max) : 0;
 }
 
+CacheCap::CacheCap(std::uint64_t bytes) : before_(GDALGetCacheMax64()) {
+  const auto cap = static_cast<GIntBig>(std::min<std::uint64_t>(bytes, std::numeric_limits<GIntBig>::max()));
+  if (cap < before_) GDALSetCacheMax64(cap);
+}
+
+CacheCap::~CacheCap() {
+  if (GDALGetCacheMax64() != before_) GDALSetCacheMax64(before_);
+}
+
 std::string last_error() {
   const char* msg = CPLGetLastErrorMsg();
   return msg ? msg : "";

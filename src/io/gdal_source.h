@@ -27,9 +27,22 @@ namespace tesk::gdal {
 // handler its gdal::Session pushes.
 void init();
 
-// The memory GDAL's block cache may take, which a run leaves as it is and
-// counts in the memory it may use.
+// The memory GDAL's block cache may take, which a run counts in the memory
+// it may use.
 std::uint64_t cache_bytes();
+
+// GDAL's block cache held to at most `bytes` while it lives, then given back
+// the size it had.  A cache is never made larger.
+class CacheCap {
+ public:
+  explicit CacheCap(std::uint64_t bytes);
+  ~CacheCap();
+  CacheCap(const CacheCap&) = delete;
+  CacheCap& operator=(const CacheCap&) = delete;
+
+ private:
+  std::int64_t before_;
+};
 
 // The last message GDAL gave, or "" (for error reports).
 std::string last_error();

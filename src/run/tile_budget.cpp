@@ -2,6 +2,7 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 
@@ -25,6 +26,12 @@ int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel) 
 }
 
 std::string mib(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
+std::uint64_t tiled_cache_bytes(int cols) {
+  // Four rows of blocks: 4 x 256 rows x 8 bytes a pixel.
+  const std::uint64_t rows_of_blocks = (std::uint64_t{8} << 10) * static_cast<std::uint64_t>(std::max(cols, 0));
+  return std::max<std::uint64_t>(std::uint64_t{64} << 20, rows_of_blocks);
+}
 
 std::uint64_t tile_budget(const RunOptions& o, const gdal::Source& src, int threads) {
   const auto avail = available_memory().value_or(std::uint64_t{1} << 40);

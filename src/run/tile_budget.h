@@ -24,6 +24,14 @@ int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel);
 // "N MiB", for messages.
 std::string mib(std::uint64_t bytes);
 
+// GDAL's block cache for a run by tiles: room for a few rows of 256 x 256
+// blocks of 8 bytes across the raster (the readers and writers of the
+// temporary rasters and the DEM go row by row), 64 MiB at least.  The whole
+// cache the library would take fills with blocks written or read once, each
+// in memory the process takes afresh from the system, page by page; a
+// smaller one gives its blocks' memory to the next ones.
+std::uint64_t tiled_cache_bytes(int cols);
+
 // The memory the tiles may use: what the run may use, less GDAL's block
 // cache, the run's overhead, the mask (held whole, a byte a pixel) and the
 // writers' buffers (a row of GeoTIFF blocks across the raster, read from the

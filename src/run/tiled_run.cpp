@@ -310,6 +310,7 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
   if (!dest.format.create)
     throw RunError(mention(Opt::format, dest.format.driver) + ": GDAL writes this format only whole, which a run by " +
                    "tiles cannot do: write a GeoTIFF (" + mention(Opt::format, "GTiff") + ")");
+  const gdal::CacheCap cache(tiled_cache_bytes(src.cols()));
   if (o.surface.method == Method::spline) return run_fitted_tiles(o, dest, src, threads, hooks, staging);
   const auto stop = [&hooks] { return hooks.cancelled(); };
   TiledRun run(o, src, threads, hooks);

@@ -2,6 +2,7 @@
 // like scanf "%d" and "%s", names cut at a NUL, headerless rasters in and
 // out), the allocation family (zero-filled, columns first, null on failure)
 // and the memory a run may use.
+#include <gdal.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "core/memory.h"
 #include "core/nrutil.h"
 #include "core/scan.h"
+#include "io/gdal_source.h"
 #include "io/header.h"
 #include "io/paths.h"
 #include "io/raster.h"
@@ -237,6 +239,20 @@ TEST(Memory, ByteCountsThatLeave64Bits) {
                                                 {INT_MAX, INT_MAX, 13, {}}, {-1, 5, 13, {}}, {46341, 46341, 13, 27917347653ULL}};
   for (const auto& [rows, cols, bytes, total] : cases) EXPECT_EQ(grid_bytes(rows, cols, bytes), total) << rows << " " << bytes;
   EXPECT_THROW(IntGrid(-1, 4), std::bad_alloc);
+}
+
+// A run by tiles holds GDAL's cache down while it runs, and gives it back
+// as it was; a cap above the cache leaves it alone.
+TEST(Memory, GdalCacheCapsHoldWhileTheyLiveAndNeverRaise) {
+  gdal::init();
+  const GIntBig before = GDALGetCacheMax64();
+  for (const GIntBig cap : {before / 2, before, before * 2}) {
+    {
+      const gdal::CacheCap hold(static_cast<std::uint64_t>(cap));
+      EXPECT_EQ(GDALGetCacheMax64(), std::min(cap, before)) << cap;
+    }
+    EXPECT_EQ(GDALGetCacheMax64(), before) << cap;
+  }
 }
 
 }  // namespace
