@@ -35,6 +35,43 @@ std::int32_t reach(const IntGrid& layer, std::size_t x) {
   return std::max(d, std::min(beside, d) + 1);
 }
 
+// Runs [first, end) of a list of pixels in row order.
+struct Span {
+  std::size_t first = 0, end = 0;
+};
+
+// The runs of nodata (in row order) that lie within `band` of a cut side:
+// rows i with i < band below a cut top (or rows - 1 - i < band above a cut
+// bottom) whole, elsewhere the columns within band of a cut left or right
+// side.
+std::vector<Span> within_band(const BlockVector<Pixel>& nodata, CutSides cut, int rows, int cols, std::int64_t band) {
+  std::vector<Span> spans;
+  const auto add = [&](std::size_t first, std::size_t end) {
+    if (first >= end) return;
+    if (!spans.empty() && spans.back().end == first) spans.back().end = end;
+    else spans.push_back({first, end});
+  };
+  // The first listed pixel at or after (i, j).
+  const auto from = [&](int i, std::int64_t j) {
+    return static_cast<std::size_t>(
+        std::lower_bound(nodata.begin(), nodata.end(), Pixel{i, static_cast<std::int32_t>(std::min<std::int64_t>(j, cols))},
+                         [](Pixel a, Pixel b) { return a.i != b.i ? a.i < b.i : a.j < b.j; }) -
+        nodata.begin());
+  };
+  const bool sides_meet = cut.left && cut.right && 2 * band >= cols;
+  for (int i = 0; i < rows; ++i) {
+    const bool whole = (cut.top && i < band) || (cut.bottom && rows - 1 - i < band) || sides_meet ||
+                       (cut.left && band >= cols) || (cut.right && band >= cols);
+    if (whole) {
+      add(from(i, 0), from(i + 1, 0));
+      continue;
+    }
+    if (cut.left) add(from(i, 0), from(i, band));
+    if (cut.right) add(from(i, cols - band), from(i + 1, 0));
+  }
+  return spans;
+}
+
 // The holes the dilation leaves: sets of pixels that no pass writes,
 // connected through their cross, grouped in `pixels` (hole h from ends[h -
 // 1] to ends[h]).  settled gives at their pixels the first pass before
@@ -96,7 +133,7 @@ Holes find_holes(const IntGrid& written_at, CancelCheck cancel) {
 }  // namespace
 
 ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel,
-                                   int threads) {
+                                   int threads, bool every_pixel) {
   ThreadPool pool(std::max(1, threads));
   const int rows = written_at.rows(), cols = written_at.cols();
   const auto w = static_cast<std::size_t>(cols) + 2;
@@ -110,6 +147,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
   // still certain after a pass is out of reach of every pixel uncertain
   // before it, in that pass and in every later one.
   SetCounts counts;
+  std::int64_t band = 0;  // how far from a cut side uncertainty may have come
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
@@ -149,7 +187,17 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
       }
       settled.push_back(s);
     }
-    growth_layers(data, nodata, layer, front, next, cancel);
+    const std::int32_t largest = growth_layers(data, nodata, layer, front, next, cancel);
+    // Uncertainty starts beyond the cut sides, and a pass spreads it by at
+    // most its largest reach, its largest layer plus one: so far, to within
+    // `band` of a cut side (the distance to a cut side grows by at most the
+    // distance between two pixels).  Only the no-data pixels there can
+    // become uncertain in this pass.
+    band = std::min<std::int64_t>(band + std::int64_t{largest} + 1, kFar);
+    const std::vector<Span> spans =
+        every_pixel ? std::vector<Span>{{0, nodata.size()}} : within_band(nodata, cut, rows, cols, band);
+    std::vector<std::size_t> before(spans.size() + 1);  // the spans' pixels before each
+    for (std::size_t n = 0; n < spans.size(); ++n) before[n + 1] = before[n] + spans[n].end - spans[n].first;
     // A no-data pixel stays certain through the pass only when everything
     // the pass reads for it is certain; a data pixel never changes.  The
     // counts are those from before the pass.
@@ -160,9 +208,15 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
       std::uint8_t& u = uncertain.data()[at(p)];
       if (!u && near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) u = 1, grown.add(p);
     };
-    pool.for_range(0, static_cast<std::int64_t>(nodata.size()), 1024, [&](std::int64_t a, std::int64_t b, int piece) {
-      for (auto n = static_cast<std::size_t>(a); n < static_cast<std::size_t>(b); ++n)
+    pool.for_range(0, static_cast<std::int64_t>(before.back()), 1024, [&](std::int64_t a, std::int64_t b, int piece) {
+      // The a-th to the b-th pixel of the spans, taken together.
+      auto s = static_cast<std::size_t>(std::upper_bound(before.begin(), before.end(), static_cast<std::size_t>(a)) -
+                                        before.begin()) - 1;
+      for (auto k = static_cast<std::size_t>(a); k < static_cast<std::size_t>(b); ++k) {
+        while (k >= before[s + 1]) ++s;
+        const std::size_t n = spans[s].first + (k - before[s]);
         check(nodata[n], reach(layer, at(nodata[n])), grew[static_cast<std::size_t>(piece)]);
+      }
     });
     for (const SettledHole& s : settled) {
       if (!near_uncertain(counts, cut, rows, cols, s.i0, s.i1, s.j0, s.j1, s.reach)) continue;

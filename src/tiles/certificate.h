@@ -16,9 +16,11 @@ namespace tesk {
 // its passes (stages/dilation_literal.h) and their count, the last one writing
 // nothing.  cut names the sides beyond which the raster goes on.  threads
 // share each pass's checks and counts; the pixels proven never depend on
-// their number.
+// their number.  Each pass checks only the pixels as near a cut side as the
+// passes so far can have brought uncertainty; every_pixel checks them all,
+// which proves the same pixels (for the tests).
 ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel = {},
-                                   int threads = 1);
+                                   int threads = 1, bool every_pixel = false);
 
 // The pixels proven after the smoothing of degree maille: those whose
 // window, placed as the whole raster places it, holds only pixels proven

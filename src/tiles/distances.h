@@ -38,9 +38,12 @@ struct Pixel {
 // data (framed) flags the pixels holding data before the pass and nodata
 // lists the others; layer (framed) receives the layers at the listed
 // pixels (kFar where nothing grows: a tile without data) and is left as it
-// is elsewhere.  front and next are scratch lists.
-void growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodata, IntGrid& layer,
-                   BlockVector<std::size_t>& front, BlockVector<std::size_t>& next, CancelCheck cancel = {});
+// is elsewhere.  front and next are scratch lists.  Returns a bound on the
+// listed pixels' layers: their largest, or more (kFar when one is
+// unreached).
+std::int32_t growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodata, IntGrid& layer,
+                           BlockVector<std::size_t>& front, BlockVector<std::size_t>& next,
+                           CancelCheck cancel = {});
 
 // A rectangle of tile pixels, rows i0..i1 and columns j0..j1; empty until
 // a pixel is added.
