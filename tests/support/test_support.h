@@ -87,6 +87,16 @@ struct ProcessResult {
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& input,
                           std::vector<std::string> env = {});
 
+// Whether the tests run under AddressSanitizer, whose shadow memory and
+// quarantine count against memory limits and the address space.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kUnderAsan = true;
+#elif defined(__has_feature)
+inline constexpr bool kUnderAsan = __has_feature(address_sanitizer);
+#else
+inline constexpr bool kUnderAsan = false;
+#endif
+
 }  // namespace tesk::testing
 
 #ifdef TESK_EXE
@@ -222,14 +232,6 @@ struct Workspace {
   }
   TempDir tmp_;
 };
-
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kUnderAsan = true;
-#elif defined(__has_feature)
-inline constexpr bool kUnderAsan = __has_feature(address_sanitizer);
-#else
-inline constexpr bool kUnderAsan = false;
-#endif
 
 inline std::string demo(const std::string& name) { return std::string(TESK_SOURCE_DIR) + "/images/demo/" + name; }
 
