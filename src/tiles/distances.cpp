@@ -58,8 +58,6 @@ std::int32_t growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodat
   // others unreached.
   front.clear();
   next.clear();
-  std::int32_t largest = 0;
-  std::size_t reached = 0;
   for (std::size_t n = 0; n < nodata.size(); ++n) {
     if (n % static_cast<std::size_t>(CancelCheck::kPixels) == 0) cancel.poll();
     const std::size_t x = static_cast<std::size_t>(nodata[n].i + 1) * w + static_cast<std::size_t>(nodata[n].j + 1);
@@ -73,9 +71,8 @@ std::int32_t growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodat
       l[x] = kFar;
     }
   }
-  if (!front.empty()) largest = 1;
-  if (!next.empty()) largest = 2;
-  reached = front.size() + next.size();
+  std::int32_t largest = !next.empty() ? 2 : !front.empty() ? 1 : 0;
+  std::size_t reached = front.size() + next.size();
   // Then ring by ring from the layer-1 pixels: layer 2 also takes their
   // unreached ring neighbours, each later layer those of the one before.
   // The frame holds 0: never unreached.
