@@ -148,6 +148,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
   // before it, in that pass and in every later one.
   SetCounts counts;
   std::int64_t band = 0;  // how far from a cut side uncertainty may have come
+  std::int32_t settled_reach = 0;  // the largest reach of the holes settled so far
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
@@ -186,14 +187,16 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
         s.i0 = std::min(s.i0, p.i), s.i1 = std::max(s.i1, p.i), s.j0 = std::min(s.j0, p.j), s.j1 = std::max(s.j1, p.j);
       }
       settled.push_back(s);
+      settled_reach = std::max(settled_reach, s.reach);
     }
     const std::int32_t largest = growth_layers(data, nodata, layer, front, next, cancel);
     // Uncertainty starts beyond the cut sides, and a pass spreads it by at
-    // most its largest reach, its largest layer plus one: so far, to within
-    // `band` of a cut side (the distance to a cut side grows by at most the
-    // distance between two pixels).  Only the no-data pixels there can
-    // become uncertain in this pass.
-    band = std::min<std::int64_t>(band + std::int64_t{largest} + 1, kFar);
+    // most its largest reach: the largest layer grown plus one, or a settled
+    // hole's (its layers stay while those of the rest shrink).  So far, to
+    // within `band` of a cut side (the distance to a cut side grows by at
+    // most the distance between two pixels).  Only the no-data pixels there
+    // can become uncertain in this pass.
+    band = std::min<std::int64_t>(band + std::max(std::int64_t{largest} + 1, std::int64_t{settled_reach}), kFar);
     const std::vector<Span> spans =
         every_pixel ? std::vector<Span>{{0, nodata.size()}} : within_band(nodata, cut, rows, cols, band);
     std::vector<std::size_t> before(spans.size() + 1);  // the spans' pixels before each
