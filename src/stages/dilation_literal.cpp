@@ -135,6 +135,7 @@ DilationStats dilate_literal(IntGrid& itab, IntGrid& itab1, IntGrid& itab2, cons
       report.to_treat += std::count(itab[i], itab[i] + itab.cols(), kNoData);
     }
     report.previous_modified = stats.passes > 0 ? modif : 0;
+    report.growth_sweeps = stats.growth_sweeps;
     if (on_pass) on_pass(report);
     ++stats.passes;
     modif = tesklette(itab, itab1, itab2, &stats.growth_sweeps, cancel);

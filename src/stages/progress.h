@@ -22,6 +22,7 @@ struct PassReport {
   int degree = 0;                    // pass number, 1 for the first pass (lco)
   std::int64_t to_treat = 0;         // no-data pixels before the pass (nbp)
   std::int64_t previous_modified = 0;  // pixels written by the previous pass (modif); 0 before pass 1
+  std::int64_t growth_sweeps = 0;      // growth sweeps of the passes before this one
 };
 using PassCallback = std::function<void(const PassReport&)>;
 

@@ -40,6 +40,10 @@ struct Span {
   std::size_t first = 0, end = 0;
 };
 
+std::span<const Pixel> pixels_of(const BlockVector<Pixel>& list, Span s) {
+  return {list.data() + s.first, s.end - s.first};
+}
+
 // The runs of nodata (in row order) that lie within `band` of a cut side:
 // rows i with i < band below a cut top (or rows - 1 - i < band above a cut
 // bottom) whole, elsewhere the columns within band of a cut left or right
@@ -132,8 +136,8 @@ Holes find_holes(const IntGrid& written_at, CancelCheck cancel) {
 
 }  // namespace
 
-ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSides cut, CancelCheck cancel,
-                                   int threads, bool every_pixel) {
+ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::span<const std::int64_t> sweeps,
+                                   CutSides cut, CancelCheck cancel, int threads, bool every_pixel) {
   ThreadPool pool(std::max(1, threads));
   const int rows = written_at.rows(), cols = written_at.cols();
   const auto w = static_cast<std::size_t>(cols) + 2;
@@ -148,7 +152,6 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
   // before it, in that pass and in every later one.
   SetCounts counts;
   std::int64_t band = 0;  // how far from a cut side uncertainty may have come
-  std::int32_t settled_reach = 0;  // the largest reach of the holes settled so far
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
@@ -165,6 +168,14 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
       else
         nodata.push_back({i, j});
     }
+  // With the passes' sweeps, the layers are grown only within the band and
+  // as far again as the pass grows: a pixel of the band takes its layer from
+  // its nearest growth source, at most that far, along a path every pixel of
+  // which is nearer it, so within that reach of the same cut side.  With
+  // no data at all there are no layers to bound: every pixel is one hole.
+  const bool bounded = !every_pixel && sweeps.size() == static_cast<std::size_t>(passes) &&
+                       nodata.size() < written_at.size();  // otherwise every pixel, every pass
+  std::vector<std::span<const Pixel>> near;  // the no-data pixels whose layers a bounded pass grows
   for (int k = 1; k <= passes; ++k) {
     // What the last pass wrote holds data from now on; the holes settled
     // keep the layers it gave them.
@@ -177,6 +188,15 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
         nodata[kept++] = p;
     }
     nodata.resize(kept);
+    // The holes settled from this pass on, their layers grown if the last
+    // pass did not: a settled hole's layers depend on the hole alone (no
+    // step of a growth goes diagonally from one hole into another).
+    if (bounded) {
+      near.clear();
+      for (std::size_t h = 0, first = 0; h < holes.ends.size(); first = holes.ends[h++])
+        if (holes.settles[h] == k - 1) near.push_back(pixels_of(holes.pixels, {first, holes.ends[h]}));
+      if (!near.empty()) growth_layers(data, near, layer, front, next, cancel);
+    }
     for (std::size_t h = 0, first = 0; h < holes.ends.size(); first = holes.ends[h++]) {
       if (holes.settles[h] != k - 1) continue;
       SettledHole s{first, holes.ends[h], rows, -1, cols, -1, 0};
@@ -187,18 +207,26 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, CutSid
         s.i0 = std::min(s.i0, p.i), s.i1 = std::max(s.i1, p.i), s.j0 = std::min(s.j0, p.j), s.j1 = std::max(s.j1, p.j);
       }
       settled.push_back(s);
-      settled_reach = std::max(settled_reach, s.reach);
     }
-    const std::int32_t largest = growth_layers(data, nodata, layer, front, next, cancel);
     // Uncertainty starts beyond the cut sides, and a pass spreads it by at
-    // most its largest reach: the largest layer grown plus one, or a settled
-    // hole's (its layers stay while those of the rest shrink).  So far, to
-    // within `band` of a cut side (the distance to a cut side grows by at
-    // most the distance between two pixels).  Only the no-data pixels there
-    // can become uncertain in this pass.
-    band = std::min<std::int64_t>(band + std::max(std::int64_t{largest} + 1, std::int64_t{settled_reach}), kFar);
+    // most the largest reach of a pixel, its layer plus one, which the
+    // pass's sweeps bound (settled holes included: the growth still sweeps
+    // over them).  So far, to within `band` of a cut side (the distance to a
+    // cut side grows by at most the distance between two pixels).  Only the
+    // no-data pixels there can become uncertain in this pass.
+    if (bounded) {
+      const std::int64_t reach_bound = std::min<std::int64_t>(std::max<std::int64_t>(sweeps[k - 1], 1), kFar);
+      band = std::min<std::int64_t>(band + reach_bound, kFar);
+      near.clear();
+      for (const Span& s : within_band(nodata, cut, rows, cols, std::min<std::int64_t>(band + reach_bound, kFar)))
+        near.push_back(pixels_of(nodata, s));
+      growth_layers(data, near, layer, front, next, cancel);
+    } else {
+      const std::span<const Pixel> all[] = {pixels_of(nodata, {0, nodata.size()})};
+      growth_layers(data, all, layer, front, next, cancel);
+    }
     const std::vector<Span> spans =
-        every_pixel ? std::vector<Span>{{0, nodata.size()}} : within_band(nodata, cut, rows, cols, band);
+        bounded ? within_band(nodata, cut, rows, cols, band) : std::vector<Span>{{0, nodata.size()}};
     std::vector<std::size_t> before(spans.size() + 1);  // the spans' pixels before each
     for (std::size_t n = 0; n < spans.size(); ++n) before[n + 1] = before[n] + spans[n].end - spans[n].first;
     // A no-data pixel stays certain through the pass only when everything

@@ -9,7 +9,7 @@ namespace {
 // than the search while most pixels are no-data: 0 at the growth's sources
 // (data and layer 1), the chessboard distance to them by one sweep down
 // and one up, then the layers from it.
-std::int32_t layers_by_sweeps(const ByteGrid& data, IntGrid& layer, CancelCheck cancel) {
+void layers_by_sweeps(const ByteGrid& data, IntGrid& layer, CancelCheck cancel) {
   const int rows = data.rows(), cols = data.cols();
   for (int i = 1; i + 1 < rows; ++i) {
     cancel.at_row(i, cols);
@@ -33,24 +33,26 @@ std::int32_t layers_by_sweeps(const ByteGrid& data, IntGrid& layer, CancelCheck 
         for (int j = cols - 2; j >= 0; --j) l[j] = std::min(l[j], l[j + 1] + 1);
     }
   }
-  std::int32_t largest = 0;
   for (int i = 0; i < rows; ++i) {
     const std::uint8_t* d = data[i];
     std::int32_t* l = layer[i];
     const bool frame_row = i == 0 || i + 1 == rows;
     for (int j = 0; j < cols; ++j) {
       l[j] = (frame_row || j == 0 || j + 1 == cols || d[j]) ? 0 : l[j] + 1;
-      largest = std::max(largest, l[j]);
     }
   }
-  return largest;
 }
 
 }  // namespace
 
-std::int32_t growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodata, IntGrid& layer,
-                           BlockVector<std::size_t>& front, BlockVector<std::size_t>& next, CancelCheck cancel) {
-  if (nodata.size() > data.size() / 2) return layers_by_sweeps(data, layer, cancel);
+void growth_layers(const ByteGrid& data, std::span<const std::span<const Pixel>> pieces, IntGrid& layer,
+                   BlockVector<std::size_t>& front, BlockVector<std::size_t>& next, CancelCheck cancel) {
+  std::size_t listed = 0;
+  for (const auto& piece : pieces) listed += piece.size();
+  if (listed > data.size() / 2) {
+    layers_by_sweeps(data, layer, cancel);
+    return;
+  }
   const std::uint8_t* d = data.data();
   std::int32_t* l = layer.data();
   const auto w = static_cast<std::size_t>(data.cols());
@@ -58,21 +60,21 @@ std::int32_t growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodat
   // others unreached.
   front.clear();
   next.clear();
-  for (std::size_t n = 0; n < nodata.size(); ++n) {
-    if (n % static_cast<std::size_t>(CancelCheck::kPixels) == 0) cancel.poll();
-    const std::size_t x = static_cast<std::size_t>(nodata[n].i + 1) * w + static_cast<std::size_t>(nodata[n].j + 1);
-    if (d[x - w] | d[x - 1] | d[x + 1] | d[x + w]) {
-      l[x] = 1;
-      front.push_back(x);
-    } else if (d[x - w - 1] | d[x - w + 1] | d[x + w - 1] | d[x + w + 1]) {
-      l[x] = 2;
-      next.push_back(x);
-    } else {
-      l[x] = kFar;
+  std::size_t n = 0;
+  for (const auto& piece : pieces)
+    for (const Pixel p : piece) {
+      if (n++ % static_cast<std::size_t>(CancelCheck::kPixels) == 0) cancel.poll();
+      const std::size_t x = static_cast<std::size_t>(p.i + 1) * w + static_cast<std::size_t>(p.j + 1);
+      if (d[x - w] | d[x - 1] | d[x + 1] | d[x + w]) {
+        l[x] = 1;
+        front.push_back(x);
+      } else if (d[x - w - 1] | d[x - w + 1] | d[x + w - 1] | d[x + w + 1]) {
+        l[x] = 2;
+        next.push_back(x);
+      } else {
+        l[x] = kFar;
+      }
     }
-  }
-  std::int32_t largest = !next.empty() ? 2 : !front.empty() ? 1 : 0;
-  std::size_t reached = front.size() + next.size();
   // Then ring by ring from the layer-1 pixels: layer 2 also takes their
   // unreached ring neighbours, each later layer those of the one before.
   // The frame holds 0: never unreached.
@@ -86,14 +88,11 @@ std::int32_t growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodat
         if (l[y] == kFar) {
           l[y] = depth;
           next.push_back(y);
-          largest = depth;
-          ++reached;
         }
       }
     front.swap(next);
     next.clear();
   }
-  return reached < nodata.size() ? kFar : largest;
 }
 
 void SetCounts::build(const ByteGrid& flags, const Rect& box, ThreadPool* pool) {

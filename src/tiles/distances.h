@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "core/grid.h"
@@ -35,15 +36,14 @@ struct Pixel {
 // pixels only (a data pixel on the way would be nearer), so the layers are
 // found by a search over the no-data pixels alone.
 //
-// data (framed) flags the pixels holding data before the pass and nodata
-// lists the others; layer (framed) receives the layers at the listed
-// pixels (kFar where nothing grows: a tile without data) and is left as it
-// is elsewhere.  front and next are scratch lists.  Returns a bound on the
-// listed pixels' layers: their largest, or more (kFar when one is
-// unreached).
-std::int32_t growth_layers(const ByteGrid& data, const BlockVector<Pixel>& nodata, IntGrid& layer,
-                           BlockVector<std::size_t>& front, BlockVector<std::size_t>& next,
-                           CancelCheck cancel = {});
+// data (framed) flags the pixels holding data before the pass and the
+// pieces list no-data pixels: all of them, or those of a region that holds
+// the nearest growth source of each pixel whose layer is wanted.  layer
+// (framed) receives the layers at the listed pixels (kFar where nothing
+// grows: a tile without data), and may receive those of other no-data
+// pixels.  front and next are scratch lists.
+void growth_layers(const ByteGrid& data, std::span<const std::span<const Pixel>> pieces, IntGrid& layer,
+                   BlockVector<std::size_t>& front, BlockVector<std::size_t>& next, CancelCheck cancel = {});
 
 // A rectangle of tile pixels, rows i0..i1 and columns j0..j1; empty until
 // a pixel is added.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "stages/conversion.h"
 #include "stages/smoothing.h"
@@ -12,20 +13,23 @@
 namespace tesk {
 namespace {
 
-// Keeps the core of the finished surface in internal units, and passes the
-// caller's requests to stop on.
+// Keeps the core of the finished surface in internal units and the growth
+// sweeps made before each pass, and passes the caller's requests to stop on.
 class TileObserver : public RunObserver {
  public:
   TileObserver(const RunObserver* outer, const Window& core, const Window& tile, IntGrid& internal)
       : outer_(outer), core_(core), tile_(tile), internal_(internal) {}
 
   bool cancel_requested() const override { return outer_ && outer_->cancel_requested(); }
+  void pass_starting(const PassReport& r) override { sweeps_before.push_back(r.growth_sweeps); }
   void before_conversion_back(const IntGrid& itab1) override {
     for (int i = 0; i < core_.rows; ++i) {
       const std::int32_t* from = itab1[core_.row0 - tile_.row0 + i] + (core_.col0 - tile_.col0);
       std::copy(from, from + core_.cols, internal_[i]);
     }
   }
+
+  std::vector<std::int64_t> sweeps_before;
 
  private:
   const RunObserver* outer_;
@@ -117,7 +121,14 @@ TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowRead
   }
 
   const CutSides cut = cut_sides(tile, req.raster_rows, req.raster_cols);
-  ByteGrid certain = certain_after_gap_filling(g.written_at, res.stats.passes, cut, cancel, p.threads);
+  // The sweeps of each pass, from those made before each and in all.
+  std::vector<std::int64_t> sweeps = watch.sweeps_before;
+  if (sweeps.size() == static_cast<std::size_t>(res.stats.passes)) {
+    sweeps.push_back(res.stats.growth_sweeps);
+    for (std::size_t k = 0; k + 1 < sweeps.size(); ++k) sweeps[k] = sweeps[k + 1] - sweeps[k];
+    sweeps.pop_back();
+  }
+  ByteGrid certain = certain_after_gap_filling(g.written_at, res.stats.passes, sweeps, cut, cancel, p.threads);
   if (smooth) certain = certain_after_smoothing(certain, tile, req.raster_rows, req.raster_cols, p.maille);
 
   for (int i = 0; i < core.rows; ++i) {

@@ -236,6 +236,7 @@ FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, co
     report.degree = stats.passes + 1;
     report.to_treat = nodata;
     report.previous_modified = stats.passes > 0 ? modif : 0;
+    report.growth_sweeps = stats.growth_sweeps;
     if (on_pass) on_pass(report);
     ++stats.passes;
     modif = driver.pass(stats.growth_sweeps);
