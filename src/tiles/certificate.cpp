@@ -10,10 +10,55 @@
 namespace tesk {
 namespace {
 
+// Counts of the uncertain pixels of a box over rectangles.  Every such
+// pixel lies within the band of a cut side, so the running sums cover only
+// the parts of the box in each side's band, unless those parts together are
+// as large as the box: in the first passes the box spans the tile, and the
+// band a fraction of it.
+class UncertainCounts {
+ public:
+  void build(const ByteGrid& flags, const Rect& box, CutSides cut, int rows, int cols, std::int64_t band,
+             ThreadPool& pool) {
+    const int b = static_cast<int>(std::min<std::int64_t>(band, std::max(rows, cols)));
+    Rect sides[4];
+    int n = 0;
+    if (cut.top) sides[n++] = {0, b - 1, 0, cols - 1};
+    if (cut.bottom) sides[n++] = {rows - b, rows - 1, 0, cols - 1};
+    if (cut.left) sides[n++] = {0, rows - 1, 0, b - 1};
+    if (cut.right) sides[n++] = {0, rows - 1, cols - b, cols - 1};
+    const auto none = [](const Rect& r) { return r.i1 < r.i0 || r.j1 < r.j0; };
+    const auto area = [&](const Rect& r) {
+      return none(r) ? std::int64_t{0} : std::int64_t{r.i1 - r.i0 + 1} * (r.j1 - r.j0 + 1);
+    };
+    std::int64_t in_bands = 0;
+    for (int k = 0; k < n; ++k) {
+      Rect& s = sides[k];
+      s = {std::max(s.i0, box.i0), std::min(s.i1, box.i1), std::max(s.j0, box.j0), std::min(s.j1, box.j1)};
+      in_bands += area(s);
+    }
+    parts_ = 0;
+    if (n == 0 || in_bands >= area(box)) {
+      counts_[parts_++].build(flags, box, &pool);
+      return;
+    }
+    for (int k = 0; k < n; ++k)
+      if (!none(sides[k])) counts_[parts_++].build(flags, sides[k], &pool);
+  }
+  bool near(int i0, int i1, int j0, int j1, std::int32_t r) const {
+    for (int k = 0; k < parts_; ++k)
+      if (counts_[k].near(i0, i1, j0, j1, r)) return true;
+    return false;
+  }
+
+ private:
+  SetCounts counts_[4];
+  int parts_ = 0;
+};
+
 // Whether an uncertain pixel lies within distance r of the rectangle of
 // tile rows i0..i1 and columns j0..j1: one of the set, or one beyond a cut
 // side.
-bool near_uncertain(const SetCounts& u, CutSides cut, int rows, int cols, int i0, int i1, int j0, int j1,
+bool near_uncertain(const UncertainCounts& u, CutSides cut, int rows, int cols, int i0, int i1, int j0, int j1,
                     std::int32_t r) {
   return (cut.top && i0 < r) || (cut.bottom && rows - 1 - i1 < r) || (cut.left && j0 < r) ||
          (cut.right && cols - 1 - j1 < r) || u.near(i0, i1, j0, j1, r);
@@ -150,7 +195,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
   // others of their box.  Reaches only shrink from pass to pass, so a pixel
   // still certain after a pass is out of reach of every pixel uncertain
   // before it, in that pass and in every later one.
-  SetCounts counts;
+  UncertainCounts counts;
   std::int64_t band = 0;  // how far from a cut side uncertainty may have come
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
@@ -257,7 +302,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
     for (const Rect& r : grew) box.add(r);
     // A pass that makes no pixel uncertain is followed by none that does.
     if (box.empty()) break;
-    counts.build(uncertain, box, &pool);
+    counts.build(uncertain, box, cut, rows, cols, bounded ? band : kFar, pool);
   }
   // What the dilation wrote, where certain; the holes certain throughout.
   ByteGrid certain(rows, cols);

@@ -100,7 +100,10 @@ void SetCounts::build(const ByteGrid& flags, const Rect& box, ThreadPool* pool) 
   rows_ = box.empty() ? 0 : box.i1 - box.i0 + 1;
   cols_ = box.empty() ? 0 : box.j1 - box.j0 + 1;
   const auto w = static_cast<std::size_t>(cols_) + 1;
-  sums_.assign((static_cast<std::size_t>(rows_) + 1) * w, 0);
+  // Every sum is written below but those of row 0 and column 0.
+  sums_.resize((static_cast<std::size_t>(rows_) + 1) * w);
+  std::fill(sums_.begin(), sums_.begin() + static_cast<std::ptrdiff_t>(w), 0);
+  for (std::size_t i = 1; i <= static_cast<std::size_t>(rows_); ++i) sums_[i * w] = 0;
   // The box's first flag of row i (framed: one row and column in).
   const auto flags_of = [&](int i) { return flags[box.i0 + i + 1] + box.j0 + 1; };
   if (!pool || pool->size() == 1) {
