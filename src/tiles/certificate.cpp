@@ -236,22 +236,22 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
     // The holes settled from this pass on, their layers grown if the last
     // pass did not: a settled hole's layers depend on the hole alone (no
     // step of a growth goes diagonally from one hole into another).
-    if (bounded) {
-      near.clear();
-      for (std::size_t h = 0, first = 0; h < holes.ends.size(); first = holes.ends[h++])
-        if (holes.settles[h] == k - 1) near.push_back(pixels_of(holes.pixels, {first, holes.ends[h]}));
-      if (!near.empty()) growth_layers(data, near, layer, front, next, cancel);
-    }
-    for (std::size_t h = 0, first = 0; h < holes.ends.size(); first = holes.ends[h++]) {
-      if (holes.settles[h] != k - 1) continue;
-      SettledHole s{first, holes.ends[h], rows, -1, cols, -1, 0};
-      for (std::size_t n = first; n < s.end; ++n) {
+    near.clear();
+    const std::size_t settled_before = settled.size();
+    for (std::size_t h = 0, first = 0; h < holes.ends.size(); first = holes.ends[h++])
+      if (holes.settles[h] == k - 1) {
+        settled.push_back({first, holes.ends[h], rows, -1, cols, -1, 0});
+        near.push_back(pixels_of(holes.pixels, {first, holes.ends[h]}));
+      }
+    if (bounded && !near.empty()) growth_layers(data, near, layer, front, next, cancel);
+    for (std::size_t h = settled_before; h < settled.size(); ++h) {
+      SettledHole& s = settled[h];
+      for (std::size_t n = s.first; n < s.end; ++n) {
         const Pixel p = holes.pixels[n];
         hole_reach[n] = reach(layer, at(p));
         s.reach = std::max(s.reach, hole_reach[n]);
         s.i0 = std::min(s.i0, p.i), s.i1 = std::max(s.i1, p.i), s.j0 = std::min(s.j0, p.j), s.j1 = std::max(s.j1, p.j);
       }
-      settled.push_back(s);
     }
     // Uncertainty starts beyond the cut sides, and a pass spreads it by at
     // most the largest reach of a pixel, its layer plus one, which the
