@@ -215,6 +215,20 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
         }
       }
       if (!L.me.empty()) {
+        // The coarse data term's row against the literal sum in single
+        // precision over its nine neighbours, in the kernel's order.
+        const int order[9][2] = {{0, 0}, {0, 1}, {0, -1}, {1, 0}, {1, 1}, {1, -1}, {-1, 0}, {-1, -1}, {-1, 1}};
+        for (int i = 0; i < L.rows; ++i) {
+          std::fill(got.begin(), got.end(), 0.5);
+          L.apply_data_row(u, i, got.data());
+          for (int j = 0; j < L.cols; ++j) {
+            float want = 0;
+            for (const auto& [a, b] : order)
+              if (i + a >= 0 && i + a < L.rows && j + b >= 0 && j + b < L.cols)
+                want += static_cast<float>(L.data_entry(i, j, a, b)) * u[i + a][j + b];
+            ASSERT_EQ(0.5 + static_cast<double>(want), got[static_cast<std::size_t>(j)]) << depth;
+          }
+        }
         // The coarse smoothing step in one pass against its two.
         std::vector<double> inv(static_cast<std::size_t>(L.cols));
         const std::vector<float> ones(inv.size(), 1.0f);

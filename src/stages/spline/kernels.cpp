@@ -162,18 +162,18 @@ void data_row(const float* c, const float* e, const float* s_below, const float*
   // Every coefficient towards a missing neighbour is zero, so the ends
   // differ only in the neighbours they may not read.
   auto one = [&](int j) {
-    double v = static_cast<double>(c[j]) * u0[j];
-    if (j + 1 < n) v += static_cast<double>(e[j]) * u0[j + 1];
-    if (j > 0) v += static_cast<double>(e[j - 1]) * u0[j - 1];
+    float v = c[j] * u0[j];
+    if (j + 1 < n) v += e[j] * u0[j + 1];
+    if (j > 0) v += e[j - 1] * u0[j - 1];
     if (down) {
-      v += static_cast<double>(s_below[j]) * down[j];
-      if (j + 1 < n) v += static_cast<double>(se_below[j]) * down[j + 1];
-      if (j > 0) v += static_cast<double>(sw_below[j]) * down[j - 1];
+      v += s_below[j] * down[j];
+      if (j + 1 < n) v += se_below[j] * down[j + 1];
+      if (j > 0) v += sw_below[j] * down[j - 1];
     }
     if (up) {
-      v += static_cast<double>(s_above[j]) * up[j];
-      if (j > 0) v += static_cast<double>(se_above[j - 1]) * up[j - 1];
-      if (j + 1 < n) v += static_cast<double>(sw_above[j + 1]) * up[j + 1];
+      v += s_above[j] * up[j];
+      if (j > 0) v += se_above[j - 1] * up[j - 1];
+      if (j + 1 < n) v += sw_above[j + 1] * up[j + 1];
     }
     out[j] += v;
   };
@@ -183,15 +183,15 @@ void data_row(const float* c, const float* e, const float* s_below, const float*
   }
   one(0);
   for (int j = 1; j + 1 < n; ++j) {
-    double v = static_cast<double>(c[j]) * u0[j];
-    v += static_cast<double>(e[j]) * u0[j + 1];
-    v += static_cast<double>(e[j - 1]) * u0[j - 1];
-    v += static_cast<double>(s_below[j]) * down[j];
-    v += static_cast<double>(se_below[j]) * down[j + 1];
-    v += static_cast<double>(sw_below[j]) * down[j - 1];
-    v += static_cast<double>(s_above[j]) * up[j];
-    v += static_cast<double>(se_above[j - 1]) * up[j - 1];
-    v += static_cast<double>(sw_above[j + 1]) * up[j + 1];
+    float v = c[j] * u0[j];
+    v += e[j] * u0[j + 1];
+    v += e[j - 1] * u0[j - 1];
+    v += s_below[j] * down[j];
+    v += se_below[j] * down[j + 1];
+    v += sw_below[j] * down[j - 1];
+    v += s_above[j] * up[j];
+    v += se_above[j - 1] * up[j - 1];
+    v += sw_above[j + 1] * up[j + 1];
     out[j] += v;
   }
   one(n - 1);
@@ -207,25 +207,25 @@ void l1_step_coarse(const double* pen, const float* c, const float* e, const flo
                     const float* sw_below, const float* s_above, const float* se_above, const float* sw_above,
                     const float* r, double omega, int n, float* u) {
   const bool below = s_below != nullptr, above = s_above != nullptr;
-  auto step = [&](int j, double v) {
+  auto step = [&](int j, float v) {
     double d = pen[j];
-    d += v;
+    d += static_cast<double>(v);
     const double inv = d > 0 ? 1.0 / d : 0.0;
     u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv * static_cast<double>(r[j]));
   };
   auto one = [&](int j) {
-    double v = static_cast<double>(c[j]);
-    if (j + 1 < n) v += static_cast<double>(e[j]);
-    if (j > 0) v += static_cast<double>(e[j - 1]);
+    float v = c[j];
+    if (j + 1 < n) v += e[j];
+    if (j > 0) v += e[j - 1];
     if (below) {
-      v += static_cast<double>(s_below[j]);
-      if (j + 1 < n) v += static_cast<double>(se_below[j]);
-      if (j > 0) v += static_cast<double>(sw_below[j]);
+      v += s_below[j];
+      if (j + 1 < n) v += se_below[j];
+      if (j > 0) v += sw_below[j];
     }
     if (above) {
-      v += static_cast<double>(s_above[j]);
-      if (j > 0) v += static_cast<double>(se_above[j - 1]);
-      if (j + 1 < n) v += static_cast<double>(sw_above[j + 1]);
+      v += s_above[j];
+      if (j > 0) v += se_above[j - 1];
+      if (j + 1 < n) v += sw_above[j + 1];
     }
     step(j, v);
   };
@@ -235,15 +235,15 @@ void l1_step_coarse(const double* pen, const float* c, const float* e, const flo
   }
   one(0);
   for (int j = 1; j + 1 < n; ++j) {
-    double v = static_cast<double>(c[j]);
-    v += static_cast<double>(e[j]);
-    v += static_cast<double>(e[j - 1]);
-    v += static_cast<double>(s_below[j]);
-    v += static_cast<double>(se_below[j]);
-    v += static_cast<double>(sw_below[j]);
-    v += static_cast<double>(s_above[j]);
-    v += static_cast<double>(se_above[j - 1]);
-    v += static_cast<double>(sw_above[j + 1]);
+    float v = c[j];
+    v += e[j];
+    v += e[j - 1];
+    v += s_below[j];
+    v += se_below[j];
+    v += sw_below[j];
+    v += s_above[j];
+    v += se_above[j - 1];
+    v += sw_above[j + 1];
     step(j, v);
   }
   one(n - 1);

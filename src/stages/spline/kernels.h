@@ -27,7 +27,12 @@ void finest_residual(const double* g, const int* c, const float* u, int n, doubl
 
 // The data term of a coarse row: out[j] += c[j] u0[j] + e[j] u0[j + 1] +
 // e[j - 1] u0[j - 1] + (below and above, from the planes of this row and
-// the row above); ends without the neighbours they lack.
+// the row above); ends without the neighbours they lack.  The products and
+// their sum in single precision, the sum added to out[j] in double: the
+// weights are not negative and their terms do not cancel the way the
+// penalty's differences do, whose sums need double (in single precision
+// there, a raster with wide holes needed over 500 iterations instead of
+// 101).
 void data_row(const float* c, const float* e, const float* s_below, const float* se_below, const float* sw_below,
               const float* s_above, const float* se_above, const float* sw_above, const float* up, const float* u0,
               const float* down, int n, double* out);
@@ -66,8 +71,9 @@ void restrict_row(const double* fine, int n, float* out);
 
 // One damped l1-Jacobi step of a coarse row in one pass: d[j] = pen[j] + the
 // sum of the magnitudes of row j of the data term (data_row's sum with every
-// u 1, in its order), inv = 1 / d[j] where d[j] > 0, else 0, then u[j] +=
-// omega * inv * r[j]: the operations of inverse_l1_row and damped_step.
+// u 1, in its order and precision), inv = 1 / d[j] where d[j] > 0, else 0,
+// then u[j] += omega * inv * r[j]: the operations of inverse_l1_row and
+// damped_step.
 void l1_step_coarse(const double* pen, const float* c, const float* e, const float* s_below, const float* se_below,
                     const float* sw_below, const float* s_above, const float* se_above, const float* sw_above,
                     const float* r, double omega, int n, float* u);

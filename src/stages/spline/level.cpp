@@ -385,7 +385,7 @@ void Level::apply_data_row(const Grid<float>& u, int i, double* out) const {
   if (me.empty()) {
     const float* c = mc[i];
     const float* v = u[i];
-    for (int j = 0; j < cols; ++j) out[j] += static_cast<double>(c[j]) * static_cast<double>(v[j]);
+    for (int j = 0; j < cols; ++j) out[j] += c[j] * v[j];
     return;
   }
   const bool below = i + 1 < rows, above = i > 0;

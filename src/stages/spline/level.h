@@ -68,7 +68,8 @@ struct Level {
   Grid<float> f;
   // The iterate (on the finest level, the preconditioner's output).  The
   // coarse levels and the preconditioner only need to be close: their
-  // vectors are stored in single precision, every sum taken in double.
+  // vectors are stored in single precision, every sum taken in double but
+  // the coarse data term's (kernels.h).
   Grid<float> u;
   // The residual: on the finest level the solver's grid (in double), on
   // the coarse ones r32.
