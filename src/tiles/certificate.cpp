@@ -80,6 +80,17 @@ std::int32_t reach(const IntGrid& layer, std::size_t x) {
   return std::max(d, std::min(beside, d) + 1);
 }
 
+// The distance of a pixel to the nearest cut side (rows or columns between
+// them); only asked when a side is cut.
+std::int64_t cut_distance(CutSides cut, int rows, int cols, Pixel p) {
+  int d = std::max(rows, cols);
+  if (cut.top) d = std::min(d, p.i);
+  if (cut.bottom) d = std::min(d, rows - 1 - p.i);
+  if (cut.left) d = std::min(d, p.j);
+  if (cut.right) d = std::min(d, cols - 1 - p.j);
+  return d;
+}
+
 // Runs [first, end) of a list of pixels in row order.
 struct Span {
   std::size_t first = 0, end = 0;
@@ -196,7 +207,8 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
   // still certain after a pass is out of reach of every pixel uncertain
   // before it, in that pass and in every later one.
   UncertainCounts counts;
-  std::int64_t band = 0;  // how far from a cut side uncertainty may have come
+  std::int64_t band = 0;    // how far from a cut side uncertainty may come in this pass
+  std::int64_t extent = 0;  // how far it has come: one more than the largest distance of an uncertain pixel
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
@@ -256,12 +268,13 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
     // Uncertainty starts beyond the cut sides, and a pass spreads it by at
     // most the largest reach of a pixel, its layer plus one, which the
     // pass's sweeps bound (settled holes included: the growth still sweeps
-    // over them).  So far, to within `band` of a cut side (the distance to a
-    // cut side grows by at most the distance between two pixels).  Only the
-    // no-data pixels there can become uncertain in this pass.
+    // over them).  So this pass, from the uncertain pixels so far, to within
+    // `band` of a cut side (the distance to a cut side grows by at most the
+    // distance between two pixels).  Only the no-data pixels there can
+    // become uncertain in this pass.
     if (bounded) {
       const std::int64_t reach_bound = std::min<std::int64_t>(std::max<std::int64_t>(sweeps[k - 1], 1), kFar);
-      band = std::min<std::int64_t>(band + reach_bound, kFar);
+      band = std::min<std::int64_t>(extent + reach_bound, kFar);
       near.clear();
       for (const Span& s : within_band(nodata, cut, rows, cols, std::min<std::int64_t>(band + reach_bound, kFar)))
         near.push_back(pixels_of(nodata, s));
@@ -280,9 +293,13 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
     // Each pixel reads the counts and writes only its own flag: the pieces
     // of the list may be checked in any order, at once.
     std::vector<Rect> grew(static_cast<std::size_t>(pool.size()) + 1);
-    const auto check = [&](Pixel p, std::int32_t r, Rect& grown) {
+    std::vector<std::int64_t> farthest(grew.size(), -1);  // the largest distance to a cut side of those
+    const auto check = [&](Pixel p, std::int32_t r, std::size_t piece) {
       std::uint8_t& u = uncertain.data()[at(p)];
-      if (!u && near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) u = 1, grown.add(p);
+      if (u || !near_uncertain(counts, cut, rows, cols, p.i, p.i, p.j, p.j, r)) return;
+      u = 1;
+      grew[piece].add(p);
+      farthest[piece] = std::max<std::int64_t>(farthest[piece], cut_distance(cut, rows, cols, p));
     };
     pool.for_range(0, static_cast<std::int64_t>(before.back()), 1024, [&](std::int64_t a, std::int64_t b, int piece) {
       // The a-th to the b-th pixel of the spans, taken together.
@@ -291,18 +308,19 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
       for (auto k = static_cast<std::size_t>(a); k < static_cast<std::size_t>(b); ++k) {
         while (k >= before[s + 1]) ++s;
         const std::size_t n = spans[s].first + (k - before[s]);
-        check(nodata[n], reach(layer, at(nodata[n])), grew[static_cast<std::size_t>(piece)]);
+        check(nodata[n], reach(layer, at(nodata[n])), static_cast<std::size_t>(piece));
       }
     });
     for (const SettledHole& s : settled) {
       if (!near_uncertain(counts, cut, rows, cols, s.i0, s.i1, s.j0, s.j1, s.reach)) continue;
-      for (std::size_t n = s.first; n < s.end; ++n) check(holes.pixels[n], hole_reach[n], grew.back());
+      for (std::size_t n = s.first; n < s.end; ++n) check(holes.pixels[n], hole_reach[n], grew.size() - 1);
     }
     Rect box;
     for (const Rect& r : grew) box.add(r);
     // A pass that makes no pixel uncertain is followed by none that does.
     if (box.empty()) break;
-    counts.build(uncertain, box, cut, rows, cols, bounded ? band : kFar, pool);
+    extent = std::max(extent, *std::max_element(farthest.begin(), farthest.end()) + 1);
+    counts.build(uncertain, box, cut, rows, cols, bounded ? extent : kFar, pool);
   }
   // What the dilation wrote, where certain; the holes certain throughout.
   ByteGrid certain(rows, cols);
