@@ -26,9 +26,8 @@ class UncertainCounts {
     if (cut.bottom) sides[n++] = {rows - b, rows - 1, 0, cols - 1};
     if (cut.left) sides[n++] = {0, rows - 1, 0, b - 1};
     if (cut.right) sides[n++] = {0, rows - 1, cols - b, cols - 1};
-    const auto none = [](const Rect& r) { return r.i1 < r.i0 || r.j1 < r.j0; };
-    const auto area = [&](const Rect& r) {
-      return none(r) ? std::int64_t{0} : std::int64_t{r.i1 - r.i0 + 1} * (r.j1 - r.j0 + 1);
+    const auto area = [](const Rect& r) {
+      return r.empty() ? std::int64_t{0} : std::int64_t{r.i1 - r.i0 + 1} * (r.j1 - r.j0 + 1);
     };
     std::int64_t in_bands = 0;
     for (int k = 0; k < n; ++k) {
@@ -42,7 +41,7 @@ class UncertainCounts {
       return;
     }
     for (int k = 0; k < n; ++k)
-      if (!none(sides[k])) counts_[parts_++].build(flags, sides[k], &pool);
+      if (!sides[k].empty()) counts_[parts_++].build(flags, sides[k], &pool);
   }
   bool near(int i0, int i1, int j0, int j1, std::int32_t r) const {
     for (int k = 0; k < parts_; ++k)
@@ -208,7 +207,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
   // before it, in that pass and in every later one.
   UncertainCounts counts;
   std::int64_t band = 0;    // how far from a cut side uncertainty may come in this pass
-  std::int64_t extent = 0;  // how far it has come: one more than the largest distance of an uncertain pixel
+  std::int64_t extent = 0;  // how far it came: one more than an uncertain pixel's largest cut-side distance
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.

@@ -46,10 +46,10 @@ void growth_layers(const ByteGrid& data, std::span<const std::span<const Pixel>>
                    BlockVector<std::size_t>& front, BlockVector<std::size_t>& next, CancelCheck cancel = {});
 
 // A rectangle of tile pixels, rows i0..i1 and columns j0..j1; empty until
-// a pixel is added.
+// a pixel is added, or when either range is (an intersection may be).
 struct Rect {
   int i0 = INT_MAX, i1 = -1, j0 = INT_MAX, j1 = -1;
-  bool empty() const { return i1 < i0; }
+  bool empty() const { return i1 < i0 || j1 < j0; }
   void add(Pixel p) {
     i0 = std::min(i0, p.i), i1 = std::max(i1, p.i), j0 = std::min(j0, p.j), j1 = std::max(j1, p.j);
   }
