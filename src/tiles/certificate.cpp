@@ -206,8 +206,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
   // still certain after a pass is out of reach of every pixel uncertain
   // before it, in that pass and in every later one.
   UncertainCounts counts;
-  std::int64_t band = 0;    // how far from a cut side uncertainty may come in this pass
-  std::int64_t extent = 0;  // how far it came: one more than an uncertain pixel's largest cut-side distance
+  std::int64_t extent = 0;  // how far uncertainty came: one more than an uncertain pixel's cut-side distance
   const Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
@@ -271,6 +270,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
     // `band` of a cut side (the distance to a cut side grows by at most the
     // distance between two pixels).  Only the no-data pixels there can
     // become uncertain in this pass.
+    std::int64_t band = 0;  // how far from a cut side uncertainty may come in this pass
     if (bounded) {
       const std::int64_t reach_bound = std::min<std::int64_t>(std::max<std::int64_t>(sweeps[k - 1], 1), kFar);
       band = std::min<std::int64_t>(extent + reach_bound, kFar);
