@@ -25,6 +25,23 @@ int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel) 
   return halo;
 }
 
+int tile_by_itself(int rows, int cols, int halo, int threads, std::uint64_t budget, std::uint64_t bytes_per_pixel) {
+  const int side = std::max(rows, cols);
+  const auto at_once = [&](std::int64_t tile) {
+    const std::int64_t count = ((rows + tile - 1) / tile) * ((cols + tile - 1) / tile);
+    return static_cast<std::uint64_t>(std::clamp<std::int64_t>(count, 1, std::max(1, threads)));
+  };
+  const auto fits = [&](std::int64_t tile, std::uint64_t n) {
+    const std::uint64_t one = extent_bytes(tile, halo, bytes_per_pixel);
+    return one <= budget / n;
+  };
+  int once = kTileStep, shared = kTileStep;
+  while (once < side && fits(2 * std::int64_t{once}, 1)) once *= 2;
+  while (shared < side && fits(2 * std::int64_t{shared}, at_once(2 * std::int64_t{shared}))) shared *= 2;
+  const bool side_by_side = threads > 1 && std::int64_t{shared} >= 8 * std::int64_t{halo} && fits(shared, at_once(shared));
+  return side_by_side ? shared : once;
+}
+
 std::string mib(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
 
 std::uint64_t tiled_cache_bytes(int cols) {

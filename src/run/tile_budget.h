@@ -21,6 +21,16 @@ std::uint64_t extent_bytes(std::int64_t tile, std::int64_t halo, std::uint64_t b
 // The largest halo a tile of `side` pixels may have within budget.
 int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel);
 
+// The tile a run by tiles takes when the memory alone decides, doubling
+// from kTileStep up to the raster's longer side: as many tiles at once as
+// the threads (or the tiles) when the memory holds them with `halo` and the
+// tile stays at least 8 times the halo; otherwise the largest that fits
+// once.  One tile at a time leaves the second thread idle through the
+// tile's serial parts (its certificate's lists and holes, its reading and
+// storing); halving the tile costs its halo's work, which at 8 halos a
+// side is under a quarter more.
+int tile_by_itself(int rows, int cols, int halo, int threads, std::uint64_t budget, std::uint64_t bytes_per_pixel);
+
 // "N MiB", for messages.
 std::string mib(std::uint64_t bytes);
 

@@ -72,8 +72,8 @@ class TiledRun {
       throw MemoryRefusal(mention(Opt::tile_size, std::to_string(tile_)) + ": a tile of that size needs " +
                           mib(tile_bytes(tile_, 0)) + ", " + mib(budget_) + " available (" + o_.src + ")");
     halo_ = first_halo(survey, o_.tiles.halo, largest_halo(tile_, budget_));
-    if (!o_.tiles.tile_size)  // the largest tile the memory holds with that halo
-      while (tile_ < std::max(src_.rows(), src_.cols()) && tile_bytes(2 * tile_, halo_) <= budget_) tile_ *= 2;
+    if (!o_.tiles.tile_size)
+      tile_ = tile_by_itself(src_.rows(), src_.cols(), halo_, threads_, budget_, kTileBytesPerPixel);
     // As many tiles at once as the threads, each on its share of them, when
     // the memory holds them with the first halo.
     const std::uint64_t fits = budget_ / tile_bytes(tile_, halo_);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "core/units.h"
+#include "run/tile_budget.h"
 #include "support/test_support.h"
 #include "tiles/plan.h"
 #include "tiles/tile_run.h"
@@ -100,6 +101,24 @@ TEST(TilePlan, HalosStartFromTheWidestGapAndDoubleWithinTheLimit) {
   seen.clear();
   for (std::optional<int> h = 24; h; h = next_halo(*h, 100, 40, 1 << 20)) seen.push_back(*h);
   EXPECT_EQ(seen, (std::vector<int>{24, 48, 96, 192}));
+}
+
+// By itself, a run takes as many tiles at once as its threads while the
+// tile stays 8 halos wide or more, else the largest tile the memory holds.
+TEST(TilePlan, TheTileTheMemoryChooses) {
+  struct Case {
+    int rows, cols, halo, threads;
+    std::uint64_t mib;
+    int tile;
+  };
+  for (const Case& c : {Case{20000, 20000, 144, 2, 1800, 2048}, Case{20000, 20000, 144, 1, 1800, 4096},
+                        Case{20000, 20000, 144, 4, 1800, 2048}, Case{20000, 20000, 144, 2, 1300, 2048},
+                        Case{20000, 20000, 144, 2, 1100, 2048}, Case{20000, 20000, 300, 2, 1800, 4096},
+                        Case{3000, 3000, 16, 2, 30, 256}, Case{3000, 3000, 40, 2, 30, 512},
+                        Case{3000, 3000, 16, 2, 4, 256}, Case{600, 300, 16, 2, 1 << 10, 1024}}) {
+    EXPECT_EQ(tile_by_itself(c.rows, c.cols, c.halo, c.threads, c.mib << 20, 64), c.tile)
+        << c.rows << " x " << c.cols << ", halo " << c.halo << ", " << c.threads << " threads, " << c.mib << " MiB";
+  }
 }
 
 // A tile of 1024 never proven, in a raster of 3000 with the largest halo
