@@ -133,15 +133,17 @@ std::vector<Span> within_band(const BlockVector<Pixel>& nodata, CutSides cut, in
 
 // The holes the dilation leaves: sets of pixels that no pass writes,
 // connected through their cross, grouped in `pixels` (hole h from ends[h -
-// 1] to ends[h]).  settled gives at their pixels the first pass before
-// which every pixel around the hole holds data: from then on the hole is
-// grown alike by every pass (its layers no longer change).
+// 1] to ends[h]).  settles gives for each the first pass before which every
+// pixel around the hole holds data: from then on the hole is grown alike by
+// every pass (its layers no longer change).  state is 1 at a hole's pixels
+// (kSettled once the certificate reaches that pass), 0 elsewhere.
 struct Holes {
   BlockVector<Pixel> pixels;
   std::vector<std::size_t> ends;
   std::vector<std::int32_t> settles;  // of each hole
-  IntGrid settled;
+  ByteGrid state;
 };
+constexpr std::uint8_t kSettled = 2;
 
 // A settled hole while the certificate follows the passes: its pixels'
 // reaches, their rectangle and the largest reach.
@@ -154,8 +156,8 @@ struct SettledHole {
 Holes find_holes(const IntGrid& written_at, CancelCheck cancel) {
   const int rows = written_at.rows(), cols = written_at.cols();
   Holes h;
-  h.settled = IntGrid(rows, cols);
-  ByteGrid seen(rows, cols);
+  h.state = ByteGrid(rows, cols);
+  ByteGrid& seen = h.state;
   h.pixels.reserve(static_cast<std::size_t>(std::count(written_at.begin(), written_at.end(), kNeverWritten)));
   const auto open = [&](int i, int j) { return written_at[i][j] == kNeverWritten && !seen[i][j]; };
   for (int i0 = 0; i0 < rows; ++i0) {
@@ -181,7 +183,6 @@ Holes find_holes(const IntGrid& written_at, CancelCheck cancel) {
         if (j + 1 < cols) visit(i, j + 1);
         if (i + 1 < rows) visit(i + 1, j);
       }
-      for (std::size_t n = first; n < h.pixels.size(); ++n) h.settled[h.pixels[n].i][h.pixels[n].j] = last_write + 1;
       h.settles.push_back(last_write + 1);
       h.ends.push_back(h.pixels.size());
     }
@@ -207,7 +208,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
   // before it, in that pass and in every later one.
   UncertainCounts counts;
   std::int64_t extent = 0;  // how far uncertainty came: one more than an uncertain pixel's cut-side distance
-  const Holes holes = find_holes(written_at, cancel);
+  Holes holes = find_holes(written_at, cancel);
   // The no-data pixels still grown anew by each pass, and the settled
   // holes with how far each pass reads for their pixels.
   BlockVector<Pixel> nodata;
@@ -232,6 +233,15 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
                        nodata.size() < written_at.size();  // otherwise every pixel, every pass
   std::vector<std::span<const Pixel>> near;  // the no-data pixels whose layers a bounded pass grows
   for (int k = 1; k <= passes; ++k) {
+    // The holes settled from this pass on leave the list of no-data pixels.
+    near.clear();
+    const std::size_t settled_before = settled.size();
+    for (std::size_t h = 0, first = 0; h < holes.ends.size(); first = holes.ends[h++])
+      if (holes.settles[h] == k - 1) {
+        settled.push_back({first, holes.ends[h], rows, -1, cols, -1, 0});
+        near.push_back(pixels_of(holes.pixels, {first, holes.ends[h]}));
+        for (const Pixel p : near.back()) holes.state[p.i][p.j] = kSettled;
+      }
     // What the last pass wrote holds data from now on; the holes settled
     // keep the layers it gave them.
     std::size_t kept = 0;
@@ -239,20 +249,13 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
       const std::int32_t written = written_at[p.i][p.j];
       if (written < k)
         data.data()[at(p)] = 1, layer.data()[at(p)] = 0;
-      else if (written != kNeverWritten || holes.settled[p.i][p.j] >= k)
+      else if (written != kNeverWritten || holes.state[p.i][p.j] != kSettled)
         nodata[kept++] = p;
     }
     nodata.resize(kept);
-    // The holes settled from this pass on, their layers grown if the last
-    // pass did not: a settled hole's layers depend on the hole alone (no
-    // step of a growth goes diagonally from one hole into another).
-    near.clear();
-    const std::size_t settled_before = settled.size();
-    for (std::size_t h = 0, first = 0; h < holes.ends.size(); first = holes.ends[h++])
-      if (holes.settles[h] == k - 1) {
-        settled.push_back({first, holes.ends[h], rows, -1, cols, -1, 0});
-        near.push_back(pixels_of(holes.pixels, {first, holes.ends[h]}));
-      }
+    // The settled holes' layers, grown if the last pass did not: a settled
+    // hole's layers depend on the hole alone (no step of a growth goes
+    // diagonally from one hole into another).
     if (bounded && !near.empty()) growth_layers(data, near, layer, front, next, cancel);
     for (std::size_t h = settled_before; h < settled.size(); ++h) {
       SettledHole& s = settled[h];
@@ -339,25 +342,41 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
 ByteGrid certain_after_smoothing(const ByteGrid& certain, const Window& tile, int raster_rows, int raster_cols,
                                  int maille) {
   const int rows = certain.rows(), cols = certain.cols(), n = maille;
-  // Along the rows: whether the window's columns are certain in each row.
-  ByteGrid across(rows, cols);
+  // Along the rows: whether the window's columns are certain in a row, kept
+  // for the n + 1 rows of the current window.
   std::vector<int> before(static_cast<std::size_t>(cols) + 1);
-  for (int i = 0; i < rows; ++i) {
+  ByteGrid across(n + 1, cols);
+  const auto row_across = [&](int i) {
+    std::uint8_t* a = across[i % (n + 1)];
     for (int j = 0; j < cols; ++j) before[j + 1] = before[j] + !certain[i][j];
     for (int j = 0; j < cols; ++j) {
       const int c = window_first(tile.col0 + j, n, raster_cols) - tile.col0;
-      across[i][j] = c >= 0 && c + n < cols && before[c + n + 1] == before[c];
+      a[j] = c >= 0 && c + n < cols && before[c + n + 1] == before[c];
     }
-  }
-  // Then down the columns, over the window's rows.
-  IntGrid above(rows + 1, cols);
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j) above[i + 1][j] = above[i][j] + !across[i][j];
+    return a;
+  };
+  // Then down the columns: how many rows of each column's window are not
+  // certain across.  A window moves down a row at most from one pixel to the
+  // next, so rows leave the count before their place in `across` is reused.
+  std::vector<int> unsure(static_cast<std::size_t>(cols));
+  int top = 0, end = 0;  // the rows counted in unsure
   ByteGrid out(rows, cols);
   for (int i = 0; i < rows; ++i) {
     const int r = window_first(tile.row0 + i, n, raster_rows) - tile.row0;
     if (r < 0 || r + n >= rows) continue;
-    for (int j = 0; j < cols; ++j) out[i][j] = above[r + n + 1][j] == above[r][j];
+    if (r >= end) {  // no row of the last window is in this one
+      std::fill(unsure.begin(), unsure.end(), 0);
+      top = end = r;
+    }
+    for (; top < r; ++top) {
+      const std::uint8_t* a = across[top % (n + 1)];
+      for (int j = 0; j < cols; ++j) unsure[j] -= !a[j];
+    }
+    for (; end <= r + n; ++end) {
+      const std::uint8_t* a = row_across(end);
+      for (int j = 0; j < cols; ++j) unsure[j] += !a[j];
+    }
+    for (int j = 0; j < cols; ++j) out[i][j] = unsure[j] == 0;
   }
   return out;
 }

@@ -17,6 +17,7 @@
 #include "stages/conversion.h"
 #include "stages/dilation_literal.h"
 #include "stages/pipeline.h"
+#include "stages/smoothing.h"
 #include "support/test_support.h"
 #include "tiles/certificate.h"
 #include "tiles/distances.h"
@@ -188,6 +189,32 @@ TEST(TileRun, TheCutSidesBandProvesWhatEveryPixelProves) {
       const ByteGrid every = certain_after_gap_filling(record, d.passes, {}, cut, {}, threads, true);
       ASSERT_TRUE(std::equal(band.begin(), band.end(), every.begin())) << describe(seed, c, s) << " sides " << sides;
     }
+  }
+}
+
+// After the smoothing a pixel is proven exactly when every pixel of its
+// window, placed as the whole raster places it, was proven before: random
+// tiles of random rasters, sparse and dense flags, windows of 1 to 9.
+TEST(TileRun, ProvenAfterSmoothingIsEveryPixelOfTheWindowProven) {
+  const std::uint32_t seed = base_seed() + 22;
+  Rng rng(seed);
+  for (int c = 0; c < 300 && !HasFailure(); ++c) {
+    const int n = 1 + static_cast<int>(rng() % 9);
+    const int R = n + 1 + static_cast<int>(rng() % 40), C = n + 1 + static_cast<int>(rng() % 40);
+    const int rows = 1 + static_cast<int>(rng() % R), cols = 1 + static_cast<int>(rng() % C);
+    const Window tile{static_cast<int>(rng() % (R - rows + 1)), static_cast<int>(rng() % (C - cols + 1)), rows, cols};
+    const unsigned holes = 2 + rng() % 60;  // one pixel in `holes` not proven
+    ByteGrid before(rows, cols);
+    for (std::uint8_t& b : before) b = rng() % holes != 0;
+    const ByteGrid after = certain_after_smoothing(before, tile, R, C, n);
+    for (int i = 0; i < rows; ++i)
+      for (int j = 0; j < cols; ++j) {
+        const int r = window_first(tile.row0 + i, n, R) - tile.row0, q = window_first(tile.col0 + j, n, C) - tile.col0;
+        bool all = r >= 0 && q >= 0 && r + n < rows && q + n < cols;
+        for (int k = 0; all && k <= n; ++k)
+          for (int l = 0; all && l <= n; ++l) all = before[r + k][q + l] != 0;
+        ASSERT_EQ(after[i][j] != 0, all) << "seed " << seed << " case " << c << " pixel " << i << ", " << j;
+      }
   }
 }
 
