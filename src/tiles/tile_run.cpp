@@ -120,6 +120,11 @@ TileResult run_tile(const TileRequest& req, const RunParams& p, const WindowRead
     throw;
   }
 
+  // The working surface and the preview are not read again: their memory
+  // goes back before the certificate takes its own.
+  g.itab = {};
+  g.itab2 = {};
+  g.tab = {};
   const CutSides cut = cut_sides(tile, req.raster_rows, req.raster_cols);
   // The sweeps of each pass, from those made before each and in all.
   std::vector<std::int64_t> sweeps = watch.sweeps_before;
