@@ -38,7 +38,7 @@ int tile_by_itself(int rows, int cols, int halo, int threads, std::uint64_t budg
   int once = kTileStep, shared = kTileStep;
   while (once < side && fits(2 * std::int64_t{once}, 1)) once *= 2;
   while (shared < side && fits(2 * std::int64_t{shared}, at_once(2 * std::int64_t{shared}))) shared *= 2;
-  const bool side_by_side = threads > 1 && std::int64_t{shared} >= 8 * std::int64_t{halo} && fits(shared, at_once(shared));
+  const bool side_by_side = threads > 1 && std::int64_t{shared} >= 4 * std::int64_t{halo} && fits(shared, at_once(shared));
   return side_by_side ? shared : once;
 }
 

@@ -24,11 +24,11 @@ int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel);
 // The tile a run by tiles takes when the memory alone decides, doubling
 // from kTileStep up to the raster's longer side: as many tiles at once as
 // the threads (or the tiles) when the memory holds them with `halo` and the
-// tile stays at least 8 times the halo; otherwise the largest that fits
+// tile stays at least 4 times the halo; otherwise the largest that fits
 // once.  One tile at a time leaves the second thread idle through the
 // tile's serial parts (its certificate's lists and holes, its reading and
-// storing); halving the tile costs its halo's work, which at 8 halos a
-// side is under a quarter more.
+// storing); halving the tile costs its halo's work, which at 4 halos a
+// side is under half as much again, less than that idle thread costs.
 int tile_by_itself(int rows, int cols, int halo, int threads, std::uint64_t budget, std::uint64_t bytes_per_pixel);
 
 // "N MiB", for messages.

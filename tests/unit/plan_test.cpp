@@ -104,7 +104,7 @@ TEST(TilePlan, HalosStartFromTheWidestGapAndDoubleWithinTheLimit) {
 }
 
 // By itself, a run takes as many tiles at once as its threads while the
-// tile stays 8 halos wide or more, else the largest tile the memory holds.
+// tile stays 4 halos wide or more, else the largest tile the memory holds.
 TEST(TilePlan, TheTileTheMemoryChooses) {
   struct Case {
     int rows, cols, halo, threads;
@@ -113,8 +113,8 @@ TEST(TilePlan, TheTileTheMemoryChooses) {
   };
   for (const Case& c : {Case{20000, 20000, 144, 2, 1800, 2048}, Case{20000, 20000, 144, 1, 1800, 4096},
                         Case{20000, 20000, 144, 4, 1800, 2048}, Case{20000, 20000, 144, 2, 1300, 2048},
-                        Case{20000, 20000, 144, 2, 1100, 2048}, Case{20000, 20000, 300, 2, 1800, 4096},
-                        Case{3000, 3000, 16, 2, 30, 256}, Case{3000, 3000, 40, 2, 30, 512},
+                        Case{20000, 20000, 144, 2, 1100, 2048}, Case{20000, 20000, 300, 2, 1800, 2048}, Case{20000, 20000, 600, 2, 1800, 4096},
+                        Case{3000, 3000, 16, 2, 30, 256}, Case{3000, 3000, 60, 2, 30, 256}, Case{3000, 3000, 70, 2, 30, 512},
                         Case{3000, 3000, 16, 2, 4, 256}, Case{600, 300, 16, 2, 1 << 10, 1024}}) {
     EXPECT_EQ(tile_by_itself(c.rows, c.cols, c.halo, c.threads, c.mib << 20, 64), c.tile)
         << c.rows << " x " << c.cols << ", halo " << c.halo << ", " << c.threads << " threads, " << c.mib << " MiB";
