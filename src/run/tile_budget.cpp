@@ -9,6 +9,7 @@
 #include "core/memory.h"
 #include "core/run_error.h"
 #include "run/reading.h"
+#include "tiles/plan.h"
 
 namespace tesk {
 
@@ -27,17 +28,13 @@ int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel) 
 
 int tile_by_itself(int rows, int cols, int halo, int threads, std::uint64_t budget, std::uint64_t bytes_per_pixel) {
   const int side = std::max(rows, cols);
-  const auto at_once = [&](std::int64_t tile) {
-    const std::int64_t count = ((rows + tile - 1) / tile) * ((cols + tile - 1) / tile);
-    return static_cast<std::uint64_t>(std::clamp<std::int64_t>(count, 1, std::max(1, threads)));
+  const auto at_once = [&](int tile) {
+    return static_cast<std::uint64_t>(std::clamp(TileGrid{rows, cols, tile}.count(), 1, std::max(1, threads)));
   };
-  const auto fits = [&](std::int64_t tile, std::uint64_t n) {
-    const std::uint64_t one = extent_bytes(tile, halo, bytes_per_pixel);
-    return one <= budget / n;
-  };
+  const auto fits = [&](int tile, std::uint64_t n) { return extent_bytes(tile, halo, bytes_per_pixel) <= budget / n; };
   int once = kTileStep, shared = kTileStep;
-  while (once < side && fits(2 * std::int64_t{once}, 1)) once *= 2;
-  while (shared < side && fits(2 * std::int64_t{shared}, at_once(2 * std::int64_t{shared}))) shared *= 2;
+  while (once < side && fits(2 * once, 1)) once *= 2;
+  while (shared < side && fits(2 * shared, at_once(2 * shared))) shared *= 2;
   const bool side_by_side = threads > 1 && std::int64_t{shared} >= 4 * std::int64_t{halo} && fits(shared, at_once(shared));
   return side_by_side ? shared : once;
 }
