@@ -82,18 +82,60 @@ class Strip {
   BlockVector<double> real_;
 };
 
+// A strip and the grid its holes are labelled into.  Once a strip is done
+// with, its grids serve the next one: each is written whole, and grids
+// mapped afresh for every strip cost the kernel's zeroing of their pages
+// (docs/performance.md).
+struct StripWork {
+  StripWork(gdal::Source& src, int equid) : strip(src, equid) {}
+  Strip strip;
+  IntGrid labels;
+};
+
+// The strips' grids, as many as are in use at once: a lease goes back to
+// the pool when it is destroyed.
+class StripPool {
+ public:
+  StripPool(gdal::Source& src, int equid) : src_(src), equid_(equid) {}
+  struct Return {
+    StripPool* pool;
+    void operator()(StripWork* w) const {
+      const std::lock_guard lock(pool->m_);
+      pool->free_.emplace_back(w);
+    }
+  };
+  using Lease = std::unique_ptr<StripWork, Return>;
+  Lease lease() {
+    std::unique_ptr<StripWork> w;
+    {
+      const std::lock_guard lock(m_);
+      if (!free_.empty()) w = std::move(free_.back()), free_.pop_back();
+    }
+    if (!w) w = std::make_unique<StripWork>(src_, equid_);
+    return Lease(w.release(), Return{this});
+  }
+
+ private:
+  gdal::Source& src_;
+  int equid_;
+  std::mutex m_;
+  std::vector<std::unique_ptr<StripWork>> free_;
+};
+
 // Strips of the source on up to `flight` threads at once: each read in turn
 // (one thread reads the source at a time), then work(k, strip) on its thread;
 // take(k, result) runs on the calling thread in the strips' order, so that
 // nothing taken depends on which strip finished first (run/tile_flight.h).
 // Each strip in flight, and the one being taken, holds a share of the
 // budget: the strips are cut for flight + 1 of them.  Once `done` is set,
-// the strips not yet read give T{} without being read.
+// the strips not yet read give T{} without being read.  The pool outlives
+// every result, which may hold its strip's lease.
 template <class T, class Work, class Take>
 void strips_in_flight(gdal::Source& src, int equid, const BlockLayout& strips, int flight, CancelCheck cancel,
                       const std::atomic<bool>& done, Work work, Take take) {
   std::mutex reading;
   std::atomic<bool> stop{false};
+  StripPool pool(src, equid);
   const int count = static_cast<int>(strips.row_starts.size()) - 1;
   in_flight<T>(
       count, flight, stop,
@@ -102,12 +144,12 @@ void strips_in_flight(gdal::Source& src, int equid, const BlockLayout& strips, i
         const int rows = strips.row_starts[static_cast<std::size_t>(k) + 1] - row0;
         cancel.poll();
         if (done.load(std::memory_order_relaxed)) return T{};
-        auto strip = std::make_unique<Strip>(src, equid);
+        StripPool::Lease w = pool.lease();
         {
           const std::lock_guard lock(reading);
-          strip->read(row0, rows);
+          w->strip.read(row0, rows);
         }
-        return work(k, std::move(strip));
+        return work(k, std::move(w));
       },
       take, [] {});
 }
@@ -124,23 +166,25 @@ SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, i
   // no-data runs of each column go on from one strip into the next.  The
   // holes of each strip are labelled on its own thread.
   struct Surveyed {
-    std::unique_ptr<Strip> strip;
+    StripPool::Lease work;
     BlockSummary holes;
   };
   std::vector<int> column_runs;
   std::atomic<bool> faulted{false};  // strips after a fault are neither read nor surveyed
   strips_in_flight<Surveyed>(
       src, equid, s.strips, flight, cancel, faulted,
-      [&](int, std::unique_ptr<Strip> strip) {
+      [&](int, StripPool::Lease w) {
         Surveyed r;
-        const BlockLabels labels = label_block(strip->internal());
-        r.holes = summarise({strip->row0(), 0, strip->internal().rows(), src.cols()}, strip->internal(), labels);
-        r.strip = std::move(strip);
+        const Strip& strip = w->strip;
+        BlockLabels labels = label_block(strip.internal(), std::move(w->labels));
+        r.holes = summarise({strip.row0(), 0, strip.internal().rows(), src.cols()}, strip.internal(), labels);
+        w->labels = std::move(labels.label);
+        r.work = std::move(w);
         return r;
       },
       [&](int, Surveyed& r) {
         if (faulted) return;
-        s.raster.merge(survey_block(r.strip->rows(), equid, &column_runs, cancel));
+        s.raster.merge(survey_block(r.work->strip.rows(), equid, &column_runs, cancel));
         if (s.raster.fault) {  // the first in row order: refused with its row and column
           faulted = true;
           return;
@@ -153,8 +197,9 @@ SourceSurvey survey_source(gdal::Source& src, int equid, std::uint64_t budget, i
 namespace {
 
 // Every strip of the source again, in internal units, with the borders of
-// its edge labels stitched over the whole raster: f(strip, its borders) on
-// the strips' threads, then put(its first row, f's result) in their order.
+// its edge labels stitched over the whole raster: f(its lease, its borders)
+// on the strips' threads, then put(its first row, f's result) in their
+// order.
 template <class T, class F, class Put>
 void for_each_strip(gdal::Source& src, int equid, const SourceSurvey& survey, int threads, CancelCheck cancel, F&& f,
                     Put&& put) {
@@ -162,7 +207,7 @@ void for_each_strip(gdal::Source& src, int equid, const SourceSurvey& survey, in
   const std::atomic<bool> never{false};
   strips_in_flight<T>(
       src, equid, survey.strips, strip_flight(threads), cancel, never,
-      [&](int k, std::unique_ptr<Strip> strip) { return f(strip->internal(), borders[static_cast<std::size_t>(k)]); },
+      [&](int k, StripPool::Lease w) { return f(std::move(w), borders[static_cast<std::size_t>(k)]); },
       [&](int k, T& r) { put(survey.strips.row_starts[static_cast<std::size_t>(k)], r); });
 }
 
@@ -171,10 +216,16 @@ void for_each_strip(gdal::Source& src, int equid, const SourceSurvey& survey, in
 bool write_hole_values(gdal::Source& src, int equid, const SourceSurvey& survey, gdal::TileStore& store, int threads,
                        CancelCheck cancel) {
   bool any = false;
-  for_each_strip<IntGrid>(
+  // Each strip's values into its labels' grid, which then serves a strip
+  // after it.
+  for_each_strip<StripPool::Lease>(
       src, equid, survey, threads, cancel,
-      [](const IntGrid& strip, const std::vector<HoleBorder>& b) { return hole_values(strip, b); },
-      [&](int row0, const IntGrid& values) {
+      [](StripPool::Lease w, const std::vector<HoleBorder>& b) {
+        w->labels = hole_values(w->strip.internal(), b, std::move(w->labels));
+        return w;
+      },
+      [&](int row0, const StripPool::Lease& w) {
+        const IntGrid& values = w->labels;
         any = any || std::any_of(values.begin(), values.end(), [](std::int32_t v) { return v != kNoData; });
         store.put(row0, 0, values);
       });
@@ -185,7 +236,7 @@ void write_hole_ranges(gdal::Source& src, int equid, const SourceSurvey& survey,
                        gdal::TileStore& hi, int threads, CancelCheck cancel) {
   for_each_strip<HoleRanges>(
       src, equid, survey, threads, cancel,
-      [](const IntGrid& strip, const std::vector<HoleBorder>& b) { return hole_ranges(strip, b); },
+      [](StripPool::Lease w, const std::vector<HoleBorder>& b) { return hole_ranges(w->strip.internal(), b); },
       [&](int row0, const HoleRanges& r) {
         lo.put(row0, 0, r.lo);
         hi.put(row0, 0, r.hi);

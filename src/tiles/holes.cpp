@@ -77,10 +77,10 @@ struct Scan {
   std::vector<HoleBorder> borders;
 };
 
-Scan scan(const IntGrid& block) {
+Scan scan(const IntGrid& block, IntGrid into) {
   const int rows = block.rows(), cols = block.cols();
   Scan out;
-  out.label = IntGrid(rows, cols);
+  out.label = block.same_shape(into) ? std::move(into) : IntGrid(rows, cols);
   IntGrid& label = out.label;
   // Each run of no-data pixels along a row gets a provisional label (its
   // index + 1), is united with the runs of the row above that share a
@@ -99,7 +99,7 @@ Scan scan(const IntGrid& block) {
     here.clear();
     for (int j = 0; j < cols;) {
       if (v[j] != kNoData) {
-        ++j;
+        l[j++] = 0;
         continue;
       }
       if (runs.parent.size() >= static_cast<std::size_t>(INT32_MAX))
@@ -172,8 +172,8 @@ IntGrid relabel(IntGrid label, const BlockVector<std::int32_t>& by_provisional) 
 
 }  // namespace
 
-BlockLabels label_block(const IntGrid& block) {
-  Scan s = scan(block);
+BlockLabels label_block(const IntGrid& block, IntGrid into) {
+  Scan s = scan(block, std::move(into));
   return {relabel(std::move(s.label), s.number), s.edge_labels, std::move(s.borders)};
 }
 
@@ -257,12 +257,12 @@ IntGrid values_of(Scan s, const std::vector<HoleBorder>& edge_borders) {
 
 }  // namespace
 
-IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_borders) {
-  return values_of(scan(block), edge_borders);
+IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_borders, IntGrid into) {
+  return values_of(scan(block, std::move(into)), edge_borders);
 }
 
 HoleRanges hole_ranges(const IntGrid& block, const std::vector<HoleBorder>& edge_borders) {
-  Scan s = scan(block);
+  Scan s = scan(block, {});
   if (edge_borders.size() != static_cast<std::size_t>(s.edge_labels))
     throw std::invalid_argument("hole_ranges: " + std::to_string(edge_borders.size()) + " borders for " +
                                 std::to_string(s.edge_labels) + " edge labels");
@@ -283,7 +283,7 @@ HoleRanges hole_ranges(const IntGrid& block, const std::vector<HoleBorder>& edge
 }
 
 IntGrid raster_hole_values(const IntGrid& raster) {
-  Scan s = scan(raster);
+  Scan s = scan(raster, {});
   const std::vector<HoleBorder> edges(s.borders.begin(), s.borders.begin() + s.edge_labels);
   return values_of(std::move(s), edges);
 }

@@ -66,8 +66,10 @@ struct BlockLabels {
 };
 
 // Memory: the label grid (4 bytes a pixel) and a few words a run of no-data
-// pixels along a row.
-BlockLabels label_block(const IntGrid& block);
+// pixels along a row.  The labels are written into `into` when it has the
+// block's shape (every pixel written: a grid taken back from an earlier
+// block serves), into a new grid otherwise.
+BlockLabels label_block(const IntGrid& block, IntGrid into = {});
 
 // Consecutive pixels along a block's edge: label > 0 for pixels of that
 // hole, 0 for data pixels that all hold value.
@@ -101,8 +103,9 @@ BlockSummary decode(const std::int32_t* data, std::size_t size);
 // taken from edge_borders (the stitched ones, edge_labels of them), the
 // others the block's own; kNoData at data pixels and in the other holes.
 // Throws std::invalid_argument when edge_borders does not have edge_labels
-// entries.  Memory: one int grid of the block, returned.
-IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_borders);
+// entries.  Memory: one int grid of the block, returned: `into` when it has
+// the block's shape, as label_block.
+IntGrid hole_values(const IntGrid& block, const std::vector<HoleBorder>& edge_borders, IntGrid into = {});
 
 // The hole values of a raster held whole, labelled as one block.
 IntGrid raster_hole_values(const IntGrid& raster);

@@ -73,6 +73,13 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
     const IntGrid g = c % 3 == 0 ? random_internal_grid(rng, s) : few_valued(rng, s);
     // Strips of full rows as the command line's survey reads them, or blocks.
     BlockLayout layout{random_starts(rng, s.rows), c % 4 == 0 ? std::vector<int>{0, s.cols} : random_starts(rng, s.cols)};
+    // Every other case labels into a grid of stale labels, as a strip's
+    // grid taken back from the strip before: every pixel must be written.
+    const auto into = [&](const IntGrid& b) {
+      IntGrid stale(c % 2 ? b.rows() : 0, b.cols());
+      for (std::int32_t& x : stale) x = uniform(rng, -3, 50);
+      return stale;
+    };
     std::vector<BlockLabels> labels;
     std::vector<IntGrid> blocks;
     std::vector<BlockSummary> summaries;
@@ -82,7 +89,7 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
                        layout.col_starts[bj + 1] - layout.col_starts[bj]};
         IntGrid block(w.rows, w.cols);
         for (int i = 0; i < w.rows; ++i) std::copy(g[w.row0 + i] + w.col0, g[w.row0 + i] + w.col0 + w.cols, block[i]);
-        labels.push_back(label_block(block));
+        labels.push_back(label_block(block, into(block)));
         blocks.push_back(copy_of(block));
         const std::vector<std::int32_t> flat = encode(summarise(w, block, labels.back()));
         summaries.push_back(decode(flat.data(), flat.size()));
@@ -93,7 +100,7 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
     for (std::size_t k = 0; k < summaries.size() && !HasFailure(); ++k) {
       const Window& w = summaries[k].where;
       const BlockLabels& b = labels[k];
-      const IntGrid values = hole_values(blocks[k], table[k]);
+      const IntGrid values = hole_values(blocks[k], table[k], into(blocks[k]));
       const HoleRanges ranges = hole_ranges(blocks[k], table[k]);
       for (int i = 0; i < w.rows; ++i)
         for (int j = 0; j < w.cols; ++j) {
