@@ -26,6 +26,15 @@ struct ContourSurvey {
     if (v > hi) hi = v;
     if (std::fmod(v, static_cast<double>(equid)) != 0.0 && off_interval++ == 0) example = v;
   }
+  // The same for a whole number: its remainder taken in integers, which is
+  // what fmod gives a whole number, at a fraction of its cost.
+  void add(std::int32_t v, int equid) {
+    ++pixels;
+    const double d = v;
+    if (d < lo) lo = d;
+    if (d > hi) hi = d;
+    if (static_cast<std::int64_t>(v) % equid != 0 && off_interval++ == 0) example = d;
+  }
   // Adds another part of the same source, read after this one.
   void merge(const ContourSurvey& o) {
     if (off_interval == 0 && o.off_interval > 0) example = o.example;

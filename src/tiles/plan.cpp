@@ -46,12 +46,12 @@ RasterSurvey survey_block(const BlockRows& b, int equid, std::vector<int>* colum
       s.any = true;
       const RasterSurvey::Place at{b.row0 + i, b.col0 + static_cast<std::int64_t>(j)};
       const double v = b.raw_nodata ? static_cast<double>(raw[j]) : real[j];
-      if (s.contours.off_interval == 0) {
+      const bool first_off = s.contours.off_interval == 0;
+      if (b.raw_nodata)
+        s.contours.add(raw[j], equid);
+      else
         s.contours.add(v, equid);
-        if (s.contours.off_interval > 0) s.example = at;
-      } else {
-        s.contours.add(v, equid);
-      }
+      if (first_off && s.contours.off_interval > 0) s.example = at;
       const bool fits = b.raw_nodata ? to_internal(raw[j], equid).has_value() : to_internal_real(v, equid).has_value();
       if (!fits && !s.fault) s.fault = RasterSurvey::Fault{at, v};
     }

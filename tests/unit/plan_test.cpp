@@ -9,6 +9,7 @@
 #include "core/units.h"
 #include "run/tile_budget.h"
 #include "support/test_support.h"
+#include "stages/contour_survey.h"
 #include "tiles/plan.h"
 #include "tiles/tile_run.h"
 
@@ -70,6 +71,11 @@ TEST(TilePlan, BlocksSurveyedInAnyOrderSayWhatTheWholeRasterSays) {
       continue;
     }
     expect_same(merged, whole, what);
+    // The contours as a whole run surveys them.
+    const ContourSurvey direct = survey_raw(g, ival, equid);
+    EXPECT_TRUE(whole.contours.pixels == direct.pixels && whole.contours.off_interval == direct.off_interval &&
+                whole.contours.example == direct.example && whole.contours.lo == direct.lo &&
+                whole.contours.hi == direct.hi) << what;
     EXPECT_LE(merged.longest_gap, whole.longest_gap) << what;  // runs cut by the blocks' edges
     // Strips of whole rows in order, with the columns' runs carried: the
     // longest gap too.
