@@ -28,7 +28,11 @@ TileStore::TileStore(const std::string& path, int rows, int cols, bool real, int
       for (const char* o : {"COMPRESS=ZSTD", "ZSTD_LEVEL=1"}) options.AddString(o);
     else
       for (const char* o : {"COMPRESS=DEFLATE", "ZLEVEL=1"}) options.AddString(o);
-    options.AddString(real ? "PREDICTOR=3" : "PREDICTOR=2");  // floating point or integer differences
+    // Fitted surfaces vary from pixel to pixel: their floating-point
+    // differences pack better.  The holes' values are long runs of one value,
+    // which Zstandard packs as well without differences, in less time
+    // (docs/performance.md).
+    if (real) options.AddString("PREDICTOR=3");
     options.SetNameValue("NUM_THREADS", std::to_string(compress_threads).c_str());
   }
   ds_.reset(GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), cols, rows, 1, real ? GDT_Float64 : GDT_Int32, options.List()));
