@@ -20,21 +20,10 @@ struct ContourSurvey {
   double hi = -std::numeric_limits<double>::infinity();
 
   // One contour value (not a no-data sample); equid must not be 0.
-  void add(double v, int equid) {
-    ++pixels;
-    if (v < lo) lo = v;
-    if (v > hi) hi = v;
-    if (std::fmod(v, static_cast<double>(equid)) != 0.0 && off_interval++ == 0) example = v;
-  }
+  void add(double v, int equid) { note(v, std::fmod(v, static_cast<double>(equid)) != 0.0); }
   // The same for a whole number: its remainder taken in integers, which is
   // what fmod gives a whole number, at a fraction of its cost.
-  void add(std::int32_t v, int equid) {
-    ++pixels;
-    const double d = v;
-    if (d < lo) lo = d;
-    if (d > hi) hi = d;
-    if (static_cast<std::int64_t>(v) % equid != 0 && off_interval++ == 0) example = d;
-  }
+  void add(std::int32_t v, int equid) { note(v, static_cast<std::int64_t>(v) % equid != 0); }
   // Adds another part of the same source, read after this one.
   void merge(const ContourSurvey& o) {
     if (off_interval == 0 && o.off_interval > 0) example = o.example;
@@ -45,6 +34,14 @@ struct ContourSurvey {
   }
   // Intervals between the lowest and the highest value (0 without pixels).
   double intervals(int equid) const;
+
+ private:
+  void note(double v, bool off) {
+    ++pixels;
+    if (v < lo) lo = v;
+    if (v > hi) hi = v;
+    if (off && off_interval++ == 0) example = v;
+  }
 };
 
 // The survey of raw samples: every sample but ival is a contour value.
