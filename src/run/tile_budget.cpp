@@ -32,9 +32,19 @@ int tile_by_itself(int rows, int cols, int halo, int threads, std::uint64_t budg
     return static_cast<std::uint64_t>(std::clamp(TileGrid{rows, cols, tile}.count(), 1, std::max(1, threads)));
   };
   const auto fits = [&](int tile, std::uint64_t n) { return extent_bytes(tile, halo, bytes_per_pixel) <= budget / n; };
-  int once = kTileStep, shared = kTileStep;
-  while (once < side && fits(2 * once, 1)) once *= 2;
-  while (shared < side && fits(2 * shared, at_once(2 * shared))) shared *= 2;
+  // The largest multiple of kTileStep, up to the first that covers the
+  // longer side, before the first for which holds is false; then the
+  // smallest that cuts the raster into as many tiles, so that the last
+  // row and column of tiles are not slivers.
+  const auto largest = [&](auto holds) {
+    int tile = kTileStep;
+    while (tile < side && holds(tile + kTileStep)) tile += kTileStep;
+    const int count = TileGrid{rows, cols, tile}.count();
+    while (tile > kTileStep && TileGrid{rows, cols, tile - kTileStep}.count() == count) tile -= kTileStep;
+    return tile;
+  };
+  const int once = largest([&](int tile) { return fits(tile, 1); });
+  const int shared = largest([&](int tile) { return fits(tile, at_once(tile)); });
   const bool side_by_side = threads > 1 && std::int64_t{shared} >= 4 * std::int64_t{halo} && fits(shared, at_once(shared));
   return side_by_side ? shared : once;
 }

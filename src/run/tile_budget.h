@@ -21,8 +21,9 @@ std::uint64_t extent_bytes(std::int64_t tile, std::int64_t halo, std::uint64_t b
 // The largest halo a tile of `side` pixels may have within budget.
 int largest_halo(int side, std::uint64_t budget, std::uint64_t bytes_per_pixel);
 
-// The tile a run by tiles takes when the memory alone decides, doubling
-// from kTileStep up to the raster's longer side: as many tiles at once as
+// The tile a run by tiles takes when the memory alone decides, the largest
+// multiple of kTileStep up to the raster's longer side, or the smallest
+// one giving as few tiles (as even as they can be): as many tiles at once as
 // the threads (or the tiles) when the memory holds them with `halo` and the
 // tile stays at least 4 times the halo; otherwise the largest that fits
 // once.  One tile at a time leaves the second thread idle through the

@@ -110,18 +110,21 @@ TEST(TilePlan, HalosStartFromTheWidestGapAndDoubleWithinTheLimit) {
 }
 
 // By itself, a run takes as many tiles at once as its threads while the
-// tile stays 4 halos wide or more, else the largest tile the memory holds.
+// tile stays 4 halos wide or more, else the largest tile the memory holds;
+// then the smallest tile giving as many (3328 would hold two at once at 1800
+// MiB, leaving a last column 32 pixels wide; 3072 cuts 20000 into 7 too).
 TEST(TilePlan, TheTileTheMemoryChooses) {
   struct Case {
     int rows, cols, halo, threads;
     std::uint64_t mib;
     int tile;
   };
-  for (const Case& c : {Case{20000, 20000, 144, 2, 1800, 2048}, Case{20000, 20000, 144, 1, 1800, 4096},
-                        Case{20000, 20000, 144, 4, 1800, 2048}, Case{20000, 20000, 144, 2, 1300, 2048},
-                        Case{20000, 20000, 144, 2, 1100, 2048}, Case{20000, 20000, 300, 2, 1800, 2048}, Case{20000, 20000, 600, 2, 1800, 4096},
+  for (const Case& c : {Case{20000, 20000, 144, 2, 1800, 3072}, Case{20000, 20000, 144, 1, 1800, 5120},
+                        Case{20000, 20000, 144, 4, 1800, 2304}, Case{20000, 20000, 144, 2, 1300, 2560},
+                        Case{20000, 20000, 144, 2, 1100, 2560}, Case{20000, 20000, 300, 2, 1800, 3072},
+                        Case{20000, 20000, 600, 2, 1800, 2560}, Case{20000, 20000, 700, 2, 1800, 3584},
                         Case{3000, 3000, 16, 2, 30, 256}, Case{3000, 3000, 60, 2, 30, 256}, Case{3000, 3000, 70, 2, 30, 512},
-                        Case{3000, 3000, 16, 2, 4, 256}, Case{600, 300, 16, 2, 1 << 10, 1024}}) {
+                        Case{3000, 3000, 16, 2, 4, 256}, Case{600, 300, 16, 2, 1 << 10, 768}}) {
     EXPECT_EQ(tile_by_itself(c.rows, c.cols, c.halo, c.threads, c.mib << 20, 64), c.tile)
         << c.rows << " x " << c.cols << ", halo " << c.halo << ", " << c.threads << " threads, " << c.mib << " MiB";
   }
