@@ -102,20 +102,24 @@ std::span<const Pixel> pixels_of(const BlockVector<Pixel>& list, Span s) {
 // The runs of nodata (in row order) that lie within `band` of a cut side:
 // rows i with i < band below a cut top (or rows - 1 - i < band above a cut
 // bottom) whole, elsewhere the columns within band of a cut left or right
-// side.
-std::vector<Span> within_band(const BlockVector<Pixel>& nodata, CutSides cut, int rows, int cols, std::int64_t band) {
+// side.  row_first[i] is the index of row i's first listed pixel (of the
+// next row's when it has none), row_first[rows] the list's size.
+std::vector<Span> within_band(const BlockVector<Pixel>& nodata, std::span<const std::size_t> row_first, CutSides cut,
+                              int rows, int cols, std::int64_t band) {
   std::vector<Span> spans;
   const auto add = [&](std::size_t first, std::size_t end) {
     if (first >= end) return;
     if (!spans.empty() && spans.back().end == first) spans.back().end = end;
     else spans.push_back({first, end});
   };
-  // The first listed pixel at or after (i, j).
+  // The first listed pixel at or after (i, j), j <= cols.
   const auto from = [&](int i, std::int64_t j) {
-    return static_cast<std::size_t>(
-        std::lower_bound(nodata.begin(), nodata.end(), Pixel{i, static_cast<std::int32_t>(std::min<std::int64_t>(j, cols))},
-                         [](Pixel a, Pixel b) { return a.i != b.i ? a.i < b.i : a.j < b.j; }) -
-        nodata.begin());
+    if (j <= 0 || i >= rows) return row_first[static_cast<std::size_t>(i)];
+    const auto row = nodata.begin() + static_cast<std::ptrdiff_t>(row_first[static_cast<std::size_t>(i)]);
+    const auto next = nodata.begin() + static_cast<std::ptrdiff_t>(row_first[static_cast<std::size_t>(i) + 1]);
+    const auto c = static_cast<std::int32_t>(std::min<std::int64_t>(j, cols));
+    return static_cast<std::size_t>(std::lower_bound(row, next, c, [](Pixel a, std::int32_t v) { return a.j < v; }) -
+                                    nodata.begin());
   };
   const bool sides_meet = cut.left && cut.right && 2 * band >= cols;
   for (int i = 0; i < rows; ++i) {
@@ -232,6 +236,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
   const bool bounded = !every_pixel && sweeps.size() == static_cast<std::size_t>(passes) &&
                        nodata.size() < written_at.size();  // otherwise every pixel, every pass
   std::vector<std::span<const Pixel>> near;  // the no-data pixels whose layers a bounded pass grows
+  std::vector<std::size_t> row_first(static_cast<std::size_t>(rows) + 1);  // of nodata (within_band)
   for (int k = 1; k <= passes; ++k) {
     // The holes settled from this pass on leave the list of no-data pixels.
     near.clear();
@@ -245,13 +250,17 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
     // What the last pass wrote holds data from now on; the holes settled
     // keep the layers it gave them.
     std::size_t kept = 0;
+    int row = 0;  // the rows whose first listed pixel is known
     for (const Pixel p : nodata) {
       const std::int32_t written = written_at[p.i][p.j];
-      if (written < k)
+      if (written < k) {
         data.data()[at(p)] = 1, layer.data()[at(p)] = 0;
-      else if (written != kNeverWritten || holes.state[p.i][p.j] != kSettled)
+      } else if (written != kNeverWritten || holes.state[p.i][p.j] != kSettled) {
+        while (row <= p.i) row_first[static_cast<std::size_t>(row++)] = kept;
         nodata[kept++] = p;
+      }
     }
+    while (row <= rows) row_first[static_cast<std::size_t>(row++)] = kept;
     nodata.resize(kept);
     // The settled holes' layers, grown if the last pass did not: a settled
     // hole's layers depend on the hole alone (no step of a growth goes
@@ -278,7 +287,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
       const std::int64_t reach_bound = std::min<std::int64_t>(std::max<std::int64_t>(sweeps[k - 1], 1), kFar);
       band = std::min<std::int64_t>(extent + reach_bound, kFar);
       near.clear();
-      for (const Span& s : within_band(nodata, cut, rows, cols, std::min<std::int64_t>(band + reach_bound, kFar)))
+      for (const Span& s : within_band(nodata, row_first, cut, rows, cols, std::min<std::int64_t>(band + reach_bound, kFar)))
         near.push_back(pixels_of(nodata, s));
       growth_layers(data, near, layer, front, next, cancel);
     } else {
@@ -286,7 +295,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
       growth_layers(data, all, layer, front, next, cancel);
     }
     const std::vector<Span> spans =
-        bounded ? within_band(nodata, cut, rows, cols, band) : std::vector<Span>{{0, nodata.size()}};
+        bounded ? within_band(nodata, row_first, cut, rows, cols, band) : std::vector<Span>{{0, nodata.size()}};
     std::vector<std::size_t> before(spans.size() + 1);  // the spans' pixels before each
     for (std::size_t n = 0; n < spans.size(); ++n) before[n + 1] = before[n] + spans[n].end - spans[n].first;
     // A no-data pixel stays certain through the pass only when everything
