@@ -112,13 +112,15 @@ std::vector<Span> within_band(const BlockVector<Pixel>& nodata, std::span<const 
     if (!spans.empty() && spans.back().end == first) spans.back().end = end;
     else spans.push_back({first, end});
   };
-  // The first listed pixel at or after (i, j), j <= cols.
+  // The first listed pixel at or after (i, j), 0 <= j <= cols; from(rows,
+  // 0) is the list's end.
   const auto from = [&](int i, std::int64_t j) {
-    if (j <= 0 || i >= rows) return row_first[static_cast<std::size_t>(i)];
-    const auto row = nodata.begin() + static_cast<std::ptrdiff_t>(row_first[static_cast<std::size_t>(i)]);
+    const auto first = row_first[static_cast<std::size_t>(i)];
+    if (j == 0) return first;
+    const auto row = nodata.begin() + static_cast<std::ptrdiff_t>(first);
     const auto next = nodata.begin() + static_cast<std::ptrdiff_t>(row_first[static_cast<std::size_t>(i) + 1]);
-    const auto c = static_cast<std::int32_t>(std::min<std::int64_t>(j, cols));
-    return static_cast<std::size_t>(std::lower_bound(row, next, c, [](Pixel a, std::int32_t v) { return a.j < v; }) -
+    return static_cast<std::size_t>(std::lower_bound(row, next, static_cast<std::int32_t>(j),
+                                                     [](Pixel a, std::int32_t v) { return a.j < v; }) -
                                     nodata.begin());
   };
   const bool sides_meet = cut.left && cut.right && 2 * band >= cols;
