@@ -99,6 +99,21 @@ std::span<const Pixel> pixels_of(const BlockVector<Pixel>& list, Span s) {
   return {list.data() + s.first, s.end - s.first};
 }
 
+// The columns [j0, j1) of row i within `band` of a cut side, in order, each
+// to f(j0, j1): the whole row below a cut top (i < band) or above a cut
+// bottom, elsewhere the first band columns beside a cut left side and the
+// last beside a cut right one (the whole row where these meet).
+template <class F>
+void columns_within(CutSides cut, int rows, int cols, std::int64_t band, int i, F&& f) {
+  const bool whole = (cut.top && i < band) || (cut.bottom && rows - 1 - i < band) ||
+                     (cut.left && cut.right && 2 * band >= cols) || ((cut.left || cut.right) && band >= cols);
+  if (whole) return f(0, cols);
+  if (!cut.left && !cut.right) return;
+  const int b = static_cast<int>(band);  // < cols
+  if (cut.left && b > 0) f(0, b);
+  if (cut.right && b > 0) f(cols - b, cols);
+}
+
 // The runs of nodata (in row order) that lie within `band` of a cut side:
 // rows i with i < band below a cut top (or rows - 1 - i < band above a cut
 // bottom) whole, elsewhere the columns within band of a cut left or right
@@ -221,22 +236,35 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
   BlockVector<std::size_t> front, next;
   std::vector<SettledHole> settled;
   BlockVector<std::int32_t> hole_reach(holes.pixels.size());
-  nodata.reserve(written_at.size() -
-                 static_cast<std::size_t>(std::count(written_at.begin(), written_at.end(), std::int32_t{0})));
+  std::size_t data_pixels = 0;
   for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j) {
-      if (written_at[i][j] == 0)
-        data[i + 1][j + 1] = 1;
-      else
-        nodata.push_back({i, j});
-    }
+    for (int j = 0; j < cols; ++j)
+      if (written_at[i][j] == 0) data[i + 1][j + 1] = 1, ++data_pixels;
+  nodata.reserve(written_at.size() - data_pixels);
   // With the passes' sweeps, the layers are grown only within the band and
   // as far again as the pass grows: a pixel of the band takes its layer from
   // its nearest growth source, at most that far, along a path every pixel of
   // which is nearer it, so within that reach of the same cut side.  With
   // no data at all there are no layers to bound: every pixel is one hole.
   const bool bounded = !every_pixel && sweeps.size() == static_cast<std::size_t>(passes) &&
-                       nodata.size() < written_at.size();  // otherwise every pixel, every pass
+                       data_pixels > 0;  // otherwise every pixel, every pass
+  // A bounded pass lists, grows and checks only the pixels within `band`
+  // and its reach again of a cut side, and reads one pixel further (the
+  // cross and ring of those it grows); the layers of the band come from
+  // sources within that reach (above), and sweeps over the whole grid find
+  // them too.  So the list of no-data pixels and the data flags behind it
+  // are kept only within `kept_within` of a cut side, widened (at least
+  // doubled) when a pass needs more: the list is then made anew from the
+  // record, which costs that part of the tile once, where keeping every
+  // no-data pixel listed cost each pass the whole list (most of it far from
+  // the cut sides in the first passes).  A settled hole, wherever it lies,
+  // reads only its ring, whose flags are brought up to date before it is
+  // grown.
+  std::int64_t kept_within = bounded ? 0 : kFar;
+  if (!bounded)
+    for (int i = 0; i < rows; ++i)
+      for (int j = 0; j < cols; ++j)
+        if (written_at[i][j] != 0) nodata.push_back({i, j});
   std::vector<std::span<const Pixel>> near;  // the no-data pixels whose layers a bounded pass grows
   std::vector<std::size_t> row_first(static_cast<std::size_t>(rows) + 1);  // of nodata (within_band)
   for (int k = 1; k <= passes; ++k) {
@@ -249,11 +277,21 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
         near.push_back(pixels_of(holes.pixels, {first, holes.ends[h]}));
         for (const Pixel p : near.back()) holes.state[p.i][p.j] = kSettled;
       }
+    // Uncertainty starts beyond the cut sides, and a pass spreads it by at
+    // most the largest reach of a pixel, its layer plus one, which the
+    // pass's sweeps bound (settled holes included: the growth still sweeps
+    // over them).  So this pass, from the uncertain pixels so far, to within
+    // `band` of a cut side (the distance to a cut side grows by at most the
+    // distance between two pixels).  Only the no-data pixels there can
+    // become uncertain in this pass.
+    std::int64_t band = 0, reach_bound = 0;  // how far from a cut side uncertainty may come in this pass
+    if (bounded) {
+      reach_bound = std::min<std::int64_t>(std::max<std::int64_t>(sweeps[k - 1], 1), kFar);
+      band = std::min<std::int64_t>(extent + reach_bound, kFar);
+    }
     // What the last pass wrote holds data from now on; the holes settled
     // keep the layers it gave them.
-    std::size_t kept = 0;
-    int row = 0;  // the rows whose first listed pixel is known
-    for (const Pixel p : nodata) {
+    const auto keep = [&](Pixel p, std::size_t& kept, int& row) {
       const std::int32_t written = written_at[p.i][p.j];
       if (written < k) {
         data.data()[at(p)] = 1, layer.data()[at(p)] = 0;
@@ -261,13 +299,41 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
         while (row <= p.i) row_first[static_cast<std::size_t>(row++)] = kept;
         nodata[kept++] = p;
       }
+    };
+    std::size_t kept = 0;
+    int row = 0;  // the rows whose first listed pixel is known
+    const std::int64_t needed = std::min<std::int64_t>(band + reach_bound, kFar) + 1;
+    if (bounded && needed > kept_within) {
+      kept_within = std::max(needed, std::min<std::int64_t>(2 * kept_within, kFar + 1));
+      nodata.clear();
+      for (int i = 0; i < rows; ++i)
+        columns_within(cut, rows, cols, kept_within, i, [&](int j0, int j1) {
+          for (int j = j0; j < j1; ++j)
+            if (written_at[i][j] != 0) {
+              nodata.push_back({i, j});  // room for it: kept <= its index
+              keep({i, j}, kept, row);
+            }
+        });
+    } else {
+      for (const Pixel p : nodata) keep(p, kept, row);
     }
     while (row <= rows) row_first[static_cast<std::size_t>(row++)] = kept;
     nodata.resize(kept);
     // The settled holes' layers, grown if the last pass did not: a settled
     // hole's layers depend on the hole alone (no step of a growth goes
-    // diagonally from one hole into another).
-    if (bounded && !near.empty()) growth_layers(data, near, layer, front, next, cancel);
+    // diagonally from one hole into another).  Their rings hold data, kept
+    // or not.
+    if (bounded && !near.empty()) {
+      for (const auto& hole : near)
+        for (const Pixel p : hole)
+          for (int di = -1; di <= 1; ++di)
+            for (int dj = -1; dj <= 1; ++dj) {
+              const int i = p.i + di, j = p.j + dj;
+              if (i >= 0 && i < rows && j >= 0 && j < cols && written_at[i][j] < k)
+                data[i + 1][j + 1] = 1, layer[i + 1][j + 1] = 0;
+            }
+      growth_layers(data, near, layer, front, next, cancel);
+    }
     for (std::size_t h = settled_before; h < settled.size(); ++h) {
       SettledHole& s = settled[h];
       for (std::size_t n = s.first; n < s.end; ++n) {
@@ -277,17 +343,7 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
         s.i0 = std::min(s.i0, p.i), s.i1 = std::max(s.i1, p.i), s.j0 = std::min(s.j0, p.j), s.j1 = std::max(s.j1, p.j);
       }
     }
-    // Uncertainty starts beyond the cut sides, and a pass spreads it by at
-    // most the largest reach of a pixel, its layer plus one, which the
-    // pass's sweeps bound (settled holes included: the growth still sweeps
-    // over them).  So this pass, from the uncertain pixels so far, to within
-    // `band` of a cut side (the distance to a cut side grows by at most the
-    // distance between two pixels).  Only the no-data pixels there can
-    // become uncertain in this pass.
-    std::int64_t band = 0;  // how far from a cut side uncertainty may come in this pass
     if (bounded) {
-      const std::int64_t reach_bound = std::min<std::int64_t>(std::max<std::int64_t>(sweeps[k - 1], 1), kFar);
-      band = std::min<std::int64_t>(extent + reach_bound, kFar);
       near.clear();
       for (const Span& s : within_band(nodata, row_first, cut, rows, cols, std::min<std::int64_t>(band + reach_bound, kFar)))
         near.push_back(pixels_of(nodata, s));
