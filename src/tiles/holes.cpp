@@ -1,10 +1,14 @@
 #include "tiles/holes.h"
 
 #include <algorithm>
+#include <bit>
 #include <stdexcept>
 #include <string>
 
 #include "core/units.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "stages/gap_filling.h"
 
 namespace tesk {
@@ -67,6 +71,68 @@ void extend(Edge& e, std::int32_t label, std::int32_t value) {
   e.push_back({1, label, value});
 }
 
+// The lowest and highest value of the data pixels a run of no-data pixels
+// has met (hi < lo: none).  A border is of one value exactly when its
+// lowest and highest are equal, so this is all of a HoleBorder, and takes
+// no branch to gather.
+struct Met {
+  std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+  void add(std::int32_t v) { lo = std::min(lo, v), hi = std::max(hi, v); }
+  void merge(const Met& o) { lo = std::min(lo, o.lo), hi = std::max(hi, o.hi); }
+  HoleBorder border() const {
+    HoleBorder b;
+    if (lo <= hi) b.add(lo), b.add(hi);
+    return b;
+  }
+};
+
+// The data pixels of v[first, end) into m.  kNoData, the smallest int,
+// adds nothing to the highest; less one, with wrapping, it becomes the
+// largest, which adds nothing to the lowest less one either (a data value
+// is never kNoData, so the lowest less one never wraps): no branch.
+void meet_data(Met& m, const std::int32_t* v, int first, int end) {
+  std::int32_t below = m.lo - 1, hi = m.hi;
+  for (int j = first; j < end; ++j) {
+    const std::int32_t x = v[j];
+    below = std::min(below, static_cast<std::int32_t>(static_cast<std::uint32_t>(x) - 1u));
+    hi = std::max(hi, x);
+  }
+  m.lo = below + 1, m.hi = hi;
+}
+
+// The no-data pixels of a row as bits, 64 to a word (bit b of word w for
+// column 64 w + b), the bits past the row's end clear.
+void nodata_bits(const std::int32_t* v, int cols, std::vector<std::uint64_t>& bits) {
+  bits.assign(static_cast<std::size_t>(cols + 63) / 64, 0);
+  int j = 0;
+#if defined(__SSE2__)
+  const __m128i none = _mm_set1_epi32(kNoData);
+  for (; j + 64 <= cols; j += 64) {
+    std::uint64_t w = 0;
+    for (int b = 0; b < 64; b += 4) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + j + b));
+      const auto m = static_cast<std::uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, none))));
+      w |= m << b;
+    }
+    bits[static_cast<std::size_t>(j / 64)] = w;
+  }
+#endif
+  for (; j < cols; ++j)
+    if (v[j] == kNoData) bits[static_cast<std::size_t>(j / 64)] |= std::uint64_t{1} << (j % 64);
+}
+
+// The first column at or after j whose bit is `set` (cols if none).
+int next_bit(const std::vector<std::uint64_t>& bits, int j, int cols, bool set) {
+  if (j >= cols) return cols;
+  auto w = static_cast<std::size_t>(j / 64);
+  std::uint64_t word = (set ? bits[w] : ~bits[w]) & (~std::uint64_t{0} << (j % 64));
+  while (word == 0) {
+    if (++w == bits.size()) return cols;
+    word = set ? bits[w] : ~bits[w];
+  }
+  return std::min(cols, static_cast<int>(w * 64) + std::countr_zero(word));
+}
+
 // The labelling of a block up to its final labels: label holds each
 // pixel's provisional label (0 at data pixels), number the final label of
 // each provisional one (number[0] = 0).
@@ -85,30 +151,30 @@ Scan scan(const IntGrid& block, IntGrid into) {
   // Each run of no-data pixels along a row gets a provisional label (its
   // index + 1), is united with the runs of the row above that share a
   // column, and gathers the border it sees: the data pixels at its ends and
-  // those facing it in the rows above and below.
+  // those facing it in the rows above and below.  The runs are found from
+  // the row's no-data pixels as bits, a word at a time.
   Runs runs;
-  BlockVector<HoleBorder> seen;
+  BlockVector<Met> seen;
   struct Span {
     int first, end;
     std::int32_t id;
   };
   std::vector<Span> above, here;
+  std::vector<std::uint64_t> bits;
   for (int i = 0; i < rows; ++i) {
     const std::int32_t* v = block[i];
     std::int32_t* l = label[i];
     here.clear();
-    for (int j = 0; j < cols;) {
-      if (v[j] != kNoData) {
-        l[j++] = 0;
-        continue;
-      }
+    nodata_bits(v, cols, bits);
+    std::fill(l, l + cols, 0);
+    for (int j = next_bit(bits, 0, cols, true); j < cols; j = next_bit(bits, j, cols, true)) {
       if (runs.parent.size() >= static_cast<std::size_t>(INT32_MAX))
         throw std::length_error("label_block: too many runs of no-data pixels");
       const auto id = static_cast<std::int32_t>(runs.parent.size());
       runs.parent.push_back(id);
-      HoleBorder& b = seen.emplace_back();
+      Met& b = seen.emplace_back();
       const int first = j;
-      while (j < cols && v[j] == kNoData) ++j;
+      j = next_bit(bits, j, cols, false);
       std::fill(l + first, l + j, id + 1);
       if (first > 0) b.add(v[first - 1]);
       if (j < cols) b.add(v[j]);
@@ -121,17 +187,11 @@ Scan scan(const IntGrid& block, IntGrid into) {
     const std::int32_t* u = block[i - 1];
     std::size_t a = 0;
     for (const Span& h : here) {
-      HoleBorder& b = seen[static_cast<std::size_t>(h.id)];
-      for (int j = h.first; j < h.end; ++j)
-        if (u[j] != kNoData) b.add(u[j]);
+      meet_data(seen[static_cast<std::size_t>(h.id)], u, h.first, h.end);
       while (a < above.size() && above[a].end <= h.first) ++a;
       for (std::size_t k = a; k < above.size() && above[k].first < h.end; ++k) runs.unite(h.id, above[k].id);
     }
-    for (const Span& h : above) {
-      HoleBorder& b = seen[static_cast<std::size_t>(h.id)];
-      for (int j = h.first; j < h.end; ++j)
-        if (v[j] != kNoData) b.add(v[j]);
-    }
+    for (const Span& h : above) meet_data(seen[static_cast<std::size_t>(h.id)], v, h.first, h.end);
     std::swap(above, here);
   }
   // Each set's border at its root (the set's first run).
@@ -147,7 +207,7 @@ Scan scan(const IntGrid& block, IntGrid into) {
     const auto root = static_cast<std::size_t>(runs.find(l - 1));
     if (number[root] == 0) {
       number[root] = next++;
-      out.borders.push_back(seen[root]);
+      out.borders.push_back(seen[root].border());
     }
   };
   if (rows > 0 && cols > 0) {
