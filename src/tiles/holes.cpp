@@ -5,10 +5,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "core/units.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "core/units.h"
 #include "stages/gap_filling.h"
 
 namespace tesk {
