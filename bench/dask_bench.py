@@ -82,6 +82,9 @@ def measure(name, a, nodata, interval, chunks, rounds, halo=None):
             row = rows.get(c)
             if row is None or t_blocks < row[0]:
                 rows[c] = (t_blocks, first, n, again, [h for _, h in handler.halos], most_at_once(ts.data), same)
+            # The persisted result let go before the next round: its keys are the next round's, which would
+            # otherwise find some of their results already on the workers.
+            del dem
     for c, (t_blocks, first, n, again, halos, most, same) in rows.items():
         print(f"| {name} {a.shape[0]}x{a.shape[1]} | {c} | {best_whole:.2f} s | {t_blocks:.2f} s | "
               f"{t_blocks / best_whole:.2f}x | {first} | {n} | {again} {'; '.join(halos)} | {most} | {same} |", flush=True)
