@@ -114,10 +114,8 @@ void columns_within(CutSides cut, int rows, int cols, std::int64_t band, int i, 
   if (cut.right && b > 0) f(cols - b, cols);
 }
 
-// The runs of nodata (in row order) that lie within `band` of a cut side:
-// rows i with i < band below a cut top (or rows - 1 - i < band above a cut
-// bottom) whole, elsewhere the columns within band of a cut left or right
-// side.  row_first[i] is the index of row i's first listed pixel (of the
+// The runs of nodata (in row order) that lie within `band` of a cut side
+// (columns_within).  row_first[i] is the index of row i's first listed pixel (of the
 // next row's when it has none), row_first[rows] the list's size.
 std::vector<Span> within_band(const BlockVector<Pixel>& nodata, std::span<const std::size_t> row_first, CutSides cut,
                               int rows, int cols, std::int64_t band) {
@@ -127,9 +125,9 @@ std::vector<Span> within_band(const BlockVector<Pixel>& nodata, std::span<const 
     if (!spans.empty() && spans.back().end == first) spans.back().end = end;
     else spans.push_back({first, end});
   };
-  // The first listed pixel at or after (i, j), 0 <= j <= cols; from(rows,
-  // 0) is the list's end.
-  const auto from = [&](int i, std::int64_t j) {
+  // The first listed pixel at or after (i, j), 0 <= j <= cols (at j = cols,
+  // the next row's first).
+  const auto from = [&](int i, int j) {
     const auto first = row_first[static_cast<std::size_t>(i)];
     if (j == 0) return first;
     const auto row = nodata.begin() + static_cast<std::ptrdiff_t>(first);
@@ -138,17 +136,8 @@ std::vector<Span> within_band(const BlockVector<Pixel>& nodata, std::span<const 
                                                      [](Pixel a, std::int32_t v) { return a.j < v; }) -
                                     nodata.begin());
   };
-  const bool sides_meet = cut.left && cut.right && 2 * band >= cols;
-  for (int i = 0; i < rows; ++i) {
-    const bool whole = (cut.top && i < band) || (cut.bottom && rows - 1 - i < band) || sides_meet ||
-                       (cut.left && band >= cols) || (cut.right && band >= cols);
-    if (whole) {
-      add(from(i, 0), from(i + 1, 0));
-      continue;
-    }
-    if (cut.left) add(from(i, 0), from(i, band));
-    if (cut.right) add(from(i, cols - band), from(i + 1, 0));
-  }
+  for (int i = 0; i < rows; ++i)
+    columns_within(cut, rows, cols, band, i, [&](int j0, int j1) { add(from(i, j0), from(i, j1)); });
   return spans;
 }
 
@@ -259,12 +248,13 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
   // no-data pixel listed cost each pass the whole list (most of it far from
   // the cut sides in the first passes).  A settled hole, wherever it lies,
   // reads only its ring, whose flags are brought up to date before it is
-  // grown.
-  std::int64_t kept_within = bounded ? 0 : kFar;
-  if (!bounded)
-    for (int i = 0; i < rows; ++i)
-      for (int j = 0; j < cols; ++j)
-        if (written_at[i][j] != 0) nodata.push_back({i, j});
+  // grown.  Unbounded, every pass reads everything: the list is made from
+  // the whole record once, in the first pass.
+  std::int64_t kept_within = 0;
+  const auto kept_columns = [&](int i, auto&& f) {
+    if (bounded) columns_within(cut, rows, cols, kept_within, i, f);
+    else f(0, cols);
+  };
   std::vector<std::span<const Pixel>> near;  // the no-data pixels whose layers a bounded pass grows
   std::vector<std::size_t> row_first(static_cast<std::size_t>(rows) + 1);  // of nodata (within_band)
   for (int k = 1; k <= passes; ++k) {
@@ -302,12 +292,12 @@ ByteGrid certain_after_gap_filling(const IntGrid& written_at, int passes, std::s
     };
     std::size_t kept = 0;
     int row = 0;  // the rows whose first listed pixel is known
-    const std::int64_t needed = std::min<std::int64_t>(band + reach_bound, kFar) + 1;
-    if (bounded && needed > kept_within) {
+    const std::int64_t needed = bounded ? std::min<std::int64_t>(band + reach_bound, kFar) + 1 : kFar + 1;
+    if (needed > kept_within) {
       kept_within = std::max(needed, std::min<std::int64_t>(2 * kept_within, kFar + 1));
       nodata.clear();
       for (int i = 0; i < rows; ++i)
-        columns_within(cut, rows, cols, kept_within, i, [&](int j0, int j1) {
+        kept_columns(i, [&](int j0, int j1) {
           for (int j = j0; j < j1; ++j)
             if (written_at[i][j] != 0) {
               nodata.push_back({i, j});  // room for it: kept <= its index
