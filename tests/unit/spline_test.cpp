@@ -19,6 +19,7 @@
 #include "stages/spline/kernels.h"
 #include "stages/spline/level.h"
 #include "stages/spline/multigrid.h"
+#include "stages/spline/solver.h"
 #include "stages/spline/spline.h"
 #include "support/test_support.h"
 
@@ -174,6 +175,32 @@ TEST(Spline, SameBytesAtOneTwoAndThreeThreads) {
       EXPECT_EQ(s1.lambda, s.lambda);
       EXPECT_EQ(s1.iterations, s.iterations);
     }
+  }
+}
+
+// The passes fused (each residual with the smoothing step after it, the
+// cycle's first step in the update of the conjugate gradients' residual,
+// r'z in the last step) against passes of their own, under each smoothing
+// and with plain cycles: the same bytes and cycles.  The first raster is
+// large enough for its finest level to be shared out to the threads.
+TEST(Spline, FusedPassesGiveTheSameBytes) {
+  Rng rng(testing::base_seed() + 2);
+  ThreadPool pool(3);
+  for (int n = 0; n < 12; ++n) {
+    const int rows = n == 0 ? 300 : testing::uniform(rng, 20, 80), cols = testing::uniform(rng, n == 0 ? 240 : 20, 300);
+    const IntGrid c = terrain_contours(rng, rows, cols, n % 3 == 0);
+    if (std::all_of(c.begin(), c.end(), [](std::int32_t v) { return v == kNoData; })) continue;
+    spline::SolveMechanisms m;
+    m.l1_smoothing = n % 4 != 1;
+    m.conjugate_gradients = n % 4 != 2;
+    Grid<double> u[2];
+    spline::SolveReport rep[2];
+    for (int fused = 0; fused < 2; ++fused) {
+      m.fused_passes = fused;
+      rep[fused] = spline::solve(c, 0.3, n % 3 == 2 ? 0.2 : 0.0, 0.0512, 2000, pool, {}, nullptr, u[fused], true, m);
+    }
+    EXPECT_EQ(rep[0].cycles, rep[1].cycles) << rows << " x " << cols;
+    EXPECT_EQ(0, std::memcmp(u[0].data(), u[1].data(), u[0].size() * sizeof(double))) << rows << " x " << cols;
   }
 }
 

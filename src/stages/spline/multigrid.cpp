@@ -140,7 +140,42 @@ void Cycles::for_rows(int rows, int cols, const std::function<void(int)>& fn) {
 }
 
 void Cycles::residual(Level& L) {
-  for_rows(L.rows, L.cols, [&](int i) {
+  for_rows(L.rows, L.cols, [&](int i) { residual_row(L, i); });
+}
+
+void Cycles::residual_then_step(Level& L, double omega, const std::function<void(int)>& after_step) {
+  // Each piece's rows in order, the step two rows behind the residual: the
+  // residuals that read a row's old value (those within two of it) are
+  // taken by then.  The two rows at each end of a piece have neighbours in
+  // another piece, whose residuals may not be: they are stepped after.
+  std::vector<std::pair<int, int>> pieces(static_cast<std::size_t>(pool_.size()), {0, 0});
+  const auto step = [&](int i) {
+    step_row(L, i, omega, false);
+    if (after_step) after_step(i);
+  };
+  const auto piece = [&](int r0, int r1, int k) {
+    pieces[static_cast<std::size_t>(k)] = {r0, r1};
+    for (int i = r0; i < r1 + 2; ++i) {
+      if (i < r1) {
+        cancel_.at_row(i, L.cols);
+        residual_row(L, i);
+      }
+      if (i - 2 >= r0 + 2 && i - 2 < r1 - 2) step(i - 2);
+    }
+  };
+  if (static_cast<std::int64_t>(L.rows) * L.cols < kParallelPixels)
+    piece(0, L.rows, 0);
+  else
+    pool_.for_range(0, L.rows, kRowGrain, [&](std::int64_t r0, std::int64_t r1, int k) {
+      piece(static_cast<int>(r0), static_cast<int>(r1), k);
+    });
+  for (const auto& [r0, r1] : pieces)
+    for (int i = r0; i < r1; ++i)
+      if (i < r0 + 2 || i >= r1 - 2) step(i);
+}
+
+void Cycles::residual_row(Level& L, int i) {
+  {
     thread_local std::vector<double> row;
     if (!L.contours) row.resize(static_cast<std::size_t>(L.cols));
     double* r = L.contours ? (*L.r)[i] : row.data();
@@ -166,7 +201,7 @@ void Cycles::residual(Level& L) {
       float* out = L.r32[i];
       for (int j = 0; j < L.cols; ++j) out[j] = static_cast<float>(static_cast<double>(f[j]) - r[j]);
     }
-  });
+  }
 }
 
 // Chebyshev's polynomial of the given degree over [top / range, top],
@@ -177,55 +212,87 @@ void Cycles::residual(Level& L) {
 // lies within (0, 1] by Gershgorin's theorem wherever the level is; scaled
 // by the diagonal, it lies within the level's bound spectrum_top, which its
 // worst pixel sets.
-void Cycles::smooth(Level& L, bool backward, bool from_zero) {
+double Cycles::step_weight(const Level& L, int s, bool backward) const {
   const double top = (h_.l1_smoothing ? 1.0 : L.spectrum_top) * 1.05;
   const double bottom = top / h_.range;
   const double theta = (top + bottom) / 2, delta = (top - bottom) / 2;
   const int n = h_.degree;
-  for (int s = 0; s < n; ++s) {
-    const int k = backward ? n - 1 - s : s;
-    const double root = theta + delta * std::cos(M_PI * (2 * k + 1) / (2 * n));
-    const double omega = 1 / root;
+  const int k = backward ? n - 1 - s : s;
+  return 1 / (theta + delta * std::cos(M_PI * (2 * k + 1) / (2 * n)));
+}
+
+void Cycles::finest_step_row(Level& L, int i, double omega, const double* r) {
+  if (h_.l1_smoothing) {
+    const double* inv0 = L.finest_inverse_l1_row(i);
+    damped_step_finest(inv0, inv0 + L.cols, (*L.contours)[i], r, omega, L.cols, L.u[i]);
+    return;
+  }
+  double a[4];
+  const double* x[4];
+  for (std::size_t t = 0; t < 4; ++t) {
+    a[t] = L.diag_y[t * static_cast<std::size_t>(L.rows) + static_cast<std::size_t>(i)];
+    x[t] = &L.diag_x[t * static_cast<std::size_t>(L.cols)];
+  }
+  jacobi_step_finest(a, x, (*L.contours)[i], r, omega, L.cols, L.u[i]);
+}
+
+void Cycles::step_row(Level& L, int i, double omega, bool rhs_is_residual) {
+  if (L.contours) {
+    finest_step_row(L, i, omega, rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i]);
+    return;
+  }
+  if (h_.l1_smoothing && !L.me.empty()) {
+    const bool below = i + 1 < L.rows, above = i > 0;
+    l1_step_coarse(L.penalty_l1_row(i), L.mc[i], L.me[i], below ? L.ms[i] : nullptr, below ? L.mse[i] : nullptr,
+                   below ? L.msw[i] : nullptr, above ? L.ms[i - 1] : nullptr, above ? L.mse[i - 1] : nullptr,
+                   above ? L.msw[i - 1] : nullptr, rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+    return;
+  }
+  if (h_.l1_smoothing) {
+    thread_local std::vector<double> inv;
+    thread_local std::vector<float> ones;
+    inv.resize(static_cast<std::size_t>(L.cols));
+    if (ones.size() < static_cast<std::size_t>(L.cols)) ones.assign(static_cast<std::size_t>(L.cols), 1.0f);
+    L.inverse_l1_row(i, inv.data(), ones.data());
+    damped_step(inv.data(), rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+    return;
+  }
+  double a[4];
+  const double* x[4];
+  for (std::size_t t = 0; t < 4; ++t) {
+    a[t] = L.diag_y[t * static_cast<std::size_t>(L.rows) + static_cast<std::size_t>(i)];
+    x[t] = &L.diag_x[t * static_cast<std::size_t>(L.cols)];
+  }
+  jacobi_step_coarse(a, x, L.mc[i], rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+}
+
+void Cycles::smooth(Level& L, bool backward, bool from_zero, bool started) {
+  const int n = h_.degree;
+  // The finest level's last step after the coarse correction ends the
+  // preconditioner: each row's share of its dot product is taken there.
+  std::vector<double>* dots = backward && L.contours ? row_dots_ : nullptr;
+  for (int s = started ? 1 : 0; s < n; ++s) {
+    const double omega = step_weight(L, s, backward);
     // From zero, the first residual is the right-hand side itself.
     const bool rhs_is_residual = from_zero && s == 0;
+    const auto dot_row = [&](int i) {
+      double d = 0;
+      const double* x = (*L.rhs_grid)[i];
+      const float* y = L.u[i];
+      for (int j = 0; j < L.cols; ++j) d += x[j] * static_cast<double>(y[j]);
+      (*dots)[static_cast<std::size_t>(i)] = d;
+    };
+    const bool last = dots && s + 1 == n;
+    if (!rhs_is_residual && h_.fused_passes) {
+      residual_then_step(L, omega, last ? std::function<void(int)>(dot_row) : nullptr);
+      continue;
+    }
     if (!rhs_is_residual) residual(L);
     for_rows(L.rows, L.cols, [&](int i) {
-      if (h_.l1_smoothing && L.contours) {
-        const double* inv0 = L.finest_inverse_l1_row(i);
-        damped_step_finest(inv0, inv0 + L.cols, (*L.contours)[i], rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i],
-                           omega, L.cols, L.u[i]);
-        return;
-      }
-      if (h_.l1_smoothing && !L.me.empty()) {
-        const bool below = i + 1 < L.rows, above = i > 0;
-        l1_step_coarse(L.penalty_l1_row(i), L.mc[i], L.me[i], below ? L.ms[i] : nullptr, below ? L.mse[i] : nullptr,
-                       below ? L.msw[i] : nullptr, above ? L.ms[i - 1] : nullptr, above ? L.mse[i - 1] : nullptr,
-                       above ? L.msw[i - 1] : nullptr, rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
-        return;
-      }
-      if (h_.l1_smoothing) {
-        thread_local std::vector<double> inv;
-        thread_local std::vector<float> ones;
-        inv.resize(static_cast<std::size_t>(L.cols));
-        if (ones.size() < static_cast<std::size_t>(L.cols)) ones.assign(static_cast<std::size_t>(L.cols), 1.0f);
-        L.inverse_l1_row(i, inv.data(), ones.data());
-        if (L.contours)
-          damped_step(inv.data(), rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i], omega, L.cols, L.u[i]);
-        else
-          damped_step(inv.data(), rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
-        return;
-      }
-      double a[4];
-      const double* x[4];
-      for (std::size_t t = 0; t < 4; ++t) {
-        a[t] = L.diag_y[t * static_cast<std::size_t>(L.rows) + static_cast<std::size_t>(i)];
-        x[t] = &L.diag_x[t * static_cast<std::size_t>(L.cols)];
-      }
-      if (L.contours)
-        jacobi_step_finest(a, x, (*L.contours)[i], rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i], omega, L.cols,
-                           L.u[i]);
-      else
-        jacobi_step_coarse(a, x, L.mc[i], rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+      // From zero, each row is cleared as its first step comes to it.
+      if (rhs_is_residual) std::fill(L.u[i], L.u[i] + L.cols, 0.0f);
+      step_row(L, i, omega, rhs_is_residual);
+      if (last) dot_row(i);
     });
   }
 }
@@ -258,24 +325,27 @@ void Cycles::restrict_residual(const Level& fine, Level& coarse) {
   });
 }
 
-void Cycles::v_cycle(std::size_t k, bool from_zero) {
+void Cycles::v_cycle(std::size_t k, bool from_zero, bool started) {
   Level& L = h_.levels[k];
   if (k + 1 == h_.levels.size()) {
     h_.coarsest.front().solve(L);
     return;
   }
-  smooth(L, false, from_zero);
+  smooth(L, false, from_zero, started);
   residual(L);
   Level& C = h_.levels[k + 1];
   restrict_residual(L, C);
-  std::fill(C.u.begin(), C.u.end(), 0.0f);
+  if (h_.degree == 0) std::fill(C.u.begin(), C.u.end(), 0.0f);
   v_cycle(k + 1, true);
   if (h_.second_weight > 0 && k + 2 < h_.levels.size() && k < Hierarchy::kSecondCycleLevels) {
     // A second cycle on the coarse level from the first one's result
     // scaled by w: the coarse solve becomes ((1 + w) - w B^-1 A) B^-1, a
     // fixed polynomial in the coarse cycle, still symmetric and positive.
     const float w = static_cast<float>(h_.second_weight);
-    for (float& v : C.u) v *= w;
+    for_rows(C.rows, C.cols, [&](int i) {
+      float* u = C.u[i];
+      for (int j = 0; j < C.cols; ++j) u[j] *= w;
+    });
     v_cycle(k + 1, false);
   }
   interpolate(C, L.u, true, pool_, cancel_);
@@ -344,11 +414,27 @@ void Cycles::apply_finest(const Grid<T>& v, Grid<double>& out, double* v_dot_out
 template void Cycles::apply_finest<float>(const Grid<float>&, Grid<double>&, double*);
 template void Cycles::apply_finest<double>(const Grid<double>&, Grid<double>&, double*);
 
-void Cycles::precondition(const Grid<double>& rhs) {
+double Cycles::precondition(const Grid<double>& rhs, bool started) {
   Level& L = h_.levels.front();
   L.rhs_grid = &rhs;
-  std::fill(L.u.begin(), L.u.end(), 0.0f);
-  v_cycle(0, true);
+  if (h_.levels.size() == 1 || h_.degree == 0) {
+    if (!started) std::fill(L.u.begin(), L.u.end(), 0.0f);
+    v_cycle(0, true, started);
+    return dot(rhs, L.u);
+  }
+  std::vector<double> sums(static_cast<std::size_t>(L.rows));
+  row_dots_ = &sums;
+  v_cycle(0, true, started);
+  row_dots_ = nullptr;
+  double total = 0;
+  for (const double s : sums) total += s;
+  return total;
+}
+
+void Cycles::first_step_row(int i, const Grid<double>& rhs) {
+  Level& L = h_.levels.front();
+  std::fill(L.u[i], L.u[i] + L.cols, 0.0f);
+  if (h_.levels.size() > 1 && h_.degree > 0) finest_step_row(L, i, step_weight(L, 0, false), rhs[i]);
 }
 
 template <class T>

@@ -23,6 +23,7 @@
 // depend on how the rows are shared out.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "core/grid.h"
@@ -62,6 +63,8 @@ struct Hierarchy {
   // the operator (l1 Jacobi) rather than by its diagonal and one bound of
   // the whole level's spectrum.
   bool l1_smoothing = true;
+  // The residual and the smoothing step after it in one pass over a level.
+  bool fused_passes = true;
 };
 
 class Cycles {
@@ -79,8 +82,15 @@ class Cycles {
   template <class T>
   void apply_finest(const Grid<T>& v, Grid<double>& out, double* v_dot_out = nullptr);
   // The finest level's u = one V-cycle from zero for the right-hand side
-  // rhs, which must not be the finest level's r.
-  void precondition(const Grid<double>& rhs);
+  // rhs, which must not be the finest level's r; returns the dot product of
+  // rhs and u, summed as dot() sums it, taken row by row as the cycle's last
+  // smoothing step leaves each row.  started: the caller has already put
+  // the first smoothing step from zero in every row of u (first_step_row),
+  // while it wrote rhs.
+  double precondition(const Grid<double>& rhs, bool started = false);
+  // Row i of the finest level's u = the first smoothing step of a cycle
+  // from zero for the right-hand side rhs (its row i alone is read).
+  void first_step_row(int i, const Grid<double>& rhs);
   // The dot product of two grids of the finest level's shape: row sums
   // added in row order.
   template <class T>
@@ -89,14 +99,30 @@ class Cycles {
   void for_rows(int rows, int cols, const std::function<void(int)>& fn);
 
  private:
-  void v_cycle(std::size_t k, bool from_zero);
+  void v_cycle(std::size_t k, bool from_zero, bool started = false);
   void residual(Level& L);
-  void smooth(Level& L, bool backward, bool from_zero);
+  void residual_row(Level& L, int i);
+  // The residual, then one smoothing step of weight omega, in one pass over
+  // the rows (the same values as the two passes); after_step(i), if given,
+  // once row i is stepped.
+  void residual_then_step(Level& L, double omega, const std::function<void(int)>& after_step);
+  // from_zero: u is zero, or, with started, already holds the first step.
+  void smooth(Level& L, bool backward, bool from_zero, bool started = false);
+  // One smoothing step of row i with the given weight, the residual being
+  // the right-hand side when rhs_is_residual.
+  void step_row(Level& L, int i, double omega, bool rhs_is_residual);
+  // The same on the finest level, for the residual row r.
+  void finest_step_row(Level& L, int i, double omega, const double* r);
+  // The weight of step s of a smoothing pass on level L.
+  double step_weight(const Level& L, int s, bool backward) const;
   void restrict_residual(const Level& fine, Level& coarse);
 
   Hierarchy& h_;
   ThreadPool& pool_;
   CancelCheck cancel_;
+  // While precondition() runs: the row sums of its dot product, which the
+  // finest level's last smoothing step fills.
+  std::vector<double>* row_dots_ = nullptr;
 };
 
 }  // namespace tesk::spline

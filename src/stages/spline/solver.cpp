@@ -31,6 +31,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   h.coarsest.emplace_back(h.levels.back());
   h.second_weight = mechanisms.second_coarse_cycle ? 2.0 : 0.0;
   h.l1_smoothing = mechanisms.l1_smoothing;
+  h.fused_passes = mechanisms.fused_passes;
   Cycles cycles(h, pool, cancel);
   Level& top = h.levels.front();
   const int rows = top.rows, cols = top.cols;
@@ -53,9 +54,15 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
       r[i][j] = (c != INT32_MIN ? static_cast<double>(c) : 0.0) - q[i][j];
     }
   });
-  cycles.precondition(r);
+  // z = the cycle applied to r, and r'z: taken in the cycle's last pass,
+  // or in a pass of its own.
+  const auto precondition = [&](bool started) {
+    if (mechanisms.fused_passes) return cycles.precondition(r, started);
+    cycles.precondition(r);
+    return cycles.dot(r, top.u);
+  };
+  double rz = precondition(false);
   std::copy(top.u.begin(), top.u.end(), p.begin());
-  double rz = cycles.dot(r, top.u);
   SolveReport rep;
   double first = 0;
   std::vector<double> row_worst(static_cast<std::size_t>(rows));
@@ -81,6 +88,8 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
         w = std::max(w, std::fabs(step));
       }
       row_worst[static_cast<std::size_t>(i)] = w;
+      // The next cycle's first smoothing step, while the row of r is at hand.
+      if (mechanisms.fused_passes) cycles.first_step_row(i, r);
     });
     ++rep.cycles;
     rep.last_change = *std::max_element(row_worst.begin(), row_worst.end());
@@ -97,8 +106,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
       throw RunError("the spline's solve broke down (lambda " + message_number(lambda) +
                      "): the contours leave the surface undetermined");
     }
-    cycles.precondition(r);
-    const double rz_next = cycles.dot(r, top.u);
+    const double rz_next = precondition(true);
     const double beta = mechanisms.conjugate_gradients ? rz_next / rz : 0.0;
     rz = rz_next;
     cycles.for_rows(rows, cols, [&](int i) {

@@ -21,13 +21,17 @@ struct SolveReport {
 // The speed mechanisms, each of which can be left out to measure it: the
 // conjugate gradients around the cycle (without them, plain cycles), the
 // full multigrid start (without it, the solve starts from zero), the
-// second coarse cycle of each visit (without it, V-cycles; multigrid.h), and
-// the smoothing scaled by the rows' l1 norms (without it, by the diagonal).
+// second coarse cycle of each visit (without it, V-cycles; multigrid.h),
+// the smoothing scaled by the rows' l1 norms (without it, by the diagonal),
+// and the finest level's passes fused (the cycle's first smoothing step
+// taken in the update of the residual, and r'z in its last one; without
+// them, passes of their own: the same bytes).
 struct SolveMechanisms {
   bool conjugate_gradients = true;
   bool full_multigrid_start = true;
   bool second_coarse_cycle = true;
   bool l1_smoothing = true;
+  bool fused_passes = true;
 };
 
 // out receives u (internal units).  With start, the iteration starts from it
