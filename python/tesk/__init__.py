@@ -115,7 +115,7 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None,
         terrain, whose integer dtypes round to the nearest.
     smoothing : float, optional
         The spline's weight of the curvature against the fit to the
-        contours, in pixel units (above 0); None chooses it from the
+        contours, in pixel units (1e-6 to 1e6); None chooses it from the
         contours by cross-validation (``--smoothing``).
     tension : float, optional
         The share of the spline's penalty put on the slope rather than the

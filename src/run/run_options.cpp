@@ -6,6 +6,7 @@
 #include "core/run_error.h"
 #include "core/threads.h"
 #include "stages/smoothing.h"
+#include "stages/spline/spline.h"
 
 namespace tesk {
 namespace {
@@ -19,8 +20,9 @@ void check_options(const SurfaceOptions& o) {
   if (o.interval == 0) throw RunError(mention(Opt::interval, Form::long_name) + " must not be 0");
   if (o.window < 1 || o.window > kMaxMaille)
     throw RunError(mention(Opt::window, Form::long_name) + " must lie between 1 and " + std::to_string(kMaxMaille));
-  if (o.smoothing && !(std::isfinite(*o.smoothing) && *o.smoothing > 0))
-    throw RunError(mention(Opt::smoothing) + " must be a number above 0 (the weight of the curvature, in pixel units)");
+  if (o.smoothing && !(*o.smoothing >= kSmallestLambda && *o.smoothing <= kLargestLambda))
+    throw RunError(mention(Opt::smoothing) +
+                   " must lie between 1e-6 and 1e6 (the weight of the curvature, in pixel units)");
   if (o.tension && !(*o.tension >= 0 && *o.tension < 1))
     throw RunError(mention(Opt::tension) + " must lie between 0 (a thin plate) and 1, 1 excluded (a membrane)");
   const bool spline = o.method == Method::spline;

@@ -212,8 +212,8 @@ TEST(BatchRefuses, WithAClearMessage) {
       {{"@/l.geojson", "@/out.tif", "-i", "10", "-a", "ELEV", "-tr", "0.00001", "0.00001"}, {"burning", "1000001 x 1000001"}},
       // The spline's options, and what it does not do.
       {{kSrc, "@/out.tif", "-i", "20", "--method", "kriging"}, {"--method", "kriging", "classic", "spline"}},
-      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--smoothing", "0"}, {"--smoothing must be a number above 0"}},
-      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--smoothing", "nan"}, {"--smoothing must be a number above 0"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--smoothing", "0"}, {"--smoothing must lie between 1e-6 and 1e6"}},
+      {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--smoothing", "1e20"}, {"--smoothing must lie between 1e-6 and 1e6"}},
       {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--tension", "1"}, {"--tension must lie between 0"}},
       {{kSrc, "@/out.tif", "-i", "20", "--method", "spline", "--tension", "-0.1"}, {"--tension must lie between 0"}},
       {{kSrc, "@/out.tif", "-i", "20", "--smoothing", "1"}, {"--smoothing applies to --method spline only"}},

@@ -389,6 +389,14 @@ TEST(Spline, ReportsConvergenceAndRefusesASolveThatDoesNotConverge) {
   } catch (const RunError& e) {
     EXPECT_NE(std::string(e.what()).find("did not converge"), std::string::npos) << e.what();
   }
+  // Lambdas far below the accepted range, which the arithmetic no longer
+  // resolves, break the iteration down: an error, not a surface of NaN nor
+  // a first step of nothing taken for convergence.
+  ThreadPool pool(1);
+  for (const double lambda : {1e-308, 1e-320}) {
+    Grid<double> v;
+    EXPECT_THROW(spline::solve(c, lambda, 0.0, 0.0512, 500, pool, {}, nullptr, v), RunError) << lambda;
+  }
 }
 
 TEST(Spline, RefusesBadParametersInOneLine) {
@@ -401,6 +409,7 @@ TEST(Spline, RefusesBadParametersInOneLine) {
     const char* words;
   };
   for (const Case& k : {Case{0.0, 0, 1, "--smoothing"}, Case{-1.0, 0, 1, "--smoothing"},
+                        Case{9e-7, 0, 1, "--smoothing"}, Case{1.1e6, 0, 1, "--smoothing"},
                         Case{nan, 0, 1, "--smoothing"}, Case{inf, 0, 1, "--smoothing"},
                         Case{1.0, -0.1, 1, "--tension"}, Case{1.0, 1, 1, "--tension"},
                         Case{1.0, nan, 1, "--tension"}, Case{1.0, 0, 0, "thread"}}) {

@@ -113,8 +113,9 @@ class ContoursToDem(QgsProcessingAlgorithm):
         add(QgsProcessingParameterBoolean(self.OVERLAY, _tr("Lay the contours back over the result (classic)"), True),
             "Unchecked: --no-overlay, the smoothed values stay on the contour pixels. Classic method only.")
         add(QgsProcessingParameterNumber(self.SMOOTHING, _tr("Smoothing of the spline"),
-                                         QgsProcessingParameterNumber.Double, optional=True, minValue=0),
-            "--smoothing: the weight of the curvature against the fit to the contours, in pixel units, above 0; "
+                                         QgsProcessingParameterNumber.Double, optional=True, minValue=1e-6,
+                                         maxValue=1e6),
+            "--smoothing: the weight of the curvature against the fit to the contours, in pixel units, 1e-6 to 1e6; "
             "unset, chosen from the contours by cross-validation. Spline only.", advanced=True)
         add(QgsProcessingParameterNumber(self.TENSION, _tr("Tension of the spline"),
                                          QgsProcessingParameterNumber.Double, optional=True, minValue=0,

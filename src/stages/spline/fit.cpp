@@ -12,8 +12,8 @@
 namespace tesk {
 
 void check_spline_params(const SplineParams& p) {
-  if (p.lambda && !(std::isfinite(*p.lambda) && *p.lambda > 0))
-    throw std::invalid_argument("--smoothing must be a positive finite number, not " + message_number(*p.lambda));
+  if (p.lambda && !(*p.lambda >= kSmallestLambda && *p.lambda <= kLargestLambda))
+    throw std::invalid_argument("--smoothing must lie between 1e-6 and 1e6, not " + message_number(*p.lambda));
   if (p.tension && !(*p.tension >= 0 && *p.tension < 1))
     throw std::invalid_argument("--tension must lie in [0, 1), not " + message_number(*p.tension));
   if (!(std::isfinite(p.tolerance) && p.tolerance > 0))

@@ -74,6 +74,8 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
                      " of the interval (tolerance " + message_number(tolerance / 512) + ")");
     double pq = 0;
     cycles.apply_finest(p, q, &pq);
+    if (!std::isfinite(pq) && !approximate)
+      throw RunError("the spline's solve diverged (lambda " + message_number(lambda) + ")");
     const double alpha = !mechanisms.conjugate_gradients ? 1.0 : pq > 0 ? rz / pq : 0.0;
     cycles.for_rows(rows, cols, [&](int i) {
       double w = 0;
@@ -98,14 +100,15 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
     if (rep.cycles == 1) first = rep.last_change;
     if (progress && first > tolerance && rep.last_change > 0)
       progress(std::clamp(std::log(first / rep.last_change) / std::log(first / tolerance), 0.0, 1.0));
-    if (rep.last_change <= tolerance) break;
-    // p'Ap = 0 with a residual left: the data leave a direction free that
-    // the residual still points along.  Not a result.
-    if (pq <= 0 && mechanisms.conjugate_gradients) {
+    // p'Ap not positive with a residual left (r'z not 0): the data leave a
+    // direction free that the residual still points along, and the step,
+    // 0, says nothing of convergence.  Not a result.
+    if (!(pq > 0) && rz != 0 && mechanisms.conjugate_gradients) {
       if (approximate) break;
       throw RunError("the spline's solve broke down (lambda " + message_number(lambda) +
                      "): the contours leave the surface undetermined");
     }
+    if (rep.last_change <= tolerance) break;
     const double rz_next = precondition(true);
     const double beta = mechanisms.conjugate_gradients ? rz_next / rz : 0.0;
     rz = rz_next;
@@ -131,6 +134,9 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   double squares = 0;
   for (const double v : sums) squares += v;
   rep.residual_rms = std::sqrt(squares / static_cast<double>(std::max<std::size_t>(1, x.size())));
+  // A value that is not finite anywhere in the result shows here.
+  if (!std::isfinite(rep.residual_rms) && !approximate)
+    throw RunError("the spline's solve diverged (lambda " + message_number(lambda) + ")");
   out = std::move(x);
   return rep;
 }

@@ -49,8 +49,15 @@ struct SplineStats {
   int windows = 0;             // windows the choice of lambda fitted (0 for a given lambda)
 };
 
+// The lambdas a fit takes, in pixel units.  The cross-validation chooses
+// between 0.003 and 60; far beyond this range the penalty or the data term
+// falls below what the solve's arithmetic resolves (below 1e-300, or above
+// 1e18, the iteration breaks down).
+constexpr double kSmallestLambda = 1e-6;
+constexpr double kLargestLambda = 1e6;
+
 // Throws std::invalid_argument, with a one-line message naming the option,
-// for a lambda that is not a positive finite number, a tension outside
+// for a lambda outside [kSmallestLambda, kLargestLambda], a tension outside
 // [0, 1), a tolerance that is not positive or a thread count below 1.
 void check_spline_params(const SplineParams& p);
 
