@@ -57,6 +57,9 @@ void check_names(const std::string& src, const std::optional<std::string>& mask,
   }
   for (const auto& [what, f, beside] : outputs) {
     if (std::filesystem::is_directory(f)) throw RunError(what + " " + f + " is a directory: name a file");
+    // A device, a pipe or a socket is not replaced, even with --overwrite.
+    if (std::filesystem::exists(f) && !std::filesystem::is_regular_file(f))
+      throw RunError(what + " " + f + " is not a regular file (a device, a pipe or a socket): name a file");
     const auto dir = std::filesystem::path(f).parent_path();
     if (!dir.empty() && !std::filesystem::is_directory(dir))
       throw FileSystemFault("cannot write " + f + ": the directory " + dir.string() + " does not exist");

@@ -1,6 +1,8 @@
 // What the command line writes: whole outputs or none, never over the source
 // or over each other, values the output type holds, and a hillshade on a
 // geographic grid.
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "core/run_error.h"
@@ -157,7 +159,8 @@ TEST(BatchOutputs, ARenameNeverReplacesAFileThatAppeared) {
 }
 
 // No output is the source or another output, by name, link or hard link,
-// with or without --overwrite; refused before anything is written.
+// nor a device or a pipe, with or without --overwrite; refused before
+// anything is written.
 TEST(BatchOutputs, AnOutputThatIsTheSourceOrAnotherOutputIsRefused) {
   TempDir tmp;
   fs::copy_file(kSrc, tmp / "src.tif");
@@ -165,7 +168,10 @@ TEST(BatchOutputs, AnOutputThatIsTheSourceOrAnotherOutputIsRefused) {
   fs::create_symlink(tmp / "a.tif", tmp / "link.tif");
   fs::create_hard_link(tmp / "a.tif", tmp / "hard.tif");
   fs::create_directory(tmp / "dir");
+  ASSERT_EQ(mkfifo((tmp / "fifo").c_str(), 0600), 0);
   const std::pair<Args, std::string> cases[] = {
+      {{"@/src.tif", "@/fifo"}, "the destination @/fifo is not a regular file"},
+      {{"@/src.tif", "@/n.tif", "--preview", "/dev/null"}, "--preview /dev/null is not a regular file"},
       {{"@/src.tif", "%/n.tif", "--preview", "@/n.tif"}, "--preview @/n.tif is also the destination"},
       {{"@/src.tif", "@/dir"}, "the destination @/dir is a directory"},
       {{"@/src.tif", "@/a.tif", "--preview", "@/a.tif"}, "--preview @/a.tif is also the destination"},
