@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 #include <mutex>
+#include <string_view>
 
 #include <cpl_error.h>
 #include <cpl_string.h>
@@ -116,6 +117,11 @@ class RasterSource : public Source {
     }
     const GDALDataType dt = GDALGetRasterDataType(band_);
     type_name_ = GDALGetDataTypeName(dt);
+    // Bytes flagged signed (a GeoTIFF's PIXELTYPE=SIGNEDBYTE) hold -128..127;
+    // GDAL reads them as 0..255, so they are turned back after each read.
+    const char* pixel_type = GDALGetMetadataItem(band_, "PIXELTYPE", "IMAGE_STRUCTURE");
+    signed_bytes_ = dt == GDT_Byte && pixel_type && std::string_view(pixel_type) == "SIGNEDBYTE";
+    if (signed_bytes_) type_name_ = "Int8";
     if (GDALDataTypeIsComplex(dt)) throw RunError(path + ": complex samples (" + type_name_ + ") hold no altitude");
     if (o.nodata && GDALDataTypeIsInteger(dt) && !(std::isfinite(*o.nodata) && *o.nodata == std::trunc(*o.nodata)))
       throw RunError(mention(Opt::nodata, message_number(*o.nodata)) + ": the samples of " + path + " are whole numbers (" +
@@ -138,17 +144,22 @@ class RasterSource : public Source {
     if (GDALRasterIO(band_, GF_Read, col0, row0, out.cols(), out.rows(), out.data(), out.cols(), out.rows(),
                      GDT_Int32, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read " + path_));
+    if (signed_bytes_)
+      for (std::int32_t& v : out) v = v > 127 ? v - 256 : v;
   }
 
   void read_row(int i, int col0, int n, double* samples) override {
     if (GDALRasterIO(band_, GF_Read, col0, i, n, 1, samples, n, 1, GDT_Float64, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read " + path_));
+    if (signed_bytes_)
+      for (int j = 0; j < n; ++j) samples[j] = samples[j] > 127 ? samples[j] - 256 : samples[j];
   }
 
  private:
   DatasetPtr ds_;
   std::string path_;
   GDALRasterBandH band_ = nullptr;
+  bool signed_bytes_ = false;
 };
 
 // The no-data value of a grid burnt from vectors when --nodata is not given:

@@ -27,6 +27,7 @@ const std::string kPoint = feature("50", "[5, 5]", "Point");
 
 // Samples (altitude - 100) * 2 with scale 0.5, offset 100: the DEM of the
 // altitudes, without scale or offset; no-data is a sample, not an altitude.
+// Signed bytes are read as signed.
 TEST(InputsScaleOffset, ScaledSamplesGiveTheDemOfTheirAltitudes) {
   TempDir tmp;
   Raster src = read_raster(kSrc);
@@ -46,6 +47,21 @@ TEST(InputsScaleOffset, ScaledSamplesGiveTheDemOfTheirAltitudes) {
   int scale = 0, offset = 0;
   GDALGetRasterScale(GDALGetRasterBand(ds, 1), &scale), GDALGetRasterOffset(GDALGetRasterBand(ds, 1), &offset);
   EXPECT_EQ(scale + offset, 0), GDALClose(ds);
+  // Bytes flagged signed hold -128..127 (GDAL reads them as 0..255): the
+  // DEM of the same values stored as Int16.
+  const std::vector<double> v = {-50, -128, -30, -128, -40, -128, -30, -128, -50, -128, -128, -40};
+  write_tif(tmp / "int16.tif", "Int16", 3, 4, v, -128);
+  char signed_bytes[] = "PIXELTYPE=SIGNEDBYTE";
+  char* options[] = {signed_bytes, nullptr};
+  ds = GDALCreate(GDALGetDriverByName("GTiff"), (tmp / "int8.tif").c_str(), 4, 3, 1, GDT_Byte, options);
+  std::vector<double> bytes = v;
+  for (double& b : bytes) b = b < 0 ? b + 256 : b;
+  GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), -128);
+  EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, 4, 3, bytes.data(), 4, 3, GDT_Float64, 0, 0), CE_None);
+  GDALClose(ds);
+  for (const char* name : {"int16", "int8"})
+    run_ok({tmp / (std::string(name) + ".tif"), tmp / (std::string(name) + "_out.tif"), "-i", "10", "-ot", "Float64", "-q"});
+  EXPECT_EQ(read_raster(tmp / "int8_out.tif").v, read_raster(tmp / "int16_out.tif").v);
 }
 
 // NULL or a word as altitude: left out, counted; points kept; -l picks.
