@@ -6,6 +6,7 @@
 
 #include "core/run_error.h"
 #include "io/raster.h"
+#include "io/staged_output.h"
 
 namespace tesk {
 namespace {
@@ -173,6 +174,13 @@ FileSet ouverture(Dialogue& d, const std::string& root, const GridAllocator& all
 
   const std::string nomfic1 = output_base(d, nomfic);
   fs.output = output_names(prefix, nomfic1, fs.itype);
+
+  // Creating an output truncates it: one that is the input under another
+  // name (a link) would lose the data before they are read.
+  for (const std::string* out : {&fs.output.nomim2, &fs.output.nomim3, &fs.output.nomdescr2, &fs.output.nomdescr3})
+    for (const std::string* in : {&fs.input.nomim1, &fs.input.nomdescr1})
+      if (same_file(*out, *in))
+        throw RunError("\n Le fichier " + *out + " est aussi " + *in + ", a traiter : il ne sera pas remplace\n");
 
   open_outputs(fs);
 

@@ -55,6 +55,10 @@ const Stop kStops[] = {
     {"empty raster", {{"a_c2.raw", ""}}, "d a 0 0 10 1 1", kTypePrompt,
      "\n Fichier @a_c2.raw trop court : 0 octets pour 12 attendus (2 lignes, 3 colonnes)\n", {}},
     {"directory as the preview", {{"a_m1.raw", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt, "\n Fichier @a_m1.raw inconnu\n", {}},
+    {"the result a link to the raster", {{"a_m2.raw", "<source>"}}, "d a 0 0 10 1 1", kRepPrompt,
+     "\n Le fichier @a_m2.raw est aussi @a_c2.raw, a traiter : il ne sera pas remplace\n", {{"a_c2.raw", kShort}}},
+    {"a header a link to the raster's", {{"a_m1.txt", "<header>"}}, "d a 0 0 10 1 1", kRepPrompt,
+     "\n Le fichier @a_m1.txt est aussi @a_c2.txt, a traiter : il ne sera pas remplace\n", {{"a_c2.txt", "2 3 0 0 0 10"}}},
     {"directory as the result header", {{"a_m2.txt", "<dir>"}}, "d a 0 0 10 1 1", kRepPrompt,
      "\n Fichier @a_m2.txt inexistant\n", {{"a_m1.raw", ""}, {"a_m2.raw", ""}, {"a_m1.txt", ""}}},
     {"full disk under the result", {{"a_m2.raw", "<full>"}}, "d a 0 0 10 1 1", "",
@@ -74,6 +78,8 @@ void lay_out(const Workspace& ws, const Files& files = {}) {
     if (bytes == "<gone>") fs::remove(ws.at(name));
     else if (bytes == "<dir>") fs::create_directory(ws.at(name));
     else if (bytes == "<full>") fs::create_symlink("/dev/full", ws.at(name));
+    else if (bytes == "<source>") fs::create_symlink(ws.at("a_c2.raw"), ws.at(name));
+    else if (bytes == "<header>") fs::create_symlink(ws.at("a_c2.txt"), ws.at(name));
     else ws.put(name, bytes);
   }
 }
