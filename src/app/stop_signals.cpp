@@ -17,10 +17,16 @@ std::atomic<int> g_stop{0};
 std::atomic<int> g_count{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+// The stop signals, but those the caller ignores (nohup, a shell's
+// background job): they stay ignored.
 sigset_t stop_set() {
   sigset_t set;
   sigemptyset(&set);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now {};
+    if (sigaction(s, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+    sigaddset(&set, s);
+  }
   return set;
 }
 

@@ -48,6 +48,8 @@ class Signals {
     if (!one && !two) return;
     sent_ = true;
     ::kill(::getpid(), SIGINT);
+    struct sigaction now {};
+    if (::sigaction(SIGINT, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) return;  // ignored: never seen
     for (int k = 0; k < 5000 && !seen(); ++k) ::usleep(1000);
     if (!two) return;
     ::kill(::getpid(), SIGINT);

@@ -85,6 +85,13 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
     EXPECT_TRUE(read_file(tmp / "a.tif") == "old" && !file_exists(tmp / "p.png") && !file_exists(tmp / "h.png"));
     EXPECT_EQ(temporary_files(tmp.path()), 0);
   }
+  // A SIGINT the caller ignores (nohup, a shell's background job) stays
+  // ignored: the run goes on to its end.
+  if (kFaults) {
+    const ProcessResult r = run_process({"/bin/sh", "-c", "trap '' INT; exec \"$@\"", "sh", TESK_EXE, kSrc, tmp / "i.tif",
+                                         "-i", "20", "-q"}, "", {"TESK_FAULT=signal-while-writing"});
+    EXPECT_TRUE(r.status == 0 && file_exists(tmp / "i.tif")) << r.err;
+  }
   EXPECT_EQ(tesk(classic).status, 0);
   EXPECT_EQ(read_file(tmp / "c_m2.txt"), "344 \n403 \n0 \n0 \n0 \n90");
   EXPECT_FALSE(file_exists(tmp / "c_m2.raw.aux.xml"));
