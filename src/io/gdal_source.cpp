@@ -15,6 +15,7 @@
 
 #include "core/mention.h"
 #include "core/run_error.h"
+#include "core/sample_type.h"
 #include "core/units.h"
 #include "io/gdal_burn.h"
 #include "io/gdal_shared.h"
@@ -126,6 +127,18 @@ class RasterSource : public Source {
     if (o.nodata && GDALDataTypeIsInteger(dt) && !(std::isfinite(*o.nodata) && *o.nodata == std::trunc(*o.nodata)))
       throw RunError(mention(Opt::nodata, message_number(*o.nodata)) + ": the samples of " + path + " are whole numbers (" +
                      type_name_ + "), so none can equal it: give a whole number");
+    // A value the samples cannot hold marks no pixel: every pixel would be
+    // taken for a contour.
+    if (const auto t = type_of_gdal_name(type_name_); t && int_range(*t) && !holds_value(*t, nodata_)) {
+      const IntRange r = *int_range(*t);
+      const std::string range = " (" + type_name_ + ", " + message_number(r.lo) + " to " + message_number(r.hi()) + ")";
+      if (o.nodata)
+        throw RunError(mention(Opt::nodata, message_number(*o.nodata)) + ": the samples of " + path + range +
+                       " cannot hold it, so no pixel would be off the contours: give a value they hold");
+      throw RunError(path + ": its no-data value " + message_number(nodata_) + " is not a value of its samples" + range +
+                     ", so no pixel would be off the contours: give the value that marks them with " +
+                     mention(Opt::nodata, Form::usage));
+    }
     // A Float32 band stores its no-data value as a float: a sample equals
     // the value rounded to single precision, never the decimal as given.
     nodata_match_ = dt == GDT_Float32 ? as_stored_float(nodata_) : nodata_;

@@ -99,11 +99,16 @@ TEST(InputsRefused, OptionsAndVectorGridsNameWhatToGive) {
   write_file(tmp / "poly.geojson", features(feature("1", "[[[0, 0], [10, 0], [10, 10], [0, 0]]]", "Polygon")));
   gdal_tool({"ogr2ogr", "-q", tmp / "two.gpkg", tmp / "l.geojson", "-nln", "a"});
   gdal_tool({"ogr2ogr", "-q", "-update", tmp / "two.gpkg", tmp / "l.geojson", "-nln", "b"});
+  write_tif(tmp / "minus5.tif", "UInt16", 1, 3, {100, 0, 200}, -5);
   const Args vec = {"@/l.geojson", "@/o.tif", "-i", "10", "-a", "ELEV"}, ras = {kSrc, "@/o.tif", "-i", "20"};
   auto with = [](Args a, const Args& more) { return a.insert(a.end(), more.begin(), more.end()), a; };
   const std::pair<Args, Args> cases[] = {
       {with(ras, {"-i", "0x10"}), {"--interval", "'0x10' is not a decimal"}},
       {with(ras, {"--nodata", "0x10"}), {"--nodata", "'0x10' is not a decimal"}},
+      {with(ras, {"--nodata", "70000"}), {"--nodata 70000: the samples of ", "(UInt16, 0 to 65535) cannot hold it"}},
+      {with(ras, {"--nodata", "-1"}), {"--nodata -1: the samples of ", "(UInt16, 0 to 65535) cannot hold it"}},
+      {{"@/minus5.tif", "@/o.tif", "-i", "10"}, {"minus5.tif: its no-data value -5 is not a value of its samples (UInt16",
+                                                  "--nodata"}},
       {with(ras, {"--threads", "100000"}), {"--threads", "0 to 1024"}},
       {with(ras, {"-a", "ELEV", "-te", "0", "0", "1", "1"}), {"-a, -te: ", "is a raster", "vector sources only"}},
       {with(vec, {"-tr", "0", "0"}), {"-tr 0 0: give the pixel size as two positive numbers"}},
