@@ -64,6 +64,7 @@ def test_errors_in_the_parameters_words(tmp_path):
         (dict(interval=20, nodata=0.5, overwrite=True), ValueError, "nodata=0.5: the samples of"),
         (dict(interval=20, output_type="Byte", overwrite=True), ValueError, "output_type=Byte cannot hold the result"),
         (dict(interval=20, attribute="ELEV", overwrite=True), ValueError, "attribute: "),
+        (dict(interval=20, preview=f"{tmp_path}/p\0.png", overwrite=True), ValueError, "preview names a file with a null"),
     ]
     for kwargs, error, words in cases:
         with pytest.raises(error, match=words.replace(".", r"\.")):
@@ -72,6 +73,8 @@ def test_errors_in_the_parameters_words(tmp_path):
         tesk.run(tmp_path / "none.tif", dst, interval=20, overwrite=True)
     with pytest.raises(TypeError, match="src must be a path"):
         tesk.run(3, dst, interval=20)
+    with pytest.raises(ValueError, match="the destination names a file with a null character"):
+        tesk.run(src, f"{dst}\0.png", interval=20, overwrite=True)
     assert dst.read_bytes() == b"old"
 
 

@@ -48,6 +48,16 @@ void check_threads(int threads) {
 }
 
 void check_options(const RunOptions& o) {
+  // A name is a C string to the system and to GDAL: what follows a null
+  // character would be dropped (a front end that takes any string can
+  // pass one).
+  const auto refuse_null = [](const std::string& name, const std::string& what) {
+    if (name.find('\0') != std::string::npos) throw RunError(what + " names a file with a null character");
+  };
+  refuse_null(o.src, "the source");
+  refuse_null(o.dst, "the destination");
+  for (const auto& [opt, name] : {std::pair{Opt::mask, &o.mask}, {Opt::preview, &o.preview}, {Opt::hillshade, &o.hillshade}})
+    if (*name) refuse_null(**name, mention(opt));
   check_options(o.surface);
   if (!(std::isfinite(o.hillshade_z) && o.hillshade_z > 0))
     throw RunError(mention(Opt::hillshade_z) + " must be a number above 0");
