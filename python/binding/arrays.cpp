@@ -77,6 +77,17 @@ std::optional<long long> integer_of(const py::object& v, const char* name) {
   return x;
 }
 
+std::optional<int> int_of(const py::object& v, const char* name) {
+  const auto n = integer_of(v, name);
+  if (n && (*n < INT_MIN || *n > INT_MAX)) throw py::value_error(std::string(name) + " is beyond the int range");
+  return n ? std::optional<int>(static_cast<int>(*n)) : std::nullopt;
+}
+
+int required_int(const py::object& v, const char* name) {
+  if (v.is_none()) throw py::type_error(std::string(name) + " must be an integer, not None");
+  return *int_of(v, name);
+}
+
 Method method_of(const py::object& method) {
   if (method.is_none()) return Method::classic;
   if (!py::isinstance<py::str>(method))

@@ -29,6 +29,10 @@ py::dtype result_dtype(const py::object& dtype);
 
 // An integer parameter (name=v) or None; any integer type of Python's.
 std::optional<long long> integer_of(const py::object& v, const char* name);
+// An integer parameter or None, within the int range.
+std::optional<int> int_of(const py::object& v, const char* name);
+// An integer parameter that must be given, within the int range.
+int required_int(const py::object& v, const char* name);
 
 // The method named (None: classic).
 Method method_of(const py::object& method);

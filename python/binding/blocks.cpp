@@ -90,11 +90,13 @@ RasterSurvey survey_of(const py::handle& t) {
 
 // One block's survey; the options are checked on the first call (an empty
 // block is surveyed before any work).
-py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, int interval, const py::object& nodata,
-                    int window, const py::object& overlay, const py::object& dtype, const py::object& method,
-                    const py::object& smoothing, const py::object& tension) {
+py::tuple survey_py(py::array block, std::int64_t row0, std::int64_t col0, const py::object& interval,
+                    const py::object& nodata, const py::object& window, const py::object& overlay,
+                    const py::object& dtype, const py::object& method, const py::object& smoothing,
+                    const py::object& tension) {
   const Samples s = samples_of(block, "contours");
-  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, py::none(), method, smoothing, tension);
+  const FillOptions o = fill_options(required_int(interval, "interval"), nodata, required_int(window, "window"),
+                                     overlay, dtype, py::none(), method, smoothing, tension);
   try {
     check_fill(s, o, 0);
     check_tiles(o.surface.method, "the array is held in dask blocks", "compute it in memory");

@@ -38,9 +38,7 @@ std::optional<T> get(const py::dict& d, const char* name) {
 
 std::optional<int> int_option(const py::dict& d, const char* name) {
   if (!d.contains(name)) return std::nullopt;
-  const auto v = integer_of(d[name], name);
-  if (v && (*v < INT_MIN || *v > INT_MAX)) throw py::value_error(std::string(name) + " is beyond the int range");
-  return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
+  return int_of(d[name], name);
 }
 
 // tesk.run's parameters (a dict of the given ones) as the run's options.

@@ -25,12 +25,14 @@ using namespace tesk::py_binding;
 
 namespace {
 
-py::tuple fill_py(py::array contours, int interval, const py::object& nodata, int window, const py::object& overlay,
-                  const py::object& dtype, const py::object& threads, const py::object& method,
-                  const py::object& smoothing, const py::object& tension, const py::object& progress) {
+py::tuple fill_py(py::array contours, const py::object& interval, const py::object& nodata, const py::object& window,
+                  const py::object& overlay, const py::object& dtype, const py::object& threads,
+                  const py::object& method, const py::object& smoothing, const py::object& tension,
+                  const py::object& progress) {
   const Samples s = samples_of(contours, "contours");
   const py::dtype out_type = result_dtype(dtype);
-  const FillOptions o = fill_options(interval, nodata, window, overlay, dtype, threads, method, smoothing, tension);
+  const FillOptions o = fill_options(required_int(interval, "interval"), nodata, required_int(window, "window"), overlay,
+                                     dtype, threads, method, smoothing, tension);
   try {
     check_fill(s, o, static_cast<std::uint64_t>(out_type.itemsize()));
   } catch (const RunError& e) {
