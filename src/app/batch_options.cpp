@@ -166,7 +166,7 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
     std::printf("%s\n", app.version().c_str());
     return 0;
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "tesk: %s\nRun 'tesk --help' for the options.\n", e.what());
+    std::fprintf(stderr, "tesk: %s (tesk --help lists the options)\n", e.what());
     return 1;
   }
   if (o.no_overlay || o.overlay) o.surface.overlay = o.overlay;

@@ -91,7 +91,7 @@ TEST(InputsVector, BadAttributesLeftOutPointsKeptLayersChosen) {
   }
 }
 
-// Refused: status 1, the option or file named, a way out ('@': scratch).
+// Refused: status 1, one line naming the option or file, a way out ('@': scratch).
 TEST(InputsRefused, OptionsAndVectorGridsNameWhatToGive) {
   TempDir tmp;
   write_file(tmp / "l.geojson", features(feature("100", "[[0, 0], [10, 10]]") + feature("100", "[[2, 5], [12, 5]]")));
@@ -132,6 +132,8 @@ TEST(InputsRefused, OptionsAndVectorGridsNameWhatToGive) {
     const ProcessResult r = tesk(argv);
     SCOPED_TRACE(argv[3] + " " + argv.back());
     EXPECT_EQ(r.status, 1);
+    const std::string message = r.err.substr(std::min(r.err.size(), r.err.find("tesk: ")));  // after any progress
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << r.err;
     for (const std::string& piece : pieces) EXPECT_NE(r.err.find(piece), std::string::npos) << r.err;
   }
 }
