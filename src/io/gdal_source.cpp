@@ -107,7 +107,12 @@ class RasterSource : public Source {
     rows_ = GDALGetRasterYSize(ds_.get());
     cols_ = GDALGetRasterXSize(ds_.get());
     int has = 0;
-    const double own = GDALGetRasterNoDataValue(band_, &has);
+    // A 64-bit band's value read as such (the double API warns that it
+    // rounds), then as the double the samples are compared in.
+    const GDALDataType band_type = GDALGetRasterDataType(band_);
+    const double own = band_type == GDT_Int64    ? static_cast<double>(GDALGetRasterNoDataValueAsInt64(band_, &has))
+                       : band_type == GDT_UInt64 ? static_cast<double>(GDALGetRasterNoDataValueAsUInt64(band_, &has))
+                                                 : GDALGetRasterNoDataValue(band_, &has);
     if (o.nodata) {
       nodata_ = *o.nodata;
     } else if (has) {
@@ -129,9 +134,11 @@ class RasterSource : public Source {
                      type_name_ + "), so none can equal it: give a whole number");
     // A value the samples cannot hold marks no pixel: every pixel would be
     // taken for a contour.
-    if (const auto t = type_of_gdal_name(type_name_); t && int_range(*t) && !holds_value(*t, nodata_)) {
-      const IntRange r = *int_range(*t);
-      const std::string range = " (" + type_name_ + ", " + message_number(r.lo) + " to " + message_number(r.hi()) + ")";
+    // (A 64-bit type's largest value is end itself once rounded to a double.)
+    const auto t = type_of_gdal_name(type_name_);
+    if (const auto r = t ? int_range(*t) : std::nullopt;
+        r && !holds_value(*t, nodata_) && !(info(*t).bits == 64 && nodata_ == r->end)) {
+      const std::string range = " (" + type_name_ + ", " + message_number(r->lo) + " to " + message_number(r->hi()) + ")";
       if (o.nodata)
         throw RunError(mention(Opt::nodata, message_number(*o.nodata)) + ": the samples of " + path + range +
                        " cannot hold it, so no pixel would be off the contours: give a value they hold");

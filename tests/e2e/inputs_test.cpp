@@ -27,7 +27,7 @@ const std::string kPoint = feature("50", "[5, 5]", "Point");
 
 // Samples (altitude - 100) * 2 with scale 0.5, offset 100: the DEM of the
 // altitudes, without scale or offset; no-data is a sample, not an altitude.
-// Signed bytes are read as signed.
+// Signed bytes are read as signed; a 64-bit no-data value as such.
 TEST(InputsScaleOffset, ScaledSamplesGiveTheDemOfTheirAltitudes) {
   TempDir tmp;
   Raster src = read_raster(kSrc);
@@ -59,9 +59,19 @@ TEST(InputsScaleOffset, ScaledSamplesGiveTheDemOfTheirAltitudes) {
   GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), -128);
   EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, 4, 3, bytes.data(), 4, 3, GDT_Float64, 0, 0), CE_None);
   GDALClose(ds);
-  for (const char* name : {"int16", "int8"})
-    run_ok({tmp / (std::string(name) + ".tif"), tmp / (std::string(name) + "_out.tif"), "-i", "10", "-ot", "Float64", "-q"});
+  // A 64-bit band's no-data value at its type's largest: read without
+  // GDAL's warning that the double rounds it, and matched.
+  write_tif(tmp / "u16.tif", "UInt16", 2, 3, {100, 65500, 300, 65500, 200, 65500}, 65500);
+  std::uint64_t u64[] = {100, UINT64_MAX, 300, UINT64_MAX, 200, UINT64_MAX};
+  ds = GDALCreate(GDALGetDriverByName("GTiff"), (tmp / "u64.tif").c_str(), 3, 2, 1, GDT_UInt64, nullptr);
+  GDALSetRasterNoDataValueAsUInt64(GDALGetRasterBand(ds, 1), UINT64_MAX);
+  EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, 3, 2, u64, 3, 2, GDT_UInt64, 0, 0), CE_None);
+  GDALClose(ds);
+  for (const char* name : {"int16", "int8", "u16", "u64"})
+    EXPECT_EQ(run_ok({tmp / (std::string(name) + ".tif"), tmp / (std::string(name) + "_out.tif"), "-i", "1", "-ot",
+                      "Float64", "-q"}).err, "");
   EXPECT_EQ(read_raster(tmp / "int8_out.tif").v, read_raster(tmp / "int16_out.tif").v);
+  EXPECT_EQ(read_raster(tmp / "u64_out.tif").v, read_raster(tmp / "u16_out.tif").v);
 }
 
 // NULL or a word as altitude: left out, counted; points kept; -l picks.
