@@ -58,10 +58,15 @@ void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row,
 }
 
 void warn_about_interval(const ContourSurvey& s, int equid, const std::string& name, const RunHooks& hooks) {
-  if (s.off_interval > 0)
+  if (s.off_interval > 0) {
+    // The values are kept in 512ths of the interval, truncated.
+    const double step = std::fabs(static_cast<double>(equid)) / 512;
     hooks.remark(std::to_string(s.off_interval) + " contour pixels of " + name +
                  " hold values that are not multiples of " + mention(Opt::interval, std::to_string(equid)) + " (for example " +
-                 message_number(s.example) + "): such values come back lower, by up to one unit in whole units");
+                 message_number(s.example) + "): such values come back lower, by less than " + message_number(step) +
+                 " (the interval / 512), and " + (step <= 1 ? "by up to one unit" : "by less than " + message_number(step + 1)) +
+                 " in whole units");
+  }
   constexpr double kFewIntervals = 3;
   if (s.pixels > 0 && s.intervals(equid) < kFewIntervals)
     hooks.remark("the contour values of " + name + " run from " + message_number(s.lo) + " to " +
