@@ -33,11 +33,13 @@ void check_names(const std::string& src, const std::optional<std::string>& mask,
                  bool overwrite) {
   // The source and the mask, with every file GDAL reads for them (a
   // header, a projection beside a raw raster): no output may replace one.
-  std::vector<std::string> sources = {src};
+  // Their .aux.xml too, present or not: GDAL would take a file of that
+  // name for their own.
+  std::vector<std::string> sources = {src, src + ".aux.xml"};
   if (gdal::is_classic_source(src)) sources.push_back(src.substr(0, src.size() - 4) + ".txt");
   else for (const auto& f : gdal::dataset_files(src)) sources.push_back(f);
   if (mask) {
-    sources.push_back(*mask);
+    sources.insert(sources.end(), {*mask, *mask + ".aux.xml"});
     for (const auto& f : gdal::dataset_files(*mask)) sources.push_back(f);
   }
   for (std::size_t k = 0; k < outputs.size(); ++k) {
@@ -54,6 +56,11 @@ void check_names(const std::string& src, const std::optional<std::string>& mask,
     for (std::size_t l = 0; l < k; ++l)
       if (same_file(f, outputs[l].file))
         throw RunError(what + " " + f + " is also " + outputs[l].what + ": give each output a name of its own");
+    for (std::size_t l = 0; l < outputs.size(); ++l)
+      for (const auto& b : outputs[l].beside)
+        if (l != k && same_file(f, b))
+          throw RunError(what + " " + f + " would be taken for " + b + ", a file of " + outputs[l].what +
+                         ": give each output a name of its own");
   }
   for (const auto& [what, f, beside] : outputs) {
     if (std::filesystem::is_directory(f)) throw RunError(what + " " + f + " is a directory: name a file");

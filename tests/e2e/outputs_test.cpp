@@ -189,6 +189,9 @@ TEST(BatchOutputs, AnOutputThatIsTheSourceOrAnotherOutputIsRefused) {
       {{"@/src.tif", "@/./src.tif"}, "the destination @/./src.tif is the source"},
       {{"@/src.tif", "@/n_m2.raw", "--preview", "@/n_m1.raw"}, "--preview @/n_m1.raw is also the destination"},
       {{"@/src.tif", "@/a.tif", "--mask", "@/a.tif"}, "the destination @/a.tif is a file of the source or the mask @/a.tif"},
+      {{"@/src.tif", "@/n.tif", "--preview", "@/src.tif.aux.xml"}, "--preview @/src.tif.aux.xml is a file of the source"},
+      {{"@/src.tif", "@/n.tif", "--preview", "@/n.tif.aux.xml"}, "--preview @/n.tif.aux.xml would be taken for "
+                                                                "@/n.tif.aux.xml, a file of the destination"},
   };
   for (const auto& [args, message] : cases) {
     for (const bool overwrite : {false, true}) {
