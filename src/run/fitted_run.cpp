@@ -48,7 +48,8 @@ class FittedRun {
     check_disk(o_, src_, 16);  // the fitted results and the holes' ranges, 8 bytes each
     survey_ = survey_source(src_, o_.surface.interval, budget_, threads_, cancel);
     settle_survey(survey_.raster, src_.rows(), src_.cols(), o_.surface, o_.src, hooks_);
-    tile_ = o_.tiles.tile_size.value_or(kTileStep);
+    // A tile larger than the raster is the raster: no more is asked of the memory.
+    tile_ = std::min(o_.tiles.tile_size.value_or(kTileStep), std::max(src_.rows(), src_.cols()));
     if (fitted_bytes(tile_, 0) > budget_)
       throw MemoryRefusal(mention(Opt::tile_size, std::to_string(tile_)) + ": a tile of that size needs " +
                           mib(fitted_bytes(tile_, 0)) + ", " + mib(budget_) + " available (" + o_.src + ")");

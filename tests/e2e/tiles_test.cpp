@@ -43,14 +43,15 @@ TEST(Tiles, TheOutputsOfAWholeRun) {
 
 // Tiles run several at once, as many as the threads (each on its share of
 // them): the DEM is the whole run's at 1, 2 and 3 threads, so with 1 to 3
-// tiles in flight, with halos that double in some tiles and not others.
+// tiles in flight, with halos that double in some tiles and not others; and
+// with a tile far larger than the raster, which is one tile of its size.
 TEST(Tiles, TilesInFlightGiveTheWholeRunsBytes) {
   TempDir tmp;
   const std::string src = demo("jacksboro_i20_c.tif");
   ASSERT_EQ(tesk({src, tmp / "whole.tif", "-i", "20", "-m", "3", "-q"}).status, 0);
-  for (const char* threads : {"1", "2", "3"}) {
-    SCOPED_TRACE(std::string("threads ") + threads);
-    const ProcessResult r = tesk({src, tmp / "t.tif", "-i", "20", "-m", "3", "--overwrite", "--tile-size", "64",
+  for (const auto& [threads, tile] : {std::pair{"1", "64"}, {"2", "64"}, {"3", "64"}, {"2", "1048576"}}) {
+    SCOPED_TRACE(std::string("threads ") + threads + ", tiles of " + tile);
+    const ProcessResult r = tesk({src, tmp / "t.tif", "-i", "20", "-m", "3", "--overwrite", "--tile-size", tile,
                                   "--halo", "2", "--threads", threads});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(held(read_raster(tmp / "t.tif")), held(read_raster(tmp / "whole.tif")));
