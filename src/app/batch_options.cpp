@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -51,7 +52,10 @@ const CLI::Validator kWhole(
 const CLI::Validator kReal(
     [](std::string& s) -> std::string {
       const std::size_t sign = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
-      if (s.size() > sign + 1 && s[sign] == '0' && (s[sign + 1] == 'x' || s[sign + 1] == 'X'))
+      // Empty, the option would be taken as not given; with a blank first,
+      // as a whole number refuses it.
+      if (s.size() == sign || std::isspace(static_cast<unsigned char>(s[sign])) ||
+          (s.size() > sign + 1 && s[sign] == '0' && (s[sign + 1] == 'x' || s[sign + 1] == 'X')))
         return "'" + s + "' is not a decimal number";
       return "";
     },
@@ -85,7 +89,7 @@ void declare(CLI::App& app, Options& o) {
       ->check(CLI::IsMember(method_list()).description(""));
   app.add_option("--smoothing", o.surface.smoothing,
                  "--method spline: the weight of the curvature against the fit to the contours, in pixel units "
-                 "(above 0; default: chosen from the contours by cross-validation)")
+                 "(1e-6 to 1e6; default: chosen from the contours by cross-validation)")
       ->type_name("LAMBDA")
       ->transform(kReal);
   app.add_option("--tension", o.surface.tension,

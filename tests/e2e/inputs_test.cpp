@@ -115,6 +115,8 @@ TEST(InputsRefused, OptionsAndVectorGridsNameWhatToGive) {
   const std::pair<Args, Args> cases[] = {
       {with(ras, {"-i", "0x10"}), {"--interval", "'0x10' is not a decimal"}},
       {with(ras, {"--nodata", "0x10"}), {"--nodata", "'0x10' is not a decimal"}},
+      {with(ras, {"--nodata", ""}), {"--nodata", "'' is not a decimal"}},
+      {with(ras, {"--nodata", " 5"}), {"--nodata", "' 5' is not a decimal"}},
       {with(ras, {"--nodata", "70000"}), {"--nodata 70000: the samples of ", "(UInt16, 0 to 65535) cannot hold it"}},
       {with(ras, {"--nodata", "-1"}), {"--nodata -1: the samples of ", "(UInt16, 0 to 65535) cannot hold it"}},
       {{"@/minus5.tif", "@/o.tif", "-i", "10"}, {"minus5.tif: its no-data value -5 is not a value of its samples (UInt16",
