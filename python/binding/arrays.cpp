@@ -125,6 +125,7 @@ FillOptions fill_options(int interval, const py::object& nodata, int window, con
   o.threads = n ? static_cast<int>(std::clamp<long long>(*n, -1, INT_MAX)) : 0;
   if (!nodata.is_none()) {
     try {
+      if (py::isinstance<py::bool_>(nodata)) throw py::cast_error();
       o.nodata = nodata.cast<double>();
     } catch (const py::cast_error&) {
       throw py::type_error("nodata=" + py::repr(nodata).cast<std::string>() +

@@ -195,6 +195,9 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None,
        The logger "tesk" tells at level INFO which blocks ran again.
     4. An integer dtype is checked against the range of all blocks.
     """
+    for name, v in (("halo", halo), ("max_halo", max_halo)):  # checked whatever the array, used by dask's
+        if v is not None and (not isinstance(v, (int, np.integer)) or isinstance(v, bool) or v < 0):
+            raise ValueError(f"{name} must be an integer >= 0, not {v!r}")
     args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
                 progress=progress, method=method, smoothing=smoothing, tension=tension)
     if _is_dask(contours):

@@ -149,11 +149,6 @@ def _take_boxes(boxes, cells, certificates, starts):
     return [k for k in boxes if k not in patched]
 
 
-def _halo_argument(name, v):
-    if v is not None and (not isinstance(v, (int, np.integer)) or isinstance(v, bool) or v < 0):
-        raise ValueError(f"{name} must be an integer >= 0, not {v!r}")
-
-
 def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoothing=None, tension=None, halo=None,
               max_halo=None, accept_uncertain=False):
     """The whole run's result over the dask array x (2-D): returns (the persisted dask array, (minimum,
@@ -167,8 +162,6 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
     raster = tuple(int(n) for n in x.shape)
     if max(raster) > 2**31 - 1:
         raise ValueError(f"contours has more than {2**31 - 1} rows or columns")
-    _halo_argument("halo", halo)
-    _halo_argument("max_halo", max_halo)
     max_halo = DEFAULT_MAX_HALO if max_halo is None else int(max_halo)
 
     counts = ((1,) * len(x.chunks[0]), (1,) * len(x.chunks[1]))
