@@ -41,6 +41,14 @@ void interpolate(const Level& coarse, Grid<T>& target, bool add, ThreadPool& poo
   });
 }
 
+// The products' diagonal along row i: a[t] * x[t][j] summed over t.
+void diagonal_terms(const Level& L, int i, double a[4], const double* x[4]) {
+  for (std::size_t t = 0; t < 4; ++t) {
+    a[t] = L.diag_y[t * static_cast<std::size_t>(L.rows) + static_cast<std::size_t>(i)];
+    x[t] = &L.diag_x[t * static_cast<std::size_t>(L.cols)];
+  }
+}
+
 }  // namespace
 
 CoarsestSolver::CoarsestSolver(const Level& L) {
@@ -229,10 +237,7 @@ void Cycles::finest_step_row(Level& L, int i, double omega, const double* r) {
   }
   double a[4];
   const double* x[4];
-  for (std::size_t t = 0; t < 4; ++t) {
-    a[t] = L.diag_y[t * static_cast<std::size_t>(L.rows) + static_cast<std::size_t>(i)];
-    x[t] = &L.diag_x[t * static_cast<std::size_t>(L.cols)];
-  }
+  diagonal_terms(L, i, a, x);
   jacobi_step_finest(a, x, (*L.contours)[i], r, omega, L.cols, L.u[i]);
 }
 
@@ -259,10 +264,7 @@ void Cycles::step_row(Level& L, int i, double omega, bool rhs_is_residual) {
   }
   double a[4];
   const double* x[4];
-  for (std::size_t t = 0; t < 4; ++t) {
-    a[t] = L.diag_y[t * static_cast<std::size_t>(L.rows) + static_cast<std::size_t>(i)];
-    x[t] = &L.diag_x[t * static_cast<std::size_t>(L.cols)];
-  }
+  diagonal_terms(L, i, a, x);
   jacobi_step_coarse(a, x, L.mc[i], rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
 }
 
