@@ -76,7 +76,13 @@ def fill_dataarray(da, *, nodata, halo, max_halo, accept_uncertain, **args):
     plane, band = _plane(da)
     # The file's no-data value: a masked array (NaN holes) keeps it in its encoding.
     wanted = nodata if nodata is not None else plane.rio.encoded_nodata
-    nodata = plane.rio.nodata if nodata is None else nodata
+    if nodata is None:
+        try:
+            nodata = plane.rio.nodata
+        except ValueError:  # rioxarray cannot cast it to the dtype: a NaN or a value beyond it
+            raise ValueError(f"contours: its no-data value ({plane.attrs.get('_FillValue', plane.encoding.get('_FillValue'))!r}) "
+                             f"is not a value of its dtype {plane.dtype}: give the value that marks the pixels off the "
+                             f"contours with nodata=") from None
     if plane.chunks is not None:
         from ._blocks import fill_dask
         del args["threads"], args["progress"]

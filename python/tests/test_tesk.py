@@ -149,6 +149,7 @@ def u16(*shape):
     ((u16(2, 2),), {"dtype": np.float16}, TypeError, "dtype=float16 holds no altitude: None or float32"),
     ((u16(2, 2),), {"dtype": "nonsense"}, TypeError, "dtype='nonsense' is not a numpy dtype"),
     ((u16(2, 2),), {}, ValueError, "contours holds no contour pixel: every sample is the no-data value"),
+    ((u16(0, 5),), {}, ValueError, "contours is empty (0 x 5 samples): no contour pixel"),
     ((np.array([[0, 0, 0], [0, 0, 5000000]], np.int32),), {"interval": 1, "nodata": 0}, ValueError,
      "contours: the value 5000000 at row 1, column 2 is too large for the interval 1"),
     ((np.array([[np.nan, 1e10]]),), {"nodata": None}, ValueError, "the value 10000000000 at row 0, column 1 is too large"),

@@ -40,6 +40,10 @@ def test_dataarray_errors(monkeypatch):
     da = rioxarray.open_rasterio(SRC)
     with pytest.raises(ValueError, match=r"contours has 2 bands along 'band': select one"):
         tesk.fill(da.isel(band=[0, 0]), interval=20)
+    nan_fill = da.copy()
+    nan_fill.attrs["_FillValue"] = np.nan
+    with pytest.raises(ValueError, match=r"its no-data value \(nan\) is not a value of its dtype uint16: give .* nodata="):
+        tesk.fill(nan_fill, interval=20)
     monkeypatch.setitem(sys.modules, "rioxarray", None)
     with pytest.raises(ImportError, match="needs rioxarray: pip install rioxarray"):
         tesk.fill(da, interval=20)

@@ -86,14 +86,14 @@ void settle_survey(const RasterSurvey& s, int rows, int cols, const SurfaceOptio
   if (s.fault)
     throw RunError(too_large_message(name, s.fault->value, static_cast<int>(s.fault->at.row),
                                      static_cast<int>(s.fault->at.col), o.interval));
-  if (!s.any) throw RunError(no_contour_message(name));
+  if (!s.any) throw RunError(no_contour_message(name, rows, cols));
   warn_about_interval(s.contours, o.interval, name, hooks);
   if (o.window > 1 && !window_fits(rows, cols, o.window)) warn_smoothing_skipped(o.window, rows, cols, hooks);
 }
 
 void refuse_without_contours(const IntGrid& itab, std::int32_t off, const std::string& name) {
   if (std::find_if(itab.begin(), itab.end(), [&](std::int32_t v) { return v != off; }) == itab.end())
-    throw RunError(no_contour_message(name));
+    throw RunError(no_contour_message(name, itab.rows(), itab.cols()));
 }
 
 }  // namespace tesk

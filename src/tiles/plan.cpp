@@ -59,7 +59,9 @@ RasterSurvey survey_block(const BlockRows& b, int equid, std::vector<int>* colum
   return s;
 }
 
-std::string no_contour_message(const std::string& name) {
+std::string no_contour_message(const std::string& name, std::int64_t rows, std::int64_t cols) {
+  if (rows == 0 || cols == 0)
+    return name + " is empty (" + std::to_string(rows) + " x " + std::to_string(cols) + " samples): no contour pixel";
   return name + " holds no contour pixel: every sample is the no-data value";
 }
 

@@ -61,8 +61,8 @@ RasterSurvey survey_block(const BlockRows& b, int equid, std::vector<int>* colum
                           CancelCheck cancel = {});
 
 // The refusal of a raster without any contour pixel (name: a path, or the
-// parameter that holds the array).
-std::string no_contour_message(const std::string& name);
+// parameter that holds the array), of rows x cols samples (none: empty).
+std::string no_contour_message(const std::string& name, std::int64_t rows, std::int64_t cols);
 
 // The halo every tile starts with: the one given, else a fifth of the
 // longest no-data run rounded up to a multiple of 16, between 16 and 1024;
