@@ -84,9 +84,19 @@ std::optional<int> int_of(const py::object& v, const char* name) {
 }
 
 int required_int(const py::object& v, const char* name) {
-  if (v.is_none()) throw py::type_error(std::string(name) + " must be an integer, not None");
+  if (v.is_none() || py::isinstance<py::bool_>(v) || !py::hasattr(v, "__index__"))
+    throw py::type_error(std::string(name) + " must be an integer, not " + type_name_of(v));
   return *int_of(v, name);
 }
+
+namespace {
+
+// True and False are not numbers here, Python's or numpy's.
+bool is_bool(const py::object& v) {
+  return py::isinstance<py::bool_>(v) || py::isinstance(v, py::module_::import("numpy").attr("bool_"));
+}
+
+}  // namespace
 
 Method method_of(const py::object& method) {
   if (method.is_none()) return Method::classic;
@@ -109,6 +119,7 @@ FillOptions fill_options(int interval, const py::object& nodata, int window, con
   if (!overlay.is_none()) o.surface.overlay = overlay.cast<bool>();
   if (!smoothing.is_none()) {
     try {
+      if (is_bool(smoothing)) throw py::cast_error();
       o.surface.smoothing = smoothing.cast<double>();
     } catch (const py::cast_error&) {
       throw py::type_error("smoothing=" + py::repr(smoothing).cast<std::string>() + " is not a number");
@@ -116,6 +127,7 @@ FillOptions fill_options(int interval, const py::object& nodata, int window, con
   }
   if (!tension.is_none()) {
     try {
+      if (is_bool(tension)) throw py::cast_error();
       o.surface.tension = tension.cast<double>();
     } catch (const py::cast_error&) {
       throw py::type_error("tension=" + py::repr(tension).cast<std::string>() + " is not a number");
@@ -125,7 +137,7 @@ FillOptions fill_options(int interval, const py::object& nodata, int window, con
   o.threads = n ? static_cast<int>(std::clamp<long long>(*n, -1, INT_MAX)) : 0;
   if (!nodata.is_none()) {
     try {
-      if (py::isinstance<py::bool_>(nodata)) throw py::cast_error();
+      if (is_bool(nodata)) throw py::cast_error();
       o.nodata = nodata.cast<double>();
     } catch (const py::cast_error&) {
       throw py::type_error("nodata=" + py::repr(nodata).cast<std::string>() +

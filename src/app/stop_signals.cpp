@@ -50,6 +50,7 @@ sigset_t stop_set() {
 
 void catch_stop_signals() {
   const sigset_t set = stop_set();
+  if (sigisemptyset(&set) == 1) return;  // every one ignored: nothing to watch
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::thread(watch, set).detach();
 }

@@ -31,14 +31,15 @@ DatasetPtr grid_like(int rows, int cols, const Georef& georef, GDALDataType type
 // Inside: a valid sample (not the no-data value, not NaN) other than 0.
 ByteGrid inside_of(GDALRasterBandH band, int rows, int cols, const std::string& what) {
   int has = 0;
-  const double nodata = GDALGetRasterNoDataValue(band, &has);
+  const double nodata = band_nodata(band, &has);
+  const bool signed_samples = signed_bytes(band);
   ByteGrid inside(rows, cols);
   std::vector<double> row(static_cast<std::size_t>(cols));
   for (int i = 0; i < rows; ++i) {
     if (GDALRasterIO(band, GF_Read, 0, i, cols, 1, row.data(), cols, 1, GDT_Float64, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read " + what));
     for (int j = 0; j < cols; ++j) {
-      const double v = row[static_cast<std::size_t>(j)];
+      const double v = signed_samples ? signed_byte(row[static_cast<std::size_t>(j)]) : row[static_cast<std::size_t>(j)];
       inside[i][j] = !std::isnan(v) && v != 0 && !(has && v == nodata);
     }
   }

@@ -36,4 +36,26 @@ inline void set_georef(GDALDatasetH ds, const Georef& g) {
   if (!g.projection.empty()) GDALSetProjection(ds, g.projection.c_str());
 }
 
+// A band's no-data value, *has telling whether it has one: a 64-bit band's
+// read as such (the double call warns that it rounds), then as the double
+// its samples are compared in.
+inline double band_nodata(GDALRasterBandH band, int* has) {
+  switch (GDALGetRasterDataType(band)) {
+    case GDT_Int64: return static_cast<double>(GDALGetRasterNoDataValueAsInt64(band, has));
+    case GDT_UInt64: return static_cast<double>(GDALGetRasterNoDataValueAsUInt64(band, has));
+    default: return GDALGetRasterNoDataValue(band, has);
+  }
+}
+
+// Bytes flagged signed (a GeoTIFF's PIXELTYPE=SIGNEDBYTE) hold -128..127,
+// which GDAL reads as 0..255: signed_byte() turns a sample read back.
+inline bool signed_bytes(GDALRasterBandH band) {
+  const char* pixel_type = GDALGetMetadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
+  return GDALGetRasterDataType(band) == GDT_Byte && pixel_type && std::string(pixel_type) == "SIGNEDBYTE";
+}
+template <class T>
+T signed_byte(T v) {
+  return v > 127 ? v - 256 : v;
+}
+
 }  // namespace tesk::gdal

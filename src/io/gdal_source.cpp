@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <limits>
 #include <mutex>
-#include <string_view>
 
 #include <cpl_error.h>
 #include <cpl_string.h>
@@ -107,12 +106,7 @@ class RasterSource : public Source {
     rows_ = GDALGetRasterYSize(ds_.get());
     cols_ = GDALGetRasterXSize(ds_.get());
     int has = 0;
-    // A 64-bit band's value read as such (the double API warns that it
-    // rounds), then as the double the samples are compared in.
-    const GDALDataType band_type = GDALGetRasterDataType(band_);
-    const double own = band_type == GDT_Int64    ? static_cast<double>(GDALGetRasterNoDataValueAsInt64(band_, &has))
-                       : band_type == GDT_UInt64 ? static_cast<double>(GDALGetRasterNoDataValueAsUInt64(band_, &has))
-                                                 : GDALGetRasterNoDataValue(band_, &has);
+    const double own = band_nodata(band_, &has);
     if (o.nodata) {
       nodata_ = *o.nodata;
     } else if (has) {
@@ -123,10 +117,8 @@ class RasterSource : public Source {
     }
     const GDALDataType dt = GDALGetRasterDataType(band_);
     type_name_ = GDALGetDataTypeName(dt);
-    // Bytes flagged signed (a GeoTIFF's PIXELTYPE=SIGNEDBYTE) hold -128..127;
-    // GDAL reads them as 0..255, so they are turned back after each read.
-    const char* pixel_type = GDALGetMetadataItem(band_, "PIXELTYPE", "IMAGE_STRUCTURE");
-    signed_bytes_ = dt == GDT_Byte && pixel_type && std::string_view(pixel_type) == "SIGNEDBYTE";
+    // Signed bytes are turned back after each read.
+    signed_bytes_ = signed_bytes(band_);
     if (signed_bytes_) type_name_ = "Int8";
     if (GDALDataTypeIsComplex(dt)) throw RunError(path + ": complex samples (" + type_name_ + ") hold no altitude");
     if (o.nodata && GDALDataTypeIsInteger(dt) && !(std::isfinite(*o.nodata) && *o.nodata == std::trunc(*o.nodata)))
@@ -165,14 +157,14 @@ class RasterSource : public Source {
                      GDT_Int32, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read " + path_));
     if (signed_bytes_)
-      for (std::int32_t& v : out) v = v > 127 ? v - 256 : v;
+      for (std::int32_t& v : out) v = signed_byte(v);
   }
 
   void read_row(int i, int col0, int n, double* samples) override {
     if (GDALRasterIO(band_, GF_Read, col0, i, n, 1, samples, n, 1, GDT_Float64, 0, 0) != CE_None)
       throw RunError(with_gdal_reason("cannot read " + path_));
     if (signed_bytes_)
-      for (int j = 0; j < n; ++j) samples[j] = samples[j] > 127 ? samples[j] - 256 : samples[j];
+      for (int j = 0; j < n; ++j) samples[j] = signed_byte(samples[j]);
   }
 
  private:

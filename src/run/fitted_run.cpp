@@ -49,7 +49,7 @@ class FittedRun {
     survey_ = survey_source(src_, o_.surface.interval, budget_, threads_, cancel);
     settle_survey(survey_.raster, src_.rows(), src_.cols(), o_.surface, o_.src, hooks_);
     // A tile larger than the raster is the raster: no more is asked of the memory.
-    tile_ = std::min(o_.tiles.tile_size.value_or(kTileStep), std::max(src_.rows(), src_.cols()));
+    tile_ = o_.tiles.tile_size ? std::min(*o_.tiles.tile_size, std::max(src_.rows(), src_.cols())) : kTileStep;
     if (fitted_bytes(tile_, 0) > budget_)
       throw MemoryRefusal(mention(Opt::tile_size, std::to_string(tile_)) + ": a tile of that size needs " +
                           mib(fitted_bytes(tile_, 0)) + ", " + mib(budget_) + " available (" + o_.src + ")");

@@ -217,11 +217,22 @@ TEST(InputsMask, OutsideNoDataInsideUnchangedWhateverTheMask) {
   // -100 (no UInt16) and 0, the no-data value, both written as no-data.
   write_tif(tmp / "s.tif", "Int16", 3, 4, {400, 400, 400, 400, 0, 0, 0, 0, -100, 0, 0, 100}, 0);
   write_tif(tmp / "top.tif", "Byte", 3, 4, {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0}, std::nullopt);
-  const ProcessResult r = run_ok({tmp / "s.tif", tmp / "s_out.tif", "-i", "100", "-q", "-ot", "UInt16", "--mask", tmp / "top.tif"});
-  const Raster out = read_raster(tmp / "s_out.tif");
-  EXPECT_EQ(std::tuple(r.err, out.type, out.nodata, out.v),
-            std::tuple(std::string(), std::string("UInt16"), 0.0,
-                       std::vector<double>{400, 400, 400, 400, 150, 125, 325, 250, 0, 0, 0, 0}));
+  // The same mask in signed bytes, -128 its no-data value (read by GDAL as 128).
+  char signed_bytes[] = "PIXELTYPE=SIGNEDBYTE";
+  char* options[] = {signed_bytes, nullptr};
+  GDALDatasetH sb = GDALCreate(GDALGetDriverByName("GTiff"), (tmp / "top_s.tif").c_str(), 4, 3, 1, GDT_Byte, options);
+  std::vector<double> bytes = {1, 1, 1, 1, 1, 1, 1, 1, 128, 128, 128, 128};
+  GDALSetRasterNoDataValue(GDALGetRasterBand(sb, 1), -128);
+  EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(sb, 1), GF_Write, 0, 0, 4, 3, bytes.data(), 4, 3, GDT_Float64, 0, 0), CE_None);
+  GDALClose(sb);
+  for (const char* mask : {"top.tif", "top_s.tif"}) {
+    const ProcessResult r = run_ok({tmp / "s.tif", tmp / "s_out.tif", "-i", "100", "-q", "-ot", "UInt16", "--mask",
+                                    tmp / mask, "--overwrite"});
+    const Raster out = read_raster(tmp / "s_out.tif");
+    EXPECT_EQ(std::tuple(r.err, out.type, out.nodata, out.v),
+              std::tuple(std::string(), std::string("UInt16"), 0.0,
+                         std::vector<double>{400, 400, 400, 400, 150, 125, 325, 250, 0, 0, 0, 0})) << mask;
+  }
   // Outside, a pixel may equal the no-data value (710 here, which no pixel
   // inside takes): the hillshade inside stays the unmasked one all the same.
   Raster src = read_raster(kSrc);

@@ -426,8 +426,11 @@ double Cycles::precondition(const Grid<double>& rhs, bool started) {
   }
   std::vector<double> sums(static_cast<std::size_t>(L.rows));
   row_dots_ = &sums;
+  struct Reset {
+    std::vector<double>*& p;
+    ~Reset() { p = nullptr; }
+  } reset{row_dots_};  // also when the cycle throws (cancelled)
   v_cycle(0, true, started);
-  row_dots_ = nullptr;
   double total = 0;
   for (const double s : sums) total += s;
   return total;

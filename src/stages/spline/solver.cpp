@@ -87,7 +87,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
         const double step = alpha * static_cast<double>(pr[j]);
         xr[j] += step;
         rr[j] -= alpha * qr[j];
-        w = std::max(w, std::fabs(step));
+        if (!(std::fabs(step) <= w)) w = std::fabs(step);  // a NaN step too
       }
       row_worst[static_cast<std::size_t>(i)] = w;
       // The next cycle's first smoothing step, while the row of r is at hand.

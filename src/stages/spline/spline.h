@@ -50,7 +50,7 @@ struct SplineStats {
 };
 
 // The lambdas a fit takes, in pixel units.  The cross-validation chooses
-// between 0.003 and 60; far beyond this range the penalty or the data term
+// between 0.005 and 50; far beyond this range the penalty or the data term
 // falls below what the solve's arithmetic resolves (below 1e-300, or above
 // 1e18, the iteration breaks down).
 constexpr double kSmallestLambda = 1e-6;
