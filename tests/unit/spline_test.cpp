@@ -389,6 +389,14 @@ TEST(Spline, ReportsConvergenceAndRefusesASolveThatDoesNotConverge) {
   } catch (const RunError& e) {
     EXPECT_NE(std::string(e.what()).find("did not converge"), std::string::npos) << e.what();
   }
+  // The ends of the accepted range converge to finite surfaces.
+  for (const double lambda : {kSmallestLambda, kLargestLambda}) {
+    SplineParams q;
+    q.lambda = lambda;
+    Grid<double> v;
+    EXPECT_NO_THROW(fit(c, q, v)) << lambda;
+    EXPECT_TRUE(std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); })) << lambda;
+  }
   // Lambdas far below the accepted range, which the arithmetic no longer
   // resolves, break the iteration down: an error, not a surface of NaN nor
   // a first step of nothing taken for convergence.
