@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include <gdal.h>
@@ -46,6 +49,12 @@ const CLI::Validator kWhole(
         return "'" + s + "' is not a decimal whole number";
       const std::size_t first = std::min(s.find_first_not_of('0', sign), s.size() - 1);
       s = s.substr(0, sign) + s.substr(first);
+      // Every such option is an int: say so rather than "Could not convert".
+      errno = 0;
+      const long long v = std::strtoll(s.c_str(), nullptr, 10);
+      if (errno == ERANGE || v < INT_MIN || v > INT_MAX)
+        return "'" + s + "' is beyond the whole numbers it takes (" + std::to_string(INT_MIN) + " to " +
+               std::to_string(INT_MAX) + ")";
       return "";
     },
     "", "decimal whole number");

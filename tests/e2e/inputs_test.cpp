@@ -122,6 +122,8 @@ TEST(InputsRefused, OptionsAndVectorGridsNameWhatToGive) {
       {{"@/minus5.tif", "@/o.tif", "-i", "10"}, {"minus5.tif: its no-data value -5 is not a value of its samples (UInt16",
                                                   "--nodata"}},
       {with(ras, {"--threads", "100000"}), {"--threads", "0 to 1024"}},
+      {with(ras, {"-m", "2147483648"}), {"--window", "'2147483648' is beyond the whole numbers it takes"}},
+      {with(ras, {"--tile-size", "-99999999999999999999"}), {"--tile-size", "-99999999999999999999' is beyond"}},
       {with(ras, {"-a", "ELEV", "-te", "0", "0", "1", "1"}), {"-a, -te: ", "is a raster", "vector sources only"}},
       {with(vec, {"-tr", "0", "0"}), {"-tr 0 0: give the pixel size as two positive numbers"}},
       {with(vec, {"-tr", "1", "1", "-b", "1"}), {"-b: ", "is a vector source"}},
