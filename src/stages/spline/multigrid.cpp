@@ -163,11 +163,9 @@ void Cycles::residual_then_step(Level& L, double omega, const std::function<void
   };
   const auto piece = [&](int r0, int r1, int k) {
     pieces[static_cast<std::size_t>(k)] = {r0, r1};
-    for (int i = r0; i < r1 + 2; ++i) {
-      if (i < r1) {
-        cancel_.at_row(i, L.cols);
-        residual_row(L, i);
-      }
+    for (int i = r0; i < r1; ++i) {
+      cancel_.at_row(i, L.cols);
+      residual_row(L, i);
       if (i - 2 >= r0 + 2 && i - 2 < r1 - 2) step(i - 2);
     }
   };
@@ -183,32 +181,30 @@ void Cycles::residual_then_step(Level& L, double omega, const std::function<void
 }
 
 void Cycles::residual_row(Level& L, int i) {
-  {
-    thread_local std::vector<double> row;
-    if (!L.contours) row.resize(static_cast<std::size_t>(L.cols));
-    double* r = L.contours ? (*L.r)[i] : row.data();
-    const float* u = L.u[i];
-    if (L.contours) {
-      const std::int32_t* c = (*L.contours)[i];
-      const double* g = (*L.rhs_grid)[i];
-      if (i >= L.ilo && i < L.ihi) {
-        // The interior columns in one pass, the edge columns as below.
-        const float* rows[5] = {L.u[i - 2], L.u[i - 1], u, L.u[i + 1], L.u[i + 2]};
-        finest_residual_interior(&L.interior.s[0][0], rows, g, c, L.jlo, L.jhi, r);
-        apply_products_row_edges(L, L.u, i, r);
-        finest_residual(g, c, u, L.jlo, r);
-        finest_residual(g + L.jhi, c + L.jhi, u + L.jhi, L.cols - L.jhi, r + L.jhi);
-      } else {
-        apply_products_row(L, L.u, i, r);
-        finest_residual(g, c, u, L.cols, r);
-      }
+  thread_local std::vector<double> row;
+  if (!L.contours) row.resize(static_cast<std::size_t>(L.cols));
+  double* r = L.contours ? (*L.r)[i] : row.data();
+  const float* u = L.u[i];
+  if (L.contours) {
+    const std::int32_t* c = (*L.contours)[i];
+    const double* g = (*L.rhs_grid)[i];
+    if (i >= L.ilo && i < L.ihi) {
+      // The interior columns in one pass, the edge columns as below.
+      const float* rows[5] = {L.u[i - 2], L.u[i - 1], u, L.u[i + 1], L.u[i + 2]};
+      finest_residual_interior(&L.interior.s[0][0], rows, g, c, L.jlo, L.jhi, r);
+      apply_products_row_edges(L, L.u, i, r);
+      finest_residual(g, c, u, L.jlo, r);
+      finest_residual(g + L.jhi, c + L.jhi, u + L.jhi, L.cols - L.jhi, r + L.jhi);
     } else {
       apply_products_row(L, L.u, i, r);
-      const float* f = L.f[i];
-      L.apply_data_row(L.u, i, r);
-      float* out = L.r32[i];
-      for (int j = 0; j < L.cols; ++j) out[j] = static_cast<float>(static_cast<double>(f[j]) - r[j]);
+      finest_residual(g, c, u, L.cols, r);
     }
+  } else {
+    apply_products_row(L, L.u, i, r);
+    const float* f = L.f[i];
+    L.apply_data_row(L.u, i, r);
+    float* out = L.r32[i];
+    for (int j = 0; j < L.cols; ++j) out[j] = static_cast<float>(static_cast<double>(f[j]) - r[j]);
   }
 }
 
