@@ -3,6 +3,7 @@
 #include "stages/spline/kernels.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -51,83 +52,13 @@ void diagonal_terms(const Level& L, int i, double a[4], const double* x[4]) {
 
 }  // namespace
 
-CoarsestSolver::CoarsestSolver(const Level& L) {
-  by_rows_ = L.cols <= L.rows;
-  const int inner = by_rows_ ? L.cols : L.rows;
-  n_ = L.rows * L.cols;
-  band_ = 2 * inner + 2;
-  const auto w = static_cast<std::size_t>(band_ + 1);
-  factor_.assign(static_cast<std::size_t>(n_) * w, 0.0);
-  auto index = [&](int i, int j) { return by_rows_ ? i * L.cols + j : j * L.rows + i; };
-  std::vector<double> diag(static_cast<std::size_t>(n_));
-  for (int i = 0; i < L.rows; ++i)
-    for (int j = 0; j < L.cols; ++j) {
-      const int p = index(i, j);
-      for (int a = -2; a <= 2; ++a)
-        for (int b = -2; b <= 2; ++b) {
-          if (i + a < 0 || i + a >= L.rows || j + b < 0 || j + b >= L.cols) continue;
-          const int q = index(i + a, j + b);
-          if (q < p) continue;
-          factor_[static_cast<std::size_t>(p) * w + static_cast<std::size_t>(q - p)] += L.coefficient(i, j, a, b);
-        }
-      for (int a = -1; a <= 1; ++a)
-        for (int b = -1; b <= 1; ++b) {
-          if (i + a < 0 || i + a >= L.rows || j + b < 0 || j + b >= L.cols) continue;
-          const int q = index(i + a, j + b);
-          if (q < p) continue;
-          factor_[static_cast<std::size_t>(p) * w + static_cast<std::size_t>(q - p)] += L.data_entry(i, j, a, b);
-        }
-      diag[static_cast<std::size_t>(p)] = factor_[static_cast<std::size_t>(p) * w];
-    }
-  for (int p = 0; p < n_; ++p) {
-    double* col = &factor_[static_cast<std::size_t>(p) * w];
-    if (!(col[0] > 1e-10 * diag[static_cast<std::size_t>(p)]) || !(col[0] > 0)) {
-      std::fill(col, col + w, 0.0);
-      continue;
-    }
-    const double l = std::sqrt(col[0]);
-    col[0] = l;
-    const int kmax = std::min(band_, n_ - 1 - p);
-    for (int k = 1; k <= kmax; ++k) col[k] /= l;
-    for (int k1 = 1; k1 <= kmax; ++k1) {
-      if (col[k1] == 0.0) continue;
-      double* target = &factor_[static_cast<std::size_t>(p + k1) * w];
-      for (int k2 = k1; k2 <= kmax; ++k2) target[k2 - k1] -= col[k1] * col[k2];
-    }
-  }
-}
-
 void CoarsestSolver::solve(Level& L) const {
-  const auto w = static_cast<std::size_t>(band_ + 1);
-  std::vector<double> y(static_cast<std::size_t>(n_));
+  std::vector<double> y(static_cast<std::size_t>(factor_.size()));
   for (int i = 0; i < L.rows; ++i)
-    for (int j = 0; j < L.cols; ++j)
-      y[static_cast<std::size_t>(by_rows_ ? i * L.cols + j : j * L.rows + i)] = L.rhs(i, j);
-  for (int p = 0; p < n_; ++p) {
-    const double* col = &factor_[static_cast<std::size_t>(p) * w];
-    if (col[0] == 0.0) {
-      y[static_cast<std::size_t>(p)] = 0.0;
-      continue;
-    }
-    const double v = y[static_cast<std::size_t>(p)] / col[0];
-    y[static_cast<std::size_t>(p)] = v;
-    const int kmax = std::min(band_, n_ - 1 - p);
-    for (int k = 1; k <= kmax; ++k) y[static_cast<std::size_t>(p + k)] -= col[k] * v;
-  }
-  for (int p = n_ - 1; p >= 0; --p) {
-    const double* col = &factor_[static_cast<std::size_t>(p) * w];
-    if (col[0] == 0.0) {
-      y[static_cast<std::size_t>(p)] = 0.0;
-      continue;
-    }
-    double s = y[static_cast<std::size_t>(p)];
-    const int kmax = std::min(band_, n_ - 1 - p);
-    for (int k = 1; k <= kmax; ++k) s -= col[k] * y[static_cast<std::size_t>(p + k)];
-    y[static_cast<std::size_t>(p)] = s / col[0];
-  }
+    for (int j = 0; j < L.cols; ++j) y[factor_.index(i, j)] = L.rhs(i, j);
+  factor_.solve(y);
   for (int i = 0; i < L.rows; ++i)
-    for (int j = 0; j < L.cols; ++j)
-      L.u[i][j] = static_cast<float>(y[static_cast<std::size_t>(by_rows_ ? i * L.cols + j : j * L.rows + i)]);
+    for (int j = 0; j < L.cols; ++j) L.u[i][j] = static_cast<float>(y[factor_.index(i, j)]);
 }
 
 void Cycles::for_rows(int rows, int cols, const std::function<void(int)>& fn) {
@@ -205,6 +136,42 @@ void Cycles::residual_row(Level& L, int i) {
     L.apply_data_row(L.u, i, r);
     float* out = L.r32[i];
     for (int j = 0; j < L.cols; ++j) out[j] = static_cast<float>(static_cast<double>(f[j]) - r[j]);
+  }
+}
+
+void Cycles::residual_sides(Level& L, int i, int w) {
+  double* r = (*L.r)[i];
+  const float* u = L.u[i];
+  const std::int32_t* c = (*L.contours)[i];
+  const double* g = (*L.rhs_grid)[i];
+  const float* rows[5] = {L.u[i - 2], L.u[i - 1], u, L.u[i + 1], L.u[i + 2]};
+  finest_residual_interior(&L.interior.s[0][0], rows, g, c, L.jlo, w, r);
+  finest_residual_interior(&L.interior.s[0][0], rows, g, c, L.cols - w, L.jhi, r);
+  apply_products_row_edges(L, L.u, i, r);
+  finest_residual(g, c, u, L.jlo, r);
+  finest_residual(g + L.jhi, c + L.jhi, u + L.jhi, L.cols - L.jhi, r + L.jhi);
+}
+
+void Cycles::edge_solves(Level& L, bool backward) {
+  const EdgeBands& bands = h_.edges;
+  if (bands.empty()) return;
+  const int w = bands.width();
+  for (const int k : backward ? std::array{1, 0} : std::array{0, 1}) {
+    // The residual on the pair's pixels, from u as the bands before left it:
+    // the top and bottom rows whole, or the sides of the rows between.
+    const int n = k == 0 ? 2 * w : L.rows - 2 * w;
+    pool_.for_range(0, n, kRowGrain, [&](std::int64_t t0, std::int64_t t1, int) {
+      for (auto t = t0; t < t1; ++t) {
+        const int i = static_cast<int>(k == 0 ? (t < w ? t : L.rows - 2 * w + t) : w + t);
+        cancel_.at_row(i, L.cols);
+        if (k == 0) residual_row(L, i);
+        else residual_sides(L, i, w);
+      }
+    });
+    const auto& pair = bands.pair(k);
+    pool_.for_range(0, static_cast<std::int64_t>(pair.size()), 1, [&](std::int64_t b0, std::int64_t b1, int) {
+      for (auto b = b0; b < b1; ++b) EdgeBands::correct(pair[static_cast<std::size_t>(b)], *L.r, L.u);
+    });
   }
 }
 
@@ -330,6 +297,7 @@ void Cycles::v_cycle(std::size_t k, bool from_zero, bool started) {
     return;
   }
   smooth(L, false, from_zero, started);
+  if (k == 0) edge_solves(L, false);
   residual(L);
   Level& C = h_.levels[k + 1];
   restrict_residual(L, C);
@@ -347,6 +315,7 @@ void Cycles::v_cycle(std::size_t k, bool from_zero, bool started) {
     v_cycle(k + 1, false);
   }
   interpolate(C, L.u, true, pool_, cancel_);
+  if (k == 0) edge_solves(L, true);
   smooth(L, true, false);
 }
 

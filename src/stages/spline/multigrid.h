@@ -29,6 +29,8 @@
 #include "core/grid.h"
 #include "core/thread_pool.h"
 #include "stages/progress.h"
+#include "stages/spline/block_factor.h"
+#include "stages/spline/edge_bands.h"
 #include "stages/spline/level.h"
 
 namespace tesk::spline {
@@ -36,16 +38,13 @@ namespace tesk::spline {
 // The coarsest level's matrix, factorised once.
 class CoarsestSolver {
  public:
-  explicit CoarsestSolver(const Level& L);
+  explicit CoarsestSolver(const Level& L) : factor_(L, Rect{0, L.rows, 0, L.cols}) {}
   // u = A^-1 rhs on that level (a null pivot, from data too sparse to fix a
   // direction, gives that direction nothing).
   void solve(Level& L) const;
 
  private:
-  bool by_rows_ = true;  // unknowns numbered row by row (else column by column)
-  int n_ = 0;
-  int band_ = 0;
-  std::vector<double> factor_;  // n_ x (band_ + 1): factor_[p * (band_ + 1) + k] = L(p + k, p)
+  BlockFactor<double> factor_;
 };
 
 struct Hierarchy {
@@ -65,6 +64,9 @@ struct Hierarchy {
   bool l1_smoothing = true;
   // The residual and the smoothing step after it in one pass over a level.
   bool fused_passes = true;
+  // Exact solves on the finest level's edge bands, around its coarse
+  // correction (none when empty).
+  EdgeBands edges;
 };
 
 class Cycles {
@@ -116,6 +118,12 @@ class Cycles {
   // The weight of step s of a smoothing pass on level L.
   double step_weight(const Level& L, int s, bool backward) const;
   void restrict_residual(const Level& fine, Level& coarse);
+  // The finest level's residual on columns [0, w) and [cols - w, cols) of
+  // row i, one of its interior rows (w at least its edge columns).
+  void residual_sides(Level& L, int i, int w);
+  // The edge bands' corrections, in their order before the coarse
+  // correction, or in the reverse order (backward) after it.
+  void edge_solves(Level& L, bool backward);
 
   Hierarchy& h_;
   ThreadPool& pool_;

@@ -8,15 +8,14 @@
 #include "stages/spline/multigrid.h"
 
 namespace tesk::spline {
-
 double solve_bytes_per_pixel() {
   // Finest level: x (the result), r and q of the conjugate gradients in
   // double, their search direction p and the preconditioner's output z in
   // float: 32 bytes.  Each coarser level has about a quarter of the pixels
   // of the one above and holds f, u, r and the five planes of the data term
   // in float: 32 bytes, 10.7 a pixel of the finest level over all of them,
-  // 11 with the half rows and columns of odd sides.
-  return 3 * 8 + 2 * 4 + 11;
+  // 11 with the half rows and columns of odd sides.  The edge bands: 1.
+  return 3 * 8 + 2 * 4 + 11 + kEdgeBandBytesPerPixel;
 }
 
 SolveReport solve(const IntGrid& contours, double lambda, double tension, double tolerance, int max_cycles,
@@ -32,6 +31,12 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   h.second_weight = mechanisms.second_coarse_cycle ? 2.0 : 0.0;
   h.l1_smoothing = mechanisms.l1_smoothing;
   h.fused_passes = mechanisms.fused_passes;
+  if (mechanisms.edge_band_bytes > 0 && h.levels.size() > 1) {
+    const Level& top = h.levels.front();
+    const auto spare = static_cast<std::uint64_t>(mechanisms.edge_band_bytes * static_cast<double>(contours.size()));
+    const int width = edge_band_width(contours, spare);
+    if (EdgeBands::fits(top, width)) h.edges = EdgeBands(top, width, pool);
+  }
   Cycles cycles(h, pool, cancel);
   Level& top = h.levels.front();
   const int rows = top.rows, cols = top.cols;
@@ -64,6 +69,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
   double rz = precondition(false);
   std::copy(top.u.begin(), top.u.end(), p.begin());
   SolveReport rep;
+  rep.edge_bands = h.edges.width();
   double first = 0;
   std::vector<double> row_worst(static_cast<std::size_t>(rows));
   for (;;) {

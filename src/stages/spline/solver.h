@@ -16,6 +16,7 @@ struct SolveReport {
   int cycles = 0;
   double last_change = 0;
   double residual_rms = 0;
+  int edge_bands = 0;  // the bands' depth (0: none)
 };
 
 // The speed mechanisms, each of which can be left out to measure it: the
@@ -25,13 +26,17 @@ struct SolveReport {
 // the smoothing scaled by the rows' l1 norms (without it, by the diagonal),
 // and the finest level's passes fused (the cycle's first smoothing step
 // taken in the update of the residual, and r'z in its last one; without
-// them, passes of their own: the same bytes).
+// them, passes of their own: the same bytes), and exact solves on bands
+// along the edges (edge_bands.h), as deep as their pockets within the
+// bytes a pixel given (0: none).
+inline constexpr double kEdgeBandBytesPerPixel = 1.0;
 struct SolveMechanisms {
   bool conjugate_gradients = true;
   bool full_multigrid_start = true;
   bool second_coarse_cycle = true;
   bool l1_smoothing = true;
   bool fused_passes = true;
+  double edge_band_bytes = kEdgeBandBytesPerPixel;
 };
 
 // out receives u (internal units).  With start, the iteration starts from it
