@@ -350,7 +350,7 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
           }
         }
       }
-      if (!L.me.empty()) {
+      if (L.data_neighbours()) {
         // The coarse data term's row against the literal sum in single
         // precision over its nine neighbours, in the kernel's order.
         const int order[9][2] = {{0, 0}, {0, 1}, {0, -1}, {1, 0}, {1, 1}, {1, -1}, {-1, 0}, {-1, -1}, {-1, 1}};
@@ -376,11 +376,9 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
           }
           L.inverse_l1_row(i, inv.data(), ones.data());
           spline::damped_step(inv.data(), r.data(), 1.7, L.cols, want.data());
-          const bool below = i + 1 < L.rows, above = i > 0;
-          spline::l1_step_coarse(L.penalty_l1_row(i), L.mc[i], L.me[i], below ? L.ms[i] : nullptr,
-                                 below ? L.mse[i] : nullptr, below ? L.msw[i] : nullptr,
-                                 above ? L.ms[i - 1] : nullptr, above ? L.mse[i - 1] : nullptr,
-                                 above ? L.msw[i - 1] : nullptr, r.data(), 1.7, L.cols, got.data());
+          L.with_data_rows(i, [&](auto... planes) {
+            spline::l1_step_coarse(L.penalty_l1_row(i), planes..., r.data(), 1.7, L.cols, got.data());
+          });
           ASSERT_EQ(0, std::memcmp(want.data(), got.data(), want.size() * sizeof(float))) << depth;
         }
       }
@@ -412,7 +410,8 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
       // The coarse data term against the literal scatter of every coupled
       // pair of fine pixels onto the pairs of coarse points, in that order.
       const spline::Transfer tr(L.rows), tc(L.cols);
-      std::vector<double> want(5 * coarse.mc.size());
+      const auto size = static_cast<std::size_t>(coarse.rows) * static_cast<std::size_t>(coarse.cols);
+      std::vector<double> want(5 * size);
       const std::pair<int, int> forward[5] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {1, -1}};
       for (int i = 0; i < L.rows; ++i)
         for (int j = 0; j < L.cols; ++j)
@@ -432,14 +431,22 @@ TEST(Spline, OperatorRowsMatchTheLiteralSumOnEveryLevel) {
                   const auto [M, wm] = at(tc, j + b, q % 2);
                   for (int f = 0; f < 5; ++f)
                     if (K >= 0 && M >= 0 && std::pair{K - I, M - J} == forward[f])
-                      want[f * coarse.mc.size() + static_cast<std::size_t>(I * coarse.cols + J)] += wi * wj * v * wk * wm;
+                      want[f * size + static_cast<std::size_t>(I * coarse.cols + J)] += wi * wj * v * wk * wm;
                 }
               }
             }
-      const Grid<float>* planes[5] = {&coarse.mc, &coarse.me, &coarse.ms, &coarse.mse, &coarse.msw};
+      // The first coarse level keeps them in sixteenths, the same values.
+      ASSERT_EQ(depth == 0, coarse.sixteenths());
       for (int f = 0; f < 5; ++f)
-        for (std::size_t k = 0; k < coarse.mc.size(); ++k)
-          ASSERT_EQ(static_cast<float>(want[f * coarse.mc.size() + k]), planes[f]->data()[k]) << depth << " plane " << f;
+        for (int I = 0; I < coarse.rows; ++I)
+          for (int J = 0; J < coarse.cols; ++J) {
+            const auto [a, b] = forward[f];
+            const double v = want[f * size + static_cast<std::size_t>(I * coarse.cols + J)];
+            ASSERT_EQ(static_cast<float>(v), I + a < coarse.rows && J + b >= 0 && J + b < coarse.cols
+                                                 ? coarse.data_entry(I, J, a, b)
+                                                 : 0.0)
+                << depth << " plane " << f;
+          }
       level = std::move(coarse);
     }
   }

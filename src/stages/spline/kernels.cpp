@@ -155,25 +155,30 @@ void finest_residual(const double* g, const int* c, const float* u, int n, doubl
   }
 }
 
-TESK_CPU_KERNEL
-void data_row(const float* c, const float* e, const float* s_below, const float* se_below, const float* sw_below,
-              const float* s_above, const float* se_above, const float* sw_above, const float* up, const float* u0,
-              const float* down, int n, double* out) {
+// A plane's value in single precision: a float's own, a byte's sixteenths
+// (exact, and so the same products and sums as the float planes give).
+inline float plane(float v) { return v; }
+inline float plane(std::uint8_t v) { return static_cast<float>(v) * 0.0625f; }
+
+template <class P>
+inline void data_row_of(const P* c, const P* e, const P* s_below, const P* se_below, const P* sw_below,
+                        const P* s_above, const P* se_above, const P* sw_above, const float* up, const float* u0,
+                        const float* down, int n, double* out) {
   // Every coefficient towards a missing neighbour is zero, so the ends
   // differ only in the neighbours they may not read.
   auto one = [&](int j) {
-    float v = c[j] * u0[j];
-    if (j + 1 < n) v += e[j] * u0[j + 1];
-    if (j > 0) v += e[j - 1] * u0[j - 1];
+    float v = plane(c[j]) * u0[j];
+    if (j + 1 < n) v += plane(e[j]) * u0[j + 1];
+    if (j > 0) v += plane(e[j - 1]) * u0[j - 1];
     if (down) {
-      v += s_below[j] * down[j];
-      if (j + 1 < n) v += se_below[j] * down[j + 1];
-      if (j > 0) v += sw_below[j] * down[j - 1];
+      v += plane(s_below[j]) * down[j];
+      if (j + 1 < n) v += plane(se_below[j]) * down[j + 1];
+      if (j > 0) v += plane(sw_below[j]) * down[j - 1];
     }
     if (up) {
-      v += s_above[j] * up[j];
-      if (j > 0) v += se_above[j - 1] * up[j - 1];
-      if (j + 1 < n) v += sw_above[j + 1] * up[j + 1];
+      v += plane(s_above[j]) * up[j];
+      if (j > 0) v += plane(se_above[j - 1]) * up[j - 1];
+      if (j + 1 < n) v += plane(sw_above[j + 1]) * up[j + 1];
     }
     out[j] += v;
   };
@@ -183,18 +188,32 @@ void data_row(const float* c, const float* e, const float* s_below, const float*
   }
   one(0);
   for (int j = 1; j + 1 < n; ++j) {
-    float v = c[j] * u0[j];
-    v += e[j] * u0[j + 1];
-    v += e[j - 1] * u0[j - 1];
-    v += s_below[j] * down[j];
-    v += se_below[j] * down[j + 1];
-    v += sw_below[j] * down[j - 1];
-    v += s_above[j] * up[j];
-    v += se_above[j - 1] * up[j - 1];
-    v += sw_above[j + 1] * up[j + 1];
+    float v = plane(c[j]) * u0[j];
+    v += plane(e[j]) * u0[j + 1];
+    v += plane(e[j - 1]) * u0[j - 1];
+    v += plane(s_below[j]) * down[j];
+    v += plane(se_below[j]) * down[j + 1];
+    v += plane(sw_below[j]) * down[j - 1];
+    v += plane(s_above[j]) * up[j];
+    v += plane(se_above[j - 1]) * up[j - 1];
+    v += plane(sw_above[j + 1]) * up[j + 1];
     out[j] += v;
   }
   one(n - 1);
+}
+
+TESK_CPU_KERNEL
+void data_row(const float* c, const float* e, const float* s_below, const float* se_below, const float* sw_below,
+              const float* s_above, const float* se_above, const float* sw_above, const float* up, const float* u0,
+              const float* down, int n, double* out) {
+  data_row_of(c, e, s_below, se_below, sw_below, s_above, se_above, sw_above, up, u0, down, n, out);
+}
+
+TESK_CPU_KERNEL
+void data_row(const std::uint8_t* c, const std::uint8_t* e, const std::uint8_t* s_below, const std::uint8_t* se_below,
+              const std::uint8_t* sw_below, const std::uint8_t* s_above, const std::uint8_t* se_above,
+              const std::uint8_t* sw_above, const float* up, const float* u0, const float* down, int n, double* out) {
+  data_row_of(c, e, s_below, se_below, sw_below, s_above, se_above, sw_above, up, u0, down, n, out);
 }
 
 TESK_CPU_KERNEL
@@ -202,10 +221,10 @@ void damped_step(const double* inv, const double* r, double omega, int n, float*
   for (int j = 0; j < n; ++j) u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv[j] * r[j]);
 }
 
-TESK_CPU_KERNEL
-void l1_step_coarse(const double* pen, const float* c, const float* e, const float* s_below, const float* se_below,
-                    const float* sw_below, const float* s_above, const float* se_above, const float* sw_above,
-                    const float* r, double omega, int n, float* u) {
+template <class P>
+inline void l1_step_coarse_of(const double* pen, const P* c, const P* e, const P* s_below, const P* se_below,
+                              const P* sw_below, const P* s_above, const P* se_above, const P* sw_above, const float* r,
+                              double omega, int n, float* u) {
   const bool below = s_below != nullptr, above = s_above != nullptr;
   auto step = [&](int j, float v) {
     double d = pen[j];
@@ -214,18 +233,18 @@ void l1_step_coarse(const double* pen, const float* c, const float* e, const flo
     u[j] = static_cast<float>(static_cast<double>(u[j]) + omega * inv * static_cast<double>(r[j]));
   };
   auto one = [&](int j) {
-    float v = c[j];
-    if (j + 1 < n) v += e[j];
-    if (j > 0) v += e[j - 1];
+    float v = plane(c[j]);
+    if (j + 1 < n) v += plane(e[j]);
+    if (j > 0) v += plane(e[j - 1]);
     if (below) {
-      v += s_below[j];
-      if (j + 1 < n) v += se_below[j];
-      if (j > 0) v += sw_below[j];
+      v += plane(s_below[j]);
+      if (j + 1 < n) v += plane(se_below[j]);
+      if (j > 0) v += plane(sw_below[j]);
     }
     if (above) {
-      v += s_above[j];
-      if (j > 0) v += se_above[j - 1];
-      if (j + 1 < n) v += sw_above[j + 1];
+      v += plane(s_above[j]);
+      if (j > 0) v += plane(se_above[j - 1]);
+      if (j + 1 < n) v += plane(sw_above[j + 1]);
     }
     step(j, v);
   };
@@ -235,18 +254,33 @@ void l1_step_coarse(const double* pen, const float* c, const float* e, const flo
   }
   one(0);
   for (int j = 1; j + 1 < n; ++j) {
-    float v = c[j];
-    v += e[j];
-    v += e[j - 1];
-    v += s_below[j];
-    v += se_below[j];
-    v += sw_below[j];
-    v += s_above[j];
-    v += se_above[j - 1];
-    v += sw_above[j + 1];
+    float v = plane(c[j]);
+    v += plane(e[j]);
+    v += plane(e[j - 1]);
+    v += plane(s_below[j]);
+    v += plane(se_below[j]);
+    v += plane(sw_below[j]);
+    v += plane(s_above[j]);
+    v += plane(se_above[j - 1]);
+    v += plane(sw_above[j + 1]);
     step(j, v);
   }
   one(n - 1);
+}
+
+TESK_CPU_KERNEL
+void l1_step_coarse(const double* pen, const float* c, const float* e, const float* s_below, const float* se_below,
+                    const float* sw_below, const float* s_above, const float* se_above, const float* sw_above,
+                    const float* r, double omega, int n, float* u) {
+  l1_step_coarse_of(pen, c, e, s_below, se_below, sw_below, s_above, se_above, sw_above, r, omega, n, u);
+}
+
+TESK_CPU_KERNEL
+void l1_step_coarse(const double* pen, const std::uint8_t* c, const std::uint8_t* e, const std::uint8_t* s_below,
+                    const std::uint8_t* se_below, const std::uint8_t* sw_below, const std::uint8_t* s_above,
+                    const std::uint8_t* se_above, const std::uint8_t* sw_above, const float* r, double omega, int n,
+                    float* u) {
+  l1_step_coarse_of(pen, c, e, s_below, se_below, sw_below, s_above, se_above, sw_above, r, omega, n, u);
 }
 
 TESK_CPU_KERNEL

@@ -4,6 +4,8 @@
 // same bytes.
 #pragma once
 
+#include <cstdint>
+
 namespace tesk::spline {
 
 // out[j] = sum over a, b in -2..2 (a first) of s[(a + 2) * 5 + b + 2] *
@@ -36,6 +38,10 @@ void finest_residual(const double* g, const int* c, const float* u, int n, doubl
 void data_row(const float* c, const float* e, const float* s_below, const float* se_below, const float* sw_below,
               const float* s_above, const float* se_above, const float* sw_above, const float* up, const float* u0,
               const float* down, int n, double* out);
+// The same with the planes in sixteenths (level.h).
+void data_row(const std::uint8_t* c, const std::uint8_t* e, const std::uint8_t* s_below, const std::uint8_t* se_below,
+              const std::uint8_t* sw_below, const std::uint8_t* s_above, const std::uint8_t* se_above,
+              const std::uint8_t* sw_above, const float* up, const float* u0, const float* down, int n, double* out);
 
 // The finest level's operator on the interior columns [j0, j1) of a row:
 // out[j] = (c[j] is a contour ? v[j] : 0) + the 13-point stencil s of v.
@@ -77,6 +83,10 @@ void restrict_row(const double* fine, int n, float* out);
 void l1_step_coarse(const double* pen, const float* c, const float* e, const float* s_below, const float* se_below,
                     const float* sw_below, const float* s_above, const float* se_above, const float* sw_above,
                     const float* r, double omega, int n, float* u);
+void l1_step_coarse(const double* pen, const std::uint8_t* c, const std::uint8_t* e, const std::uint8_t* s_below,
+                    const std::uint8_t* se_below, const std::uint8_t* sw_below, const std::uint8_t* s_above,
+                    const std::uint8_t* se_above, const std::uint8_t* sw_above, const float* r, double omega, int n,
+                    float* u);
 
 // u[j] += omega * inv[j] * r[j]
 void damped_step(const double* inv, const double* r, double omega, int n, float* u);

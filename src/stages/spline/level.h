@@ -47,6 +47,15 @@ struct Stencil {
   std::vector<double> values;
 };
 
+template <class P, class F>
+void rows_of(const Grid<P>& c, const Grid<P>& e, const Grid<P>& s, const Grid<P>& se, const Grid<P>& sw, int i,
+             F&& f) {
+  const bool below = i + 1 < c.rows(), above = i > 0;
+  const P* none = nullptr;
+  f(c[i], e[i], below ? s[i] : none, below ? se[i] : none, below ? sw[i] : none, above ? s[i - 1] : none,
+    above ? se[i - 1] : none, above ? sw[i - 1] : none);
+}
+
 struct Level {
   int rows = 0;
   int cols = 0;
@@ -63,6 +72,29 @@ struct Level {
   // neighbours (those towards the others are their neighbours' own).
   const IntGrid* contours = nullptr;
   Grid<float> mc, me, ms, mse, msw;
+  // The first coarse level's planes in sixteenths instead: an image of 0/1
+  // weights through interpolation weights of 1 and 1/2 on each axis holds
+  // multiples of 1/16 up to 36/16, the same values as in single precision
+  // in a quarter of the bytes (the float planes are then empty).
+  Grid<std::uint8_t> mc8, me8, ms8, mse8, msw8;
+  bool sixteenths() const { return !mc8.empty(); }
+  // Whether the data term reaches the neighbours (else the centre alone).
+  bool data_neighbours() const { return !me.empty() || sixteenths(); }
+  // f(c, e, s_below, se_below, sw_below, s_above, se_above, sw_above): the
+  // rows of the planes data_row reads for row i, of either type (a level
+  // with neighbours).
+  template <class F>
+  void with_data_rows(int i, F&& f) const {
+    if (sixteenths()) rows_of(mc8, me8, ms8, mse8, msw8, i, f);
+    else rows_of(mc, me, ms, mse, msw, i, f);
+  }
+  // The same rows in single precision: the planes' own, or converted into
+  // scratch.
+  struct FloatRows {
+    const float *c = nullptr, *e = nullptr, *s_below = nullptr, *se_below = nullptr, *sw_below = nullptr,
+                *s_above = nullptr, *se_above = nullptr, *sw_above = nullptr;
+  };
+  FloatRows float_data_rows(int i, std::vector<float>& scratch) const;
   // The right-hand side: on the finest level rhs_grid, elsewhere f.
   const Grid<double>* rhs_grid = nullptr;
   Grid<float> f;
@@ -114,7 +146,8 @@ struct Level {
     return s;
   }
   double weight(int i, int j) const {
-    return contours ? ((*contours)[i][j] != INT32_MIN ? 1.0 : 0.0) : static_cast<double>(mc[i][j]);
+    if (contours) return (*contours)[i][j] != INT32_MIN ? 1.0 : 0.0;
+    return sixteenths() ? mc8[i][j] / 16.0 : static_cast<double>(mc[i][j]);
   }
   // The data term's coefficient of u[i + a][j + b] in row (i, j), a and b
   // in -1..1.

@@ -209,11 +209,11 @@ void Cycles::step_row(Level& L, int i, double omega, bool rhs_is_residual) {
     finest_step_row(L, i, omega, rhs_is_residual ? (*L.rhs_grid)[i] : (*L.r)[i]);
     return;
   }
-  if (h_.l1_smoothing && !L.me.empty()) {
-    const bool below = i + 1 < L.rows, above = i > 0;
-    l1_step_coarse(L.penalty_l1_row(i), L.mc[i], L.me[i], below ? L.ms[i] : nullptr, below ? L.mse[i] : nullptr,
-                   below ? L.msw[i] : nullptr, above ? L.ms[i - 1] : nullptr, above ? L.mse[i - 1] : nullptr,
-                   above ? L.msw[i - 1] : nullptr, rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+  if (h_.l1_smoothing && L.data_neighbours()) {
+    L.with_data_rows(i, [&](auto c, auto e, auto sb, auto seb, auto swb, auto sa, auto sea, auto swa) {
+      l1_step_coarse(L.penalty_l1_row(i), c, e, sb, seb, swb, sa, sea, swa, rhs_is_residual ? L.f[i] : L.r32[i],
+                     omega, L.cols, L.u[i]);
+    });
     return;
   }
   if (h_.l1_smoothing) {
@@ -228,7 +228,9 @@ void Cycles::step_row(Level& L, int i, double omega, bool rhs_is_residual) {
   double a[4];
   const double* x[4];
   diagonal_terms(L, i, a, x);
-  jacobi_step_coarse(a, x, L.mc[i], rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
+  thread_local std::vector<float> scratch;
+  jacobi_step_coarse(a, x, L.float_data_rows(i, scratch).c, rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols,
+                     L.u[i]);
 }
 
 void Cycles::smooth(Level& L, bool backward, bool from_zero, bool started) {

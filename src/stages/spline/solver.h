@@ -29,7 +29,7 @@ struct SolveReport {
 // them, passes of their own: the same bytes), and exact solves on bands
 // along the edges (edge_bands.h), as deep as their pockets within the
 // bytes a pixel given (0: none).
-inline constexpr double kEdgeBandBytesPerPixel = 1.0;
+inline constexpr double kEdgeBandBytesPerPixel = 3.75;
 struct SolveMechanisms {
   bool conjugate_gradients = true;
   bool full_multigrid_start = true;
