@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace tesk::spline {
 namespace {
@@ -38,14 +39,8 @@ BlockFactor<T>::BlockFactor(const Level& L, Rect r)
         if (!inside(i + a, j + b)) continue;
         const std::size_t q = index(i + a, j + b);
         if (q < static_cast<std::size_t>(p)) continue;
-        s[q - static_cast<std::size_t>(p)] += L.coefficient(i, j, a, b);
-      }
-    for (int a = -1; a <= 1; ++a)
-      for (int b = -1; b <= 1; ++b) {
-        if (!inside(i + a, j + b)) continue;
-        const std::size_t q = index(i + a, j + b);
-        if (q < static_cast<std::size_t>(p)) continue;
-        s[q - static_cast<std::size_t>(p)] += L.data_entry(i, j, a, b);
+        const bool data = std::abs(a) <= 1 && std::abs(b) <= 1;  // the data term's 3 x 3
+        s[q - static_cast<std::size_t>(p)] += L.coefficient(i, j, a, b) + (data ? L.data_entry(i, j, a, b) : 0.0);
       }
     const double diag = s[0];
     const int kmax = std::min(band_, n_ - 1 - p);
