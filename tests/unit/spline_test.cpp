@@ -208,16 +208,23 @@ TEST(Spline, FusedPassesGiveTheSameBytes) {
 
 // A block's exact solve zeroes the residual on its pixels, the pixels
 // around it held, wherever it lies: a band along each edge, a rectangle
-// inside (the whole level, the coarsest solve, serves every solve); its
-// factor in double, or rounded to single precision as the edge bands store
-// it.
+// inside, on the finest level (13-point stencil) and a coarse one (25
+// points, sixteenths); its factor in double, or rounded to single precision
+// as the edge bands store it.  The whole level without a contour (the
+// penalty's null space free) gives the free directions nothing.
 TEST(Spline, BlockSolvesZeroTheResidualOnTheirPixels) {
   Rng rng(testing::base_seed() + 11);
   std::uniform_real_distribution<double> value(-1000.0, 1000.0);
-  for (int n = 0; n < 6; ++n) {
-    const int rows = testing::uniform(rng, 12, 40), cols = testing::uniform(rng, 12, 40);
-    const IntGrid c = terrain_contours(rng, rows, cols, n % 2 == 0);
-    const spline::Level L = spline::finest_level(c, n % 3 == 0 ? 0.05 : 2.0, n % 3 == 2 ? 0.2 : 0.0);
+  ThreadPool one(1);
+  for (int n = 0; n < 8; ++n) {
+    const bool coarse = n % 2, free = n == 7;
+    const int fine_rows = testing::uniform(rng, 12, 40) * (coarse ? 2 : 1),
+              fine_cols = testing::uniform(rng, 12, 40) * (coarse ? 2 : 1);
+    IntGrid c = terrain_contours(rng, fine_rows, fine_cols, n % 4 == 0);
+    if (free) std::fill(c.begin(), c.end(), kNoData);
+    spline::Level fine = spline::finest_level(c, n % 3 == 0 ? 0.05 : 2.0, n % 3 == 2 ? 0.2 : 0.0);
+    const spline::Level L = coarse ? spline::coarse_level(fine, one) : std::move(fine);
+    const int rows = L.rows, cols = L.cols;
     Grid<float> u(rows, cols);
     Grid<double> g(rows, cols), r(rows, cols);
     for (float& x : u) x = static_cast<float>(value(rng));
@@ -238,6 +245,28 @@ TEST(Spline, BlockSolvesZeroTheResidualOnTheirPixels) {
         }
       return worst;
     };
+    if (free) {
+      // A right-hand side the level can reach (A v): solved with no residual
+      // left, and finite.
+      Grid<float> v(rows, cols);
+      std::copy(u.begin(), u.end(), v.begin());
+      std::fill(u.begin(), u.end(), 0.0f);
+      const spline::Rect all{0, rows, 0, cols};
+      std::fill(g.begin(), g.end(), 0.0);
+      residual(all, v);
+      for (std::size_t k = 0; k < g.size(); ++k) g.data()[k] = -r.data()[k];
+      const double before = residual(all, u);
+      const spline::BlockFactor<double> f(L, all);
+      std::vector<double> y(static_cast<std::size_t>(f.size()));
+      for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) y[f.index(i, j)] = r[i][j];
+      f.solve(y);
+      Grid<double> w(rows, cols);
+      for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) w[i][j] = y[f.index(i, j)];
+      EXPECT_LT(residual(all, w), 1e-6 * before) << rows << " x " << cols;
+      continue;
+    }
     for (const spline::Rect rect : {spline::Rect{0, 3, 0, cols},
                                     spline::Rect{rows - 4, rows, 0, cols}, spline::Rect{3, rows - 3, 0, 5},
                                     spline::Rect{2, rows - 2, cols - 2, cols}, spline::Rect{3, rows - 4, 5, cols - 3}}) {
@@ -310,6 +339,57 @@ TEST(Spline, EdgeBandsAsDeepAsThePocketsAndTheSameSurface) {
     EXPECT_LT(worst, 20 * tolerance);
     if (threads == 1) first = std::move(u);
     else EXPECT_EQ(0, std::memcmp(first.data(), u.data(), u.size() * sizeof(double))) << threads;
+  }
+}
+
+// The edge bands cover the pixels within their depth of an edge, each once;
+// and the cycle with them stays a symmetric preconditioner, b'M a = a'M b
+// (to the rounding of its single-precision parts), as the conjugate
+// gradients need.
+TEST(Spline, EdgeBandsCoverTheEdgesAndKeepTheCycleSymmetric) {
+  Rng rng(testing::base_seed() + 13);
+  std::uniform_real_distribution<double> value(-1000.0, 1000.0);
+  IntGrid c = terrain_contours(rng, 90, 111, false);
+  for (int i = 0; i < c.rows(); ++i)
+    for (int j = 0; j < c.cols(); ++j)
+      if (std::min({i, j, c.rows() - 1 - i, c.cols() - 1 - j}) < 10) c[i][j] = kNoData;
+  ThreadPool pool(2);
+  for (const int depth : {0, 3, 12}) {
+    spline::Hierarchy h;
+    h.levels.push_back(spline::finest_level(c, 0.3, 0.0));
+    while (spline::worth_coarsening(h.levels.back().rows, h.levels.back().cols))
+      h.levels.push_back(spline::coarse_level(h.levels.back(), pool));
+    h.coarsest.emplace_back(h.levels.back());
+    h.second_weight = 2;
+    spline::Level& top = h.levels.front();
+    const int rows = top.rows, cols = top.cols;
+    if (depth) {
+      h.edges = spline::EdgeBands(top, depth, pool);
+      ASSERT_EQ(depth, h.edges.width());
+      Grid<int> covered(rows, cols);
+      for (const int k : {0, 1})
+        for (const auto& b : h.edges.pair(k))
+          for (int i = b.rect().i0; i < b.rect().i1; ++i)
+            for (int j = b.rect().j0; j < b.rect().j1; ++j) ++covered[i][j];
+      for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j)
+          ASSERT_EQ(std::min({i, j, rows - 1 - i, cols - 1 - j}) < depth ? 1 : 0, covered[i][j]) << i << ", " << j;
+    }
+    spline::Cycles cycles(h, pool, {});
+    Grid<double> q(rows, cols), a(rows, cols), b(rows, cols), za(rows, cols);
+    top.r = &q;
+    for (double& x : a) x = value(rng);
+    for (double& x : b) x = value(rng);
+    cycles.precondition(a);
+    std::copy(top.u.begin(), top.u.end(), za.begin());
+    cycles.precondition(b);
+    double azb = 0, bza = 0, scale = 0;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+      azb += a.data()[k] * static_cast<double>(top.u.data()[k]);
+      bza += b.data()[k] * za.data()[k];
+      scale += std::fabs(a.data()[k] * static_cast<double>(top.u.data()[k]));
+    }
+    EXPECT_LT(std::fabs(azb - bza), 1e-7 * scale) << depth;
   }
 }
 
