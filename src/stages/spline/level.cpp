@@ -301,55 +301,7 @@ void coarse_data_row(const Level& fine, const Transfer& lr, const std::vector<Co
   }
 }
 
-// The planes of the first coarse level in sixteenths, when every value is
-// one (as the weights make them); otherwise they stay as they are.
-void to_sixteenths(Level& L, ThreadPool& pool) {
-  Grid<float>* planes[5] = {&L.mc, &L.me, &L.ms, &L.mse, &L.msw};
-  for (const Grid<float>* g : planes)
-    for (const float v : *g)
-      if (!(v >= 0 && v <= 255.0f / 16 && v * 16 == std::floor(v * 16))) return;
-  Grid<std::uint8_t>* bytes[5] = {&L.mc8, &L.me8, &L.ms8, &L.mse8, &L.msw8};
-  for (int p = 0; p < 5; ++p) {
-    Grid<std::uint8_t> b(L.rows, L.cols);
-    const Grid<float>& g = *planes[p];
-    pool.for_range(0, L.rows, row_grain(L.rows, L.cols), [&](std::int64_t r0, std::int64_t r1, int) {
-      for (auto i = r0; i < r1; ++i)
-        for (int j = 0; j < L.cols; ++j) b[i][j] = static_cast<std::uint8_t>(g[i][j] * 16);
-    });
-    *bytes[p] = std::move(b);
-    *planes[p] = Grid<float>();
-  }
-}
-
 }  // namespace
-
-Level::FloatRows Level::float_data_rows(int i, std::vector<float>& scratch) const {
-  FloatRows d;
-  if (!sixteenths()) {
-    const bool below = i + 1 < rows, above = i > 0;
-    d.c = mc[i];
-    if (me.empty()) return d;
-    d.e = me[i];
-    if (below) d.s_below = ms[i], d.se_below = mse[i], d.sw_below = msw[i];
-    if (above) d.s_above = ms[i - 1], d.se_above = mse[i - 1], d.sw_above = msw[i - 1];
-    return d;
-  }
-  const auto n = static_cast<std::size_t>(cols);
-  scratch.resize(8 * n);
-  const float** rows8[8] = {&d.c, &d.e, &d.s_below, &d.se_below, &d.sw_below, &d.s_above, &d.se_above, &d.sw_above};
-  int k = 0;
-  rows_of(mc8, me8, ms8, mse8, msw8, i, [&](auto... row) {
-    for (const std::uint8_t* r : {row...}) {
-      if (r) {
-        float* out = scratch.data() + static_cast<std::size_t>(k) * n;
-        for (std::size_t j = 0; j < n; ++j) out[j] = static_cast<float>(r[j]) * 0.0625f;
-        *rows8[k] = out;
-      }
-      ++k;
-    }
-  });
-  return d;
-}
 
 Level coarse_level(const Level& fine, ThreadPool& pool) {
   const Transfer lr(fine.rows), lc(fine.cols);
@@ -414,42 +366,11 @@ Level coarse_level(const Level& fine, ThreadPool& pool) {
     }
   });
   L.spectrum_top = *std::max_element(row_top.begin(), row_top.end());
-  if (fine.contours) to_sixteenths(L, pool);
+  if (fine.contours) L.store_sixteenths(pool);
   L.f = Grid<float>(L.rows, L.cols);
   L.u = Grid<float>(L.rows, L.cols);
   L.r32 = Grid<float>(L.rows, L.cols);
   return L;
-}
-
-double Level::data_entry(int i, int j, int a, int b) const {
-  if (i + a < 0 || i + a >= rows || j + b < 0 || j + b >= cols) return 0.0;
-  if (contours) return a == 0 && b == 0 ? weight(i, j) : 0.0;
-  if (a == 0 && b == 0) return weight(i, j);
-  if (!data_neighbours()) return 0.0;
-  if (sixteenths()) {
-    if (a == 0) return (b == 1 ? me8[i][j] : me8[i][j - 1]) / 16.0;
-    if (b == 0) return (a == 1 ? ms8[i][j] : ms8[i - 1][j]) / 16.0;
-    if (a == b) return (a == 1 ? mse8[i][j] : mse8[i - 1][j - 1]) / 16.0;
-    return (a == 1 ? msw8[i][j] : msw8[i - 1][j + 1]) / 16.0;
-  }
-  if (a == 0) return b == 1 ? me[i][j] : me[i][j - 1];
-  if (b == 0) return a == 1 ? ms[i][j] : ms[i - 1][j];
-  if (a == b) return a == 1 ? mse[i][j] : mse[i - 1][j - 1];
-  return a == 1 ? msw[i][j] : msw[i - 1][j + 1];
-}
-
-void Level::apply_data_row(const Grid<float>& u, int i, double* out) const {
-  if (!data_neighbours()) {
-    const float* c = mc[i];
-    const float* v = u[i];
-    for (int j = 0; j < cols; ++j) out[j] += c[j] * v[j];
-    return;
-  }
-  const bool below = i + 1 < rows, above = i > 0;
-  with_data_rows(i, [&](auto c, auto e, auto sb, auto seb, auto swb, auto sa, auto sea, auto swa) {
-    data_row(c, e, sb, seb, swb, sa, sea, swa, above ? u[i - 1] : nullptr, u[i], below ? u[i + 1] : nullptr, cols,
-             out);
-  });
 }
 
 void Level::inverse_l1_row(int i, double* inv, const float* ones) const {

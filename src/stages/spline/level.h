@@ -95,6 +95,9 @@ struct Level {
                 *s_above = nullptr, *se_above = nullptr, *sw_above = nullptr;
   };
   FloatRows float_data_rows(int i, std::vector<float>& scratch) const;
+  // The planes into sixteenths when every value is one (as on the first
+  // coarse level); otherwise they stay as they are.
+  void store_sixteenths(ThreadPool& pool);
   // The right-hand side: on the finest level rhs_grid, elsewhere f.
   const Grid<double>* rhs_grid = nullptr;
   Grid<float> f;
