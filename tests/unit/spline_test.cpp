@@ -650,6 +650,11 @@ TEST(Spline, StopsWhenAskedAndChoosesLambdaFromBoundedWindows) {
   // The choice sees the raster only through the windows it reads: any
   // reader of the same pixels (a tile store, say) gives the same lambda.
   ThreadPool pool(1);
+  // The edge bands' factorisation (seconds on a large raster) stops too.
+  stop = true;
+  const spline::Level level = spline::finest_level(c, 0.3, 0.0);
+  EXPECT_THROW(spline::EdgeBands(level, 8, pool, CancelCheck(ask)), Cancelled);
+  stop = false;
   auto copy_window = [&](int r0, int c0, IntGrid& w) {
     for (int i = 0; i < w.rows(); ++i) std::copy(c[r0 + i] + c0, c[r0 + i] + c0 + w.cols(), w[i]);
   };

@@ -20,7 +20,7 @@ std::uint64_t BlockFactor<T>::bytes(Rect r) {
 }
 
 template <class T>
-BlockFactor<T>::BlockFactor(const Level& L, Rect r)
+BlockFactor<T>::BlockFactor(const Level& L, Rect r, CancelCheck cancel)
     : rect_(r), by_rows_(r.cols() <= r.rows()), n_(r.rows() * r.cols()), band_(half_width(r)) {
   const auto w = static_cast<std::size_t>(band_ + 1);
   factor_.assign(static_cast<std::size_t>(n_) * w, T(0));
@@ -31,6 +31,7 @@ BlockFactor<T>::BlockFactor(const Level& L, Rect r)
   // matrix beside the factor.
   std::vector<double> s(w);
   for (int p = 0; p < n_; ++p) {
+    cancel.at_row(p, static_cast<std::int64_t>(band_ + 1) * (band_ + 1));
     const int i = by_rows_ ? r.i0 + p / r.cols() : r.i0 + p % r.rows();
     const int j = by_rows_ ? r.j0 + p % r.cols() : r.j0 + p / r.rows();
     std::fill(s.begin(), s.end(), 0.0);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "stages/progress.h"
 #include "stages/spline/level.h"
 
 namespace tesk::spline {
@@ -28,7 +29,8 @@ template <class T>
 class BlockFactor {
  public:
   BlockFactor() = default;
-  BlockFactor(const Level& L, Rect r);
+  // Polls cancel as the columns go (a band of a large raster takes seconds).
+  BlockFactor(const Level& L, Rect r, CancelCheck cancel = {});
 
   // The bytes the factor of a rectangle holds.
   static std::uint64_t bytes(Rect r);

@@ -26,13 +26,13 @@ std::uint64_t EdgeBands::bytes(int rows, int cols, int width) {
   return total;
 }
 
-EdgeBands::EdgeBands(const Level& L, int width, ThreadPool& pool) {
+EdgeBands::EdgeBands(const Level& L, int width, ThreadPool& pool, CancelCheck cancel) {
   if (!fits(L, width)) return;
   width_ = width;
   const std::array<Rect, 4> rects = band_rects(L.rows, L.cols, width);
   std::array<BlockFactor<float>, 4> factors;
   pool.for_range(0, 4, 1, [&](std::int64_t k0, std::int64_t k1, int) {
-    for (auto k = k0; k < k1; ++k) factors[static_cast<std::size_t>(k)] = BlockFactor<float>(L, rects[static_cast<std::size_t>(k)]);
+    for (auto k = k0; k < k1; ++k) factors[static_cast<std::size_t>(k)] = BlockFactor<float>(L, rects[static_cast<std::size_t>(k)], cancel);
   });
   for (std::size_t k = 0; k < 4; ++k) pairs_[k / 2].push_back(std::move(factors[k]));
 }

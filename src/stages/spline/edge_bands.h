@@ -32,6 +32,7 @@
 
 #include "core/grid.h"
 #include "core/thread_pool.h"
+#include "stages/progress.h"
 #include "stages/spline/block_factor.h"
 #include "stages/spline/level.h"
 
@@ -42,7 +43,7 @@ class EdgeBands {
   EdgeBands() = default;
   // Bands `width` pixels deep on level L (none when the level is too small
   // for them: see fits()), factored side by side on the pool's threads.
-  EdgeBands(const Level& L, int width, ThreadPool& pool);
+  EdgeBands(const Level& L, int width, ThreadPool& pool, CancelCheck cancel = {});
 
   // Whether bands `width` deep fit level L: at least 2 deep, within the
   // level's edge rows and columns (whose stencils the residual's kernels

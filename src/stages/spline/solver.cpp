@@ -37,7 +37,7 @@ SolveReport solve(const IntGrid& contours, double lambda, double tension, double
     const Level& top = h.levels.front();
     const auto spare = static_cast<std::uint64_t>(mechanisms.edge_band_bytes * static_cast<double>(contours.size()));
     const int width = edge_band_width(contours, spare);
-    if (EdgeBands::fits(top, width)) h.edges = EdgeBands(top, width, pool);
+    if (EdgeBands::fits(top, width)) h.edges = EdgeBands(top, width, pool, cancel);
   }
   Cycles cycles(h, pool, cancel);
   Level& top = h.levels.front();
