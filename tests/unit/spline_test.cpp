@@ -274,7 +274,8 @@ TEST(Spline, BlockSolvesZeroTheResidualOnTheirPixels) {
       Grid<float> v(rows, cols);
       std::copy(u.begin(), u.end(), v.begin());
       const double before = residual(rect, v);
-      spline::EdgeBands::correct(spline::BlockFactor<float>(L, rect), r, v);
+      std::vector<double> scratch;
+      spline::EdgeBands::correct(spline::BlockFactor<float>(L, rect), r, v, scratch);
       EXPECT_LT(residual(rect, v), 1e-3 * before) << rows << " x " << cols << " at " << rect.i0 << ", " << rect.j0 << " to " << rect.i1 << ", " << rect.j1;
       // Double: the correction itself, exact to rounding.
       Grid<double> w(rows, cols);
@@ -314,6 +315,13 @@ TEST(Spline, EdgeBandsAsDeepAsThePocketsAndTheSameSurface) {
       }
     EXPECT_EQ(k.want, spline::edge_band_width(c, k.spare ? k.spare : UINT64_MAX)) << k.rows << " x " << k.cols;
   }
+  // Pockets deeper than the raster holds: bands that leave two rows between
+  // them, not none.
+  IntGrid blob(40, 50);
+  std::fill(blob.begin(), blob.end(), kNoData);
+  blob[20][25] = 512;
+  EXPECT_EQ(19, spline::edge_band_width(blob, UINT64_MAX));
+  EXPECT_EQ(UINT64_MAX, spline::EdgeBands::bytes(40, 50, 20));
   // Terrain whose contours stop 14 pixels short of every edge.
   Rng rng(testing::base_seed() + 12);
   IntGrid c = terrain_contours(rng, 150, 170, false);
@@ -322,7 +330,7 @@ TEST(Spline, EdgeBandsAsDeepAsThePocketsAndTheSameSurface) {
       if (std::min({i, j, c.rows() - 1 - i, c.cols() - 1 - j}) < 14) c[i][j] = kNoData;
   spline::SolveMechanisms none, banded;
   none.edge_band_bytes = 0;
-  banded.edge_band_bytes = 40;
+  banded.edge_band_bytes = 60;
   Grid<double> plain, first;
   ThreadPool one(1);
   const double tolerance = 0.0512;

@@ -6,9 +6,10 @@
 //
 // The coarsest level is such a rectangle, the whole level; so is each band
 // along the finest level's edges (edge_bands.h), whose factors are stored
-// in single precision: factored in double, then rounded, a factor F still
-// gives the symmetric positive definite F F' to solve with, which is all a
-// preconditioner needs.
+// in single precision: each column summed in double from the columns
+// stored before it, then rounded, a factor F still gives the symmetric
+// positive definite F F' to solve with, which is all a preconditioner
+// needs.
 #pragma once
 
 #include <cstdint>

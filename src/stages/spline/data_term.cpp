@@ -55,6 +55,13 @@ Level::FloatRows Level::float_data_rows(int i, std::vector<float>& scratch) cons
   return d;
 }
 
+const float* Level::centre_row(int i, std::vector<float>& scratch) const {
+  if (!sixteenths()) return mc[i];
+  scratch.resize(static_cast<std::size_t>(cols));
+  for (int j = 0; j < cols; ++j) scratch[static_cast<std::size_t>(j)] = static_cast<float>(mc8[i][j]) * 0.0625f;
+  return scratch.data();
+}
+
 double Level::data_entry(int i, int j, int a, int b) const {
   if (i + a < 0 || i + a >= rows || j + b < 0 || j + b >= cols) return 0.0;
   if (contours) return a == 0 && b == 0 ? weight(i, j) : 0.0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 namespace tesk::spline {
 namespace {
@@ -21,9 +22,12 @@ bool EdgeBands::fits(const Level& L, int width) {
 
 std::uint64_t EdgeBands::bytes(int rows, int cols, int width) {
   if (width <= 0) return 0;
+  if (rows - 2 * width < 2 || cols - 2 * width < 2) return UINT64_MAX;
   std::uint64_t total = 0;
   for (const Rect& r : band_rects(rows, cols, width)) total += BlockFactor<float>::bytes(r);
-  return total;
+  // The scratch: the larger band of each kind, a double a pixel.
+  const auto most = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(std::max(rows, cols));
+  return total + 2 * most * sizeof(double);
 }
 
 EdgeBands::EdgeBands(const Level& L, int width, ThreadPool& pool, CancelCheck cancel) {
@@ -34,18 +38,24 @@ EdgeBands::EdgeBands(const Level& L, int width, ThreadPool& pool, CancelCheck ca
   pool.for_range(0, 4, 1, [&](std::int64_t k0, std::int64_t k1, int) {
     for (auto k = k0; k < k1; ++k) factors[static_cast<std::size_t>(k)] = BlockFactor<float>(L, rects[static_cast<std::size_t>(k)], cancel);
   });
-  for (std::size_t k = 0; k < 4; ++k) pairs_[k / 2].push_back(std::move(factors[k]));
+  std::size_t most = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    most = std::max(most, static_cast<std::size_t>(factors[k].size()));
+    pairs_[k / 2].push_back(std::move(factors[k]));
+  }
+  for (auto& y : scratch_) y.resize(most);
 }
 
-void EdgeBands::correct(const BlockFactor<float>& b, const Grid<double>& r, Grid<float>& u) {
-  thread_local std::vector<double> y;
-  y.resize(static_cast<std::size_t>(b.size()));
-  const Rect& rect = b.rect();
+void EdgeBands::correct(const BlockFactor<float>& block, const Grid<double>& r, Grid<float>& u,
+                        std::vector<double>& y) {
+  y.resize(static_cast<std::size_t>(block.size()));
+  const Rect& rect = block.rect();
   for (int i = rect.i0; i < rect.i1; ++i)
-    for (int j = rect.j0; j < rect.j1; ++j) y[b.index(i, j)] = r[i][j];
-  b.solve(y);
+    for (int j = rect.j0; j < rect.j1; ++j) y[block.index(i, j)] = r[i][j];
+  block.solve(y);
   for (int i = rect.i0; i < rect.i1; ++i)
-    for (int j = rect.j0; j < rect.j1; ++j) u[i][j] = static_cast<float>(static_cast<double>(u[i][j]) + y[b.index(i, j)]);
+    for (int j = rect.j0; j < rect.j1; ++j)
+      u[i][j] = static_cast<float>(static_cast<double>(u[i][j]) + y[block.index(i, j)]);
 }
 
 int edge_band_width(const IntGrid& contours, std::uint64_t spare) {
@@ -74,7 +84,8 @@ int edge_band_width(const IntGrid& contours, std::uint64_t spare) {
   }
   const auto nth = depths.begin() + static_cast<std::ptrdiff_t>(depths.size() * 9 / 10);
   std::nth_element(depths.begin(), nth, depths.end());
-  int w = *nth;
+  // No deeper than leaves two rows and columns between opposite bands.
+  int w = std::min(*nth, (std::min(rows, cols) - 2) / 2);
   while (w > 0 && EdgeBands::bytes(rows, cols, w) > spare) --w;
   return w;
 }

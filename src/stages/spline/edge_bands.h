@@ -49,7 +49,8 @@ class EdgeBands {
   // level's edge rows and columns (whose stencils the residual's kernels
   // treat apart), and with two rows and columns between opposite bands.
   static bool fits(const Level& L, int width);
-  // The bytes the bands of a raster hold.
+  // The bytes the bands of a raster hold, their factors and the scratch of
+  // a pair's solves (UINT64_MAX for bands that do not fit the raster).
   static std::uint64_t bytes(int rows, int cols, int width);
 
   bool empty() const { return width_ == 0; }
@@ -58,12 +59,19 @@ class EdgeBands {
   // right ones (1).
   const std::vector<BlockFactor<float>>& pair(int k) const { return pairs_[k]; }
 
-  // u += A_b^-1 r_b on band b, r the residual on its pixels.
-  static void correct(const BlockFactor<float>& b, const Grid<double>& r, Grid<float>& u);
+  // u += A_b^-1 r_b on band b of pair k, r the residual on its pixels; the
+  // two bands of a pair may be corrected at once.
+  void correct(int k, int b, const Grid<double>& r, Grid<float>& u) const {
+    correct(pairs_[k][static_cast<std::size_t>(b)], r, u, scratch_[b]);
+  }
+  // The same for any block, y its scratch.
+  static void correct(const BlockFactor<float>& block, const Grid<double>& r, Grid<float>& u,
+                      std::vector<double>& y);
 
  private:
   int width_ = 0;
   std::vector<BlockFactor<float>> pairs_[2];
+  mutable std::vector<double> scratch_[2];  // one for each band of a pair
 };
 
 // The depth of the bands for a raster of contours: the depth of the pockets

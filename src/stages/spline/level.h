@@ -95,6 +95,8 @@ struct Level {
                 *s_above = nullptr, *se_above = nullptr, *sw_above = nullptr;
   };
   FloatRows float_data_rows(int i, std::vector<float>& scratch) const;
+  // The centre plane's row i alone, likewise.
+  const float* centre_row(int i, std::vector<float>& scratch) const;
   // The planes into sixteenths when every value is one (as on the first
   // coarse level); otherwise they stay as they are.
   void store_sixteenths(ThreadPool& pool);

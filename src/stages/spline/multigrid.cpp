@@ -170,7 +170,7 @@ void Cycles::edge_solves(Level& L, bool backward) {
     });
     const auto& pair = bands.pair(k);
     pool_.for_range(0, static_cast<std::int64_t>(pair.size()), 1, [&](std::int64_t b0, std::int64_t b1, int) {
-      for (auto b = b0; b < b1; ++b) EdgeBands::correct(pair[static_cast<std::size_t>(b)], *L.r, L.u);
+      for (auto b = b0; b < b1; ++b) bands.correct(k, static_cast<int>(b), *L.r, L.u);
     });
   }
 }
@@ -229,8 +229,7 @@ void Cycles::step_row(Level& L, int i, double omega, bool rhs_is_residual) {
   const double* x[4];
   diagonal_terms(L, i, a, x);
   thread_local std::vector<float> scratch;
-  jacobi_step_coarse(a, x, L.float_data_rows(i, scratch).c, rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols,
-                     L.u[i]);
+  jacobi_step_coarse(a, x, L.centre_row(i, scratch), rhs_is_residual ? L.f[i] : L.r32[i], omega, L.cols, L.u[i]);
 }
 
 void Cycles::smooth(Level& L, bool backward, bool from_zero, bool started) {
