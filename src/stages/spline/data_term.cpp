@@ -29,25 +29,25 @@ void Level::store_sixteenths(ThreadPool& pool) {
 
 Level::FloatRows Level::float_data_rows(int i, std::vector<float>& scratch) const {
   FloatRows d;
+  const float** out[8] = {&d.c, &d.e, &d.s_below, &d.se_below, &d.sw_below, &d.s_above, &d.se_above, &d.sw_above};
   if (!sixteenths()) {
-    const bool below = i + 1 < rows, above = i > 0;
     d.c = mc[i];
-    if (me.empty()) return d;
-    d.e = me[i];
-    if (below) d.s_below = ms[i], d.se_below = mse[i], d.sw_below = msw[i];
-    if (above) d.s_above = ms[i - 1], d.se_above = mse[i - 1], d.sw_above = msw[i - 1];
+    if (!me.empty())
+      rows_of(mc, me, ms, mse, msw, i, [&](auto... row) {
+        int k = 0;
+        for (const float* r : {row...}) *out[k++] = r;
+      });
     return d;
   }
   const auto n = static_cast<std::size_t>(cols);
   scratch.resize(8 * n);
-  const float** rows8[8] = {&d.c, &d.e, &d.s_below, &d.se_below, &d.sw_below, &d.s_above, &d.se_above, &d.sw_above};
-  int k = 0;
   rows_of(mc8, me8, ms8, mse8, msw8, i, [&](auto... row) {
+    int k = 0;
     for (const std::uint8_t* r : {row...}) {
       if (r) {
-        float* out = scratch.data() + static_cast<std::size_t>(k) * n;
-        for (std::size_t j = 0; j < n; ++j) out[j] = static_cast<float>(r[j]) * 0.0625f;
-        *rows8[k] = out;
+        float* f = scratch.data() + static_cast<std::size_t>(k) * n;
+        for (std::size_t j = 0; j < n; ++j) f[j] = from_sixteenths(r[j]);
+        *out[k] = f;
       }
       ++k;
     }
@@ -58,7 +58,7 @@ Level::FloatRows Level::float_data_rows(int i, std::vector<float>& scratch) cons
 const float* Level::centre_row(int i, std::vector<float>& scratch) const {
   if (!sixteenths()) return mc[i];
   scratch.resize(static_cast<std::size_t>(cols));
-  for (int j = 0; j < cols; ++j) scratch[static_cast<std::size_t>(j)] = static_cast<float>(mc8[i][j]) * 0.0625f;
+  for (int j = 0; j < cols; ++j) scratch[static_cast<std::size_t>(j)] = from_sixteenths(mc8[i][j]);
   return scratch.data();
 }
 

@@ -158,7 +158,7 @@ void finest_residual(const double* g, const int* c, const float* u, int n, doubl
 // A plane's value in single precision: a float's own, a byte's sixteenths
 // (exact, and so the same products and sums as the float planes give).
 inline float plane(float v) { return v; }
-inline float plane(std::uint8_t v) { return static_cast<float>(v) * 0.0625f; }
+inline float plane(std::uint8_t v) { return from_sixteenths(v); }
 
 template <class P>
 inline void data_row_of(const P* c, const P* e, const P* s_below, const P* se_below, const P* sw_below,

@@ -38,7 +38,9 @@ void finest_residual(const double* g, const int* c, const float* u, int n, doubl
 void data_row(const float* c, const float* e, const float* s_below, const float* se_below, const float* sw_below,
               const float* s_above, const float* se_above, const float* sw_above, const float* up, const float* u0,
               const float* down, int n, double* out);
-// The same with the planes in sixteenths (level.h).
+// The same with the planes in sixteenths (level.h), each read as
+// from_sixteenths gives it: exact, so the same products and sums.
+inline float from_sixteenths(std::uint8_t v) { return static_cast<float>(v) * 0.0625f; }
 void data_row(const std::uint8_t* c, const std::uint8_t* e, const std::uint8_t* s_below, const std::uint8_t* se_below,
               const std::uint8_t* sw_below, const std::uint8_t* s_above, const std::uint8_t* se_above,
               const std::uint8_t* sw_above, const float* up, const float* u0, const float* down, int n, double* out);
