@@ -56,7 +56,7 @@ run() {
   read -r secs kb < time.txt
   if [ -z "${best[$key]:-}" ] || awk "BEGIN{exit !($secs < ${best[$key]})}"; then best[$key]=$secs; fi
   mem[$key]=$((kb / 1024))
-  note[$key]=$(grep -o 'tiles of.*' err.txt | sed 's/ pixels; the first halo,/ px; first halo/' || true)
+  note[$key]=$(grep -o 'tiles of [0-9]* pixels; .*' err.txt | sed 's/ pixels; the first halo,/ px; first halo/' || true)
 }
 
 # table TITLE WHOLE_KEY KEYS...: the best times against the whole run's.
@@ -119,5 +119,5 @@ if [ "$big" -gt 0 ]; then
     done
   done
   table "$big x $big generated, whole and under prlimit --data=${limit}MiB" whole "by tiles (by itself)"
-  [ -n "$other" ] && table "the same, before" "before whole" "before by tiles (by itself)"
+  if [ -n "$other" ]; then table "the same, before" "before whole" "before by tiles (by itself)"; fi
 fi
