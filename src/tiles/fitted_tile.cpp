@@ -9,18 +9,20 @@
 namespace tesk {
 namespace {
 
-// A fitted extent: its contours read, fitted, bounded and overlaid.  An
-// extent without a contour pixel (inside a sea) has nothing to fit: it gets
-// the middle of its hole's range, and `empty` says so.
-Grid<double> fit_extent(const Window& extent, const SplineParams& p, bool overlay, const FittedTileInput& in,
-                        SplineStats& stats, bool& empty, CancelCheck cancel) {
+// A fitted extent: its contours read, fitted, bounded and overlaid.  Unless
+// the extent is the whole raster, which is fitted as a whole run fits it,
+// an extent whose contours do not decide a surface (none, inside a sea, or
+// on one straight line) is not fitted: it gets the middle of its holes'
+// ranges.  spread tells the extent's contours.
+Grid<double> fit_extent(const Window& extent, bool whole, const SplineParams& p, bool overlay,
+                        const FittedTileInput& in, SplineStats& stats, ContourSpread& spread, CancelCheck cancel) {
   IntGrid contours(extent.rows, extent.cols), lo(extent.rows, extent.cols), hi(extent.rows, extent.cols);
   in.contours(extent, contours);
   in.lo(extent, lo);
   in.hi(extent, hi);
   Grid<double> surface(extent.rows, extent.cols);
-  empty = std::all_of(contours.begin(), contours.end(), [](std::int32_t v) { return v == kNoData; });
-  if (empty) {
+  spread = contour_spread(contours);
+  if (!whole && (spread == ContourSpread::kNone || spread == ContourSpread::kOneLine)) {
     for (std::size_t k = 0; k < surface.size(); ++k)
       if (lo.data()[k] != kNoData) surface.data()[k] = (static_cast<double>(lo.data()[k]) + hi.data()[k]) / 2;
     return surface;
@@ -58,32 +60,30 @@ FittedTile fit_tile(const TileRequest& request, int wider, const SplineParams& p
   TileRequest w = request;
   w.halo = wider;
   const Window outer = tile_extent(w);
-  bool empty = false;
+  const bool whole = outer.rows == request.raster_rows && outer.cols == request.raster_cols;
+  ContourSpread spread{};
   {
-    const Grid<double> s = fit_extent(outer, p, overlay, input, t.stats, empty, cancel);
+    const Grid<double> s = fit_extent(outer, whole, p, overlay, input, t.stats, spread, cancel);
     t.values = Grid<double>(c.rows, c.cols);
     for (int i = 0; i < c.rows; ++i)
       std::copy(s[c.row0 - outer.row0 + i] + (c.col0 - outer.col0),
                 s[c.row0 - outer.row0 + i] + (c.col0 - outer.col0) + c.cols, t.values[i]);
   }
+  if (whole) {  // the whole run's fit itself
+    t.certified = true;
+    return t;
+  }
+  // Nothing is proven where the narrower extent's contours leave the
+  // surface undecided: fits to contours of one value, or to none, agree
+  // whatever the raster holds beyond them.
+  t.uncertain = static_cast<std::int64_t>(c.rows) * c.cols;
   const Window inner = tile_extent(request);
-  const bool whole = outer.rows == request.raster_rows && outer.cols == request.raster_cols;
-  if (empty) {  // nothing fitted: nothing proven
-    t.uncertain = static_cast<std::int64_t>(c.rows) * c.cols;
+  if (inner.row0 == outer.row0 && inner.col0 == outer.col0 && inner.rows == outer.rows && inner.cols == outer.cols)
     return t;
-  }
-  if (whole || (inner.row0 == outer.row0 && inner.col0 == outer.col0 && inner.rows == outer.rows &&
-                inner.cols == outer.cols)) {
-    t.certified = whole;  // the same extent: nothing to compare, proven only when it is the whole raster
-    t.uncertain = whole ? 0 : static_cast<std::int64_t>(c.rows) * c.cols;
-    return t;
-  }
   SplineStats unused;
-  const Grid<double> s = fit_extent(inner, p, overlay, input, unused, empty, cancel);
-  if (empty) {
-    t.uncertain = static_cast<std::int64_t>(c.rows) * c.cols;
-    return t;
-  }
+  const Grid<double> s = fit_extent(inner, false, p, overlay, input, unused, spread, cancel);
+  if (spread != ContourSpread::kSurface) return t;
+  t.uncertain = 0;
   for (int i = 0; i < c.rows; ++i)
     for (int j = 0; j < c.cols; ++j) {
       const double d = std::fabs(s[c.row0 - inner.row0 + i][c.col0 - inner.col0 + j] - t.values[i][j]);

@@ -11,7 +11,11 @@
 // a few lines and the check passes with a small halo; a hole wider than the
 // tile (a sea) needs a halo that reaches across it, as the classic
 // certificate does.  The guarantee is the check's: never a seam beyond the
-// tolerance between the halos compared.
+// tolerance between the halos compared.  Two fits agree, though, whatever
+// lies beyond them, where their contours leave the surface undecided: all
+// of one value (the fit is flat), none, or all on one straight line (the
+// slope across it is free).  Such a narrower extent proves nothing, and
+// its halo grows until it holds contours that decide a surface.
 #pragma once
 
 #include <cstdint>

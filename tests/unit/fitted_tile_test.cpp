@@ -1,12 +1,14 @@
 // Tiles of a fitted surface: a tile whose halo reaches every edge is the
 // whole fit, byte for byte; a tile proven by its wider halo lies within the
 // tolerance of the whole fit; a tile in a sea wider than its halo is not
-// proven.  The bound and the overlay of a window, case by case.
+// proven, nor one whose contours leave the surface undecided.  The bound
+// and the overlay of a window, case by case.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 
+#include "core/run_error.h"
 #include "support/test_support.h"
 #include "tiles/fitted_tile.h"
 #include "tiles/holes.h"
@@ -112,6 +114,60 @@ TEST(FittedTile, ASeaWiderThanTheHaloIsNotProven) {
   const FittedTile t = fit_tile({80, 80, {60, 60, 20, 20}, 4}, 8, p, 0.512, false, in, {});
   EXPECT_FALSE(t.certified);
   EXPECT_GT(t.uncertain, 0);
+}
+
+// Contours of one value, or on one straight line, leave planes free: the
+// whole fit of one value is flat, of several on a line refused; a tile
+// whose extents see such contours only is not proven, however well its two
+// fits agree, and its halo grows to the contours that decide it.
+TEST(FittedTile, ContoursThatLeaveTheSurfaceUndecided) {
+  const struct {
+    const char* grid;
+    ContourSpread spread;
+  } table[] = {
+      {"U U / U U", ContourSpread::kNone},
+      {"U U U / U 7 U", ContourSpread::kOneValue},
+      {"7 7 7 / U U U / 7 U U", ContourSpread::kOneValue},
+      {"U 0 U U / U U 512 U / U U U 9", ContourSpread::kOneLine},
+      {"U 0 U U / U U U U / U 512 U U", ContourSpread::kOneLine},
+      {"0 U U / U 512 U / 9 U U", ContourSpread::kSurface},
+      {"0 0 0 / U U U / 512 U U", ContourSpread::kSurface},
+  };
+  for (const auto& row : table) {
+    const IntGrid c = grid(row.grid);
+    EXPECT_EQ(contour_spread(c), row.spread) << row.grid;
+    Grid<double> out;
+    SplineParams p;
+    p.lambda = 1;
+    if (row.spread == ContourSpread::kOneValue) {
+      EXPECT_EQ(fit_spline(c, p, out, {}, {}).iterations, 0) << row.grid;
+      EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](double v) { return v == 7; })) << row.grid;
+    }
+    if (row.spread == ContourSpread::kOneLine) {
+      EXPECT_THROW(fit_spline(c, p, out, {}, {}), RunError) << row.grid;
+    }
+  }
+
+  // Two straight contours; the tile beyond the second sees it alone with
+  // both halos, flat there, while the whole fit rises on past it.
+  IntGrid c(100, 70);
+  std::fill(c.begin(), c.end(), kNoData);
+  std::fill(c[25], c[26], 0);
+  std::fill(c[75], c[76], 512);
+  const HoleRanges r = ranges_of(c);
+  SplineParams p;
+  p.lambda = 1;
+  Grid<double> whole;
+  fit_spline(c, p, whole, {}, {});
+  const FittedTileInput in{window_reader(c), window_reader(r.lo), window_reader(r.hi)};
+  TileRequest q{100, 70, {64, 0, 36, 70}, 4};
+  FittedTile t = fit_tile(q, 8, p, 0.512, false, in, {});
+  EXPECT_FALSE(t.certified);
+  EXPECT_EQ(t.uncertain, 36 * 70);
+  while (!t.certified) q.halo *= 2, t = fit_tile(q, 2 * q.halo, p, 0.512, false, in, {});
+  EXPECT_GE(q.halo, 32);  // the first contour lies 39 rows above the core
+  for (int i = 0; i < 36; ++i)
+    for (int j = 0; j < 70; ++j) ASSERT_NEAR(t.values[i][j], whole[64 + i][j], 0.512) << i << "," << j;
 }
 
 }  // namespace

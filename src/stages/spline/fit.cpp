@@ -48,11 +48,40 @@ SplineParams choose_params(int rows, int cols, const ContourWindows& read, const
   return chosen;
 }
 
+ContourSpread contour_spread(const IntGrid& contours) {
+  // The first contour pixel, the first one of another value, and the first
+  // one off the line through the first two pixels (of any values).
+  const int cols = contours.cols();
+  std::int64_t r0 = -1, c0 = 0, dr = 0, dc = 0;
+  bool several = false, off_line = false;
+  std::int32_t first = 0;
+  for (std::size_t k = 0; k < contours.size() && !(several && off_line); ++k) {
+    const std::int32_t v = contours.data()[k];
+    if (v == INT32_MIN) continue;
+    const std::int64_t r = static_cast<std::int64_t>(k / cols), c = static_cast<std::int64_t>(k % cols);
+    if (r0 < 0) {
+      r0 = r, c0 = c, first = v;
+      continue;
+    }
+    several = several || v != first;
+    if (dr == 0 && dc == 0)
+      dr = r - r0, dc = c - c0;
+    else
+      off_line = off_line || dr * (c - c0) != dc * (r - r0);
+  }
+  if (r0 < 0) return ContourSpread::kNone;
+  if (!several) return ContourSpread::kOneValue;
+  return off_line ? ContourSpread::kSurface : ContourSpread::kOneLine;
+}
+
 SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<double>& out,
                        const std::function<void(double)>& progress, CancelCheck cancel) {
   check_spline_params(p);
-  if (std::none_of(contours.begin(), contours.end(), [](std::int32_t v) { return v != INT32_MIN; }))
-    throw std::invalid_argument("the spline needs at least one contour pixel");
+  const ContourSpread spread = contour_spread(contours);
+  if (spread == ContourSpread::kNone) throw std::invalid_argument("the spline needs at least one contour pixel");
+  if (spread == ContourSpread::kOneLine)
+    throw RunError("the contour pixels lie on one straight line, which leaves the slope across it free: a spline "
+                   "needs contours that do not (the classic method fills such a raster)");
   ThreadPool pool(p.threads);
   SplineStats s;
   double reported = -1;
@@ -67,6 +96,13 @@ SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<doub
       },
       p, s, cancel);
   if (s.lambda_chosen) report(0.2);
+  if (spread == ContourSpread::kOneValue) {  // the flat surface fits exactly, with no curvature or slope
+    const auto v = *std::find_if(contours.begin(), contours.end(), [](std::int32_t x) { return x != INT32_MIN; });
+    out = Grid<double>(contours.rows(), contours.cols());
+    std::fill(out.begin(), out.end(), static_cast<double>(v));
+    report(1);
+    return s;
+  }
   const double start = s.lambda_chosen ? 0.2 : 0.0;
   const spline::SolveReport r =
       spline::solve(contours, s.lambda, *chosen.tension, p.tolerance, p.max_cycles, pool, cancel,

@@ -61,12 +61,27 @@ constexpr double kLargestLambda = 1e6;
 // [0, 1), a tolerance that is not positive or a thread count below 1.
 void check_spline_params(const SplineParams& p);
 
+// How much of a surface the contour pixels of a grid decide.  The fit's
+// penalty leaves planes free (their curvature is zero), so only contour
+// pixels that do not lie on one straight line decide the surface; and
+// contour pixels of a single value decide it flat, whatever lies around
+// them.
+enum class ContourSpread {
+  kNone,      // no contour pixel
+  kOneValue,  // every contour pixel holds the same value: the surface is that value
+  kOneLine,   // several values, every pixel on one straight line: planes through it fit alike
+  kSurface,   // several values, not on one line: one surface fits best
+};
+ContourSpread contour_spread(const IntGrid& contours);
+
 // Fits the surface to the contours (internal units, 512 to the interval,
 // kNoData off the contours, as the run holds them after the conversion)
 // into out (resized to the contours' shape; internal units, in double).
+// Contour pixels of one value give that value everywhere, without a solve.
 // progress receives fractions in [0, 1], in increasing order.  Throws
 // std::invalid_argument for bad parameters or a raster without a contour
-// pixel, RunError when the solve does not converge, Cancelled.
+// pixel, RunError for contour pixels of several values on one straight line
+// (no surface is decided) or when the solve does not converge, Cancelled.
 SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<double>& out,
                        const std::function<void(double)>& progress, CancelCheck cancel);
 
