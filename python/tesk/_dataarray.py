@@ -64,6 +64,35 @@ def _summary_block_of(block, *, wanted):
     return out
 
 
+def _declared_nodata(plane):
+    """The no-data value the DataArray declares for its samples, exactly (None when it declares none): rioxarray
+    casts it to the dtype, which would wrap 70000 or -9999 into a uint16 and truncate 65500.5 silently."""
+    dtype = plane.dtype
+    raw = plane.rio.encoded_nodata
+    if raw is not None and np.issubdtype(dtype, np.floating):
+        return np.nan  # a masked array: NaN marks the pixels off the contours
+    if raw is None:
+        raw = next((plane.attrs[k] for k in ("_FillValue", "missing_value", "fill_value", "nodata")
+                    if k in plane.attrs), None)
+    if raw is None:
+        return plane.rio.nodata  # nodatavals, or the file's own: of the dtype already
+    value = raw.item() if isinstance(raw, np.generic) else raw
+    try:
+        if isinstance(value, str):  # as rioxarray reads it
+            value = float(value)
+        if np.issubdtype(dtype, np.integer):
+            info = np.iinfo(dtype)
+            exact = isinstance(value, int) or (isinstance(value, float) and value.is_integer())
+            if exact and info.min <= int(value) <= info.max:
+                return int(value)
+        elif np.isnan(float(value)) or float(dtype.type(value)) == float(value):
+            return float(value)
+    except (TypeError, ValueError, OverflowError):
+        pass
+    raise ValueError(f"contours: its no-data value ({raw!r}) is not a value of its dtype {dtype}: give the value "
+                     f"that marks the pixels off the contours with nodata=")
+
+
 def plane_values(da):
     """The values of the DataArray's plane of rows by columns, for tesk.preview."""
     _require_rioxarray()
@@ -76,13 +105,9 @@ def fill_dataarray(da, *, nodata, halo, max_halo, accept_uncertain, **args):
     plane, band = _plane(da)
     # The file's no-data value: a masked array (NaN holes) keeps it in its encoding.
     wanted = nodata if nodata is not None else plane.rio.encoded_nodata
+    declared = _declared_nodata(plane) if nodata is None else None
     if nodata is None:
-        try:
-            nodata = plane.rio.nodata
-        except ValueError:  # rioxarray cannot cast it to the dtype: a NaN or a value beyond it
-            raise ValueError(f"contours: its no-data value ({plane.attrs.get('_FillValue', plane.encoding.get('_FillValue'))!r}) "
-                             f"is not a value of its dtype {plane.dtype}: give the value that marks the pixels off the "
-                             f"contours with nodata=") from None
+        nodata = declared
     if plane.chunks is not None:
         from ._blocks import fill_dask
         del args["threads"], args["progress"]
@@ -97,7 +122,7 @@ def fill_dataarray(da, *, nodata, halo, max_halo, accept_uncertain, **args):
     if np.issubdtype(values.dtype, np.floating):
         dem.rio.write_nodata(np.nan, encoded=False, inplace=True)
     else:
-        dem.rio.write_nodata(_integer_nodata(values, plane.rio.nodata if wanted is None else wanted),
+        dem.rio.write_nodata(_integer_nodata(values, declared if wanted is None else wanted),
                              encoded=False, inplace=True)
     if band is not None:
         dem = dem.expand_dims(band)

@@ -1,6 +1,7 @@
 """tesk.fill on xarray.DataArrays read with rioxarray: the values of the numpy path, the georeferencing kept."""
 import os
 import pathlib
+import re
 import sys
 import warnings
 
@@ -40,10 +41,15 @@ def test_dataarray_errors(monkeypatch):
     da = rioxarray.open_rasterio(SRC)
     with pytest.raises(ValueError, match=r"contours has 2 bands along 'band': select one"):
         tesk.fill(da.isel(band=[0, 0]), interval=20)
-    nan_fill = da.copy()
-    nan_fill.attrs["_FillValue"] = np.nan
-    with pytest.raises(ValueError, match=r"its no-data value \(nan\) is not a value of its dtype uint16: give .* nodata="):
-        tesk.fill(nan_fill, interval=20)
+    for bad in (np.nan, 70000, -9999, 65500.5, "x"):  # none a uint16, which rioxarray's cast would hide
+        wrong = da.copy()
+        wrong.attrs["_FillValue"] = bad
+        with pytest.raises(ValueError, match=rf"its no-data value \({re.escape(repr(bad))}\) is not a value of its "
+                                             rf"dtype uint16: give .* nodata="):
+            tesk.fill(wrong, interval=20)
+    encoded = da.copy()  # an integer array's no-data value in its encoding: its samples still hold it
+    encoded.encoding["_FillValue"] = encoded.attrs.pop("_FillValue")
+    assert np.array_equal(tesk.fill(encoded, interval=20).values, tesk.fill(da, interval=20).values)
     monkeypatch.setitem(sys.modules, "rioxarray", None)
     with pytest.raises(ImportError, match="needs rioxarray: pip install rioxarray"):
         tesk.fill(da, interval=20)
