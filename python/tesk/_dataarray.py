@@ -93,6 +93,20 @@ def _declared_nodata(plane):
                      f"that marks the pixels off the contours with nodata=")
 
 
+def _unpacked(plane, nodata):
+    """The plane and its no-data value, its samples read as the altitudes they pack when its attributes give a
+    scale or an offset, as the command line reads such a band: sample x scale + offset in double, NaN where the
+    sample is the no-data value."""
+    scale, offset = plane.attrs.get("scale_factor", 1), plane.attrs.get("add_offset", 0)
+    if scale == 1 and offset == 0:
+        return plane, nodata
+    samples = plane.data
+    altitudes = samples.astype(np.float64) * float(scale) + float(offset)
+    if nodata is not None and not np.isnan(nodata):
+        altitudes = np.where(samples == nodata, np.nan, altitudes)
+    return plane.copy(data=altitudes), np.nan
+
+
 def plane_values(da):
     """The values of the DataArray's plane of rows by columns, for tesk.preview."""
     _require_rioxarray()
@@ -108,6 +122,7 @@ def fill_dataarray(da, *, nodata, halo, max_halo, accept_uncertain, **args):
     declared = _declared_nodata(plane) if nodata is None else None
     if nodata is None:
         nodata = declared
+    plane, nodata = _unpacked(plane, nodata)
     if plane.chunks is not None:
         from ._blocks import fill_dask
         del args["threads"], args["progress"]

@@ -53,3 +53,16 @@ def test_dataarray_errors(monkeypatch):
     monkeypatch.setitem(sys.modules, "rioxarray", None)
     with pytest.raises(ImportError, match="needs rioxarray: pip install rioxarray"):
         tesk.fill(da, interval=20)
+
+
+@pytest.mark.parametrize("chunks", [None, 128])
+def test_packed_samples_are_read_as_their_altitudes(chunks):
+    # Altitudes packed as (altitude - 200) x 2 in uint16, as a scaled GeoTIFF band holds them.
+    da = rioxarray.open_rasterio(SRC)
+    off = da.values == 65500
+    packed = da.copy(data=np.where(off, 65500, (da.values.astype(np.int64) - 200) * 2).astype(np.uint16))
+    packed.attrs.update(scale_factor=0.5, add_offset=200.0)
+    packed = packed.chunk(chunks) if chunks else packed
+    dem = tesk.fill(packed, interval=20, window=3)
+    assert np.array_equal(dem.values, tesk.fill(da, interval=20, window=3).values)
+    assert not {"scale_factor", "add_offset"} & dem.attrs.keys()
