@@ -25,7 +25,7 @@ def same_bits(a, b):
 
 
 @pytest.mark.parametrize("chunks, halo, max_halo, dtype, redone", [
-    (64, None, None, None, None),  # the halo estimated from the survey (16: a few blocks run again at 32)
+    (64, None, 2**40, None, None),  # the halo estimated from the survey (16: a few run again at 32); no bound
     (100, 2, None, np.int16, True),  # too small a first halo: blocks run again with a doubled one
     (128, 2, 4, None, "rows 0 to 127, columns 0 to 127"),  # refused at max_halo, naming the block
     (128, 2, 4, None, "kept")])  # or kept, with a warning that names them
@@ -42,7 +42,7 @@ def test_blocks_on_a_cluster_equal_the_whole_run(client, tmp_path, caplog, chunk
                                              r"\(max_halo=4\).*add accept_uncertain=True"):
             tesk.fill(blocks, interval=20, window=3, halo=halo, max_halo=max_halo)
         return
-    dem = tesk.fill(blocks, interval=20, window=3, dtype=dtype, halo=halo)
+    dem = tesk.fill(blocks, interval=20, window=3, dtype=dtype, halo=halo, max_halo=max_halo)
     assert dem.chunks is not None and (redone is None or ("run again" in caplog.text) == redone)
     assert same_bits(dem.compute().values, whole.values)
     assert all(dem[c].equals(whole[c]) for c in whole.coords) and dem.rio.crs == whole.rio.crs
