@@ -112,7 +112,8 @@ void declare(CLI::App& app, Options& o) {
   app.add_flag("--overlay", o.overlay, "Lay the contour values back over the result (a spline does not by default)")
       ->excludes(no);
   app.add_option("--of", o.format, "Output format (GDAL short name); default from the extension, else GTiff");
-  app.add_option("--co", o.creation_options, "Creation option NAME=VALUE for the output format (repeatable)");
+  app.add_option("--co", o.creation_options, "Creation option NAME=VALUE for the output format (repeatable)")
+      ->allow_extra_args(false);  // one value each time, as GDAL takes it: what follows is a source or a destination
   app.add_option("--ot", o.output_type, "Output type: Float32 (the default) or Float64, at full resolution (1/512 of "
                                  "the interval); Byte, UInt16, Int16, UInt32, Int32 in whole units. A format "
                                  "without floating point gets whole units in the narrowest type that holds them");

@@ -38,8 +38,9 @@ TEST(BatchGeoTiff, SameDemAsTheDialogueInEveryFormat) {
       {"f.tif", {"-ot", "Int16"}, "GTiff", "DEFLATE", "Int16"}};
   for (const auto& [name, options, driver, compression, type] : cases) {
     SCOPED_TRACE(name);
-    Args args = {kSrc, tmp / name, "-i", "20", "-m", "3", "-q"};
-    args.insert(args.end(), options.begin(), options.end());
+    // The options first: a -co takes one value, and the source and destination after it are theirs.
+    Args args = options;
+    for (const auto& a : Args{kSrc, tmp / name, "-i", "20", "-m", "3", "-q"}) args.push_back(a);
     run_ok(args);
     const Raster out = read_raster(tmp / name);
     EXPECT_EQ(out.driver, driver);
