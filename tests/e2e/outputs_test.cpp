@@ -66,6 +66,12 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
     for (const char* f : {"a.tif", "p.png", "h.png"}) EXPECT_EQ(read_file(tmp / f), std::string("old ") + f);
     EXPECT_EQ(temporary_files(tmp.path()), 0);
   }
+  // Bytes flagged signed read back as -128..127: the volcano's 95 to 195 do not come back.
+  const ProcessResult sb = tesk({demo("volcano_i5_c2.raw"), tmp / "s.tif", "-i", "5", "-ot", "Byte", "-co", "PIXELTYPE=SIGNEDBYTE"});
+  EXPECT_EQ(sb.status, 1);
+  EXPECT_NE(sb.err.find("differ from the computed values, by up to 256; bytes flagged signed"), std::string::npos) << sb.err;
+  EXPECT_EQ(temporary_files(tmp.path()), 0);
+  EXPECT_FALSE(fs::exists(tmp / "s.tif"));
   // The classic set too; then a run that succeeds replaces it and drops the
   // statistics an older output left beside its name.
   const Args classic = {kSrc, tmp / "c_m2.raw", "-i", "20", "-q", "--overwrite"};
