@@ -157,6 +157,9 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
                   smoothing=smoothing, tension=tension)
     if x.ndim != 2:
         raise ValueError(f"contours must be a 2-D array, not {x.ndim}-D")
+    if any(np.isnan(n) for sizes in x.chunks for n in sizes):
+        raise ValueError("contours has unknown chunk sizes (a selection by values): call "
+                         "contours.compute_chunk_sizes() first")
     # The arguments checked before any work, on a block without pixels.
     _core.survey(np.empty((0, 0), x.dtype), row0=0, col0=0, **params)
     raster = tuple(int(n) for n in x.shape)

@@ -75,6 +75,9 @@ def test_decisions_for_the_whole_raster(client):
     assert isinstance(dem, dask_array.Array) and same_bits(dem.compute(), tesk.fill(c, interval=20, nodata=-1))
     with pytest.raises(ValueError, match="no Stats"):
         tesk.fill(dask_array.from_array(c), interval=20, nodata=-1, return_stats=True)
+    rows = dask_array.from_array(c, chunks=64)
+    with pytest.raises(ValueError, match=r"unknown chunk sizes .*compute_chunk_sizes\(\)"):
+        tesk.fill(rows[rows[:, 0] >= -1], interval=20, nodata=-1)
 
 
 def test_a_sea_of_one_level_is_proven_in_blocks_whatever_the_halo(client):
