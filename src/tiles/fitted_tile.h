@@ -15,7 +15,10 @@
 // lies beyond them, where their contours leave the surface undecided: all
 // of one value (the fit is flat), none, or all on one straight line (the
 // slope across it is free).  Such a narrower extent proves nothing, and
-// its halo grows until it holds contours that decide a surface.
+// its halo grows until it holds contours that decide a surface.  Contours
+// that a surface without curvature fits exactly (a plane, or the saddle
+// r x c: evenly spaced straight contours of a generated plane) are fitted
+// exactly by both extents too, and are not recognised.
 #pragma once
 
 #include <cstdint>

@@ -117,7 +117,8 @@ TEST(FittedTile, ASeaWiderThanTheHaloIsNotProven) {
 }
 
 // Contours of one value, or on one straight line, leave planes free: the
-// whole fit of one value is flat, of several on a line refused; a tile
+// whole fit of one value is flat, of several on a line refused without
+// tension; a tile
 // whose extents see such contours only is not proven, however well its two
 // fits agree, and its halo grows to the contours that decide it.
 TEST(FittedTile, ContoursThatLeaveTheSurfaceUndecided) {
@@ -131,7 +132,9 @@ TEST(FittedTile, ContoursThatLeaveTheSurfaceUndecided) {
       {"U 0 U U / U U 512 U / U U U 9", ContourSpread::kOneLine},
       {"U 0 U U / U U U U / U 512 U U", ContourSpread::kOneLine},
       {"0 U U / U 512 U / 9 U U", ContourSpread::kSurface},
-      {"0 0 0 / U U U / 512 U U", ContourSpread::kSurface},
+      {"0 U 512 / U U U / 9 U 0", ContourSpread::kSurface},
+      {"0 U 512 U 9", ContourSpread::kSurface},  // one row: nothing across it is left free
+      {"0 / U / 512", ContourSpread::kSurface},
   };
   for (const auto& row : table) {
     const IntGrid c = grid(row.grid);
@@ -143,8 +146,14 @@ TEST(FittedTile, ContoursThatLeaveTheSurfaceUndecided) {
       EXPECT_EQ(fit_spline(c, p, out, {}, {}).iterations, 0) << row.grid;
       EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](double v) { return v == 7; })) << row.grid;
     }
-    if (row.spread == ContourSpread::kOneLine) {
+    if (row.spread == ContourSpread::kOneLine) {  // refused without tension; with it, decided
       EXPECT_THROW(fit_spline(c, p, out, {}, {}), RunError) << row.grid;
+      p.tension = 0.5;
+      EXPECT_GT(fit_spline(c, p, out, {}, {}).iterations, 0) << row.grid;
+      EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](double v) { return v > -512 && v < 1024; })) << row.grid;
+    }
+    if (row.spread == ContourSpread::kSurface) {
+      EXPECT_GT(fit_spline(c, p, out, {}, {}).iterations, 0) << row.grid;
     }
   }
 

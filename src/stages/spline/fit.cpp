@@ -2,8 +2,9 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "core/thread_pool.h"
+#include "core/mention.h"
 #include "core/run_error.h"
+#include "core/thread_pool.h"
 #include "stages/spline/holes.h"
 #include "stages/spline/lambda_choice.h"
 #include "stages/spline/solver.h"
@@ -71,7 +72,7 @@ ContourSpread contour_spread(const IntGrid& contours) {
   }
   if (r0 < 0) return ContourSpread::kNone;
   if (!several) return ContourSpread::kOneValue;
-  return off_line ? ContourSpread::kSurface : ContourSpread::kOneLine;
+  return off_line || contours.rows() == 1 || cols == 1 ? ContourSpread::kSurface : ContourSpread::kOneLine;
 }
 
 SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<double>& out,
@@ -79,9 +80,6 @@ SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<doub
   check_spline_params(p);
   const ContourSpread spread = contour_spread(contours);
   if (spread == ContourSpread::kNone) throw std::invalid_argument("the spline needs at least one contour pixel");
-  if (spread == ContourSpread::kOneLine)
-    throw RunError("the contour pixels lie on one straight line, which leaves the slope across it free: a spline "
-                   "needs contours that do not (the classic method fills such a raster)");
   ThreadPool pool(p.threads);
   SplineStats s;
   double reported = -1;
@@ -96,6 +94,10 @@ SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<doub
       },
       p, s, cancel);
   if (s.lambda_chosen) report(0.2);
+  if (spread == ContourSpread::kOneLine && *chosen.tension == 0)
+    throw RunError("the contour pixels lie on one straight line, which leaves the slope across it free: a spline "
+                   "without tension needs contours that do not (give " + mention(Opt::tension, Form::usage) +
+                   ", or use the classic method)");
   if (spread == ContourSpread::kOneValue) {  // the flat surface fits exactly, with no curvature or slope
     const auto v = *std::find_if(contours.begin(), contours.end(), [](std::int32_t x) { return x != INT32_MIN; });
     out = Grid<double>(contours.rows(), contours.cols());

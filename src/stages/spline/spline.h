@@ -61,16 +61,19 @@ constexpr double kLargestLambda = 1e6;
 // [0, 1), a tolerance that is not positive or a thread count below 1.
 void check_spline_params(const SplineParams& p);
 
-// How much of a surface the contour pixels of a grid decide.  The fit's
-// penalty leaves planes free (their curvature is zero), so only contour
-// pixels that do not lie on one straight line decide the surface; and
-// contour pixels of a single value decide it flat, whatever lies around
-// them.
+// How much of a surface the contour pixels of a grid decide.  Contour
+// pixels of a single value decide it flat, whatever lies around them.
+// Without tension the penalty leaves planes free (their curvature is zero),
+// so contour pixels of several values all on one straight line leave the
+// slope across it free; with tension, or in a raster of one row or column,
+// which has no "across", they decide it.  (Without tension the penalty also
+// leaves the saddle r x c free, so pixels on one row and one column decide
+// no more than a line; the solve converges to one of the fits there.)
 enum class ContourSpread {
   kNone,      // no contour pixel
   kOneValue,  // every contour pixel holds the same value: the surface is that value
-  kOneLine,   // several values, every pixel on one straight line: planes through it fit alike
-  kSurface,   // several values, not on one line: one surface fits best
+  kOneLine,   // several values, every pixel on one straight line, in a raster of two rows and columns or more
+  kSurface,   // several values otherwise
 };
 ContourSpread contour_spread(const IntGrid& contours);
 
@@ -81,7 +84,8 @@ ContourSpread contour_spread(const IntGrid& contours);
 // progress receives fractions in [0, 1], in increasing order.  Throws
 // std::invalid_argument for bad parameters or a raster without a contour
 // pixel, RunError for contour pixels of several values on one straight line
-// (no surface is decided) or when the solve does not converge, Cancelled.
+// without tension (no surface is decided) or when the solve does not
+// converge, Cancelled.
 SplineStats fit_spline(const IntGrid& contours, const SplineParams& p, Grid<double>& out,
                        const std::function<void(double)>& progress, CancelCheck cancel);
 
