@@ -165,8 +165,8 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
     raster = tuple(int(n) for n in x.shape)
     if max(raster) > 2**31 - 1:
         raise ValueError(f"contours has more than {2**31 - 1} rows or columns")
-    # A halo as wide as the raster is the whole raster: larger bounds are that one.
-    max_halo = DEFAULT_MAX_HALO if max_halo is None else min(int(max_halo), max(raster))
+    # No halo is wider than the int range (nor needs to be: it would hold the whole raster).
+    max_halo = DEFAULT_MAX_HALO if max_halo is None else min(int(max_halo), 2**31 - 1)
 
     counts = ((1,) * len(x.chunks[0]), (1,) * len(x.chunks[1]))
     surveys = x.map_blocks(_survey, dtype=object, chunks=counts, meta=np.empty((0, 0), object), params=params).compute()

@@ -65,8 +65,9 @@ def _summary_block_of(block, *, wanted):
 
 
 def _declared_nodata(plane):
-    """The no-data value the DataArray declares for its samples, exactly (None when it declares none): rioxarray
-    casts it to the dtype, which would wrap 70000 or -9999 into a uint16 and truncate 65500.5 silently."""
+    """The no-data value the DataArray declares for its samples (None when it declares none): exactly for an
+    integer dtype, where rioxarray's cast would wrap 70000 or -9999 into a uint16 and truncate 65500.5 silently;
+    rounded to a floating-point dtype, refused when beyond its range."""
     dtype = plane.dtype
     raw = plane.rio.encoded_nodata
     if raw is not None and np.issubdtype(dtype, np.floating):
@@ -85,8 +86,11 @@ def _declared_nodata(plane):
             exact = isinstance(value, int) or (isinstance(value, float) and value.is_integer())
             if exact and info.min <= int(value) <= info.max:
                 return int(value)
-        elif np.isnan(float(value)) or float(dtype.type(value)) == float(value):
-            return float(value)
+        else:  # as GDAL compares it: the value cast to the dtype, when the dtype holds it
+            with np.errstate(over="ignore"):
+                cast = dtype.type(float(value))
+            if np.isnan(cast) or np.isfinite(cast) or np.isinf(float(value)):
+                return float(cast)
     except (TypeError, ValueError, OverflowError):
         pass
     raise ValueError(f"contours: its no-data value ({raw!r}) is not a value of its dtype {dtype}: give the value "

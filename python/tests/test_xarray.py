@@ -47,6 +47,12 @@ def test_dataarray_errors(monkeypatch):
         with pytest.raises(ValueError, match=rf"its no-data value \({re.escape(repr(bad))}\) is not a value of its "
                                              rf"dtype uint16: give .* nodata="):
             tesk.fill(wrong, interval=20)
+    wide = da.astype(np.float32)  # beyond float32's range; a value it rounds (0.1) is taken rounded, as GDAL does
+    wide.attrs["_FillValue"] = 1e39
+    with pytest.raises(ValueError, match=r"its no-data value \(1e\+39\) is not a value of its dtype float32"):
+        tesk.fill(wide, interval=20)
+    wide.attrs["_FillValue"] = 0.1
+    assert np.isnan(tesk.fill(wide, interval=20).rio.nodata)
     encoded = da.copy()  # an integer array's no-data value in its encoding: its samples still hold it
     encoded.encoding["_FillValue"] = encoded.attrs.pop("_FillValue")
     assert np.array_equal(tesk.fill(encoded, interval=20).values, tesk.fill(da, interval=20).values)
