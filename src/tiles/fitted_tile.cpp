@@ -11,8 +11,8 @@ namespace {
 
 // A fitted extent: its contours read, fitted, bounded and overlaid.  Unless
 // the extent is the whole raster, which is fitted as a whole run fits it,
-// an extent whose contours do not decide a surface (none, inside a sea, or
-// on one straight line) is not fitted: it gets the middle of its holes'
+// an extent whose contours leave nothing to fit (none, inside a sea, or
+// without tension on one straight line) gets the middle of its holes'
 // ranges.  spread tells the extent's contours.
 Grid<double> fit_extent(const Window& extent, bool whole, const SplineParams& p, bool overlay,
                         const FittedTileInput& in, SplineStats& stats, ContourSpread& spread, CancelCheck cancel) {
@@ -22,7 +22,8 @@ Grid<double> fit_extent(const Window& extent, bool whole, const SplineParams& p,
   in.hi(extent, hi);
   Grid<double> surface(extent.rows, extent.cols);
   spread = contour_spread(contours);
-  if (!whole && (spread == ContourSpread::kNone || spread == ContourSpread::kOneLine)) {
+  const bool free_slope = spread == ContourSpread::kOneLine && p.tension.value_or(0) == 0;
+  if (!whole && (spread == ContourSpread::kNone || free_slope)) {
     for (std::size_t k = 0; k < surface.size(); ++k)
       if (lo.data()[k] != kNoData) surface.data()[k] = (static_cast<double>(lo.data()[k]) + hi.data()[k]) / 2;
     return surface;
@@ -74,8 +75,8 @@ FittedTile fit_tile(const TileRequest& request, int wider, const SplineParams& p
     return t;
   }
   // Nothing is proven where the narrower extent's contours leave the
-  // surface undecided: fits to contours of one value, or to none, agree
-  // whatever the raster holds beyond them.
+  // surface undecided: fits to contours of one value, to none, or to one
+  // line agree whatever the raster holds beyond them.
   t.uncertain = static_cast<std::int64_t>(c.rows) * c.cols;
   const Window inner = tile_extent(request);
   if (inner.row0 == outer.row0 && inner.col0 == outer.col0 && inner.rows == outer.rows && inner.cols == outer.cols)
