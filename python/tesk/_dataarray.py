@@ -123,9 +123,9 @@ def fill_dataarray(da, *, nodata, halo, max_halo, accept_uncertain, **args):
     plane, band = _plane(da)
     # The file's no-data value: a masked array (NaN holes) keeps it in its encoding.
     wanted = nodata if nodata is not None else plane.rio.encoded_nodata
-    declared = _declared_nodata(plane) if nodata is None else None
+    declared = None
     if nodata is None:
-        nodata = declared
+        nodata = declared = _declared_nodata(plane)
     plane, nodata = _unpacked(plane, nodata)
     if plane.chunks is not None:
         from ._blocks import fill_dask

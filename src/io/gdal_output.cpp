@@ -176,7 +176,8 @@ Difference compare_written(GDALRasterBandH band, const RasterDestination& dst, c
       throw RunError(with_gdal_reason("cannot read back " + dst.path));
     const double* w = internal.at(i, 1);
     for (int j = 0; j < cols; ++j) {
-      const double got = signed_samples ? signed_byte(row[static_cast<std::size_t>(j)]) : row[static_cast<std::size_t>(j)];
+      const double read = row[static_cast<std::size_t>(j)];
+      const double got = signed_samples ? signed_byte(read) : read;
       const bool got_nodata = file_nodata && same(got, marked);
       if (inside && !(*inside)[i][j]) {
         d.outside_as_data += !got_nodata;
@@ -224,7 +225,8 @@ void check_written(const RasterDestination& dst, const CPLStringList& options, c
   const std::string lossy = lossy_choice(dst.options);
   // Bytes flagged signed are read as -128..127 (as sources are): the values
   // above 127 do not come back.
-  if (kept && known_lossless(dst.format.driver, options, lossy) && !signed_bytes(band)) return;
+  const bool signed_samples = signed_bytes(band);
+  if (kept && known_lossless(dst.format.driver, options, lossy) && !signed_samples) return;
   const Difference d = compare_written(band, dst, internal, r, inside, file_nodata);
   const std::string format = "the format " + dst.format.driver;
   const std::string gave = format + " gave the file " + nodata_change(file_nodata, dst.nodata);
@@ -239,12 +241,11 @@ void check_written(const RasterDestination& dst, const CPLStringList& options, c
       pixels(d.pixels) + " differ from the computed values, by up to " + message_number(d.largest);
   if (!lossy.empty())
     warn(mention(Opt::creation_options, lossy) + " writes lossily: read back, " + found);
-  else if (d.pixels > 0 && signed_bytes(band))
-    throw RunError(format + " did not keep the DEM's values: read back, " + found + "; bytes flagged signed (" +
-                   mention(Opt::creation_options, "PIXELTYPE=SIGNEDBYTE") + ") hold -128 to 127");
   else if (d.pixels > 0)
     throw RunError(format + " did not keep the DEM's values: read back, " + found +
-                   "; write a GeoTIFF, or ask for lossy writing with a creation option");
+                   (signed_samples ? "; bytes flagged signed (" +
+                                         mention(Opt::creation_options, "PIXELTYPE=SIGNEDBYTE") + ") hold -128 to 127"
+                                   : "; write a GeoTIFF, or ask for lossy writing with a creation option"));
   if (!kept) warn(gave + ": read back, every pixel still reads as meant");
 }
 
