@@ -67,6 +67,14 @@ int plain_rename(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// A directory output's move undone: the new directory back into the
+// private one (from), then the older one from where it was kept into place.
+int put_back_directory(const std::string& from, const std::string& to, const std::string& kept) {
+  if (exists_here(to))
+    if (const int err = plain_rename(to, from)) return err;
+  return plain_rename(kept, to);
+}
+
 // The stagings alive in the process, for discard_all(); its lock also
 // keeps a commit whole.
 std::mutex g_lock;
@@ -80,10 +88,12 @@ constexpr const char* kKept = ".tesk-kept-";
 
 // One file moved by a commit: a new file into place (`kept`: where the file
 // it replaces is kept meanwhile, "" when none), or a stale sidecar aside
-// (`aside`).
+// (`aside`).  `directory`: a new directory output replacing an older one,
+// which goes to `kept`.
 struct Staging::Move {
   std::string from, to, kept;
   bool aside = false;
+  bool directory = false;
 };
 
 Staging::Staging(bool overwrite) : overwrite_(overwrite) {
@@ -122,7 +132,7 @@ void Staging::discard_all() {
   for (Staging* s : g_live) s->discard();
 }
 
-std::string Staging::add(const std::string& path, const std::vector<std::string>& sidecars) {
+std::string Staging::add(const std::string& path, const std::vector<std::string>& sidecars, bool replaces_directory) {
   // An output named through a symbolic link replaces the file it points to,
   // as writing through the link would, and the link stays.
   std::error_code ec;
@@ -131,7 +141,7 @@ std::string Staging::add(const std::string& path, const std::vector<std::string>
     const fs::path target = fs::weakly_canonical(p, ec);
     if (!ec) p = target;
   }
-  Output o{p.parent_path().string(), "", p.filename().string(), sidecars};
+  Output o{p.parent_path().string(), "", p.filename().string(), sidecars, replaces_directory && overwrite_};
   std::lock_guard lock(g_lock);  // made and registered as one, before a second signal's discard_all
   if (finished_) throw RunError("the run is stopping: no output is written");
   std::string tmpl = join(o.dir, ".tesk-XXXXXX");
@@ -168,7 +178,13 @@ void Staging::plan(std::vector<Move>& moves) const {
     });
     for (const auto& f : files) {
       Move m{join(o.staging, f), join(o.dir, f), "", false};
-      if (is_directory(m.to)) throw FileSystemFault("cannot write " + m.to + ": a directory of that name is in the way");
+      if (is_directory(m.to)) {
+        if (!o.replaces_directory || f != o.name || !is_directory(m.from))
+          throw FileSystemFault("cannot write " + m.to + ": a directory of that name is in the way");
+        m.kept = join(o.staging, kKept + f), m.directory = true;
+        moves.push_back(m);
+        continue;
+      }
       if (exists_here(m.to)) {
         if (!overwrite_)
           throw OutputExists(m.to + " appeared during the run: it is left as it is and no output is written "
@@ -200,6 +216,8 @@ void Staging::undo(const std::vector<Move>& moves, std::size_t done, std::string
     int err = 0;
     if (m.aside)
       err = plain_rename(m.to, m.from);
+    else if (m.directory)
+      err = put_back_directory(m.from, m.to, m.kept);
     else if (!m.kept.empty() && exists_here(m.kept))
       err = plain_rename(m.kept, m.to);
     else if (::unlink(m.to.c_str()) != 0)
@@ -220,6 +238,12 @@ void Staging::commit() {
     int err = 0;
     if (injected_at("fail-mid-rename", done)) {
       err = EIO;
+    } else if (m.directory) {
+      if ((err = plain_rename(m.to, m.kept)) != 0) {
+        failure = "cannot move " + m.to + " aside while it is replaced: " + std::strerror(err);
+        break;
+      }
+      if ((err = plain_rename(m.from, m.to)) != 0) ++done;  // the older directory goes back with the others
     } else if (is_directory(m.aside ? m.from : m.to)) {  // never moved, never removed
       failure = "cannot write " + (m.aside ? m.from : m.to) + ": a directory of that name appeared during the run";
       break;

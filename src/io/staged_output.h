@@ -12,7 +12,9 @@
 // The commit is whole or nothing.  Each file being replaced is first kept
 // under a hard link in the private directory, then the new file is renamed
 // over it, so that a single file is replaced atomically; the stale
-// sidecars of an older output are moved aside likewise.  When a rename
+// sidecars of an older output are moved aside likewise.  A directory
+// output replacing an older one moves it aside in one rename, then takes
+// its place in another.  When a rename
 // fails midway, every file already moved is put back and the older set is
 // as it was; a move that failed after putting the new file under its final
 // name (a hard link made, the old name not removed) counts as made, and is
@@ -40,9 +42,13 @@ class Staging {
   // which the commit replaces (the link stays).  `sidecars` are the files
   // an older output of that name may have left beside it (absolute or
   // relative like path): with overwrite, those the new output does not
-  // write are removed with the commit.  Throws RunError when the directory
-  // cannot be made.
-  std::string add(const std::string& path, const std::vector<std::string>& sidecars = {});
+  // write are removed with the commit.  replaces_directory: the output is
+  // itself a directory (a Zarr store) that may take the place of an older
+  // directory of its name, which the commit moves aside into the private
+  // directory, and removes with it once the commit is whole (never given
+  // without overwrite).  Throws RunError when the directory cannot be made.
+  std::string add(const std::string& path, const std::vector<std::string>& sidecars = {},
+                  bool replaces_directory = false);
 
   // A private directory beside path for the run's own temporary files,
   // which no commit moves: it goes with the staging, whatever ends the run.
@@ -69,6 +75,7 @@ class Staging {
     std::string staging;  // the private directory
     std::string name;     // the main file's name
     std::vector<std::string> sidecars;
+    bool replaces_directory = false;
   };
   struct Move;
   void discard();  // with the registry's lock held

@@ -24,11 +24,18 @@ namespace {
 // output (nor a file beside one) is the source (or a classic source's
 // header) or another output; every output's directory exists; and without
 // --overwrite, no output exists, nor any file an older output of its name
-// may have left beside it.
+// may have left beside it.  With --overwrite, a destination whose format
+// writes a directory (Zarr) replaces a directory of its name that the
+// format reads as a dataset; any other directory stays in the way.
 struct Named {
   std::string what, file;
   std::vector<std::string> beside;
+  bool directory = false;  // an older dataset directory the output may replace
 };
+
+bool replaces_directory(const RunOptions& o, const Destination& d) {
+  return !d.classic && gdal::is_dataset_directory(d.format.driver, o.dst);
+}
 void check_names(const std::string& src, const std::optional<std::string>& mask, const std::vector<Named>& outputs,
                  bool overwrite) {
   // The source and the mask, with every file GDAL reads for them (a
@@ -43,7 +50,7 @@ void check_names(const std::string& src, const std::optional<std::string>& mask,
     for (const auto& f : gdal::dataset_files(*mask)) sources.push_back(f);
   }
   for (std::size_t k = 0; k < outputs.size(); ++k) {
-    const auto& [what, f, beside] = outputs[k];
+    const auto& [what, f, beside, directory] = outputs[k];
     for (const auto& s : sources) {
       if (same_file(f, s))
         throw RunError(what + " " + f + (s == src ? " is the source" : " is a file of the source or the mask " + s) +
@@ -62,10 +69,11 @@ void check_names(const std::string& src, const std::optional<std::string>& mask,
           throw RunError(what + " " + f + " would be taken for " + b + ", a file of " + outputs[l].what +
                          ": give each output a name of its own");
   }
-  for (const auto& [what, f, beside] : outputs) {
-    if (std::filesystem::is_directory(f)) throw RunError(what + " " + f + " is a directory: name a file");
+  for (const auto& [what, f, beside, directory] : outputs) {
+    if (std::filesystem::is_directory(f) && !directory)
+      throw RunError(what + " " + f + " is a directory: name a file");
     // A device, a pipe or a socket is not replaced, even with --overwrite.
-    if (std::filesystem::exists(f) && !std::filesystem::is_regular_file(f))
+    if (std::filesystem::exists(f) && !std::filesystem::is_regular_file(f) && !directory)
       throw RunError(what + " " + f + " is not a regular file (a device, a pipe or a socket): name a file");
     const auto dir = std::filesystem::path(f).parent_path();
     if (!dir.empty() && !std::filesystem::is_directory(dir))
@@ -88,7 +96,7 @@ std::vector<Named> named_outputs(const RunOptions& o, const Destination& d) {
     for (const auto& f : gdal::classic_set_files(o.dst)) outputs.push_back({"the destination", f, {}});
     outputs.front().beside = {o.dst + ".aux.xml"};
   } else {
-    outputs.push_back({"the destination", o.dst, gdal::sidecar_files(d.format.driver, o.dst)});
+    outputs.push_back({"the destination", o.dst, gdal::sidecar_files(d.format.driver, o.dst), replaces_directory(o, d)});
   }
   if (o.preview) outputs.push_back({mention(Opt::preview), *o.preview, gdal::sidecar_files("PNG", *o.preview)});
   if (o.hillshade)
@@ -144,7 +152,7 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
          static_cast<double>(*std::max_element(f.classic->begin(), f.classic->end())), true};
   } else {
     res.whole = d.type.whole;
-    const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst));
+    const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst), replaces_directory(o, d));
     w = write_raster(o, d, src, f, res, at, hooks, stop, notes);
   }
   hooks.report(f.from + 0.06);

@@ -157,8 +157,9 @@ TEST(BatchOutputs, TheFilesBesideAnOutputAreCheckedAndStaleOnesGo) {
   }
 }
 
-// Without --overwrite, a file that appears under an output's name during
-// the run is never replaced: the new result goes, the intruder stays.
+// Without --overwrite, a file or a directory store that appears under an
+// output's name during the run is never replaced: the new result goes, the
+// intruder stays.
 TEST(BatchOutputs, ARenameNeverReplacesAFileThatAppeared) {
   TempDir tmp;
   {
@@ -168,9 +169,40 @@ TEST(BatchOutputs, ARenameNeverReplacesAFileThatAppeared) {
     EXPECT_THROW(staging.commit(), RunError);
   }
   EXPECT_EQ(read_file(tmp / "x.tif"), "intruder");
+  {
+    Staging staging(false);
+    fs::create_directory(staging.add(tmp / "y.zarr", {}, true));
+    fs::create_directory(tmp / "y.zarr");
+    write_file(tmp / "y.zarr/intruder", "intruder");
+    EXPECT_THROW(staging.commit(), RunError);
+  }
+  EXPECT_EQ(read_file(tmp / "y.zarr/intruder"), "intruder");
   EXPECT_EQ(temporary_files(tmp.path()), 0);
 }
 
+
+// A format that writes a directory (Zarr) replaces its own older store with
+// --overwrite, whole: a run that fails at the renaming leaves the older
+// store as it was, one that succeeds leaves nothing of it.
+TEST(BatchOutputs, ADirectoryStoreIsReplacedWhole) {
+  TempDir tmp;
+  const std::string z = tmp / "z.zarr";
+  const Args run = {kSrc, z, "-i", "20", "-q", "-of", "Zarr", "--preview", tmp / "p.png"};
+  const auto with = [&](Args more) { return (more.insert(more.begin(), run.begin(), run.end()), tesk(more)); };
+  ASSERT_EQ(with({}).status, 0);
+  const auto first = read_raster(z).v;
+  write_file(z + "/older", "older");
+  EXPECT_TRUE(with({}).err.starts_with("tesk: " + z + " already exists"));
+  if (kFaults) {
+    const ProcessResult r = tesk({kSrc, z, "-i", "20", "-q", "-of", "Zarr", "--preview", tmp / "p.png", "--overwrite",
+                                  "-m", "3"}, {"TESK_FAULT=fail-mid-rename"});
+    EXPECT_TRUE(r.status == 1 && r.err.ends_with("every existing file as it was\n")) << r.err;
+    EXPECT_TRUE(read_file(z + "/older") == "older" && read_raster(z).v == first);
+  }
+  ASSERT_EQ(with({"--overwrite", "-m", "3"}).status, 0);
+  EXPECT_TRUE(!file_exists(z + "/older") && read_raster(z).v != first);
+  EXPECT_EQ(temporary_files(tmp.path()), 0);
+}
 // No output is the source or another output, by name, link or hard link,
 // nor a device or a pipe, with or without --overwrite; refused before
 // anything is written.
