@@ -211,10 +211,11 @@ std::string unproven_message_py(std::array<int, 4> core, std::int64_t uncertain,
                                      method_of(method) == Method::spline));
 }
 
-std::string uncertain_note_py(const std::vector<std::pair<std::array<int, 4>, std::int64_t>>& blocks) {
+std::string uncertain_note_py(const std::vector<std::pair<std::array<int, 4>, std::int64_t>>& blocks,
+                              const py::object& method) {
   std::vector<Unproven> tiles;
   for (const auto& [c, pixels] : blocks) tiles.push_back({Window{c[0], c[1], c[2], c[3]}, pixels});
-  return kFillWords(uncertain_note(tiles));
+  return kFillWords(uncertain_note(tiles, method_of(method) == Method::spline));
 }
 
 TileRequest request_of(std::array<std::int64_t, 2> raster, std::array<std::int64_t, 4> core, int halo) {
@@ -355,7 +356,7 @@ void define_blocks(py::module_& m) {
         py::arg("core"), py::kw_only(), py::arg("uncertain"), py::arg("halo"), py::arg("max_halo"),
         py::arg("method") = py::none());
   m.def("uncertain_note", &uncertain_note_py, "The warning on blocks kept unproven: [(core, pixels), ...].",
-        py::arg("blocks"));
+        py::arg("blocks"), py::kw_only(), py::arg("method") = py::none());
   m.def("tile_extent", &tile_extent_py, "The rows and columns a tile computes: (row0, col0, rows, cols).",
         py::arg("raster"), py::arg("core"), py::arg("halo"));
   m.def("fill_tile", &fill_tile_py, "One tile of tesk.fill over blocks: (values, certified, uncertain, min, max, "

@@ -241,7 +241,8 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
             cells[i][j] = da.from_delayed(dask.delayed(_cell)(runs[i, j]), shape=(1, 1), dtype=object)
         failing = sorted(failing + [k for k, c in zip(runs, done) if not c[0, 0][0]])
     if kept:
-        warnings.warn(_core.uncertain_note([(_core_of(starts, i, j), certificates[i, j][1]) for i, j in kept]),
+        warnings.warn(_core.uncertain_note([(_core_of(starts, i, j), certificates[i, j][1]) for i, j in kept],
+                                           method=method),
                       UserWarning, stacklevel=3)
 
     lo = min(c[2] for c in certificates.flat)

@@ -117,3 +117,6 @@ def test_a_fitted_surface_in_blocks_within_a_thousandth_of_the_interval(client, 
         assert np.array_equal(dem.values[on], whole.values[on])
     with pytest.raises(ValueError, match=r"cannot be fitted within a thousandth .* halo of 4 pixels"):
         tesk.fill(blocks, interval=20, method="spline", halo=2, max_halo=4)
+    if dtype is None:
+        with pytest.warns(UserWarning, match=r"kept as the tiles computed them, not fitted within a thousandth"):
+            tesk.fill(blocks, interval=20, method="spline", halo=2, max_halo=4, accept_uncertain=True)

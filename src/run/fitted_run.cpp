@@ -96,7 +96,7 @@ class FittedRun {
 
   std::optional<std::string> note() const {
     if (unproven_.empty()) return std::nullopt;
-    return uncertain_note(unproven_);
+    return uncertain_note(unproven_, true);
   }
   const gdal::ValueSummary& summary() const { return summary_; }
   int lowest() const { return low_; }

@@ -116,7 +116,7 @@ std::string unproven_message(const Window& core, std::int64_t uncertain, int hal
          " to keep them as the tile computes them, or " + remedy;
 }
 
-std::string uncertain_note(const std::vector<Unproven>& tiles) {
+std::string uncertain_note(const std::vector<Unproven>& tiles, bool fitted) {
   std::int64_t pixels = 0;
   std::string list;
   for (std::size_t k = 0; k < tiles.size(); ++k) {
@@ -125,7 +125,10 @@ std::string uncertain_note(const std::vector<Unproven>& tiles) {
   }
   if (tiles.size() > 5) list += "; ...";
   return std::to_string(pixels) + " pixels in " + std::to_string(tiles.size()) +
-         " tiles are kept as the tiles computed them, not proven equal to a whole run (" +
+         " tiles are kept as the tiles computed them, " +
+         (fitted ? "not fitted within a thousandth of an interval of a fit with a wider halo"
+                 : "not proven equal to a whole run") +
+         " (" +
          mention(Opt::accept_uncertain, "True") + "): " + list;
 }
 

@@ -115,12 +115,13 @@ std::string unproven_message(const Window& core, std::int64_t uncertain, int hal
                              const std::string& remedy, bool fitted = false);
 
 // The remark on the tiles kept unproven (accept_uncertain): each tile's core
-// and how many of its pixels are not proven.
+// and how many of its pixels are not proven (for a fitted surface: not
+// fitted within a thousandth of an interval of a wider fit).
 struct Unproven {
   Window core;
   std::int64_t pixels = 0;
 };
-std::string uncertain_note(const std::vector<Unproven>& tiles);
+std::string uncertain_note(const std::vector<Unproven>& tiles, bool fitted = false);
 
 // Rows and columns of a window in messages: "rows 0 to 127, columns 0 to 63".
 std::string where(const Window& w);
