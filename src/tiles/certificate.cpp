@@ -401,14 +401,20 @@ ByteGrid certain_after_smoothing(const ByteGrid& certain, const Window& tile, in
   const int rows = certain.rows(), cols = certain.cols(), n = maille;
   // Along the rows: whether the window's columns are certain in a row, kept
   // for the n + 1 rows of the current window.
-  std::vector<int> before(static_cast<std::size_t>(cols) + 1);
+  // The first column of each column's window is the same in every row:
+  // -1 where the window leaves the tile.
+  std::vector<int> before(static_cast<std::size_t>(cols) + 1), first(static_cast<std::size_t>(cols));
+  for (int j = 0; j < cols; ++j) {
+    const int c = window_first(tile.col0 + j, n, raster_cols) - tile.col0;
+    first[j] = c >= 0 && c + n < cols ? c : -1;
+  }
   ByteGrid across(n + 1, cols);
   const auto row_across = [&](int i) {
     std::uint8_t* a = across[i % (n + 1)];
     for (int j = 0; j < cols; ++j) before[j + 1] = before[j] + !certain[i][j];
     for (int j = 0; j < cols; ++j) {
-      const int c = window_first(tile.col0 + j, n, raster_cols) - tile.col0;
-      a[j] = c >= 0 && c + n < cols && before[c + n + 1] == before[c];
+      const int c = first[j];
+      a[j] = c >= 0 && before[c + n + 1] == before[c];
     }
     return a;
   };
