@@ -150,6 +150,9 @@ TEST(FittedTile, ContoursThatLeaveTheSurfaceUndecided) {
       EXPECT_THROW(fit_spline(c, p, out, {}, {}), RunError) << row.grid;
       p.tension = 0.5;
       EXPECT_GT(fit_spline(c, p, out, {}, {}).iterations, 0) << row.grid;
+      p.lambda.reset();  // the smoothing chosen (here from no window at all) keeps the tension given
+      EXPECT_EQ(fit_spline(c, p, out, {}, {}).tension, 0.5) << row.grid;
+      p.lambda = 1;
       EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](double v) { return v > -512 && v < 1024; })) << row.grid;
     }
     if (row.spread == ContourSpread::kSurface) {

@@ -147,9 +147,11 @@ LambdaChoice scan(std::vector<Fold>& folds, double tension, ThreadPool& pool, Ca
 LambdaChoice choose_lambda(int rows, int cols, const WindowReader& read, double tension, ThreadPool& pool,
                            CancelCheck cancel) {
   const std::vector<Window> windows = pick_windows(rows, cols, read);
-  if (windows.empty()) return {};  // too few levels anywhere to learn from: lambda 1
+  LambdaChoice c;
+  c.tension = tension;
+  if (windows.empty()) return c;  // too few levels anywhere to learn from: lambda 1
   std::vector<Fold> folds = make_folds(windows);
-  LambdaChoice c = scan(folds, tension, pool, cancel);
+  c = scan(folds, tension, pool, cancel);
   c.windows = static_cast<int>(windows.size());
   return c;
 }
