@@ -26,7 +26,7 @@ for m in 1 3 5; do
 done
 
 if [ "${1:-}" != "--no-pictures" ]; then
-  # The contour raster as a picture: altitudes in grey, no-data white.
+  # The contour raster as a picture: altitudes in grey, the pixels off the contours black.
   gdal_translate -q --config GDAL_PAM_ENABLED NO -of PNG -ot Byte -scale 240 1060 0 254 -a_nodata none \
     "$contours" docs/contours.png
   ./build/tools/tesk "$contours" "$out/jacksboro_dem.tif" -i 20 -m 3 -q --overwrite \

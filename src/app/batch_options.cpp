@@ -93,7 +93,7 @@ void declare(CLI::App& app, Options& o) {
       ->capture_default_str()
       ->transform(kWhole);
   app.add_option("--method", o.method, "How the surface is made: " + method_names() +
-                                           " (the default: grown from the contours, exact to the bit)")
+                                           " (classic, the default: grown from the contours, exact to the bit)")
       ->capture_default_str()
       ->check(CLI::IsMember(method_list()).description(""));
   app.add_option("--smoothing", o.surface.smoothing,
