@@ -116,7 +116,11 @@ FillOptions fill_options(int interval, const py::object& nodata, int window, con
   o.surface.method = method_of(method);
   o.surface.interval = interval;
   o.surface.window = window;
-  if (!overlay.is_none()) o.surface.overlay = overlay.cast<bool>();
+  if (!overlay.is_none()) {
+    if (!is_bool(overlay))
+      throw py::type_error("overlay=" + py::repr(overlay).cast<std::string>() + " must be True, False or None");
+    o.surface.overlay = overlay.cast<bool>();
+  }
   if (!smoothing.is_none()) {
     try {
       if (is_bool(smoothing)) throw py::cast_error();

@@ -87,7 +87,9 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None,
         ``np.float32(0.1)``).  Required for integer arrays, where it must be
         an integer of the dtype.  In floating-point arrays NaN is always
         no-data, and nodata adds one more value.  For a DataArray, None
-        takes ``contours.rio.nodata`` (its ``_FillValue``).
+        takes ``contours.rio.nodata`` (its ``_FillValue``).  The masked
+        pixels of a numpy masked array are no-data too (an integer one is
+        then read as float64, exactly).
     window : int
         The classic method's smoothing window, 1 to 33: 1 does not smooth,
         any larger m smooths with a Bernstein window of m+1 by m+1 pixels.
@@ -198,6 +200,9 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None,
     for name, v in (("halo", halo), ("max_halo", max_halo)):  # checked whatever the array, used by dask's
         if v is not None and (not isinstance(v, (int, np.integer)) or isinstance(v, bool) or v < 0):
             raise ValueError(f"{name} must be an integer >= 0, not {v!r}")
+    for name, v in (("accept_uncertain", accept_uncertain), ("return_stats", return_stats)):
+        if not isinstance(v, (bool, np.bool_)):
+            raise TypeError(f"{name} must be True or False, not {v!r}")
     args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
                 progress=progress, method=method, smoothing=smoothing, tension=tension)
     if _is_dask(contours):
@@ -216,8 +221,19 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None,
                         method=method, smoothing=smoothing, tension=tension, halo=halo, max_halo=max_halo,
                         accept_uncertain=accept_uncertain)[0]
     else:
-        dem, stats = _core.fill(np.asarray(contours), **args)
+        dem, stats = _core.fill(_unmasked(contours), **args)
     return (dem, stats) if return_stats else dem
+
+
+def _unmasked(a):
+    """The samples of an array; those of a numpy masked array with its masked pixels NaN, the no-data value of
+    every floating-point array: an integer array is read as float64 for that (exact for every value a run
+    takes), a floating-point one keeps its type."""
+    if not isinstance(a, np.ma.MaskedArray):
+        return np.asarray(a)
+    if not np.ma.is_masked(a) or not (np.issubdtype(a.dtype, np.integer) or np.issubdtype(a.dtype, np.floating)):
+        return np.ma.getdata(a)
+    return (a if np.issubdtype(a.dtype, np.floating) else a.astype(np.float64)).filled(np.nan)
 
 
 def preview(dem: Union[npt.ArrayLike, xarray.DataArray]) -> npt.NDArray[np.uint8]:
@@ -240,7 +256,7 @@ def preview(dem: Union[npt.ArrayLike, xarray.DataArray]) -> npt.NDArray[np.uint8
     if _is_dataarray(dem):
         from ._dataarray import plane_values
         dem = plane_values(dem)
-    return _core.preview(np.asarray(dem))
+    return _core.preview(_unmasked(dem))
 
 
 PathLike = Union[str, "os.PathLike[str]"]

@@ -97,11 +97,24 @@ def _declared_nodata(plane):
                      f"that marks the pixels off the contours with nodata=")
 
 
+def _packing(plane, name, default):
+    """The DataArray's scale_factor or add_offset attribute as a finite float (default when absent)."""
+    value = plane.attrs.get(name, default)
+    try:
+        number = float(np.asarray(value).item()) if np.ndim(value) == 0 else None
+    except (TypeError, ValueError):
+        number = None
+    if number is None or isinstance(value, (bool, np.bool_)) or not np.isfinite(number):
+        raise ValueError(f"contours' attribute {name}={value!r} is not a finite number: the samples cannot be read "
+                         "as the altitudes they pack")
+    return number
+
+
 def _unpacked(plane, nodata):
     """The plane and its no-data value, its samples read as the altitudes they pack when its attributes give a
     scale or an offset, as the command line reads such a band: sample x scale + offset in double, NaN where the
     sample is the no-data value."""
-    scale, offset = plane.attrs.get("scale_factor", 1), plane.attrs.get("add_offset", 0)
+    scale, offset = (_packing(plane, name, default) for name, default in (("scale_factor", 1), ("add_offset", 0)))
     if scale == 1 and offset == 0:
         return plane, nodata
     samples = plane.data

@@ -116,6 +116,19 @@ def test_nodata_compared_as_a_sample_of_the_dtype():
     assert not np.array_equal(tesk.fill(wide, interval=5, nodata=0.1), expected)
 
 
+def test_masked_pixels_are_nodata():
+    """A masked array (rasterio's read(masked=True)) whose masked pixels hold 0: they are no-data, never
+    contours at 0, in tesk.fill and tesk.preview."""
+    contours = classic("volcano_i5")
+    off = contours == 65500
+    expected = tesk.fill(contours, interval=5, nodata=65500)
+    for dtype in (np.uint16, np.int32, np.float32):
+        masked = np.ma.masked_array(np.where(off, 0, contours).astype(dtype), mask=off)
+        assert np.array_equal(tesk.fill(masked, interval=5), expected), dtype
+    dem = np.ma.masked_array(expected, mask=off)
+    assert np.array_equal(tesk.preview(dem), tesk.preview(np.where(off, np.nan, expected)))
+
+
 def u16(*shape):
     return np.full(shape, 65500, np.uint16)
 
@@ -147,6 +160,8 @@ def u16(*shape):
     ((u16(2, 2),), {"nodata": "x"}, TypeError, "nodata='x': the no-data value must be a number or None"),
     ((u16(2, 2),), {"nodata": True}, TypeError, "nodata=True: the no-data value must be a number or None"),
     ((u16(2, 2),), {"halo": -1}, ValueError, "halo must be an integer >= 0, not -1"),
+    ((u16(2, 2),), {"overlay": "no"}, TypeError, "overlay='no' must be True, False or None"),
+    ((u16(2, 2),), {"accept_uncertain": "x"}, TypeError, "accept_uncertain must be True or False, not 'x'"),
     ((u16(2, 2),), {"max_halo": "x"}, ValueError, "max_halo must be an integer >= 0, not 'x'"),
     ((u16(2, 2),), {"dtype": np.float16}, TypeError, "dtype=float16 holds no altitude: None or float32"),
     ((u16(2, 2),), {"dtype": "nonsense"}, TypeError, "dtype='nonsense' is not a numpy dtype"),

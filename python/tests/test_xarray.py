@@ -72,3 +72,6 @@ def test_packed_samples_are_read_as_their_altitudes(chunks):
     dem = tesk.fill(packed, interval=20, window=3)
     assert np.array_equal(dem.values, tesk.fill(da, interval=20, window=3).values)
     assert not {"scale_factor", "add_offset"} & dem.attrs.keys()
+    for name, bad in (("scale_factor", np.nan), ("add_offset", "abc"), ("scale_factor", [1, 2])):
+        with pytest.raises(ValueError, match=f"attribute {name}=.* is not a finite number"):
+            tesk.fill(packed.assign_attrs({name: bad}), interval=20)
