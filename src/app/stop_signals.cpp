@@ -49,6 +49,10 @@ sigset_t stop_set() {
 }  // namespace
 
 void catch_stop_signals() {
+  // A file grown past the process's size limit (ulimit -f) fails its write
+  // with EFBIG, which the run reports and cleans up after, rather than
+  // killing the process with its temporary files left behind.
+  signal(SIGXFSZ, SIG_IGN);
   const sigset_t set = stop_set();
   if (sigisemptyset(&set) == 1) return;  // every one ignored: nothing to watch
   pthread_sigmask(SIG_BLOCK, &set, nullptr);

@@ -239,9 +239,9 @@ void check_written(const RasterDestination& dst, const CPLStringList& options, c
                    "GeoTIFF (" + mention(Opt::format, "GTiff") + ")");
   const std::string found =
       pixels(d.pixels) + " differ from the computed values, by up to " + message_number(d.largest);
-  if (!lossy.empty())
+  if (!lossy.empty() && d.pixels > 0)
     warn(mention(Opt::creation_options, lossy) + " writes lossily: read back, " + found);
-  else if (d.pixels > 0)
+  else if (lossy.empty() && d.pixels > 0)
     throw RunError(format + " did not keep the DEM's values: read back, " + found +
                    (signed_samples ? "; bytes flagged signed (" +
                                          mention(Opt::creation_options, "PIXELTYPE=SIGNEDBYTE") + ") hold -128 to 127"

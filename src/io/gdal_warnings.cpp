@@ -36,13 +36,21 @@ void Session::set_option(const char* key, const char* value) {
 
 Session* current_session() { return g_session; }
 
-void warn(const std::string& text) {
-  if (g_session && g_session->sink_) {
-    g_session->sink_(text);
+void Session::deliver(const Session* s, const std::string& text) {
+  if (s && s->sink_) {
+    s->sink_(text);
   } else {
     std::fprintf(stderr, "Warning: %s\n", text.c_str());
     std::fflush(stderr);
   }
+}
+
+void warn(const std::string& text) { Session::deliver(g_session, text); }
+
+std::function<void(const std::string&)> rewriting_sink(std::function<std::string(const std::string&)> rewrite) {
+  return [outer = g_session, rewrite = std::move(rewrite)](const std::string& text) {
+    Session::deliver(outer, rewrite(text));
+  };
 }
 
 }  // namespace tesk::gdal

@@ -26,12 +26,16 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   friend void warn(const std::string& text);
+  friend std::function<void(const std::string&)> rewriting_sink(std::function<std::string(const std::string&)>);
 
   // Sets GDAL's configuration option for this thread until the session
   // ends, when the value it had is restored.
   void set_option(const char* key, const char* value);
 
  private:
+  // Hands text to the sink of session s (standard error without one).
+  static void deliver(const Session* s, const std::string& text);
+
   std::function<void(const std::string&)> sink_;
   Session* outer_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
@@ -40,6 +44,10 @@ class Session {
 // Hands text to the sink of this thread's session (standard error without
 // one).
 void warn(const std::string& text);
+
+// A sink for a session nested in this thread's current one: each text goes,
+// rewritten, to the current session's sink (standard error without one).
+std::function<void(const std::string&)> rewriting_sink(std::function<std::string(const std::string&)> rewrite);
 
 // The session of this thread, or null.
 Session* current_session();

@@ -13,6 +13,7 @@
 #include "core/run_error.h"
 #include "io/gdal_output.h"
 #include "io/gdal_pictures.h"
+#include "io/gdal_warnings.h"
 #include "io/staged_output.h"
 #include "run/command_line.h"
 #include "stages/progress.h"
@@ -49,6 +50,8 @@ void check_names(const std::string& src, const std::optional<std::string>& mask,
     sources.insert(sources.end(), {*mask, *mask + ".aux.xml"});
     for (const auto& f : gdal::dataset_files(*mask)) sources.push_back(f);
   }
+  for (const auto& named : outputs)
+    if (named.file.empty()) throw RunError(named.what + " is an empty name: name a file");
   for (std::size_t k = 0; k < outputs.size(); ++k) {
     const auto& [what, f, beside, directory] = outputs[k];
     for (const auto& s : sources) {
@@ -217,6 +220,9 @@ void write_outputs(const RunOptions& o, const Destination& d, const gdal::Source
                    const RunHooks& hooks, Staging& staging, FileRunResult& result) {
   Written w;
   try {
+    // GDAL's warnings, like the messages, name the outputs, not their
+    // temporary files.
+    const gdal::Session names(gdal::rewriting_sink([&staging](const std::string& t) { return staging.final_names(t); }));
     w = write_staged(o, d, src, f, hooks, result.notes, staging);
   } catch (const RunError& e) {
     rethrow_as(e, staging.final_names(e.raw()));  // messages name the outputs, not their temporary files

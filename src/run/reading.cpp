@@ -63,7 +63,7 @@ void warn_about_interval(const ContourSurvey& s, int equid, const std::string& n
     const double step = std::fabs(static_cast<double>(equid)) / 512;
     hooks.remark(std::to_string(s.off_interval) + " contour pixels of " + name +
                  " hold values that are not multiples of " + mention(Opt::interval, std::to_string(equid)) + " (for example " +
-                 message_number(s.example) + "): such values come back lower, by less than " + message_number(step) +
+                 message_number(s.example) + "): such values come back closer to zero, by less than " + message_number(step) +
                  " (the interval / 512), and " + (step <= 1 ? "by up to one unit" : "by less than " + message_number(step + 1)) +
                  " in whole units");
   }

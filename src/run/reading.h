@@ -53,7 +53,7 @@ void read_into_internal(IntGrid& itab, FunctionRef<void(int, double*)> read_row,
                         const std::string& name, ContourSurvey* survey, CancelCheck cancel);
 
 // What the contour values say about the interval, as remarks: values that
-// are not multiples of it come back lower, and a range of a few intervals
+// are not multiples of it come back closer to zero, and a range of a few intervals
 // gives a result of a few values.
 void warn_about_interval(const ContourSurvey& s, int equid, const std::string& name, const RunHooks& hooks);
 

@@ -159,9 +159,9 @@ TEST(InputsWarnings, EachOnItsOwnLineNoneChangingTheResult) {
   const std::string done = "0...10...20...30...40...50...60...70...80...90...100 - done.";
   const std::tuple<Args, std::vector<std::string>, std::string> cases[] = {
       {{kSrc, "-i", "7"}, {}, "90351 contour pixels of " + kSrc + " hold values that are not multiples of -i 7 (for example "
-                               "480): such values come back lower, by less than 0.013671875 (the interval / 512), and by "
+                               "480): such values come back closer to zero, by less than 0.013671875 (the interval / 512), and by "
                                "up to one unit in whole units"},
-      {{kSrc, "-i", "1000"}, {}, "not multiples of -i 1000 (for example 480): such values come back lower, by less than "
+      {{kSrc, "-i", "1000"}, {}, "not multiples of -i 1000 (for example 480): such values come back closer to zero, by less than "
                                   "1.953125 (the interval / 512), and by less than 2.953125 in whole units"},
       {{kSrc, "-i", "100000"}, {}, "run from 240 to 1060, fewer than 3 intervals of -i 100000"},
       {{tmp / "small.tif", "-i", "100", "-m", "5"}, {}, "-m 5: the smoothing window needs more than 5 rows and columns"},

@@ -91,6 +91,15 @@ TEST(BatchOutputs, AFailedRunKeepsTheOldFilesByteForByte) {
     EXPECT_TRUE(read_file(tmp / "a.tif") == "old" && !file_exists(tmp / "p.png") && !file_exists(tmp / "h.png"));
     EXPECT_EQ(temporary_files(tmp.path()), 0);
   }
+  // A file size limit (ulimit -f) reached while the DEM is written fails the
+  // write, which the run reports: the older file stays, no temporary one.
+  {
+    write_file(tmp / "a.tif", "old");
+    const ProcessResult r = run_process({"/bin/sh", "-c", "ulimit -f 40; exec \"$@\"", "sh", TESK_EXE, kSrc, tmp / "a.tif",
+                                         "-i", "20", "-q", "--overwrite"}, "", {});
+    EXPECT_TRUE(r.status == 1 && r.err.starts_with("tesk: cannot write " + tmp / "a.tif")) << r.status << r.err;
+    EXPECT_TRUE(read_file(tmp / "a.tif") == "old" && temporary_files(tmp.path()) == 0);
+  }
   // A SIGINT the caller ignores (nohup, a shell's background job) stays
   // ignored: the run goes on to its end.
   if (kFaults) {
@@ -124,6 +133,11 @@ TEST(BatchOutputs, LossyFormatsKeepTheValuesUnlessAsked) {
   EXPECT_EQ(with({tmp / "m.jp2", "--mask", kValleys}).err, "");
   const Raster jp2 = read_raster(tmp / "m.jp2"), ref = read_raster(tmp / "ref_m.tif");
   EXPECT_TRUE(jp2.v == ref.v && jp2.has_nodata && jp2.nodata == ref.nodata);
+  // GDAL's own warnings name the output, not its temporary file; an option
+  // the format ignores writes every value, with no claim of loss.
+  const ProcessResult nbits = tesk({kSrc, tmp / "n.tif", "-i", "20", "-q", "-co", "NBITS=8"});
+  EXPECT_EQ(std::pair(nbits.status, nbits.err.substr(0, nbits.err.find(':', 9))), std::pair(0, "Warning: " + tmp / "n.tif"));
+  EXPECT_TRUE(nbits.err.find(".tesk-") == std::string::npos && nbits.err.find("lossily") == std::string::npos) << nbits.err;
   const ProcessResult xyz = with({tmp / "a.xyz"});
   EXPECT_EQ(std::pair(xyz.status, xyz.err), std::pair(0, std::string("Warning: the format XYZ gave the file no no-data value instead of 65500: read back, every pixel still reads as meant\n")));
 }
@@ -219,6 +233,8 @@ TEST(BatchOutputs, AnOutputThatIsTheSourceOrAnotherOutputIsRefused) {
       {{"@/src.tif", "@/n.tif", "--preview", "/dev/null"}, "--preview /dev/null is not a regular file"},
       {{"@/src.tif", "%/n.tif", "--preview", "@/n.tif"}, "--preview @/n.tif is also the destination"},
       {{"@/src.tif", "@/dir"}, "the destination @/dir is a directory"},
+      {{"@/src.tif", ""}, "the destination is an empty name"},
+      {{"@/src.tif", "@/n.tif", "--preview", ""}, "--preview is an empty name"},
       {{"@/src.tif", "@/a.tif", "--preview", "@/a.tif"}, "--preview @/a.tif is also the destination"},
       {{"@/src.tif", "@/a.tif", "--hillshade", "@/link.tif"}, "--hillshade @/link.tif is also the destination"},
       {{"@/src.tif", "@/a.tif", "--preview", "@/hard.tif"}, "--preview @/hard.tif is also the destination"},
