@@ -278,6 +278,16 @@ std::vector<std::string> sidecar_files(const std::string& driver, const std::str
   return files;
 }
 
+std::string identified_driver(const std::string& path) {
+  // Never a device or a pipe: opening one to look may block.
+  std::error_code ec;
+  const auto kind = std::filesystem::status(path, ec).type();
+  if (path.empty() || (kind != std::filesystem::file_type::regular && kind != std::filesystem::file_type::directory))
+    return "";
+  GDALDriverH d = GDALIdentifyDriverEx(path.c_str(), GDAL_OF_RASTER, nullptr, nullptr);
+  return d ? GDALGetDriverShortName(d) : "";
+}
+
 bool is_dataset_directory(const std::string& driver, const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) return false;

@@ -30,6 +30,10 @@ std::vector<std::string> classic_set_files(const std::string& path);
 // world files of the formats that write them.
 std::vector<std::string> sidecar_files(const std::string& driver, const std::string& path);
 
+// The short name of the driver GDAL takes the existing file (or directory)
+// at path for, "" when none (and for anything else: a device, a pipe).
+std::string identified_driver(const std::string& path);
+
 // Whether path is a directory that `driver` reads as a dataset of its own
 // (a Zarr store): a new output of that format may replace it whole.
 bool is_dataset_directory(const std::string& driver, const std::string& path);

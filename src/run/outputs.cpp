@@ -34,6 +34,19 @@ struct Named {
   bool directory = false;  // an older dataset directory the output may replace
 };
 
+// The files an older output of the destination's name may have left beside
+// it: those of the format the DEM is written in, and of the format of the
+// file there now (an EHdr's header, when a GeoTIFF of the same name replaces
+// it).
+std::vector<std::string> destination_sidecars(const RunOptions& o, const Destination& d) {
+  std::vector<std::string> files = gdal::sidecar_files(d.format.driver, o.dst);
+  const std::string older = gdal::identified_driver(o.dst);
+  if (!older.empty() && older != d.format.driver)
+    for (const auto& f : gdal::sidecar_files(older, o.dst))
+      if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
+  return files;
+}
+
 bool replaces_directory(const RunOptions& o, const Destination& d) {
   return !d.classic && gdal::is_dataset_directory(d.format.driver, o.dst);
 }
@@ -99,7 +112,7 @@ std::vector<Named> named_outputs(const RunOptions& o, const Destination& d) {
     for (const auto& f : gdal::classic_set_files(o.dst)) outputs.push_back({"the destination", f, {}});
     outputs.front().beside = {o.dst + ".aux.xml"};
   } else {
-    outputs.push_back({"the destination", o.dst, gdal::sidecar_files(d.format.driver, o.dst), replaces_directory(o, d)});
+    outputs.push_back({"the destination", o.dst, destination_sidecars(o, d), replaces_directory(o, d)});
   }
   if (o.preview) outputs.push_back({mention(Opt::preview), *o.preview, gdal::sidecar_files("PNG", *o.preview)});
   if (o.hillshade)
@@ -155,7 +168,7 @@ Written write_staged(const RunOptions& o, const Destination& d, const gdal::Sour
          static_cast<double>(*std::max_element(f.classic->begin(), f.classic->end())), true};
   } else {
     res.whole = d.type.whole;
-    const std::string at = staging.add(o.dst, gdal::sidecar_files(d.format.driver, o.dst), replaces_directory(o, d));
+    const std::string at = staging.add(o.dst, destination_sidecars(o, d), replaces_directory(o, d));
     w = write_raster(o, d, src, f, res, at, hooks, stop, notes);
   }
   hooks.report(f.from + 0.06);

@@ -169,6 +169,13 @@ TEST(BatchOutputs, TheFilesBesideAnOutputAreCheckedAndStaleOnesGo) {
     for (const char* f : made) EXPECT_TRUE(file_exists(tmp / f) && read_file(tmp / f) != "old") << f;
     EXPECT_EQ(temporary_files(tmp.path()), 0);
   }
+  // An output in another format over an older one takes the older format's
+  // files with it: a GeoTIFF named d.bil over an EHdr.
+  TempDir tmp;
+  ASSERT_EQ(tesk({kSrc, tmp / "d.bil", "-i", "20", "-q", "-of", "EHdr"}).status, 0);
+  ASSERT_TRUE(file_exists(tmp / "d.hdr") && file_exists(tmp / "d.prj"));
+  ASSERT_EQ(tesk({kSrc, tmp / "d.bil", "-i", "20", "-q", "-of", "GTiff", "--overwrite"}).status, 0);
+  EXPECT_TRUE(!file_exists(tmp / "d.hdr") && !file_exists(tmp / "d.prj") && read_raster(tmp / "d.bil").v.size() > 0);
 }
 
 // Without --overwrite, a file or a directory store that appears under an
