@@ -68,11 +68,12 @@ int plain_rename(const std::string& from, const std::string& to) {
 }
 
 // A directory output's move undone: the new directory back into the
-// private one (from), then the older one from where it was kept into place.
+// private one (from), then the older one, if it was moved aside, from where
+// it was kept into place.
 int put_back_directory(const std::string& from, const std::string& to, const std::string& kept) {
   if (exists_here(to))
     if (const int err = plain_rename(to, from)) return err;
-  return plain_rename(kept, to);
+  return exists_here(kept) ? plain_rename(kept, to) : 0;
 }
 
 // The stagings alive in the process, for discard_all(); its lock also
@@ -238,8 +239,8 @@ void Staging::commit() {
     int err = 0;
     if (injected_at("fail-mid-rename", done)) {
       err = EIO;
-    } else if (m.directory) {
-      if ((err = plain_rename(m.to, m.kept)) != 0) {
+    } else if (m.directory) {  // the older directory aside, if still there, then the new one in
+      if (exists_here(m.to) && (err = plain_rename(m.to, m.kept)) != 0) {
         failure = "cannot move " + m.to + " aside while it is replaced: " + std::strerror(err);
         break;
       }
