@@ -10,6 +10,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "arrays.h"
@@ -31,8 +32,9 @@ std::optional<T> get(const py::dict& d, const char* name) {
   try {
     return d[name].cast<T>();
   } catch (const py::cast_error&) {
-    throw py::type_error(std::string(name) + "=" + py::repr(d[name]).cast<std::string>() + " is not of the type " +
-                         name + " takes");
+    const char* wanted = std::is_same_v<T, bool> ? "True or False" : std::is_same_v<T, double> ? "a number" : "a str";
+    throw py::type_error(std::string(name) + "=" + py::repr(d[name]).cast<std::string>() + ": " + name +
+                         " must be " + wanted);
   }
 }
 

@@ -65,6 +65,8 @@ def test_errors_in_the_parameters_words(tmp_path):
         (dict(interval=20, output_type="Byte", overwrite=True), ValueError, "output_type=Byte cannot hold the result"),
         (dict(interval=20, attribute="ELEV", overwrite=True), ValueError, "attribute: "),
         (dict(interval=20, preview=f"{tmp_path}/p\0.png", overwrite=True), ValueError, "preview names a file with a null"),
+        (dict(interval=20, overlay="no", overwrite=True), TypeError, "overlay='no': overlay must be True or False"),
+        (dict(interval=20, hillshade_z="2", overwrite=True), TypeError, "hillshade_z='2': hillshade_z must be a number"),
     ]
     for kwargs, error, words in cases:
         with pytest.raises(error, match=words.replace(".", r"\.")):
