@@ -102,6 +102,13 @@ void write_hillshade(const std::string& path, const ResultRows& internal, const 
     }
   }
   set_georef(dem.get(), georef);
+  // Without georeferencing, pixels of one unit, north up: GDAL's in-memory
+  // raster and a GeoTIFF would otherwise take different defaults, and a run
+  // by tiles (whose surface is a GeoTIFF) would shade from the south-west.
+  if (!georef.has_transform) {
+    double north_up[6] = {0, 1, 0, 0, 0, -1};
+    GDALSetGeoTransform(dem.get(), north_up);
+  }
   char zs[40];
   std::snprintf(zs, sizeof zs, "%.17g", z);
   CPLStringList args;

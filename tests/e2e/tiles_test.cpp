@@ -14,7 +14,8 @@ auto held(const Raster& r) { return std::tuple(r.v, r.type, r.has_nodata, r.noda
 
 // --tile-size 64 with a halo of 1 (every tile's halo doubles): the DEM, the
 // preview and the hillshade of the whole run, with and without mask,
-// overlay, smoothing at its largest, an integer type, a vector source.
+// overlay, smoothing at its largest, an integer type, a vector source, a
+// classic source without georeferencing.
 TEST(Tiles, TheOutputsOfAWholeRun) {
   TempDir tmp;
   gdal_tool({"gdal_contour", "-q", "-a", "ELEV", "-i", "20", demo("jacksboro_true.tif"), tmp / "lines.gpkg"});
@@ -24,6 +25,7 @@ TEST(Tiles, TheOutputsOfAWholeRun) {
       {raster, {"-m", "5", "--no-overlay", "--mask", mask}},
       {raster, {"-m", "33", "-ot", "UInt16"}},
       {tmp / "lines.gpkg", {"-m", "3", "-a", "ELEV", "-tr", "90", "90", "--mask", mask}},
+      {demo("jacksboro_i20_c2.raw"), {"-m", "3"}},
   };
   for (const auto& [src, options] : cases) {
     SCOPED_TRACE(options[1] + " " + src);
