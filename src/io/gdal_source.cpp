@@ -273,9 +273,13 @@ std::unique_ptr<Source> open_source(const std::string& path, const SourceOptions
     return std::make_unique<RasterSource>(std::move(ds), path, o);
   }
   if (GDALDatasetGetLayerCount(ds.get()) > 0) {
-    if (o.band) throw RunError(mention(Opt::band) + ": " + path + " is a vector source, and " + mention(Opt::band) +
-                               " applies to raster sources only: drop it");
-    DatasetPtr grid = burn_vector(ds.get(), path, o, o.nodata.value_or(kBurnNoData));
+    // The lines' altitudes are burnt onto a grid of no-data: a no-data value
+    // given would take the altitude equal to it off the contours.
+    for (const auto& [given, opt] : {std::pair{o.band.has_value(), Opt::band}, {o.nodata.has_value(), Opt::nodata}})
+      if (given)
+        throw RunError(mention(opt) + ": " + path + " is a vector source, and " + mention(opt) +
+                       " applies to raster sources only: drop it");
+    DatasetPtr grid = burn_vector(ds.get(), path, o, kBurnNoData);
     SourceOptions band1 = o;
     band1.band = 1;
     return std::make_unique<RasterSource>(std::move(grid), path, band1);

@@ -127,6 +127,7 @@ TEST(InputsRefused, OptionsAndVectorGridsNameWhatToGive) {
       {with(ras, {"-a", "ELEV", "-te", "0", "0", "1", "1"}), {"-a, -te: ", "is a raster", "vector sources only"}},
       {with(vec, {"-tr", "0", "0"}), {"-tr 0 0: give the pixel size as two positive numbers"}},
       {with(vec, {"-tr", "1", "1", "-b", "1"}), {"-b: ", "is a vector source"}},
+      {with(vec, {"-tr", "1", "1", "--nodata", "300"}), {"--nodata: ", "applies to raster sources only"}},
       {with(vec, {"-tr", "100", "100", "-te", "0", "0", "10", "10"}), {"makes a grid of 0 x 0 pixels", "smaller pixel"}},
       {with(vec, {"-ts", "0", "10"}), {"-ts 0 10: give the grid size"}},
       {with(vec, {"-ts", "9", "9", "-te", "5", "0", "1", "9"}), {"-te 5 0 1 9: give the extent", "XMIN < XMAX"}},
