@@ -273,7 +273,8 @@ std::vector<std::string> sidecar_files(const std::string& driver, const std::str
   if (driver == "EHdr") add({".hdr", ".prj", ".stx", ".clr"});
   if (driver == "ENVI") add({".hdr"}), files.push_back(path + ".hdr");
   if (driver == "GTiff") add({".tfw"});
-  if (driver == "AAIGrid" || driver == "XYZ") add({".prj"});
+  if (driver == "AAIGrid" || driver == "XYZ" || driver == "BT") add({".prj"});
+  if (driver == "SAGA") add({".sgrd", ".prj"});
   if (driver == "PNG" || driver == "GIF" || driver == "JPEG" || driver == "BMP") add({".wld"});
   return files;
 }

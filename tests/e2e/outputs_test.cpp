@@ -151,6 +151,7 @@ TEST(BatchOutputs, TheFilesBesideAnOutputAreCheckedAndStaleOnesGo) {
       {{"@/d.bil", "-of", "EHdr"}, "d.hdr", {"d.prj", "d.stx"}, {"d.bil", "d.hdr", "d.prj"}},
       {{"@/c_m2.raw"}, "c_m1.txt", {}, {"c_m2.raw", "c_m2.txt", "c_m1.raw", "c_m1.txt"}},
       {{"@/t.tif", "--preview", "@/p.png"}, "t.tfw", {"t.tfw", "p.png.aux.xml"}, {"t.tif", "p.png"}},
+      {{"@/s.sdat"}, "s.prj", {}, {"s.sdat", "s.sgrd", "s.prj"}},  // an older AAIGrid's s.prj
   };
   for (const auto& [args, stale, gone, made] : cases) {
     SCOPED_TRACE(stale);
