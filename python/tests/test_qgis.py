@@ -107,6 +107,9 @@ def test_mask_from_a_memory_layer_and_the_preview_are_the_command_line_s(qgis, r
 
 @pytest.mark.parametrize("params, words", [  # the run's messages name the parameters by their labels
     ({"INTERVAL": 0}, "^Contour interval must not be 0$"),
+    ({"INTERVAL": 19.6}, "^Contour interval must be a whole number, not 19.6$"),
+    ({"INTERVAL": 20, "INPUT": "lines", "FIELD": "ELEV", "PIXEL_SIZE": 90},
+     r"choose the one that holds the contours with the input's layer \(add \|layername=NAME to its file\)$"),
     ({"INTERVAL": 20, "PIXEL_SIZE": 90}, r"^Pixel size \(vector input\): .* is a raster, and these options apply"),
     ({"INTERVAL": 20, "INPUT": "lines", "FIELD": "ELEV"}, "^PIXEL_SIZE is required for a vector input$")])
 def test_a_bad_parameter_raises_the_run_s_words_and_writes_nothing(qgis, lines, raster, tmp_path, params, words):

@@ -168,6 +168,8 @@ class ContoursToDem(QgsProcessingAlgorithm):
         """How the run's messages name an option: by the label of its parameter here (tesk.run's name for
         those that have none), with its value; form is "n" (the option), "l" (the same), "v" (with a value) or
         "u" (with the kind of value it takes)."""
+        if key == "layer":  # no parameter: the layer is named in the input's source
+            return _tr("the input's layer (add |layername=NAME to its file)")
         name = _PARAMETERS.get(key)
         parameter = self.parameterDefinition(name) if name else None
         label = parameter.description() if parameter else key
@@ -175,6 +177,15 @@ class ContoursToDem(QgsProcessingAlgorithm):
             checked = value == "True" if form == "v" and value else key != "overlay"
             return f"{label} ({_tr('checked') if checked else _tr('unchecked')})"
         return f"{label} {value}" if form == "v" and value else label
+
+    def _whole(self, parameters, name, context):
+        """An integer parameter as given: QGIS would round 19.6 to 20 without a word, where the command line
+        refuses it."""
+        value = self.parameterAsDouble(parameters, name, context)
+        if value != round(value):
+            raise QgsProcessingException(_tr("{} must be a whole number, not {}").format(
+                self.parameterDefinition(name).description(), value))
+        return int(round(value))
 
     def _given(self, parameters, name):  # the GUI gives NULL or "" for a parameter left empty
         return parameters.get(name) not in (None, "")  # NULL == None
@@ -197,9 +208,9 @@ class ContoursToDem(QgsProcessingAlgorithm):
         if layer is None:
             raise QgsProcessingException(self.invalidSourceError(parameters, self.INPUT))
         method = METHODS[self.parameterAsEnum(parameters, self.METHOD, context)]
-        options = dict(interval=self.parameterAsInt(parameters, self.INTERVAL, context), overwrite=True)
+        options = dict(interval=self._whole(parameters, self.INTERVAL, context), overwrite=True)
         if method == "classic":
-            options.update(window=self.parameterAsInt(parameters, self.WINDOW, context),
+            options.update(window=self._whole(parameters, self.WINDOW, context),
                            overlay=self.parameterAsBoolean(parameters, self.OVERLAY, context))
         else:
             options.update(method=method, overlay=self.parameterAsBoolean(parameters, self.SPLINE_OVERLAY, context))
@@ -210,7 +221,7 @@ class ContoursToDem(QgsProcessingAlgorithm):
         if layer.type() == QgsMapLayerType.RasterLayer:
             src = self.parameterAsRasterLayer(parameters, self.INPUT, context).source()
             if self._given(parameters, self.BAND):
-                options["band"] = self.parameterAsInt(parameters, self.BAND, context)
+                options["band"] = self._whole(parameters, self.BAND, context)
         else:
             src, name = self._vector_path(parameters, self.INPUT, context, feedback, True)
             options["layer"] = name or None
@@ -234,7 +245,7 @@ class ContoursToDem(QgsProcessingAlgorithm):
                                self._vector_path(parameters, self.MASK, context, feedback, False)[0])
         for name, option in ((self.TILE_SIZE, "tile_size"), (self.HALO, "halo")):
             if self._given(parameters, name):
-                options[option] = self.parameterAsInt(parameters, name, context)
+                options[option] = self._whole(parameters, name, context)
         if self.parameterAsBoolean(parameters, self.ACCEPT_UNCERTAIN, context):
             options["accept_uncertain"] = True
         output_type = self.parameterAsEnum(parameters, self.OUTPUT_TYPE, context)
