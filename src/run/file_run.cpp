@@ -57,14 +57,15 @@ FileRunResult run(const RunOptions& o, const RunHooks& hooks) {
   hooks.report(0);
   if (runs_by_tiles(o, *src, threads)) return run_tiled(o, dest, *src, threads, hooks, staging);
 
+  // The mask is read, or refused, before any work.
+  std::optional<ByteGrid> inside;
+  if (o.mask) inside = gdal::read_mask(*o.mask, src->rows(), src->cols(), src->georef());
   Surface surface;
   FileRunResult result;
   run_whole(surface, source_reader(*src, o.surface.interval, o.src), o.surface, threads, hooks,
             {gdal::cache_bytes() + run_overhead_bytes(threads), 0});
   result.stats.run = surface.stats;
   result.stats.spline = surface.spline;
-  std::optional<ByteGrid> inside;
-  if (o.mask) inside = gdal::read_mask(*o.mask, src->rows(), src->cols(), src->georef());
   RunGrids& g = surface.grids;
   Finished f;
   f.internal = surface.rows();

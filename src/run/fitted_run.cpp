@@ -174,7 +174,7 @@ class FittedRun {
 }  // namespace
 
 FileRunResult run_fitted_tiles(const RunOptions& o, const Destination& dest, gdal::Source& src, int threads,
-                               const RunHooks& hooks, Staging& staging) {
+                               const RunHooks& hooks, Staging& staging, const ByteGrid* inside) {
   const auto stop = [&hooks] { return hooks.cancelled(); };
   const CancelCheck cancel(stop);
   FittedRun run(o, src, threads, hooks);
@@ -183,16 +183,14 @@ FileRunResult run_fitted_tiles(const RunOptions& o, const Destination& dest, gda
   const std::string scratch = staging.scratch(o.dst);
   run.find_holes(scratch, cancel);
   hooks.report(0.10);
-  std::optional<ByteGrid> inside;
-  if (o.mask) inside = gdal::read_mask(*o.mask, src.rows(), src.cols(), src.georef());
   gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), true, 0);
-  run.run(store, dest, inside ? &*inside : nullptr, cancel);
+  run.run(store, dest, inside, cancel);
   store.finish();
 
   FileRunResult result;
   result.stats.spline = run.stats();
   if (const auto note = run.note()) result.notes.push_back(*note);
-  Finished f = tiled_finished(store, o.surface.interval, threads, run.summary(), inside ? &*inside : nullptr, scratch);
+  Finished f = tiled_finished(store, o.surface.interval, threads, run.summary(), inside, scratch);
   f.nearest = true;
   f.preview = surface_preview(store.rows(), o.surface.interval, f.inside, run.lowest(), run.highest());
   write_outputs(o, dest, src, f, hooks, staging, result);

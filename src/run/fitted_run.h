@@ -22,8 +22,8 @@
 
 namespace tesk {
 
-// Throws as run_tiled does.
+// Throws as run_tiled does; inside is the mask, read (or null).
 FileRunResult run_fitted_tiles(const RunOptions& o, const Destination& dest, gdal::Source& src, int threads,
-                               const RunHooks& hooks, Staging& staging);
+                               const RunHooks& hooks, Staging& staging, const ByteGrid* inside);
 
 }  // namespace tesk

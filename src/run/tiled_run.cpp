@@ -312,7 +312,11 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
     throw RunError(mention(Opt::format, dest.format.driver) + ": GDAL writes this format only whole, which a run by " +
                    "tiles cannot do: write a GeoTIFF (" + mention(Opt::format, "GTiff") + ")");
   const gdal::CacheCap cache(tiled_cache_bytes(src.cols()));
-  if (o.surface.method == Method::spline) return run_fitted_tiles(o, dest, src, threads, hooks, staging);
+  // The mask is read, or refused, before any work (it is held whole).
+  std::optional<ByteGrid> inside;
+  if (o.mask) inside = gdal::read_mask(*o.mask, src.rows(), src.cols(), src.georef());
+  if (o.surface.method == Method::spline)
+    return run_fitted_tiles(o, dest, src, threads, hooks, staging, inside ? &*inside : nullptr);
   const auto stop = [&hooks] { return hooks.cancelled(); };
   TiledRun run(o, src, threads, hooks);
   run.plan(CancelCheck(stop));
@@ -320,8 +324,6 @@ FileRunResult run_tiled(const RunOptions& o, const Destination& dest, gdal::Sour
 
   const std::string scratch = staging.scratch(o.dst);
   run.find_holes(scratch, CancelCheck(stop));
-  std::optional<ByteGrid> inside;
-  if (o.mask) inside = gdal::read_mask(*o.mask, src.rows(), src.cols(), src.georef());
   gdal::TileStore store(scratch + "/result.tif", src.rows(), src.cols(), false, 0);
   run.run(store, dest, inside ? &*inside : nullptr);
   store.finish();

@@ -139,6 +139,8 @@ TEST(InputsRefused, OptionsAndVectorGridsNameWhatToGive) {
       {with(ras, {"--mask", "@/none.tif"}), {"--mask ", "none.tif: no such file"}},
       {with(ras, {"--mask", "@/l.geojson"}), {"--mask ", "l.geojson: layer", "not polygons"}},
       {with(ras, {"--mask", "@/poly.geojson"}), {"--mask ", "poly.geojson covers no pixel"}},
+      {with(ras, {"--mask", "@/l.geojson", "--tile-size", "64"}), {"--mask ", "l.geojson: layer", "not polygons"}},
+      {with(ras, {"--mask", "@/none.tif", "--method", "spline", "--tile-size", "128"}), {"--mask ", "no such file"}},
       {{kSrc, "@/o_m2.raw", "-i", "20", "--mask", kValleys}, {"--mask does not apply to a classic output"}},
   };
   for (const auto& [args, pieces] : cases) {
@@ -150,6 +152,10 @@ TEST(InputsRefused, OptionsAndVectorGridsNameWhatToGive) {
     const std::string message = r.err.substr(std::min(r.err.size(), r.err.find("tesk: ")));  // after any progress
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << r.err;
     for (const std::string& piece : pieces) EXPECT_NE(r.err.find(piece), std::string::npos) << r.err;
+    // A mask is refused before any work, whole or by tiles.
+    if (std::find(argv.begin(), argv.end(), "--mask") != argv.end()) {
+      EXPECT_EQ(r.err.find("...10"), std::string::npos) << r.err;
+    }
   }
 }
 
