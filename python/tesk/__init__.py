@@ -203,6 +203,7 @@ def fill(contours, *, interval, nodata=None, window=1, overlay=None, dtype=None,
     for name, v in (("accept_uncertain", accept_uncertain), ("return_stats", return_stats)):
         if not isinstance(v, (bool, np.bool_)):
             raise TypeError(f"{name} must be True or False, not {v!r}")
+    _check_progress(progress)
     args = dict(interval=interval, nodata=nodata, window=window, overlay=overlay, dtype=dtype, threads=threads,
                 progress=progress, method=method, smoothing=smoothing, tension=tension)
     if _is_dask(contours):
@@ -403,11 +404,17 @@ def _options(src, dst, options):
     return path("src", src), path("dst", dst), options
 
 
+def _check_progress(progress):
+    if progress is not None and not callable(progress):
+        raise TypeError(f"progress must be None or a callable taking the fraction done, not {progress!r}")
+
+
 def _run(src, dst, words, progress, **options):
     """tesk.run, its messages' options spelt by words(key, form, value) when given (the QGIS algorithm's)."""
     if not hasattr(_core, "run"):
         raise ImportError("this tesk was built without GDAL, which tesk.run needs")
     src, dst, options = _options(src, dst, options)
+    _check_progress(progress)
     return _core.run(src, dst, options, words=words, progress=progress)
 
 

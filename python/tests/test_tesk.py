@@ -162,6 +162,7 @@ def u16(*shape):
     ((u16(2, 2),), {"halo": -1}, ValueError, "halo must be an integer >= 0, not -1"),
     ((u16(2, 2),), {"overlay": "no"}, TypeError, "overlay='no' must be True, False or None"),
     ((u16(2, 2),), {"accept_uncertain": "x"}, TypeError, "accept_uncertain must be True or False, not 'x'"),
+    ((u16(2, 2),), {"progress": 5}, TypeError, "progress must be None or a callable taking the fraction done, not 5"),
     ((u16(2, 2),), {"max_halo": "x"}, ValueError, "max_halo must be an integer >= 0, not 'x'"),
     ((u16(2, 2),), {"dtype": np.float16}, TypeError, "dtype=float16 holds no altitude: None or float32"),
     ((u16(2, 2),), {"dtype": "nonsense"}, TypeError, "dtype='nonsense' is not a numpy dtype"),
