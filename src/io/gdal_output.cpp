@@ -291,9 +291,7 @@ std::string identified_driver(const std::string& path) {
 
 bool is_dataset_directory(const std::string& driver, const std::string& path) {
   std::error_code ec;
-  if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) return false;
-  const char* const allowed[] = {driver.c_str(), nullptr};
-  return GDALIdentifyDriverEx(path.c_str(), GDAL_OF_RASTER, allowed, nullptr) != nullptr;
+  return std::filesystem::is_directory(std::filesystem::symlink_status(path, ec)) && identified_driver(path) == driver;
 }
 
 bool is_classic_destination(const std::string& path) { return ends_with(path, "_m2.raw") || ends_with(path, "_m4.raw"); }

@@ -185,7 +185,7 @@ class ContoursToDem(QgsProcessingAlgorithm):
         if value != round(value):
             raise QgsProcessingException(_tr("{} must be a whole number, not {}").format(
                 self.parameterDefinition(name).description(), value))
-        return int(round(value))
+        return int(value)
 
     def _given(self, parameters, name):  # the GUI gives NULL or "" for a parameter left empty
         return parameters.get(name) not in (None, "")  # NULL == None
