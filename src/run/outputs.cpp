@@ -34,22 +34,6 @@ struct Named {
   bool directory = false;  // an older dataset directory the output may replace
 };
 
-// The files an older output of the destination's name may have left beside
-// it: those of the format the DEM is written in, and of the format of the
-// file there now (an EHdr's header, when a GeoTIFF of the same name replaces
-// it).
-std::vector<std::string> destination_sidecars(const RunOptions& o, const Destination& d) {
-  std::vector<std::string> files = gdal::sidecar_files(d.format.driver, o.dst);
-  const std::string older = gdal::identified_driver(o.dst);
-  if (!older.empty() && older != d.format.driver)
-    for (const auto& f : gdal::sidecar_files(older, o.dst))
-      if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
-  return files;
-}
-
-bool replaces_directory(const RunOptions& o, const Destination& d) {
-  return !d.classic && gdal::is_dataset_directory(d.format.driver, o.dst);
-}
 void check_names(const std::string& src, const std::optional<std::string>& mask, const std::vector<Named>& outputs,
                  bool overwrite) {
   // The source and the mask, with every file GDAL reads for them (a
@@ -102,6 +86,23 @@ void check_names(const std::string& src, const std::optional<std::string>& mask,
         throw OutputExists(b + " already exists beside " + what + " " + f + ", and would describe another raster: "
                        "add " + mention(Opt::overwrite, "True") + " to replace it");
   }
+}
+
+// The files an older output of the destination's name may have left beside
+// it: those of the format the DEM is written in, and of the format of the
+// file there now (an EHdr's header, when a GeoTIFF of the same name replaces
+// it).
+std::vector<std::string> destination_sidecars(const RunOptions& o, const Destination& d) {
+  std::vector<std::string> files = gdal::sidecar_files(d.format.driver, o.dst);
+  const std::string older = gdal::identified_driver(o.dst);
+  if (!older.empty() && older != d.format.driver)
+    for (const auto& f : gdal::sidecar_files(older, o.dst))
+      if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
+  return files;
+}
+
+bool replaces_directory(const RunOptions& o, const Destination& d) {
+  return !d.classic && gdal::is_dataset_directory(d.format.driver, o.dst);
 }
 
 // Every file an output consists of, and those an older one may have left
