@@ -26,8 +26,8 @@ std::size_t stack_capacity(const FastDilationLimits& limits, std::size_t pixels)
 class PassDriver {
  public:
   PassDriver(IntGrid& itab, IntGrid& grown, ByteGrid& state, const FastDilationLimits& limits, ThreadPool* pool,
-             CancelCheck cancel)
-      : g_{itab.rows(), itab.cols(), itab.data(), grown.data(), state.data()},
+             CancelCheck cancel, PassRecord* record)
+      : g_{itab.rows(), itab.cols(), itab.data(), grown.data(), state.data(), record},
         pool_(pool),
         cancel_(cancel),
         // Stack entries are 32-bit pixel indices; a larger grid never drops a
@@ -84,9 +84,6 @@ class PassDriver {
   // One pass; returns the number of pixels written into itab.
   std::int64_t pass(std::int64_t& sweeps) {
     tally_.dying_layers = 0;
-    // The active rows only shrink, and a pass writes only pixels it grew:
-    // the rows at its start hold every pixel it writes.
-    if (recording_) pass_rows_ = rows_;
     if (first_done_) {
       // Its first sweep was walked with the last pass's midpoints.
       first_done_ = false;
@@ -127,28 +124,6 @@ class PassDriver {
   }
 
   const Tally& tally() const { return tally_; }
-
-  // Keeps the rows of each pass for record().
-  void start_recording() { recording_ = true; }
-
-  // The pixels the pass just done wrote into the record: those holding data
-  // by their state (settled already or not) that it does not hold yet.
-  void record(IntGrid& written_at, int pass) const {
-    static_assert((kDataStates | state_bit(kCommit)) == (state_bit(kData) | state_bit(kCommit) | state_bit(kFresh)));
-    std::int32_t* const w = written_at.data();
-    const std::uint8_t* const s = g_.S;
-    for (const int i : pass_rows_) {
-      const std::size_t x0 = g_.index(i, 0), x1 = x0 + static_cast<std::size_t>(g_.nc);
-      // The three states as the roots of one product: in 32-bit arithmetic
-      // the loop runs in vector registers (a test of the bits of a 64-bit
-      // mask, which the compiler makes of three comparisons, does not).
-      for (std::size_t x = x0; x < x1; ++x) {
-        const std::int32_t t = s[x] & kStateBits;
-        const bool data = (t - kData) * (t - kCommit) * (t - kFresh) == 0;
-        w[x] = w[x] == kNeverWritten && data ? pass : w[x];
-      }
-    }
-  }
 
  private:
   // The rest of a pass walked with straight-line code, after its first
@@ -204,8 +179,6 @@ class PassDriver {
   ThreadPool* pool_;
   CancelCheck cancel_;
   std::vector<int> rows_;  // rows holding pixels grown by the current pass, increasing
-  bool recording_ = false;
-  std::vector<int> pass_rows_;  // when recording: the rows at the current pass's start
   Tiles tiles_;
   Flood flood_;
   Walker walker_;
@@ -226,9 +199,12 @@ class PassDriver {
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
                               FastDilationLimits limits, ThreadPool* pool, CancelCheck cancel, IntGrid* written_at) {
   FastDilationStats stats;
-  if (written_at) start_record(itab, *written_at);
-  PassDriver driver(itab, grown, state, limits, pool, cancel);
-  if (written_at) driver.start_recording();
+  PassRecord record;
+  if (written_at) {
+    start_record(itab, *written_at);
+    record.written_at = written_at->data();
+  }
+  PassDriver driver(itab, grown, state, limits, pool, cancel, written_at ? &record : nullptr);
   std::int64_t nodata = driver.setup();
   std::int64_t modif = 1;
   while (modif > 0) {
@@ -238,10 +214,9 @@ FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, co
     report.previous_modified = stats.passes > 0 ? modif : 0;
     report.growth_sweeps = stats.growth_sweeps;
     if (on_pass) on_pass(report);
-    ++stats.passes;
+    record.pass = ++stats.passes;
     modif = driver.pass(stats.growth_sweeps);
     nodata -= modif;
-    if (written_at && modif > 0) driver.record(*written_at, stats.passes);
   }
   driver.finish();
   stats.pixels_visited = driver.tally().visited;

@@ -66,4 +66,8 @@ void midpoint_proposals(int n, const std::int32_t* up, const std::int32_t* c, co
 // grown values.
 void commit_midpoints(int n, std::uint8_t* s, std::int32_t* iv, const std::int32_t* m, RowCounts& counts);
 
+// Enters into the record of the passes (at, over the same run) the pass of
+// the midpoints commit_midpoints is about to write.
+void record_midpoints(int n, const std::uint8_t* s, const std::int32_t* m, std::int32_t* at, std::int32_t pass);
+
 }  // namespace tesk::dilation

@@ -204,6 +204,7 @@ std::int64_t midpoints(const Surface& g, const std::vector<int>& rows, Tally& ta
       if (m == kNoData) return;
       g.I[x] = m;
       g.set_state(x, kCommit);
+      if (g.record) g.record->written_at[x] = g.record->pass;
       cur_row.push_back(j);
       ++modif;
     });

@@ -70,14 +70,23 @@ struct Tally {
   int dying_layers = 0;      // this pass: deepest layer of the components grown for the last time
 };
 
+// The record of the passes (stages/dilation_literal.h), when one is kept:
+// each midpoint written enters the pass under way.
+struct PassRecord {
+  std::int32_t* written_at = nullptr;
+  std::int32_t pass = 0;
+};
+
 // The three grids of a dilation: itab (data values, and the layers while a
-// pass grows), the grown surface and the pixel states; all of nr x nc.
+// pass grows), the grown surface and the pixel states; all of nr x nc.  And
+// the record of the passes, when one is kept.
 struct Surface {
   int nr = 0;
   int nc = 0;
   std::int32_t* I = nullptr;
   std::int32_t* G = nullptr;
   std::uint8_t* S = nullptr;
+  PassRecord* record = nullptr;
 
   std::size_t index(int i, int j) const {
     return static_cast<std::size_t>(i) * static_cast<std::size_t>(nc) + static_cast<std::size_t>(j);

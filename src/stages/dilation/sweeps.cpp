@@ -235,6 +235,8 @@ void Walker::midpoint_row(ColumnLane& L, int i, const TileSet& t, RowCounts& cou
     const int l = std::max(a - 1, 0), e = std::min(b + 1, g_.nc);
     std::copy(g_.G + row + l, g_.G + row + e, pad + l + 1);
     midpoint_proposals(b - a, up + a, pad + a, down + a, L.m_row.data());
+    if (g_.record)
+      record_midpoints(b - a, g_.S + row + a, L.m_row.data(), g_.record->written_at + row + a, g_.record->pass);
     commit_midpoints(b - a, g_.S + row + a, g_.I + row + a, L.m_row.data(), counts);
   });
 }
