@@ -39,6 +39,7 @@
 #include "core/thread_pool.h"
 #include "stages/pipeline.h"
 #include "stages/smoothing_fast.h"
+#include "tiles/tile_run.h"
 #include "terrain.h"
 
 namespace fs = std::filesystem;
@@ -304,15 +305,37 @@ const StageInput& stage_input() {
   return in;
 }
 
+// With range(0) 1, the dilation keeps the record of its passes, as a tile
+// run asks it to.
 void BM_DilationFast(benchmark::State& st) {
   const auto& in = stage_input();
-  IntGrid itab(1024, 1024), grown(1024, 1024);
+  IntGrid itab(1024, 1024), grown(1024, 1024), written_at(1024, 1024);
   ByteGrid state(1024, 1024);
   for (auto _ : st) {
     std::copy(in.internal.begin(), in.internal.end(), itab.begin());
-    dilate_fast(itab, grown, state, nullptr);
+    dilate_fast(itab, grown, state, nullptr, {}, nullptr, {}, st.range(0) ? &written_at : nullptr);
   }
   st.SetItemsProcessed(st.iterations() * static_cast<std::int64_t>(itab.size()));
+}
+
+// A tile run on one thread, proof included: the corner tile of 1024 of a
+// 2048^2 raster with a halo of 128, as a block of tesk.fill over dask runs.
+void BM_TileRun(benchmark::State& st) {
+  static const IntGrid raster = [] {
+    const auto r = bench::make_contour_raster(2048, 2048, 7, 10);
+    IntGrid g(2048, 2048);
+    std::copy(r.samples.begin(), r.samples.end(), g.begin());
+    return g;
+  }();
+  RunParams p;
+  p.ival = kIval16;
+  p.equid = 10;
+  p.maille = 3;
+  const TileRequest req{2048, 2048, {0, 0, 1024, 1024}, 128};
+  bool certified = true;
+  for (auto _ : st) certified = run_tile(req, p, window_reader(raster)).certified && certified;
+  if (!certified) st.SkipWithError("the tile is not proven");
+  st.SetItemsProcessed(st.iterations() * 1024 * 1024);
 }
 
 void BM_GapFillingFast(benchmark::State& st) {
@@ -485,7 +508,8 @@ int main(int argc, char** argv) {
   if (gbench) {
     std::printf("single stages on a generated 1024 x 1024 raster (Google Benchmark)\n");
     std::fflush(stdout);
-    benchmark::RegisterBenchmark("DilationFast", BM_DilationFast)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("DilationFast", BM_DilationFast)->ArgName("recorded")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("TileRun", BM_TileRun)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("GapFillingFast", BM_GapFillingFast)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("SmoothingFast", BM_SmoothingFast)
         ->Args({3, 1})

@@ -234,10 +234,9 @@ void commit_midpoints(int n, std::uint8_t* s, std::int32_t* iv, const std::int32
 
 TESK_CPU_KERNEL
 void record_midpoints(int n, const std::uint8_t* s, const std::int32_t* m, std::int32_t* at, std::int32_t pass) {
-  for (int j = 0; j < n; ++j) {
-    const std::int32_t w = ((s[j] & kStateBits) == kReached) & (m[j] != kNoData);
-    at[j] = pick32(-w, pass, at[j]);
-  }
+  // Few pixels of a run are written: the record is touched only at those.
+  for (int j = 0; j < n; ++j)
+    if (((s[j] & kStateBits) == kReached) & (m[j] != kNoData)) at[j] = pass;
 }
 
 }  // namespace tesk::dilation
