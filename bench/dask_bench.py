@@ -43,7 +43,8 @@ class Redone(logging.Handler):
                       r"\[([\d, ]*)\]", record.getMessage())
         if m is None:  # a build before the retries by block: "N of M blocks not proven with a halo of H"
             m = re.search(r"(\d+) of \d+ blocks not proven with a halo of (\d+)", record.getMessage())
-            self.halos.append((int(m[1]), f"{m[1]} at {m[2]}"))
+            if m is not None:
+                self.halos.append((int(m[1]), f"{m[1]} at {m[2]}"))
             return
         self.halos.append((int(m[1]), f"{m[2]} boxes + {m[3]} whole at {m[4]}"))
 

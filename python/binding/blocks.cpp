@@ -141,9 +141,11 @@ py::tuple plan_blocks_py(const py::list& surveys, std::array<int, 2> raster, con
   control.give_warnings(kFillWords);
   const auto given = integer_of(halo, "halo");
   const int first = first_halo(whole, given ? std::optional<int>(static_cast<int>(*given)) : std::nullopt, max_halo);
+  const BlockLayout layout{row_starts, col_starts};
+  const auto stitched = stitch(layout, holes);
   py::list borders;
-  for (const auto& b : stitch({row_starts, col_starts}, holes)) borders.append(borders_array(b));
-  return py::make_tuple(first, borders);
+  for (const auto& b : stitched) borders.append(borders_array(b));
+  return py::make_tuple(first, borders, fillable_across_seams(layout, holes, stitched));
 }
 
 // f(block's samples, options, stitched borders) run without the GIL, its
@@ -340,8 +342,8 @@ void define_blocks(py::module_& m) {
   m.def("survey", &survey_py, "A block's survey, as a tuple of plain values.", py::arg("block"), py::kw_only(),
         py::arg("row0"), py::arg("col0"), py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"),
         py::arg("dtype"), py::arg("method"), py::arg("smoothing"), py::arg("tension"));
-  m.def("plan_blocks", &plan_blocks_py, "The blocks' surveys merged: refusals and warnings; returns the first halo "
-        "and each block's stitched hole borders.", py::arg("surveys"), py::kw_only(), py::arg("raster"),
+  m.def("plan_blocks", &plan_blocks_py, "The blocks' surveys merged: refusals and warnings; returns the first halo, "
+        "each block's stitched hole borders and whether a hole of one value crosses a seam between blocks.", py::arg("surveys"), py::kw_only(), py::arg("raster"),
         py::arg("row_starts"), py::arg("col_starts"), py::arg("halo"), py::arg("max_halo"), py::arg("interval"),
         py::arg("window"));
   m.def("hole_values", &hole_values_py, "The values of a block's holes of one value (int32, the no-data marker "

@@ -8,16 +8,18 @@ scheduler (a dask.distributed Client when one is active):
    exists, the first value too large for the interval (with its row and column), the remarks on the interval
    and the smoothing window, and the first halo from the longest run of no-data pixels along a row or a column.
    The holes of every block, stitched along the seams, give the value of every pixel in a hole bordered by one
-   value (a sea beyond a coastline, a flat inside a closed contour): a lazily computed array that every block
-   takes as data, whatever its halo.
+   value (a sea beyond a coastline, a flat inside a closed contour): a lazily computed array that a block takes
+   as data, whatever its halo.
 2. ``map_overlap`` with ``boundary='none'`` runs every block with that halo through the core's tile run, on one
    thread, and the results are persisted.  Each comes with a certificate: whether every pixel of the block is
-   proven to hold the whole run's value.
-3. The blocks whose certificate fails run again with a larger halo, until they are proven or the halo reaches
-   max_halo; then the run is refused naming the block, unless accept_uncertain keeps such blocks as computed
-   (with a warning).  By the command line's rule (Retries in tiles/plan), each larger halo goes to the box of a
-   block's unproven pixels alone, when that computes at most half as many pixels, and a block that box proves
-   whole takes its values; a block whose boxes reach max_halo unproven runs whole again from the halo of its
+   proven to hold the whole run's value.  The blocks take the holes' values only when such a hole crosses a
+   seam between blocks: otherwise each lies within one block, which its tile run nearly always proves by
+   itself, and the pass over every block that computes the values is left to the blocks run again.
+3. The blocks whose certificate fails run again, with the holes' values, with a larger halo, until they are proven
+   or the halo reaches max_halo; then the run is refused naming the block, unless accept_uncertain keeps such blocks
+   as computed (with a warning).  By the command line's rule (Retries in tiles/plan), each larger halo goes to the
+   box of a block's unproven pixels alone, when that computes at most half as many pixels, and a block that box
+   proves whole takes its values; a block whose boxes reach max_halo unproven runs whole again from the halo of its
    last whole run.
 4. An integer dtype is checked against the range of all blocks.
 
@@ -89,7 +91,7 @@ def _tile(block, holes, raster, core, halo, params, fit=None):
 
 def _tile_block(block, *holes, block_info=None, raster, starts, halo, params, fit=None):
     i, j = block_info[0]["chunk-location"]
-    holes = holes if fit is not None else holes[0]
+    holes = holes if fit is not None else (holes[0] if holes else None)
     return _cell(_tile(block, holes, raster, _core_of(starts, i, j), halo, params, fit))
 
 
@@ -170,7 +172,7 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
 
     counts = ((1,) * len(x.chunks[0]), (1,) * len(x.chunks[1]))
     surveys = x.map_blocks(_survey, dtype=object, chunks=counts, meta=np.empty((0, 0), object), params=params).compute()
-    halo, borders = _core.plan_blocks(list(surveys.flat), raster=raster, row_starts=_starts(x.chunks[0]),
+    halo, borders, across = _core.plan_blocks(list(surveys.flat), raster=raster, row_starts=_starts(x.chunks[0]),
                                       col_starts=_starts(x.chunks[1]), halo=halo, max_halo=max_halo,
                                       interval=interval, window=window)
     fit = None
@@ -195,7 +197,12 @@ def fill_dask(x, *, interval, nodata, window, overlay, dtype, method=None, smoot
     x, holes = x.rechunk(chunks), [h.rechunk(chunks) for h in holes]
     starts = (_starts(x.chunks[0]), _starts(x.chunks[1]))
     counts = ((1,) * len(x.chunks[0]), (1,) * len(x.chunks[1]))
-    tiles = da.map_overlap(_tile_block, x, *holes, depth=depth, boundary="none", trim=False, allow_rechunk=False,
+    # Without a hole of one value across a seam, the first run of the blocks leaves the holes' values out.
+    first = holes if fit or across else []
+    if not first:
+        log.info("tesk.fill: no hole of one value crosses a seam between blocks: the blocks run first without "
+                 "the holes' values")
+    tiles = da.map_overlap(_tile_block, x, *first, depth=depth, boundary="none", trim=False, allow_rechunk=False,
                            dtype=object, chunks=counts, meta=np.empty((0, 0), object), raster=raster, starts=starts,
                            halo=halo, params=params, fit=fit).persist()
     certificates = tiles.map_blocks(_certificate, dtype=object, meta=np.empty((0, 0), object)).compute()

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/units.h"
+
 namespace tesk {
 namespace {
 
@@ -38,13 +40,35 @@ void check_edge(const Edge& e, int length, std::size_t labels, std::size_t k) {
   if (covered != length) refuse(k, "has an edge of another length than the block's side");
 }
 
-// Two edges that face each other across a seam (the same pixels along it):
-// holes facing holes are one, data facing a hole is on its border.
-void join(const Edge& a, const Edge& b, std::size_t first_a, std::size_t first_b, Nodes& n) {
+// Calls f(ra, rb) for each stretch along a seam where the runs ra of edge a
+// and rb of edge b face each other (a and b: the same pixels along it).
+template <class F>
+void facing(const Edge& a, const Edge& b, F&& f) {
   std::size_t ia = 0, ib = 0;
   std::int32_t left_a = a.empty() ? 0 : a[0].length, left_b = b.empty() ? 0 : b[0].length;
   while (ia < a.size() && ib < b.size()) {
-    const EdgeRun &ra = a[ia], &rb = b[ib];
+    f(a[ia], b[ib]);
+    const std::int32_t step = std::min(left_a, left_b);
+    left_a -= step, left_b -= step;
+    if (left_a == 0 && ++ia < a.size()) left_a = a[ia].length;
+    if (left_b == 0 && ++ib < b.size()) left_b = b[ib].length;
+  }
+}
+
+// Calls f(a, b, k, n) for each pair of edges facing each other across a
+// seam: a of block k, b of block n.
+template <class F>
+void seams(std::size_t down, std::size_t across, const std::vector<BlockSummary>& blocks, F&& f) {
+  for (std::size_t k = 0; k < blocks.size(); ++k) {
+    if (k / across + 1 < down) f(blocks[k].bottom, blocks[k + across].top, k, k + across);
+    if (k % across + 1 < across) f(blocks[k].right, blocks[k + 1].left, k, k + 1);
+  }
+}
+
+// Two edges that face each other across a seam: holes facing holes are one,
+// data facing a hole is on its border.
+void join(const Edge& a, const Edge& b, std::size_t first_a, std::size_t first_b, Nodes& n) {
+  facing(a, b, [&](const EdgeRun& ra, const EdgeRun& rb) {
     const std::size_t na = first_a + static_cast<std::size_t>(ra.label) - 1;
     const std::size_t nb = first_b + static_cast<std::size_t>(rb.label) - 1;
     if (ra.label > 0 && rb.label > 0)
@@ -53,11 +77,7 @@ void join(const Edge& a, const Edge& b, std::size_t first_a, std::size_t first_b
       n.border[na].add(rb.value);
     else if (rb.label > 0)
       n.border[nb].add(ra.value);
-    const std::int32_t step = std::min(left_a, left_b);
-    left_a -= step, left_b -= step;
-    if (left_a == 0 && ++ia < a.size()) left_a = a[ia].length;
-    if (left_b == 0 && ++ib < b.size()) left_b = b[ib].length;
-  }
+  });
 }
 
 }  // namespace
@@ -90,10 +110,9 @@ std::vector<std::vector<HoleBorder>> stitch(const BlockLayout& layout, const std
   for (std::size_t x = 0; x < n.parent.size(); ++x) n.parent[x] = x;
   n.border.reserve(first.back());
   for (const BlockSummary& b : blocks) n.border.insert(n.border.end(), b.borders.begin(), b.borders.end());
-  for (std::size_t k = 0; k < blocks.size(); ++k) {
-    if (k / across + 1 < down) join(blocks[k].bottom, blocks[k + across].top, first[k], first[k + across], n);
-    if (k % across + 1 < across) join(blocks[k].right, blocks[k + 1].left, first[k], first[k + 1], n);
-  }
+  seams(down, across, blocks, [&](const Edge& a, const Edge& b, std::size_t k, std::size_t m) {
+    join(a, b, first[k], first[m], n);
+  });
   // Each set's border at its root, then read back for every node.
   for (std::size_t x = 0; x < n.parent.size(); ++x)
     if (const std::size_t r = n.find(x); r != x) n.border[r].merge(n.border[x]);
@@ -101,6 +120,21 @@ std::vector<std::vector<HoleBorder>> stitch(const BlockLayout& layout, const std
   for (std::size_t k = 0; k < blocks.size(); ++k)
     for (std::size_t x = first[k]; x < first[k + 1]; ++x) out[k].push_back(n.border[n.find(x)]);
   return out;
+}
+
+bool fillable_across_seams(const BlockLayout& layout, const std::vector<BlockSummary>& blocks,
+                           const std::vector<std::vector<HoleBorder>>& stitched) {
+  const std::size_t down = layout.row_starts.size() - 1, across = layout.col_starts.size() - 1;
+  if (blocks.size() != down * across || stitched.size() != blocks.size())
+    throw std::invalid_argument("fillable_across_seams: the summaries and their borders must fit the layout");
+  bool found = false;
+  seams(down, across, blocks, [&](const Edge& a, const Edge& b, std::size_t k, std::size_t) {
+    facing(a, b, [&](const EdgeRun& ra, const EdgeRun& rb) {
+      found = found || (ra.label > 0 && rb.label > 0 &&
+                        hole_value(stitched[k].at(static_cast<std::size_t>(ra.label) - 1)) != kNoData);
+    });
+  });
+  return found;
 }
 
 }  // namespace tesk

@@ -26,4 +26,11 @@ struct BlockLayout {
 // Memory: two words an edge label, the summaries' runs, nothing a pixel.
 std::vector<std::vector<HoleBorder>> stitch(const BlockLayout& layout, const std::vector<BlockSummary>& blocks);
 
+// Whether a hole crosses a seam between two blocks (pixels of it face each
+// other across the seam) with a value a tile run may fill it with
+// (hole_value of its border); stitched is what stitch gave for these
+// blocks.  When none does, every hole of one value lies within a block.
+bool fillable_across_seams(const BlockLayout& layout, const std::vector<BlockSummary>& blocks,
+                           const std::vector<std::vector<HoleBorder>>& stitched);
+
 }  // namespace tesk

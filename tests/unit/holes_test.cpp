@@ -6,6 +6,7 @@
 // hole value of a random grid is the whole run's value there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "stages/pipeline.h"
@@ -67,7 +68,7 @@ std::vector<int> random_starts(Rng& rng, int n) {
 TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
   const std::uint32_t seed = base_seed() + 31;
   Rng rng(seed);
-  std::int64_t stitched = 0, single = 0, several = 0;
+  std::int64_t stitched = 0, single = 0, several = 0, crossing[2] = {0, 0};
   for (int c = 0; c < 400 && !HasFailure(); ++c) {
     const Shape s = c % 5 == 0 ? random_shape(rng) : Shape{uniform(rng, 1, 40), uniform(rng, 1, 40)};
     const IntGrid g = c % 3 == 0 ? random_internal_grid(rng, s) : few_valued(rng, s);
@@ -97,6 +98,15 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
       }
     const auto table = stitch(layout, summaries);
     const std::vector<HoleBorder> expected = flood_borders(g);
+    // A hole a tile may fill, with two pixels facing each other across a seam.
+    bool across = false;
+    const auto fillable = [&](int i, int j) { return hole_value(expected[static_cast<std::size_t>(i) * s.cols + j]) != kNoData; };
+    for (std::size_t r = 1; r + 1 < layout.row_starts.size(); ++r)
+      for (int i = layout.row_starts[r], j = 0; j < s.cols; ++j) across |= g[i - 1][j] == kNoData && fillable(i, j);
+    for (std::size_t c2 = 1; c2 + 1 < layout.col_starts.size(); ++c2)
+      for (int j = layout.col_starts[c2], i = 0; i < s.rows; ++i) across |= g[i][j - 1] == kNoData && fillable(i, j);
+    ASSERT_EQ(fillable_across_seams(layout, summaries, table), across) << describe(seed, c, s);
+    ++crossing[across];
     for (std::size_t k = 0; k < summaries.size() && !HasFailure(); ++k) {
       const Window& w = summaries[k].where;
       const BlockLabels& b = labels[k];
@@ -130,6 +140,7 @@ TEST(Holes, BlocksStitchedEqualAFloodFillOfTheWholeGrid) {
   EXPECT_GT(stitched, 5000);
   EXPECT_GT(single, 20000);
   EXPECT_GT(several, 20000);
+  EXPECT_GT(std::min(crossing[0], crossing[1]), 50);
 }
 
 TEST(Holes, SummariesThatDoNotFitTheLayoutAreRefused) {
