@@ -343,9 +343,9 @@ void define_blocks(py::module_& m) {
         py::arg("row0"), py::arg("col0"), py::arg("interval"), py::arg("nodata"), py::arg("window"), py::arg("overlay"),
         py::arg("dtype"), py::arg("method"), py::arg("smoothing"), py::arg("tension"));
   m.def("plan_blocks", &plan_blocks_py, "The blocks' surveys merged: refusals and warnings; returns the first halo, "
-        "each block's stitched hole borders and whether a hole of one value crosses a seam between blocks.", py::arg("surveys"), py::kw_only(), py::arg("raster"),
-        py::arg("row_starts"), py::arg("col_starts"), py::arg("halo"), py::arg("max_halo"), py::arg("interval"),
-        py::arg("window"));
+        "each block's stitched hole borders and whether a hole of one value crosses a seam between blocks.",
+        py::arg("surveys"), py::kw_only(), py::arg("raster"), py::arg("row_starts"), py::arg("col_starts"),
+        py::arg("halo"), py::arg("max_halo"), py::arg("interval"), py::arg("window"));
   m.def("hole_values", &hole_values_py, "The values of a block's holes of one value (int32, the no-data marker "
         "elsewhere).", py::arg("block"), py::arg("borders"), py::kw_only(), py::arg("interval"), py::arg("nodata"),
         py::arg("method"));

@@ -108,7 +108,7 @@ class ThreadPool;
 // cancel is polled by every thread; once it asks, every lane of a walk
 // stops (none is left waiting for another) and Cancelled is thrown.
 // written_at, when given, receives the record of the passes that
-// dilate_literal keeps (one more scan of the states after each pass).
+// dilate_literal keeps, entered where each midpoint is written.
 FastDilationStats dilate_fast(IntGrid& itab, IntGrid& grown, ByteGrid& state, const PassCallback& on_pass,
                               FastDilationLimits limits = {}, ThreadPool* pool = nullptr, CancelCheck cancel = {},
                               IntGrid* written_at = nullptr);
