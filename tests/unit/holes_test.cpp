@@ -152,8 +152,11 @@ TEST(Holes, SummariesThatDoNotFitTheLayoutAreRefused) {
   BlockSummary bad = s;
   bad.left[0].label = 3;  // no border for it
   for (const auto& [layout, summary] : std::vector<std::pair<BlockLayout, BlockSummary>>{
-           {{{0, 2}, {0, 4}}, s}, {{{0, 1, 2}, {0, 3}}, s}, {{{0, 2}, {0, 3}}, bad}, {{{0, 0, 2}, {0, 3}}, s}})
+           {{{0, 2}, {0, 4}}, s}, {{{0, 1, 2}, {0, 3}}, s}, {{{0, 2}, {0, 3}}, bad}, {{{0, 0, 2}, {0, 3}}, s},
+           {{{1, 3}, {0, 3}}, summarise({1, 0, 2, 3}, g, l)}})  // the starts must rise from 0
     EXPECT_THROW(stitch(layout, {summary}), std::invalid_argument);
+  // The borders of other blocks than the summaries'.
+  EXPECT_THROW(fillable_across_seams({{0, 2}, {0, 3}}, {s}, {}), std::invalid_argument);
   std::vector<std::int32_t> flat = encode(s);
   flat.push_back(0);
   EXPECT_THROW(decode(flat.data(), flat.size()), std::invalid_argument);
